@@ -1,0 +1,231 @@
+#include "platform/PlatformFiles.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+mode_t CurrentUmask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+// Writes all bytes or returns false with errno set.
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+// The file a write to target really lands in: symlinks followed, so that
+// replacing it keeps the link and updates the file it points to.
+std::string ResolveTarget(const std::string& target) {
+  std::error_code ec;
+  fs::path path(target);
+  for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+    const fs::path link = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = link.is_absolute() ? link : path.parent_path() / link;
+  }
+  return AbsolutePath(path.string());
+}
+
+// Creates the staging file beside the target and hands its descriptor over.
+bool CreateStaging(const std::string& target, TempFile& staging, std::string& error) {
+  std::string folder = DirectoryOf(target);
+  if (folder.empty()) folder = ".";
+  const std::string prefix = "." + FileNameOf(target) + ".tmp";
+  if (!CreateTempFile(folder, prefix, staging, error)) return false;
+  struct stat st {};
+  const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777)
+                                                        : (0666 & ~CurrentUmask());
+  ::fchmod(staging.fd, mode);
+  return true;
+}
+
+bool FinishStaging(TempFile& staging, const std::string& target, std::string& error) {
+  if (::fsync(staging.fd) != 0) {
+    error = ErrnoText(errno);
+    ::close(staging.fd);
+    ::unlink(staging.path.c_str());
+    return false;
+  }
+  if (::close(staging.fd) != 0) {
+    error = ErrnoText(errno);
+    ::unlink(staging.path.c_str());
+    return false;
+  }
+  if (::rename(staging.path.c_str(), target.c_str()) != 0) {
+    error = ErrnoText(errno);
+    ::unlink(staging.path.c_str());
+    return false;
+  }
+  SyncFolder(DirectoryOf(target));
+  return true;
+}
+
+void AbandonStaging(TempFile& staging) {
+  ::close(staging.fd);
+  ::unlink(staging.path.c_str());
+}
+
+}  // namespace
+
+std::string TempDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string result = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+  while (result.size() > 1 && result.back() == '/') result.pop_back();
+  return result;
+}
+
+bool CreateTempFile(const std::string& folder, const std::string& prefix, TempFile& out,
+                    std::string& error) {
+  std::string pattern = folder;
+  if (pattern.empty() || pattern.back() != '/') pattern += '/';
+  pattern += prefix + "XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  out.fd = fd;
+  out.path = name.data();
+  return true;
+}
+
+bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
+                         std::string& error) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  const std::string real_target = ResolveTarget(target);
+  TempFile staging;
+  if (!CreateStaging(real_target, staging, error)) {
+    ::close(in);
+    return false;
+  }
+  std::vector<char> chunk(1 << 20);
+  for (;;) {
+    const ssize_t n = ::read(in, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || !WriteAll(staging.fd, chunk.data(), n < 0 ? 0 : static_cast<size_t>(n))) {
+      error = ErrnoText(errno);
+      ::close(in);
+      AbandonStaging(staging);
+      return false;
+    }
+    if (n == 0) break;
+  }
+  ::close(in);
+  return FinishStaging(staging, real_target, error);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, std::string& error) {
+  const std::string real_target = ResolveTarget(path);
+  TempFile staging;
+  if (!CreateStaging(real_target, staging, error)) return false;
+  if (!WriteAll(staging.fd, data.data(), data.size())) {
+    error = ErrnoText(errno);
+    AbandonStaging(staging);
+    return false;
+  }
+  return FinishStaging(staging, real_target, error);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsOwnerWritable(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
+}
+
+bool IsDirectoryWritable(const std::string& folder) {
+  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool MakeDirectories(const std::string& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  return DirectoryExists(folder);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  fs::path result = fs::absolute(fs::path(path), ec);
+  if (ec) result = fs::path(path);
+  result = result.lexically_normal();
+  std::string text = result.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
+std::string XdgConfigHome() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.config";
+}
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// Clock, time zone and random numbers of the operating system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// The current state of the local time zone in the shape the toolkit expects:
+// UTC = local time + Bias minutes (+ StandardBias or DaylightBias by State).
+struct TimeZoneInfo {
+  enum class State { Unknown, Standard, Daylight };
+  int32_t Bias = 0;
+  int32_t StandardBias = 0;
+  int32_t DaylightBias = 0;
+  State ZoneState = State::Unknown;
+};
+
+// False when the C library cannot tell the zone.
+bool GetTimeZoneInformation(TimeZoneInfo& info);
+
+// Milliseconds of a monotonic clock.
+uint64_t GetTickCount();
+
+// Fills the buffer from the kernel's random source; false when it cannot.
+bool SystemRandomBytes(void* buffer, size_t size);
+
+}  // namespace platform
