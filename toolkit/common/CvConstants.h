@@ -27,6 +27,7 @@ inline constexpr int32_t ALG_SHA224 = 0x7107;
 inline constexpr int32_t ALG_MD4 = 0x7108;
 inline constexpr int32_t ALG_RIPEMD160 = 0x7109;
 inline constexpr int32_t ALG_SSL3_HASH = 0x710B;
+inline constexpr int32_t ALG_GOST3411_94 = 0x710C;
 
 // MAC algorithms.
 inline constexpr int32_t ALG_HMAC_SHA1 = 0x7301;
@@ -40,6 +41,11 @@ inline constexpr int32_t ALG_EC = 0x7405;
 inline constexpr int32_t ALG_ECDSA = 0x7406;
 inline constexpr int32_t ALG_DH = 0x7407;
 inline constexpr int32_t ALG_GOST3410_2001 = 0x740A;
+
+// The vendor suffix of property identifiers ("hash-algorithm@" + suffix) and of the
+// OID-less algorithm names ("ssl-hash@" + suffix). One value everywhere, since the
+// texts are compared byte for byte.
+inline constexpr char CV_VENDOR_SUFFIX[] = "corvane.tavra";
 
 inline constexpr int32_t AlgorithmFamily(int32_t algorithm) { return algorithm & ALG_FAMILY_MASK; }
 
