@@ -64,7 +64,10 @@ CV_DECLARE_ERROR(EOvPDFPasswordSecurityHandlerError, EOvPDFSecurityHandlerError)
 CV_DECLARE_ERROR(EOvPDFPublicKeySecurityHandlerError, EOvPDFSecurityHandlerError)
 
 // Raised by the multi-precision integer module; deliberately outside the tree.
-CV_DECLARE_ERROR(EOvMathException, std::runtime_error)
+class EOvMathException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 #undef CV_DECLARE_ERROR
 
