@@ -6,6 +6,7 @@
 
 #include "tests/crypto/CryptoTestUtil.h"
 #include "toolkit/crypto/CvCpuFeatures.h"
+#include "toolkit/crypto/CvGOSTHash.h"
 #include "toolkit/crypto/CvMD.h"
 #include "toolkit/crypto/CvRIPEMD.h"
 #include "toolkit/crypto/CvSHA.h"
@@ -215,6 +216,55 @@ TEST(DigestModules, MD2ChunkingDoesNotMatter) {
   const std::string data = testutil::RandomBytes(700, 9);
   const std::string whole = Find("MD2").hash(data, 0);
   for (size_t chunk = 1; chunk <= 200; ++chunk) ASSERT_EQ(Find("MD2").hash(data, chunk), whole) << chunk;
+}
+
+// RFC 5831 section 7 and the published examples for both parameter sets.
+TEST(DigestModules, GOSTR341194PublishedVectors) {
+  const auto& test = GOSTR341194TestParamSet();
+  const auto& cp = GOSTR341194CryptoProParamSet();
+  const std::string fox = "The quick brown fox jumps over the lazy dog";
+  EXPECT_EQ(Hex(HashGOSTR341194("", test)), "ce85b99cc46752fffee35cab9a7b0278abb4c2d2055cff685af4912c49490f8d");
+  EXPECT_EQ(Hex(HashGOSTR341194("a", test)), "d42c539e367c66e9c88a801f6649349c21871b4344c6a573f849fdce62f314dd");
+  EXPECT_EQ(Hex(HashGOSTR341194("abc", test)), "f3134348c44fb1b2a277729e2285ebb5cb5e0f29c975bc753b70497c06a4d51d");
+  EXPECT_EQ(Hex(HashGOSTR341194("message digest", test)),
+            "ad4434ecb18f2c99b60cbe59ec3d2469582b65273f48de72db2fde16a4889a4d");
+  EXPECT_EQ(Hex(HashGOSTR341194(fox, test)), "77b7fa410c9ac58a25f49bca7d0468c9296529315eaca76bd1a10f376d1f4294");
+  EXPECT_EQ(Hex(HashGOSTR341194(std::string(128, 'U'), test)),
+            "53a3a3ed25180cef0c1d85a074273e551c25660a87062a52d926a9e8fe5733a4");
+  EXPECT_EQ(Hex(HashGOSTR341194(kMillionA, test)), "5c00ccc2734cdd3332d3d4749576e3c1a7dbaf0e7ea74e9fa602413c90a129fa");
+  EXPECT_EQ(Hex(HashGOSTR341194("", cp)), "981e5f3ca30c841487830f84fb433e13ac1101569b9c13584ac483234cd656c0");
+  EXPECT_EQ(Hex(HashGOSTR341194("a", cp)), "e74c52dd282183bf37af0079c9f78055715a103f17e3133ceff1aacf2f403011");
+  EXPECT_EQ(Hex(HashGOSTR341194("abc", cp)), "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
+  EXPECT_EQ(Hex(HashGOSTR341194("message digest", cp)),
+            "bc6041dd2aa401ebfa6e9886734174febdb4729aa972d60f549ac39b29721ba0");
+  EXPECT_EQ(Hex(HashGOSTR341194(fox, cp)), "9004294a361a508c586fe53d1f1b02746765e71b765472786e4770d565830a76");
+}
+
+TEST(DigestModules, GOSTR341194ChunkingDoesNotMatter) {
+  const std::string data = testutil::RandomBytes(300, 4);
+  const std::string whole = HashGOSTR341194(data, GOSTR341194CryptoProParamSet());
+  for (size_t chunk = 1; chunk <= 70; ++chunk) {
+    TGOSTR341194State state;
+    GOSTR341194Init(state, GOSTR341194CryptoProParamSet());
+    for (size_t off = 0; off < data.size(); off += chunk) {
+      GOSTR341194Update(state, data.data() + off, std::min(chunk, data.size() - off));
+    }
+    std::string digest(32, '\0');
+    GOSTR341194Finish(state, reinterpret_cast<uint8_t*>(digest.data()));
+    ASSERT_EQ(Hex(digest), Hex(whole)) << chunk;
+  }
+}
+
+TEST(DigestModules, GOSTSBoxFromHex) {
+  std::string hex;
+  for (const auto& row : GOSTR341194TestParamSet().Rows) {
+    for (uint8_t v : row) hex += "0123456789ABCDEF"[v];
+  }
+  TGOST28147SBox sbox{};
+  ASSERT_TRUE(GOST28147SBoxFromHex(hex, sbox));
+  EXPECT_EQ(HashGOSTR341194("abc", sbox), HashGOSTR341194("abc", GOSTR341194TestParamSet()));
+  EXPECT_FALSE(GOST28147SBoxFromHex(hex.substr(1), sbox));
+  EXPECT_FALSE(GOST28147SBoxFromHex(hex.substr(1) + "g", sbox));
 }
 
 TEST(DigestModules, KernelSwitchReportsState) {
