@@ -1,0 +1,53 @@
+#include "app/core/SignerForm.h"
+
+#include <cstdint>
+
+#include "app/core/LowStuff.h"
+#include "app/core/SignerToolkit.h"
+#include "platform/PlatformFiles.h"
+
+namespace tavra {
+
+void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
+  options.CertIssuer = form.CertIssuerName;
+  options.CertSerial = form.CertSerialNumber;
+  options.CertCommonName = form.CertCommonName;
+  options.SigReason = form.SigReason;
+  options.SigType = static_cast<uint8_t>(form.SignatureTypeIndex);
+}
+
+void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
+  form.CertIssuerName = options.CertIssuer;
+  form.CertSerialNumber = options.CertSerial;
+  form.CertCommonName = options.CertCommonName;
+  form.SigReason = options.SigReason;
+  form.SignatureTypeIndex =
+      (options.SigType >= 0 && options.SigType < kSignatureTypeCount) ? options.SigType : -1;
+}
+
+bool SignActionEnabled(const TSignerForm& form) {
+  return !form.SignedPDF.empty() && !form.TargetPDF.empty() && !form.CertIssuerName.empty() &&
+         !form.CertSerialNumber.empty();
+}
+
+void CertificateToForm(const ISignerCertificate& certificate, TSignerForm& form) {
+  form.CertIssuerName = FromUtf8Text(certificate.IssuerCommonName());
+  form.CertSerialNumber = SerialNumberText(certificate);
+  form.CertCommonName = FromUtf8Text(certificate.SubjectCommonName());
+}
+
+std::string OpenDialogStartFolder(const std::string& signedPdf) {
+  if (signedPdf.empty() || !platform::FileExists(signedPdf)) return {};
+  return platform::DirectoryOf(platform::AbsolutePath(signedPdf));
+}
+
+std::string SaveDialogStartFolder(const std::string& targetPdf) {
+  if (targetPdf.empty()) return {};
+  const auto slash = targetPdf.rfind('/');
+  if (slash == std::string::npos) return {};
+  std::string folder = targetPdf.substr(0, slash + 1);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return platform::DirectoryExists(folder) ? folder : std::string();
+}
+
+}  // namespace tavra

@@ -1,0 +1,49 @@
+// The main window's fields as plain data, so that copying options in and out,
+// the enable rule of the Sign action and the browse rules are decided without
+// any GUI at hand.
+#pragma once
+
+#include <string>
+
+#include "app/core/RKSIni.h"
+
+namespace tavra {
+
+class ISignerCertificate;
+
+// The editable fields of TfrmMain, texts as they stand (never trimmed here).
+struct TSignerForm {
+  std::string SignedPDF;         // edSignedPDF
+  std::string TargetPDF;         // edTargetPDF
+  std::string CertIssuerName;    // edCertIssuerName
+  std::string CertSerialNumber;  // edCertSerialNumber
+  std::string CertCommonName;    // edCertCommonName
+  std::string SigReason;         // edSigReason
+  int SignatureTypeIndex = 0;    // cbSignatureType item index, -1 for none
+};
+
+// Number of items of cbSignatureType.
+inline constexpr int kSignatureTypeCount = 3;
+
+// Settings fields of the form -> options. SigType is the item index taken as
+// an unsigned byte, so an empty selection gives 255.
+void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options);
+// Options -> settings fields; the paths stay as they are. A SigType that names
+// no item leaves the list without a selection.
+void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form);
+
+// The Sign action is enabled exactly when both paths, the issuer and the serial
+// are non-empty as they stand.
+bool SignActionEnabled(const TSignerForm& form);
+
+// The identity of a chosen certificate into the certificate fields.
+void CertificateToForm(const ISignerCertificate& certificate, TSignerForm& form);
+
+// Starting folder of the open dialog: the folder of the input file when the
+// field names an existing file, else empty (the dialog's default).
+std::string OpenDialogStartFolder(const std::string& signedPdf);
+// Starting folder of the save dialog: the folder part of the output field when
+// that folder exists (a trailing "/" ignored), else empty.
+std::string SaveDialogStartFolder(const std::string& targetPdf);
+
+}  // namespace tavra

@@ -1,0 +1,98 @@
+// The form model: options in and out, the enable rule, a chosen certificate
+// and the starting folders of the browse dialogs.
+#include "app/core/SignerForm.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/app/AppTestSupport.h"
+
+namespace tavra {
+namespace {
+
+TEST(SignerForm, OptionsRoundTripThroughTheFormAsTheyStand) {
+  TPdfSignerOptions in;
+  in.CertIssuer = " Test CA ";
+  in.CertSerial = "0a1b";
+  in.CertCommonName = "Jan Novák";
+  in.SigReason = "  Svým podpisem tohoto dokumentu souhlasím s uvedenými podmínkami ";
+  in.SigType = 2;
+  TSignerForm form;
+  form.SignedPDF = "/keep/in.pdf";
+  OptionsToForm(in, form);
+  EXPECT_EQ(form.SignedPDF, "/keep/in.pdf");
+  EXPECT_EQ(form.SignatureTypeIndex, 2);
+  TPdfSignerOptions out;
+  FormToOptions(form, out);
+  EXPECT_EQ(out.CertIssuer, in.CertIssuer);
+  EXPECT_EQ(out.CertSerial, in.CertSerial);
+  EXPECT_EQ(out.CertCommonName, in.CertCommonName);
+  EXPECT_EQ(out.SigReason, in.SigReason);
+  EXPECT_EQ(out.SigType, 2);
+}
+
+TEST(SignerForm, EmptySelectionIsSigType255) {
+  TSignerForm form;
+  form.SignatureTypeIndex = -1;
+  TPdfSignerOptions out;
+  FormToOptions(form, out);
+  EXPECT_EQ(out.SigType, 255);
+  // And back: no item has that index.
+  OptionsToForm(out, form);
+  EXPECT_EQ(form.SignatureTypeIndex, -1);
+}
+
+TEST(SignerForm, EnableRuleNeedsTheFourFieldsUntrimmed) {
+  TSignerForm form;
+  form.SignedPDF = "a";
+  form.TargetPDF = "b";
+  form.CertIssuerName = "c";
+  form.CertSerialNumber = "d";
+  EXPECT_TRUE(SignActionEnabled(form));
+  form.CertCommonName.clear();
+  form.SigReason.clear();
+  form.SignatureTypeIndex = -1;
+  EXPECT_TRUE(SignActionEnabled(form));
+  form.TargetPDF = " ";  // blanks count as content here
+  EXPECT_TRUE(SignActionEnabled(form));
+  for (std::string TSignerForm::*field :
+       {&TSignerForm::SignedPDF, &TSignerForm::TargetPDF, &TSignerForm::CertIssuerName,
+        &TSignerForm::CertSerialNumber}) {
+    TSignerForm f = form;
+    f.*field = "";
+    EXPECT_FALSE(SignActionEnabled(f));
+  }
+}
+
+TEST(SignerForm, ChosenCertificateFillsTheThreeFields) {
+  tavra_test::FakeCertificate cert("Česká autorita \xFF", std::string("\x90\x00", 2), "Jan Novák");
+  TSignerForm form;
+  form.SigReason = "keep";
+  CertificateToForm(cert, form);
+  EXPECT_EQ(form.CertIssuerName, "Česká autorita ?");
+  EXPECT_EQ(form.CertSerialNumber, "009000");
+  EXPECT_EQ(form.CertCommonName, "Jan Novák");
+  EXPECT_EQ(form.SigReason, "keep");
+}
+
+TEST(SignerForm, OpenDialogStartsInTheFolderOfAnExistingInput) {
+  tavra_test::ScratchDir dir;
+  const std::string file = dir.Write("in.pdf", "x");
+  EXPECT_EQ(OpenDialogStartFolder(file), dir.Path());
+  EXPECT_EQ(OpenDialogStartFolder(dir.File("missing.pdf")), "");
+  EXPECT_EQ(OpenDialogStartFolder(dir.Path()), "");  // a folder is not a file
+  EXPECT_EQ(OpenDialogStartFolder(""), "");
+}
+
+TEST(SignerForm, SaveDialogStartsInAnExistingOutputFolder) {
+  tavra_test::ScratchDir dir;
+  EXPECT_EQ(SaveDialogStartFolder(dir.File("out.pdf")), dir.Path());  // file need not exist
+  EXPECT_EQ(SaveDialogStartFolder(dir.Path() + "/"), dir.Path());
+  EXPECT_EQ(SaveDialogStartFolder(dir.Path() + "//x.pdf"), dir.Path());
+  EXPECT_EQ(SaveDialogStartFolder(dir.File("missing/out.pdf")), "");
+  EXPECT_EQ(SaveDialogStartFolder("out.pdf"), "");
+  EXPECT_EQ(SaveDialogStartFolder("/out.pdf"), "/");
+  EXPECT_EQ(SaveDialogStartFolder(""), "");
+}
+
+}  // namespace
+}  // namespace tavra
