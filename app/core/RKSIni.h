@@ -117,10 +117,11 @@ class TUniqueIniFile final : public TCustomIniFile {
   // The file was read-only (no owner-write bit) when loaded: it is never written.
   bool ReadOnly() const { return read_only_; }
   const std::vector<std::string>& Lines() const { return lines_; }
+  // Number of open TRKSIniFile handles.
+  int32_t ReferenceCount() const { return reference_count_; }
 
  private:
   friend class TRKSIniFile;
-  friend TUniqueIniFile* GetSharedIniFile(const std::string& path);
 
   struct Section {
     std::string name;
@@ -164,7 +165,7 @@ class TRKSIniFile final : public TCustomIniFile {
   TUniqueIniFile& Image() { return *image_; }
 
  private:
-  TUniqueIniFile* image_;
+  TUniqueIniFile* image_ = nullptr;
 };
 
 // The registry key of a path: empty means "win.ini"; a bare file name goes to

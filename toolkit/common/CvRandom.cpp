@@ -44,6 +44,7 @@ std::string TickTimePairs() {
 struct SharedGenerator {
   std::mutex lock;
   TOvRandom random;
+  bool system_seeded = false;
 
   SharedGenerator() {
     // The kernel's random source carries the entropy; the tick and time bytes
@@ -51,6 +52,7 @@ struct SharedGenerator {
     unsigned char os[64];
     if (platform::SystemRandomBytes(os, sizeof(os))) {
       random.Mix(std::string_view(reinterpret_cast<const char*>(os), sizeof(os)));
+      system_seeded = true;
     }
     random.Mix(TickTimePairs());
     std::memset(os, 0, sizeof(os));
@@ -141,6 +143,12 @@ void SharedRandomMix(std::string_view seed) {
   SharedGenerator& g = Shared();
   const std::lock_guard<std::mutex> guard(g.lock);
   g.random.Mix(seed);
+}
+
+bool SharedRandomSeededFromSystem() {
+  SharedGenerator& g = Shared();
+  const std::lock_guard<std::mutex> guard(g.lock);
+  return g.system_seeded;
 }
 
 }  // namespace corvane

@@ -42,5 +42,7 @@ void SharedRandomGenerate(void* buffer, size_t size);
 std::string SharedRandomBytes(size_t size);
 uint32_t SharedRandomBelow(uint32_t max);
 void SharedRandomMix(std::string_view seed);
+// True when the kernel's random source contributed to the shared generator's seed.
+bool SharedRandomSeededFromSystem();
 
 }  // namespace corvane
