@@ -28,9 +28,24 @@ inline constexpr int32_t ALG_MD4 = 0x7108;
 inline constexpr int32_t ALG_RIPEMD160 = 0x7109;
 inline constexpr int32_t ALG_SSL3_HASH = 0x710B;
 inline constexpr int32_t ALG_GOST3411_94 = 0x710C;
+// Listed with a 32-bit digest size but without an implementation.
+inline constexpr int32_t ALG_HASH_32BIT = 0x710A;
 
 // MAC algorithms.
 inline constexpr int32_t ALG_HMAC_SHA1 = 0x7301;
+inline constexpr int32_t ALG_HMAC_SHA224 = 0x7302;
+inline constexpr int32_t ALG_HMAC_SHA256 = 0x7303;
+inline constexpr int32_t ALG_HMAC_SHA384 = 0x7304;
+inline constexpr int32_t ALG_HMAC_SHA512 = 0x7305;
+inline constexpr int32_t ALG_HMAC_MD5 = 0x7306;
+inline constexpr int32_t ALG_HMAC_RIPEMD160 = 0x7307;
+// The generic HMAC key algorithm: keys of this code serve every HMAC.
+inline constexpr int32_t ALG_HMAC_KEY = 0x7308;
+inline constexpr int32_t ALG_UMAC32 = 0x7310;
+inline constexpr int32_t ALG_UMAC64 = 0x7311;
+inline constexpr int32_t ALG_UMAC96 = 0x7312;
+inline constexpr int32_t ALG_UMAC128 = 0x7313;
+inline constexpr int32_t ALG_GOST28147_MAC = 0x7314;
 
 // Public-key algorithms.
 inline constexpr int32_t ALG_RSA = 0x7401;
