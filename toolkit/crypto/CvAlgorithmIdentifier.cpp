@@ -13,16 +13,16 @@ struct OIDRow {
 
 constexpr std::string_view Bytes(const char* s, size_t n) { return {s, n}; }
 
-// Algorithms without an OID are named by a text with the vendor suffix.
-std::string_view VendorName(const char* local) {
-  // Leaked on purpose: the table may be used while other units are torn down.
-  return *new std::string(std::string(local) + "@" + CV_VENDOR_SUFFIX);
-}
-
 // The general table, searched in order: the first row with the OID wins, and the
 // first row of a constant gives its written OID. Built on first use so callers in
 // other units' static initialisers see it complete.
 const auto& AlgorithmTable() {
+  // Algorithms without an OID are named by a text with the vendor suffix.
+  static const std::string kNames[] = {
+      std::string("ssl-hash@") + CV_VENDOR_SUFFIX, std::string("umac32@") + CV_VENDOR_SUFFIX,
+      std::string("umac64@") + CV_VENDOR_SUFFIX,   std::string("umac96@") + CV_VENDOR_SUFFIX,
+      std::string("umac128@") + CV_VENDOR_SUFFIX,
+  };
   static const std::array table{
       OIDRow{CERT_ALG_RSA, oid::RSA_ENCRYPTION},
       OIDRow{CERT_ALG_MD5_RSA, oid::MD5_RSA},
@@ -77,11 +77,11 @@ const auto& AlgorithmTable() {
       OIDRow{0x7303, Bytes("\x2B\x06\x01\x05\x05\x08\x01\x09", 8)},
       OIDRow{0x7304, Bytes("\x2B\x06\x01\x05\x05\x08\x01\x0A", 8)},
       OIDRow{0x7305, Bytes("\x2B\x06\x01\x05\x05\x08\x01\x0B", 8)},
-      OIDRow{ALG_SSL3_HASH, VendorName("ssl-hash")},
-      OIDRow{0x7310, VendorName("umac32")},
-      OIDRow{0x7311, VendorName("umac64")},
-      OIDRow{0x7312, VendorName("umac96")},
-      OIDRow{0x7313, VendorName("umac128")},
+      OIDRow{ALG_SSL3_HASH, std::string_view(kNames[0])},
+      OIDRow{0x7310, std::string_view(kNames[1])},
+      OIDRow{0x7311, std::string_view(kNames[2])},
+      OIDRow{0x7312, std::string_view(kNames[3])},
+      OIDRow{0x7313, std::string_view(kNames[4])},
       OIDRow{0x7023, Bytes("\x2A\x85\x03\x02\x02\x15", 6)},  // GOST 28147-89
       OIDRow{0x7314, Bytes("\x2A\x85\x03\x02\x02\x16", 6)},  // GOST 28147-89 MAC
       OIDRow{ALG_GOST3411_94, oid::GOST3411_94},

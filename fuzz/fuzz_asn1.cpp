@@ -1,0 +1,74 @@
+// Fuzz target for the ASN.1 reader and tree: every input is loaded from a buffer
+// and from a stream (with contents left in the stream), in full and single-element
+// mode; whatever loads must save and re-load to the same bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "toolkit/asn1/CvASN1Tree.h"
+
+using namespace corvane;
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+std::string SaveAll(const TOvASN1ConstrainedTag& root) {
+  std::string out;
+  for (int32_t i = 0; i < root.Count(); ++i) out += root.GetChild(i)->SaveToBytes();
+  return out;
+}
+
+void Walk(const TOvASN1CustomTag* node) {
+  if (const auto* simple = dynamic_cast<const TOvASN1SimpleTag*>(node)) {
+    (void)simple->IntegerValue();
+    (void)simple->BooleanValue();
+    return;
+  }
+  const auto* constructed = dynamic_cast<const TOvASN1ConstrainedTag*>(node);
+  Check(constructed != nullptr);
+  int64_t size = 0;
+  if (!constructed->ConcatenatedContent(nullptr, size) && size > 0) {
+    std::string joined(static_cast<size_t>(size), '\0');
+    Check(constructed->ConcatenatedContent(joined.data(), size));
+  }
+  for (int32_t i = 0; i < constructed->Count(); ++i) Walk(constructed->GetChild(i));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+
+  TOvASN1ConstrainedTag root;
+  if (root.LoadFromBytes(input)) {
+    Walk(&root);
+    // Everything the reader accepts is saved as it came (indefinite lengths kept);
+    // non-minimal definite lengths are the only thing that may change.
+    const std::string saved = SaveAll(root);
+    TOvASN1ConstrainedTag again;
+    Check(again.LoadFromBytes(saved));
+    Check(SaveAll(again) == saved);
+    Check(again.Count() == root.Count());
+  }
+
+  TOvASN1ConstrainedTag single;
+  const int64_t used = single.LoadSingleFromBuffer(data, static_cast<int64_t>(size));
+  Check(used <= static_cast<int64_t>(size));
+
+  TOvMemoryStream stream(input);
+  TOvASN1ConstrainedTag streamed;
+  streamed.SetMaxInMemoryContent(16);
+  if (streamed.LoadFromStream(stream, 0)) {
+    TOvMemoryStream out;
+    for (int32_t i = 0; i < streamed.Count(); ++i) streamed.GetChild(i)->SaveToStream(out);
+    Check(out.Data() == SaveAll(root));
+  }
+
+  uint8_t tag = 0;
+  (void)UnwrapTag(input, tag);
+  return 0;
+}
