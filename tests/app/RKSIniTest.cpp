@@ -151,10 +151,17 @@ TEST(SettingsFile, WriteAndReadBack) {
 TEST(SettingsFile, EmptyReasonRemovesItsLine) {
   IniFolder dir;
   const std::string path = dir.Write("r.ini", "[options]\r\nsigreason=Old\r\nsigtype=1\r\n");
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
   TPdfSignerOptions options;
   options.SigType = 1;
   WriteOptions(path, options);
   EXPECT_EQ(IniFolder::Read(path), "[options]\r\nsigtype=1\r\n");
+  // Replaced by a rename, never truncated and rewritten in place.
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
+  EXPECT_EQ(dir.EntryCount(), 1u);
   EXPECT_EQ(Read(path).SigReason, "");
 }
 

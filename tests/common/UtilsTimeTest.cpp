@@ -60,6 +60,7 @@ TEST(DateTime, DecodingRejectsValuesOutsideTheCalendar) {
   EXPECT_THROW(DecodeDateTime(1e30), EConvertError);
   EXPECT_THROW(DecodeDateTime(-1e30), EConvertError);
   EXPECT_THROW(DateTimeToUTCTime(3e6), EConvertError);
+  EXPECT_THROW(DecodeDateTime(2958466.0 - 1e-10), EConvertError);  // rounds into 10000
 }
 
 TEST(DateTime, NowUtcMatchesTheSystemClock) {

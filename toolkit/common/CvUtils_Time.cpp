@@ -107,6 +107,8 @@ TDateTimeParts DecodeDateTime(TDateTime value) {
   if (value < 0) days = -days;
   TDateTimeParts p;
   CivilFromDays(days - static_cast<int64_t>(DATE_DELTA_UNIX), p.Year, p.Month, p.Day);
+  // The last millisecond of 9999-12-31 may round up into the year 10000.
+  if (p.Year > 9999) throw EConvertError("Invalid date-time value");
   p.Millisecond = static_cast<int>(ms % 1000);
   ms /= 1000;
   p.Second = static_cast<int>(ms % 60);
