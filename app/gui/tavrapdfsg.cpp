@@ -1,0 +1,22 @@
+// tavrapdfsg: the signer's window, or with -SIGN<file> -PUT<file> / -SHOW<file>
+// a run driven by another program.
+#include <QApplication>
+#include <string>
+#include <vector>
+
+#include "app/core/LowStuff.h"
+#include "app/core/SignerSettings.h"
+#include "app/gui/GuiServices.h"
+#include "app/gui/SignerApp.h"
+
+int main(int argc, char* argv[]) {
+  // The arguments as delivered, before Qt takes out the ones it knows.
+  std::vector<std::string> args(argv, argv + argc);
+  tavra::SetProcessArguments(args);
+
+  QApplication app(argc, argv);
+  tavra::InstallCzechTranslations(app);
+  tavra::TDefaultGuiServices services;
+  tavra::TIniSignerSettings settings;
+  return tavra::RunSignerApplication(app, args, services.Services(), settings);
+}
