@@ -457,7 +457,10 @@ std::string OIDToText(std::string_view oid) {
     text = "2." + first.Text();
   }
   if (pos >= oid.size()) return text + ".0";
-  while (pos < oid.size()) text += "." + ReadSubIdentifier(oid, pos).Text();
+  while (pos < oid.size()) {
+    text += '.';
+    text += ReadSubIdentifier(oid, pos).Text();
+  }
   return text;
 }
 
@@ -466,8 +469,13 @@ std::string OIDToText(std::string_view oid) {
 std::string RandomGuidText() {
   const std::string b = SharedRandomBytes(16);
   const std::string hex = BytesToHex(b);
-  return "{" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
-         hex.substr(16, 4) + "-" + hex.substr(20, 12) + "}";
+  std::string text = "{";
+  for (const auto& [start, count] : {std::pair{0, 8}, {8, 4}, {12, 4}, {16, 4}, {20, 12}}) {
+    if (start != 0) text += '-';
+    text.append(hex, start, count);
+  }
+  text += '}';
+  return text;
 }
 
 }  // namespace corvane
