@@ -1,12 +1,15 @@
 // Fuzz target for the ASN.1 reader and tree: every input is loaded from a buffer
 // and from a stream (with contents left in the stream), in full and single-element
-// mode; whatever loads must save and re-load to the same bytes.
+// mode; whatever loads must save and re-load to the same bytes. Every constructed
+// node is also offered to the AlgorithmIdentifier parsers, whose output must be
+// stable under a second read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "toolkit/asn1/CvASN1Tree.h"
+#include "toolkit/crypto/CvAlgorithmIdentifier.h"
 
 using namespace corvane;
 
@@ -22,6 +25,21 @@ std::string SaveAll(const TOvASN1ConstrainedTag& root) {
   return out;
 }
 
+void TryIdentifier(const TOvASN1ConstrainedTag& node) {
+  std::string first;
+  try {
+    const auto identifier = IdentifierFromTag(node);
+    first = identifier->SaveToBytes();
+    (void)identifier->Clone()->EncodedParameters();
+  } catch (const ECorvaneError&) {
+    return;
+  }
+  TOvASN1ConstrainedTag root;
+  Check(root.LoadFromBytes(first) && root.ConstrainedChild(0) != nullptr);
+  const auto again = IdentifierFromTag(*root.ConstrainedChild(0));
+  Check(again->SaveToBytes() == first);
+}
+
 void Walk(const TOvASN1CustomTag* node) {
   if (const auto* simple = dynamic_cast<const TOvASN1SimpleTag*>(node)) {
     (void)simple->IntegerValue();
@@ -30,6 +48,7 @@ void Walk(const TOvASN1CustomTag* node) {
   }
   const auto* constructed = dynamic_cast<const TOvASN1ConstrainedTag*>(node);
   Check(constructed != nullptr);
+  TryIdentifier(*constructed);
   int64_t size = 0;
   if (!constructed->ConcatenatedContent(nullptr, size) && size > 0) {
     std::string joined(static_cast<size_t>(size), '\0');
