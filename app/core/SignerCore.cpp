@@ -102,6 +102,11 @@ bool TSignerCore::SignAction(const TSignerForm& form) {
     last_outcome_ = TSignOutcome::soFailed;
     reporter_.ShowApplicationError(e.what());
     return false;
+  } catch (...) {
+    command_line_.CmdLineActive = false;
+    last_outcome_ = TSignOutcome::soFailed;
+    reporter_.ShowApplicationError("Unknown error");
+    return false;
   }
   last_outcome_ = signed_ok ? TSignOutcome::soSucceeded : TSignOutcome::soFailed;
   return command_line_.CmdLineActive;
