@@ -11,8 +11,7 @@ std::string ApplicationErrorText(const std::string& text) {
 
 std::string ApplicationTitle(const std::string& executablePath) {
   const auto slash = executablePath.rfind('/');
-  std::string name =
-      slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
+  std::string name = slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
   const auto dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
   return name;

@@ -34,8 +34,8 @@ TUrlLabelType EffectiveUrlLabelType(TUrlLabelType labelType, const std::string& 
   return mail ? TUrlLabelType::ultMAIL : TUrlLabelType::ultHTML;
 }
 
-bool UrlLabelIsActiveLink(TUrlLabelType effectiveType, const std::string& address,
-                          bool webOpenable, bool mailOpenable) {
+bool UrlLabelIsActiveLink(TUrlLabelType effectiveType, const std::string& address, bool webOpenable,
+                          bool mailOpenable) {
   if (address.empty()) return false;
   return effectiveType == TUrlLabelType::ultMAIL ? mailOpenable : webOpenable;
 }

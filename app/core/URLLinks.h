@@ -13,8 +13,8 @@ enum class TUrlLabelType { ultAUTO, ultHTML, ultMAIL };
 TUrlLabelType EffectiveUrlLabelType(TUrlLabelType labelType, const std::string& address);
 
 // Active: a non-empty address whose kind the desktop can open.
-bool UrlLabelIsActiveLink(TUrlLabelType effectiveType, const std::string& address,
-                          bool webOpenable, bool mailOpenable);
+bool UrlLabelIsActiveLink(TUrlLabelType effectiveType, const std::string& address, bool webOpenable,
+                          bool mailOpenable);
 
 // The target for the opener: "http://" (web) or "mailto:" (mail) goes in front
 // only when the address has no scheme of its own, so "https://x" and

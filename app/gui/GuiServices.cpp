@@ -88,13 +88,11 @@ QStringList DialogFilterNames(const QString& filter) {
   return names;
 }
 
-bool TQtFileDialogs::OpenFileName(QWidget* parent, const QString& startFolder,
-                                  QString& fileName) {
+bool TQtFileDialogs::OpenFileName(QWidget* parent, const QString& startFolder, QString& fileName) {
   return RunFileDialog(parent, startFolder, fileName, false);
 }
 
-bool TQtFileDialogs::SaveFileName(QWidget* parent, const QString& startFolder,
-                                  QString& fileName) {
+bool TQtFileDialogs::SaveFileName(QWidget* parent, const QString& startFolder, QString& fileName) {
   return RunFileDialog(parent, startFolder, fileName, true);
 }
 

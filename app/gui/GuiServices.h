@@ -122,8 +122,7 @@ class TDefaultGuiServices {
 // boxes are captioned "Error" and "Information".
 class TGuiReporter final : public ISignerReporter {
  public:
-  TGuiReporter(IMessageBoxes& boxes, std::string title)
-      : boxes_(boxes), title_(std::move(title)) {}
+  TGuiReporter(IMessageBoxes& boxes, std::string title) : boxes_(boxes), title_(std::move(title)) {}
 
   void ShowApplicationError(const std::string& text) override;
   void ShowWorkflowError(const std::string& text) override;

@@ -63,7 +63,8 @@ QStringList HelpTextLines(const QString& exeName) {
 }
 
 void CenterOnScreen(QWidget* window) {
-  QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+  QScreen* screen =
+      window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect frame = window->frameGeometry();
   frame.moveCenter(screen->availableGeometry().center());

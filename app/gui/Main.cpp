@@ -246,10 +246,10 @@ void TfrmMain::SetFormState(const TSignerForm& form) {
   edCertSerialNumber->setText(FromStd(form.CertSerialNumber));
   edCertCommonName->setText(FromStd(form.CertCommonName));
   edSigReason->setEditText(FromStd(form.SigReason));
-  cbSignatureType->setCurrentIndex(
-      form.SignatureTypeIndex >= 0 && form.SignatureTypeIndex < cbSignatureType->count()
-          ? form.SignatureTypeIndex
-          : -1);
+  cbSignatureType->setCurrentIndex(form.SignatureTypeIndex >= 0 &&
+                                           form.SignatureTypeIndex < cbSignatureType->count()
+                                       ? form.SignatureTypeIndex
+                                       : -1);
   UpdateActions();
 }
 
@@ -298,8 +298,9 @@ void TfrmMain::SignDocumentClick() {
 
 void TfrmMain::SelectCertClick() {
   RunGuarded(reporter_, [this] {
-    const std::unique_ptr<ISignerCertificate> chosen = services_.CertificateSelector->SelectCertificate(
-        this, ToStd(edCertIssuerName->text()), ToStd(edCertSerialNumber->text()));
+    const std::unique_ptr<ISignerCertificate> chosen =
+        services_.CertificateSelector->SelectCertificate(this, ToStd(edCertIssuerName->text()),
+                                                         ToStd(edCertSerialNumber->text()));
     if (!chosen) return;
     TSignerForm form = FormState();
     CertificateToForm(*chosen, form);
@@ -322,8 +323,8 @@ void TfrmMain::HelpClick() {
 void TfrmMain::AboutClick() {
   RunGuarded(reporter_, [this] {
     if (!about_) {
-      about_ = std::make_unique<TFormAbout>(nullptr, services_.HandlerDetector,
-                                            services_.ShellOpener);
+      about_ =
+          std::make_unique<TFormAbout>(nullptr, services_.HandlerDetector, services_.ShellOpener);
     }
     about_->exec();
   });

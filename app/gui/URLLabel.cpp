@@ -57,7 +57,9 @@ bool TURLLabel::IsActiveLink() const {
   return UrlLabelIsActiveLink(EffectiveType(), ToStd(inet_addr_), web_openable_, mail_openable_);
 }
 
-QString TURLLabel::Target() const { return FromStd(UrlLabelTarget(EffectiveType(), ToStd(inet_addr_))); }
+QString TURLLabel::Target() const {
+  return FromStd(UrlLabelTarget(EffectiveType(), ToStd(inet_addr_)));
+}
 
 void TURLLabel::ApplyAppearance() {
   const bool active = IsActiveLink();

@@ -100,7 +100,7 @@ class FakeToolkit final : public tavra::ISignerToolkit {
       fail_close_nosave;
 
   std::vector<std::string> calls;
-  std::string temp_path_at_open;   // the file the stream was opened on
+  std::string temp_path_at_open;  // the file the stream was opened on
   bool temp_existed_at_open = false;
   std::string content_at_open;
   int configured_index = -1;
@@ -110,8 +110,8 @@ class FakeToolkit final : public tavra::ISignerToolkit {
   FakeCertificate& AddCertificate(std::string issuer, std::string serial,
                                   std::string subject = "Jan Novák", bool canSign = true,
                                   bool hasKey = true) {
-    certificates.push_back(std::make_unique<FakeCertificate>(
-        std::move(issuer), std::move(serial), std::move(subject), canSign, hasKey));
+    certificates.push_back(std::make_unique<FakeCertificate>(std::move(issuer), std::move(serial),
+                                                             std::move(subject), canSign, hasKey));
     return *certificates.back();
   }
 
@@ -195,9 +195,7 @@ class RecordingReporter final : public tavra::ISignerReporter {
   void ShowStartupError(const std::string& text) override {
     reports.push_back({Way::StartupError, text});
   }
-  void ShowPlainMessage(const std::string& text) override {
-    reports.push_back({Way::Plain, text});
-  }
+  void ShowPlainMessage(const std::string& text) override { reports.push_back({Way::Plain, text}); }
 };
 
 }  // namespace tavra_test

@@ -43,10 +43,17 @@ TEST(TextConversion, ValidUtf8PassesUnchanged) {
 }
 
 TEST(TextConversion, InvalidSequencesAreReplacedOncePerBrokenSequence) {
-  EXPECT_EQ(FromUtf8Text("a\xFF" "b"), "a?b");
-  EXPECT_EQ(ToUtf8Text("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(FromUtf8Text("a\xFF"
+                         "b"),
+            "a?b");
+  EXPECT_EQ(ToUtf8Text("a\xFF"
+                       "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // A truncated three-byte sequence is one broken sequence.
-  EXPECT_EQ(FromUtf8Text("\xE2\x82" "A"), "?A");
+  EXPECT_EQ(FromUtf8Text("\xE2\x82"
+                         "A"),
+            "?A");
   // Overlong forms, surrogates and code points above U+10FFFF are invalid.
   EXPECT_EQ(FromUtf8Text("\xC0\xAF"), "??");
   EXPECT_EQ(FromUtf8Text("\xED\xA0\x80"), "???");

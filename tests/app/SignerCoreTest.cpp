@@ -68,31 +68,34 @@ class SignerCoreTest : public ::testing::Test {
 TEST_F(SignerCoreTest, EmptyInputPathIsReportedByTheErrorDisplay) {
   form.SignedPDF = " \t ";
   MakeCore()->SignAction(form);
-  EXPECT_EQ(reporter.reports,
-            (std::vector<Report>{{Way::ApplicationError, "Není zadána cesta k podepisovanému souboru"}}));
+  EXPECT_EQ(
+      reporter.reports,
+      (std::vector<Report>{{Way::ApplicationError, "Není zadána cesta k podepisovanému souboru"}}));
   EXPECT_TRUE(toolkit.calls.empty());
 }
 
 TEST_F(SignerCoreTest, MissingInputFileNamesTheTrimmedPath) {
   form.SignedPDF = "  " + dir.File("missing.pdf") + "\n";
   MakeCore()->SignAction(form);
-  EXPECT_EQ(reporter.reports, (std::vector<Report>{{Way::ApplicationError,
-                                                    "Soubor \"" + dir.File("missing.pdf") +
-                                                        "\" nenalezen"}}));
+  EXPECT_EQ(reporter.reports,
+            (std::vector<Report>{
+                {Way::ApplicationError, "Soubor \"" + dir.File("missing.pdf") + "\" nenalezen"}}));
 }
 
 TEST_F(SignerCoreTest, DirectoryDoesNotCountAsInputFile) {
   form.SignedPDF = temp_folder;
   MakeCore()->SignAction(form);
-  EXPECT_EQ(reporter.reports, (std::vector<Report>{{Way::ApplicationError,
-                                                    "Soubor \"" + temp_folder + "\" nenalezen"}}));
+  EXPECT_EQ(
+      reporter.reports,
+      (std::vector<Report>{{Way::ApplicationError, "Soubor \"" + temp_folder + "\" nenalezen"}}));
 }
 
 TEST_F(SignerCoreTest, EmptyOutputPathIsReportedAfterTheInputCheck) {
   form.TargetPDF = "\t";
   MakeCore()->SignAction(form);
-  EXPECT_EQ(reporter.reports,
-            (std::vector<Report>{{Way::ApplicationError, "Není zadána cesta k výstupnímu souboru"}}));
+  EXPECT_EQ(
+      reporter.reports,
+      (std::vector<Report>{{Way::ApplicationError, "Není zadána cesta k výstupnímu souboru"}}));
 }
 
 TEST_F(SignerCoreTest, CertificateErrorsAreReportedByTheErrorDisplay) {
@@ -311,7 +314,8 @@ TEST_F(SignerCoreTest, FailedValidationInSignModeKeepsTheWindowAndLaterRunsDoNot
   EXPECT_EQ(core->ExitStatus(), 1);
 
   EXPECT_FALSE(core->SignAction(form));  // now succeeds, but no longer ends the program
-  EXPECT_EQ(reporter.reports.back(), (Report{Way::WorkflowInformation, "Podepsání proběhlo úspěšně"}));
+  EXPECT_EQ(reporter.reports.back(),
+            (Report{Way::WorkflowInformation, "Podepsání proběhlo úspěšně"}));
   EXPECT_EQ(core->ExitStatus(), 0);  // the latest run wrote the file
 
   toolkit.encrypted = true;
@@ -432,8 +436,7 @@ TEST_F(SignerCoreTest, WorkflowPassesTheOptionsOfTheFormToTheEntry) {
 
 TEST(SignatureSetup, CurrentTimeIsUtcDaysSince1899) {
   const double now = CurrentUtcDateTime();
-  const double unix_days =
-      static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
+  const double unix_days = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
   EXPECT_NEAR(now, unix_days, 2.0 / 86400.0);
 }
 
@@ -496,8 +499,9 @@ TEST_F(SignerCoreTest, SaveErrorGoesToTheErrorDisplayWithoutHotovo) {
   MemorySettings settings;
   settings.fail = "Cannot create file \"/ro/tavrapdfsg.ini\"";
   MakeCore()->SaveSettingsAction(settings, form);
-  EXPECT_EQ(reporter.reports, (std::vector<Report>{{Way::ApplicationError,
-                                                    "Cannot create file \"/ro/tavrapdfsg.ini\""}}));
+  EXPECT_EQ(
+      reporter.reports,
+      (std::vector<Report>{{Way::ApplicationError, "Cannot create file \"/ro/tavrapdfsg.ini\""}}));
 }
 
 }  // namespace

@@ -8,7 +8,8 @@ namespace {
 
 TEST(UrlLabel, AutomaticKindFromTheAddress) {
   EXPECT_EQ(EffectiveUrlLabelType(TUrlLabelType::ultAUTO, "info@tavra.cz"), TUrlLabelType::ultMAIL);
-  EXPECT_EQ(EffectiveUrlLabelType(TUrlLabelType::ultAUTO, "www.tavra.cz/a@b"), TUrlLabelType::ultHTML);
+  EXPECT_EQ(EffectiveUrlLabelType(TUrlLabelType::ultAUTO, "www.tavra.cz/a@b"),
+            TUrlLabelType::ultHTML);
   EXPECT_EQ(EffectiveUrlLabelType(TUrlLabelType::ultAUTO, "http://x/@y"), TUrlLabelType::ultHTML);
   EXPECT_EQ(EffectiveUrlLabelType(TUrlLabelType::ultAUTO, "tavra.cz"), TUrlLabelType::ultHTML);
   EXPECT_EQ(EffectiveUrlLabelType(TUrlLabelType::ultAUTO, ""), TUrlLabelType::ultHTML);

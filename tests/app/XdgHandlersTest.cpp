@@ -72,10 +72,12 @@ TEST_F(XdgHandlersTest, AddedAssociationsAndCacheUnlessRemoved) {
   dir.Write("usr-share/applications/mimeinfo.cache",
             "[MIME Cache]\nx-scheme-handler/mailto=mail.desktop;\n");
   EXPECT_EQ(FindDefaultHandler(env, "x-scheme-handler/mailto"), mail);
-  dir.Write("config/mimeapps.list", "[Removed Associations]\nx-scheme-handler/mailto=mail.desktop\n");
+  dir.Write("config/mimeapps.list",
+            "[Removed Associations]\nx-scheme-handler/mailto=mail.desktop\n");
   EXPECT_EQ(FindDefaultHandler(env, "x-scheme-handler/mailto"), "");
   const std::string other = Desktop("local-share/applications/other.desktop");
-  dir.Write("etc-xdg/mimeapps.list", "[Added Associations]\nx-scheme-handler/mailto=other.desktop;\n");
+  dir.Write("etc-xdg/mimeapps.list",
+            "[Added Associations]\nx-scheme-handler/mailto=other.desktop;\n");
   EXPECT_EQ(FindDefaultHandler(env, "x-scheme-handler/mailto"), other);
 }
 
@@ -94,8 +96,8 @@ TEST_F(XdgHandlersTest, IdsCannotLeaveTheApplicationsFolders) {
 }
 
 TEST(XdgEnvironment, FromProcessReadsTheBaseDirectoryVariables) {
-  const char* names[] = {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME",
-                         "XDG_DATA_DIRS", "XDG_CURRENT_DESKTOP"};
+  const char* names[] = {"HOME",          "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
+                         "XDG_DATA_HOME", "XDG_DATA_DIRS",   "XDG_CURRENT_DESKTOP"};
   std::vector<std::pair<std::string, std::string>> saved;
   for (const char* n : names) {
     const char* v = std::getenv(n);

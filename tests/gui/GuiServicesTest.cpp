@@ -70,14 +70,16 @@ TEST_F(GuiServicesTest, QtDialogMatchesPdfIgnoringCase) {
   auto* model = dialog.findChild<QFileSystemModel*>();
   ASSERT_NE(model, nullptr);
   QStringList shown;
-  ASSERT_TRUE(tavra_test::WaitFor([&] {
-    shown.clear();
-    const QModelIndex root = view->rootIndex();
-    for (int r = 0; r < view->model()->rowCount(root); ++r) {
-      if (!view->isRowHidden(r)) shown << view->model()->index(r, 0, root).data().toString();
-    }
-    return shown.size() >= 2;
-  }, 5000));
+  ASSERT_TRUE(tavra_test::WaitFor(
+      [&] {
+        shown.clear();
+        const QModelIndex root = view->rootIndex();
+        for (int r = 0; r < view->model()->rowCount(root); ++r) {
+          if (!view->isRowHidden(r)) shown << view->model()->index(r, 0, root).data().toString();
+        }
+        return shown.size() >= 2;
+      },
+      5000));
   shown.sort();
   EXPECT_EQ(shown, (QStringList{"UPPER.PDF", "lower.pdf"}));
 }

@@ -35,8 +35,9 @@ TEST_F(HelpAboutTest, HelpTextLineByLine) {
   EXPECT_EQ(lines[0], "POUŽITÍ PROGRAMU");
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[2], "A) Spuštění bez parametrů");
-  EXPECT_EQ(lines[3], "Když program spustíte bez parametrů, můžete zadat cestu k nepodepsanému PDF, "
-                      "cestu k výstupnímu souboru, do ");
+  EXPECT_EQ(lines[3],
+            "Když program spustíte bez parametrů, můžete zadat cestu k nepodepsanému PDF, "
+            "cestu k výstupnímu souboru, do ");
   EXPECT_EQ(lines[6], "nepodepsané PDF podepíše a uloží se do výstupního souboru.");
   EXPECT_EQ(lines[11], "nastavení, přednastaví se údaje uložené při posledním uložení parametrů.");
   EXPECT_EQ(lines[13], "B) Spuštění s parametry");
@@ -45,13 +46,15 @@ TEST_F(HelpAboutTest, HelpTextLineByLine) {
             "tavrapdfsg.exe -SIGN<cesta k nepodepsanému souboru>-PUT<cesta k výstupnímu souboru>");
   EXPECT_EQ(lines[19], "například:");
   EXPECT_EQ(lines[20], "tavrapdfsg.exe -SIGNc:\\43983213.pdf -PUTc:\\43983213sign.pdf");
-  EXPECT_EQ(lines[23], "uvedené v parametrech. Pak stačí stisknout tlačítko Podepsat PDF (nebo jen "
-                       "stisknout Enter) a PDF se podepíše. ");
+  EXPECT_EQ(lines[23],
+            "uvedené v parametrech. Pak stačí stisknout tlačítko Podepsat PDF (nebo jen "
+            "stisknout Enter) a PDF se podepíše. ");
   EXPECT_EQ(lines[26], "2) Zobrazení PDF");
   EXPECT_EQ(lines[27], "tavrapdfsg.exe -SHOW<cesta k PDF souboru>");
   EXPECT_EQ(lines[30], "tavrapdfsg.exe -SHOWc:\\43983213sign.pdf");
-  EXPECT_EQ(lines[32], "Program pouze spustí prohlížeč PDF souborů, který máte na počítači "
-                       "přiřazen příponě PDF.");
+  EXPECT_EQ(lines[32],
+            "Program pouze spustí prohlížeč PDF souborů, který máte na počítači "
+            "přiřazen příponě PDF.");
   EXPECT_EQ(lines[33], "");
   for (int empty : {1, 7, 12, 15, 18, 21, 25, 28, 31, 33}) EXPECT_EQ(lines[empty], "") << empty;
 }

@@ -380,7 +380,8 @@ TEST_F(MainWindowTest, BrowseButtonsStartInTheRightFolderAndTakeTheChoice) {
   services_.dialogs.open_result = "/chosen/in.pdf";
   tavra_test::MouseClick(w.SpeedButton1);
   tavra_test::MouseClick(w.SpeedButton2);  // cancelled
-  EXPECT_EQ(services_.dialogs.open_starts, (std::vector<QString>{QString::fromStdString(dir.Path())}));
+  EXPECT_EQ(services_.dialogs.open_starts,
+            (std::vector<QString>{QString::fromStdString(dir.Path())}));
   EXPECT_EQ(services_.dialogs.save_starts, (std::vector<QString>{QString()}));
   EXPECT_EQ(w.edSignedPDF->text(), "/chosen/in.pdf");
   EXPECT_EQ(w.edTargetPDF->text(), QString::fromStdString(dir.File("missing/out.pdf")));

@@ -85,17 +85,16 @@ class ProcessTest : public ::testing::Test {
 };
 
 TEST_F(ProcessTest, MissingSignFileShowsStartupErrorAndExitsWithZero) {
-  const int status =
-      Run("cd " + Quote(dir.Path()) + " && timeout 60 " + Environment(true) + " " +
-          Quote(kBinary) + " -SIGN/no/such.pdf -PUT/tmp/out.pdf");
+  const int status = Run("cd " + Quote(dir.Path()) + " && timeout 60 " + Environment(true) + " " +
+                         Quote(kBinary) + " -SIGN/no/such.pdf -PUT/tmp/out.pdf");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(log), "error\tError\tSoubor \"/no/such.pdf\" nenalezen\n");
   EXPECT_TRUE(tavra_test::ListDir(dir.File("tmp")).empty());
 }
 
 TEST_F(ProcessTest, SlashAndLowerCaseSwitchesWorkTheSame) {
-  const int status = Run("timeout 60 " + Environment(true) + " " + Quote(kBinary) +
-                         " /show/no/such.pdf");
+  const int status =
+      Run("timeout 60 " + Environment(true) + " " + Quote(kBinary) + " /show/no/such.pdf");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(log), "error\tError\tSoubor \"/no/such.pdf\" nenalezen\n");
 }
@@ -112,12 +111,11 @@ TEST_F(ProcessTest, OpensItsWindowUnderXvfb) {
   if (!HaveTool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
   const std::string input = dir.Write("in.pdf", "%PDF-1.4\n%%EOF\n");
   // Inside the X session: start the program, wait for its window, end it.
-  const std::string script =
-      Environment(false) + " " + Quote(kBinary) + " -SIGN" + Quote(input) + " & pid=$!; " +
-      "for i in $(seq 1 300); do grep -q '^window' " + Quote(log) +
-      " 2>/dev/null && break; sleep 0.1; done; " +
-      "if command -v xwininfo >/dev/null; then xwininfo -root -tree > " +
-      Quote(dir.File("tree.txt")) + "; fi; kill $pid; wait $pid; exit 0";
+  const std::string script = Environment(false) + " " + Quote(kBinary) + " -SIGN" + Quote(input) +
+                             " & pid=$!; " + "for i in $(seq 1 300); do grep -q '^window' " +
+                             Quote(log) + " 2>/dev/null && break; sleep 0.1; done; " +
+                             "if command -v xwininfo >/dev/null; then xwininfo -root -tree > " +
+                             Quote(dir.File("tree.txt")) + "; fi; kill $pid; wait $pid; exit 0";
   const int status = Run("timeout 120 xvfb-run -a sh -c " + Quote(script));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(log), "window\tTavra PDF Signer\tshown\n");
@@ -128,10 +126,10 @@ TEST_F(ProcessTest, OpensItsWindowUnderXvfb) {
 
 TEST_F(ProcessTest, ShowModeHandsTheAbsolutePathToTheOpenerAndNeverShowsTheWindow) {
   const std::string record = dir.File("opened.txt");
-  const std::string opener = dir.Write(
-      "bin/xdg-open", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
-                          Quote(record + ".part") + "\nmv " + Quote(record + ".part") + " " +
-                          Quote(record) + "\n");
+  const std::string opener =
+      dir.Write("bin/xdg-open", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
+                                    Quote(record + ".part") + "\nmv " + Quote(record + ".part") +
+                                    " " + Quote(record) + "\n");
   ::chmod(opener.c_str(), 0755);
   const std::string file = dir.Write("view me.pdf", "%PDF-1.4\n%%EOF\n");
   const int status = Run("cd " + Quote(dir.Path()) + " && timeout 60 " + Environment(true) + " " +
