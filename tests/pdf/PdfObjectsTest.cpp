@@ -1,0 +1,280 @@
+// The object model: values decoded from and encoded to their text, container
+// rebuild with offsets, cloning and stream data.
+#include <clocale>
+
+#include "tests/pdf/PdfTestUtil.h"
+
+using namespace corvane;
+using pdftest::TParsed;
+using pdftest::Written;
+
+namespace {
+
+TOvPDFString* StringFrom(TOvPDFFile& file, const std::string& text) {
+  auto* s = file.NewObject<TOvPDFString>();
+  s->SetData(text);
+  return s;
+}
+
+}  // namespace
+
+TEST(PdfString, LiteralEscapesAndBalancedParentheses) {
+  TOvPDFFile file;
+  EXPECT_EQ(StringFrom(file, "(a(b)c)")->GetText(), "a(b)c");
+  EXPECT_EQ(StringFrom(file, "(a\\)b)")->GetText(), "a)b");
+  EXPECT_EQ(StringFrom(file, "(x\\101y)")->GetText(), "xAy");
+  EXPECT_EQ(StringFrom(file, "(\\b\\f\\n\\r\\t\\\\\\(\\q)")->GetText(), "\b\f\n\r\t\\(q");
+  EXPECT_EQ(StringFrom(file, "(a\\\r\nb\\\nc)")->GetText(), "abc");
+  EXPECT_EQ(StringFrom(file, "(\\0053)")->GetText(), "\x05" "3");
+  EXPECT_EQ(StringFrom(file, "(\\777)")->GetText(), "\xFF");  // modulo 256
+}
+
+TEST(PdfString, UnclosedOrTruncatedLiteralIsInvalid) {
+  TOvPDFFile file;
+  auto* s = StringFrom(file, "(ab");
+  EXPECT_TRUE(s->Invalid);
+  EXPECT_EQ(s->GetText(), "");
+  EXPECT_TRUE(StringFrom(file, "(ab\\")->Invalid);
+  EXPECT_TRUE(StringFrom(file, "x")->Invalid);
+  EXPECT_FALSE(StringFrom(file, "()")->Invalid);
+}
+
+TEST(PdfString, HexDigitsOddDigitAndKind) {
+  TOvPDFFile file;
+  auto* s = StringFrom(file, "<4>");
+  EXPECT_EQ(s->GetText(), std::string(1, '\x40'));
+  EXPECT_EQ(s->Kind, 1);
+  EXPECT_EQ(StringFrom(file, "<4142>")->GetText(), "AB");
+  EXPECT_EQ(StringFrom(file, "<6c6C>")->GetText(), "ll");
+  EXPECT_EQ(StringFrom(file, "<>")->GetText(), "");
+  EXPECT_TRUE(StringFrom(file, "<41")->Invalid);
+  s->Kind = 1;
+  s->SetText("AB");
+  EXPECT_EQ(s->Data, "<4142>");
+}
+
+TEST(PdfString, EncodingByKind) {
+  TOvPDFFile file;
+  auto* s = file.NewString("", 2);
+  s->SetText("\x07\xE9()\\\n");
+  EXPECT_EQ(s->Data, "(\\007\\351\\(\\)\\\\\\n)");
+  s->Kind = 0;
+  s->SetText("\x07\xE9");
+  EXPECT_EQ(s->Data, "(\x07\xE9)");
+  // Whatever the kind, the text decodes back to the bytes.
+  const std::string all = [] {
+    std::string b;
+    for (int i = 0; i < 256; ++i) b += static_cast<char>(i);
+    return b;
+  }();
+  for (uint8_t kind : {0, 1, 2}) {
+    s->Kind = kind;
+    s->SetText(all);
+    EXPECT_EQ(s->GetText(), all) << "kind " << int(kind);
+  }
+}
+
+TEST(PdfName, EncodeAndDecode) {
+  TOvPDFFile file;
+  TOvPDFName* n = file.NewName("A #");
+  EXPECT_EQ(n->Data, "/A#20#23");
+  EXPECT_EQ(n->GetName(), "A #");
+  n->SetData("/A#42");
+  EXPECT_EQ(n->GetName(), "AB");
+  n->SetData("/A#2");
+  EXPECT_TRUE(n->Invalid);
+  EXPECT_EQ(n->GetName(), "");
+  n->SetData("/A#4G");
+  EXPECT_EQ(n->GetName(), "");
+  n->SetData("/");
+  EXPECT_TRUE(n->Invalid);
+  n->SetName("\xC3\xA9/[x]");
+  EXPECT_EQ(n->Data, "/\xC3\xA9#2F#5Bx#5D");
+}
+
+TEST(PdfReal, FormattingIsFixedAndLocaleFree) {
+  // A locale with a decimal comma must not leak into PDF numbers.
+  const char* old = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = old ? old : "C";
+  std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+  TOvPDFFile file;
+  auto* r = file.NewObject<TOvPDFReal>();
+  r->SetValue(0.5);
+  EXPECT_EQ(r->Data, "0.5");
+  r->SetInt(10);
+  EXPECT_EQ(r->Data, "10");
+  r->SetValue(-12.25);
+  EXPECT_EQ(r->Data, "-12.25");
+  r->SetValue(1e20);
+  EXPECT_EQ(r->Data, "100000000000000000000");
+  r->SetValue(1.5e-7);
+  EXPECT_EQ(r->Data, "0.00000015");
+  r->SetValue(0.1 + 0.2);
+  EXPECT_EQ(r->Data, "0.3");
+  r->SetValue(123456789012345.0);
+  EXPECT_EQ(r->Data, "123456789012345");
+  r->SetData("3,5");
+  EXPECT_TRUE(r->Invalid);
+  r->SetData("+.5");
+  EXPECT_FALSE(r->Invalid);
+  EXPECT_DOUBLE_EQ(r->GetValue(), 0.5);
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(PdfReal, RoundingAndRanges) {
+  TOvPDFFile file;
+  auto* r = file.NewObject<TOvPDFReal>();
+  r->SetData("2.5");
+  EXPECT_EQ(r->AsInt(), 3);
+  r->SetData("-2.5");
+  EXPECT_EQ(r->AsInt(), -2);
+  r->SetData("-2.6");
+  EXPECT_EQ(r->AsInt(), -3);
+  r->SetData("1.2.3");
+  EXPECT_TRUE(r->Invalid);
+  EXPECT_EQ(r->AsInt(), 0);
+  r->SetData("2147483647");
+  EXPECT_TRUE(r->IsInteger());
+  r->SetData("2147483648");
+  EXPECT_FALSE(r->IsInteger());
+  EXPECT_THROW(r->AsInt(), EOvPDFParseError);  // never wraps
+  EXPECT_EQ(r->AsInt64(), 2147483648LL);
+  r->SetData("1e30");
+  EXPECT_THROW(r->AsInt64(), EOvPDFParseError);
+  r->SetData("9223372036854775807");
+  EXPECT_EQ(r->AsInt64(), INT64_MAX);
+}
+
+TEST(PdfContainer, NewContainersUseTheLineEnd) {
+  TOvPDFFile file;
+  file.LineEnd = "\r\n";
+  TOvPDFDictionary* empty = file.NewDictionary();
+  empty->SetModified(true);
+  EXPECT_EQ(empty->Data, "<<\r\n>>");
+  TOvPDFArray* array = file.NewArray();
+  AppendInt(array, 1);
+  AppendInt(array, 2);
+  EXPECT_EQ(array->Data, "[\r\n1\r\n2\r\n]");
+  TOvPDFDictionary* sig = file.NewDictionary();
+  AddNameEntry(sig, "Type", "Sig");
+  AddIntEntry(sig, "V", 1);
+  sig->SetModified(true);
+  EXPECT_EQ(sig->Data, "<<\r\n/Type /Sig\r\n/V 1\r\n>>");
+}
+
+TEST(PdfContainer, ItemOffsetsSumToAbsolutePositions) {
+  TOvPDFFile file;
+  TOvPDFDictionary* dict = file.NewDictionary();
+  AddNameEntry(dict, "Type", "Sig");
+  TOvPDFArray* range = AddRectEntry(dict, "ByteRange", 0, 10, 20, 30);
+  TOvPDFString* contents = AddStringEntry(dict, "Contents", std::string(4, '\0'), 1);
+  dict->SetModified(true);
+  TOvPDFIndirect* indirect = file.NewIndirect(5, 0, dict);
+  EXPECT_EQ(dict->WriteOffset, 7 + static_cast<int64_t>(indirect->OpenSpace.size()));
+  TOvMemoryStream out;
+  out.Write(std::string_view("some earlier bytes\n"));
+  indirect->WriteTo(out, true);
+  EXPECT_EQ(indirect->WriteOffset, 19);
+  const std::string& text = out.Data();
+  EXPECT_EQ(text.compare(static_cast<size_t>(AbsoluteWriteOffset(contents)), 10, "<00000000>"), 0);
+  EXPECT_EQ(text.compare(static_cast<size_t>(AbsoluteWriteOffset(range)), 1, "["), 0);
+  EXPECT_EQ(text.substr(19, 8), "5 0 obj\n");
+  EXPECT_EQ(text.substr(text.size() - 7), "endobj\n");
+}
+
+TEST(PdfContainer, RemovedItemIsDetached) {
+  TOvPDFFile file;
+  TOvPDFDictionary* dict = file.NewDictionary();
+  dict->SetModified(true);
+  TOvPDFName* name = AddNameEntry(dict, "A", "x");
+  AddIntEntry(dict, "B", 2);
+  EXPECT_EQ(name->Parent, dict);
+  RemoveEntry(dict, "A");
+  EXPECT_EQ(name->Parent, nullptr);
+  EXPECT_EQ(dict->ItemCount(), 1u);
+  EXPECT_EQ(GetIntEntry(dict, "B", 0, false), 2);
+  EXPECT_THROW(GetIntEntry(dict, "A", 0, true), EOvPDFSilentError);
+  SetIntEntry(dict, "B", 7, true);
+  EXPECT_EQ(dict->ItemCount(), 1u);
+  EXPECT_EQ(GetIntEntry(dict, "B", 0, false), 7);
+}
+
+TEST(PdfClone, ScalarsContainersAndForbiddenKinds) {
+  TParsed p;
+  auto* dict = dynamic_cast<TOvPDFDictionary*>(
+      p.Parse("<< /A [1 2.50 (x)] /B null /C <41> /D true /E 3 0 R >>"));
+  ASSERT_NE(dict, nullptr);
+  auto* copy = dynamic_cast<TOvPDFDictionary*>(dict->Clone());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(Written(copy), "<<\n/A [\n1 2.5 (x)] /B null /C <41> /D true /E 3 0 R >>");
+  // A cloned null still says null (so it never vanishes from the text).
+  auto* null = p.Parse("obj endobj");
+  ASSERT_NE(dynamic_cast<TOvPDFIndirect*>(null), nullptr);
+  auto* empty = dynamic_cast<TOvPDFIndirect*>(null)->Value;
+  EXPECT_EQ(empty->Data, "");
+  EXPECT_EQ(empty->Clone()->Data, "null");
+  EXPECT_THROW(null->Clone(), EOvPDFError);
+  EXPECT_THROW(TOvPDFStream::NewStream(&p.file)->Clone(), EOvPDFError);
+}
+
+TEST(PdfStream, InMemoryRawDataAndDeclaredLength) {
+  TOvPDFFile file;
+  TOvPDFStream* stream = TOvPDFStream::NewStream(&file);
+  stream->SetData("stream\r\nABC\r\nendstream");
+  EXPECT_EQ(stream->GetRawData(), "ABC");
+  AddIntEntry(stream->Dictionary, "Length", 4);
+  EXPECT_EQ(stream->GetRawData(), "ABC\r");
+  stream->SetContent("hello");
+  EXPECT_EQ(GetIntEntry(stream->Dictionary, "Length", 0, false), 5);
+  EXPECT_EQ(stream->GetRawData(), "hello");
+  auto* bad = file.NewName("x");
+  SetEntry(stream->Dictionary, "Length", bad);
+  EXPECT_THROW(stream->SetContent("x"), EOvPDFError);
+}
+
+TEST(PdfStream, SourceStreamWithoutSourceCannotBeWritten) {
+  TParsed p;
+  auto* indirect = p.ParseIndirect("1 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n");
+  ASSERT_NE(indirect, nullptr);
+  auto* stream = dynamic_cast<TOvPDFStream*>(indirect->Value);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->GetRawData(), "abc");
+  EXPECT_EQ(stream->GetStreamText(), "stream\nabc\nendstream");
+  stream->Source = nullptr;
+  TOvMemoryStream out;
+  EXPECT_THROW(indirect->WriteTo(out, true), EOvPDFParseError);
+}
+
+TEST(PdfStream, DataHookTransformsWhatIsWritten) {
+  TParsed p;
+  auto* indirect = p.ParseIndirect("1 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n");
+  p.file.OnStreamData = [](TOvPDFStream& s) {
+    std::string data = s.GetRawData();
+    for (char& c : data) c = static_cast<char>(c - 32);
+    s.SetContent(data + "!");
+  };
+  const std::string text = Written(indirect);
+  EXPECT_EQ(text, "1 0 obj\n<< /Length 4 >>\nstream\nABC!\nendstream\nendobj\n");
+}
+
+TEST(PdfPermissions, FlagsAndP) {
+  TOvPDFPermissions perms;
+  perms.FromP(-4, 3);
+  EXPECT_TRUE(perms.CanModify && perms.CanCopy && perms.CanAnnotate && perms.CanFillForms &&
+              perms.CanExtractForAccessibility && perms.CanAssemble && perms.CanPrint &&
+              perms.CanPrintHighQuality);
+  TOvPDFPermissions none;
+  EXPECT_EQ(none.ToP(3, false), -3904);
+  EXPECT_EQ(none.ToP(2, false), 0xC0);
+  EXPECT_EQ(none.ToP(1, false), 0xC0);
+  perms.SetAll(true);
+  EXPECT_EQ(perms.ToP(2, false), 252);
+  EXPECT_EQ(perms.ToP(3, false), -4);
+  TOvPDFPermissions printOnly;
+  printOnly.CanPrint = true;
+  EXPECT_EQ(printOnly.ToP(3, true), 0x050000C0);
+  TOvPDFPermissions r2;
+  r2.FromP(8 | 4, 2);
+  EXPECT_TRUE(r2.CanModify && r2.CanAssemble && r2.CanPrint && r2.CanPrintHighQuality);
+  EXPECT_FALSE(r2.CanCopy);
+}

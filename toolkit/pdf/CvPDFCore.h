@@ -1,0 +1,573 @@
+// PDF objects, the parser, cross-reference reading and the file writer.
+//
+// Every object keeps its serialized text (Data) beside its value together with
+// the whitespace that surrounded it in the source, so that an object that was
+// parsed and is written back unchanged gives the same bytes, and every object
+// remembers where it was last written so that signature code can find and
+// patch nested values after an incremental update.
+//
+// Objects are owned by their TOvPDFFile (a registry freed on Reset or
+// destruction); containers only refer to their items.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvStream.h"
+#include "toolkit/pdf/CvPDFUtils.h"
+
+namespace corvane {
+
+// Limits for hostile input, kept in one place.
+inline constexpr int PDF_MAX_NESTING = 256;          // containers and values inside each other
+inline constexpr int PDF_MAX_LOAD_DEPTH = 32;        // loads started while loading (lengths, object streams)
+inline constexpr int PDF_MAX_TREE_DEPTH = 256;       // page tree, field tree, /Parent chains
+inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;  // one decoded stream
+inline constexpr int32_t PDF_MAX_OBJECT_NUMBER = 0x7FFFFFFF;
+
+class TOvPDFFile;
+class TOvPDFIndirect;
+class TOvPDFDictionary;
+class TOvPDFArray;
+class TOvPDFStream;
+class TOvPDFRef;
+
+// ---------------------------------------------------------------------------
+// Objects
+
+class TOvPDFObject {
+ public:
+  explicit TOvPDFObject(TOvPDFFile* owner);
+  virtual ~TOvPDFObject() = default;
+  TOvPDFObject(const TOvPDFObject&) = delete;
+  TOvPDFObject& operator=(const TOvPDFObject&) = delete;
+
+  virtual const char* ClassName() const { return "TOvPDFObject"; }
+
+  // Slot 0: replaces Data and decodes it (subclasses set Invalid).
+  virtual void SetData(std::string_view bytes);
+  // Slot 1: regenerates Data from the structured content.
+  virtual void Rebuild() {}
+  // Slot 2: a deep copy registered in the same file.
+  virtual TOvPDFObject* Clone();
+  // Slot 3: writes Data (after Rebuild when asked) and TrailingSpace, and
+  // records WriteOffset and WriteLength.
+  virtual void WriteTo(TOvStream& stream, bool rebuildFirst);
+
+  TOvPDFFile* Owner = nullptr;
+  TOvPDFObject* Parent = nullptr;
+  std::string Data;
+  std::string TrailingSpace;
+  std::string LeadingSpace;
+  bool Invalid = false;
+  int64_t WriteOffset = 0;
+  int64_t WriteLength = 0;
+  int64_t SourceOffset = 0;
+  // Digest state cached by the signature layer; shared, never cloned.
+  std::shared_ptr<void> Hash;
+
+ protected:
+  // The common part of Clone: whitespace, Invalid and Hash; Data empty.
+  void AssignBase(const TOvPDFObject& source);
+  // New objects take the file's line-end text as their whitespace.
+  const std::string& OwnerLineEnd() const;
+};
+
+class TOvPDFNull final : public TOvPDFObject {
+ public:
+  explicit TOvPDFNull(TOvPDFFile* owner);
+  const char* ClassName() const override { return "TOvPDFNull"; }
+  TOvPDFObject* Clone() override;
+};
+
+class TOvPDFBoolean final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TOvPDFBoolean"; }
+  TOvPDFObject* Clone() override;
+  bool GetBool() const { return Data == "true"; }
+  void SetBool(bool value) { Data = value ? "true" : "false"; }
+};
+
+// Every number, integer or real.
+class TOvPDFReal final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TOvPDFReal"; }
+  void SetData(std::string_view bytes) override;
+  TOvPDFObject* Clone() override;
+
+  // 0 (and Invalid) when Data is not a number.
+  double GetValue();
+  // Fixed notation, at most 15 significant digits, "." whatever the locale;
+  // rebuilds the parent.
+  void SetValue(double value);
+  void SetInt(int64_t value);
+  // Data is a decimal integer that fits 32 bits.
+  bool IsInteger() const;
+  // Rounded to the nearest integer, halves toward +infinity. A value outside
+  // the 32-bit (AsInt) or 64-bit (AsInt64) range raises EOvPDFParseError "Bad object".
+  int32_t AsInt();
+  int64_t AsInt64();
+
+  // The formatting used by SetValue.
+  static std::string FormatReal(double value);
+};
+
+class TOvPDFString final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TOvPDFString"; }
+  void SetData(std::string_view bytes) override;
+  TOvPDFObject* Clone() override;
+
+  // Decoded bytes; empty with Invalid set when Data is not a well-formed string.
+  std::string GetText();
+  // Encodes the bytes in the string's Kind.
+  void SetText(std::string_view bytes);
+
+  // 0 literal, 1 hexadecimal, 2 literal with octal escapes for non-printable bytes.
+  uint8_t Kind = 0;
+  std::string PlainValue;
+};
+
+class TOvPDFComment final : public TOvPDFObject {
+ public:
+  explicit TOvPDFComment(TOvPDFFile* owner);
+  const char* ClassName() const override { return "TOvPDFComment"; }
+  void SetData(std::string_view bytes) override;
+  TOvPDFObject* Clone() override;
+  std::string GetComment() const;
+  void SetComment(std::string_view text);
+};
+
+class TOvPDFName final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TOvPDFName"; }
+  void SetData(std::string_view bytes) override;
+  TOvPDFObject* Clone() override;
+  std::string GetName();
+  void SetName(std::string_view name);
+
+  static std::string EncodeName(std::string_view name);
+  // False for malformed text (the value is then empty).
+  static bool DecodeName(std::string_view text, std::string& name);
+};
+
+class TOvPDFRef final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TOvPDFRef"; }
+  void Rebuild() override;
+  TOvPDFObject* Clone() override;
+
+  // The indirect object this reference names, loading it on first use; nil
+  // when the file does not know it.
+  TOvPDFIndirect* Resolve();
+  // The file's canonical reference with the same number and generation.
+  TOvPDFRef* FindCanonical() const;
+  void SetTarget(int32_t number, int32_t generation);
+
+  int32_t Number = 0;
+  int32_t Generation = 0;
+  TOvPDFIndirect* Target = nullptr;
+  bool Resolved = false;
+};
+
+// Parser markers for "]" and ">>".
+class TPDFEndA final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TPDFEndA"; }
+};
+class TPDFEndD final : public TOvPDFObject {
+ public:
+  using TOvPDFObject::TOvPDFObject;
+  const char* ClassName() const override { return "TPDFEndD"; }
+};
+
+class TOvPDFCpxObj : public TOvPDFObject {
+ public:
+  explicit TOvPDFCpxObj(TOvPDFFile* owner);
+  const char* ClassName() const override { return "TOvPDFCpxObj"; }
+  // Whitespace written right after "[", "<<", "obj" or "stream".
+  std::string OpenSpace;
+};
+
+class TOvPDFArray : public TOvPDFCpxObj {
+ public:
+  struct TItem {
+    std::string Key;            // empty for arrays
+    TOvPDFObject* Object = nullptr;
+    // What followed the key in the source (whitespace, and comments kept as
+    // they were); new entries are written with one space.
+    std::string KeySpace;
+    bool HasKeySpace = false;
+  };
+
+  explicit TOvPDFArray(TOvPDFFile* owner);
+  const char* ClassName() const override { return "TOvPDFArray"; }
+  void Rebuild() override;
+  TOvPDFObject* Clone() override;
+
+  virtual TOvPDFObject* GetItem(size_t index) const;
+  virtual void SetItem(TOvPDFObject* obj, size_t index);
+  virtual void SetModified(bool flag);
+  virtual void AddItem(TOvPDFObject* obj);
+  virtual void InsertItem(TOvPDFObject* obj, size_t index);
+  virtual void RemoveItem(TOvPDFObject* obj);
+  virtual void ClearItems();
+
+  size_t ItemCount() const { return Items.size(); }
+  const std::string& KeyAt(size_t index) const { return Items.at(index).Key; }
+  bool Modified() const { return modified_; }
+
+  std::vector<TItem> Items;
+
+ protected:
+  // Regenerates Data; nested items are rebuilt first only when asked.
+  void RebuildItems(bool rebuildChildren);
+  friend class TCvPDFParser;
+
+ private:
+  bool modified_ = false;
+};
+
+class TOvPDFDictionary final : public TOvPDFArray {
+ public:
+  using TOvPDFArray::TOvPDFArray;
+  const char* ClassName() const override { return "TOvPDFDictionary"; }
+  TOvPDFObject* Clone() override;
+  // Appends (key, obj) without looking for an existing key.
+  virtual void AddEntry(std::string_view key, TOvPDFObject* obj);
+  // Index of the first entry with the key, or -1.
+  int64_t IndexOfKey(std::string_view key) const;
+};
+
+class TOvPDFIndirect;
+
+// Decoded content of an object stream (ISO 32000-1 7.5.7), read once.
+struct TCvObjectStreamCache {
+  bool Loaded = false;
+  std::unique_ptr<TOvMemoryStream> Decoded;
+  std::vector<int32_t> Numbers;
+  std::vector<int64_t> Offsets;
+  std::vector<TOvPDFIndirect*> Objects;
+};
+
+class TOvPDFStream final : public TOvPDFCpxObj {
+ public:
+  explicit TOvPDFStream(TOvPDFFile* owner);
+  const char* ClassName() const override { return "TOvPDFStream"; }
+  void SetData(std::string_view bytes) override;
+  void WriteTo(TOvStream& stream, bool rebuildFirst) override;
+
+  // Slot 4: the text from "stream" to "endstream".
+  virtual std::string GetStreamText();
+  // The data between the keywords, through the file's stream-data hook when set.
+  std::string GetRawData();
+  // Replaces the data (keeps it in memory) and updates /Length.
+  void SetContent(std::string_view bytes);
+  // A stream with a new, empty dictionary.
+  static TOvPDFStream* NewStream(TOvPDFFile* file);
+
+  TOvPDFDictionary* Dictionary = nullptr;
+  TOvStream* Source = nullptr;
+  TCvObjectStreamCache ObjectStream;
+  std::string CloseSpace;
+  std::string Tail;
+  int64_t DataOffset = 0;
+  int64_t DataLength = 0;
+  bool InMemory = false;
+  std::string TransformBuffer;
+  bool InTransform = false;
+
+ private:
+  std::string ReadSourceData();
+  void UpdateLength(int64_t length);
+  std::string RunStreamDataHook();
+};
+
+class TOvPDFIndirect final : public TOvPDFCpxObj {
+ public:
+  explicit TOvPDFIndirect(TOvPDFFile* owner);
+  const char* ClassName() const override { return "TOvPDFIndirect"; }
+  void Rebuild() override;
+  // A value that is a stream held in the source is copied straight to the
+  // output instead of being built in memory first.
+  void WriteTo(TOvStream& stream, bool rebuildFirst) override;
+
+  void SetObject(TOvPDFObject* obj);
+  void SetNumber(int32_t number);
+  void SetGeneration(int32_t generation);
+  // Records the object in the file's modified list (to write, or to free).
+  void MarkModified();
+  void MarkFree();
+  // Sets number and generation and regenerates the object's own text without
+  // rebuilding its value (the parser has just produced it).
+  void Renumber(int32_t number, int32_t generation);
+
+  int32_t Number = 0;
+  int32_t Generation = 0;
+  TOvPDFObject* Value = nullptr;
+  bool InObjectStream = false;
+  int32_t ContainerNumber = 0;
+  int32_t ContainerIndex = 0;
+
+ private:
+  std::string Header() const;
+};
+
+// One cross-reference section: a classic table with its trailer, or a
+// cross-reference stream.
+class TOvPDFXRef final : public TOvPDFCpxObj {
+ public:
+  using TOvPDFCpxObj::TOvPDFCpxObj;
+  const char* ClassName() const override { return "TOvPDFXRef"; }
+  TOvPDFDictionary* Dictionary = nullptr;
+  bool IsStream = false;
+  TOvPDFIndirect* StreamObject = nullptr;
+};
+
+// Sum of WriteOffset over the object and its ancestors up to the indirect
+// object: the absolute position of a nested object after the file was written.
+int64_t AbsoluteWriteOffset(const TOvPDFObject* obj);
+
+// ---------------------------------------------------------------------------
+// Dictionary helpers. Typed getters resolve references (except the real and
+// boolean getters); a required lookup that fails raises EOvPDFSilentError.
+
+TOvPDFObject* GetEntry(const TOvPDFDictionary* dict, std::string_view key);
+// The entry's value with references resolved to the indirect object's value.
+TOvPDFObject* GetResolvedEntry(const TOvPDFDictionary* dict, std::string_view key);
+TOvPDFObject* ResolveValue(TOvPDFObject* obj);
+void SetEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFObject* obj);
+void RemoveEntry(TOvPDFDictionary* dict, std::string_view key);
+std::string GetNameEntry(const TOvPDFDictionary* dict, std::string_view key,
+                         std::string_view defaultValue, bool required);
+int32_t GetIntEntry(const TOvPDFDictionary* dict, std::string_view key, int32_t defaultValue,
+                    bool required);
+int64_t GetInt64Entry(const TOvPDFDictionary* dict, std::string_view key, int64_t defaultValue,
+                      bool required);
+double GetRealEntry(const TOvPDFDictionary* dict, std::string_view key, bool required,
+                    double defaultValue);
+std::string GetStringEntry(const TOvPDFDictionary* dict, std::string_view key, bool required);
+TOvPDFArray* GetArrayEntry(const TOvPDFDictionary* dict, std::string_view key, bool required);
+TOvPDFDictionary* GetDictEntry(const TOvPDFDictionary* dict, std::string_view key, bool required);
+bool GetBoolEntry(const TOvPDFDictionary* dict, std::string_view key, bool defaultValue,
+                  bool required);
+TOvPDFReal* AddIntEntry(TOvPDFDictionary* dict, std::string_view key, int64_t n);
+void SetIntEntry(TOvPDFDictionary* dict, std::string_view key, int64_t n, bool inPlace);
+TOvPDFString* AddStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view bytes,
+                             uint8_t kind);
+void SetStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view text,
+                    bool inPlace, uint8_t kind);
+TOvPDFName* AddNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name);
+void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name, bool inPlace);
+TOvPDFArray* AddRectEntry(TOvPDFDictionary* dict, std::string_view key, int64_t a, int64_t b,
+                          int64_t c, int64_t d);
+void AddRefEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFRef* ref);
+void SetRefEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFRef* ref, bool replace);
+void AppendReal(TOvPDFArray* array, double x);
+void AppendInt(TOvPDFArray* array, int64_t n);
+void AppendName(TOvPDFArray* array, std::string_view name);
+void AppendString(TOvPDFArray* array, std::string_view bytes, uint8_t kind);
+
+// ---------------------------------------------------------------------------
+// Stream filters (ISO 32000-1 7.4.4)
+
+// Inflates the stream's raw data (bounded by PDF_MAX_INFLATE_SIZE).
+std::string DecodeFlate(TOvPDFStream* stream);
+// True when /Filter is /FlateDecode or the one-element array [/FlateDecode].
+bool IsFlateFilter(TOvPDFObject* filter);
+// Deflates an unfiltered stream and adds /Filter /FlateDecode; a stream that
+// already has a filter is left untouched.
+void CompressStream(TOvPDFStream* stream, bool appendLineEnd);
+
+// ---------------------------------------------------------------------------
+// Cross-reference entries and the file
+
+struct TOvPDFXrefEntry {
+  TOvPDFFile* Owner = nullptr;
+  int32_t Number = 0;
+  int32_t Generation = 0;
+  int64_t Offset = 0;
+  bool Compressed = false;
+  int32_t StreamNumber = 0;
+  int32_t StreamIndex = 0;
+};
+
+// The cross-reference table, ordered by (generation, number).
+class TOvPDFXRefs {
+ public:
+  using TKey = std::pair<int32_t, int32_t>;  // generation, number
+  using TMap = std::map<TKey, TOvPDFXrefEntry>;
+
+  explicit TOvPDFXRefs(TOvPDFFile* owner) : owner_(owner) {}
+
+  // New entry: inserted. Existing: raiseIfExists raises "Object [%d, %d]
+  // already exists"; replace overwrites the entry (it becomes uncompressed at
+  // offset); otherwise nothing changes and nil is returned (first wins).
+  TOvPDFXrefEntry* Add(int32_t number, int32_t generation, bool replace, bool raiseIfExists,
+                       int64_t offset);
+  TOvPDFXrefEntry* AddCompressed(int32_t number, int32_t generation, int32_t index,
+                                 int32_t streamNumber, bool replace = false);
+  TOvPDFXrefEntry* Find(int32_t number, int32_t generation);
+  void Remove(int32_t number, int32_t generation);
+  size_t Count() const { return map_.size(); }
+  void Clear() { map_.clear(); }
+  TMap::iterator begin() { return map_.begin(); }
+  TMap::iterator end() { return map_.end(); }
+  TMap::const_iterator begin() const { return map_.begin(); }
+  TMap::const_iterator end() const { return map_.end(); }
+
+ private:
+  TOvPDFFile* owner_;
+  TMap map_;
+};
+
+using TCvPDFFileProgressHook = std::function<void(TOvPDFFile& file, int percent, bool& cancel)>;
+using TCvPDFTemporaryStreamHook =
+    std::function<void(TOvPDFFile& file, TOvStream*& stream, bool& owns)>;
+using TCvPDFStreamDataHook = std::function<void(TOvPDFStream& stream)>;
+
+class TOvPDFFile {
+ public:
+  TOvPDFFile();
+  virtual ~TOvPDFFile();
+  TOvPDFFile(const TOvPDFFile&) = delete;
+  TOvPDFFile& operator=(const TOvPDFFile&) = delete;
+
+  // Slot 0: registers a new indirect object with a canonical reference.
+  virtual void AddObject(TOvPDFObject* indirect);
+  // Slot 1: forgets the object list, tables, trailer and modified list. The
+  // objects themselves stay allocated (callers may still hold them) until
+  // FreeObjects or destruction.
+  virtual void Reset();
+  // Reset, then frees every object created for this file.
+  void FreeObjects();
+  // Slot 2: reads the header and the cross-reference information of Source.
+  virtual void Load();
+  // Slot 3: appends an incremental update, or rewrites the file (FullRewrite).
+  virtual void Save();
+
+  // Reads one object at the input's position (ISO 32000-1 7.3); nil when only
+  // whitespace remains. Leaves the input at the first byte not consumed.
+  TOvPDFObject* ParseObject(TOvStream& input);
+
+  TOvPDFIndirect* LoadObject(TOvStream& input, int32_t number, int32_t generation);
+  TOvPDFIndirect* LoadCompressedObject(int32_t number, int32_t streamNumber);
+  bool IsEncrypted();
+  void AddCompressedObjects();
+  int64_t IndexOfObject(TOvPDFObject* obj);
+  int32_t MaxObjectNumber() const;
+  bool Progress(int percent);
+  // First canonical reference with this number and generation, or nil.
+  TOvPDFRef* FindCanonical(int32_t number, int32_t generation);
+
+  void WriteXRefTable(TOvStream& output, std::vector<TOvPDFXrefEntry>& entries, bool noTail,
+                      bool full);
+  int32_t WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEntry>& entries, bool noTail);
+
+  // Registers a new object of type T (owned by the file).
+  template <class T>
+  T* NewObject() {
+    auto owned = std::make_unique<T>(this);
+    T* raw = owned.get();
+    registry_.push_back(std::move(owned));
+    return raw;
+  }
+  TOvPDFNull* NewNull();
+  TOvPDFBoolean* NewBoolean(bool value);
+  TOvPDFReal* NewInt(int64_t value);
+  TOvPDFReal* NewReal(double value);
+  TOvPDFName* NewName(std::string_view name);
+  TOvPDFString* NewString(std::string_view bytes, uint8_t kind);
+  TOvPDFArray* NewArray();
+  TOvPDFDictionary* NewDictionary();
+  TOvPDFRef* NewRef(int32_t number, int32_t generation);
+  TOvPDFIndirect* NewIndirect(int32_t number, int32_t generation, TOvPDFObject* value);
+
+  size_t RegistrySize() const { return registry_.size(); }
+
+  // --- state (Parts of the file format) ---
+  int32_t Version = 0;
+  TOvStream* Source = nullptr;
+  std::vector<TOvPDFRef*> ObjectList;
+  bool FullRewrite = false;
+  std::vector<TOvPDFXrefEntry> ModifiedEntries;
+  TOvPDFDictionary* Trailer = nullptr;
+  TCvPDFTemporaryStreamHook OnCreateTemporaryStream;
+  TOvPDFXRefs XRefs{this};
+  int64_t LastStartXRef = -1;
+  bool Damaged = false;
+  bool UsesXRefStreams = false;
+  TOvPDFIndirect* XRefStreamObject = nullptr;
+  std::string LineEnd = "\n";
+  bool HasCompressedObjects = false;
+  TCvPDFFileProgressHook OnProgress;
+  TCvPDFStreamDataHook OnStreamData;
+  // Number of cross-reference sections read along the /Prev chain (a hybrid
+  // table and its stream count once).
+  int32_t RevisionCount = 0;
+  // Why the cross-reference information was rebuilt (for diagnostics).
+  std::string DamageReason;
+
+ private:
+  friend class TCvPDFParser;
+  friend class TOvPDFRef;
+
+  // Cross-reference reading (CvPDFCore_XRef.cpp).
+  void ReadHeader();
+  void ReadCrossReference();
+  bool FindStartXRef(int64_t& scanLimit);
+  void WalkSections();
+  void ReadClassicEntries(TOvPDFXRef* section);
+  TOvPDFXRef* ReadXRefStreamAt(TOvStream& input, int64_t offset);
+  TOvPDFXRef* ParseXRefStream(TOvPDFIndirect* indirect);
+  bool VerifyEntries(std::string& reason);
+  bool HeaderAt(int64_t offset, int32_t& number, int32_t& generation);
+  void RebuildByScanning(int64_t scanLimit);
+  void IndexObjectStream(TOvPDFIndirect* indirect);
+  void BuildObjectList();
+  void ResolveDuplicateOffsets();
+  void FindXRefStm();
+  void MarkDamaged(const std::string& reason);
+  void DecodeObjectStream(TOvPDFStream* stream);
+
+  // Writing (CvPDFCore_Writer.cpp).
+  void SaveIncremental();
+  void SaveFull();
+
+  // The integer a stream's indirect /Length names; false when it cannot be
+  // loaded. A loaded value that is not an integer raises.
+  bool LoadLengthValue(int32_t number, int32_t generation, int64_t& length);
+
+  void RebuildCanonicalIndex();
+  void AppendCanonical(TOvPDFRef* ref);
+
+  std::vector<std::unique_ptr<TOvPDFObject>> registry_;
+  std::unordered_map<uint64_t, TOvPDFRef*> canonical_;
+  bool canonical_dirty_ = false;
+  // Objects and object streams whose loading is in progress (re-entry means
+  // a cycle), and how deeply loads are nested.
+  std::unordered_set<int32_t> loading_objects_;
+  std::unordered_set<int32_t> loading_streams_;
+  int load_depth_ = 0;
+  // Nesting of objects being parsed, shared by nested loads.
+  int parse_depth_ = 0;
+  // Decoded buffers that parsed objects may refer to as their source.
+  std::vector<std::unique_ptr<TOvMemoryStream>> buffers_;
+};
+
+}  // namespace corvane

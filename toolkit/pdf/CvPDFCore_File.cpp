@@ -1,0 +1,146 @@
+// TOvPDFFile: lifetime, the canonical object list and the table of entries.
+#include "toolkit/pdf/CvPDFCore.h"
+
+namespace corvane {
+
+namespace {
+
+uint64_t Key(int32_t number, int32_t generation) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(number)) << 32) |
+         static_cast<uint32_t>(generation);
+}
+
+}  // namespace
+
+// --- TOvPDFXRefs ------------------------------------------------------------------
+
+TOvPDFXrefEntry* TOvPDFXRefs::Add(int32_t number, int32_t generation, bool replace,
+                                  bool raiseIfExists, int64_t offset) {
+  const TKey key{generation, number};
+  auto it = map_.find(key);
+  if (it == map_.end()) {
+    auto& entry = map_[key];
+    entry = TOvPDFXrefEntry{owner_, number, generation, offset, false, 0, 0};
+    return &entry;
+  }
+  if (raiseIfExists) {
+    throw EOvPDFError("Object [" + std::to_string(number) + ", " + std::to_string(generation) +
+                      "] already exists");
+  }
+  if (!replace) return nullptr;
+  it->second = TOvPDFXrefEntry{owner_, number, generation, offset, false, 0, 0};
+  return &it->second;
+}
+
+TOvPDFXrefEntry* TOvPDFXRefs::AddCompressed(int32_t number, int32_t generation, int32_t index,
+                                            int32_t streamNumber, bool replace) {
+  TOvPDFXrefEntry* entry = Add(number, generation, replace, false, 0);
+  if (entry) {
+    entry->Compressed = true;
+    entry->StreamNumber = streamNumber;
+    entry->StreamIndex = index;
+  }
+  return entry;
+}
+
+TOvPDFXrefEntry* TOvPDFXRefs::Find(int32_t number, int32_t generation) {
+  auto it = map_.find(TKey{generation, number});
+  return it == map_.end() ? nullptr : &it->second;
+}
+
+void TOvPDFXRefs::Remove(int32_t number, int32_t generation) {
+  map_.erase(TKey{generation, number});
+}
+
+// --- TOvPDFFile ---------------------------------------------------------------------
+
+TOvPDFFile::TOvPDFFile() = default;
+
+TOvPDFFile::~TOvPDFFile() = default;
+
+void TOvPDFFile::Reset() {
+  for (TOvPDFRef* ref : ObjectList) ref->Parent = nullptr;
+  ObjectList.clear();
+  canonical_.clear();
+  canonical_dirty_ = false;
+  Trailer = nullptr;
+  ModifiedEntries.clear();
+  XRefs.Clear();
+  XRefStreamObject = nullptr;
+  OnStreamData = nullptr;
+}
+
+void TOvPDFFile::FreeObjects() {
+  Reset();
+  registry_.clear();
+  buffers_.clear();
+}
+
+void TOvPDFFile::AddObject(TOvPDFObject* obj) {
+  auto* indirect = dynamic_cast<TOvPDFIndirect*>(obj);
+  if (!indirect) throw EOvPDFTypeError("Only indirect objects allowed");
+  TOvPDFRef* ref = NewRef(indirect->Number, indirect->Generation);
+  ref->Target = indirect;
+  indirect->Owner = this;
+  AppendCanonical(ref);
+}
+
+void TOvPDFFile::AppendCanonical(TOvPDFRef* ref) {
+  ObjectList.push_back(ref);
+  if (!canonical_dirty_) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
+}
+
+void TOvPDFFile::RebuildCanonicalIndex() {
+  canonical_.clear();
+  for (TOvPDFRef* ref : ObjectList) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
+  canonical_dirty_ = false;
+}
+
+TOvPDFRef* TOvPDFFile::FindCanonical(int32_t number, int32_t generation) {
+  if (canonical_dirty_) RebuildCanonicalIndex();
+  auto it = canonical_.find(Key(number, generation));
+  return it == canonical_.end() ? nullptr : it->second;
+}
+
+bool TOvPDFFile::IsEncrypted() { return Trailer && Trailer->IndexOfKey("Encrypt") >= 0; }
+
+void TOvPDFFile::AddCompressedObjects() {
+  for (const auto& [key, entry] : XRefs) {
+    if (entry.Compressed && !FindCanonical(entry.Number, entry.Generation)) {
+      TOvPDFRef* ref = NewRef(entry.Number, entry.Generation);
+      AppendCanonical(ref);
+    }
+  }
+}
+
+int64_t TOvPDFFile::IndexOfObject(TOvPDFObject* obj) {
+  if (auto* ref = dynamic_cast<TOvPDFRef*>(obj)) {
+    TOvPDFIndirect* target = ref->Resolve();
+    obj = target ? target->Value : nullptr;
+  } else if (auto* indirect = dynamic_cast<TOvPDFIndirect*>(obj)) {
+    obj = indirect->Value;
+  }
+  if (!obj) return -1;
+  // Only objects that were loaded (or added) can be the value asked for, so the
+  // search never loads anything.
+  for (size_t i = 0; i < ObjectList.size(); ++i) {
+    const TOvPDFIndirect* target = ObjectList[i]->Target;
+    if (target && target->Value == obj) return static_cast<int64_t>(i);
+  }
+  return -1;
+}
+
+int32_t TOvPDFFile::MaxObjectNumber() const {
+  int32_t max = 0;
+  for (const auto& [key, entry] : XRefs) max = std::max(max, entry.Number);
+  return max;
+}
+
+bool TOvPDFFile::Progress(int percent) {
+  if (!OnProgress) return true;
+  bool cancel = false;
+  OnProgress(*this, percent, cancel);
+  return !cancel;
+}
+
+}  // namespace corvane

@@ -1,0 +1,42 @@
+// FlateDecode for the streams the PDF layer reads itself (cross-reference and
+// object streams) and deflate for streams it writes.
+#include "toolkit/pdf/CvPDFCore.h"
+
+#include "toolkit/pdf/CvZlib.h"
+
+namespace corvane {
+
+bool IsFlateFilter(TOvPDFObject* filter) {
+  filter = ResolveValue(filter);
+  if (auto* name = dynamic_cast<TOvPDFName*>(filter)) return name->GetName() == "FlateDecode";
+  // Files in the wild write [/FlateDecode] as often as /FlateDecode.
+  if (auto* array = dynamic_cast<TOvPDFArray*>(filter);
+      array && !dynamic_cast<TOvPDFDictionary*>(filter) && array->ItemCount() == 1) {
+    auto* name = dynamic_cast<TOvPDFName*>(ResolveValue(array->GetItem(0)));
+    return name && name->GetName() == "FlateDecode";
+  }
+  return false;
+}
+
+std::string DecodeFlate(TOvPDFStream* stream) {
+  return ZlibDecompress(stream->GetRawData(), PDF_MAX_INFLATE_SIZE);
+}
+
+void CompressStream(TOvPDFStream* stream, bool appendLineEnd) {
+  if (!stream || !stream->Dictionary || GetEntry(stream->Dictionary, "Filter")) return;
+  std::string data = stream->GetRawData();
+  if (appendLineEnd) data += "\r\n";
+  TCvZlibState state;
+  DeflateInit(state, 6);
+  std::string compressed;
+  compressed.reserve(static_cast<size_t>(static_cast<double>(data.size()) * 1.003) + 12);
+  int64_t produced = 0;
+  DeflateChunks(state, data, compressed, produced);
+  std::string finish;
+  DeflateFinish(state, finish, produced);
+  compressed += finish;
+  stream->SetContent(compressed);
+  AddNameEntry(stream->Dictionary, "Filter", "FlateDecode");
+}
+
+}  // namespace corvane

@@ -1,0 +1,878 @@
+// The object classes: values, text, rebuild, clone and write.
+#include "toolkit/pdf/CvPDFCore.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace corvane {
+
+namespace {
+
+const std::string kEmpty;
+
+[[noreturn]] void FailedToClone() { throw EOvPDFError("Failed to clone object"); }
+
+// Objects whose text starts with a delimiter need no space after a key.
+bool StartsWithDelimiter(const TOvPDFObject* obj) {
+  return dynamic_cast<const TOvPDFName*>(obj) || dynamic_cast<const TOvPDFString*>(obj) ||
+         dynamic_cast<const TOvPDFArray*>(obj);
+}
+
+bool ParseDouble(std::string_view text, double& value) {
+  if (!text.empty() && text[0] == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) return false;
+  }
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value, std::chars_format::general);
+  return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
+}
+
+void CopyFromSource(TOvStream& source, int64_t offset, int64_t length, TOvStream& out) {
+  const int64_t saved = source.Position();
+  source.SetPosition(offset);
+  std::string chunk(static_cast<size_t>(std::min<int64_t>(length, 1 << 20)), '\0');
+  int64_t left = length;
+  while (left > 0) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(left, 1 << 20));
+    const size_t got = source.Read(chunk.data(), want);
+    if (got != want) {
+      source.SetPosition(saved);
+      throw EOvPDFParseError("Invalid stream data");
+    }
+    out.Write(chunk.data(), got);
+    left -= static_cast<int64_t>(got);
+  }
+  source.SetPosition(saved);
+}
+
+}  // namespace
+
+// --- TOvPDFObject ------------------------------------------------------------------
+
+TOvPDFObject::TOvPDFObject(TOvPDFFile* owner) : Owner(owner) {
+  TrailingSpace = OwnerLineEnd();
+  LeadingSpace = OwnerLineEnd();
+}
+
+const std::string& TOvPDFObject::OwnerLineEnd() const { return Owner ? Owner->LineEnd : kEmpty; }
+
+void TOvPDFObject::SetData(std::string_view bytes) { Data.assign(bytes); }
+
+TOvPDFObject* TOvPDFObject::Clone() { FailedToClone(); }
+
+void TOvPDFObject::AssignBase(const TOvPDFObject& source) {
+  Data.clear();
+  TrailingSpace = source.TrailingSpace;
+  LeadingSpace = source.LeadingSpace;
+  Invalid = source.Invalid;
+  Hash = source.Hash;
+  WriteOffset = WriteLength = SourceOffset = 0;
+  Parent = nullptr;
+}
+
+void TOvPDFObject::WriteTo(TOvStream& stream, bool rebuildFirst) {
+  if (rebuildFirst) Rebuild();
+  WriteOffset = stream.Position();
+  WriteLength = static_cast<int64_t>(Data.size());
+  stream.Write(Data);
+  if (!TrailingSpace.empty()) stream.Write(TrailingSpace);
+}
+
+int64_t AbsoluteWriteOffset(const TOvPDFObject* obj) {
+  int64_t sum = 0;
+  for (int depth = 0; obj && depth <= 4 * PDF_MAX_NESTING; ++depth) {
+    sum += obj->WriteOffset;
+    if (dynamic_cast<const TOvPDFIndirect*>(obj)) break;
+    obj = obj->Parent;
+  }
+  return sum;
+}
+
+// --- scalars -------------------------------------------------------------------
+
+TOvPDFNull::TOvPDFNull(TOvPDFFile* owner) : TOvPDFObject(owner) { Data = "null"; }
+
+TOvPDFObject* TOvPDFNull::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFNull>();
+  clone->AssignBase(*this);
+  clone->Data = "null";  // never an empty text, even for the empty value of "obj endobj"
+  return clone;
+}
+
+TOvPDFObject* TOvPDFBoolean::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFBoolean>();
+  clone->AssignBase(*this);
+  clone->SetBool(GetBool());
+  return clone;
+}
+
+void TOvPDFReal::SetData(std::string_view bytes) {
+  Data.assign(bytes);
+  double value = 0;
+  Invalid = !ParseDouble(Data, value);
+}
+
+double TOvPDFReal::GetValue() {
+  double value = 0;
+  if (!ParseDouble(Data, value)) {
+    Invalid = true;
+    return 0;
+  }
+  return value;
+}
+
+std::string TOvPDFReal::FormatReal(double value) {
+  if (!std::isfinite(value) || value == 0) return "0";
+  char buf[64];
+  const auto result =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  const std::string_view text(buf, static_cast<size_t>(result.ptr - buf));
+  const bool negative = text[0] == '-';
+  const size_t mantissaStart = negative ? 1 : 0;
+  const size_t ePos = text.find('e');
+  std::string digits;
+  for (size_t i = mantissaStart; i < ePos; ++i) {
+    if (text[i] != '.') digits += text[i];
+  }
+  int exponent = 0;
+  std::from_chars(text.data() + ePos + (text[ePos + 1] == '+' ? 2 : 1), text.data() + text.size(),
+                  exponent);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string intPart;
+  std::string fraction;
+  if (exponent >= 0) {
+    const auto intDigits = static_cast<size_t>(exponent) + 1;
+    if (digits.size() <= intDigits) {
+      intPart = digits + std::string(intDigits - digits.size(), '0');
+    } else {
+      intPart = digits.substr(0, intDigits);
+      fraction = digits.substr(intDigits);
+    }
+  } else {
+    intPart = "0";
+    fraction = std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  }
+  std::string out = negative ? "-" : "";
+  out += intPart;
+  if (!fraction.empty()) out += "." + fraction;
+  return out;
+}
+
+void TOvPDFReal::SetValue(double value) {
+  Data = FormatReal(value);
+  Invalid = false;
+  if (Parent) Parent->Rebuild();
+}
+
+void TOvPDFReal::SetInt(int64_t value) {
+  Data = std::to_string(value);
+  Invalid = false;
+  if (Parent) Parent->Rebuild();
+}
+
+bool TOvPDFReal::IsInteger() const {
+  int32_t value = 0;
+  return TryStrToInt32(Data, value);
+}
+
+int64_t TOvPDFReal::AsInt64() {
+  int64_t exact = 0;
+  if (TryStrToInt64(Data, exact)) return exact;
+  const double rounded = std::floor(GetValue() + 0.5);
+  // 2^63 is exactly representable; anything at or beyond it does not fit.
+  if (!(rounded >= -9223372036854775808.0 && rounded < 9223372036854775808.0)) {
+    throw EOvPDFParseError("Bad object");
+  }
+  return static_cast<int64_t>(rounded);
+}
+
+int32_t TOvPDFReal::AsInt() {
+  const int64_t value = AsInt64();
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    throw EOvPDFParseError("Bad object");
+  }
+  return static_cast<int32_t>(value);
+}
+
+TOvPDFObject* TOvPDFReal::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFReal>();
+  clone->AssignBase(*this);
+  if (IsInteger()) {
+    clone->Data = std::to_string(AsInt());
+  } else {
+    clone->Data = FormatReal(GetValue());
+  }
+  return clone;
+}
+
+// --- strings ---------------------------------------------------------------------
+
+void TOvPDFString::SetData(std::string_view bytes) {
+  Data.assign(bytes);
+  GetText();
+}
+
+std::string TOvPDFString::GetText() {
+  Invalid = true;
+  std::string out;
+  const std::string_view text = Data;
+  if (text.size() < 2) return {};
+  if (text[0] == '(') {
+    int depth = 0;
+    size_t i = 1;
+    bool closed = false;
+    while (i < text.size()) {
+      const char c = text[i++];
+      if (c == '\\') {
+        if (i >= text.size()) return {};  // backslash as the last byte
+        const char e = text[i++];
+        switch (e) {
+          case '\n': break;
+          case '\r':
+            if (i < text.size() && text[i] == '\n') ++i;
+            break;
+          case 'b': out += '\x08'; break;
+          case 'f': out += '\x0C'; break;
+          case 'n': out += '\x0A'; break;
+          case 'r': out += '\x0D'; break;
+          case 't': out += '\x09'; break;
+          default:
+            if (e >= '0' && e <= '7') {
+              int value = e - '0';
+              for (int k = 0; k < 2 && i < text.size() && text[i] >= '0' && text[i] <= '7'; ++k) {
+                value = value * 8 + (text[i++] - '0');
+              }
+              out += static_cast<char>(value & 0xFF);
+            } else {
+              out += e;
+            }
+        }
+        continue;
+      }
+      if (c == '(') {
+        ++depth;
+      } else if (c == ')') {
+        if (depth == 0) {
+          closed = true;
+          break;
+        }
+        --depth;
+      }
+      out += c;
+    }
+    if (!closed) return {};
+    Invalid = false;
+    return out;
+  }
+  if (text[0] == '<' && text[1] != '<') {
+    size_t i = 1;
+    int pending = -1;
+    while (i < text.size() && IsHexDigit(static_cast<uint8_t>(text[i]))) {
+      const int v = HexValue(static_cast<uint8_t>(text[i++]));
+      if (pending < 0) {
+        pending = v;
+      } else {
+        out += static_cast<char>(pending * 16 + v);
+        pending = -1;
+      }
+    }
+    if (i >= text.size() || text[i] != '>') return {};
+    if (pending >= 0) out += static_cast<char>(pending * 16);
+    Kind = 1;
+    Invalid = false;
+    return out;
+  }
+  return {};
+}
+
+void TOvPDFString::SetText(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  if (Kind == 1) {
+    text.reserve(bytes.size() * 2 + 2);
+    text += '<';
+    for (const char c : bytes) {
+      const auto b = static_cast<uint8_t>(c);
+      text += kHex[b >> 4];
+      text += kHex[b & 15];
+    }
+    text += '>';
+  } else {
+    text.reserve(bytes.size() + 2);
+    text += '(';
+    for (const char c : bytes) {
+      const auto b = static_cast<uint8_t>(c);
+      switch (b) {
+        case 0x08: text += "\\b"; break;
+        case 0x09: text += "\\t"; break;
+        case 0x0A: text += "\\n"; break;
+        case 0x0C: text += "\\f"; break;
+        case 0x0D: text += "\\r"; break;
+        case '(': text += "\\("; break;
+        case ')': text += "\\)"; break;
+        case '\\': text += "\\\\"; break;
+        default:
+          if (Kind == 2 && (b < 0x20 || b > 0x7E)) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\%03o", b);
+            text += esc;
+          } else {
+            text += c;
+          }
+      }
+    }
+    text += ')';
+  }
+  Data = std::move(text);
+  Invalid = false;
+}
+
+TOvPDFObject* TOvPDFString::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFString>();
+  clone->AssignBase(*this);
+  clone->Kind = Kind;
+  clone->PlainValue = PlainValue;
+  clone->SetText(GetText());
+  return clone;
+}
+
+// --- comments and names -------------------------------------------------------------
+
+TOvPDFComment::TOvPDFComment(TOvPDFFile* owner) : TOvPDFObject(owner) { TrailingSpace.clear(); }
+
+void TOvPDFComment::SetData(std::string_view bytes) {
+  Data.assign(bytes);
+  Invalid = Data.empty() || Data[0] != '%';
+}
+
+std::string TOvPDFComment::GetComment() const { return Data.empty() ? Data : Data.substr(1); }
+
+void TOvPDFComment::SetComment(std::string_view text) {
+  Data = "%";
+  Data += text;
+  Data += OwnerLineEnd();
+  Invalid = false;
+}
+
+TOvPDFObject* TOvPDFComment::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFComment>();
+  clone->AssignBase(*this);
+  clone->Data = "%" + GetComment();  // the kept line end comes with the text
+  return clone;
+}
+
+std::string TOvPDFName::EncodeName(std::string_view name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (const char c : name) {
+    const auto b = static_cast<uint8_t>(c);
+    if (IsPdfWhitespace(b) || IsPdfDelimiter(b) || b == '#') {
+      out += '#';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool TOvPDFName::DecodeName(std::string_view text, std::string& name) {
+  name.clear();
+  if (text.size() < 2 || text[0] != '/') return false;
+  for (size_t i = 1; i < text.size(); ++i) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    if (IsPdfWhitespace(b) || IsPdfDelimiter(b)) {
+      name.clear();
+      return false;
+    }
+    if (b == '#') {
+      if (i + 2 >= text.size() || !IsHexDigit(static_cast<uint8_t>(text[i + 1])) ||
+          !IsHexDigit(static_cast<uint8_t>(text[i + 2]))) {
+        name.clear();
+        return false;
+      }
+      name += static_cast<char>(HexValue(static_cast<uint8_t>(text[i + 1])) * 16 +
+                                HexValue(static_cast<uint8_t>(text[i + 2])));
+      i += 2;
+      continue;
+    }
+    name += static_cast<char>(b);
+  }
+  return true;
+}
+
+void TOvPDFName::SetData(std::string_view bytes) {
+  Data.assign(bytes);
+  std::string name;
+  Invalid = !DecodeName(Data, name);
+}
+
+std::string TOvPDFName::GetName() {
+  std::string name;
+  Invalid = !DecodeName(Data, name);
+  return name;
+}
+
+void TOvPDFName::SetName(std::string_view name) {
+  Data = "/" + EncodeName(name);
+  Invalid = false;
+}
+
+TOvPDFObject* TOvPDFName::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFName>();
+  clone->AssignBase(*this);
+  clone->SetName(GetName());
+  return clone;
+}
+
+// --- references ----------------------------------------------------------------------
+
+void TOvPDFRef::Rebuild() { Data = std::to_string(Number) + " " + std::to_string(Generation) + " R"; }
+
+void TOvPDFRef::SetTarget(int32_t number, int32_t generation) {
+  Number = number;
+  Generation = generation;
+  Rebuild();
+}
+
+TOvPDFRef* TOvPDFRef::FindCanonical() const {
+  return Owner ? Owner->FindCanonical(Number, Generation) : nullptr;
+}
+
+TOvPDFIndirect* TOvPDFRef::Resolve() {
+  if (Resolved) return Target;
+  TOvPDFIndirect* target = nullptr;
+  TOvPDFRef* canonical = FindCanonical();
+  if (canonical && canonical->Resolved) target = canonical->Target;
+  if (!target && Owner && Owner->Source) {
+    TOvPDFIndirect* loaded = Owner->LoadObject(*Owner->Source, Number, Generation);
+    if (loaded) {
+      if (loaded->Value) loaded->Value->Parent = loaded;
+      if (!canonical) throw EOvPDFTypeError("Internal error");
+      loaded->Parent = canonical;
+      canonical->Target = loaded;
+      canonical->Resolved = true;
+      target = loaded;
+    }
+  }
+  if (!target && canonical && canonical->Target) {
+    for (const auto& entry : Owner->ModifiedEntries) {
+      if (entry.Number == Number && entry.Generation == Generation) {
+        canonical->Resolved = true;
+        target = canonical->Target;
+        break;
+      }
+    }
+  }
+  if (target) {
+    Target = target;
+    Resolved = true;
+  }
+  return target;
+}
+
+TOvPDFObject* TOvPDFRef::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFRef>();
+  clone->AssignBase(*this);
+  clone->Number = Number;
+  clone->Generation = Generation;
+  clone->Target = Target;
+  clone->Resolved = Resolved;
+  return clone;
+}
+
+// --- containers ---------------------------------------------------------------------
+
+TOvPDFCpxObj::TOvPDFCpxObj(TOvPDFFile* owner) : TOvPDFObject(owner) { OpenSpace = OwnerLineEnd(); }
+
+TOvPDFArray::TOvPDFArray(TOvPDFFile* owner) : TOvPDFCpxObj(owner) {
+  TrailingSpace.clear();
+  LeadingSpace.clear();
+}
+
+void TOvPDFArray::Rebuild() {
+  if (modified_) RebuildItems(true);
+}
+
+void TOvPDFArray::RebuildItems(bool rebuildChildren) {
+  const bool isDict = dynamic_cast<TOvPDFDictionary*>(this) != nullptr;
+  TOvMemoryStream body;
+  for (auto& item : Items) {
+    if (isDict) {
+      body.Write("/" + TOvPDFName::EncodeName(item.Key));
+      const bool keepSpace =
+          item.HasKeySpace && (!item.KeySpace.empty() || StartsWithDelimiter(item.Object));
+      body.Write(keepSpace ? std::string_view(item.KeySpace) : std::string_view(" "));
+    }
+    if (item.Object) item.Object->WriteTo(body, rebuildChildren);
+    if (!isDict && !LeadingSpace.empty()) body.Write(LeadingSpace);
+  }
+  const std::string prefix = (isDict ? "<<" : "[") + OpenSpace;
+  Data = prefix;
+  Data += body.Data();
+  Data += isDict ? ">>" : "]";
+  const auto shift = static_cast<int64_t>(prefix.size());
+  for (auto& item : Items) {
+    if (item.Object) item.Object->WriteOffset += shift;
+  }
+}
+
+TOvPDFObject* TOvPDFArray::GetItem(size_t index) const {
+  return index < Items.size() ? Items[index].Object : nullptr;
+}
+
+void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
+  if (index >= Items.size()) return;
+  if (Items[index].Object && Items[index].Object != obj) Items[index].Object->Parent = nullptr;
+  Items[index].Object = obj;
+  if (obj) obj->Parent = this;
+  Rebuild();
+}
+
+void TOvPDFArray::SetModified(bool flag) {
+  modified_ = flag;
+  if (flag) Rebuild();
+}
+
+void TOvPDFArray::AddItem(TOvPDFObject* obj) {
+  Items.push_back(TItem{{}, obj, {}, false});
+  if (obj) obj->Parent = this;
+  Rebuild();
+}
+
+void TOvPDFArray::InsertItem(TOvPDFObject* obj, size_t index) {
+  if (index > Items.size()) index = Items.size();
+  Items.insert(Items.begin() + static_cast<std::ptrdiff_t>(index), TItem{{}, obj, {}, false});
+  if (obj) obj->Parent = this;
+  Rebuild();
+}
+
+void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
+  for (auto it = Items.begin(); it != Items.end(); ++it) {
+    if (it->Object == obj) {
+      if (obj) obj->Parent = nullptr;
+      Items.erase(it);
+      break;
+    }
+  }
+  Rebuild();
+}
+
+void TOvPDFArray::ClearItems() {
+  for (auto& item : Items) {
+    if (item.Object) item.Object->Parent = nullptr;
+  }
+  Items.clear();
+  Rebuild();
+}
+
+TOvPDFObject* TOvPDFArray::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFArray>();
+  clone->AssignBase(*this);
+  for (const auto& item : Items) {
+    TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
+    clone->Items.push_back(TItem{item.Key, copy, {}, false});
+    if (copy) copy->Parent = clone;
+  }
+  clone->SetModified(true);
+  return clone;
+}
+
+TOvPDFObject* TOvPDFDictionary::Clone() {
+  auto* clone = Owner->NewObject<TOvPDFDictionary>();
+  clone->AssignBase(*this);
+  for (const auto& item : Items) {
+    TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
+    clone->Items.push_back(TItem{item.Key, copy, {}, false});
+    if (copy) copy->Parent = clone;
+  }
+  clone->SetModified(true);
+  return clone;
+}
+
+void TOvPDFDictionary::AddEntry(std::string_view key, TOvPDFObject* obj) {
+  Items.push_back(TItem{std::string(key), obj, {}, false});
+  if (obj) obj->Parent = this;
+  Rebuild();
+}
+
+int64_t TOvPDFDictionary::IndexOfKey(std::string_view key) const {
+  for (size_t i = 0; i < Items.size(); ++i) {
+    if (Items[i].Key == key) return static_cast<int64_t>(i);
+  }
+  return -1;
+}
+
+// --- streams ------------------------------------------------------------------------
+
+TOvPDFStream::TOvPDFStream(TOvPDFFile* owner) : TOvPDFCpxObj(owner) {
+  CloseSpace = OwnerLineEnd();
+  Tail = CloseSpace + "endstream";
+}
+
+TOvPDFStream* TOvPDFStream::NewStream(TOvPDFFile* file) {
+  auto* stream = file->NewObject<TOvPDFStream>();
+  stream->Dictionary = file->NewDictionary();
+  stream->Dictionary->Parent = stream;
+  stream->InMemory = true;
+  stream->Data = "stream" + stream->OpenSpace + stream->CloseSpace + "endstream";
+  return stream;
+}
+
+void TOvPDFStream::SetData(std::string_view bytes) {
+  Data.assign(bytes);
+  InMemory = true;
+  GetRawData();
+}
+
+std::string TOvPDFStream::ReadSourceData() {
+  Invalid = true;
+  if (!Source || DataLength < 0 || DataOffset < 0) return {};
+  const int64_t available = Source->Size() - DataOffset;
+  if (available <= 0 && DataLength > 0) return {};
+  const int64_t want = std::min(DataLength, std::max<int64_t>(available, 0));
+  std::string out(static_cast<size_t>(want), '\0');
+  const int64_t saved = Source->Position();
+  Source->SetPosition(DataOffset);
+  const size_t got = Source->Read(out.data(), out.size());
+  Source->SetPosition(saved);
+  out.resize(got);
+  if (static_cast<int64_t>(got) == DataLength) Invalid = false;
+  return out;
+}
+
+std::string TOvPDFStream::RunStreamDataHook() {
+  InTransform = true;
+  TransformBuffer.clear();
+  std::string result;
+  try {
+    Owner->OnStreamData(*this);
+    result = std::move(TransformBuffer);
+  } catch (...) {
+    InTransform = false;
+    TransformBuffer.clear();
+    throw;
+  }
+  InTransform = false;
+  TransformBuffer.clear();
+  return result;
+}
+
+std::string TOvPDFStream::GetRawData() {
+  Invalid = true;
+  if (InMemory) {
+    const std::string_view text = Data;
+    if (text.size() <= 14 || text.substr(0, 6) != "stream") return {};
+    size_t start = 6;
+    while (start < text.size() && text[start] == ' ') ++start;
+    if (text.size() - start >= 9) {
+      if (text.compare(start, 2, "\r\n") == 0) {
+        start += 2;
+      } else if (text[start] == '\r' || text[start] == '\n') {
+        start += 1;
+      }
+    }
+    size_t end = text.size();
+    if (text.size() - start >= 9 && text.substr(text.size() - 9) == "endstream") {
+      end = text.size() - 9;
+      if (end >= start + 2 && text.compare(end - 2, 2, "\r\n") == 0) {
+        end -= 2;
+      } else if (end >= start + 1 && (text[end - 1] == '\r' || text[end - 1] == '\n')) {
+        end -= 1;
+      }
+    }
+    int64_t length = end > start ? static_cast<int64_t>(end - start) : 0;
+    if (Dictionary) {
+      auto* declared = dynamic_cast<TOvPDFReal*>(GetResolvedEntry(Dictionary, "Length"));
+      int64_t l = 0;
+      if (declared && TryStrToInt64(declared->Data, l) && l > length &&
+          l < static_cast<int64_t>(text.size() - start)) {
+        length = l;
+      }
+    }
+    Invalid = false;
+    if (length <= 0) return {};
+    return std::string(text.substr(start, static_cast<size_t>(length)));
+  }
+  if (Source) {
+    if (!Owner || !Owner->OnStreamData || InTransform) return ReadSourceData();
+    std::string result = RunStreamDataHook();
+    Invalid = false;
+    return result;
+  }
+  return {};
+}
+
+void TOvPDFStream::UpdateLength(int64_t length) {
+  TOvPDFObject* entry = GetEntry(Dictionary, "Length");
+  TOvPDFReal* number = nullptr;
+  if (auto* ref = dynamic_cast<TOvPDFRef*>(entry)) {
+    if (TOvPDFIndirect* target = ref->Resolve()) {
+      target->MarkModified();
+      number = dynamic_cast<TOvPDFReal*>(target->Value);
+      if (!number) throw EOvPDFError("Invalid stream dictionary");
+    }
+  } else if (entry) {
+    number = dynamic_cast<TOvPDFReal*>(entry);
+    if (!number) throw EOvPDFError("Invalid stream dictionary");
+  }
+  if (!number) {
+    number = Owner->NewInt(length);
+    SetEntry(Dictionary, "Length", number);
+  }
+  number->SetInt(length);
+  if (number->Parent) number->Parent->Rebuild();
+  Dictionary->SetModified(true);
+}
+
+void TOvPDFStream::SetContent(std::string_view bytes) {
+  if (InTransform) {
+    TransformBuffer.assign(bytes);
+    return;
+  }
+  InMemory = true;
+  Data = "stream" + OpenSpace;
+  Data += bytes;
+  Data += CloseSpace + "endstream";
+  Tail = CloseSpace + "endstream";
+  Invalid = false;
+  UpdateLength(static_cast<int64_t>(bytes.size()));
+}
+
+std::string TOvPDFStream::GetStreamText() {
+  if (InMemory) return Data;
+  std::string text = Data;
+  if (Owner && Owner->OnStreamData) {
+    text += RunStreamDataHook();
+  } else {
+    if (!Source) throw EOvPDFParseError("Invalid stream data");
+    const std::string data = ReadSourceData();
+    if (Invalid) throw EOvPDFParseError("Invalid stream data");
+    text += data;
+  }
+  return text + Tail;
+}
+
+void TOvPDFStream::WriteTo(TOvStream& stream, bool rebuildFirst) {
+  std::string transformed;
+  const bool useHook = !InMemory && Owner && Owner->OnStreamData;
+  if (useHook) {
+    transformed = RunStreamDataHook();
+    UpdateLength(static_cast<int64_t>(transformed.size()));
+  }
+  const int64_t start = stream.Position();
+  if (Dictionary) {
+    Dictionary->WriteTo(stream, rebuildFirst);
+    Dictionary->WriteOffset -= start;  // relative to the start of this stream's text
+  }
+  if (InMemory) {
+    stream.Write(Data);
+    WriteLength = static_cast<int64_t>(Data.size());
+  } else {
+    if (!Source && !useHook) throw EOvPDFParseError("Invalid stream data");
+    stream.Write(Data);
+    int64_t dataLength = 0;
+    if (useHook) {
+      stream.Write(transformed);
+      dataLength = static_cast<int64_t>(transformed.size());
+    } else {
+      CopyFromSource(*Source, DataOffset, DataLength, stream);
+      dataLength = DataLength;
+    }
+    stream.Write(Tail);
+    WriteLength = static_cast<int64_t>(Data.size() + Tail.size()) + dataLength;
+  }
+  WriteOffset = start;
+  if (!TrailingSpace.empty()) stream.Write(TrailingSpace);
+}
+
+// --- indirect objects -------------------------------------------------------------
+
+TOvPDFIndirect::TOvPDFIndirect(TOvPDFFile* owner) : TOvPDFCpxObj(owner) {}
+
+std::string TOvPDFIndirect::Header() const {
+  return std::to_string(Number) + " " + std::to_string(Generation) + " obj";
+}
+
+void TOvPDFIndirect::Rebuild() {
+  const std::string prefix = Header() + OpenSpace;
+  TOvMemoryStream body;
+  if (Value) Value->WriteTo(body, true);
+  Data = prefix;
+  Data += body.Data();
+  Data += "endobj";
+  if (Value) Value->WriteOffset = static_cast<int64_t>(prefix.size());
+}
+
+void TOvPDFIndirect::WriteTo(TOvStream& stream, bool rebuildFirst) {
+  auto* sourceStream = dynamic_cast<TOvPDFStream*>(Value);
+  if (!sourceStream || sourceStream->InMemory) {
+    TOvPDFObject::WriteTo(stream, rebuildFirst);
+    return;
+  }
+  const int64_t start = stream.Position();
+  stream.Write(Header() + OpenSpace);
+  sourceStream->WriteTo(stream, rebuildFirst);
+  sourceStream->WriteOffset -= start;
+  stream.Write(std::string_view("endobj"));
+  WriteOffset = start;
+  WriteLength = stream.Position() - start;
+  if (!TrailingSpace.empty()) stream.Write(TrailingSpace);
+}
+
+namespace {
+// Rebuilding an object whose value is a stream held in the source would read
+// all its data into memory; such objects get their text when written.
+bool HoldsSourceStream(const TOvPDFIndirect* indirect) {
+  const auto* stream = dynamic_cast<const TOvPDFStream*>(indirect->Value);
+  return stream && !stream->InMemory;
+}
+}  // namespace
+
+void TOvPDFIndirect::SetObject(TOvPDFObject* obj) {
+  Value = obj;
+  if (obj) obj->Parent = this;
+  if (!HoldsSourceStream(this)) Rebuild();
+  MarkModified();
+}
+
+void TOvPDFIndirect::SetNumber(int32_t number) {
+  Number = number;
+  if (!HoldsSourceStream(this)) Rebuild();
+}
+
+void TOvPDFIndirect::SetGeneration(int32_t generation) {
+  Generation = generation;
+  if (!HoldsSourceStream(this)) Rebuild();
+}
+
+void TOvPDFIndirect::Renumber(int32_t number, int32_t generation) {
+  Number = number;
+  Generation = generation;
+  if (HoldsSourceStream(this)) return;
+  const std::string prefix = Header() + OpenSpace;
+  TOvMemoryStream body;
+  if (Value) Value->WriteTo(body, false);
+  Data = prefix;
+  Data += body.Data();
+  Data += "endobj";
+  if (Value) Value->WriteOffset = static_cast<int64_t>(prefix.size());
+}
+
+void TOvPDFIndirect::MarkModified() {
+  if (!Owner || (Number == 0 && Generation == 0)) return;
+  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Owner, Number, Generation, 1, false, 0, 0});
+}
+
+void TOvPDFIndirect::MarkFree() {
+  if (!Owner || (Number == 0 && Generation == 0)) return;
+  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Owner, Number, Generation, 0, false, 0, 0});
+}
+
+}  // namespace corvane

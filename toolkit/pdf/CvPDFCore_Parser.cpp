@@ -1,0 +1,635 @@
+// The lexer and recursive-descent parser (ISO 32000-1 7.2, 7.3), reading
+// directly from a seekable stream through a small read-ahead buffer.
+#include "toolkit/pdf/CvPDFCore.h"
+
+namespace corvane {
+
+namespace {
+
+[[noreturn]] void Fail(const char* message) { throw EOvPDFParseError(message); }
+
+constexpr uint8_t CR = 0x0D;
+constexpr uint8_t LF = 0x0A;
+
+enum class TContainerKind { Array = 1, Dictionary = 2 };
+
+}  // namespace
+
+class TCvPDFParser {
+ public:
+  TCvPDFParser(TOvPDFFile& file, TOvStream& input)
+      : file_(file), in_(input), size_(input.Size()), pos_(input.Position()) {}
+
+  TOvPDFObject* ParseObject();
+  // Leaves the input at the first byte not consumed.
+  void Finish() { in_.SetPosition(pos_); }
+
+  static int64_t FindEndStream(TOvStream& in, int64_t end, int64_t start, int64_t base);
+
+ private:
+  // --- reading: one byte of lookahead (cur_), pos_ is the next byte to read ---
+  bool ReadNext() {
+    if (pos_ >= size_) {
+      eof_ = true;
+      return false;
+    }
+    if (pos_ < buf_start_ || pos_ >= buf_start_ + static_cast<int64_t>(buf_.size())) Fill();
+    if (buf_.empty()) {
+      eof_ = true;
+      return false;
+    }
+    cur_ = static_cast<uint8_t>(buf_[static_cast<size_t>(pos_ - buf_start_)]);
+    ++pos_;
+    eof_ = false;
+    return true;
+  }
+  void Fill() {
+    buf_.resize(kChunk);
+    in_.SetPosition(pos_);
+    buf_.resize(in_.Read(buf_.data(), kChunk));
+    buf_start_ = pos_;
+  }
+  void StepBack() {
+    --pos_;
+    eof_ = false;
+  }
+  void SeekTo(int64_t position) {
+    pos_ = position;
+    eof_ = false;
+  }
+  int64_t CurOffset() const { return pos_ - 1; }
+
+  std::string CollectWhitespace() {
+    std::string out;
+    while (!eof_ && IsPdfWhitespace(cur_)) {
+      out += static_cast<char>(cur_);
+      ReadNext();
+    }
+    return out;
+  }
+  std::string CollectRegular() {
+    std::string out;
+    while (!eof_ && IsPdfRegular(cur_)) {
+      out += static_cast<char>(cur_);
+      ReadNext();
+    }
+    return out;
+  }
+  std::string CollectLine() {
+    std::string out;
+    while (!eof_ && cur_ != CR && cur_ != LF) {
+      out += static_cast<char>(cur_);
+      ReadNext();
+    }
+    return out;
+  }
+
+  TOvPDFObject* ParseLiteralString();
+  TOvPDFObject* ParseHexString();
+  TOvPDFObject* ParseComment();
+  TOvPDFObject* ParseContainerObject(TContainerKind kind, std::string openSpace);
+  void ParseContainer(TOvPDFArray* container, TContainerKind kind);
+  TOvPDFObject* ParseKeyword(bool& repositioned);
+  TOvPDFObject* ParseIndirectBody();
+  TOvPDFStream* ParseStreamBody(TOvPDFDictionary* dictionary);
+  TOvPDFXRef* ParseXRefSection(bool withTable);
+
+  static constexpr size_t kChunk = 4096;
+
+  TOvPDFFile& file_;
+  TOvStream& in_;
+  int64_t size_;
+  int64_t pos_;
+  std::string buf_;
+  int64_t buf_start_ = 0;
+  uint8_t cur_ = 0;
+  bool eof_ = false;
+};
+
+TOvPDFObject* TOvPDFFile::ParseObject(TOvStream& input) {
+  TCvPDFParser parser(*this, input);
+  TOvPDFObject* obj = parser.ParseObject();
+  parser.Finish();
+  return obj;
+}
+
+// Nesting is counted per file, so objects loaded while parsing (an indirect
+// /Length, an object stream) share one budget.
+class TCvDepthGuard {
+ public:
+  explicit TCvDepthGuard(int& depth) : depth_(depth) {
+    if (++depth_ > PDF_MAX_NESTING) {
+      --depth_;
+      Fail("Bad object");
+    }
+  }
+  ~TCvDepthGuard() { --depth_; }
+  TCvDepthGuard(const TCvDepthGuard&) = delete;
+  TCvDepthGuard& operator=(const TCvDepthGuard&) = delete;
+
+ private:
+  int& depth_;
+};
+
+TOvPDFObject* TCvPDFParser::ParseObject() {
+  const TCvDepthGuard guard(file_.parse_depth_);
+  ReadNext();
+  while (!eof_ && IsPdfWhitespace(cur_)) ReadNext();
+  if (eof_) return nullptr;
+  const int64_t start = CurOffset();
+  bool repositioned = false;
+  TOvPDFObject* obj = nullptr;
+  switch (cur_) {
+    case '/': {
+      std::string text = "/";
+      if (!ReadNext()) Fail("Unexpected EOF");
+      text += CollectRegular();
+      auto* name = file_.NewObject<TOvPDFName>();
+      name->TrailingSpace = CollectWhitespace();
+      name->SetData(text);
+      obj = name;
+      break;
+    }
+    case '+':
+    case '-':
+    case '.':
+    case '0': case '1': case '2': case '3': case '4':
+    case '5': case '6': case '7': case '8': case '9': {
+      const std::string text = CollectRegular();
+      auto* number = file_.NewObject<TOvPDFReal>();
+      number->TrailingSpace = CollectWhitespace();
+      number->SetData(text);
+      obj = number;
+      break;
+    }
+    case '(':
+      obj = ParseLiteralString();
+      break;
+    case '<':
+      if (!ReadNext()) Fail("Unexpected EOF");
+      if (cur_ != '<') {
+        obj = ParseHexString();
+      } else {
+        if (!ReadNext()) Fail("Unexpected EOF");
+        std::string openSpace = CollectWhitespace();
+        if (!eof_) StepBack();
+        obj = ParseContainerObject(TContainerKind::Dictionary, std::move(openSpace));
+      }
+      break;
+    case '[': {
+      if (!ReadNext()) Fail("Unexpected EOF");
+      std::string openSpace = CollectWhitespace();
+      if (!eof_) StepBack();
+      obj = ParseContainerObject(TContainerKind::Array, std::move(openSpace));
+      break;
+    }
+    case ']': {
+      ReadNext();
+      obj = file_.NewObject<TPDFEndA>();
+      obj->Data = "]";
+      obj->TrailingSpace.clear();
+      break;
+    }
+    case '>': {
+      if (!ReadNext()) Fail("Unexpected EOF");
+      if (cur_ != '>') Fail("Bad object");
+      ReadNext();
+      obj = file_.NewObject<TPDFEndD>();
+      obj->Data = ">>";
+      obj->TrailingSpace.clear();
+      break;
+    }
+    case '%':
+      obj = ParseComment();
+      break;
+    default:
+      obj = ParseKeyword(repositioned);
+      break;
+  }
+  if (!eof_ && !repositioned) StepBack();
+  obj->SourceOffset = start;
+  obj->WriteLength = static_cast<int64_t>(obj->Data.size());
+  return obj;
+}
+
+TOvPDFObject* TCvPDFParser::ParseLiteralString() {
+  std::string text;
+  int depth = 0;
+  bool escaped = false;
+  bool closed = false;
+  for (;;) {
+    const uint8_t c = cur_;
+    text += static_cast<char>(c);
+    if (escaped) {
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      // The opening parenthesis counts as depth 1.
+      closed = depth < 2;
+      --depth;
+      if (closed) break;
+    }
+    if (!ReadNext()) break;
+  }
+  ReadNext();
+  if (!closed || escaped || depth != 0) Fail("Illegal string");
+  auto* str = file_.NewObject<TOvPDFString>();
+  str->TrailingSpace = CollectWhitespace();
+  str->SetData(text);
+  return str;
+}
+
+TOvPDFObject* TCvPDFParser::ParseHexString() {
+  // Whitespace and stray bytes inside are dropped (ISO 32000-1 7.3.4.3).
+  std::string text = "<";
+  while (!eof_ && cur_ != '>') {
+    if (IsHexDigit(cur_)) text += static_cast<char>(cur_);
+    ReadNext();
+  }
+  if (eof_) Fail("Unexpected EOF");
+  text += '>';
+  // A hexadecimal string may end the input (the last object of an object
+  // stream often does).
+  ReadNext();
+  auto* str = file_.NewObject<TOvPDFString>();
+  str->TrailingSpace = CollectWhitespace();
+  str->SetData(text);
+  return str;
+}
+
+TOvPDFObject* TCvPDFParser::ParseComment() {
+  std::string text = "%";
+  if (!ReadNext()) Fail("Unexpected EOF");
+  text += CollectLine();
+  if (!eof_) {
+    text += static_cast<char>(cur_);
+    if (cur_ == CR) {
+      if (ReadNext() && cur_ == LF) {
+        text += static_cast<char>(LF);
+        ReadNext();
+      }
+    } else {
+      ReadNext();
+    }
+  }
+  auto* comment = file_.NewObject<TOvPDFComment>();
+  comment->TrailingSpace = CollectWhitespace();
+  comment->SetData(text);
+  return comment;
+}
+
+TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::string openSpace) {
+  TOvPDFArray* container = kind == TContainerKind::Dictionary
+                               ? static_cast<TOvPDFArray*>(file_.NewDictionary())
+                               : file_.NewArray();
+  container->OpenSpace = std::move(openSpace);
+  ParseContainer(container, kind);
+  ReadNext();
+  container->TrailingSpace = CollectWhitespace();
+  // Children were rebuilt when they were parsed; only this level is regenerated.
+  container->modified_ = true;
+  container->RebuildItems(false);
+  return container;
+}
+
+void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
+  const bool isDict = kind == TContainerKind::Dictionary;
+  TOvPDFReal* held[2] = {nullptr, nullptr};
+  int heldCount = 0;
+  TOvPDFName* keyName = nullptr;  // the pending key of a dictionary
+  std::string key;
+  TOvPDFObject* last = nullptr;   // what a comment is folded into
+
+  auto addItem = [&](TOvPDFObject* item) {
+    if (isDict) {
+      if (!keyName) Fail("Bad object");
+      // For an array LeadingSpace is its item separator, not the key's space.
+      if (!dynamic_cast<TOvPDFArray*>(item)) item->LeadingSpace = keyName->TrailingSpace;
+      container->Items.push_back(TOvPDFArray::TItem{key, item, keyName->TrailingSpace, true});
+      keyName = nullptr;
+    } else {
+      container->Items.push_back(TOvPDFArray::TItem{{}, item, {}, false});
+    }
+    item->Parent = container;
+  };
+  auto flush = [&]() {
+    if (heldCount == 0) return;
+    if (isDict && heldCount == 2) Fail("Bad object");
+    for (int i = 0; i < heldCount; ++i) addItem(held[i]);
+    heldCount = 0;
+  };
+
+  while (pos_ <= size_) {
+    TOvPDFObject* item = ParseObject();
+    if (!item) break;
+    if (auto* comment = dynamic_cast<TOvPDFComment*>(item)) {
+      // Comments are not items; keep their text as whitespace of what precedes
+      // them so the container still reads (and separates) as it did.
+      std::string text = comment->Data;
+      if (text.back() != '\n' && text.back() != '\r') text += '\n';
+      text += comment->TrailingSpace;
+      if (last) {
+        last->TrailingSpace += text;
+      } else {
+        container->OpenSpace += text;
+      }
+      continue;
+    }
+    // "endobj" before the container closed (the empty value it stands for
+    // would be read again and again).
+    if (dynamic_cast<TOvPDFNull*>(item) && item->Data.empty()) Fail("Bad object");
+    if (dynamic_cast<TPDFEndA*>(item)) {
+      if (isDict) Fail("Bad object");
+      break;
+    }
+    if (dynamic_cast<TPDFEndD*>(item)) {
+      if (!isDict) Fail("Bad object");
+      break;
+    }
+    auto* number = dynamic_cast<TOvPDFReal*>(item);
+    const bool isInt = number && number->IsInteger();
+    auto* indirect = dynamic_cast<TOvPDFIndirect*>(item);
+    auto* ref = dynamic_cast<TOvPDFRef*>(item);
+    if (!isInt && !indirect && !ref) flush();
+    if (isDict && !keyName) {
+      auto* name = dynamic_cast<TOvPDFName*>(item);
+      if (!name) Fail("Bad object");
+      flush();
+      key = name->GetName();
+      keyName = name;
+      last = name;
+      continue;
+    }
+    last = item;
+    if (isInt) {
+      if (heldCount == 2) {
+        addItem(held[0]);
+        held[0] = held[1];
+        heldCount = 1;
+      }
+      held[heldCount++] = number;
+      continue;
+    }
+    if (indirect) {
+      if (heldCount != 2) Fail("Invalid indirect object");
+      indirect->Renumber(held[0]->AsInt(), held[1]->AsInt());
+      heldCount = 0;
+    } else if (ref) {
+      if (heldCount != 2) Fail("Invalid reference");
+      ref->SetTarget(held[0]->AsInt(), held[1]->AsInt());
+      heldCount = 0;
+    }
+    addItem(item);
+  }
+  flush();
+}
+
+TOvPDFObject* TCvPDFParser::ParseKeyword(bool& repositioned) {
+  const int64_t keywordStart = CurOffset();
+  const std::string keyword = CollectRegular();
+  if (keyword == "obj") return ParseIndirectBody();
+  if (keyword == "R") {
+    auto* ref = file_.NewObject<TOvPDFRef>();
+    ref->Data = "R";
+    ref->TrailingSpace = CollectWhitespace();
+    return ref;
+  }
+  if (keyword == "null") {
+    auto* null = file_.NewNull();
+    null->TrailingSpace = CollectWhitespace();
+    return null;
+  }
+  if (keyword == "true" || keyword == "false") {
+    auto* boolean = file_.NewObject<TOvPDFBoolean>();
+    boolean->Data = keyword;
+    boolean->TrailingSpace = CollectWhitespace();
+    return boolean;
+  }
+  if (keyword == "xref") return ParseXRefSection(true);
+  if (keyword == "trailer") return ParseXRefSection(false);
+  if (keyword == "endobj") {
+    // An object with no value; the caller reads "endobj" again.
+    auto* null = file_.NewNull();
+    null->Data.clear();
+    null->TrailingSpace.clear();
+    SeekTo(keywordStart);
+    repositioned = true;
+    return null;
+  }
+  Fail("Unexpected character");
+}
+
+TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
+  std::string openSpace = CollectWhitespace();
+  if (!eof_) StepBack();
+  TOvPDFObject* value = ParseObject();
+  if (!ReadNext()) Fail("Unexpected EOF");
+  // Comments before the value stay with the whitespace after "obj".
+  while (auto* comment = dynamic_cast<TOvPDFComment*>(value)) {
+    openSpace += comment->Data;
+    if (openSpace.back() != '\n' && openSpace.back() != '\r') openSpace += '\n';
+    openSpace += comment->TrailingSpace;
+    openSpace += CollectWhitespace();
+    if (!eof_) StepBack();
+    value = ParseObject();
+    if (!ReadNext()) Fail("Unexpected EOF");
+  }
+  if (dynamic_cast<TPDFEndA*>(value) || dynamic_cast<TPDFEndD*>(value) ||
+      dynamic_cast<TOvPDFIndirect*>(value) || dynamic_cast<TOvPDFXRef*>(value)) {
+    Fail("Bad object");
+  }
+  std::string keyword = CollectRegular();
+  if (keyword == "stream") {
+    auto* dictionary = dynamic_cast<TOvPDFDictionary*>(value);
+    if (!dictionary) Fail("Illegal stream dictionary");
+    value = ParseStreamBody(dictionary);
+    keyword = CollectRegular();
+  }
+  if (keyword != "endobj") Fail("Bad object");
+  auto* indirect = file_.NewObject<TOvPDFIndirect>();
+  indirect->TrailingSpace = CollectWhitespace();
+  indirect->OpenSpace = std::move(openSpace);
+  indirect->Value = value;
+  value->Parent = indirect;
+  indirect->Renumber(0, 0);
+  return indirect;
+}
+
+TOvPDFStream* TCvPDFParser::ParseStreamBody(TOvPDFDictionary* dictionary) {
+  if (eof_) Fail("Unexpected EOF");
+  // The line end after "stream" (spaces before it are tolerated and kept).
+  std::string lineEnd;
+  while (!eof_ && cur_ == ' ') {
+    lineEnd += ' ';
+    ReadNext();
+  }
+  if (eof_) Fail("Unexpected EOF");
+  if (cur_ == CR) {
+    lineEnd += static_cast<char>(CR);
+    if (!ReadNext()) Fail("Unexpected EOF");
+  }
+  if (cur_ == LF) {
+    lineEnd += static_cast<char>(LF);
+    ReadNext();
+  }
+  const int64_t dataOffset = eof_ ? pos_ : CurOffset();
+
+  int64_t length = -1;
+  TOvPDFObject* lengthEntry = GetEntry(dictionary, "Length");
+  if (auto* ref = dynamic_cast<TOvPDFRef*>(lengthEntry)) {
+    int64_t loaded = 0;
+    if (file_.LoadLengthValue(ref->Number, ref->Generation, loaded)) length = loaded;
+  } else if (auto* number = dynamic_cast<TOvPDFReal*>(lengthEntry)) {
+    if (!TryStrToInt64(number->Data, length)) Fail("Illegal stream dictionary");
+  } else if (lengthEntry) {
+    Fail("Illegal stream dictionary");
+  }
+  // A length that is negative or runs past the input is a lie like any
+  // other: the end of the data is searched for.
+  const bool known = length >= 0 && length < size_ - dataOffset - 1;
+  int64_t dataLength = known ? length : 0;
+  if (dataOffset + 1 >= size_) Fail("Invalid stream data");
+
+  std::string closeSpace;
+  auto readEnd = [&]() {
+    SeekTo(dataOffset + dataLength);
+    ReadNext();
+    closeSpace = CollectWhitespace();
+    return CollectRegular();
+  };
+  std::string keyword = readEnd();
+  if (keyword != "endstream") {
+    int64_t found = -1;
+    if (known) found = FindEndStream(in_, dataLength + 1000, dataLength - 1000, dataOffset);
+    if (found < 0) found = FindEndStream(in_, size_ - dataOffset - 10, 0, dataOffset);
+    if (found < 0) Fail("Invalid stream data");
+    dataLength = found;
+    keyword = readEnd();
+    if (keyword != "endstream") Fail("Invalid stream data");
+  }
+
+  auto* stream = file_.NewObject<TOvPDFStream>();
+  stream->Data = "stream" + lineEnd;
+  stream->OpenSpace = lineEnd;
+  stream->InMemory = false;
+  stream->DataOffset = dataOffset;
+  stream->DataLength = dataLength;
+  stream->CloseSpace = closeSpace;
+  stream->Tail = closeSpace + "endstream";
+  stream->TrailingSpace = CollectWhitespace();
+  stream->Dictionary = dictionary;
+  dictionary->Parent = stream;
+  stream->Source = &in_;
+  stream->Invalid = false;
+  return stream;
+}
+
+int64_t TCvPDFParser::FindEndStream(TOvStream& in, int64_t end, int64_t start, int64_t base) {
+  static constexpr std::string_view kKeyword = "endstream";
+  const int64_t size = in.Size();
+  if (start < 0) start = 0;
+  if (end < 0 || base + end > size) end = size - base;
+  const int64_t first = base + start;
+  // A match may start at any byte up to base + end.
+  const int64_t last = std::min(size, base + end + static_cast<int64_t>(kKeyword.size()));
+  if (first >= last) return -1;
+  const int64_t saved = in.Position();
+  constexpr size_t kWindow = 64 * 1024;
+  std::string window;
+  int64_t windowStart = first;
+  int64_t result = -1;
+  while (windowStart < last && result < 0) {
+    const auto want = static_cast<size_t>(std::min<int64_t>(last - windowStart, kWindow));
+    window.resize(want);
+    in.SetPosition(windowStart);
+    window.resize(in.Read(window.data(), want));
+    if (window.empty()) break;
+    size_t from = 0;
+    for (;;) {
+      const size_t hit = window.find(kKeyword, from);
+      if (hit == std::string::npos) break;
+      const int64_t at = windowStart + static_cast<int64_t>(hit);
+      if (at > base + end) break;
+      // The match counts when whitespace and the keyword "endobj" follow.
+      in.SetPosition(at + static_cast<int64_t>(kKeyword.size()));
+      std::string after = in.ReadString(1024);
+      size_t i = 0;
+      while (i < after.size() && IsPdfWhitespace(static_cast<uint8_t>(after[i]))) ++i;
+      size_t j = i;
+      while (j < after.size() && IsPdfRegular(static_cast<uint8_t>(after[j]))) ++j;
+      if (after.compare(i, j - i, "endobj") == 0 && j - i == 6) {
+        result = at - base;
+        break;
+      }
+      from = hit + 1;
+    }
+    const int64_t windowEnd = windowStart + static_cast<int64_t>(window.size());
+    if (windowEnd >= last || window.size() < want || window.size() <= kKeyword.size()) break;
+    // Overlap so that a keyword split across windows is still found.
+    windowStart = windowEnd - static_cast<int64_t>(kKeyword.size()) + 1;
+  }
+  in.SetPosition(saved);
+  return result;
+}
+
+TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
+  std::string text;
+  if (withTable) {
+    text = "xref" + CollectWhitespace();
+    std::string token;
+    for (;;) {
+      token = CollectRegular();
+      int64_t first = 0;
+      if (!TryStrToInt64(token, first) || first < 0) break;
+      text += token + CollectWhitespace();
+      const std::string countToken = CollectRegular();
+      int64_t count = 0;
+      if (!TryStrToInt64(countToken, count) || count < 0) Fail("Invalid reference table");
+      text += countToken + CollectWhitespace();
+      for (int64_t i = 0; i < count; ++i) {
+        if (eof_) Fail("Invalid reference table");
+        text += CollectLine();
+        text += CollectWhitespace();
+      }
+    }
+    if (token != "trailer") Fail("Invalid reference table");
+    text += token;
+  } else {
+    text = "trailer";
+  }
+  text += CollectWhitespace();
+  if (!eof_) StepBack();
+  auto* dictionary = dynamic_cast<TOvPDFDictionary*>(ParseObject());
+  if (!dictionary) Fail("Invalid reference table");
+  ReadNext();
+  text += dictionary->Data + dictionary->TrailingSpace + CollectWhitespace();
+  // Up to "startxref"; what lies between is not kept.
+  bool found = false;
+  while (!eof_) {
+    while (!eof_ && !IsPdfRegular(cur_)) ReadNext();
+    if (eof_) break;
+    if (CollectRegular() == "startxref") {
+      found = true;
+      break;
+    }
+  }
+  if (found) {
+    text += "startxref" + CollectWhitespace();
+    text += CollectLine();
+    text += CollectWhitespace();
+    text += CollectLine();
+    text += CollectWhitespace();
+  }
+  auto* xref = file_.NewObject<TOvPDFXRef>();
+  xref->Data = std::move(text);
+  xref->TrailingSpace.clear();
+  xref->OpenSpace.clear();
+  xref->Dictionary = dictionary;
+  dictionary->Parent = xref;
+  return xref;
+}
+
+}  // namespace corvane

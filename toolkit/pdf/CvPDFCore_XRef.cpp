@@ -1,0 +1,771 @@
+// Reading a file: header, cross-reference sections (ISO 32000-1 7.5.4, 7.5.8),
+// object streams (7.5.7), lazy loading and the rebuild by scanning.
+#include "toolkit/pdf/CvPDFCore.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "toolkit/pdf/CvZlib.h"
+
+namespace corvane {
+
+namespace {
+
+// Marks an object or stream as being loaded for the life of the guard.
+class TCvLoadGuard {
+ public:
+  TCvLoadGuard(std::unordered_set<int32_t>& set, int32_t number, int& depth)
+      : set_(set), number_(number), depth_(depth) {
+    set_.insert(number_);
+    ++depth_;
+  }
+  ~TCvLoadGuard() {
+    set_.erase(number_);
+    --depth_;
+  }
+  TCvLoadGuard(const TCvLoadGuard&) = delete;
+  TCvLoadGuard& operator=(const TCvLoadGuard&) = delete;
+
+ private:
+  std::unordered_set<int32_t>& set_;
+  int32_t number_;
+  int& depth_;
+};
+
+// Restores a stream's position when the scope ends, also on exceptions.
+class TCvPositionGuard {
+ public:
+  explicit TCvPositionGuard(TOvStream& stream) : stream_(stream), saved_(stream.Position()) {}
+  ~TCvPositionGuard() {
+    try {
+      stream_.SetPosition(saved_);
+    } catch (...) {
+    }
+  }
+  TCvPositionGuard(const TCvPositionGuard&) = delete;
+  TCvPositionGuard& operator=(const TCvPositionGuard&) = delete;
+
+ private:
+  TOvStream& stream_;
+  int64_t saved_;
+};
+
+bool AsInteger(TOvPDFObject* obj, int32_t& value) {
+  auto* number = dynamic_cast<TOvPDFReal*>(obj);
+  return number && TryStrToInt32(number->Data, value);
+}
+
+// Splits text into lines; CR, LF and CR LF each end one line.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.push_back(text.substr(start, i - start));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The data of a cross-reference stream: FlateDecode (or none), then the PNG
+// predictor of /DecodeParms.
+std::string DecodeXRefStreamData(TOvPDFStream* stream) {
+  TOvPDFObject* filter = GetResolvedEntry(stream->Dictionary, "Filter");
+  std::string data;
+  if (IsFlateFilter(filter)) {
+    try {
+      data = DecodeFlate(stream);
+    } catch (const EOvPDFError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw EOvPDFError(std::string("Decompression error: ") + e.what());
+    }
+  } else if (auto* name = dynamic_cast<TOvPDFName*>(filter); name && !name->GetName().empty()) {
+    throw EOvPDFError("Unsupported encoding filter");
+  } else {
+    data = stream->GetRawData();
+  }
+  if (auto* parms = dynamic_cast<TOvPDFDictionary*>(
+          GetResolvedEntry(stream->Dictionary, "DecodeParms"))) {
+    const int64_t predictor = GetInt64Entry(parms, "Predictor", 1, false);
+    if (predictor != 1) {
+      const int64_t columns = predictor >= 2 ? GetInt64Entry(parms, "Columns", 1, false) : 1;
+      data = ApplyPredictor(data, predictor, columns);
+    }
+  }
+  return data;
+}
+
+[[noreturn]] void XRefStreamFailure(const std::string& message) { throw EOvPDFError(message); }
+
+}  // namespace
+
+// --- loading ----------------------------------------------------------------------
+
+void TOvPDFFile::Load() {
+  if (!Source) throw EOvPDFError("Bad document trailer");
+  Source->SetPosition(0);
+  Damaged = false;
+  UsesXRefStreams = false;
+  HasCompressedObjects = false;
+  RevisionCount = 0;
+  DamageReason.clear();
+  LastStartXRef = -1;
+  ReadHeader();
+  ReadCrossReference();
+  if (!Trailer) throw EOvPDFError("Bad document trailer");
+  Source->SetPosition(0);
+  BuildObjectList();
+  FindXRefStm();
+}
+
+void TOvPDFFile::MarkDamaged(const std::string& reason) {
+  if (!Damaged) DamageReason = reason;
+  Damaged = true;
+}
+
+void TOvPDFFile::ReadHeader() {
+  Version = 0;
+  TOvPDFObject* first = nullptr;
+  try {
+    Source->SetPosition(0);
+    first = ParseObject(*Source);
+  } catch (const EOvPDFError&) {
+    return;  // no readable header; the cross-reference decides whether this is a PDF
+  }
+  auto* comment = dynamic_cast<TOvPDFComment*>(first);
+  if (!comment) return;
+  std::string text = comment->GetComment();
+  size_t b = 0;
+  size_t e = text.size();
+  while (b < e && static_cast<uint8_t>(text[b]) <= 0x20) ++b;
+  while (e > b && static_cast<uint8_t>(text[e - 1]) <= 0x20) --e;
+  text = text.substr(b, e - b);
+  if (text.compare(0, 4, "PDF-") != 0) return;
+  const std::string rest = text.substr(4);
+  int32_t major = 0;
+  int32_t minor = 0;
+  const size_t dot = rest.find('.');
+  if (dot == std::string::npos) {
+    if (!TryStrToInt32(rest, major) || major < 0 || major > 1000) major = 0;
+    Version = major * 100;
+    return;
+  }
+  if (!TryStrToInt32(rest.substr(0, dot), major) || major < 0 || major > 1000) major = 0;
+  if (!TryStrToInt32(rest.substr(dot + 1), minor) || minor < 0 || minor > 99) minor = 0;
+  Version = major * 100 + (minor < 10 ? minor * 10 : minor);
+}
+
+bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
+  // Lines are read backwards from the end through a small cache.
+  const int64_t size = Source->Size();
+  std::string cache;
+  int64_t cacheStart = 0;
+  auto byteAt = [&](int64_t i) -> uint8_t {
+    if (i < cacheStart || i >= cacheStart + static_cast<int64_t>(cache.size())) {
+      cacheStart = std::max<int64_t>(0, i - 4095);
+      Source->SetPosition(cacheStart);
+      cache = Source->ReadString(static_cast<size_t>(i + 1 - cacheStart));
+      if (cache.empty()) return 0;
+    }
+    return static_cast<uint8_t>(cache[static_cast<size_t>(i - cacheStart)]);
+  };
+  int64_t p = size;
+  // The previous line: [start, end) with at most 256 bytes kept from its end.
+  auto previousLine = [&](std::string& line, int64_t& end) -> bool {
+    if (p <= 0) return false;
+    if (byteAt(p - 1) == '\n') {
+      --p;
+      if (p > 0 && byteAt(p - 1) == '\r') --p;
+    } else if (byteAt(p - 1) == '\r') {
+      --p;
+    }
+    end = p;
+    while (p > 0 && byteAt(p - 1) != '\n' && byteAt(p - 1) != '\r') --p;
+    const int64_t keep = std::min<int64_t>(end - p, 256);
+    line.clear();
+    for (int64_t i = end - keep; i < end; ++i) line += static_cast<char>(byteAt(i));
+    return true;
+  };
+  std::string line;
+  int64_t lineEnd = 0;
+  bool found = false;
+  while (previousLine(line, lineEnd)) {
+    const std::string trimmed = TrimPdfSpace(line);
+    if (trimmed == "%%EOF" || trimmed == "%%") {
+      found = true;
+      scanLimit = lineEnd;
+      break;
+    }
+  }
+  if (!found) return false;
+  // The offset line is the first non-empty line before it.
+  std::string trimmed;
+  while (previousLine(line, lineEnd)) {
+    trimmed = TrimPdfSpace(line);
+    if (!trimmed.empty()) break;
+  }
+  int64_t offset = -1;
+  if (!TryStrToInt64(trimmed, offset)) {
+    const size_t space = trimmed.rfind(' ');
+    if (space == std::string::npos || !TryStrToInt64(TrimPdfSpace(trimmed.substr(space + 1)), offset)) {
+      offset = -1;
+    }
+  }
+  LastStartXRef = offset;
+  return true;
+}
+
+void TOvPDFFile::ReadCrossReference() {
+  int64_t scanLimit = Source->Size();
+  if (!FindStartXRef(scanLimit)) return;  // no "%%EOF": not loadable
+  if (LastStartXRef < 0) {
+    MarkDamaged("the offset after startxref is not a number");
+  } else {
+    try {
+      WalkSections();
+    } catch (const std::exception& e) {
+      MarkDamaged(e.what());
+    }
+  }
+  std::string reason;
+  if (!Damaged && !VerifyEntries(reason)) MarkDamaged(reason);
+  if (Damaged) RebuildByScanning(scanLimit);
+}
+
+void TOvPDFFile::WalkSections() {
+  std::unordered_set<int64_t> visited;
+  int64_t offset = LastStartXRef;
+  bool newest = true;
+  for (;;) {
+    if (!visited.insert(offset).second) throw EOvPDFError("Cycle previous cross-reference");
+    if (offset >= Source->Size()) throw EOvPDFError("Unsupported document version");
+    Source->SetPosition(offset);
+    TOvPDFObject* obj = ParseObject(*Source);
+    TOvPDFXRef* section = nullptr;
+    if (dynamic_cast<TOvPDFReal*>(obj)) {
+      section = ReadXRefStreamAt(*Source, offset);
+      if (section && newest) UsesXRefStreams = true;
+    } else {
+      section = dynamic_cast<TOvPDFXRef*>(obj);
+    }
+    if (!section) throw EOvPDFError("Unsupported document version");
+    if (newest) Trailer = section->Dictionary;
+    ++RevisionCount;
+    if (!section->IsStream) ReadClassicEntries(section);
+    TOvPDFObject* prev = GetEntry(section->Dictionary, "Prev");
+    if (!prev) break;
+    int64_t prevOffset = 0;
+    auto* number = dynamic_cast<TOvPDFReal*>(prev);
+    if (!number || !TryStrToInt64(number->Data, prevOffset)) {
+      throw EOvPDFError("Invalid reference table");
+    }
+    if (prevOffset <= 0) break;
+    offset = prevOffset;
+    newest = false;
+  }
+}
+
+void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
+  const std::vector<std::string_view> lines = SplitLines(section->Data);
+  size_t i = 0;
+  // The first line starts with the keyword.
+  if (lines.empty() || TrimPdfSpace(lines[0]).compare(0, 4, "xref") != 0) {
+    MarkDamaged("a cross-reference section does not start with xref");
+  }
+  ++i;
+  struct TFree {
+    int32_t number;
+    int32_t generation;
+  };
+  std::vector<TFree> freed;
+  while (i < lines.size()) {
+    const std::string header = TrimPdfSpace(lines[i]);
+    ++i;
+    if (header.empty()) continue;
+    if (header.find("trailer") != std::string::npos) break;
+    const size_t space = header.find(' ');
+    int64_t first = -1;
+    int64_t count = -1;
+    if (space == std::string::npos || !TryStrToInt64(TrimPdfSpace(header.substr(0, space)), first) ||
+        !TryStrToInt64(TrimPdfSpace(header.substr(space + 1)), count) || first < 0 || count < 0) {
+      throw EOvPDFError("Invalid reference table");
+    }
+    for (int64_t k = 0; k < count; ++k, ++i) {
+      if (i >= lines.size()) throw EOvPDFError("Invalid reference table");
+      const std::string_view line = lines[i];
+      if (line.size() < 18 || (line[17] != 'f' && line[17] != 'n')) continue;
+      int64_t offset = -1;
+      int64_t generation = -1;
+      if (!TryStrToInt64(TrimPdfSpace(line.substr(0, 10)), offset) ||
+          !TryStrToInt64(TrimPdfSpace(line.substr(11, 5)), generation) || offset < 0 ||
+          generation < 0 || generation > PDF_MAX_OBJECT_NUMBER) {
+        throw EOvPDFError("Invalid reference table");
+      }
+      const int64_t number = first + k;
+      if (number > PDF_MAX_OBJECT_NUMBER) throw EOvPDFError("Invalid reference table");
+      if (line[17] == 'f') {
+        freed.push_back(TFree{static_cast<int32_t>(number), static_cast<int32_t>(generation)});
+      } else {
+        XRefs.Add(static_cast<int32_t>(number), static_cast<int32_t>(generation), false, false,
+                  offset);
+      }
+    }
+  }
+  // Hybrid file (ISO 32000-1 7.5.8.4): the stream named by /XRefStm belongs
+  // to this section and is read before /Prev. Free entries of the table go in
+  // after it, or they would hide its compressed entries.
+  if (TOvPDFObject* stm = GetEntry(section->Dictionary, "XRefStm")) {
+    int64_t stmOffset = 0;
+    auto* number = dynamic_cast<TOvPDFReal*>(stm);
+    if (!number || !TryStrToInt64(number->Data, stmOffset) || stmOffset <= 0 ||
+        stmOffset >= Source->Size()) {
+      throw EOvPDFError("Invalid reference table");
+    }
+    if (!ReadXRefStreamAt(*Source, stmOffset)) throw EOvPDFError("Unsupported document version");
+  }
+  for (const TFree& f : freed) XRefs.Add(f.number, f.generation, false, false, 0);
+}
+
+TOvPDFXRef* TOvPDFFile::ReadXRefStreamAt(TOvStream& input, int64_t offset) {
+  const TCvPositionGuard restore(input);
+  input.SetPosition(offset);
+  TOvPDFObject* a = ParseObject(input);
+  TOvPDFObject* b = ParseObject(input);
+  TOvPDFObject* c = ParseObject(input);
+  int32_t number = 0;
+  int32_t generation = 0;
+  auto* indirect = dynamic_cast<TOvPDFIndirect*>(c);
+  if (!AsInteger(a, number) || !AsInteger(b, generation) || !indirect ||
+      !dynamic_cast<TOvPDFStream*>(indirect->Value)) {
+    return nullptr;
+  }
+  indirect->Renumber(number, generation);
+  return ParseXRefStream(indirect);
+}
+
+TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
+  auto* stream = static_cast<TOvPDFStream*>(indirect->Value);
+  TOvPDFDictionary* dict = stream->Dictionary;
+  const std::string data = DecodeXRefStreamData(stream);
+  auto* section = NewObject<TOvPDFXRef>();
+  section->IsStream = true;
+  section->Dictionary = dict;
+  section->StreamObject = indirect;
+  try {
+    const int64_t size = GetInt64Entry(dict, "Size", 0, true);
+    std::vector<int64_t> index;
+    if (auto* array = dynamic_cast<TOvPDFArray*>(GetResolvedEntry(dict, "Index"))) {
+      if (array->ItemCount() % 2 != 0) XRefStreamFailure("Invalid index");
+      for (size_t i = 0; i < array->ItemCount(); ++i) {
+        auto* number = dynamic_cast<TOvPDFReal*>(array->GetItem(i));
+        if (!number) XRefStreamFailure("Invalid index");
+        index.push_back(number->AsInt64());
+      }
+    } else {
+      TOvPDFArray* created = NewArray();
+      AppendInt(created, 0);
+      AppendInt(created, size);
+      SetEntry(dict, "Index", created);
+      index = {0, size};
+    }
+    auto* w = dynamic_cast<TOvPDFArray*>(GetResolvedEntry(dict, "W"));
+    if (!w || w->ItemCount() != 3) XRefStreamFailure("Invalid W entry in a cross-reference stream");
+    int64_t widths[3];
+    int64_t entrySize = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      auto* number = dynamic_cast<TOvPDFReal*>(w->GetItem(i));
+      if (!number) XRefStreamFailure("Invalid W entry in a cross-reference stream");
+      widths[i] = number->AsInt64();
+      // Up to 8 bytes: offsets beyond 4 GB need more than 4.
+      if (widths[i] < 0 || widths[i] > 8) {
+        XRefStreamFailure("Unsupported field size: " + std::to_string(widths[i]));
+      }
+      entrySize += widths[i];
+    }
+    if (entrySize < 1) XRefStreamFailure("Invalid W entry in a cross-reference stream");
+    size_t pos = 0;
+    auto field = [&](int64_t width, uint64_t defaultValue) -> uint64_t {
+      if (width == 0) return defaultValue;
+      if (data.size() - pos < static_cast<size_t>(width)) {
+        XRefStreamFailure("Invalid cross-reference stream data");
+      }
+      uint64_t value = 0;
+      for (int64_t k = 0; k < width; ++k) value = value << 8 | static_cast<uint8_t>(data[pos++]);
+      return value;
+    };
+    constexpr uint64_t kMaxNumber = PDF_MAX_OBJECT_NUMBER;
+    for (size_t pair = 0; pair < index.size(); pair += 2) {
+      const int64_t first = index[pair];
+      const int64_t count = index[pair + 1];
+      if (first < 0 || count < 0 || first > PDF_MAX_OBJECT_NUMBER ||
+          count > PDF_MAX_OBJECT_NUMBER - first + 1) {
+        XRefStreamFailure("Invalid index");
+      }
+      if (count > static_cast<int64_t>((data.size() - pos) / static_cast<size_t>(entrySize))) {
+        XRefStreamFailure("Invalid cross-reference stream data");
+      }
+      for (int64_t k = 0; k < count; ++k) {
+        const auto number = static_cast<int32_t>(first + k);
+        const uint64_t type = field(widths[0], 1);
+        const uint64_t second = field(widths[1], 0);
+        const uint64_t third = field(widths[2], 0);
+        if (type == 0) {
+          XRefs.Add(number, 0, false, false, 0);
+        } else if (type == 1) {
+          if (third > kMaxNumber || second > static_cast<uint64_t>(INT64_MAX)) {
+            XRefStreamFailure("Invalid cross-reference stream data");
+          }
+          XRefs.Add(number, static_cast<int32_t>(third), false, false,
+                    static_cast<int64_t>(second));
+        } else if (type == 2) {
+          if (second > kMaxNumber || third > kMaxNumber) {
+            XRefStreamFailure("Invalid cross-reference stream data");
+          }
+          XRefs.AddCompressed(number, 0, static_cast<int32_t>(third),
+                              static_cast<int32_t>(second));
+          HasCompressedObjects = true;
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    throw EOvPDFError(std::string("Invalid cross-reference stream: ") + e.what());
+  }
+  return section;
+}
+
+bool TOvPDFFile::HeaderAt(int64_t offset, int32_t& number, int32_t& generation) {
+  Source->SetPosition(offset);
+  const std::string head = Source->ReadString(64);
+  size_t i = 0;
+  auto skipSpace = [&]() {
+    while (i < head.size() && IsPdfWhitespace(static_cast<uint8_t>(head[i]))) ++i;
+  };
+  auto integer = [&](int32_t& value) {
+    const size_t start = i;
+    while (i < head.size() && IsPdfRegular(static_cast<uint8_t>(head[i]))) ++i;
+    return TryStrToInt32(std::string_view(head).substr(start, i - start), value);
+  };
+  skipSpace();
+  if (!integer(number)) return false;
+  skipSpace();
+  if (!integer(generation)) return false;
+  skipSpace();
+  return head.compare(i, 3, "obj") == 0 &&
+         (i + 3 >= head.size() || !IsPdfRegular(static_cast<uint8_t>(head[i + 3])));
+}
+
+bool TOvPDFFile::VerifyEntries(std::string& reason) {
+  // Every entry in use must lead to its object; an entry that cannot be
+  // followed means the tables are damaged (then the file is rebuilt).
+  const int64_t size = Source->Size();
+  std::vector<const TOvPDFXrefEntry*> direct;
+  std::vector<const TOvPDFXrefEntry*> compressed;
+  for (const auto& [key, entry] : XRefs) {
+    if (entry.Compressed) {
+      compressed.push_back(&entry);
+    } else if (entry.Offset > 0) {
+      direct.push_back(&entry);
+    }
+  }
+  std::sort(direct.begin(), direct.end(),
+            [](const auto* a, const auto* b) { return a->Offset < b->Offset; });
+  const TCvPositionGuard restore(*Source);
+  for (size_t i = 0; i < direct.size(); ++i) {
+    const TOvPDFXrefEntry& entry = *direct[i];
+    if (entry.Offset >= size) {
+      reason = "object " + std::to_string(entry.Number) + " lies past the end of the file";
+      return false;
+    }
+    // Entries sharing an offset are sorted out by ResolveDuplicateOffsets.
+    const bool shared = (i > 0 && direct[i - 1]->Offset == entry.Offset) ||
+                        (i + 1 < direct.size() && direct[i + 1]->Offset == entry.Offset);
+    if (shared) continue;
+    int32_t number = 0;
+    int32_t generation = 0;
+    if (!HeaderAt(entry.Offset, number, generation) || number != entry.Number ||
+        generation != entry.Generation) {
+      reason = "object " + std::to_string(entry.Number) + " is not at its offset " +
+               std::to_string(entry.Offset);
+      return false;
+    }
+  }
+  for (const TOvPDFXrefEntry* entry : compressed) {
+    const TOvPDFXrefEntry* container = XRefs.Find(entry->StreamNumber, 0);
+    if (!container || container->Compressed || container->Offset <= 0) {
+      reason = "object " + std::to_string(entry->Number) + " names a missing object stream " +
+               std::to_string(entry->StreamNumber);
+      return false;
+    }
+  }
+  return true;
+}
+
+void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
+  // Later definitions replace earlier ones: incremental updates append the
+  // newer text of an object after the older one.
+  Source->SetPosition(0);
+  TOvPDFObject* previous[2] = {nullptr, nullptr};
+  TOvPDFDictionary* lastTrailer = nullptr;
+  while (Source->Position() < scanLimit) {
+    const int64_t before = Source->Position();
+    // "startxref" and its offset stand outside any object.
+    {
+      std::string peek = Source->ReadString(32);
+      size_t i = 0;
+      while (i < peek.size() && IsPdfWhitespace(static_cast<uint8_t>(peek[i]))) ++i;
+      if (peek.compare(i, 9, "startxref") == 0) {
+        Source->SetPosition(before + static_cast<int64_t>(i) + 9);
+        previous[0] = previous[1] = nullptr;
+        continue;
+      }
+      Source->SetPosition(before);
+    }
+    TOvPDFObject* obj = ParseObject(*Source);
+    if (!obj) break;
+    if (auto* null = dynamic_cast<TOvPDFNull*>(obj); null && null->Data.empty()) {
+      // A stray "endobj": step over it.
+      Source->SetPosition(obj->SourceOffset + 6);
+      previous[0] = previous[1] = nullptr;
+      continue;
+    }
+    int32_t number = 0;
+    int32_t generation = 0;
+    if (auto* indirect = dynamic_cast<TOvPDFIndirect*>(obj);
+        indirect && AsInteger(previous[0], number) && AsInteger(previous[1], generation) &&
+        number >= 0 && generation >= 0) {
+      indirect->Renumber(number, generation);
+      XRefs.Add(number, generation, true, false, previous[0]->SourceOffset);
+      if (auto* stream = dynamic_cast<TOvPDFStream*>(indirect->Value)) {
+        const std::string type = GetNameEntry(stream->Dictionary, "Type", "", false);
+        if (type == "ObjStm") IndexObjectStream(indirect);
+        if (type == "XRef") lastTrailer = stream->Dictionary;
+      }
+    }
+    if (auto* section = dynamic_cast<TOvPDFXRef*>(obj)) lastTrailer = section->Dictionary;
+    previous[0] = previous[1];
+    previous[1] = obj;
+    if (Source->Position() <= before) Source->SetPosition(before + 1);
+  }
+  if (!Trailer && lastTrailer) Trailer = lastTrailer;
+}
+
+void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
+  // The members of an object stream are defined where the stream stands.
+  auto* stream = static_cast<TOvPDFStream*>(indirect->Value);
+  try {
+    const int64_t count = GetInt64Entry(stream->Dictionary, "N", 0, true);
+    std::string data = IsFlateFilter(GetResolvedEntry(stream->Dictionary, "Filter"))
+                           ? DecodeFlate(stream)
+                           : stream->GetRawData();
+    auto buffer = std::make_unique<TOvMemoryStream>(std::move(data));
+    TOvMemoryStream& input = *buffer;
+    buffers_.push_back(std::move(buffer));
+    for (int64_t i = 0; i < count; ++i) {
+      int32_t number = 0;
+      int32_t offset = 0;
+      if (!AsInteger(ParseObject(input), number) || !AsInteger(ParseObject(input), offset) ||
+          number < 0) {
+        break;
+      }
+      XRefs.AddCompressed(number, 0, static_cast<int32_t>(i), indirect->Number, true);
+      HasCompressedObjects = true;
+    }
+  } catch (const std::exception&) {
+    // An object stream that cannot be read (encrypted, broken) indexes nothing.
+  }
+}
+
+void TOvPDFFile::BuildObjectList() {
+  if (!dynamic_cast<TOvPDFRef*>(GetEntry(Trailer, "Root"))) {
+    throw EOvPDFParseError("Bad document trailer");
+  }
+  if (!Progress(0)) throw EOvPDFError("Interrupted by user");
+  const size_t count = XRefs.Count();
+  size_t i = 0;
+  for (const auto& [key, entry] : XRefs) {
+    if (!entry.Compressed && entry.Offset > 0) {
+      AppendCanonical(NewRef(entry.Number, entry.Generation));
+      if (!Progress(static_cast<int>(i * 50 / count))) throw EOvPDFError("Interrupted by user");
+    }
+    ++i;
+  }
+  ResolveDuplicateOffsets();
+  if (IsEncrypted()) return;  // compressed objects wait for decryption
+  i = 0;
+  for (const auto& [key, entry] : XRefs) {
+    if (entry.Compressed) {
+      AppendCanonical(NewRef(entry.Number, entry.Generation));
+      if (!Progress(static_cast<int>(i * 50 / count + 50))) {
+        throw EOvPDFError("Interrupted by user");
+      }
+    }
+    ++i;
+  }
+  if (!Progress(100)) throw EOvPDFError("Interrupted by user");
+}
+
+void TOvPDFFile::ResolveDuplicateOffsets() {
+  std::vector<const TOvPDFXrefEntry*> direct;
+  for (const auto& [key, entry] : XRefs) {
+    if (!entry.Compressed && entry.Offset > 0) direct.push_back(&entry);
+  }
+  std::stable_sort(direct.begin(), direct.end(),
+                   [](const auto* a, const auto* b) { return a->Offset < b->Offset; });
+  const int64_t size = Source->Size();
+  const TCvPositionGuard restore(*Source);
+  for (size_t i = 0; i < direct.size(); ++i) {
+    const TOvPDFXrefEntry& entry = *direct[i];
+    const bool shared = (i > 0 && direct[i - 1]->Offset == entry.Offset) ||
+                        (i + 1 < direct.size() && direct[i + 1]->Offset == entry.Offset);
+    if (!shared || entry.Offset >= size) continue;
+    Source->SetPosition(entry.Offset);
+    int32_t number = 0;
+    int32_t generation = 0;
+    if (!AsInteger(ParseObject(*Source), number) || !AsInteger(ParseObject(*Source), generation)) {
+      throw EOvPDFParseError("Indirect object expected");
+    }
+    if (number == entry.Number && generation == entry.Generation) continue;
+    for (size_t k = ObjectList.size(); k-- > 0;) {
+      if (ObjectList[k]->Number == entry.Number && ObjectList[k]->Generation == entry.Generation) {
+        ObjectList.erase(ObjectList.begin() + static_cast<std::ptrdiff_t>(k));
+        canonical_dirty_ = true;
+        break;
+      }
+    }
+  }
+}
+
+void TOvPDFFile::FindXRefStm() {
+  XRefStreamObject = nullptr;
+  auto* number = dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "XRefStm"));
+  int64_t offset = 0;
+  if (!number || !TryStrToInt64(number->Data, offset) || offset < 1) return;
+  for (const auto& [key, entry] : XRefs) {
+    if (!entry.Compressed && entry.Offset == offset) {
+      if (TOvPDFRef* ref = FindCanonical(entry.Number, entry.Generation)) {
+        XRefStreamObject = ref->Resolve();
+      }
+      return;
+    }
+  }
+}
+
+// --- objects on demand ----------------------------------------------------------------
+
+TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t generation) {
+  const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
+  if (!entry) return nullptr;
+  if (loading_objects_.count(number) || load_depth_ >= PDF_MAX_LOAD_DEPTH) return nullptr;
+  const TCvLoadGuard guard(loading_objects_, number, load_depth_);
+  if (entry->Compressed) return LoadCompressedObject(number, entry->StreamNumber);
+  const int64_t offset = entry->Offset;
+  if (offset <= 0 || offset >= input.Size()) return nullptr;
+  const TCvPositionGuard restore(input);
+  input.SetPosition(offset);
+  int32_t foundNumber = 0;
+  int32_t foundGeneration = 0;
+  if (!AsInteger(ParseObject(input), foundNumber) ||
+      !AsInteger(ParseObject(input), foundGeneration)) {
+    throw EOvPDFParseError("Indirect object expected");
+  }
+  if (foundNumber != number || foundGeneration != generation) {
+    throw EOvPDFParseError("possible error in Xref table: indirect expected " +
+                           std::to_string(number) + ":" + std::to_string(generation) + ", got " +
+                           std::to_string(foundNumber) + ":" + std::to_string(foundGeneration));
+  }
+  auto* indirect = dynamic_cast<TOvPDFIndirect*>(ParseObject(input));
+  if (!indirect) throw EOvPDFParseError("Indirect object expected");
+  indirect->Renumber(number, generation);
+  if (indirect->Value) indirect->Value->Parent = nullptr;
+  return indirect;
+}
+
+bool TOvPDFFile::LoadLengthValue(int32_t number, int32_t generation, int64_t& length) {
+  TOvPDFObject* value = nullptr;
+  TOvPDFRef* canonical = FindCanonical(number, generation);
+  if (canonical && canonical->Resolved && canonical->Target) {
+    value = canonical->Target->Value;
+  } else if (Source) {
+    try {
+      // A fresh copy: the cached object (if any is loaded later) stays intact.
+      if (TOvPDFIndirect* loaded = LoadObject(*Source, number, generation)) value = loaded->Value;
+    } catch (const EOvPDFError&) {
+      return false;
+    } catch (const EStreamError&) {
+      return false;
+    }
+  }
+  if (!value) return false;
+  auto* real = dynamic_cast<TOvPDFReal*>(value);
+  if (!real || !TryStrToInt64(real->Data, length)) {
+    throw EOvPDFParseError("Illegal stream dictionary");
+  }
+  return true;
+}
+
+void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
+  TCvObjectStreamCache& cache = stream->ObjectStream;
+  if (cache.Loaded) return;
+  TOvPDFDictionary* dict = stream->Dictionary;
+  if (GetNameEntry(dict, "Type", "", true) != "ObjStm") throw EOvPDFError("Invalid object stream");
+  const int64_t count = GetInt64Entry(dict, "N", 0, true);
+  const int64_t first = GetInt64Entry(dict, "First", 0, true);
+  std::string data = IsFlateFilter(GetResolvedEntry(dict, "Filter")) ? DecodeFlate(stream)
+                                                                      : stream->GetRawData();
+  if (first < 0 || first > static_cast<int64_t>(data.size()) || count < 0) {
+    throw EOvPDFError("Invalid object stream");
+  }
+  cache.Decoded = std::make_unique<TOvMemoryStream>(std::move(data));
+  cache.Numbers.clear();
+  cache.Offsets.clear();
+  cache.Objects.clear();
+  TOvMemoryStream& input = *cache.Decoded;
+  input.SetPosition(0);
+  for (int64_t i = 0; i < count; ++i) {
+    int32_t number = 0;
+    int64_t offset = 0;
+    TOvPDFObject* a = ParseObject(input);
+    auto* b = dynamic_cast<TOvPDFReal*>(ParseObject(input));
+    if (!AsInteger(a, number) || !b || !TryStrToInt64(b->Data, offset) || number < 0 ||
+        offset < 0 || offset > static_cast<int64_t>(input.Size())) {
+      throw EOvPDFError("Invalid object stream");
+    }
+    cache.Numbers.push_back(number);
+    cache.Offsets.push_back(offset);
+  }
+  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
+  const int32_t container = owner ? owner->Number : 0;
+  for (size_t i = 0; i < cache.Numbers.size(); ++i) {
+    input.SetPosition(first + cache.Offsets[i]);
+    TOvPDFObject* obj = ParseObject(input);
+    if (!obj) obj = NewNull();
+    if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
+    TOvPDFIndirect* indirect = NewIndirect(cache.Numbers[i], 0, obj);
+    indirect->InObjectStream = true;
+    indirect->ContainerNumber = container;
+    indirect->ContainerIndex = static_cast<int32_t>(i);
+    cache.Objects.push_back(indirect);
+  }
+  cache.Loaded = true;
+}
+
+TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamNumber) {
+  if (loading_streams_.count(streamNumber) || load_depth_ >= PDF_MAX_LOAD_DEPTH) return nullptr;
+  const TCvLoadGuard guard(loading_streams_, streamNumber, load_depth_);
+  TOvPDFRef* ref = FindCanonical(streamNumber, 0);
+  if (!ref) return nullptr;
+  TOvPDFIndirect* container = ref->Resolve();
+  auto* stream = container ? dynamic_cast<TOvPDFStream*>(container->Value) : nullptr;
+  if (!stream) return nullptr;
+  DecodeObjectStream(stream);
+  for (TOvPDFIndirect* obj : stream->ObjectStream.Objects) {
+    if (obj->Number == number) return obj;
+  }
+  return nullptr;
+}
+
+}  // namespace corvane
