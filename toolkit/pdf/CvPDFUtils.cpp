@@ -37,13 +37,6 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 
 constexpr int64_t kDelphiEpochOffset = 25569;  // 1970-01-01 as days since 1899-12-30
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
 std::string TwoDigits(int v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d", v);
@@ -148,18 +141,6 @@ size_t LastPos(std::string_view sub, std::string_view text) {
   if (sub.empty() || sub.size() > text.size()) return 0;
   const size_t pos = text.rfind(sub);
   return pos == std::string_view::npos ? 0 : pos + 1;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<uint8_t>(a[i]);
-    auto y = static_cast<uint8_t>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<uint8_t>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<uint8_t>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 bool TryStrToInt64(std::string_view text, int64_t& value) {

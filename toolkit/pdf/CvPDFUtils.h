@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/PlatformSystem.h"
+#include "toolkit/common/CvUtils.h"
 
 namespace corvane {
 
@@ -33,8 +34,7 @@ std::string TrimPdfSpace(std::string_view bytes);
 std::string IntToBytes4(int32_t n, bool littleEndian);
 // 1-based position of the last occurrence of sub in text, 0 when absent.
 size_t LastPos(std::string_view sub, std::string_view text);
-// ASCII-only case folding (never the locale).
-bool SameTextAscii(std::string_view a, std::string_view b);
+// SameTextAscii (ASCII-only case folding) comes from CvUtils.h.
 
 // Strict decimal conversions: an optional sign and digits only, in range.
 bool TryStrToInt64(std::string_view text, int64_t& value);
