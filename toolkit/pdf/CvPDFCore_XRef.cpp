@@ -510,6 +510,22 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
   Source->SetPosition(0);
   TOvPDFObject* previous[2] = {nullptr, nullptr};
   TOvPDFDictionary* lastTrailer = nullptr;
+  constexpr int kMaxSkipped = 1000;
+  int skipped = 0;
+  // Moves to the start of the line after the one holding position.
+  auto SkipLine = [this, scanLimit](int64_t position) {
+    Source->SetPosition(position + 1);
+    for (;;) {
+      const std::string chunk = Source->ReadString(4096);
+      if (chunk.empty()) return;
+      const size_t eol = chunk.find_first_of("\r\n");
+      if (eol != std::string::npos) {
+        Source->SetPosition(Source->Position() - static_cast<int64_t>(chunk.size() - eol - 1));
+        return;
+      }
+      if (Source->Position() >= scanLimit) return;
+    }
+  };
   while (Source->Position() < scanLimit) {
     const int64_t before = Source->Position();
     // "startxref" and its offset stand outside any object.
@@ -524,7 +540,17 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
       }
       Source->SetPosition(before);
     }
-    TOvPDFObject* obj = ParseObject(*Source);
+    TOvPDFObject* obj = nullptr;
+    try {
+      obj = ParseObject(*Source);
+    } catch (const EOvPDFParseError&) {
+      // What cannot be read (typically the broken table that caused the
+      // rebuild) is stepped over a line at a time, within a budget.
+      if (++skipped > kMaxSkipped) throw;
+      SkipLine(before);
+      previous[0] = previous[1] = nullptr;
+      continue;
+    }
     if (!obj) break;
     if (auto* null = dynamic_cast<TOvPDFNull*>(obj); null && null->Data.empty()) {
       // A stray "endobj": step over it.

@@ -1,0 +1,403 @@
+// Reading files: startxref, classic sections and Prev chains, cross-reference
+// and object streams, hybrid files, damage and the rebuild by scanning.
+#include "tests/pdf/PdfFixtures.h"
+#include "toolkit/pdf/CvZlib.h"
+
+using namespace corvane;
+using namespace pdftest;
+
+namespace {
+
+struct TLoaded {
+  TOvMemoryStream source;
+  TOvPDFFile file;
+  explicit TLoaded(const std::string& bytes) : source(bytes) { file.Source = &source; }
+  void Load() { file.Load(); }
+  TOvPDFDictionary* Dict(int number) {
+    TOvPDFRef* ref = file.FindCanonical(number, 0);
+    TOvPDFIndirect* target = ref ? ref->Resolve() : nullptr;
+    return target ? dynamic_cast<TOvPDFDictionary*>(target->Value) : nullptr;
+  }
+};
+
+std::string LoadError(const std::string& bytes) {
+  TLoaded loaded(bytes);
+  try {
+    loaded.Load();
+  } catch (const EOvPDFError& e) {
+    return e.what();
+  }
+  return "loaded";
+}
+
+// A cross-reference stream section for the given objects (type-1 entries),
+// written by hand with W [1 w2 1].
+std::string XRefStreamFile(const std::string& head, const std::vector<std::pair<int, std::string>>& objects,
+                           int w2, const std::string& extraDict, bool useIndex) {
+  std::string out = head;
+  std::map<int, long long> offsets;
+  int highest = 0;
+  for (const auto& [n, body] : objects) {
+    offsets[n] = static_cast<long long>(out.size());
+    out += std::to_string(n) + " 0 obj\n" + body + "\nendobj\n";
+    highest = std::max(highest, n);
+  }
+  const int self = highest + 1;
+  offsets[self] = static_cast<long long>(out.size());
+  std::string records;
+  for (int n = 0; n <= self; ++n) {
+    auto it = offsets.find(n);
+    records += static_cast<char>(it == offsets.end() ? 0 : 1);
+    const long long v = it == offsets.end() ? 0 : it->second;
+    for (int i = w2 - 1; i >= 0; --i) records += static_cast<char>((v >> (8 * i)) & 0xFF);
+    records += static_cast<char>(it == offsets.end() ? (n == 0 ? 255 : 0) : 0);
+  }
+  const std::string packed = ZlibCompress(records);
+  out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(self + 1) +
+         " /W [1 " + std::to_string(w2) + " 1]" + (useIndex ? " /Index [0 " + std::to_string(self + 1) + "]" : "") +
+         " /Root 1 0 R /Filter /FlateDecode /Length " + std::to_string(packed.size()) + extraDict +
+         " >>\nstream\n" + packed + "\nendstream\nendobj\nstartxref\n" +
+         std::to_string(offsets[self]) + "\n%%EOF\n";
+  return out;
+}
+
+}  // namespace
+
+TEST(XRef, LoadsAHandWrittenFile) {
+  TLoaded loaded(OnePage().Build());
+  loaded.Load();
+  EXPECT_EQ(loaded.file.Version, 140);
+  EXPECT_FALSE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.RevisionCount, 1);
+  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_EQ(GetNameEntry(loaded.Dict(1), "Type", "", false), "Catalog");
+  EXPECT_EQ(GetIntEntry(loaded.Dict(2), "Count", 0, false), 1);
+}
+
+TEST(XRef, StartXRefForms) {
+  std::string text = OnePage().Build();
+  const size_t at = text.rfind("startxref");
+  const std::string offset = text.substr(at + 10, text.find('\n', at + 10) - at - 10);
+  const std::string body = text.substr(0, at);
+  for (const std::string& tail :
+       {"startxref\r\n" + offset + "\r\n%%EOF\r\n", "startxref " + offset + "\n%%EOF",
+        "startxref\n" + offset + "\n%%\n", "startxref\n" + offset + "\n%%EOF\n\n\n   \n",
+        "startxref\n" + offset + "\n%%EOF\n" + std::string(3000, 'x') + "\n"}) {
+    TLoaded loaded(body + tail);
+    loaded.Load();
+    EXPECT_EQ(loaded.file.LastStartXRef, std::stoll(offset));
+    EXPECT_FALSE(loaded.file.Damaged) << tail.substr(0, 40);
+  }
+}
+
+TEST(XRef, MissingEofIsBadTrailer) {
+  std::string text = OnePage().Build();
+  text = text.substr(0, text.rfind("%%EOF"));
+  EXPECT_EQ(LoadError(text + std::string(2048 - text.size() % 2048, ' ')), "Bad document trailer");
+  EXPECT_EQ(LoadError(text + std::string(10000, '\n')), "Bad document trailer");
+  EXPECT_EQ(LoadError(""), "Bad document trailer");
+  EXPECT_EQ(LoadError("This is a text file, not a PDF.\n"), "Bad document trailer");
+  EXPECT_EQ(LoadError(std::string(5000, '\0')), "Bad document trailer");
+}
+
+TEST(XRef, NewerSectionWinsAndRevisionsAreCounted) {
+  const std::string base = OnePage().Build();
+  std::string updated = AppendUpdate(base, {{3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 200] >>"}}, 5);
+  updated = AppendUpdate(updated, {{5, "(new)"}}, 6);
+  TLoaded loaded(updated);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.RevisionCount, 3);
+  EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+  TOvPDFArray* box = GetArrayEntry(loaded.Dict(3), "MediaBox", false);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(dynamic_cast<TOvPDFReal*>(box->GetItem(2))->AsInt(), 100);
+}
+
+TEST(XRef, PrevLoopIsDamageAndRebuilds) {
+  std::string text = OnePage().Build();
+  const size_t sx = text.rfind("startxref");
+  const std::string offset = text.substr(sx + 10, text.find('\n', sx + 10) - sx - 10);
+  text.replace(text.find("/Root 1 0 R"), 11, "/Root 1 0 R /Prev " + offset);
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.DamageReason, "Cycle previous cross-reference");
+  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_NE(loaded.Dict(3), nullptr);
+}
+
+TEST(XRef, BrokenTableIsDamageNotSilence) {
+  // A subsection header with the start number alone.
+  std::string text = OnePage().Build();
+  text.replace(text.find("xref\n0 5\n"), 9, "xref\n0\n");
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  // /Prev that is not a number.
+  std::string prev = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
+  prev.replace(prev.rfind("/Prev "), 6, "/Prev /X ");
+  TLoaded second(prev);
+  second.Load();
+  EXPECT_TRUE(second.file.Damaged);
+  EXPECT_EQ(second.file.ObjectList.size(), 5u);
+}
+
+TEST(XRef, EntryWithBadMarkerIsSkippedButCounted) {
+  std::map<int, long long> offsets;
+  std::string text = OnePage().Build(&offsets);
+  char line[32];
+  std::snprintf(line, sizeof line, "%010lld 00000 n \n", offsets[2]);
+  const size_t at = text.find(line);
+  ASSERT_NE(at, std::string::npos);
+  text[at + 17] = 'x';
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.FindCanonical(2, 0), nullptr);
+  EXPECT_NE(loaded.file.FindCanonical(3, 0), nullptr);  // the next line is still object 3
+}
+
+TEST(XRef, EntriesThatCannotBeFollowedRebuild) {
+  // An offset past the end, and one that points at the wrong object.
+  for (const std::string& wrong : {std::string("0099999999"), std::string("0000000016")}) {
+    std::map<int, long long> offsets;
+    std::string text = OnePage().Build(&offsets);
+    char line[16];
+    std::snprintf(line, sizeof line, "%010lld", offsets[3]);
+    text.replace(text.find(std::string(line) + " 00000 n"), 10, wrong);
+    TLoaded loaded(text);
+    loaded.Load();
+    EXPECT_TRUE(loaded.file.Damaged) << wrong;
+    EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
+  }
+}
+
+TEST(XRef, RebuildLetsTheLaterDefinitionWin) {
+  std::string text = AppendUpdate(OnePage().Build(), {{1, "<< /Type /Catalog /Pages 2 0 R /Later true >>"}}, 5);
+  text.replace(text.rfind("startxref\n") + 10, 1, "9");  // break the newest pointer
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_TRUE(GetBoolEntry(loaded.Dict(1), "Later", false, false));
+}
+
+TEST(XRef, RebuildSurvivesStrayEndobjAndStartxref) {
+  TFixture f = OnePage();
+  std::string text = f.Build();
+  text.insert(text.find("2 0 obj"), "endobj\nendobj\n");
+  text.replace(text.rfind("startxref\n") + 10, 1, "x");
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+}
+
+TEST(XRef, DuplicateOffsetsKeepTheMatchingObject) {
+  std::map<int, long long> offsets;
+  std::string text = OnePage().Build(&offsets);
+  char line[16];
+  std::snprintf(line, sizeof line, "%010lld", offsets[4]);
+  char other[16];
+  std::snprintf(other, sizeof other, "%010lld", offsets[3]);
+  text.replace(text.find(std::string(line) + " 00000 n"), 10, other);
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged);
+  EXPECT_NE(loaded.file.FindCanonical(3, 0), nullptr);
+  EXPECT_EQ(loaded.file.FindCanonical(4, 0), nullptr);
+}
+
+TEST(XRef, CrossReferenceStreams) {
+  const auto objects = OnePage().objects;
+  for (const bool useIndex : {false, true}) {
+    TLoaded loaded(XRefStreamFile("%PDF-1.5\n", objects, 2, "", useIndex));
+    loaded.Load();
+    EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+    EXPECT_TRUE(loaded.file.UsesXRefStreams);
+    EXPECT_EQ(loaded.file.ObjectList.size(), 5u);  // with the stream itself
+    EXPECT_EQ(GetNameEntry(loaded.Dict(1), "Type", "", false), "Catalog");
+    EXPECT_EQ(GetNameEntry(loaded.file.Trailer, "Type", "", false), "XRef");
+  }
+  // Field widths above 4 bytes carry 64-bit offsets; above 8 they are refused.
+  TLoaded wide(XRefStreamFile("%PDF-1.5\n", objects, 5, "", false));
+  wide.Load();
+  EXPECT_FALSE(wide.file.Damaged) << wide.file.DamageReason;
+  TLoaded tooWide(XRefStreamFile("%PDF-1.5\n", objects, 9, "", false));
+  tooWide.Load();
+  EXPECT_TRUE(tooWide.file.Damaged);
+  EXPECT_EQ(tooWide.file.DamageReason, "Invalid cross-reference stream: Unsupported field size: 9");
+}
+
+TEST(XRef, MalformedCrossReferenceStreamsAreDamage) {
+  const auto objects = OnePage().objects;
+  struct TCase {
+    std::string extra;
+    std::string reason;
+  };
+  const std::string base = XRefStreamFile("%PDF-1.5\n", objects, 2, "", false);
+  auto variant = [&](const std::string& from, const std::string& to) {
+    std::string text = base;
+    text.replace(text.find(from), from.size(), to);
+    TLoaded loaded(text);
+    loaded.Load();
+    EXPECT_TRUE(loaded.file.Damaged) << to;
+    return loaded.file.DamageReason;
+  };
+  EXPECT_EQ(variant("/W [1 2 1]", "/W [0 0 0]"),
+            "Invalid cross-reference stream: Invalid W entry in a cross-reference stream");
+  EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2]"),
+            "Invalid cross-reference stream: Invalid W entry in a cross-reference stream");
+  EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [0 99999999]"),
+            "Invalid cross-reference stream: Invalid cross-reference stream data");
+  EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [0]"), "Invalid cross-reference stream: Invalid index");
+  EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [2147483647 5]"),
+            "Invalid cross-reference stream: Invalid index");
+  EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter /LZWDecode"), "Unsupported encoding filter");
+  const std::string broken = variant("/Filter /FlateDecode", "/Filter /FlateDecode /DecodeParms << /Predictor 2 >>");
+  EXPECT_EQ(broken, "Unsupported predictor algorithm: 2");
+}
+
+TEST(XRef, CorruptDeflateInAStreamIsDecompressionError) {
+  std::string text = XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, "", false);
+  const size_t data = text.find("stream\n", text.find("/Type /XRef")) + 7;
+  text[data + 2] = static_cast<char>(0xFF);
+  text[data + 3] = static_cast<char>(0xFF);
+  text[data + 4] = static_cast<char>(0xFF);
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.DamageReason.rfind("Decompression error: Decompression failed, inflate returned [", 0), 0u)
+      << loaded.file.DamageReason;
+}
+
+TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
+  // Objects 2 and 3 live in object stream 5 whose /Filter is an array.
+  const std::string members = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
+  const std::string header = "2 0 3 " + std::to_string(members.find("\n<<") + 1) + " ";
+  const std::string content = header + members;
+  const std::string packed = ZlibCompress(content);
+  std::string out = "%PDF-1.5\n";
+  const long long o1 = static_cast<long long>(out.size());
+  out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  const long long o5 = static_cast<long long>(out.size());
+  out += "5 0 obj\n<< /Type /ObjStm /N 2 /First " + std::to_string(header.size()) +
+         " /Filter [/FlateDecode] /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
+         packed + "\nendstream\nendobj\n";
+  const long long o6 = static_cast<long long>(out.size());
+  std::string records;
+  auto rec = [&](int type, long long a, int b) {
+    records += static_cast<char>(type);
+    records += static_cast<char>((a >> 16) & 0xFF);
+    records += static_cast<char>((a >> 8) & 0xFF);
+    records += static_cast<char>(a & 0xFF);
+    records += static_cast<char>(b);
+  };
+  rec(0, 0, 255);
+  rec(1, o1, 0);
+  rec(2, 5, 0);
+  rec(2, 5, 1);
+  rec(0, 0, 0);
+  rec(1, o5, 0);
+  rec(1, o6, 0);
+  for (const std::string& extra : {std::string(""), std::string(" /Encrypt << /Filter /Standard >>")}) {
+    const std::string text = out + "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
+                             std::to_string(records.size()) + extra + " >>\nstream\n" + records +
+                             "\nendstream\nendobj\nstartxref\n" + std::to_string(o6) + "\n%%EOF\n";
+    TLoaded loaded(text);
+    loaded.Load();
+    EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+    EXPECT_TRUE(loaded.file.HasCompressedObjects);
+    if (extra.empty()) {
+      EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+      TOvPDFDictionary* page = loaded.Dict(3);
+      ASSERT_NE(page, nullptr);
+      TOvPDFIndirect* holder = loaded.file.FindCanonical(3, 0)->Resolve();
+      EXPECT_TRUE(holder->InObjectStream);
+      EXPECT_EQ(holder->ContainerNumber, 5);
+      EXPECT_EQ(holder->ContainerIndex, 1);
+    } else {
+      EXPECT_EQ(loaded.file.ObjectList.size(), 3u);
+      EXPECT_EQ(loaded.file.FindCanonical(3, 0), nullptr);
+      loaded.file.AddCompressedObjects();
+      EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+    }
+  }
+}
+
+TEST(XRef, HostileStructuresEndInErrorsNotHangs) {
+  // An object stream that lists itself as its own container.
+  std::string text = XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, "", false);
+  TLoaded self(text);
+  self.Load();
+  self.file.XRefs.AddCompressed(7, 0, 0, 7, true);
+  self.file.AddCompressedObjects();
+  EXPECT_EQ(self.file.FindCanonical(7, 0)->Resolve(), nullptr);
+  // A stream whose /Length names itself.
+  TFixture f = OnePage();
+  f.objects[3].second = "<< /Length 4 0 R >>\nstream\nabc\nendstream";
+  TLoaded cycle(f.Build());
+  cycle.Load();
+  auto* stream = dynamic_cast<TOvPDFStream*>(cycle.file.FindCanonical(4, 0)->Resolve()->Value);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->GetRawData(), "abc\n");
+  // Object number 2^31 in a table.
+  std::string big = OnePage().Build();
+  big.replace(big.find("xref\n0 5"), 8, "xref\n2147483647 5");
+  TLoaded huge(big);
+  huge.Load();
+  EXPECT_TRUE(huge.file.Damaged);
+  EXPECT_EQ(huge.file.ObjectList.size(), 4u);
+  // Deeply nested object in a file.
+  TFixture deep = OnePage();
+  deep.Add(5, std::string(3000, '[') + std::string(3000, ']'));
+  TLoaded nested(deep.Build());
+  nested.Load();
+  EXPECT_THROW(nested.file.FindCanonical(5, 0)->Resolve(), EOvPDFParseError);
+}
+
+TEST(XRef, HybridFilesFollowXRefStm) {
+  // Object 5 is only listed by the cross-reference stream named by /XRefStm.
+  std::map<int, long long> offsets;
+  TFixture f = OnePage();
+  std::string text = f.Build(&offsets);
+  const size_t tableAt = text.rfind("xref\n0 5");
+  std::string head = text.substr(0, tableAt);
+  const long long o5 = static_cast<long long>(head.size());
+  head += "5 0 obj\n(hidden)\nendobj\n";
+  const long long o6 = static_cast<long long>(head.size());
+  const std::string records = std::string("\x01", 1) + char(0) + char((o5 >> 8) & 0xFF) + char(o5 & 0xFF) + char(0);
+  head += "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Index [5 1] /Length 5 >>\nstream\n" + records +
+          "\nendstream\nendobj\n";
+  const long long table = static_cast<long long>(head.size());
+  std::string tail = text.substr(tableAt);
+  tail.replace(tail.find("/Size 5"), 7, "/Size 7 /XRefStm " + std::to_string(o6));
+  tail.replace(tail.rfind("startxref\n") + 10, std::to_string(tableAt).size(), std::to_string(table));
+  TLoaded loaded(head + tail);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+  EXPECT_FALSE(loaded.file.UsesXRefStreams);
+  ASSERT_NE(loaded.file.FindCanonical(5, 0), nullptr);
+  auto* hidden = dynamic_cast<TOvPDFString*>(loaded.file.FindCanonical(5, 0)->Resolve()->Value);
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_EQ(hidden->GetText(), "hidden");
+  EXPECT_EQ(loaded.file.XRefStreamObject, nullptr);  // the stream itself has no entry
+}
+
+TEST(XRef, QpdfVariantsAgreeWithQpdf) {
+  REQUIRE_TOOL("qpdf");
+  TTempDir dir;
+  // A few pages so that the variants differ.
+  const std::string base = QpdfVariant(dir, OnePage().Build(), "--pages . . . --", "three");
+  ASSERT_FALSE(base.empty());
+  for (const char* options : {"", "--object-streams=generate", "--qdf", "--linearize",
+                              "--object-streams=generate --linearize"}) {
+    const std::string variant = QpdfVariant(dir, base, options, "variant");
+    ASSERT_FALSE(variant.empty()) << options;
+    TLoaded loaded(variant);
+    loaded.Load();
+    EXPECT_FALSE(loaded.file.Damaged) << options << ": " << loaded.file.DamageReason;
+    EXPECT_EQ(static_cast<int>(loaded.file.ObjectList.size()), QpdfObjectCount(dir, variant)) << options;
+  }
+}
