@@ -89,6 +89,30 @@ inline std::string AppendUpdate(const std::string& base,
   return out;
 }
 
+// A hybrid file (ISO 32000-1 7.5.8.4): object 5 is listed only by the
+// cross-reference stream (object 6) that the trailer's /XRefStm names.
+inline std::string HybridFile() {
+  const std::string text = OnePage().Build();
+  const size_t tableAt = text.rfind("xref\n0 5");
+  std::string head = text.substr(0, tableAt);
+  const long long o5 = static_cast<long long>(head.size());
+  head += "5 0 obj\n(hidden)\nendobj\n";
+  const long long o6 = static_cast<long long>(head.size());
+  std::string records = "\x01";
+  records += static_cast<char>((o5 >> 16) & 0xFF);
+  records += static_cast<char>((o5 >> 8) & 0xFF);
+  records += static_cast<char>(o5 & 0xFF);
+  records += '\0';
+  head += "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Index [5 1] /Length 5 >>\nstream\n" +
+          records + "\nendstream\nendobj\n";
+  const long long table = static_cast<long long>(head.size());
+  std::string tail = text.substr(tableAt);
+  tail.replace(tail.find("/Size 5"), 7, "/Size 7 /XRefStm " + std::to_string(o6));
+  tail.replace(tail.rfind("startxref\n") + 10, std::to_string(tableAt).size(),
+               std::to_string(table));
+  return head + tail;
+}
+
 // A copy of input made by qpdf with the given options; empty when qpdf fails.
 inline std::string QpdfVariant(const TTempDir& dir, const std::string& input,
                                const std::string& options, const std::string& name) {

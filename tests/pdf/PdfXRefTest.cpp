@@ -358,23 +358,7 @@ TEST(XRef, HostileStructuresEndInErrorsNotHangs) {
 }
 
 TEST(XRef, HybridFilesFollowXRefStm) {
-  // Object 5 is only listed by the cross-reference stream named by /XRefStm.
-  std::map<int, long long> offsets;
-  TFixture f = OnePage();
-  std::string text = f.Build(&offsets);
-  const size_t tableAt = text.rfind("xref\n0 5");
-  std::string head = text.substr(0, tableAt);
-  const long long o5 = static_cast<long long>(head.size());
-  head += "5 0 obj\n(hidden)\nendobj\n";
-  const long long o6 = static_cast<long long>(head.size());
-  const std::string records = std::string("\x01", 1) + char(0) + char((o5 >> 8) & 0xFF) + char(o5 & 0xFF) + char(0);
-  head += "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Index [5 1] /Length 5 >>\nstream\n" + records +
-          "\nendstream\nendobj\n";
-  const long long table = static_cast<long long>(head.size());
-  std::string tail = text.substr(tableAt);
-  tail.replace(tail.find("/Size 5"), 7, "/Size 7 /XRefStm " + std::to_string(o6));
-  tail.replace(tail.rfind("startxref\n") + 10, std::to_string(tableAt).size(), std::to_string(table));
-  TLoaded loaded(head + tail);
+  TLoaded loaded(HybridFile());
   loaded.Load();
   EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
   EXPECT_FALSE(loaded.file.UsesXRefStreams);

@@ -31,22 +31,28 @@ bool ParseDouble(std::string_view text, double& value) {
   return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
 
+// Copies stream data from its source to the output in chunks. Source and
+// output may be the same stream (an update appended to the file it reads), so
+// both positions are kept apart.
 void CopyFromSource(TOvStream& source, int64_t offset, int64_t length, TOvStream& out) {
   const int64_t saved = source.Position();
-  source.SetPosition(offset);
+  int64_t writeAt = out.Position();
   std::string chunk(static_cast<size_t>(std::min<int64_t>(length, 1 << 20)), '\0');
-  int64_t left = length;
-  while (left > 0) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(left, 1 << 20));
+  int64_t done = 0;
+  while (done < length) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(length - done, 1 << 20));
+    source.SetPosition(offset + done);
     const size_t got = source.Read(chunk.data(), want);
     if (got != want) {
       source.SetPosition(saved);
       throw EOvPDFParseError("Invalid stream data");
     }
+    out.SetPosition(writeAt);
     out.Write(chunk.data(), got);
-    left -= static_cast<int64_t>(got);
+    writeAt += static_cast<int64_t>(got);
+    done += static_cast<int64_t>(got);
   }
-  source.SetPosition(saved);
+  if (&source != &out) source.SetPosition(saved);
 }
 
 }  // namespace
@@ -620,6 +626,7 @@ TOvPDFStream* TOvPDFStream::NewStream(TOvPDFFile* file) {
   auto* stream = file->NewObject<TOvPDFStream>();
   stream->Dictionary = file->NewDictionary();
   stream->Dictionary->Parent = stream;
+  stream->Dictionary->TrailingSpace = stream->OpenSpace;  // ">>" and "stream" on their own lines
   stream->InMemory = true;
   stream->Data = "stream" + stream->OpenSpace + stream->CloseSpace + "endstream";
   return stream;

@@ -205,17 +205,31 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   TOvPDFDictionary* dict = stream->Dictionary;
   TOvPDFArray* index = NewArray();
   index->LeadingSpace = " ";
+  index->OpenSpace.clear();
   const std::string savedLineEnd = LineEnd;
   LineEnd.clear();
   const int64_t start = output.Position();
 
   std::stable_sort(entries.begin(), entries.end(),
                    [](const auto& a, const auto& b) { return a.Number < b.Number; });
+  // The stream takes the number after every object in use.
+  int64_t highest = 0;
+  for (const auto& entry : entries) highest = std::max<int64_t>(highest, entry.Number);
+  if (auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
+    highest = std::max<int64_t>(highest, size->AsInt64() - 1);
+  }
+  if (highest + 1 > PDF_MAX_OBJECT_NUMBER - 1) {
+    throw EOvPDFError("Invalid object or generation number");
+  }
+  const auto n = static_cast<int32_t>(highest + 1);
+  // The stream lists itself too, so that /Size is one more than the highest
+  // object number of the section (readers check this).
+  std::vector<TOvPDFXrefEntry> listed = entries;
+  listed.push_back(TOvPDFXrefEntry{this, n, 0, start, false, 0, 0});
   // Field widths grow with the values: offsets past 4 GB, generations past 255.
   uint64_t maxSecond = 0;
   uint64_t maxThird = 0;
-  int64_t highest = 0;
-  for (const auto& entry : entries) {
+  for (const auto& entry : listed) {
     const bool isFree = !entry.Compressed && entry.Offset == 0;
     const uint64_t second = entry.Compressed ? static_cast<uint64_t>(entry.StreamNumber)
                             : isFree         ? 0
@@ -228,9 +242,8 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   const int w2 = std::max(4, BytesFor(maxSecond));
   const int w3 = BytesFor(maxThird);
   std::string records;
-  records.reserve(entries.size() * static_cast<size_t>(1 + w2 + w3));
-  for (const auto& entry : entries) {
-    highest = std::max<int64_t>(highest, entry.Number);
+  records.reserve(listed.size() * static_cast<size_t>(1 + w2 + w3));
+  for (const auto& entry : listed) {
     for (const int64_t v : {static_cast<int64_t>(entry.Number), int64_t{1}}) {
       TOvPDFReal* number = NewInt(v);
       index->Items.push_back(TOvPDFArray::TItem{{}, number, {}, false});
@@ -262,12 +275,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
     if (std::find(std::begin(kSkipped), std::end(kSkipped), item.Key) != std::end(kSkipped)) {
       continue;
     }
-    if (item.Key == "Size") {
-      if (auto* size = dynamic_cast<TOvPDFReal*>(item.Object)) {
-        highest = std::max<int64_t>(highest, size->AsInt64() - 1);
-        continue;
-      }
-    }
+    if (item.Key == "Size" && dynamic_cast<TOvPDFReal*>(item.Object)) continue;
     if (!item.Object) continue;
     TOvPDFObject* value = nullptr;
     try {
@@ -277,11 +285,10 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
     }
     dict->AddEntry(item.Key, value);
   }
-  if (highest + 1 > PDF_MAX_OBJECT_NUMBER - 1) throw EOvPDFError("Invalid object or generation number");
-  const auto n = static_cast<int32_t>(highest + 1);
   dict->AddEntry("Index", index);
   TOvPDFArray* w = NewArray();
   w->LeadingSpace = " ";
+  w->OpenSpace.clear();
   for (const int v : {1, w2, w3}) {
     TOvPDFReal* number = NewInt(v);
     number->TrailingSpace.clear();
