@@ -1,0 +1,198 @@
+// Reading the document structure: linearization, pages (ISO 32000-1 7.7.3),
+// requirements (12.10) and embedded files (7.11.4).
+#include "toolkit/pdf/CvPDF.h"
+
+#include <cmath>
+#include <limits>
+#include <unordered_set>
+
+namespace corvane {
+
+namespace {
+
+[[noreturn]] void BadPageTree() { throw EOvPDFDocumentError("Invalid document (Bad page tree)"); }
+
+int32_t Difference(TOvPDFObject* high, TOvPDFObject* low) {
+  const int64_t value = static_cast<int64_t>(static_cast<TOvPDFReal*>(high)->AsInt()) -
+                        static_cast<TOvPDFReal*>(low)->AsInt();
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    throw EOvPDFParseError("Bad object");
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+void TOvPDFDocument::ReadStructure() {
+  ReadLinearization();
+  const auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(file_->Trailer, "Size"));
+  int32_t next = 0;
+  if (size && TryStrToInt32(size->Data, next)) {
+    next = next > 0 ? next - 1 : 0;
+  } else {
+    next = 0;
+  }
+  nextObjectNumber_ = std::max(next, file_->MaxObjectNumber());
+  usedFieldNames_.clear();
+  ReadPages();
+  ReadRequirements();
+  if (!file_->IsEncrypted()) ReadAttachments();
+}
+
+void TOvPDFDocument::ReadLinearization() {
+  linearized_ = false;
+  // The linearization dictionary is the first object in the file (ISO 32000-1
+  // F.2), whatever its number.
+  const TOvPDFXrefEntry* firstEntry = nullptr;
+  for (const auto& [key, entry] : file_->XRefs) {
+    if (!entry.Compressed && entry.Offset > 0 &&
+        (!firstEntry || entry.Offset < firstEntry->Offset)) {
+      firstEntry = &entry;
+    }
+  }
+  TOvPDFRef* ref = firstEntry ? file_->FindCanonical(firstEntry->Number, firstEntry->Generation)
+                              : nullptr;
+  if (!ref) return;
+  TOvPDFIndirect* first = ref->Resolve();
+  auto* dict = first ? dynamic_cast<TOvPDFDictionary*>(first->Value) : nullptr;
+  auto* flag = dict ? dynamic_cast<TOvPDFReal*>(GetEntry(dict, "Linearized")) : nullptr;
+  if (!flag || std::floor(flag->GetValue() + 0.5) != 1) return;
+  try {
+    for (const char* key : {"L", "O", "E", "N", "T"}) GetInt64Entry(dict, key, 0, true);
+    GetInt64Entry(dict, "P", 0, false);
+    GetArrayEntry(dict, "H", true);
+  } catch (const EOvPDFError&) {
+    throw EOvPDFDocumentError("Invalid linearization dictionary");
+  }
+  linearized_ = true;
+}
+
+void TOvPDFDocument::ReadPages() {
+  pages_.clear();
+  TOvPDFDictionary* catalog = Catalog();
+  TOvPDFDictionary* root = catalog ? GetDictEntry(catalog, "Pages", false) : nullptr;
+  if (!root) return;
+  // Depth first, in /Kids order; a node met twice (a cycle, or a shared kid)
+  // is taken once.
+  std::vector<TOvPDFDictionary*> leaves;
+  std::unordered_set<TOvPDFDictionary*> visited;
+  struct TFrame {
+    TOvPDFArray* kids;
+    size_t next;
+  };
+  std::vector<TFrame> stack;
+  auto enter = [&](TOvPDFDictionary* node) {
+    if (!visited.insert(node).second) return;
+    if (GetNameEntry(node, "Type", "Pages", false) != "Pages") {
+      leaves.push_back(node);
+      return;
+    }
+    if (stack.size() >= static_cast<size_t>(PDF_MAX_TREE_DEPTH)) BadPageTree();
+    if (TOvPDFArray* kids = GetArrayEntry(node, "Kids", false)) stack.push_back(TFrame{kids, 0});
+  };
+  enter(root);
+  while (!stack.empty()) {
+    TFrame& frame = stack.back();
+    if (frame.next >= frame.kids->ItemCount()) {
+      stack.pop_back();
+      continue;
+    }
+    TOvPDFObject* kid = ResolveValue(frame.kids->GetItem(frame.next++));
+    if (auto* node = dynamic_cast<TOvPDFDictionary*>(kid)) enter(node);
+  }
+
+  pages_.reserve(leaves.size());
+  for (TOvPDFDictionary* page : leaves) {
+    TOvPDFPageInfo info;
+    info.PageDictionary = page;
+    // Up the /Parent chain to the nearest /MediaBox (ISO 32000-1 7.7.3.4).
+    std::unordered_set<TOvPDFDictionary*> chain;
+    TOvPDFDictionary* node = page;
+    for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH; ++depth) {
+      if (!chain.insert(node).second) break;
+      const std::string type = GetNameEntry(node, "Type", "", false);
+      TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false);
+      if (box) {
+        if (box->ItemCount() == 4) {
+          bool numbers = true;
+          for (size_t i = 0; i < 4; ++i) numbers = numbers && dynamic_cast<TOvPDFReal*>(box->GetItem(i));
+          if (numbers) {
+            info.Width = Difference(box->GetItem(2), box->GetItem(0));
+            info.Height = Difference(box->GetItem(3), box->GetItem(1));
+            info.Rotate = GetIntEntry(node, "Rotate", 0, false);
+          }
+        }
+        break;
+      }
+      if (type != "Page" && type != "Pages") break;
+      node = GetDictEntry(node, "Parent", false);
+    }
+    pages_.push_back(info);
+  }
+}
+
+void TOvPDFDocument::ReadRequirements() {
+  requirements_.clear();
+  TOvPDFDictionary* catalog = Catalog();
+  if (!catalog) return;
+  TOvPDFObject* entry = GetResolvedEntry(catalog, "Requirements");
+  if (!GetEntry(catalog, "Requirements")) return;
+  auto* list = dynamic_cast<TOvPDFArray*>(entry);
+  if (!list || dynamic_cast<TOvPDFDictionary*>(entry)) {
+    throw EOvPDFDocumentError("Invalid document (Invalid requirements dictionary)");
+  }
+  for (const auto& item : list->Items) {
+    auto* requirement = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
+    if (!requirement) continue;
+    auto* name = dynamic_cast<TOvPDFName*>(GetResolvedEntry(requirement, "S"));
+    if (!name) continue;
+    TOvPDFRequirement result;
+    result.Name = name->GetName();
+    if (TOvPDFArray* handlers = GetArrayEntry(requirement, "RH", false)) {
+      for (const auto& h : handlers->Items) {
+        auto* handler = dynamic_cast<TOvPDFDictionary*>(ResolveValue(h.Object));
+        if (!handler) continue;
+        result.Handlers.push_back(
+            TOvPDFRequirementHandler{GetNameEntry(handler, "S", "", false),
+                                     DecodeTextString(GetStringEntry(handler, "Script", false))});
+      }
+    }
+    requirements_.push_back(std::move(result));
+  }
+}
+
+void TOvPDFDocument::ReadAttachments() {
+  attachments_.clear();
+  TOvPDFDictionary* names = NamesDictionary();
+  TOvPDFDictionary* embedded = names ? GetDictEntry(names, "EmbeddedFiles", false) : nullptr;
+  TOvPDFArray* list = embedded ? GetArrayEntry(embedded, "Names", false) : nullptr;
+  if (!list) return;
+  for (size_t i = 0; i + 1 < list->ItemCount(); i += 2) {
+    auto* spec = dynamic_cast<TOvPDFDictionary*>(ResolveValue(list->GetItem(i + 1)));
+    if (!spec) continue;
+    const std::string type = GetNameEntry(spec, "Type", "", false);
+    if (type != "Filespec" && type != "F") continue;
+    TOvPDFDictionary* ef = GetDictEntry(spec, "EF", false);
+    auto* stream = ef ? dynamic_cast<TOvPDFStream*>(GetResolvedEntry(ef, "F")) : nullptr;
+    if (!stream) continue;
+    TOvPDFFileAttachment attachment;
+    if (auto* key = dynamic_cast<TOvPDFString*>(ResolveValue(list->GetItem(i)))) {
+      attachment.KeyName = key->GetText();
+    }
+    attachment.FileName = DecodeTextString(GetStringEntry(spec, "F", false));
+    attachment.Description = DecodeTextString(GetStringEntry(spec, "Desc", false));
+    attachment.FileSpecification = spec;
+    attachment.NamesArray = list;
+    attachment.EmbeddedFile = stream;
+    attachment.Subtype = GetNameEntry(stream->Dictionary, "Subtype", "", false);
+    if (TOvPDFDictionary* params = GetDictEntry(stream->Dictionary, "Params", false)) {
+      attachment.Size = GetInt64Entry(params, "Size", -1, false);
+      attachment.CreationDate = PdfDateFromString(GetStringEntry(params, "CreationDate", false));
+      attachment.ModificationDate = PdfDateFromString(GetStringEntry(params, "ModDate", false));
+      attachment.CheckSum = GetStringEntry(params, "CheckSum", false);
+    }
+    attachments_.push_back(std::move(attachment));
+  }
+}
+
+}  // namespace corvane
