@@ -1,0 +1,135 @@
+#include "cli/InfoCommand.h"
+
+#include <unistd.h>
+
+#include <unordered_set>
+
+#include "platform/PlatformFiles.h"
+#include "toolkit/common/CvStream.h"
+
+namespace tavra {
+
+using namespace corvane;
+
+namespace {
+
+std::string VersionText(int32_t version) {
+  if (version <= 0) return "unknown";
+  const int32_t minor = version % 10 != 0 ? version % 100 : (version % 100) / 10;
+  return std::to_string(version / 100) + "." + std::to_string(minor);
+}
+
+// The text of an object as it stands in the file, without its whitespace.
+std::string Text(TOvPDFObject* obj) {
+  if (!obj) return {};
+  TOvMemoryStream out;
+  obj->WriteTo(out, true);
+  return TrimPdfSpace(out.Data());
+}
+
+}  // namespace
+
+std::vector<TSignatureFieldInfo> ListSignatureFields(TOvPDFDocument& document) {
+  std::vector<TSignatureFieldInfo> result;
+  TOvPDFDictionary* catalog = document.Catalog();
+  TOvPDFDictionary* form = catalog ? GetDictEntry(catalog, "AcroForm", false) : nullptr;
+  TOvPDFArray* fields = form ? GetArrayEntry(form, "Fields", false) : nullptr;
+  if (!fields) return result;
+  struct TNode {
+    TOvPDFDictionary* field;
+    std::string parentName;
+    std::string inheritedType;
+    int depth;
+  };
+  std::vector<TNode> pending;
+  auto pushKids = [&](TOvPDFArray* kids, const std::string& name, const std::string& type,
+                      int depth) {
+    for (size_t i = kids->ItemCount(); i-- > 0;) {
+      if (auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(kids->GetItem(i)))) {
+        pending.push_back(TNode{kid, name, type, depth});
+      }
+    }
+  };
+  pushKids(fields, "", "", 0);
+  std::unordered_set<TOvPDFDictionary*> visited;
+  while (!pending.empty()) {
+    TNode node = pending.back();
+    pending.pop_back();
+    if (!visited.insert(node.field).second || node.depth > PDF_MAX_TREE_DEPTH) continue;
+    const std::string partial = DecodeTextString(GetStringEntry(node.field, "T", false));
+    std::string name = node.parentName;
+    if (!partial.empty()) name = name.empty() ? partial : name + "." + partial;
+    const std::string type = GetNameEntry(node.field, "FT", node.inheritedType, false);
+    TOvPDFArray* kids = GetArrayEntry(node.field, "Kids", false);
+    // A field whose kids all lack /T has only widgets below it.
+    bool hasFieldKids = false;
+    if (kids) {
+      for (const auto& item : kids->Items) {
+        auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
+        if (kid && GetEntry(kid, "T")) hasFieldKids = true;
+      }
+    }
+    if (hasFieldKids) {
+      pushKids(kids, name, type, node.depth + 1);
+      continue;
+    }
+    if (type != "Sig") continue;
+    TSignatureFieldInfo info;
+    info.Name = name;
+    if (auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(node.field, "V"))) {
+      info.Signed = true;
+      info.Filter = GetNameEntry(value, "Filter", "", false);
+      info.SubFilter = GetNameEntry(value, "SubFilter", "", false);
+      info.SigningTime = DecodeTextString(GetStringEntry(value, "M", false));
+      info.ByteRange = Text(GetResolvedEntry(value, "ByteRange"));
+    }
+    result.push_back(std::move(info));
+  }
+  return result;
+}
+
+void PrintInfo(const std::string& path, std::ostream& out) {
+  TOvFileStream input(path, TFileMode::fmOpenRead);
+  TOvPDFDocument document;
+  // The working copy lives in a temporary file whose name is gone at once, so
+  // a large document does not need its size in memory and nothing is left over.
+  document.SetOnCreateTemporaryStream([](TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
+    platform::TempFile temp;
+    std::string error;
+    if (!platform::CreateTempFile(platform::TempDirectory(), "cvn", temp, error)) {
+      throw EOvPDFDocumentError("Cannot create a temporary file: " + error);
+    }
+    ::unlink(temp.path.c_str());
+    stream = new TOvFileStream(temp.fd, temp.path);
+    freeOnClose = true;
+  });
+  document.Open(input);
+  TOvPDFFile& file = document.File();
+  out << "File: " << path << "\n";
+  out << "PDF version: " << VersionText(file.Version) << "\n";
+  // The first-page section of a linearized file is not an update of its own.
+  const int32_t revisions = file.RevisionCount - (document.Linearized() && file.RevisionCount > 1 ? 1 : 0);
+  out << "Revisions: " << revisions << "\n";
+  out << "Objects: " << file.ObjectList.size() << "\n";
+  out << "Pages: " << document.PageCount() << "\n";
+  out << "Rebuilt by scanning: "
+      << (file.Damaged ? "yes (" + file.DamageReason + ")" : std::string("no")) << "\n";
+  if (document.Encrypted()) {
+    out << "Encrypted: yes (/Filter /" << document.EncryptionFilter() << ")\n";
+  } else {
+    out << "Encrypted: no\n";
+  }
+  const auto fields = ListSignatureFields(document);
+  out << "Signature fields: " << fields.size() << "\n";
+  for (const auto& field : fields) {
+    out << "  " << field.Name << ": " << (field.Signed ? "signed" : "not signed") << "\n";
+    if (!field.Signed) continue;
+    out << "    /Filter /" << field.Filter << "\n";
+    out << "    /SubFilter /" << field.SubFilter << "\n";
+    out << "    /M " << field.SigningTime << "\n";
+    out << "    /ByteRange " << field.ByteRange << "\n";
+  }
+  document.Close(false);
+}
+
+}  // namespace tavra

@@ -1,0 +1,124 @@
+// The tavrapdf command line: exit statuses, the info report, and that the
+// file read is left alone.
+#include <sys/wait.h>
+
+#include <filesystem>
+
+#include "tests/pdf/PdfFixtures.h"
+
+using namespace pdftest;
+
+namespace {
+
+const std::string kTool = std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf";
+
+struct TResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+TResult Tavrapdf(const std::string& args, const std::string& tmpdir = "") {
+  TTempDir capture;
+  TResult result;
+  const std::string env = tmpdir.empty() ? "" : "TMPDIR=" + tmpdir + " ";
+  result.out = Run(env + kTool + " " + args + " 2>" + capture / "err", &result.status);
+  result.err = ReadFile(capture / "err");
+  return result;
+}
+
+#define REQUIRE_BINARY()                                                               \
+  do {                                                                                 \
+    if (!std::filesystem::exists(kTool)) GTEST_SKIP() << kTool << " is not built";     \
+  } while (0)
+
+TFixture SignedFixture() {
+  TFixture f = OnePage();
+  f.objects[0].second =
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 7 0 R] /SigFlags 3 >> >>";
+  f.Add(5, "<< /FT /Sig /T (Signature1) /V 6 0 R /Rect [0 0 0 0] /Subtype /Widget /P 3 0 R >>");
+  f.Add(6, "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+           "/ByteRange [0 10 20 30] /Contents <3082> /M (D:20240101120000Z) >>");
+  f.Add(7, "<< /T (group) /Kids [8 0 R] >>");
+  f.Add(8, "<< /FT /Sig /T (empty) /Parent 7 0 R >>");
+  return f;
+}
+
+}  // namespace
+
+TEST(Tavrapdf, HelpAndUsageErrors) {
+  REQUIRE_BINARY();
+  TResult help = Tavrapdf("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("info FILE.pdf"), std::string::npos);
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  for (const char* args : {"", "frobnicate", "info", "info a.pdf b.pdf", "--help extra"}) {
+    TResult usage = Tavrapdf(args);
+    EXPECT_EQ(usage.status, 2) << args;
+    EXPECT_NE(usage.err.find("tavrapdf: "), std::string::npos) << args;
+    EXPECT_TRUE(usage.out.empty()) << args;
+  }
+}
+
+TEST(Tavrapdf, InfoReportsStructureAndSignatures) {
+  REQUIRE_BINARY();
+  TTempDir dir;
+  const std::string path = dir / "signed.pdf";
+  const std::string bytes = AppendUpdate(SignedFixture().Build(), {{9, "(later)"}}, 10);
+  WriteFile(path, bytes);
+  TTempDir scratch;
+  TResult info = Tavrapdf("info " + path, scratch.Path());
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(info.err.empty()) << info.err;
+  EXPECT_NE(info.out.find("PDF version: 1.4\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Revisions: 2\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Objects: 9\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Pages: 1\n"), std::string::npos);
+  EXPECT_NE(info.out.find("Rebuilt by scanning: no\n"), std::string::npos);
+  EXPECT_NE(info.out.find("Encrypted: no\n"), std::string::npos);
+  EXPECT_NE(info.out.find("Signature fields: 2\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("  Signature1: signed\n"
+                          "    /Filter /Adobe.PPKLite\n"
+                          "    /SubFilter /adbe.pkcs7.detached\n"
+                          "    /M D:20240101120000Z\n"
+                          "    /ByteRange [0 10 20 30]\n"),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("  group.empty: not signed\n"), std::string::npos) << info.out;
+  // The file is read, never written; the working copy leaves nothing behind.
+  EXPECT_EQ(ReadFile(path), bytes);
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
+}
+
+TEST(Tavrapdf, InfoOnDamagedAndEncryptedFiles) {
+  REQUIRE_BINARY();
+  TTempDir dir;
+  std::string damaged = OnePage().Build();
+  damaged.replace(damaged.rfind("startxref\n") + 10, 1, "x");
+  WriteFile(dir / "damaged.pdf", damaged);
+  TResult info = Tavrapdf("info " + dir / "damaged.pdf");
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Rebuilt by scanning: yes"), std::string::npos) << info.out;
+  TFixture encrypted = OnePage();
+  encrypted.Add(5, "<< /Filter /Standard /V 1 /R 2 /O <00> /U <00> /P -4 >>");
+  encrypted.trailerExtra = " /Encrypt 5 0 R";
+  WriteFile(dir / "encrypted.pdf", encrypted.Build());
+  info = Tavrapdf("info " + dir / "encrypted.pdf");
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Encrypted: yes (/Filter /Standard)\n"), std::string::npos) << info.out;
+}
+
+TEST(Tavrapdf, InfoFailuresGoToStandardError) {
+  REQUIRE_BINARY();
+  TTempDir dir;
+  WriteFile(dir / "text.pdf", "just some text\n");
+  TResult info = Tavrapdf("info " + dir / "text.pdf");
+  EXPECT_EQ(info.status, 1);
+  EXPECT_TRUE(info.out.empty());
+  EXPECT_NE(info.err.find("Bad document trailer"), std::string::npos) << info.err;
+  info = Tavrapdf("info " + dir / "missing.pdf");
+  EXPECT_EQ(info.status, 1);
+  EXPECT_NE(info.err.find("missing.pdf"), std::string::npos) << info.err;
+  WriteFile(dir / "empty.pdf", "");
+  EXPECT_EQ(Tavrapdf("info " + dir / "empty.pdf").status, 1);
+}
