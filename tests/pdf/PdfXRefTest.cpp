@@ -49,7 +49,7 @@ std::string XRefStreamFile(const std::string& head, const std::vector<std::pair<
     auto it = offsets.find(n);
     records += static_cast<char>(it == offsets.end() ? 0 : 1);
     const long long v = it == offsets.end() ? 0 : it->second;
-    for (int i = w2 - 1; i >= 0; --i) records += static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = w2 - 1; i >= 0; --i) records += static_cast<char>(i >= 8 ? 0 : (v >> (8 * i)) & 0xFF);
     records += static_cast<char>(it == offsets.end() ? (n == 0 ? 255 : 0) : 0);
   }
   const std::string packed = ZlibCompress(records);
@@ -383,5 +383,25 @@ TEST(XRef, QpdfVariantsAgreeWithQpdf) {
     loaded.Load();
     EXPECT_FALSE(loaded.file.Damaged) << options << ": " << loaded.file.DamageReason;
     EXPECT_EQ(static_cast<int>(loaded.file.ObjectList.size()), QpdfObjectCount(dir, variant)) << options;
+  }
+}
+
+TEST(XRef, IndirectLengthLeavesTheCachedObjectIntact) {
+  for (const bool lengthFirst : {true, false}) {
+    TFixture f = OnePage();
+    f.objects[3].second = "<< /Length 5 0 R >>\nstream\nabcdef\nendstream";
+    f.Add(5, "6");
+    TLoaded loaded(f.Build());
+    loaded.Load();
+    TOvPDFIndirect* length = nullptr;
+    if (lengthFirst) length = loaded.file.FindCanonical(5, 0)->Resolve();
+    auto* stream = dynamic_cast<TOvPDFStream*>(loaded.file.FindCanonical(4, 0)->Resolve()->Value);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetRawData(), "abcdef");
+    if (!lengthFirst) length = loaded.file.FindCanonical(5, 0)->Resolve();
+    ASSERT_NE(length, nullptr);
+    auto* value = dynamic_cast<TOvPDFReal*>(length->Value);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->AsInt(), 6);
   }
 }

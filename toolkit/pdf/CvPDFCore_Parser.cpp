@@ -44,9 +44,11 @@ class TCvPDFParser {
     return true;
   }
   void Fill() {
-    buf_.resize(kChunk);
+    // Most objects are small: read a little first, more once it is needed.
+    const size_t want = fills_++ == 0 ? kFirstChunk : kChunk;
+    buf_.resize(want);
     in_.SetPosition(pos_);
-    buf_.resize(in_.Read(buf_.data(), kChunk));
+    buf_.resize(in_.Read(buf_.data(), want));
     buf_start_ = pos_;
   }
   void StepBack() {
@@ -94,7 +96,8 @@ class TCvPDFParser {
   TOvPDFStream* ParseStreamBody(TOvPDFDictionary* dictionary);
   TOvPDFXRef* ParseXRefSection(bool withTable);
 
-  static constexpr size_t kChunk = 4096;
+  static constexpr size_t kFirstChunk = 512;
+  static constexpr size_t kChunk = 8192;
 
   TOvPDFFile& file_;
   TOvStream& in_;
@@ -104,6 +107,7 @@ class TCvPDFParser {
   int64_t buf_start_ = 0;
   uint8_t cur_ = 0;
   bool eof_ = false;
+  int fills_ = 0;
 };
 
 TOvPDFObject* TOvPDFFile::ParseObject(TOvStream& input) {
