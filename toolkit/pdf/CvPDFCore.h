@@ -53,13 +53,13 @@ class TOvPDFObject {
 
   virtual const char* ClassName() const { return "TOvPDFObject"; }
 
-  // Slot 0: replaces Data and decodes it (subclasses set Invalid).
+  // Replaces Data and decodes it (subclasses set Invalid).
   virtual void SetData(std::string_view bytes);
-  // Slot 1: regenerates Data from the structured content.
+  // Regenerates Data from the structured content.
   virtual void Rebuild() {}
-  // Slot 2: a deep copy registered in the same file.
+  // A deep copy registered in the same file.
   virtual TOvPDFObject* Clone();
-  // Slot 3: writes Data (after Rebuild when asked) and TrailingSpace, and
+  // Writes Data (after Rebuild when asked) and TrailingSpace, and
   // records WriteOffset and WriteLength.
   virtual void WriteTo(TOvStream& stream, bool rebuildFirst);
 
@@ -272,7 +272,7 @@ class TOvPDFStream final : public TOvPDFCpxObj {
   void SetData(std::string_view bytes) override;
   void WriteTo(TOvStream& stream, bool rebuildFirst) override;
 
-  // Slot 4: the text from "stream" to "endstream".
+  // The text from "stream" to "endstream".
   virtual std::string GetStreamText();
   // The data between the keywords, through the file's stream-data hook when set.
   std::string GetRawData();
@@ -448,17 +448,17 @@ class TOvPDFFile {
   TOvPDFFile(const TOvPDFFile&) = delete;
   TOvPDFFile& operator=(const TOvPDFFile&) = delete;
 
-  // Slot 0: registers a new indirect object with a canonical reference.
+  // Registers a new indirect object with a canonical reference.
   virtual void AddObject(TOvPDFObject* indirect);
-  // Slot 1: forgets the object list, tables, trailer and modified list. The
+  // Forgets the object list, tables, trailer and modified list. The
   // objects themselves stay allocated (callers may still hold them) until
   // FreeObjects or destruction.
   virtual void Reset();
   // Reset, then frees every object created for this file.
   void FreeObjects();
-  // Slot 2: reads the header and the cross-reference information of Source.
+  // Reads the header and the cross-reference information of Source.
   virtual void Load();
-  // Slot 3: appends an incremental update, or rewrites the file (FullRewrite).
+  // Appends an incremental update, or rewrites the file (FullRewrite).
   virtual void Save();
 
   // Reads one object at the input's position (ISO 32000-1 7.3); nil when only

@@ -35,7 +35,7 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(y + (month <= 2));
 }
 
-constexpr int64_t kDelphiEpochOffset = 25569;  // 1970-01-01 as days since 1899-12-30
+constexpr int64_t kUnixEpochDays = 25569;  // 1970-01-01 as days since 1899-12-30
 
 std::string TwoDigits(int v) {
   char buf[16];
@@ -180,9 +180,9 @@ bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int s
   }
   const double days =
       static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                        static_cast<unsigned>(day)) + kDelphiEpochOffset);
+                                        static_cast<unsigned>(day)) + kUnixEpochDays);
   const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
-  // Before the epoch the fraction still counts forward in time (Delphi's rule).
+  // Before 1899-12-30 the day count is negative but the time of day still adds.
   value = days >= 0 ? days + time : days - time;
   return true;
 }
@@ -197,7 +197,7 @@ void DecodeDateTimeParts(double value, int& year, int& month, int& day, int& hou
     ms -= 86400000;
     days += value >= 0 ? 1 : -1;
   }
-  CivilFromDays(days - kDelphiEpochOffset, year, month, day);
+  CivilFromDays(days - kUnixEpochDays, year, month, day);
   const int64_t secs = ms / 1000;
   hour = static_cast<int>(secs / 3600);
   minute = static_cast<int>(secs / 60 % 60);
