@@ -39,7 +39,7 @@ TEST(CommandLine, FirstMatchWinsAndEmptyArgumentEndsTheList) {
   EXPECT_EQ(GetSwitchValue(Args{}, "SIGN"), "");
 }
 
-TEST(CommandLine, ProcessArgumentsAreKeptForTheSpecForm) {
+TEST(CommandLine, ProcessArgumentsServeTheOneArgumentForm) {
   SetProcessArguments({"tavrapdfsg", "-PUT/o.pdf", "-sign/i.pdf"});
   EXPECT_EQ(GetSwitchValue("SIGN"), "/i.pdf");
   EXPECT_EQ(GetSwitchValue("PUT"), "/o.pdf");

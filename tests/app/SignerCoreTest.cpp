@@ -190,7 +190,7 @@ TEST_F(SignerCoreTest, CopyFailureOfTheInputIsAWorkflowErrorAndRemovesTheTempora
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se vytvořit dočasný soubor"}}));
   EXPECT_TRUE(toolkit.calls.empty());
   ExpectOutputUntouched();
-  ExpectNoTempFiles();  // the spec's workflow left this file behind
+  ExpectNoTempFiles();  // a failed copy must not leave the temporary file behind
   EXPECT_EQ(core->ExitStatus(), 1);
 }
 
