@@ -370,3 +370,20 @@ TEST(Document, PageCountsAgreeWithQpdf) {
     EXPECT_EQ(doc.PageCount(), 4u);
   }
 }
+
+TEST(Document, FilesThatAreNotPdfsGiveAClearErrorAndStayUntouched) {
+  const std::string onePage = OnePage().Build();
+  for (const std::string& bytes : {std::string(), std::string("Just text.\n"), std::string(4096, '\0'),
+                                   onePage.substr(0, onePage.size() / 2)}) {
+    TOvMemoryStream input(bytes);
+    TOvPDFDocument doc;
+    try {
+      doc.Open(input);
+      ADD_FAILURE() << "opened " << bytes.size() << " bytes";
+    } catch (const EOvPDFError& e) {
+      EXPECT_STREQ(e.what(), "Bad document trailer");
+    }
+    EXPECT_FALSE(doc.Opened());
+    EXPECT_EQ(input.Data(), bytes);
+  }
+}

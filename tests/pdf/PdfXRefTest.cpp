@@ -405,3 +405,163 @@ TEST(XRef, IndirectLengthLeavesTheCachedObjectIntact) {
     EXPECT_EQ(value->AsInt(), 6);
   }
 }
+
+// --- bad input: each case ends in a clear error or a rebuilt file ------------------------
+
+namespace {
+
+// Loads bytes and, when that works, resolves every listed object; a failure
+// must be one of the toolkit's PDF errors.
+void LoadAndResolveOrFailCleanly(const std::string& bytes, const std::string& what) {
+  TLoaded loaded(bytes);
+  try {
+    loaded.Load();
+  } catch (const EOvPDFError&) {
+    return;
+  }
+  for (size_t i = 0; i < loaded.file.ObjectList.size(); ++i) {
+    try {
+      loaded.file.ObjectList[i]->Resolve();
+    } catch (const EOvPDFError&) {
+    }
+  }
+  SUCCEED() << what;
+}
+
+// An object stream (object 5) holding the page tree and page, listed in a
+// cross-reference stream (object 6). memberNumbers names the two members.
+std::string ObjectStreamFile(int firstMember, bool streamEntryCompressed) {
+  const std::string members = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
+  const std::string header = std::to_string(firstMember) + " 0 3 " +
+                             std::to_string(members.find("\n<<") + 1) + " ";
+  const std::string packed = ZlibCompress(header + members);
+  std::string out = "%PDF-1.5\n";
+  const long long o1 = static_cast<long long>(out.size());
+  out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  const long long o5 = static_cast<long long>(out.size());
+  out += "5 0 obj\n<< /Type /ObjStm /N 2 /First " + std::to_string(header.size()) +
+         " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" + packed +
+         "\nendstream\nendobj\n";
+  const long long o6 = static_cast<long long>(out.size());
+  std::string records;
+  auto rec = [&](int type, long long a, int b) {
+    records += static_cast<char>(type);
+    records += static_cast<char>((a >> 16) & 0xFF);
+    records += static_cast<char>((a >> 8) & 0xFF);
+    records += static_cast<char>(a & 0xFF);
+    records += static_cast<char>(b);
+  };
+  rec(0, 0, 255);
+  rec(1, o1, 0);
+  rec(2, 5, 0);
+  rec(2, 5, 1);
+  rec(0, 0, 0);
+  if (streamEntryCompressed) {
+    rec(2, 5, 0);  // the object stream names itself as its container
+  } else {
+    rec(1, o5, 0);
+  }
+  rec(1, o6, 0);
+  return out + "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
+         std::to_string(records.size()) + " >>\nstream\n" + records + "\nendstream\nendobj\nstartxref\n" +
+         std::to_string(o6) + "\n%%EOF\n";
+}
+
+}  // namespace
+
+TEST(XRefBadInput, EveryTruncationFailsCleanlyOrLoads) {
+  const std::vector<std::string> files = {
+      OnePage().Build(), AppendUpdate(OnePage().Build(), {{5, "(x)"}}, 6),
+      XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, "", false), HybridFile(),
+      ObjectStreamFile(2, false)};
+  for (const std::string& file : files) {
+    for (size_t cut = 0; cut < file.size(); ++cut) {
+      LoadAndResolveOrFailCleanly(file.substr(0, cut), std::to_string(cut));
+    }
+  }
+  // Cut right after "%%EOF" of the first revision: the update is gone, the file still reads.
+  const std::string updated = AppendUpdate(OnePage().Build(), {{5, "(x)"}}, 6);
+  TLoaded first(updated.substr(0, OnePage().Build().size()));
+  first.Load();
+  EXPECT_FALSE(first.file.Damaged);
+  EXPECT_EQ(first.file.ObjectList.size(), 4u);
+  // Cut in the middle of a body: no "%%EOF" is left, so this is not a loadable file.
+  EXPECT_EQ(LoadError(updated.substr(0, updated.size() / 2)), "Bad document trailer");
+}
+
+TEST(XRefBadInput, StartXRefPastTheEndRebuilds) {
+  std::string text = OnePage().Build();
+  const size_t sx = text.rfind("startxref\n") + 10;
+  text.replace(sx, text.find('\n', sx) - sx, "987654321987");
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
+  // /Prev past the end as well.
+  std::string prev = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
+  const size_t at = prev.rfind("/Prev ") + 6;
+  prev.replace(at, prev.find(' ', at) - at, "99999999999");
+  TLoaded second(prev);
+  second.Load();
+  EXPECT_TRUE(second.file.Damaged);
+  EXPECT_EQ(second.file.ObjectList.size(), 5u);
+}
+
+TEST(XRefBadInput, ObjectStreamThatContainsItself) {
+  // The cross-reference stream says object stream 5 lies inside object stream 5.
+  {
+    TLoaded loaded(ObjectStreamFile(2, true));
+    loaded.Load();
+    EXPECT_TRUE(loaded.file.Damaged);
+    // The rebuild finds the stream where it stands and reads its members.
+    EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
+  }
+  // The object stream lists itself as its first member: that member is
+  // ignored, the stream and its other member stay readable.
+  {
+    std::string text = ObjectStreamFile(5, false);
+    text.replace(text.rfind("startxref\n") + 10, 1, "x");  // force the rebuild scan
+    TLoaded loaded(text);
+    loaded.Load();
+    EXPECT_TRUE(loaded.file.Damaged);
+    TOvPDFRef* ref = loaded.file.FindCanonical(5, 0);
+    ASSERT_NE(ref, nullptr);
+    TOvPDFIndirect* stream = ref->Resolve();
+    ASSERT_NE(stream, nullptr);
+    EXPECT_NE(dynamic_cast<TOvPDFStream*>(stream->Value), nullptr);
+    EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
+  }
+  // Without the rebuild the member named like its container resolves to nothing.
+  {
+    TLoaded loaded(ObjectStreamFile(5, false));
+    loaded.Load();
+    TOvPDFIndirect* stream = loaded.file.FindCanonical(5, 0)->Resolve();
+    ASSERT_NE(stream, nullptr);
+    EXPECT_NE(dynamic_cast<TOvPDFStream*>(stream->Value), nullptr);
+  }
+}
+
+TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {
+  // A definition found by the rebuild scan.
+  TFixture f = OnePage();
+  f.Add(5, "(five)");
+  std::string text = f.Build();
+  text.replace(text.find("5 0 obj"), 7, "2147483648 0 obj");
+  text.replace(text.rfind("startxref\n") + 10, 1, "x");
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  for (TOvPDFRef* ref : loaded.file.ObjectList) EXPECT_GE(ref->Number, 0);
+  // A reference to it, and the largest number that is allowed.
+  TParsed p;
+  EXPECT_THROW(p.Parse("<< /A 2147483648 0 R >>"), EOvPDFParseError);
+  auto* dict = dynamic_cast<TOvPDFDictionary*>(p.Parse("<< /A 2147483647 0 R >>"));
+  ASSERT_NE(dict, nullptr);
+  EXPECT_EQ(dynamic_cast<TOvPDFRef*>(GetEntry(dict, "A"))->Number, 2147483647);
+  // A cross-reference stream subsection that would run past it.
+  TLoaded stream(XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, " /Index [2147483646 6]", false));
+  stream.Load();
+  EXPECT_TRUE(stream.file.Damaged);
+}

@@ -597,6 +597,9 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
           number < 0) {
         break;
       }
+      // A stream cannot lie inside itself (ISO 32000-1 7.5.7); taking such a
+      // member would hide the object stream and all its members.
+      if (number == indirect->Number) continue;
       XRefs.AddCompressed(number, 0, static_cast<int32_t>(i), indirect->Number, true);
       HasCompressedObjects = true;
     }
