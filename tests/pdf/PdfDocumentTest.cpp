@@ -387,3 +387,25 @@ TEST(Document, FilesThatAreNotPdfsGiveAClearErrorAndStayUntouched) {
     EXPECT_EQ(input.Data(), bytes);
   }
 }
+
+TEST(Document, FieldTreeCyclesEndTheSignatureSearch) {
+  // Field 5 lists itself and its parent 7 among its kids; neither holds a value.
+  TFixture f = OnePage();
+  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [7 0 R] >> >>";
+  f.Add(5, "<< /T (a) /Kids [5 0 R 7 0 R] /Parent 7 0 R >>");
+  f.Add(7, "<< /T (b) /Kids [5 0 R] >>");
+  TOvMemoryStream input(f.Build());
+  TOvPDFDocument doc;
+  doc.Open(input);
+  EXPECT_FALSE(doc.HasSignatureValues());
+  // A value deeper down is still found through the same walk.
+  TFixture g = OnePage();
+  g.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [7 0 R] >> >>";
+  g.Add(5, "<< /T (a) /Kids [7 0 R 6 0 R] /Parent 7 0 R >>");
+  g.Add(6, "<< /FT /Sig /V << /Contents <00> >> /Parent 5 0 R >>");
+  g.Add(7, "<< /T (b) /Kids [5 0 R] >>");
+  TOvMemoryStream second(g.Build());
+  TOvPDFDocument signedDoc;
+  signedDoc.Open(second);
+  EXPECT_TRUE(signedDoc.HasSignatureValues());
+}

@@ -1,6 +1,7 @@
 // The object model: values decoded from and encoded to their text, container
 // rebuild with offsets, cloning and stream data.
 #include <clocale>
+#include <locale>
 
 #include "tests/pdf/PdfTestUtil.h"
 
@@ -9,6 +10,20 @@ using pdftest::TParsed;
 using pdftest::Written;
 
 namespace {
+
+// A C++ locale with a decimal comma; it is always available, unlike the C
+// locales below, which a minimal system may not have generated.
+struct TCommaPunct : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+};
+
+// Sets a C locale with a decimal comma when the system has one; false otherwise.
+bool SetCommaCLocale() {
+  for (const char* name : {"de_DE.UTF-8", "cs_CZ.UTF-8", "fr_FR.UTF-8", "de_DE.utf8", "cs_CZ.utf8"}) {
+    if (std::setlocale(LC_NUMERIC, name)) return true;
+  }
+  return false;
+}
 
 TOvPDFString* StringFrom(TOvPDFFile& file, const std::string& text) {
   auto* s = file.NewObject<TOvPDFString>();
@@ -96,7 +111,8 @@ TEST(PdfReal, FormattingIsFixedAndLocaleFree) {
   // A locale with a decimal comma must not leak into PDF numbers.
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = old ? old : "C";
-  std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+  const std::locale savedGlobal = std::locale::global(std::locale(std::locale::classic(), new TCommaPunct));
+  if (!SetCommaCLocale()) std::printf("note: no C locale with a decimal comma is installed\n");
   TOvPDFFile file;
   auto* r = file.NewObject<TOvPDFReal>();
   r->SetValue(0.5);
@@ -119,6 +135,7 @@ TEST(PdfReal, FormattingIsFixedAndLocaleFree) {
   EXPECT_FALSE(r->Invalid);
   EXPECT_DOUBLE_EQ(r->GetValue(), 0.5);
   std::setlocale(LC_NUMERIC, saved.c_str());
+  std::locale::global(savedGlobal);
 }
 
 TEST(PdfReal, RoundingAndRanges) {
