@@ -142,6 +142,16 @@ TEST(XRef, BrokenTableIsDamageNotSilence) {
   second.Load();
   EXPECT_TRUE(second.file.Damaged);
   EXPECT_EQ(second.file.ObjectList.size(), 5u);
+  // A negative /Prev cannot be followed either; /Prev 0 means there is none.
+  for (const char* value : {"-1", "0"}) {
+    std::string text2 = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
+    const size_t p2 = text2.rfind("/Prev ") + 6;
+    text2.replace(p2, text2.find(' ', p2) - p2, value);
+    TLoaded third(text2);
+    third.Load();
+    EXPECT_EQ(third.file.Damaged, value[0] == '-') << value;
+    EXPECT_EQ(third.file.ObjectList.size(), value[0] == '-' ? 5u : 1u) << value;
+  }
 }
 
 TEST(XRef, EntryWithBadMarkerIsSkippedButCounted) {
@@ -506,6 +516,16 @@ TEST(XRefBadInput, StartXRefPastTheEndRebuilds) {
   second.Load();
   EXPECT_TRUE(second.file.Damaged);
   EXPECT_EQ(second.file.ObjectList.size(), 5u);
+  // A negative /Prev cannot be followed either; /Prev 0 means there is none.
+  for (const char* value : {"-1", "0"}) {
+    std::string text2 = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
+    const size_t p2 = text2.rfind("/Prev ") + 6;
+    text2.replace(p2, text2.find(' ', p2) - p2, value);
+    TLoaded third(text2);
+    third.Load();
+    EXPECT_EQ(third.file.Damaged, value[0] == '-') << value;
+    EXPECT_EQ(third.file.ObjectList.size(), value[0] == '-' ? 5u : 1u) << value;
+  }
 }
 
 TEST(XRefBadInput, ObjectStreamThatContainsItself) {

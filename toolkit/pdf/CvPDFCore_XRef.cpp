@@ -263,7 +263,9 @@ void TOvPDFFile::WalkSections() {
     if (!number || !TryStrToInt64(number->Data, prevOffset)) {
       throw EOvPDFError("Invalid reference table");
     }
-    if (prevOffset <= 0) break;
+    // Some writers put /Prev 0 for "none"; a negative offset cannot be followed.
+    if (prevOffset < 0) throw EOvPDFError("Invalid reference table");
+    if (prevOffset == 0) break;
     offset = prevOffset;
     newest = false;
   }
