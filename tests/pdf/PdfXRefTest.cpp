@@ -265,6 +265,9 @@ TEST(XRef, MalformedCrossReferenceStreamsAreDamage) {
   EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [2147483647 5]"),
             "Invalid cross-reference stream: Invalid index");
   EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter /LZWDecode"), "Unsupported encoding filter");
+  EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter [/LZWDecode]"), "Unsupported encoding filter");
+  EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter [/ASCIIHexDecode /FlateDecode]"),
+            "Unsupported encoding filter");
   const std::string broken = variant("/Filter /FlateDecode", "/Filter /FlateDecode /DecodeParms << /Predictor 2 >>");
   EXPECT_EQ(broken, "Unsupported predictor algorithm: 2");
 }

@@ -85,6 +85,10 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
     }
   } else if (auto* name = dynamic_cast<TOvPDFName*>(filter); name && !name->GetName().empty()) {
     throw EOvPDFError("Unsupported encoding filter");
+  } else if (auto* array = dynamic_cast<TOvPDFArray*>(filter);
+             array && !dynamic_cast<TOvPDFDictionary*>(filter) && array->ItemCount() > 0) {
+    // Any other filter chain: its output read as raw entries would be garbage.
+    throw EOvPDFError("Unsupported encoding filter");
   } else {
     data = stream->GetRawData();
   }
