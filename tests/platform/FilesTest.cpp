@@ -98,6 +98,17 @@ TEST(ReplaceFileWithCopy, FailureLeavesTargetUntouched) {
   EXPECT_EQ(EntriesIn(dir.File("locked")), 1u);
 }
 
+// Fails for root as well: the first page of /proc/self/mem cannot be read (EIO).
+TEST(ReplaceFileWithCopy, UnreadableSourceLeavesTargetAndNoStaging) {
+  TempDir dir;
+  WriteText(dir.File("out.pdf"), "old");
+  std::string error;
+  EXPECT_FALSE(ReplaceFileWithCopy("/proc/self/mem", dir.File("out.pdf"), error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(ReadAll(dir.File("out.pdf")), "old");
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
 TEST(ReplaceFileWithCopy, MissingSourceFailsWithoutTouchingTarget) {
   TempDir dir;
   WriteText(dir.File("out.pdf"), "old");
