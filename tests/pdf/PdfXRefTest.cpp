@@ -588,3 +588,24 @@ TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {
   stream.Load();
   EXPECT_TRUE(stream.file.Damaged);
 }
+
+TEST(XRefBadInput, DecodedStreamsShareOneBudgetPerFile) {
+  // Each object stream is small, but a file may hold thousands of them and
+  // their decoded content stays cached: the file's budget bounds the sum.
+  TLoaded loaded(ObjectStreamFile(2, false));
+  loaded.Load();
+  const int64_t before = loaded.file.InflateBudget;
+  EXPECT_EQ(before, PDF_MAX_INFLATE_TOTAL);
+  loaded.file.InflateBudget = 20;
+  try {
+    loaded.file.FindCanonical(3, 0)->Resolve();
+    ADD_FAILURE() << "no error";
+  } catch (const EOvPDFError& e) {
+    EXPECT_STREQ(e.what(), "Decompression error");
+  }
+  TLoaded again(ObjectStreamFile(2, false));
+  again.Load();
+  ASSERT_NE(again.Dict(3), nullptr);
+  EXPECT_LT(again.file.InflateBudget, before);
+  EXPECT_GT(again.file.InflateBudget, before - 200);
+}

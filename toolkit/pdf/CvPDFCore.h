@@ -32,6 +32,7 @@ inline constexpr int PDF_MAX_NESTING = 256;          // containers and values in
 inline constexpr int PDF_MAX_LOAD_DEPTH = 32;        // loads started while loading (lengths, object streams)
 inline constexpr int PDF_MAX_TREE_DEPTH = 256;       // page tree, field tree, /Parent chains
 inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;  // one decoded stream
+inline constexpr int64_t PDF_MAX_INFLATE_TOTAL = int64_t{1} << 30;  // all decoded streams of a file
 inline constexpr int32_t PDF_MAX_OBJECT_NUMBER = 0x7FFFFFFF;
 
 class TOvPDFFile;
@@ -386,7 +387,8 @@ void AppendString(TOvPDFArray* array, std::string_view bytes, uint8_t kind);
 // ---------------------------------------------------------------------------
 // Stream filters (ISO 32000-1 7.4.4)
 
-// Inflates the stream's raw data (bounded by PDF_MAX_INFLATE_SIZE).
+// Inflates the stream's raw data (bounded by PDF_MAX_INFLATE_SIZE and by the
+// owner file's InflateBudget, which it consumes).
 std::string DecodeFlate(TOvPDFStream* stream);
 // True when /Filter is /FlateDecode or the one-element array [/FlateDecode].
 bool IsFlateFilter(TOvPDFObject* filter);
@@ -522,6 +524,9 @@ class TOvPDFFile {
   int32_t RevisionCount = 0;
   // Why the cross-reference information was rebuilt (for diagnostics).
   std::string DamageReason;
+  // What DecodeFlate may still produce for this file. Decoded object streams
+  // stay cached, so many small deflate bombs must not add up without bound.
+  int64_t InflateBudget = PDF_MAX_INFLATE_TOTAL;
 
  private:
   friend class TCvPDFParser;

@@ -2,6 +2,8 @@
 // object streams) and deflate for streams it writes.
 #include "toolkit/pdf/CvPDFCore.h"
 
+#include <algorithm>
+
 #include "toolkit/pdf/CvZlib.h"
 
 namespace corvane {
@@ -19,7 +21,12 @@ bool IsFlateFilter(TOvPDFObject* filter) {
 }
 
 std::string DecodeFlate(TOvPDFStream* stream) {
-  return ZlibDecompress(stream->GetRawData(), PDF_MAX_INFLATE_SIZE);
+  TOvPDFFile* file = stream->Owner;
+  size_t limit = PDF_MAX_INFLATE_SIZE;
+  if (file) limit = std::min(limit, static_cast<size_t>(std::max<int64_t>(file->InflateBudget, 0)));
+  std::string data = ZlibDecompress(stream->GetRawData(), limit);
+  if (file) file->InflateBudget -= static_cast<int64_t>(data.size());
+  return data;
 }
 
 void CompressStream(TOvPDFStream* stream, bool appendLineEnd) {
