@@ -287,6 +287,15 @@ TEST(ASN1Hostile, IndefiniteLengthOnPrimitiveFails) {
   EXPECT_FALSE(Loads(Hex("0280 01 0000")));
 }
 
+// A failure deep inside fails every enclosing element, not only the innermost.
+TEST(ASN1Hostile, ChildFailureFailsEveryAncestor) {
+  EXPECT_FALSE(Loads(Hex("3005 0480 41 0000")));
+  EXPECT_FALSE(Loads(Hex("3007 3005 0480 41 0000")));
+  EXPECT_FALSE(Loads(Hex("A009 3007 3005 0480 41 0000")));
+  EXPECT_FALSE(Loads(Hex("3080 3003 0000 01 0000")));  // a stray marker two levels down
+  EXPECT_TRUE(Loads(Hex("3007 3005 0403 41 0000")));
+}
+
 TEST(ASN1Hostile, UnterminatedIndefiniteFails) {
   EXPECT_FALSE(Loads(Hex("3080 020101")));
   EXPECT_FALSE(Loads(Hex("3080 3080 020101 0000")));
