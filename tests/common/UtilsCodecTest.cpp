@@ -41,6 +41,19 @@ TEST(OIDToText, ArcsPastThirtyTwoBitsAreExact) {
             "2.18446744073709551616.1");
 }
 
+// A hostile arc of a megabyte must neither take quadratic time nor print as
+// some other OID: it reads as "?" while its neighbours stay exact.
+TEST(OIDToText, OverlongArcsReadAsQuestionMarks) {
+  std::string huge(1 << 20, '\xFF');
+  huge.back() = '\x7F';
+  EXPECT_EQ(OIDToText("\x2A"s + huge + "\x05"s), "1.2.?.5");
+  EXPECT_EQ(OIDToText(huge), "2.?.0");
+  // 64 octets is still exact: 2^448 - 1.
+  std::string longest(64, '\xFF');
+  longest.back() = '\x7F';
+  EXPECT_EQ(OIDToText("\x2A"s + longest).size(), std::string("1.2.").size() + 135);
+}
+
 // openssl encodes each dotted text; reading its content octets back must give
 // the same text.
 TEST(OIDToText, AgreesWithOpensslEncoder) {

@@ -430,31 +430,49 @@ class DecimalNumber {
   mutable std::vector<uint32_t> limbs_;
 };
 
+// Arcs are exact up to this many octets (448 bits, far beyond the 128-bit UUID
+// arcs of 2.25); a longer one is skipped and printed as "?", so hostile input
+// costs linear time and still never prints as another OID's text.
+constexpr size_t kMaxArcOctets = 64;
+
+struct SubIdentifier {
+  DecimalNumber Value;
+  bool Overlong = false;
+  std::string Text() const { return Overlong ? "?" : Value.Text(); }
+};
+
 // Reads one sub-identifier: up to and including the first octet with the top
 // bit clear, or to the end.
-DecimalNumber ReadSubIdentifier(std::string_view oid, size_t& pos) {
-  DecimalNumber value;
+SubIdentifier ReadSubIdentifier(std::string_view oid, size_t& pos) {
+  SubIdentifier arc;
+  size_t octets = 0;
   while (pos < oid.size()) {
     const auto b = static_cast<uint8_t>(oid[pos++]);
-    value.MulAdd(128, b & 0x7F);
+    if (++octets > kMaxArcOctets) {
+      arc.Overlong = true;
+    } else {
+      arc.Value.MulAdd(128, b & 0x7F);
+    }
     if ((b & 0x80) == 0) break;
   }
-  return value;
+  return arc;
 }
 
 }  // namespace
 
 std::string OIDToText(std::string_view oid) {
   size_t pos = 0;
-  DecimalNumber first = ReadSubIdentifier(oid, pos);
+  SubIdentifier first = ReadSubIdentifier(oid, pos);
   std::string text;
-  if (first.Below(40)) {
-    text = "0." + first.Text();
-  } else if (first.Below(80)) {
-    text = "1." + std::to_string(first.Low() - 40);
+  if (first.Overlong) {
+    text = "2.?";
+  } else if (first.Value.Below(40)) {
+    text = "0." + first.Value.Text();
+  } else if (first.Value.Below(80)) {
+    text = "1." + std::to_string(first.Value.Low() - 40);
   } else {
-    first.Subtract(80);
-    text = "2." + first.Text();
+    first.Value.Subtract(80);
+    text = "2." + first.Value.Text();
   }
   if (pos >= oid.size()) return text + ".0";
   while (pos < oid.size()) {
