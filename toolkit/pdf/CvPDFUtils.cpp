@@ -12,31 +12,6 @@ namespace {
 
 bool IsTrimmed(uint8_t c) { return c == 0x00 || c == 0x09 || c == 0x0A || c == 0x0D || c == 0x20; }
 
-// Days from 1970-01-01 for a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(y + (month <= 2));
-}
-
-constexpr int64_t kUnixEpochDays = 25569;  // 1970-01-01 as days since 1899-12-30
-
 std::string TwoDigits(int v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d", v);
@@ -173,35 +148,30 @@ bool TryStrToInt32(std::string_view text, int32_t& value) {
 
 bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second,
                        double& value) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-      second < 0 || second > 59) {
+  try {
+    value = EncodeDateTime(year, month, day, hour, minute, second, 0);
+    return true;
+  } catch (const EConvertError&) {
     return false;
   }
-  const double days =
-      static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                        static_cast<unsigned>(day)) + kUnixEpochDays);
-  const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
-  // Before 1899-12-30 the day count is negative but the time of day still adds.
-  value = days >= 0 ? days + time : days - time;
-  return true;
 }
 
 void DecodeDateTimeParts(double value, int& year, int& month, int& day, int& hour, int& minute,
                          int& second) {
-  if (!std::isfinite(value) || std::fabs(value) > 3.0e6) value = 0;
-  auto days = static_cast<int64_t>(std::trunc(value));
-  const double fraction = std::fabs(value - static_cast<double>(days));
-  auto ms = static_cast<int64_t>(std::llround(fraction * 86400000.0));
-  if (ms >= 86400000) {
-    ms -= 86400000;
-    days += value >= 0 ? 1 : -1;
+  // A value no PDF date can hold (not finite, outside the years 1..9999) is
+  // written as the zero date rather than failing the save.
+  TDateTimeParts parts;
+  try {
+    parts = DecodeDateTime(value);
+  } catch (const EConvertError&) {
+    parts = DecodeDateTime(0);
   }
-  CivilFromDays(days - kUnixEpochDays, year, month, day);
-  const int64_t secs = ms / 1000;
-  hour = static_cast<int>(secs / 3600);
-  minute = static_cast<int>(secs / 60 % 60);
-  second = static_cast<int>(secs % 60);
+  year = parts.Year;
+  month = parts.Month;
+  day = parts.Day;
+  hour = parts.Hour;
+  minute = parts.Minute;
+  second = parts.Second;
 }
 
 std::string PdfDateToString(double dateTime, bool withZone) {
