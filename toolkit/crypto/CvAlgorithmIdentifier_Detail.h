@@ -19,6 +19,10 @@ namespace corvane::algid_detail {
 bool IsNull(const TOvASN1CustomTag* node);
 // The node as a constructed element with that identifier octet, else nullptr.
 const TOvASN1ConstrainedTag* Constructed(const TOvASN1CustomTag* node, uint8_t tag);
+// The parameters of an AlgorithmIdentifier that, when present, must be a
+// SEQUENCE: nullptr when absent or NULL, the SEQUENCE itself, otherwise
+// "Invalid algorithm identifier parameters".
+const TOvASN1ConstrainedTag* OptionalParameterSequence(const TOvASN1ConstrainedTag& node);
 // Content of a primitive element with that identifier octet; raises "Invalid
 // algorithm identifier parameters" for anything else.
 std::string PrimitiveContent(const TOvASN1CustomTag* node, uint8_t tag);

@@ -391,11 +391,10 @@ void TOvGOST3410AlgorithmIdentifier::LoadParameters(const TOvASN1ConstrainedTag&
   public_key_param_set_.clear();
   digest_param_set_.clear();
   encryption_param_set_.clear();
-  const TOvASN1CustomTag* parameters = ParametersOf(node);
-  if (parameters == nullptr || IsNull(parameters)) return;
   // SEQUENCE { publicKeyParamSet, digestParamSet, encryptionParamSet OPTIONAL }
-  const TOvASN1ConstrainedTag* seq = Constructed(parameters, ASN1_SEQUENCE);
-  if (seq == nullptr || seq->Count() < 2 || seq->Count() > 3) ThrowInvalidParameters();
+  const TOvASN1ConstrainedTag* seq = OptionalParameterSequence(node);
+  if (seq == nullptr) return;
+  if (seq->Count() < 2 || seq->Count() > 3) ThrowInvalidParameters();
   std::string publicKey = PrimitiveContent(seq->GetChild(0), ASN1_OBJECT_IDENTIFIER);
   std::string digest = PrimitiveContent(seq->GetChild(1), ASN1_OBJECT_IDENTIFIER);
   std::string encryption = seq->Count() == 3

@@ -36,6 +36,15 @@ const TOvASN1ConstrainedTag* Constructed(const TOvASN1CustomTag* node, uint8_t t
   return static_cast<const TOvASN1ConstrainedTag*>(node);
 }
 
+const TOvASN1ConstrainedTag* OptionalParameterSequence(const TOvASN1ConstrainedTag& node) {
+  if (node.Count() < 2) return nullptr;
+  const TOvASN1CustomTag* parameters = node.GetChild(1);
+  if (IsNull(parameters)) return nullptr;
+  const TOvASN1ConstrainedTag* seq = Constructed(parameters, ASN1_SEQUENCE);
+  if (seq == nullptr) ThrowInvalidParameters();
+  return seq;
+}
+
 std::string PrimitiveContent(const TOvASN1CustomTag* node, uint8_t tag) {
   if (!CheckTag(node, tag, false)) ThrowInvalidParameters();
   return static_cast<const TOvASN1SimpleTag*>(node)->Content();
@@ -457,11 +466,8 @@ void TOvRSAPSSAlgorithmIdentifier::ResetParameters() {
 void TOvRSAPSSAlgorithmIdentifier::LoadParameters(const TOvASN1ConstrainedTag& node) {
   ResetParameters();
   // RFC 4055 3.1: parameters may be absent in a subject public key; all defaults.
-  if (node.Count() == 1) return;
-  const TOvASN1CustomTag* parameters = node.GetChild(1);
-  if (IsNull(parameters)) return;
-  const TOvASN1ConstrainedTag* seq = Constructed(parameters, ASN1_SEQUENCE);
-  if (seq == nullptr) ThrowInvalidParameters();
+  const TOvASN1ConstrainedTag* seq = OptionalParameterSequence(node);
+  if (seq == nullptr) return;
   ForEachTaggedField(*seq, 4, [this](int32_t number, const TOvASN1CustomTag* value) {
     switch (number) {
       case 0:
@@ -538,11 +544,8 @@ void TOvRSAOAEPAlgorithmIdentifier::ResetParameters() {
 void TOvRSAOAEPAlgorithmIdentifier::LoadParameters(const TOvASN1ConstrainedTag& node) {
   ResetParameters();
   // RFC 4055 4.1: parameters may be absent in a subject public key; all defaults.
-  if (node.Count() == 1) return;
-  const TOvASN1CustomTag* parameters = node.GetChild(1);
-  if (IsNull(parameters)) return;
-  const TOvASN1ConstrainedTag* seq = Constructed(parameters, ASN1_SEQUENCE);
-  if (seq == nullptr) ThrowInvalidParameters();
+  const TOvASN1ConstrainedTag* seq = OptionalParameterSequence(node);
+  if (seq == nullptr) return;
   ForEachTaggedField(*seq, 3, [this](int32_t number, const TOvASN1CustomTag* value) {
     switch (number) {
       case 0:
