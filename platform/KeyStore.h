@@ -1,0 +1,114 @@
+// The user's certificate and key store (an NSS "sql:" database and the tokens
+// of its PKCS#11 modules), seen through the few operations the toolkit needs.
+// No NSS type appears here: certificates are numbered handles into a table the
+// store keeps, so a stale or forged handle is refused instead of dereferenced.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Supplied by the application. Called only when signing needs a token or
+// database password, never while listing.
+class KeyStorePasswordPrompt {
+ public:
+  virtual ~KeyStorePasswordPrompt() = default;
+  // tokenName is UTF-8. retry is true when the store refused the previous
+  // answer. Nothing means cancel.
+  virtual std::optional<std::string> AskPassword(const std::string& tokenName, bool retry) = 0;
+};
+
+// 0 is never a valid handle.
+using KeyStoreCertHandle = uint64_t;
+
+enum class KeyStoreName { My, Root, CA };
+
+// "My", "ROOT" or "CA", letter case ignored (ASCII); anything else is none.
+std::optional<KeyStoreName> KeyStoreNameFromText(std::string_view name);
+
+enum class KeyStoreKeyType { None, RSA, EC, Other };
+
+enum class KeyStoreResult {
+  Ok,
+  CannotOpen,       // not a database, or it cannot be opened in the needed mode
+  Busy,             // certificates are still held and the database must be re-opened
+  UnknownHandle,    // the handle was freed or never existed
+  NoPrivateKey,     // the store holds no key for the certificate
+  UnsupportedKey,   // a key the store cannot sign digests with here (EC, DSA)
+  UnsupportedHash,  // hash id without a DigestInfo, or digest of the wrong length
+  LoginFailed,      // password cancelled or refused
+  AlreadyExists,    // adding a certificate that is in the database already
+  Failed,           // anything else; LastError tells the store's code
+};
+
+struct KeyStoreCertificate {
+  KeyStoreCertHandle Handle = 0;  // owned by the caller: release with FreeCertificate
+  std::string Der;
+  std::string Nickname;
+};
+
+class KeyStore {
+ public:
+  // The process-wide store. It is never destroyed: handles freed late in
+  // shutdown are simply unknown by then.
+  static KeyStore& Instance();
+
+  // TAVRA_NSSDB when set, else ~/.pki/nssdb.
+  static std::string DefaultDatabaseDir();
+
+  // The database used from the next opening on; empty means the default.
+  void SetDatabaseDir(const std::string& dir);
+  std::string DatabaseDir() const;
+
+  // Not owned; nullptr removes it (signing that needs a password then fails).
+  void SetPasswordPrompt(KeyStorePasswordPrompt* prompt);
+
+  // Lists one store in a fixed order. A missing database folder is an empty
+  // store; a folder that is not a database cannot be opened.
+  KeyStoreResult List(KeyStoreName store, std::vector<KeyStoreCertificate>& certificates);
+
+  KeyStoreCertHandle DuplicateCertificate(KeyStoreCertHandle handle);
+  void FreeCertificate(KeyStoreCertHandle handle);
+  bool Encoded(KeyStoreCertHandle handle, std::string& der);
+
+  // Decided from what the database recorded when the certificate was
+  // stored: no token is logged in and no password asked.
+  bool HasPrivateKey(KeyStoreCertHandle handle);
+  KeyStoreKeyType KeyType(KeyStoreCertHandle handle);
+
+  // Signs a digest with the certificate's private key: PKCS#1 v1.5 over the
+  // DigestInfo for the hash id (CryptoAPI ids: 0x8001 MD2, 0x8003 MD5,
+  // 0x8004 SHA-1, 0x800C/D/E SHA-256/384/512; 0x8008 the 36-byte MD5+SHA-1
+  // without DigestInfo). The signature comes back little-endian.
+  KeyStoreResult SignDigest(KeyStoreCertHandle handle, uint32_t hashId, std::string_view digest,
+                            std::string& signatureLittleEndian);
+
+  // Write operations open the database read-write, which needs every handle
+  // to be freed first (Busy otherwise). Add puts the certificate (without a
+  // key) into the database with the trust of the store; Remove deletes the
+  // certificate with these encoded bytes.
+  KeyStoreResult Add(KeyStoreName store, std::string_view der);
+  KeyStoreResult Remove(std::string_view der);
+
+  // The store's code of the last failure (0 when none).
+  int LastError() const;
+
+  // Frees every handle and closes the database.
+  void Shutdown();
+
+  // Number of handles held (tests and the write operations use it).
+  size_t HandleCount() const;
+
+  struct Impl;
+
+ private:
+  KeyStore();
+  Impl* impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,485 @@
+// The key store on NSS. Everything NSS-specific stays in this file.
+#include <cert.h>
+#include <certdb.h>
+#include <keyhi.h>
+#include <nss.h>
+#include <pk11pub.h>
+#include <prerror.h>
+#include <pwd.h>
+#include <secerr.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "platform/KeyStore.h"
+
+namespace platform {
+namespace {
+
+constexpr uint32_t HASH_MD2 = 0x8001;
+constexpr uint32_t HASH_MD5 = 0x8003;
+constexpr uint32_t HASH_SHA1 = 0x8004;
+constexpr uint32_t HASH_SSL3 = 0x8008;
+constexpr uint32_t HASH_SHA256 = 0x800C;
+constexpr uint32_t HASH_SHA384 = 0x800D;
+constexpr uint32_t HASH_SHA512 = 0x800E;
+
+// DER of DigestInfo up to the digest octets (RFC 8017, 9.2 note 1).
+struct DigestInfoPrefix {
+  uint32_t HashId;
+  size_t DigestSize;
+  std::string_view Prefix;
+};
+
+using namespace std::string_view_literals;
+constexpr DigestInfoPrefix kPrefixes[] = {
+    {HASH_MD2, 16, "\x30\x20\x30\x0c\x06\x08\x2a\x86\x48\x86\xf7\x0d\x02\x02\x05\x00\x04\x10"sv},
+    {HASH_MD5, 16, "\x30\x20\x30\x0c\x06\x08\x2a\x86\x48\x86\xf7\x0d\x02\x05\x05\x00\x04\x10"sv},
+    {HASH_SHA1, 20, "\x30\x21\x30\x09\x06\x05\x2b\x0e\x03\x02\x1a\x05\x00\x04\x14"sv},
+    {HASH_SHA256, 32,
+     "\x30\x31\x30\x0d\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01\x05\x00\x04\x20"sv},
+    {HASH_SHA384, 48,
+     "\x30\x41\x30\x0d\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x02\x05\x00\x04\x30"sv},
+    {HASH_SHA512, 64,
+     "\x30\x51\x30\x0d\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x03\x05\x00\x04\x40"sv},
+    // The SSL3 hash is signed bare, as CryptoAPI does.
+    {HASH_SSL3, 36, ""sv},
+};
+
+SECItem ItemOf(std::string_view bytes) {
+  SECItem item{};
+  item.type = siBuffer;
+  item.data = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
+  item.len = static_cast<unsigned int>(bytes.size());
+  return item;
+}
+
+std::string BytesOf(const SECItem& item) {
+  return item.data != nullptr ? std::string(reinterpret_cast<const char*>(item.data), item.len)
+                              : std::string();
+}
+
+bool IsTrustedCA(CERTCertificate* cert) {
+  CERTCertTrust trust{};
+  if (CERT_GetCertTrust(cert, &trust) != SECSuccess) return false;
+  const unsigned flags = trust.sslFlags | trust.emailFlags | trust.objectSigningFlags;
+  return (flags & CERTDB_TRUSTED_CA) != 0;
+}
+
+struct CertListDeleter {
+  void operator()(CERTCertList* list) const { CERT_DestroyCertList(list); }
+};
+struct CertDeleter {
+  void operator()(CERTCertificate* cert) const { CERT_DestroyCertificate(cert); }
+};
+struct PrivateKeyDeleter {
+  void operator()(SECKEYPrivateKey* key) const { SECKEY_DestroyPrivateKey(key); }
+};
+struct PublicKeyDeleter {
+  void operator()(SECKEYPublicKey* key) const { SECKEY_DestroyPublicKey(key); }
+};
+struct SlotDeleter {
+  void operator()(PK11SlotInfo* slot) const { PK11_FreeSlot(slot); }
+};
+
+}  // namespace
+
+struct KeyStore::Impl {
+  enum class Mode { Closed, ReadOnly, ReadWrite };
+
+  mutable std::recursive_mutex Lock;
+  std::string Dir;  // empty: the default
+  std::string OpenDir;
+  Mode OpenMode = Mode::Closed;
+  std::map<KeyStoreCertHandle, CERTCertificate*> Handles;
+  KeyStoreCertHandle NextHandle = 1;
+  KeyStorePasswordPrompt* Prompt = nullptr;
+  int LastError = 0;
+  bool ExitHookSet = false;
+
+  // What the password callback saw during one signing.
+  bool PasswordAsked = false;
+  bool PasswordRefused = false;
+
+  static char* PasswordCallback(PK11SlotInfo* slot, PRBool retry, void* arg);
+
+  std::string EffectiveDir() const { return Dir.empty() ? DefaultDatabaseDir() : Dir; }
+
+  void Close() {
+    for (auto& [handle, cert] : Handles) CERT_DestroyCertificate(cert);
+    Handles.clear();
+    if (OpenMode != Mode::Closed) {
+      NSS_Shutdown();
+      OpenMode = Mode::Closed;
+      OpenDir.clear();
+    }
+  }
+
+  // Opens the database in the mode (read-write satisfies nothing but itself:
+  // reads never run on a writable database). Missing folder: *missing = true.
+  KeyStoreResult Open(Mode mode, bool* missing) {
+    const std::string dir = EffectiveDir();
+    if (missing != nullptr) *missing = false;
+    if (OpenMode == mode && OpenDir == dir) return KeyStoreResult::Ok;
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) {
+      if (missing != nullptr) *missing = true;
+      return KeyStoreResult::CannotOpen;
+    }
+    if (!S_ISDIR(st.st_mode)) return KeyStoreResult::CannotOpen;
+    if (OpenMode != Mode::Closed) {
+      if (!Handles.empty()) return KeyStoreResult::Busy;
+      Close();
+    }
+    const std::string config = "sql:" + dir;
+    PRUint32 flags = NSS_INIT_NOROOTINIT;
+    if (mode == Mode::ReadOnly) flags |= NSS_INIT_READONLY;
+    if (NSS_Initialize(config.c_str(), "", "", SECMOD_DB, flags) != SECSuccess) {
+      LastError = PORT_GetError();
+      return KeyStoreResult::CannotOpen;
+    }
+    PK11_SetPasswordFunc(&Impl::PasswordCallback);
+    OpenMode = mode;
+    OpenDir = dir;
+    if (!ExitHookSet) {
+      ExitHookSet = true;
+      std::atexit([] { KeyStore::Instance().Shutdown(); });
+    }
+    return KeyStoreResult::Ok;
+  }
+
+  // Write operations: read-write, with no certificate held, closed again
+  // afterwards so that the next read opens read-only.
+  KeyStoreResult OpenForWriting() {
+    if (!Handles.empty()) return KeyStoreResult::Busy;
+    return Open(Mode::ReadWrite, nullptr);
+  }
+
+  CERTCertificate* Find(KeyStoreCertHandle handle) const {
+    auto it = Handles.find(handle);
+    return it != Handles.end() ? it->second : nullptr;
+  }
+
+  KeyStoreCertHandle Keep(CERTCertificate* cert) {
+    const KeyStoreCertHandle handle = NextHandle++;
+    Handles.emplace(handle, cert);
+    return handle;
+  }
+};
+
+// NSS calls this with the context given to the key lookup. Listing passes
+// none, so it never reaches the prompt. A retry gets nothing: NSS would
+// otherwise ask again and again with the same refused answer.
+char* KeyStore::Impl::PasswordCallback(PK11SlotInfo* slot, PRBool retry, void* arg) {
+  auto* self = static_cast<KeyStore::Impl*>(arg);
+  if (self == nullptr) return nullptr;
+  if (retry) {
+    self->PasswordRefused = true;
+    return nullptr;
+  }
+  // One question per signing: NSS may start a second login after a refusal.
+  if (self->Prompt == nullptr || self->PasswordAsked) {
+    self->PasswordRefused = true;
+    return nullptr;
+  }
+  self->PasswordAsked = true;
+  try {
+    const char* token = slot != nullptr ? PK11_GetTokenName(slot) : nullptr;
+    std::optional<std::string> answer =
+        self->Prompt->AskPassword(token != nullptr ? token : "", false);
+    if (!answer) {
+      self->PasswordRefused = true;
+      return nullptr;
+    }
+    return PORT_Strdup(answer->c_str());
+  } catch (...) {
+    // Nothing may unwind through NSS.
+    self->PasswordRefused = true;
+    return nullptr;
+  }
+}
+
+std::optional<KeyStoreName> KeyStoreNameFromText(std::string_view name) {
+  auto equals = [&](std::string_view want) {
+    if (name.size() != want.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+      char c = name[i];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      if (c != want[i]) return false;
+    }
+    return true;
+  };
+  if (equals("MY")) return KeyStoreName::My;
+  if (equals("ROOT")) return KeyStoreName::Root;
+  if (equals("CA")) return KeyStoreName::CA;
+  return std::nullopt;
+}
+
+KeyStore::KeyStore() : impl_(new Impl) {}
+
+KeyStore& KeyStore::Instance() {
+  static KeyStore* instance = new KeyStore;  // never destroyed, see the header
+  return *instance;
+}
+
+std::string KeyStore::DefaultDatabaseDir() {
+  const char* env = std::getenv("TAVRA_NSSDB");
+  if (env != nullptr && *env != '\0') return env;
+  const char* home = std::getenv("HOME");
+  std::string base;
+  if (home != nullptr && *home != '\0') {
+    base = home;
+  } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    base = pw->pw_dir;
+  }
+  return base + "/.pki/nssdb";
+}
+
+void KeyStore::SetDatabaseDir(const std::string& dir) {
+  std::lock_guard guard(impl_->Lock);
+  impl_->Dir = dir;
+}
+
+std::string KeyStore::DatabaseDir() const {
+  std::lock_guard guard(impl_->Lock);
+  return impl_->EffectiveDir();
+}
+
+void KeyStore::SetPasswordPrompt(KeyStorePasswordPrompt* prompt) {
+  std::lock_guard guard(impl_->Lock);
+  impl_->Prompt = prompt;
+}
+
+KeyStoreResult KeyStore::List(KeyStoreName store, std::vector<KeyStoreCertificate>& certificates) {
+  std::lock_guard guard(impl_->Lock);
+  certificates.clear();
+  bool missing = false;
+  const KeyStoreResult opened = impl_->Open(Impl::Mode::ReadOnly, &missing);
+  if (missing) return KeyStoreResult::Ok;  // no database: an empty store
+  if (opened != KeyStoreResult::Ok) return opened;
+
+  const PK11CertListType type =
+      store == KeyStoreName::My ? PK11CertListUserUnique : PK11CertListUnique;
+  std::unique_ptr<CERTCertList, CertListDeleter> list(PK11_ListCerts(type, nullptr));
+  if (!list) return KeyStoreResult::Ok;
+
+  std::vector<CERTCertificate*> chosen;
+  for (CERTCertListNode* node = CERT_LIST_HEAD(list.get()); !CERT_LIST_END(node, list.get());
+       node = CERT_LIST_NEXT(node)) {
+    CERTCertificate* cert = node->cert;
+    bool take = false;
+    switch (store) {
+      case KeyStoreName::My:
+        take = CERT_IsUserCert(cert);
+        break;
+      case KeyStoreName::Root:
+        take = IsTrustedCA(cert);
+        break;
+      case KeyStoreName::CA:
+        take = !IsTrustedCA(cert) && !CERT_IsUserCert(cert) && CERT_IsCACert(cert, nullptr);
+        break;
+    }
+    if (take) chosen.push_back(cert);
+  }
+  // NSS lists in hash order; users and tests need the same order every time.
+  std::sort(chosen.begin(), chosen.end(), [](CERTCertificate* a, CERTCertificate* b) {
+    const std::string_view na = a->nickname != nullptr ? a->nickname : "";
+    const std::string_view nb = b->nickname != nullptr ? b->nickname : "";
+    if (na != nb) return na < nb;
+    return BytesOf(a->derCert) < BytesOf(b->derCert);
+  });
+  for (CERTCertificate* cert : chosen) {
+    KeyStoreCertificate entry;
+    entry.Der = BytesOf(cert->derCert);
+    entry.Nickname = cert->nickname != nullptr ? cert->nickname : "";
+    entry.Handle = impl_->Keep(CERT_DupCertificate(cert));
+    certificates.push_back(std::move(entry));
+  }
+  return KeyStoreResult::Ok;
+}
+
+KeyStoreCertHandle KeyStore::DuplicateCertificate(KeyStoreCertHandle handle) {
+  std::lock_guard guard(impl_->Lock);
+  CERTCertificate* cert = impl_->Find(handle);
+  return cert != nullptr ? impl_->Keep(CERT_DupCertificate(cert)) : 0;
+}
+
+void KeyStore::FreeCertificate(KeyStoreCertHandle handle) {
+  std::lock_guard guard(impl_->Lock);
+  auto it = impl_->Handles.find(handle);
+  if (it == impl_->Handles.end()) return;
+  CERT_DestroyCertificate(it->second);
+  impl_->Handles.erase(it);
+}
+
+bool KeyStore::Encoded(KeyStoreCertHandle handle, std::string& der) {
+  std::lock_guard guard(impl_->Lock);
+  CERTCertificate* cert = impl_->Find(handle);
+  if (cert == nullptr) return false;
+  der = BytesOf(cert->derCert);
+  return true;
+}
+
+bool KeyStore::HasPrivateKey(KeyStoreCertHandle handle) {
+  std::lock_guard guard(impl_->Lock);
+  CERTCertificate* cert = impl_->Find(handle);
+  return cert != nullptr && CERT_IsUserCert(cert);
+}
+
+KeyStoreKeyType KeyStore::KeyType(KeyStoreCertHandle handle) {
+  std::lock_guard guard(impl_->Lock);
+  CERTCertificate* cert = impl_->Find(handle);
+  if (cert == nullptr || !CERT_IsUserCert(cert)) return KeyStoreKeyType::None;
+  std::unique_ptr<SECKEYPublicKey, PublicKeyDeleter> key(CERT_ExtractPublicKey(cert));
+  if (!key) return KeyStoreKeyType::Other;
+  switch (key->keyType) {
+    case rsaKey:
+      return KeyStoreKeyType::RSA;
+    case ecKey:
+      return KeyStoreKeyType::EC;
+    default:
+      return KeyStoreKeyType::Other;
+  }
+}
+
+KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
+                                    std::string_view digest, std::string& signatureLittleEndian) {
+  std::lock_guard guard(impl_->Lock);
+  signatureLittleEndian.clear();
+  impl_->LastError = 0;
+  CERTCertificate* cert = impl_->Find(handle);
+  if (cert == nullptr) return KeyStoreResult::UnknownHandle;
+
+  const DigestInfoPrefix* prefix = nullptr;
+  for (const auto& p : kPrefixes)
+    if (p.HashId == hashId) prefix = &p;
+  if (prefix == nullptr || digest.size() != prefix->DigestSize)
+    return KeyStoreResult::UnsupportedHash;
+
+  impl_->PasswordAsked = false;
+  impl_->PasswordRefused = false;
+  std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> key(PK11_FindKeyByAnyCert(cert, impl_));
+  if (!key) {
+    impl_->LastError = PORT_GetError();
+    if (impl_->PasswordRefused || impl_->LastError == SEC_ERROR_BAD_PASSWORD)
+      return KeyStoreResult::LoginFailed;
+    return KeyStoreResult::NoPrivateKey;
+  }
+  if (SECKEY_GetPrivateKeyType(key.get()) != rsaKey) return KeyStoreResult::UnsupportedKey;
+
+  std::string toSign(prefix->Prefix);
+  toSign.append(digest);
+  const int length = PK11_SignatureLen(key.get());
+  if (length <= 0) {
+    impl_->LastError = PORT_GetError();
+    return KeyStoreResult::Failed;
+  }
+  std::string signature(static_cast<size_t>(length), '\0');
+  SECItem out = ItemOf(signature);
+  SECItem in = ItemOf(toSign);
+  if (PK11_SignWithMechanism(key.get(), CKM_RSA_PKCS, nullptr, &out, &in) != SECSuccess) {
+    impl_->LastError = PORT_GetError();
+    return impl_->PasswordRefused ? KeyStoreResult::LoginFailed : KeyStoreResult::Failed;
+  }
+  signature.resize(out.len);
+  // CryptoAPI hands signatures out little-endian; the provider above expects that.
+  signatureLittleEndian.assign(signature.rbegin(), signature.rend());
+  return KeyStoreResult::Ok;
+}
+
+KeyStoreResult KeyStore::Add(KeyStoreName store, std::string_view der) {
+  std::lock_guard guard(impl_->Lock);
+  impl_->LastError = 0;
+  const KeyStoreResult opened = impl_->OpenForWriting();
+  if (opened != KeyStoreResult::Ok) return opened;
+  // Whatever happens, the database is not left writable.
+  struct CloseAfter {
+    Impl* impl;
+    ~CloseAfter() { impl->Close(); }
+  } closeAfter{impl_};
+
+  SECItem item = ItemOf(der);
+  {
+    std::unique_ptr<CERTCertificate, CertDeleter> existing(
+        CERT_FindCertByDERCert(CERT_GetDefaultCertDB(), &item));
+    if (existing && existing->isperm) return KeyStoreResult::AlreadyExists;
+  }
+  std::unique_ptr<CERTCertificate, CertDeleter> temp(
+      CERT_NewTempCertificate(CERT_GetDefaultCertDB(), &item, nullptr, PR_FALSE, PR_TRUE));
+  if (!temp) {
+    impl_->LastError = PORT_GetError();
+    return KeyStoreResult::Failed;
+  }
+  std::string nickname;
+  if (char* cn = CERT_GetCommonName(&temp->subject); cn != nullptr) {
+    nickname = cn;
+    PORT_Free(cn);
+  }
+  if (nickname.empty()) nickname = "Certificate";
+  // Distinct certificates of one subject need distinct nicknames in NSS.
+  static const char* hex = "0123456789ABCDEF";
+  nickname += " #";
+  for (unsigned i = 0; i < temp->serialNumber.len && i < 16; ++i) {
+    nickname += hex[temp->serialNumber.data[i] >> 4];
+    nickname += hex[temp->serialNumber.data[i] & 15];
+  }
+
+  std::unique_ptr<PK11SlotInfo, SlotDeleter> slot(PK11_GetInternalKeySlot());
+  if (!slot || PK11_ImportCert(slot.get(), temp.get(), CK_INVALID_HANDLE, nickname.c_str(),
+                               PR_FALSE) != SECSuccess) {
+    impl_->LastError = PORT_GetError();
+    return KeyStoreResult::Failed;
+  }
+  CERTCertTrust trust{};
+  CERT_DecodeTrustString(&trust, store == KeyStoreName::Root ? "CT,C,C" : ",,");
+  std::unique_ptr<CERTCertificate, CertDeleter> stored(
+      CERT_FindCertByDERCert(CERT_GetDefaultCertDB(), &item));
+  if (!stored ||
+      CERT_ChangeCertTrust(CERT_GetDefaultCertDB(), stored.get(), &trust) != SECSuccess) {
+    impl_->LastError = PORT_GetError();
+    return KeyStoreResult::Failed;
+  }
+  return KeyStoreResult::Ok;
+}
+
+KeyStoreResult KeyStore::Remove(std::string_view der) {
+  std::lock_guard guard(impl_->Lock);
+  impl_->LastError = 0;
+  const KeyStoreResult opened = impl_->OpenForWriting();
+  if (opened != KeyStoreResult::Ok) return opened;
+  struct CloseAfter {
+    Impl* impl;
+    ~CloseAfter() { impl->Close(); }
+  } closeAfter{impl_};
+  SECItem item = ItemOf(der);
+  CERTCertificate* cert = CERT_FindCertByDERCert(CERT_GetDefaultCertDB(), &item);
+  if (cert == nullptr) {
+    impl_->LastError = PORT_GetError();
+    return KeyStoreResult::Failed;
+  }
+  const SECStatus deleted = SEC_DeletePermCertificate(cert);
+  if (deleted != SECSuccess) impl_->LastError = PORT_GetError();
+  CERT_DestroyCertificate(cert);
+  return deleted == SECSuccess ? KeyStoreResult::Ok : KeyStoreResult::Failed;
+}
+
+int KeyStore::LastError() const {
+  std::lock_guard guard(impl_->Lock);
+  return impl_->LastError;
+}
+
+void KeyStore::Shutdown() {
+  std::lock_guard guard(impl_->Lock);
+  impl_->Close();
+}
+
+size_t KeyStore::HandleCount() const {
+  std::lock_guard guard(impl_->Lock);
+  return impl_->Handles.size();
+}
+
+}  // namespace platform
