@@ -2,15 +2,20 @@
 
 #include <stdexcept>
 
+#include "toolkit/asn1/CvASN1Tree.h"
+#include "toolkit/common/CvErrors.h"
+
 namespace corvane {
 
 const TOvRelativeDistinguishedName::Entry& TOvRelativeDistinguishedName::At(int index) const {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   return entries_[static_cast<size_t>(index)];
 }
 
 TOvRelativeDistinguishedName::Entry& TOvRelativeDistinguishedName::At(int index) {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   return entries_[static_cast<size_t>(index)];
 }
 
@@ -28,8 +33,12 @@ const std::string& TOvRelativeDistinguishedName::Types(int index) const { return
 const std::string& TOvRelativeDistinguishedName::Values(int index) const { return At(index).value; }
 uint8_t TOvRelativeDistinguishedName::Tags(int index) const { return At(index).tag; }
 int32_t TOvRelativeDistinguishedName::Groups(int index) const { return At(index).group; }
-void TOvRelativeDistinguishedName::SetTypes(int index, std::string_view type) { At(index).type = type; }
-void TOvRelativeDistinguishedName::SetValues(int index, std::string_view value) { At(index).value = value; }
+void TOvRelativeDistinguishedName::SetTypes(int index, std::string_view type) {
+  At(index).type = type;
+}
+void TOvRelativeDistinguishedName::SetValues(int index, std::string_view value) {
+  At(index).value = value;
+}
 void TOvRelativeDistinguishedName::SetTags(int index, uint8_t tag) { At(index).tag = tag; }
 void TOvRelativeDistinguishedName::SetGroups(int index, int32_t group) { At(index).group = group; }
 
@@ -43,7 +52,8 @@ int TOvRelativeDistinguishedName::Add(std::string_view type, std::string_view va
   return Count() - 1;
 }
 
-void TOvRelativeDistinguishedName::GetValuesByType(std::string_view type, std::vector<std::string>& list) const {
+void TOvRelativeDistinguishedName::GetValuesByType(std::string_view type,
+                                                   std::vector<std::string>& list) const {
   list.clear();
   for (const auto& e : entries_) {
     if (e.type == type) list.push_back(e.value);
@@ -57,7 +67,8 @@ int TOvRelativeDistinguishedName::IndexOfType(std::string_view type, int start) 
   return -1;
 }
 
-std::string TOvRelativeDistinguishedName::ValueByType(std::string_view type, std::string_view defaultValue) const {
+std::string TOvRelativeDistinguishedName::ValueByType(std::string_view type,
+                                                      std::string_view defaultValue) const {
   const int index = IndexOfType(type);
   return index < 0 ? std::string(defaultValue) : entries_[static_cast<size_t>(index)].value;
 }
@@ -75,6 +86,56 @@ bool TOvRelativeDistinguishedName::Equals(const TOvRelativeDistinguishedName& ot
     if (!found) return false;
   }
   return true;
+}
+
+void TOvRelativeDistinguishedName::Assign(const TOvRelativeDistinguishedName* other) {
+  if (other == nullptr)
+    throw EOvCertificateError("Can not assign nil to TOvRelativeDistinguishedName");
+  if (other != this) entries_ = other->entries_;
+}
+
+bool TOvRelativeDistinguishedName::LoadFromTag(const TOvASN1ConstrainedTag& node, bool anyTag) {
+  if (!anyTag && node.TagByte() != ASN1_SEQUENCE) return false;
+  for (int32_t set = 0; set < node.Count(); ++set) {
+    const TOvASN1ConstrainedTag* rdn = node.ConstrainedChild(set);
+    if (rdn == nullptr || rdn->TagByte() != ASN1_SET) return false;
+    for (int32_t k = 0; k < rdn->Count(); ++k) {
+      const TOvASN1ConstrainedTag* pair = rdn->ConstrainedChild(k);
+      if (pair == nullptr || pair->TagByte() != ASN1_SEQUENCE || pair->Count() != 2) return false;
+      const TOvASN1SimpleTag* type = pair->SimpleChild(0);
+      const TOvASN1SimpleTag* value = pair->SimpleChild(1);
+      if (type == nullptr || type->TagByte() != ASN1_OBJECT_IDENTIFIER || value == nullptr)
+        return false;
+      Entry e;
+      e.type = type->Content();
+      e.value = value->Content();
+      e.tag = value->TagByte();
+      e.group = set;
+      entries_.push_back(std::move(e));
+    }
+  }
+  return true;
+}
+
+void TOvRelativeDistinguishedName::SaveToTag(TOvASN1ConstrainedTag& node) const {
+  node.ClearChildren();
+  node.SetTagByte(ASN1_SEQUENCE);
+  TOvASN1ConstrainedTag* set = nullptr;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const Entry& e = entries_[i];
+    if (set == nullptr || e.group != entries_[i - 1].group) {
+      set = node.AddConstrainedChild();
+      set->SetTagByte(ASN1_SET);
+    }
+    TOvASN1ConstrainedTag* pair = set->AddConstrainedChild();
+    pair->SetTagByte(ASN1_SEQUENCE);
+    TOvASN1SimpleTag* type = pair->AddSimpleChild();
+    type->SetTagByte(ASN1_OBJECT_IDENTIFIER);
+    type->SetContent(e.type);
+    TOvASN1SimpleTag* value = pair->AddSimpleChild();
+    value->SetTagByte(e.tag);
+    value->SetContent(e.value);
+  }
 }
 
 }  // namespace corvane
