@@ -80,6 +80,8 @@ class KeyStore {
   // stored: no token is logged in and no password asked.
   bool HasPrivateKey(KeyStoreCertHandle handle);
   KeyStoreKeyType KeyType(KeyStoreCertHandle handle);
+  // Size of the certificate's public key in bits, 0 when unknown.
+  uint32_t KeyBits(KeyStoreCertHandle handle);
 
   // Signs a digest with the certificate's private key: PKCS#1 v1.5 over the
   // DigestInfo for the hash id (CryptoAPI ids: 0x8001 MD2, 0x8003 MD5,

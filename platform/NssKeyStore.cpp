@@ -346,6 +346,14 @@ KeyStoreKeyType KeyStore::KeyType(KeyStoreCertHandle handle) {
   }
 }
 
+uint32_t KeyStore::KeyBits(KeyStoreCertHandle handle) {
+  std::lock_guard guard(impl_->Lock);
+  CERTCertificate* cert = impl_->Find(handle);
+  if (cert == nullptr) return 0;
+  std::unique_ptr<SECKEYPublicKey, PublicKeyDeleter> key(CERT_ExtractPublicKey(cert));
+  return key ? SECKEY_PublicKeyStrengthInBits(key.get()) : 0;
+}
+
 KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
                                     std::string_view digest, std::string& signatureLittleEndian) {
   std::lock_guard guard(impl_->Lock);
