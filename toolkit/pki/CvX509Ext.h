@@ -60,9 +60,9 @@ class TOvGeneralName {
 
   // Reads one GeneralName element; false for a form it does not know.
   bool LoadFromTag(const TOvASN1CustomTag& node);
-  // Writes the element into node (the node's tag and content are replaced);
-  // false for gnUnknown.
-  bool SaveToTag(TOvASN1ConstrainedTag& node);
+  // Appends the element as a new child of parent; false (nothing appended) for
+  // gnUnknown. A permanent identifier is first turned into its other-name form.
+  bool SaveToTag(TOvASN1ConstrainedTag& parent);
   // Copies every field; a null source raises "Invalid type cast".
   void Assign(const TOvGeneralName* other);
 
