@@ -49,12 +49,13 @@ inline void WriteFile(const std::string& path, const std::string& data) {
 
 struct ToolResult {
   int status = -1;
-  std::string output;  // standard output and standard error
+  std::string output;  // standard output (and standard error)
 };
 
-inline ToolResult RunTool(const std::string& command) {
+// mergeStderr false: standard error is dropped (for binary output).
+inline ToolResult RunTool(const std::string& command, bool mergeStderr = true) {
   ToolResult result;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  FILE* pipe = popen((command + (mergeStderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
   if (pipe == nullptr) return result;
   char buf[4096];
   size_t n;

@@ -158,8 +158,9 @@ void TOvRSAKeyMaterial::LoadSecret(const void* data, size_t size) {
       if (seq.Read(DER_SEQUENCE, algorithm)) {
         TCvDERReader alg(algorithm);
         if (alg.Read(DER_OID, algOID) && seq.Read(DER_OCTET_STRING, keyBytes) && seq.AtEnd()) {
+          const std::string text = OIDToText(algOID);
           Wipe(der);
-          Raise("Unsupported algorithm: " + OIDToText(algOID));
+          Raise("Unsupported algorithm: " + text);
         }
       }
     } else if (seq.Read(DER_INTEGER, versionBytes) && versionBytes.size() == 1 &&
@@ -177,8 +178,9 @@ void TOvRSAKeyMaterial::LoadSecret(const void* data, size_t size) {
           format = RSA_KEY_FORMAT_OAEP;
           pssParams.assign(whole);
         } else if (algOID != oid::RSA_ENCRYPTION) {
+          const std::string text = OIDToText(algOID);
           Wipe(der);
-          Raise("Unsupported algorithm: " + OIDToText(algOID));
+          Raise("Unsupported algorithm: " + text);
         }
       }
     }
