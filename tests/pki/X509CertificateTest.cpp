@@ -5,6 +5,7 @@
 #include "tests/pki/PkiTestSupport.h"
 #include "toolkit/asn1/CvASN1.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/crypto/CvPublicKeyCrypto.h"
 #include "toolkit/pki/CvX509.h"
 
 using namespace corvane;
@@ -494,4 +495,103 @@ TEST(X509Parse, LargeCertificateAsUtf16Base64IsNotCut) {
   EXPECT_EQ(c->CertificateBinary(), der);
   ASSERT_EQ(c->Extensions().OtherExtensions().size(), 1u);
   EXPECT_EQ(c->Extensions().OtherExtensions()[0]->Value().size(), 25000u);
+}
+
+// --- Key material and signatures ------------------------------------------------
+
+TEST(X509Signatures, IssuedCertificatesVerifyWithTheCA) {
+  REQUIRE_FIXTURES();
+  const auto ca = Load(FixtureDER("ca"));
+  EXPECT_TRUE(ca->IsSelfSigned());
+  for (const char* name : {"rsa2048", "rsa3072", "rsa4096", "ec", "czech", "bmp", "negative",
+                           "long", "expired", "v1"}) {
+    const auto user = Load(FixtureDER(name));
+    EXPECT_TRUE(user->ValidateWithIssuer(*ca)) << name;
+    EXPECT_FALSE(user->IsSelfSigned()) << name;
+    // Checked with the wrong key: false.
+    EXPECT_FALSE(ca->ValidateWithIssuer(*user)) << name;
+  }
+}
+
+TEST(X509Signatures, DamageMakesVerificationFail) {
+  REQUIRE_FIXTURES();
+  const auto ca = Load(FixtureDER("ca"));
+  const std::string der = FixtureDER("rsa2048");
+  // One bit of the signature value (its last octet).
+  std::string flipped = der;
+  flipped.back() = static_cast<char>(flipped.back() ^ 0x01);
+  EXPECT_FALSE(Load(flipped)->ValidateWithIssuer(*ca));
+  // One bit of the subject's common name inside the signed part.
+  std::string renamed = der;
+  const size_t cn = ValueTagOffset(renamed, kCN, ValueTagOffset(renamed, kCN) + 1);
+  renamed[cn + 2] = static_cast<char>(renamed[cn + 2] ^ 0x01);
+  const auto c = Load(renamed);
+  EXPECT_NE(c->SubjectName().CommonName, "RSA 2048 User");
+  EXPECT_FALSE(c->ValidateWithIssuer(*ca));
+  // The signature cut short and the certificate re-encoded around it.
+  const auto original = Load(der);
+  const std::string tbs(original->SignedRegion());
+  const std::string shorter = EncodeSequence(
+      {tbs, original->SignatureIdentifier()->SaveToBytes(),
+       EncodeBitString(original->Signature().substr(0, original->Signature().size() - 1))});
+  EXPECT_FALSE(Load(shorter)->ValidateWithIssuer(*ca));
+  EXPECT_TRUE(original->ValidateWithIssuer(*ca));
+}
+
+TEST(X509Signatures, KeyMaterialByFamily) {
+  REQUIRE_FIXTURES();
+  const auto rsa = Load(FixtureDER("rsa3072"));
+  ASSERT_NE(rsa->KeyMaterial(), nullptr);
+  EXPECT_EQ(rsa->KeyMaterial()->Bits(), 3072);
+  EXPECT_FALSE(rsa->PrivateKeyExists());
+  // A built-in key holds no store context.
+  EXPECT_EQ(rsa->CertContextHandle(), 0u);
+  // EC parses, has no key material, and still can sign by its algorithm.
+  const auto ec = Load(FixtureDER("ec"));
+  EXPECT_EQ(ec->KeyMaterial(), nullptr);
+  EXPECT_TRUE(ec->KeyAlgorithmCanSign());
+  EXPECT_FALSE(ec->PrivateKeyExists());
+  EXPECT_EQ(ec->CertContextHandle(), 0u);
+}
+
+TEST(X509Signatures, ClonesKeepOrDropThePrivateKey) {
+  REQUIRE_FIXTURES();
+  const auto c = Load(FixtureDER("rsa2048"));
+  ASSERT_NE(c->KeyMaterial(), nullptr);
+  c->KeyMaterial()->LoadSecret(pkitest::ReadFile(Fixtures() / "rsa2048.key"));
+  c->SetStorageName("My");
+  c->SetFromStorage(true);
+  ASSERT_TRUE(c->PrivateKeyExists());
+
+  TOvX509Certificate without, with;
+  c->Clone(&without, false);
+  c->Clone(&with, true);
+  for (const TOvX509Certificate* copy : {&without, &with}) {
+    EXPECT_TRUE(TOvX509Certificate::SameCertificate(*c, *copy));
+    EXPECT_EQ(copy->StorageName(), "My");
+    ASSERT_NE(copy->KeyMaterial(), nullptr);
+    EXPECT_NE(copy->KeyMaterial(), c->KeyMaterial());
+  }
+  EXPECT_FALSE(without.PrivateKeyExists());
+  EXPECT_FALSE(without.FromStorage());
+  EXPECT_TRUE(with.PrivateKeyExists());
+  EXPECT_TRUE(with.FromStorage());
+  EXPECT_TRUE(c->PrivateKeyExists());  // the original keeps its key
+
+  // The cloned secret signs: openssl checks it with the certificate.
+  const std::string data = "Tavra";
+  auto* material = with.KeyMaterial();
+  TOvRSAPublicKeyCrypto signer(oid::SHA256_RSA);
+  signer.SetKeyMaterial(material);
+  const std::string signature = signer.SignDetached(data);
+  pkitest::ScratchDir scratch;
+  pkitest::WriteFile(scratch / "data", data);
+  pkitest::WriteFile(scratch / "sig", signature);
+  bool ok = false;
+  pkitest::Run("openssl x509 -inform DER -in '" + (Fixtures() / "rsa2048.der").string() +
+                   "' -pubkey -noout > '" + (scratch / "pub.pem") +
+                   "' && openssl dgst -sha256 -verify '" + (scratch / "pub.pem") +
+                   "' -signature '" + (scratch / "sig") + "' '" + (scratch / "data") + "'",
+               &ok);
+  EXPECT_TRUE(ok);
 }

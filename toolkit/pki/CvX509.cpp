@@ -7,6 +7,7 @@
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvCryptoProv.h"
 #include "toolkit/crypto/CvHashFunction.h"
+#include "toolkit/crypto/CvPublicKeyCrypto.h"
 #include "toolkit/pki/CvX509ExtDetail.h"
 
 namespace corvane {

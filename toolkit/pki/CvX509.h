@@ -19,7 +19,7 @@ namespace corvane {
 
 class TOvCustomCryptoProvider;
 class TOvCustomCryptoProviderManager;
-class TOvKeyMaterial;
+class TOvPublicKeyMaterial;
 
 // The common attributes of a name, as UTF-8 text.
 struct TOvCertificateName {
@@ -107,8 +107,9 @@ class TOvX509Certificate {
 
   TOvCertificateExtensions& Extensions() const { return *extensions_; }
 
-  // Key material made from the public key; nullptr when none could be made.
-  TOvKeyMaterial* KeyMaterial() const { return key_material_.get(); }
+  // Key material made from the public key (RSA keys); nullptr when none could
+  // be made. Families without key material classes (DSA, EC, GOST, DH) get none.
+  TOvPublicKeyMaterial* KeyMaterial() const { return key_material_.get(); }
 
   bool KeyAlgorithmCanSign() const;
   bool KeyAlgorithmCanEncrypt() const;
@@ -177,7 +178,7 @@ class TOvX509Certificate {
   std::unique_ptr<TOvCertificateExtensions> extensions_;
   std::unique_ptr<TOvAlgorithmIdentifier> outer_algorithm_;
   ByteString signature_;
-  std::unique_ptr<TOvKeyMaterial> key_material_;
+  std::unique_ptr<TOvPublicKeyMaterial> key_material_;
   TOvCustomCryptoProvider* provider_ = nullptr;
   TOvCustomCryptoProviderManager* manager_ = nullptr;
   std::string storage_name_;
