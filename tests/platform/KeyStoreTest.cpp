@@ -88,8 +88,9 @@ TEST_F(KeyStoreTest, MyListsKeyHoldersInFixedOrderWithoutLoginOrWrites) {
   for (auto& c : my) names.push_back(c.Nickname);
   // The token's certificate is there although nobody logged in to the token;
   // the certificate without its key is not.
-  EXPECT_EQ(names, (std::vector<std::string>{"TavraCard:card", "czech", "ec", "expired",
-                                             "highserial", "rsa2048", "rsa3072", "rsa4096"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"TavraCard:card", "czech", "ec", "expired", "highserial",
+                                      "oddext", "rsa2048", "rsa3072", "rsa4096"}));
   for (auto& c : my) {
     const std::string file = c.Nickname == "TavraCard:card" ? "card" : c.Nickname;
     EXPECT_EQ(c.Der, Store::Get().Der(file)) << c.Nickname;

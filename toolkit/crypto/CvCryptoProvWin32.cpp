@@ -420,7 +420,11 @@ void TOvWin32CryptoKey::SetKeyProp(std::string_view name, std::string_view value
     exponent_ = ByteString(StripZeros(value));
     return;
   }
-  if (name == PROP_RSA_RAW_KEY || name == PROP_KEY_FORMAT || name == PROP_HASH_ALGORITHM) return;
+  // Scheme parameters of PSS and OAEP keys concern signing elsewhere.
+  if (name == PROP_RSA_RAW_KEY || name == PROP_KEY_FORMAT || name == PROP_HASH_ALGORITHM ||
+      name == PROP_SALT_SIZE || name == PROP_TRAILER_FIELD || name == PROP_MGF_ALGORITHM ||
+      name == PROP_STRLABEL)
+    return;
   Raise("Cannot modify read-only property");
 }
 
@@ -896,6 +900,7 @@ void TOvWin32CryptoProvider::SignUpdate(TOvCustomCryptoContext* context, const v
     outputSize = 1;
     return;
   }
+  outputSize = 0;  // signing writes nothing until the final call
   if (inputSize == 0) return;
   if (c->input_is_hash_)
     c->input_.append(static_cast<const char*>(input), inputSize);
