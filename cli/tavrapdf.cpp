@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/CertsCommand.h"
 #include "cli/InfoCommand.h"
 
 namespace {
@@ -19,6 +20,19 @@ constexpr const char* kHelp =
     "                  signature field with its name and, when it is signed, the\n"
     "                  /Filter, /SubFilter, /M (signing time) and /ByteRange of its\n"
     "                  signature.\n"
+    "  certs [--store NAME] [--nssdb DIR]\n"
+    "                  List the certificates of a store of the certificate\n"
+    "                  database, one line each, in store order: subject common\n"
+    "                  name, issuer common name, serial number (hex), valid-to\n"
+    "                  date (UTC), can-sign or cannot-sign (whether this program\n"
+    "                  can sign with it; EC keys are listed but not used), key or\n"
+    "                  no-key (whether the database or one of its tokens holds the\n"
+    "                  private key), separated by tabs. NAME is My (the default: certificates\n"
+    "                  with a private key), ROOT (trusted authorities) or CA\n"
+    "                  (other authorities). DIR is an NSS database folder; without\n"
+    "                  it $TAVRA_NSSDB, else ~/.pki/nssdb. The database is only read,\n"
+    "                  and no token password is asked. The first line on standard\n"
+    "                  error names the database used.\n"
     "  --help, -h      Show this text.\n"
     "\n"
     "The file is read through a temporary copy in $TMPDIR (else /tmp) and is never\n"
@@ -50,6 +64,27 @@ int main(int argc, char** argv) {
       return std::cout ? 0 : 1;
     } catch (const std::exception& e) {
       std::cerr << "tavrapdf: " << argv[2] << ": " << e.what() << "\n";
+      return 1;
+    }
+  }
+  if (command == "certs") {
+    std::string store = "My", database;
+    for (int i = 2; i < argc; ++i) {
+      const std::string arg = argv[i];
+      if ((arg == "--store" || arg == "--nssdb") && i + 1 < argc) {
+        (arg == "--store" ? store : database) = argv[++i];
+      } else {
+        return UsageError("certs takes --store NAME and --nssdb DIR only");
+      }
+    }
+    database = tavra::ChooseCertificateDatabase(database);
+    std::cerr << "tavrapdf: certificate database " << database << "\n";
+    try {
+      tavra::PrintCertificates(database, store, std::cout);
+      std::cout.flush();
+      return std::cout ? 0 : 1;
+    } catch (const std::exception& e) {
+      std::cerr << "tavrapdf: " << e.what() << "\n";
       return 1;
     }
   }

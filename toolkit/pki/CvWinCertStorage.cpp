@@ -180,6 +180,12 @@ TOvX509Certificate* TOvWinCertStorage::Certificates(int index) {
   return entries_[static_cast<size_t>(index)].Certificate.get();
 }
 
+uint64_t TOvWinCertStorage::ContextHandle(int index) {
+  TOvReadLock guard(Lock());
+  if (index < 0 || index >= static_cast<int>(entries_.size())) return 0;
+  return entries_[static_cast<size_t>(index)].Handle;
+}
+
 void TOvWinCertStorage::Add(TOvX509Certificate& certificate, bool copyPrivateKey) {
   const std::string name = system_stores_.empty() ? std::string("ROOT") : system_stores_.front();
   const std::optional<platform::KeyStoreName> store =

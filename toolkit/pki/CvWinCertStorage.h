@@ -76,6 +76,10 @@ class TOvWinCertStorage : public TOvCustomCertStorage {
   void Add(TOvX509Certificate& certificate, bool copyPrivateKey) override;
   void Remove(int index) override;
 
+  // The store's handle of the certificate at index (0 outside the list); the
+  // storage keeps it.
+  uint64_t ContextHandle(int index);
+
   // The store-location flags Refresh uses (access type, 0x8000 when read-only).
   uint32_t OpenFlags() const;
 
