@@ -5,6 +5,7 @@
 #include "tests/pki/PkiTestSupport.h"
 #include "toolkit/asn1/CvASN1.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"
 #include "toolkit/pki/CvX509.h"
 
@@ -594,4 +595,21 @@ TEST(X509Signatures, ClonesKeepOrDropThePrivateKey) {
                    "' -signature '" + (scratch / "sig") + "' '" + (scratch / "data") + "'",
                &ok);
   EXPECT_TRUE(ok);
+}
+
+TEST(X509Signatures, KeyMaterialLivesOnTheCertificatesProvider) {
+  REQUIRE_FIXTURES();
+  // A storage points the certificate at its provider before loading.
+  TOvBuiltInCryptoProvider own;
+  TOvX509Certificate c;
+  c.SetCryptoProvider(&own);
+  c.LoadFromBytes(FixtureDER("rsa2048"));
+  ASSERT_NE(c.KeyMaterial(), nullptr);
+  EXPECT_EQ(c.KeyMaterial()->KeyProvider(), &own);
+  // A copy keeps using that provider, whatever the target was set to.
+  TOvX509Certificate copy;
+  c.Clone(&copy, false);
+  ASSERT_NE(copy.KeyMaterial(), nullptr);
+  EXPECT_EQ(copy.KeyMaterial()->KeyProvider(), &own);
+  EXPECT_TRUE(copy.ValidateWithIssuer(*Load(FixtureDER("ca"))));
 }
