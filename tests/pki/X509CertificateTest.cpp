@@ -22,8 +22,9 @@ const char* const kAllFixtures[] = {"ca",      "rsa2048", "rsa3072",  "rsa4096",
                                     "czech",   "bmp",     "serial80", "negative", "long",
                                     "unknown", "softku",  "expired",  "v1"};
 
-#define REQUIRE_FIXTURES() \
-  ASSERT_FALSE(Fixtures().empty()) << "openssl is missing or could not make the test certificates"
+#define REQUIRE_FIXTURES()       \
+  TAVRA_REQUIRE_TOOL("openssl"); \
+  ASSERT_FALSE(Fixtures().empty()) << "openssl could not make the test certificates"
 
 std::unique_ptr<TOvX509Certificate> Load(std::string_view bytes) {
   auto certificate = std::make_unique<TOvX509Certificate>();
