@@ -35,6 +35,19 @@ class ScratchDir {
   std::string path_;
 };
 
+using tavra_test::HaveTool;
+
+// A file with the given contents, removed with the object.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& contents) : path_(dir_.Write("data", contents)) {}
+  const std::string& Path() const { return path_; }
+
+ private:
+  tavra_test::ScratchDir dir_;
+  std::string path_;
+};
+
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

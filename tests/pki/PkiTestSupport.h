@@ -1,20 +1,16 @@
-// Helpers of the certificate tests: hex literals, files, running openssl (a
-// missing openssl fails the test), the test certificates made once per run,
-// and what openssl prints about a certificate.
+// Helpers of the certificate tests over the shared test support: hex literals,
+// the test certificates made once per build tree, and what openssl prints
+// about a certificate.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <random>
 #include <string>
 #include <string_view>
 
+#include "tests/support/TestSupport.h"
 #include "toolkit/common/CvUtils.h"
 
 namespace pkitest {
@@ -45,49 +41,25 @@ inline std::string Hex(std::string_view text) {
 inline std::string ToHex(std::string_view bytes) { return corvane::BytesToHex(bytes); }
 
 inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return tavra_test::ReadFile(path.string());
 }
 
 inline void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  tavra_test::WriteFile(path.string(), bytes);
 }
 
-inline bool HaveOpenssl() { return std::system("openssl version >/dev/null 2>&1") == 0; }
+inline bool HaveOpenssl() { return tavra_test::HaveTool("openssl"); }
 
-// Standard output of a shell command; ok receives its success.
+// Standard output of a shell command (its standard error dropped); ok receives
+// its success.
 inline std::string Run(const std::string& command, bool* ok = nullptr) {
-  std::string output;
-  FILE* pipe = ::popen(("( " + command + " ) 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) {
-    if (ok) *ok = false;
-    return output;
-  }
-  char buffer[4096];
-  while (const size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  const int status = ::pclose(pipe);
+  int status = tavra_test::kNoExit;
+  std::string output = tavra_test::RunCommand("( " + command + " ) 2>/dev/null", &status);
   if (ok) *ok = status == 0;
   return output;
 }
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("cv_pki_" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using tavra_test::ScratchDir;
 
 // The test certificates, made with openssl in a scratch folder on first use:
 // a CA and certificates it issued (DER files NAME.der, keys NAME.key).

@@ -29,7 +29,7 @@ std::string PemBody(const std::string& pem) {
 }  // namespace
 
 TEST(SystemCertificates, EveryCertificateParsesAndEqualsOpenssl) {
-  ASSERT_TRUE(pkitest::HaveOpenssl()) << "openssl is missing";
+  TAVRA_REQUIRE_TOOL("openssl");
   const std::filesystem::path folder = "/etc/ssl/certs";
   int checked = 0;
   int self_signed = 0;

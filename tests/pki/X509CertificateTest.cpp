@@ -5,6 +5,7 @@
 #include "tests/pki/PkiTestSupport.h"
 #include "toolkit/asn1/CvASN1.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"
 #include "toolkit/pki/CvX509.h"
 
@@ -21,8 +22,9 @@ const char* const kAllFixtures[] = {"ca",      "rsa2048", "rsa3072",  "rsa4096",
                                     "czech",   "bmp",     "serial80", "negative", "long",
                                     "unknown", "softku",  "expired",  "v1"};
 
-#define REQUIRE_FIXTURES() \
-  ASSERT_FALSE(Fixtures().empty()) << "openssl is missing or could not make the test certificates"
+#define REQUIRE_FIXTURES()       \
+  TAVRA_REQUIRE_TOOL("openssl"); \
+  ASSERT_FALSE(Fixtures().empty()) << "openssl could not make the test certificates"
 
 std::unique_ptr<TOvX509Certificate> Load(std::string_view bytes) {
   auto certificate = std::make_unique<TOvX509Certificate>();
@@ -594,4 +596,21 @@ TEST(X509Signatures, ClonesKeepOrDropThePrivateKey) {
                    "' -signature '" + (scratch / "sig") + "' '" + (scratch / "data") + "'",
                &ok);
   EXPECT_TRUE(ok);
+}
+
+TEST(X509Signatures, KeyMaterialLivesOnTheCertificatesProvider) {
+  REQUIRE_FIXTURES();
+  // A storage points the certificate at its provider before loading.
+  TOvBuiltInCryptoProvider own;
+  TOvX509Certificate c;
+  c.SetCryptoProvider(&own);
+  c.LoadFromBytes(FixtureDER("rsa2048"));
+  ASSERT_NE(c.KeyMaterial(), nullptr);
+  EXPECT_EQ(c.KeyMaterial()->KeyProvider(), &own);
+  // A copy keeps using that provider, whatever the target was set to.
+  TOvX509Certificate copy;
+  c.Clone(&copy, false);
+  ASSERT_NE(copy.KeyMaterial(), nullptr);
+  EXPECT_EQ(copy.KeyMaterial()->KeyProvider(), &own);
+  EXPECT_TRUE(copy.ValidateWithIssuer(*Load(FixtureDER("ca"))));
 }

@@ -386,33 +386,33 @@ TOvMPInt TOvMPInt::ModInverse(const TOvMPInt& a, const TOvMPInt& m) {
 
 namespace {
 
-// r = a * b * R^-1 mod n over s limbs (CIOS); t has s + 2 limbs of scratch.
+// One pass of CIOS with the multiplication and the reduction fused, so the
+// two carry chains run side by side; t < 2n throughout, so t[s] is 0 or 1.
 // The final subtraction is done by masking, not by branching.
-void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t n0inv,
-             size_t s, uint64_t* t) {
-  std::memset(t, 0, (s + 2) * sizeof(uint64_t));
+template <size_t kFixed>
+inline void MontMulImpl(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+                        uint64_t n0inv, size_t dynamicSize, uint64_t* t) {
+  const size_t s = kFixed != 0 ? kFixed : dynamicSize;
+  for (size_t j = 0; j <= s; ++j) t[j] = 0;
   for (size_t i = 0; i < s; ++i) {
-    uint64_t c = 0;
     const uint64_t ai = a[i];
-    for (size_t j = 0; j < s; ++j) {
-      const u128 x = static_cast<u128>(ai) * b[j] + t[j] + c;
-      t[j] = static_cast<uint64_t>(x);
-      c = static_cast<uint64_t>(x >> 64);
-    }
-    u128 x = static_cast<u128>(t[s]) + c;
-    t[s] = static_cast<uint64_t>(x);
-    t[s + 1] = static_cast<uint64_t>(x >> 64);
-    const uint64_t m = t[0] * n0inv;
-    x = static_cast<u128>(m) * n[0] + t[0];
-    c = static_cast<uint64_t>(x >> 64);
+    u128 x = static_cast<u128>(ai) * b[0] + t[0];
+    uint64_t c1 = static_cast<uint64_t>(x >> 64);
+    const uint64_t lo = static_cast<uint64_t>(x);
+    const uint64_t m = lo * n0inv;
+    u128 y = static_cast<u128>(m) * n[0] + lo;
+    uint64_t c2 = static_cast<uint64_t>(y >> 64);
+#pragma GCC unroll 16
     for (size_t j = 1; j < s; ++j) {
-      x = static_cast<u128>(m) * n[j] + t[j] + c;
-      t[j - 1] = static_cast<uint64_t>(x);
-      c = static_cast<uint64_t>(x >> 64);
+      x = static_cast<u128>(ai) * b[j] + t[j] + c1;
+      c1 = static_cast<uint64_t>(x >> 64);
+      y = static_cast<u128>(m) * n[j] + static_cast<uint64_t>(x) + c2;
+      c2 = static_cast<uint64_t>(y >> 64);
+      t[j - 1] = static_cast<uint64_t>(y);
     }
-    x = static_cast<u128>(t[s]) + c;
+    x = static_cast<u128>(t[s]) + c1 + c2;
     t[s - 1] = static_cast<uint64_t>(x);
-    t[s] = t[s + 1] + static_cast<uint64_t>(x >> 64);
+    t[s] = static_cast<uint64_t>(x >> 64);
   }
   // t < 2n: subtract n, keep the difference unless it borrowed past t[s].
   uint64_t borrow = 0;
@@ -421,9 +421,30 @@ void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* 
     r[j] = static_cast<uint64_t>(d);
     borrow = static_cast<uint64_t>(d >> 64) & 1;
   }
-  // Keep t when t[s] == 0 and the subtraction borrowed.
   const uint64_t keepT = MaskIfEqual(t[s], 0) & (0 - borrow);
   for (size_t j = 0; j < s; ++j) r[j] = (t[j] & keepT) | (r[j] & ~keepT);
+}
+
+// r = a * b * R^-1 mod n over s limbs; t has s + 2 limbs of scratch. The
+// common prime and modulus sizes get a loop the compiler can unroll.
+void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t n0inv,
+             size_t s, uint64_t* t) {
+  switch (s) {
+    case 8:
+      return MontMulImpl<8>(r, a, b, n, n0inv, s, t);
+    case 16:
+      return MontMulImpl<16>(r, a, b, n, n0inv, s, t);
+    case 24:
+      return MontMulImpl<24>(r, a, b, n, n0inv, s, t);
+    case 32:
+      return MontMulImpl<32>(r, a, b, n, n0inv, s, t);
+    case 48:
+      return MontMulImpl<48>(r, a, b, n, n0inv, s, t);
+    case 64:
+      return MontMulImpl<64>(r, a, b, n, n0inv, s, t);
+    default:
+      return MontMulImpl<0>(r, a, b, n, n0inv, s, t);
+  }
 }
 
 }  // namespace
