@@ -257,18 +257,11 @@ TEST(ProviderManager, NoSuitableProviderMessages) {
       "Unsupported cryptographic operation. Operation: 4, Algorithm: 29697, Mode: 0.");
   builtIn->ReleaseKey(key);
   EXPECT_EQ(MessageOf([&] {
-<<<<<<< HEAD
-              manager->GetSuitableProviderByOID(coSignDetached, oid::EC_PUBLIC_KEY, std::string("\x05\x00", 2), 0,
-                                                nullptr, nullptr);
-            }),
-            "Unsupported cryptographic operation. Operation: 4, Algorithm: 1.2.840.10045.2.1, Params: 0500, "
-=======
-              manager->GetSuitableProviderByOID(coSignDetached, oid::RSA_ENCRYPTION,
+              manager->GetSuitableProviderByOID(coSignDetached, oid::EC_PUBLIC_KEY,
                                                 std::string("\x05\x00", 2), 0, nullptr, nullptr);
             }),
-            "Unsupported cryptographic operation. Operation: 4, Algorithm: 1.2.840.113549.1.1.1, "
+            "Unsupported cryptographic operation. Operation: 4, Algorithm: 1.2.840.10045.2.1, "
             "Params: 0500, "
->>>>>>> i9-x509
             "Mode: 0.");
   EXPECT_EQ(MessageOf([&] { manager->GetSuitableProviderForAlgorithm(ALG_MD4, 0); }),
             "Unsupported cryptographic operation. Operation: 0, Algorithm: 28936, Mode: 0.");
