@@ -19,14 +19,17 @@ namespace {
 // A symmetric code that the built-in provider always reports as supported.
 constexpr int32_t kAlwaysSupportedSymmetric = 0x7022;
 
-[[noreturn]] void Raise(const std::string& message) { throw EOvBuiltInCryptoProviderError(message); }
+[[noreturn]] void Raise(const std::string& message) {
+  throw EOvBuiltInCryptoProviderError(message);
+}
 
 // RSA is the only public-key engine compiled in; the signing path needs no other.
 bool PublicKeyEngineAvailable(int32_t algorithm) { return algorithm == ALG_RSA; }
 
 void ApplyContextParams(TOvCustomCryptoContext& context, TOvCryptoParams params) {
   if (params == nullptr) return;
-  for (int i = 0; i < params->Count(); ++i) context.SetContextProp(params->Types(i), params->Values(i));
+  for (int i = 0; i < params->Count(); ++i)
+    context.SetContextProp(params->Types(i), params->Values(i));
 }
 
 void ApplyKeyParams(TOvCustomCryptoKey& key, TOvCryptoParams params) {
@@ -71,7 +74,8 @@ void TOvBuiltInHashContext::SetDigestSize(int32_t) { Raise("Cannot change read-o
 void TOvBuiltInHashContext::SetMode(int32_t) { Raise("Cannot change read-only property"); }
 void TOvBuiltInHashContext::SetPadding(int32_t) { Raise("Not a symmetric cipher context"); }
 
-ByteString TOvBuiltInHashContext::GetContextProp(std::string_view name, std::string_view defaultValue) {
+ByteString TOvBuiltInHashContext::GetContextProp(std::string_view name,
+                                                 std::string_view defaultValue) {
   if (name == PROP_HASH_ALGORITHM) return IntToBytes(function_->Algorithm());
   if (name == PROP_DIGEST_SIZE) return IntToBytes(GetDigestSize());
   return ByteString(defaultValue);
@@ -79,7 +83,8 @@ ByteString TOvBuiltInHashContext::GetContextProp(std::string_view name, std::str
 
 void TOvBuiltInHashContext::SetContextProp(std::string_view name, std::string_view value) {
   if (name == PROP_HASH_ALGORITHM) {
-    if (BytesToInt(value, ALG_UNKNOWN) != function_->Algorithm()) Raise("The algorithm cannot be changed");
+    if (BytesToInt(value, ALG_UNKNOWN) != function_->Algorithm())
+      Raise("The algorithm cannot be changed");
     return;
   }
   // The GOST parameter set goes to the engine; other properties do not
@@ -90,10 +95,13 @@ void TOvBuiltInHashContext::SetContextProp(std::string_view name, std::string_vi
 TOvCustomCryptoContext* TOvBuiltInHashContext::Clone(TOvCryptoParams params) {
   auto* provider = dynamic_cast<TOvBuiltInCryptoProvider*>(Provider());
   if (provider == nullptr) Raise("Invalid context");
-  return provider->AdoptHashContext(std::make_unique<TOvBuiltInHashContext>(provider, function_->Clone()), params);
+  return provider->AdoptHashContext(
+      std::make_unique<TOvBuiltInHashContext>(provider, function_->Clone()), params);
 }
 
-int64_t TOvBuiltInHashContext::EstimateOutputSize(int64_t) { return static_cast<int64_t>(function_->DigestSize()); }
+int64_t TOvBuiltInHashContext::EstimateOutputSize(int64_t) {
+  return static_cast<int64_t>(function_->DigestSize());
+}
 
 // ---------------------------------------------------------------------------
 // Provider
@@ -122,7 +130,9 @@ void TOvBuiltInCryptoProvider::SetAsDefault() {
   DefaultCryptoProviderManager()->SetDefaultProviderByClass<TOvBuiltInCryptoProvider>();
 }
 
-TOvCustomCryptoProvider* TOvBuiltInCryptoProvider::GetDefaultInstance() { return DefaultInstanceOfClass(); }
+TOvCustomCryptoProvider* TOvBuiltInCryptoProvider::GetDefaultInstance() {
+  return DefaultInstanceOfClass();
+}
 
 bool TOvBuiltInCryptoProvider::IsAlgorithmSupported(int32_t algorithm, int32_t) {
   switch (AlgorithmFamily(algorithm)) {
@@ -138,17 +148,23 @@ bool TOvBuiltInCryptoProvider::IsAlgorithmSupported(int32_t algorithm, int32_t) 
   }
 }
 
-bool TOvBuiltInCryptoProvider::IsAlgorithmSupportedByOID(std::string_view oid, std::string_view, int32_t mode) {
+bool TOvBuiltInCryptoProvider::IsAlgorithmSupportedByOID(std::string_view oid, std::string_view,
+                                                         int32_t mode) {
   return IsAlgorithmSupported(AlgorithmByOID(oid, true), mode);
 }
 
-bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation, int32_t algorithm, int32_t mode,
-                                                    const TOvCustomCryptoKey* key, TOvCryptoParams) {
+bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation, int32_t algorithm,
+                                                    int32_t mode, const TOvCustomCryptoKey* key,
+                                                    TOvCryptoParams) {
   if (operation == coNone || operation == coKeyless10) return true;
   if (operation == coKeyless12 || operation == coSign || operation == coVerify) return false;
   if (!IsAlgorithmSupported(algorithm, mode)) return false;
   switch (operation) {
-    case coEncrypt: case coDecrypt: case coSignDetached: case coVerifyDetached: case coGenerateKey:
+    case coEncrypt:
+    case coDecrypt:
+    case coSignDetached:
+    case coVerifyDetached:
+    case coGenerateKey:
     case coDecryptKey:
       if (key == nullptr) return false;
       break;
@@ -158,23 +174,28 @@ bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation
   if (operation == coDecrypt || operation == coSignDetached || operation == coDecryptKey) {
     if (!key->IsSecret() || !key->IsExportable()) return false;
   }
-  if ((algorithm == ALG_DSA || algorithm == ALG_ECDSA) && (operation == coEncrypt || operation == coDecrypt)) {
+  if ((algorithm == ALG_DSA || algorithm == ALG_ECDSA) &&
+      (operation == coEncrypt || operation == coDecrypt)) {
     return false;
   }
   // Keys of other providers (a key store's, say) cannot be computed with here.
-  if (key != nullptr && algorithm == ALG_RSA && dynamic_cast<const TOvBuiltInRSACryptoKey*>(key) == nullptr) {
+  if (key != nullptr && algorithm == ALG_RSA &&
+      dynamic_cast<const TOvBuiltInRSACryptoKey*>(key) == nullptr) {
     return false;
   }
   return true;
 }
 
-bool TOvBuiltInCryptoProvider::IsOperationSupportedByOID(TCvCryptoOperation operation, std::string_view oid,
-                                                         std::string_view, int32_t mode,
-                                                         const TOvCustomCryptoKey* key, TOvCryptoParams params) {
+bool TOvBuiltInCryptoProvider::IsOperationSupportedByOID(TCvCryptoOperation operation,
+                                                         std::string_view oid, std::string_view,
+                                                         int32_t mode,
+                                                         const TOvCustomCryptoKey* key,
+                                                         TOvCryptoParams params) {
   return IsOperationSupported(operation, AlgorithmByOID(oid, true), mode, key, params);
 }
 
-ByteString TOvBuiltInCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int32_t, std::string_view name) {
+ByteString TOvBuiltInCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int32_t,
+                                                          std::string_view name) {
   const int32_t family = AlgorithmFamily(algorithm);
   if (family == ALG_FAMILY_HASH || family == ALG_FAMILY_MAC) {
     const int32_t bits = TOvBuiltInHashFunction::DigestSizeBits(algorithm);
@@ -186,8 +207,9 @@ ByteString TOvBuiltInCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int
   Raise(FormatUnsupportedAlgorithm(algorithm));
 }
 
-ByteString TOvBuiltInCryptoProvider::GetAlgorithmPropertyByOID(std::string_view oid, std::string_view,
-                                                               int32_t mode, std::string_view name) {
+ByteString TOvBuiltInCryptoProvider::GetAlgorithmPropertyByOID(std::string_view oid,
+                                                               std::string_view, int32_t mode,
+                                                               std::string_view name) {
   const int32_t algorithm = AlgorithmByOID(oid, true);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   return GetAlgorithmProperty(algorithm, mode, name);
@@ -214,7 +236,8 @@ int32_t TOvBuiltInCryptoProvider::GetAlgorithmClassByOID(std::string_view oid, s
 // ---------------------------------------------------------------------------
 // Keys
 
-TOvCustomCryptoKey* TOvBuiltInCryptoProvider::CreateKey(int32_t algorithm, int32_t mode, TOvCryptoParams params) {
+TOvCustomCryptoKey* TOvBuiltInCryptoProvider::CreateKey(int32_t algorithm, int32_t mode,
+                                                        TOvCryptoParams params) {
   std::unique_ptr<TOvCustomCryptoKey> key;
   if (AlgorithmFamily(algorithm) == ALG_FAMILY_MAC &&
       (algorithm == ALG_HMAC_KEY || TOvBuiltInHashFunction::IsAlgorithmSupported(algorithm))) {
@@ -253,11 +276,12 @@ void TOvBuiltInCryptoProvider::ReleaseKey(TOvCustomCryptoKey*& key) { RemoveKey(
 // Built-in keys live only in memory, so deleting one is releasing it.
 void TOvBuiltInCryptoProvider::DeleteKey(TOvCustomCryptoKey*& key) { RemoveKey(key); }
 
-TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(const void* encryptedKey, size_t size,
-                                                         std::string_view algOID, std::string_view algParams,
-                                                         TOvCustomCryptoKey* key, std::string_view keyAlgOID,
-                                                         std::string_view keyAlgParams, TOvCryptoParams params) {
-  if (!IsOperationSupportedByOID(coDecryptKey, algOID, algParams, 0, key, params)) Raise("Decryption failed");
+TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(
+    const void* encryptedKey, size_t size, std::string_view algOID, std::string_view algParams,
+    TOvCustomCryptoKey* key, std::string_view keyAlgOID, std::string_view keyAlgParams,
+    TOvCryptoParams params) {
+  if (!IsOperationSupportedByOID(coDecryptKey, algOID, algParams, 0, key, params))
+    Raise("Decryption failed");
   size_t needed = 0;
   DecryptByOID(algOID, algParams, 0, key, encryptedKey, size, nullptr, needed, params);
   std::string plain(needed, '\0');
@@ -284,26 +308,37 @@ namespace {
 // The hash a *WithRSAEncryption signature code names; ALG_UNKNOWN otherwise.
 int32_t HashOfSignatureCode(int32_t code) {
   switch (code) {
-    case CERT_ALG_MD2_RSA: return ALG_MD2;
-    case CERT_ALG_MD5_RSA: return ALG_MD5;
-    case CERT_ALG_SHA1_RSA: return ALG_SHA1;
-    case CERT_ALG_SHA224_RSA: return ALG_SHA224;
-    case CERT_ALG_SHA256_RSA: return ALG_SHA256;
-    case CERT_ALG_SHA384_RSA: return ALG_SHA384;
-    case CERT_ALG_SHA512_RSA: return ALG_SHA512;
-    case CERT_ALG_RIPEMD160_RSA: return ALG_RIPEMD160;
-    default: return ALG_UNKNOWN;
+    case CERT_ALG_MD2_RSA:
+      return ALG_MD2;
+    case CERT_ALG_MD5_RSA:
+      return ALG_MD5;
+    case CERT_ALG_SHA1_RSA:
+      return ALG_SHA1;
+    case CERT_ALG_SHA224_RSA:
+      return ALG_SHA224;
+    case CERT_ALG_SHA256_RSA:
+      return ALG_SHA256;
+    case CERT_ALG_SHA384_RSA:
+      return ALG_SHA384;
+    case CERT_ALG_SHA512_RSA:
+      return ALG_SHA512;
+    case CERT_ALG_RIPEMD160_RSA:
+      return ALG_RIPEMD160;
+    default:
+      return ALG_UNKNOWN;
   }
 }
 
 // The scheme settings an RSA algorithm OID (with its parameters) carries.
-void ApplyOIDSettings(TOvBuiltInRSAContext& context, std::string_view oidBytes, std::string_view algParams) {
+void ApplyOIDSettings(TOvBuiltInRSAContext& context, std::string_view oidBytes,
+                      std::string_view algParams) {
   const std::string whole = DERSequence(DERTLV(DER_OID, oidBytes) + std::string(algParams));
   try {
     if (oidBytes == oid::RSASSA_PSS) {
       TOvRSAPSSAlgorithmIdentifier id;
       if (!algParams.empty()) id.LoadFromBytes(whole);
-      context.SetPSSParameters(id.HashAlgorithm(), id.SaltSize(), id.TrailerField(), id.MGFAlgorithm());
+      context.SetPSSParameters(id.HashAlgorithm(), id.SaltSize(), id.TrailerField(),
+                               id.MGFAlgorithm());
     } else if (oidBytes == oid::RSAES_OAEP) {
       TOvRSAOAEPAlgorithmIdentifier id;
       if (!algParams.empty()) id.LoadFromBytes(whole);
@@ -326,16 +361,17 @@ void CopyOut(const ByteString& bytes, void* output, size_t& outputSize) {
 
 }  // namespace
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::NewRSAContext(int kind, int32_t algorithm, TOvCustomCryptoKey* key,
-                                                                 std::string_view oidBytes, std::string_view algParams,
-                                                                 std::string_view signature, TOvCryptoParams params) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::NewRSAContext(
+    int kind, int32_t algorithm, TOvCustomCryptoKey* key, std::string_view oidBytes,
+    std::string_view algParams, std::string_view signature, TOvCryptoParams params) {
   if (algorithm != ALG_RSA) Raise(FormatUnsupportedAlgorithm(algorithm));
   auto* rsaKey = dynamic_cast<TOvBuiltInRSACryptoKey*>(key);
   if (rsaKey == nullptr || !OwnsKey(key)) Raise("Invalid key material");
   if (!rsaKey->IsPublic()) Raise("Bad key material");
-  const int32_t hashFromOID = oidBytes.empty() ? ALG_UNKNOWN : HashOfSignatureCode(AlgorithmByOID(oidBytes));
-  auto context = std::make_unique<TOvBuiltInRSAContext>(this, static_cast<TCvPublicKeyContextKind>(kind), rsaKey,
-                                                        hashFromOID);
+  const int32_t hashFromOID =
+      oidBytes.empty() ? ALG_UNKNOWN : HashOfSignatureCode(AlgorithmByOID(oidBytes));
+  auto context = std::make_unique<TOvBuiltInRSAContext>(
+      this, static_cast<TCvPublicKeyContextKind>(kind), rsaKey, hashFromOID);
   if (!oidBytes.empty()) ApplyOIDSettings(*context, oidBytes, algParams);
   context->SetSignature(signature);
   // Parameters go in before the context is listed, so a failing one leaves nothing behind.
@@ -343,102 +379,118 @@ TOvCustomCryptoContext* TOvBuiltInCryptoProvider::NewRSAContext(int kind, int32_
   return AddContext(std::move(context));
 }
 
-TOvBuiltInRSAContext& TOvBuiltInCryptoProvider::RSAContextOf(TOvCustomCryptoContext* context, int kind) {
+TOvBuiltInRSAContext& TOvBuiltInCryptoProvider::RSAContextOf(TOvCustomCryptoContext* context,
+                                                             int kind) {
   auto* rsa = dynamic_cast<TOvBuiltInRSAContext*>(context);
   if (rsa == nullptr || rsa->Provider() != this || rsa->Kind() != kind) Raise("Invalid context");
   return *rsa;
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInit(int32_t algorithm, int32_t, TOvCustomCryptoKey* key,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInit(int32_t algorithm, int32_t,
+                                                              TOvCustomCryptoKey* key,
                                                               TOvCryptoParams params) {
   return NewRSAContext(pkcEncrypt, algorithm, key, {}, {}, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInitByOID(std::string_view oid, std::string_view algParams,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInitByOID(std::string_view oid,
+                                                                   std::string_view algParams,
                                                                    int32_t, TOvCustomCryptoKey* key,
                                                                    TOvCryptoParams params) {
   const int32_t algorithm = AlgorithmByOID(oid, true);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   return NewRSAContext(pkcEncrypt, algorithm, key, oid, algParams, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInit(int32_t algorithm, int32_t, TOvCustomCryptoKey* key,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInit(int32_t algorithm, int32_t,
+                                                              TOvCustomCryptoKey* key,
                                                               TOvCryptoParams params) {
   return NewRSAContext(pkcDecrypt, algorithm, key, {}, {}, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInitByOID(std::string_view oid, std::string_view algParams,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInitByOID(std::string_view oid,
+                                                                   std::string_view algParams,
                                                                    int32_t, TOvCustomCryptoKey* key,
                                                                    TOvCryptoParams params) {
   const int32_t algorithm = AlgorithmByOID(oid, true);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   return NewRSAContext(pkcDecrypt, algorithm, key, oid, algParams, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInit(int32_t algorithm, TOvCustomCryptoKey* key, bool detached,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInit(int32_t algorithm,
+                                                           TOvCustomCryptoKey* key, bool detached,
                                                            TOvCryptoParams params) {
   if (!detached) Raise("Unsupported operation");
   return NewRSAContext(pkcSign, algorithm, key, {}, {}, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInitByOID(std::string_view oid, std::string_view algParams,
-                                                                TOvCustomCryptoKey* key, bool detached,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInitByOID(std::string_view oid,
+                                                                std::string_view algParams,
+                                                                TOvCustomCryptoKey* key,
+                                                                bool detached,
                                                                 TOvCryptoParams params) {
   const int32_t algorithm = AlgorithmByOID(oid, true);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   if (!detached) Raise("Unsupported operation");
   return NewRSAContext(pkcSign, algorithm, key, oid, algParams, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInit(int32_t algorithm, TOvCustomCryptoKey* key,
-                                                             const void* signature, size_t signatureSize,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInit(int32_t algorithm,
+                                                             TOvCustomCryptoKey* key,
+                                                             const void* signature,
+                                                             size_t signatureSize,
                                                              TOvCryptoParams params) {
-  const std::string_view sig(static_cast<const char*>(signature), signature != nullptr ? signatureSize : 0);
+  const std::string_view sig(static_cast<const char*>(signature),
+                             signature != nullptr ? signatureSize : 0);
   return NewRSAContext(pkcVerify, algorithm, key, {}, {}, sig, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInitByOID(std::string_view oid, std::string_view algParams,
-                                                                  TOvCustomCryptoKey* key, const void* signature,
-                                                                  size_t signatureSize, TOvCryptoParams params) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInitByOID(
+    std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key,
+    const void* signature, size_t signatureSize, TOvCryptoParams params) {
   const int32_t algorithm = AlgorithmByOID(oid, true);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
-  const std::string_view sig(static_cast<const char*>(signature), signature != nullptr ? signatureSize : 0);
+  const std::string_view sig(static_cast<const char*>(signature),
+                             signature != nullptr ? signatureSize : 0);
   return NewRSAContext(pkcVerify, algorithm, key, oid, algParams, sig, params);
 }
 
 // Updates output nothing: without a buffer they only answer the size (0), so
 // a size query never feeds the data twice.
-void TOvBuiltInCryptoProvider::EncryptUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
-                                             void* output, size_t& outputSize, TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::EncryptUpdate(TOvCustomCryptoContext* context, const void* input,
+                                             size_t inputSize, void* output, size_t& outputSize,
+                                             TOvCryptoParams) {
   auto& rsa = RSAContextOf(context, pkcEncrypt);
   if (output != nullptr) rsa.Update(input, inputSize);
   outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::DecryptUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
-                                             void* output, size_t& outputSize, TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::DecryptUpdate(TOvCustomCryptoContext* context, const void* input,
+                                             size_t inputSize, void* output, size_t& outputSize,
+                                             TOvCryptoParams) {
   auto& rsa = RSAContextOf(context, pkcDecrypt);
   if (output != nullptr) rsa.Update(input, inputSize);
   outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::SignUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
-                                          void* output, size_t& outputSize, TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::SignUpdate(TOvCustomCryptoContext* context, const void* input,
+                                          size_t inputSize, void* output, size_t& outputSize,
+                                          TOvCryptoParams) {
   auto& rsa = RSAContextOf(context, pkcSign);
   if (output != nullptr) rsa.Update(input, inputSize);
   outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::VerifyUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
-                                            void* output, size_t& outputSize, TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::VerifyUpdate(TOvCustomCryptoContext* context, const void* input,
+                                            size_t inputSize, void* output, size_t& outputSize,
+                                            TOvCryptoParams) {
   auto& rsa = RSAContextOf(context, pkcVerify);
   if (output != nullptr) rsa.Update(input, inputSize);
   outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::EncryptFinal(TOvCustomCryptoContext* context, void* output, size_t& outputSize,
-                                            TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::EncryptFinal(TOvCustomCryptoContext* context, void* output,
+                                            size_t& outputSize, TOvCryptoParams) {
   CopyOut(RSAContextOf(context, pkcEncrypt).Final(), output, outputSize);
 }
-void TOvBuiltInCryptoProvider::DecryptFinal(TOvCustomCryptoContext* context, void* output, size_t& outputSize,
-                                            TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::DecryptFinal(TOvCustomCryptoContext* context, void* output,
+                                            size_t& outputSize, TOvCryptoParams) {
   CopyOut(RSAContextOf(context, pkcDecrypt).Final(), output, outputSize);
 }
-void TOvBuiltInCryptoProvider::SignFinal(TOvCustomCryptoContext* context, void* output, size_t& outputSize,
-                                         TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::SignFinal(TOvCustomCryptoContext* context, void* output,
+                                         size_t& outputSize, TOvCryptoParams) {
   CopyOut(RSAContextOf(context, pkcSign).Final(), output, outputSize);
 }
-int32_t TOvBuiltInCryptoProvider::VerifyFinal(TOvCustomCryptoContext* context, void* buffer, size_t& size,
-                                              TOvCryptoParams) {
+int32_t TOvBuiltInCryptoProvider::VerifyFinal(TOvCustomCryptoContext* context, void* buffer,
+                                              size_t& size, TOvCryptoParams) {
   auto& rsa = RSAContextOf(context, pkcVerify);
   size = 0;
   if (buffer == nullptr) return VERIFY_OTHER3;
@@ -454,28 +506,32 @@ TOvBuiltInHashContext& TOvBuiltInCryptoProvider::HashContextOf(TOvCustomCryptoCo
   return *hash;
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::AdoptHashContext(std::unique_ptr<TOvBuiltInHashContext> context,
-                                                                   TOvCryptoParams params) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::AdoptHashContext(
+    std::unique_ptr<TOvBuiltInHashContext> context, TOvCryptoParams params) {
   // Parameters go in before the context is listed, so a failing one leaves nothing behind.
   ApplyContextParams(*context, params);
   return AddContext(std::move(context));
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInit(int32_t algorithm, TOvCustomCryptoKey* key,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInit(int32_t algorithm,
+                                                           TOvCustomCryptoKey* key,
                                                            TOvCryptoParams params) {
   auto function = std::make_unique<TOvBuiltInHashFunction>(algorithm, key);
-  return AdoptHashContext(std::make_unique<TOvBuiltInHashContext>(this, std::move(function)), params);
+  return AdoptHashContext(std::make_unique<TOvBuiltInHashContext>(this, std::move(function)),
+                          params);
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInitByOID(std::string_view oid, std::string_view,
-                                                                TOvCustomCryptoKey* key, TOvCryptoParams params) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInitByOID(std::string_view oid,
+                                                                std::string_view,
+                                                                TOvCustomCryptoKey* key,
+                                                                TOvCryptoParams params) {
   const int32_t algorithm = AlgorithmByOID(oid);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   return HashInit(algorithm, key, params);
 }
 
-void TOvBuiltInCryptoProvider::HashUpdate(TOvCustomCryptoContext* context, const void* data, size_t size,
-                                          TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::HashUpdate(TOvCustomCryptoContext* context, const void* data,
+                                          size_t size, TOvCryptoParams) {
   HashContextOf(context).Function().Update(data, size);
 }
 
@@ -483,14 +539,17 @@ ByteString TOvBuiltInCryptoProvider::HashFinal(TOvCustomCryptoContext* context, 
   return HashContextOf(context).Function().Finish();
 }
 
-void TOvBuiltInCryptoProvider::ReleaseCryptoContext(TOvCustomCryptoContext*& context) { RemoveContext(context); }
+void TOvBuiltInCryptoProvider::ReleaseCryptoContext(TOvCustomCryptoContext*& context) {
+  RemoveContext(context);
+}
 
 // ---------------------------------------------------------------------------
 // Random numbers
 
 void TOvBuiltInCryptoProvider::RandomInit(const void* seed, size_t size, TOvCryptoParams) {
   auto fresh = std::make_unique<TOvRandom>();
-  if (seed != nullptr && size > 0) fresh->Mix(std::string_view(static_cast<const char*>(seed), size));
+  if (seed != nullptr && size > 0)
+    fresh->Mix(std::string_view(static_cast<const char*>(seed), size));
   fresh->Mix(TickAndTimeBytes());
   MixSystemEntropy(*fresh);
   TOvWriteLock guard(random_lock_);

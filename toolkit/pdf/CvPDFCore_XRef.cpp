@@ -92,8 +92,8 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
   } else {
     data = stream->GetRawData();
   }
-  if (auto* parms = dynamic_cast<TOvPDFDictionary*>(
-          GetResolvedEntry(stream->Dictionary, "DecodeParms"))) {
+  if (auto* parms =
+          dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(stream->Dictionary, "DecodeParms"))) {
     const int64_t predictor = GetInt64Entry(parms, "Predictor", 1, false);
     if (predictor != 1) {
       const int64_t columns = predictor >= 2 ? GetInt64Entry(parms, "Columns", 1, false) : 1;
@@ -215,7 +215,8 @@ bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
   int64_t offset = -1;
   if (!TryStrToInt64(trimmed, offset)) {
     const size_t space = trimmed.rfind(' ');
-    if (space == std::string::npos || !TryStrToInt64(TrimPdfSpace(trimmed.substr(space + 1)), offset)) {
+    if (space == std::string::npos ||
+        !TryStrToInt64(TrimPdfSpace(trimmed.substr(space + 1)), offset)) {
       offset = -1;
     }
   }
@@ -296,7 +297,8 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
     const size_t space = header.find(' ');
     int64_t first = -1;
     int64_t count = -1;
-    if (space == std::string::npos || !TryStrToInt64(TrimPdfSpace(header.substr(0, space)), first) ||
+    if (space == std::string::npos ||
+        !TryStrToInt64(TrimPdfSpace(header.substr(0, space)), first) ||
         !TryStrToInt64(TrimPdfSpace(header.substr(space + 1)), count) || first < 0 || count < 0) {
       throw EOvPDFError("Invalid reference table");
     }
@@ -431,8 +433,7 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
           if (second > kMaxNumber || third > kMaxNumber) {
             XRefStreamFailure("Invalid cross-reference stream data");
           }
-          XRefs.AddCompressed(number, 0, static_cast<int32_t>(third),
-                              static_cast<int32_t>(second));
+          XRefs.AddCompressed(number, 0, static_cast<int32_t>(third), static_cast<int32_t>(second));
           HasCompressedObjects = true;
         }
       }
@@ -749,8 +750,8 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   if (GetNameEntry(dict, "Type", "", true) != "ObjStm") throw EOvPDFError("Invalid object stream");
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
   const int64_t first = GetInt64Entry(dict, "First", 0, true);
-  std::string data = IsFlateFilter(GetResolvedEntry(dict, "Filter")) ? DecodeFlate(stream)
-                                                                      : stream->GetRawData();
+  std::string data =
+      IsFlateFilter(GetResolvedEntry(dict, "Filter")) ? DecodeFlate(stream) : stream->GetRawData();
   if (first < 0 || first > static_cast<int64_t>(data.size()) || count < 0) {
     throw EOvPDFError("Invalid object stream");
   }
