@@ -29,9 +29,7 @@ const std::string kSHA3_256OID = "\x60\x86\x48\x01\x65\x03\x04\x02\x08";
 
 class RsaTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(testutil::HaveTool("openssl")) << "openssl is needed by these tests";
-  }
+  void SetUp() override { TAVRA_REQUIRE_TOOL("openssl"); }
 
   static std::unique_ptr<TOvRSAKeyMaterial> SecretFromFile(const std::string& path) {
     auto material = std::make_unique<TOvRSAKeyMaterial>();
