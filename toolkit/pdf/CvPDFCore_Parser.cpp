@@ -304,6 +304,9 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   // Children were rebuilt when they were parsed; only this level is regenerated.
   container->modified_ = true;
   container->RebuildItems(false);
+  // Parsed containers rarely grow; the spare room of the doubling would be
+  // kept for the life of the file.
+  container->Items.shrink_to_fit();
   return container;
 }
 
