@@ -68,6 +68,7 @@ void TOvPDFFile::Reset() {
   XRefs.Clear();
   XRefStreamObject = nullptr;
   OnStreamData = nullptr;
+  highest_reference_ = 0;
 }
 
 void TOvPDFFile::FreeObjects() {
@@ -134,6 +135,28 @@ int32_t TOvPDFFile::MaxObjectNumber() const {
   int32_t max = 0;
   for (const auto& [key, entry] : XRefs) max = std::max(max, entry.Number);
   return max;
+}
+
+int32_t TOvPDFFile::HighestKnownNumber() const {
+  int32_t highest = std::max(MaxObjectNumber(), highest_reference_);
+  if (const auto* size = dynamic_cast<const TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
+    int32_t value = 0;
+    if (TryStrToInt32(size->Data, value) && value > 0) highest = std::max(highest, value - 1);
+  }
+  return highest;
+}
+
+int32_t TOvPDFFile::HighestUsedNumber() {
+  // Index based: loading an object stream may add to the list.
+  for (size_t i = 0; i < ObjectList.size(); ++i) {
+    try {
+      ObjectList[i]->Resolve();
+    } catch (const EOvPDFError&) {
+      // An object that does not read references nothing we could see.
+    } catch (const EStreamError&) {
+    }
+  }
+  return HighestKnownNumber();
 }
 
 bool TOvPDFFile::Progress(int percent) {

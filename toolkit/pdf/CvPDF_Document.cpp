@@ -47,6 +47,7 @@ TOvPDFDocument::~TOvPDFDocument() {
 
 void TOvPDFDocument::ResetState() {
   nextObjectNumber_ = 0;
+  numberingChecked_ = false;
   usedFieldNames_.clear();
   encrypted_ = decrypted_ = opened_ = false;
   linearized_ = false;
@@ -63,6 +64,20 @@ void TOvPDFDocument::ReleaseWorkingStream() {
   working_ = nullptr;
   freeWorking_ = false;
 }
+
+// The document's hooks on its file for the length of one open or save.
+class TOvPDFDocument::TCvFileHooks {
+ public:
+  explicit TCvFileHooks(TOvPDFDocument& document) : document_(document) {
+    document_.InstallFileHooks();
+  }
+  ~TCvFileHooks() { document_.RemoveFileHooks(); }
+  TCvFileHooks(const TCvFileHooks&) = delete;
+  TCvFileHooks& operator=(const TCvFileHooks&) = delete;
+
+ private:
+  TOvPDFDocument& document_;
+};
 
 void TOvPDFDocument::InstallFileHooks() {
   file_->OnProgress = [this](TOvPDFFile&, int percent, bool& cancel) {
@@ -107,7 +122,6 @@ void TOvPDFDocument::Open(TOvStream& stream) {
     if (size > 0) working_->CopyFrom(stream, size);
     OpenStream();
   } catch (...) {
-    RemoveFileHooks();
     ReleaseWorkingStream();
     throw;
   }
@@ -118,14 +132,10 @@ void TOvPDFDocument::Open(TOvStream& stream) {
 void TOvPDFDocument::OpenStream() {
   file_->Reset();
   file_->Source = working_;
-  InstallFileHooks();
-  try {
+  {
+    const TCvFileHooks hooks(*this);
     file_->Load();
-  } catch (...) {
-    RemoveFileHooks();
-    throw;
   }
-  RemoveFileHooks();
   if (file_->IsEncrypted() && file_->HasCompressedObjects) {
     DetectEncryption();
     if (onDecryptionInfoNeeded_) onDecryptionInfoNeeded_(this);
@@ -278,7 +288,7 @@ void TOvPDFDocument::RefuseRewriteOfSignedDocument() {
 void TOvPDFDocument::Close(bool save) {
   if (!opened_) return;
   if (save) {
-    InstallFileHooks();
+    const TCvFileHooks hooks(*this);
     const bool hasEntries = PendingSignatureCount() > 0;
     file_->FullRewrite = !hasEntries;
     if (file_->FullRewrite) {
@@ -308,7 +318,6 @@ void TOvPDFDocument::Close(bool save) {
   }
   ReleaseWorkingStream();
   documentStream_ = nullptr;
-  RemoveFileHooks();
   opened_ = false;
 }
 
@@ -366,6 +375,12 @@ TOvPDFArray* TOvPDFDocument::DocumentID() {
 }
 
 void TOvPDFDocument::AddNewObject(TOvPDFObject* value, int32_t& number, int32_t& generation) {
+  if (!numberingChecked_) {
+    // Once per document: past every number the file defines or references,
+    // so no dangling reference ever lands on a new object.
+    numberingChecked_ = true;
+    nextObjectNumber_ = std::max(nextObjectNumber_, file_->HighestUsedNumber());
+  }
   if (nextObjectNumber_ >= PDF_MAX_OBJECT_NUMBER - 1) {
     throw EOvPDFDocumentError("Invalid document (too many objects)");
   }
