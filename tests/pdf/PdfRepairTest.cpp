@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tests/pdf/PdfFixtures.h"
+#include "tests/pdf/PdfUpdate.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvZlib.h"
 
@@ -18,11 +19,11 @@ struct TStreamFile {
   std::vector<std::pair<int, std::string>> direct;
   int objStm = 0;  // number of the object stream; 0: none
   std::vector<std::pair<int, std::string>> members;
-  std::string memberPrefix;            // written before each member, inside its offset
+  std::string memberPrefix;  // written before each member, inside its offset
   std::string objStmFilter = "/FlateDecode";
   std::string xrefFilter = "/FlateDecode";
-  std::map<int, long long> forced;     // number -> offset written instead of the real one
-  std::map<int, int> forcedTo;         // number -> the object whose offset it gets
+  std::map<int, long long> forced;  // number -> offset written instead of the real one
+  std::map<int, int> forcedTo;      // number -> the object whose offset it gets
   std::string trailerExtra;
 
   std::string Build() const {
@@ -103,41 +104,6 @@ struct TLoaded {
     return target ? dynamic_cast<TOvPDFDictionary*>(target->Value) : nullptr;
   }
 };
-
-// What a signature does to a file: one new object and a changed catalog,
-// appended as an incremental update. Returns the updated bytes.
-std::string SignatureLikeUpdate(const std::string& input, int* newNumber = nullptr) {
-  TOvMemoryStream stream(input);
-  TOvPDFDocument doc;
-  doc.Open(stream);
-  EXPECT_FALSE(doc.File().Damaged) << doc.File().DamageReason;
-  TOvPDFFile& file = doc.File();
-  TOvPDFDictionary* value = file.NewDictionary();
-  AddNameEntry(value, "Type", "Sig");
-  AddStringEntry(value, "Contents", std::string(8, '\0'), 1);
-  int32_t number = 0;
-  int32_t generation = 0;
-  doc.AddNewObject(value, number, generation);
-  if (newNumber) *newNumber = number;
-  auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer, "Root"));
-  EXPECT_NE(root, nullptr);
-  TOvPDFIndirect* catalog = root ? root->Resolve() : nullptr;
-  EXPECT_NE(catalog, nullptr);
-  if (!catalog) return {};
-  SetRefEntry(static_cast<TOvPDFDictionary*>(catalog->Value), "TavraTest", doc.MakeRef(number, 0),
-              true);
-  catalog->MarkModified();
-  file.FullRewrite = false;
-  file.Save();
-  return dynamic_cast<TOvMemoryStream*>(doc.WorkingStream())->Data();
-}
-
-void ExpectQpdfClean(const std::string& pdf) {
-  ASSERT_TRUE(HaveTool("qpdf")) << "qpdf is required";
-  TTempDir dir;
-  std::string report;
-  EXPECT_TRUE(QpdfCheck(dir, pdf, &report)) << report;
-}
 
 }  // namespace
 
@@ -244,7 +210,8 @@ TEST(Repair, NewContainersAreWrittenFromTheirItems) {
   TOvPDFIndirect* indirect = file.NewIndirect(7, 0, dict);
   const std::string text = Written(indirect, false);
   EXPECT_EQ(text.rfind("7 0 obj", 0), 0u) << text;
-  for (const char* part : {"/Type /Annot", "/F 4", "/Rect [", "10", "20", "/A <<", "/S /GoTo", ">>"}) {
+  for (const char* part :
+       {"/Type /Annot", "/F 4", "/Rect [", "10", "20", "/A <<", "/S /GoTo", ">>"}) {
     EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
   }
   // Written after a change too, and parsed back to the same entries.

@@ -628,8 +628,8 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
     for (int64_t i = 0; i < count; ++i) {
       int32_t number = 0;
       int32_t offset = 0;
-      if (!AsInteger(ParseMember(*this, input), number) || !AsInteger(ParseMember(*this, input), offset) ||
-          number < 0) {
+      if (!AsInteger(ParseMember(*this, input), number) ||
+          !AsInteger(ParseMember(*this, input), offset) || number < 0) {
         break;
       }
       // A stream cannot lie inside itself (ISO 32000-1 7.5.7); taking such a

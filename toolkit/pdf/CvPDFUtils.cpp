@@ -380,9 +380,8 @@ std::string ApplyPredictor(std::string_view data, int64_t predictor, int64_t col
   }
   // Checked here, not by the callers: a bad value must never reach the
   // division and the row arithmetic below.
-  const bool bitsValid = bitsPerComponent == 1 || bitsPerComponent == 2 ||
-                         bitsPerComponent == 4 || bitsPerComponent == 8 ||
-                         bitsPerComponent == 16;
+  const bool bitsValid = bitsPerComponent == 1 || bitsPerComponent == 2 || bitsPerComponent == 4 ||
+                         bitsPerComponent == 8 || bitsPerComponent == 16;
   if (columns < 1 || columns > (int64_t{1} << 40) || colors < 1 || colors > 32 || !bitsValid) {
     throw EOvPDFError("Invalid PNG data");
   }
