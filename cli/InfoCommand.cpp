@@ -108,7 +108,8 @@ void PrintInfo(const std::string& path, std::ostream& out) {
   out << "File: " << path << "\n";
   out << "PDF version: " << VersionText(file.Version) << "\n";
   // The first-page section of a linearized file is not an update of its own.
-  const int32_t revisions = file.RevisionCount - (document.Linearized() && file.RevisionCount > 1 ? 1 : 0);
+  const int32_t revisions =
+      file.RevisionCount - (document.Linearized() && file.RevisionCount > 1 ? 1 : 0);
   out << "Revisions: " << revisions << "\n";
   out << "Objects: " << file.ObjectList.size() << "\n";
   out << "Pages: " << document.PageCount() << "\n";

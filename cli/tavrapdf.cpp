@@ -28,7 +28,8 @@ constexpr const char* kHelp =
     "on standard error); 2 for a usage error.\n";
 
 int UsageError(const std::string& message) {
-  std::cerr << "tavrapdf: " << message << "\n" << "Try 'tavrapdf --help'.\n";
+  std::cerr << "tavrapdf: " << message << "\n"
+            << "Try 'tavrapdf --help'.\n";
   return 2;
 }
 

@@ -9,6 +9,7 @@
 
 using namespace corvane;
 using namespace pdftest;
+using namespace tavra_test;
 
 namespace {
 
@@ -17,7 +18,7 @@ struct TInput {
   std::string bytes;
 };
 
-std::vector<TInput> Inputs(const TTempDir& dir) {
+std::vector<TInput> Inputs(const ScratchDir& dir) {
   namespace fs = std::filesystem;
   std::vector<TInput> inputs;
   const fs::path source(TAVRA_SOURCE_DIR);
@@ -63,7 +64,7 @@ bool OpensForUpdate(const std::string& bytes) {
   return !doc.File().Damaged && !doc.Encrypted();
 }
 
-void ExpectSoundUpdate(const TTempDir& dir, const std::string& name, const std::string& before,
+void ExpectSoundUpdate(const ScratchDir& dir, const std::string& name, const std::string& before,
                        const std::string& after, const std::set<std::string>& inputWarnings,
                        int inputStatus) {
   ASSERT_GT(after.size(), before.size()) << name;
@@ -87,8 +88,8 @@ void ExpectSoundUpdate(const TTempDir& dir, const std::string& name, const std::
 }  // namespace
 
 TEST(RoundTrip, EveryKeptPdfTakesTwoUpdates) {
-  ASSERT_TRUE(HaveTool("qpdf")) << "qpdf is required";
-  TTempDir dir;
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
   int updated = 0;
   for (const TInput& input : Inputs(dir)) {
     SCOPED_TRACE(input.name);
@@ -109,8 +110,8 @@ TEST(RoundTrip, EveryKeptPdfTakesTwoUpdates) {
     EXPECT_GT(secondNumber, firstNumber);
     // qpdf sees the object the second update added, through the catalog.
     WriteFile(dir / "shown.pdf", second);
-    const std::string shown = pdftest::Run("qpdf --show-object=" + std::to_string(secondNumber) +
-                                           " " + dir / "shown.pdf" + " 2>&1");
+    const std::string shown = RunCommand("qpdf --show-object=" + std::to_string(secondNumber) +
+                                         " " + dir / "shown.pdf" + " 2>&1");
     EXPECT_NE(shown.find("/Type /Sig"), std::string::npos) << shown;
     ++updated;
   }

@@ -40,18 +40,20 @@ inline std::string SignatureLikeUpdate(const std::string& input, int* newNumber 
 }
 
 inline void ExpectQpdfClean(const std::string& pdf) {
-  ASSERT_TRUE(HaveTool("qpdf")) << "qpdf is required";
-  TTempDir dir;
+  TAVRA_REQUIRE_TOOL("qpdf");
+  tavra_test::ScratchDir dir;
   std::string report;
   EXPECT_TRUE(QpdfCheck(dir, pdf, &report)) << report;
 }
 
 // The warning lines of qpdf --check (with the file's name, which is always
 // the same scratch name); status is qpdf's exit status.
-inline std::set<std::string> QpdfWarnings(const TTempDir& dir, const std::string& pdf,
+inline std::set<std::string> QpdfWarnings(const tavra_test::ScratchDir& dir, const std::string& pdf,
                                           int* status) {
-  WriteFile(dir / "warn.pdf", pdf);
-  const std::string out = Run("qpdf --check " + dir / "warn.pdf" + " 2>&1", status);
+  EXPECT_TRUE(tavra_test::ToolAvailable("qpdf"));
+  tavra_test::WriteFile(dir / "warn.pdf", pdf);
+  const std::string out =
+      tavra_test::RunCommand("qpdf --check " + dir / "warn.pdf" + " 2>&1", status);
   std::set<std::string> lines;
   std::istringstream in(out);
   std::string line;

@@ -29,10 +29,10 @@ class ECorvaneError : public std::runtime_error {
   int32_t error_code_ = 0;
 };
 
-#define CV_DECLARE_ERROR(Name, Parent)   \
-  class Name : public Parent {           \
-   public:                               \
-    using Parent::Parent;                \
+#define CV_DECLARE_ERROR(Name, Parent) \
+  class Name : public Parent {         \
+   public:                             \
+    using Parent::Parent;              \
   };
 
 CV_DECLARE_ERROR(EOvASN1Error, ECorvaneError)

@@ -28,10 +28,11 @@
 namespace corvane {
 
 // Limits for hostile input, kept in one place.
-inline constexpr int PDF_MAX_NESTING = 256;          // containers and values inside each other
-inline constexpr int PDF_MAX_LOAD_DEPTH = 32;        // loads started while loading (lengths, object streams)
-inline constexpr int PDF_MAX_TREE_DEPTH = 256;       // page tree, field tree, /Parent chains
-inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;  // one decoded stream
+inline constexpr int PDF_MAX_NESTING = 256;  // containers and values inside each other
+inline constexpr int PDF_MAX_LOAD_DEPTH =
+    32;  // loads started while loading (lengths, object streams)
+inline constexpr int PDF_MAX_TREE_DEPTH = 256;  // page tree, field tree, /Parent chains
+inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;   // one decoded stream
 inline constexpr int64_t PDF_MAX_INFLATE_TOTAL = int64_t{1} << 30;  // all decoded streams of a file
 inline constexpr int32_t PDF_MAX_OBJECT_NUMBER = 0x7FFFFFFF;
 
@@ -208,7 +209,7 @@ class TOvPDFCpxObj : public TOvPDFObject {
 class TOvPDFArray : public TOvPDFCpxObj {
  public:
   struct TItem {
-    std::string Key;            // empty for arrays
+    std::string Key;  // empty for arrays
     TOvPDFObject* Object = nullptr;
     // What followed the key in the source (whitespace, and comments kept as
     // they were); new entries are written with one space.
@@ -376,7 +377,8 @@ TOvPDFString* AddStringEntry(TOvPDFDictionary* dict, std::string_view key, std::
 void SetStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view text,
                     bool inPlace, uint8_t kind);
 TOvPDFName* AddNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name);
-void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name, bool inPlace);
+void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name,
+                  bool inPlace);
 TOvPDFArray* AddRectEntry(TOvPDFDictionary* dict, std::string_view key, int64_t a, int64_t b,
                           int64_t c, int64_t d);
 void AddRefEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFRef* ref);

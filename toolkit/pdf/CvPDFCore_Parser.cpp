@@ -161,8 +161,16 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
     case '+':
     case '-':
     case '.':
-    case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9': {
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9': {
       const std::string text = CollectRegular();
       auto* number = file_.NewObject<TOvPDFReal>();
       number->TrailingSpace = CollectWhitespace();
@@ -309,7 +317,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
   int heldCount = 0;
   TOvPDFName* keyName = nullptr;  // the pending key of a dictionary
   std::string key;
-  TOvPDFObject* last = nullptr;   // what a comment is folded into
+  TOvPDFObject* last = nullptr;  // what a comment is folded into
 
   auto addItem = [&](TOvPDFObject* item) {
     if (isDict) {

@@ -80,8 +80,8 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
   } else {
     data = stream->GetRawData();
   }
-  if (auto* parms = dynamic_cast<TOvPDFDictionary*>(
-          GetResolvedEntry(stream->Dictionary, "DecodeParms"))) {
+  if (auto* parms =
+          dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(stream->Dictionary, "DecodeParms"))) {
     const int64_t predictor = GetInt64Entry(parms, "Predictor", 1, false);
     if (predictor != 1) {
       const int64_t columns = predictor >= 2 ? GetInt64Entry(parms, "Columns", 1, false) : 1;
@@ -228,7 +228,8 @@ bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
   int64_t offset = -1;
   if (!TryStrToInt64(trimmed, offset)) {
     const size_t space = trimmed.rfind(' ');
-    if (space == std::string::npos || !TryStrToInt64(TrimPdfSpace(trimmed.substr(space + 1)), offset)) {
+    if (space == std::string::npos ||
+        !TryStrToInt64(TrimPdfSpace(trimmed.substr(space + 1)), offset)) {
       offset = -1;
     }
   }
@@ -313,7 +314,8 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
     const size_t space = header.find(' ');
     int64_t first = -1;
     int64_t count = -1;
-    if (space == std::string::npos || !TryStrToInt64(TrimPdfSpace(header.substr(0, space)), first) ||
+    if (space == std::string::npos ||
+        !TryStrToInt64(TrimPdfSpace(header.substr(0, space)), first) ||
         !TryStrToInt64(TrimPdfSpace(header.substr(space + 1)), count) || first < 0 || count < 0) {
       throw EOvPDFError("Invalid reference table");
     }
@@ -455,8 +457,7 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
           if (second > kMaxNumber || third > kMaxNumber) {
             XRefStreamFailure("Invalid cross-reference stream data");
           }
-          XRefs.AddCompressed(number, 0, static_cast<int32_t>(third),
-                              static_cast<int32_t>(second));
+          XRefs.AddCompressed(number, 0, static_cast<int32_t>(third), static_cast<int32_t>(second));
           HasCompressedObjects = true;
         }
       }
