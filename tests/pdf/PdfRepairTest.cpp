@@ -302,7 +302,7 @@ TEST(Repair, PredictorRejectsParametersOutOfRange) {
   for (const int64_t columns : {int64_t{0}, int64_t{-1}, int64_t{-2}, INT64_MIN}) {
     EXPECT_THROW(ApplyPredictor(rows, 12, columns), EOvPDFError) << columns;
   }
-  for (const int64_t colors : {int64_t{0}, int64_t{-1}, int64_t{33}, INT64_MIN}) {
+  for (const int64_t colors : {int64_t{0}, int64_t{-1}, int64_t{65536}, INT64_MIN}) {
     EXPECT_THROW(ApplyPredictor(rows, 12, 2, colors, 8), EOvPDFError) << colors;
   }
   for (const int64_t bits : {int64_t{0}, int64_t{-8}, int64_t{3}, int64_t{32}}) {

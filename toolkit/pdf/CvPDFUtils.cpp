@@ -382,10 +382,10 @@ std::string ApplyPredictor(std::string_view data, int64_t predictor, int64_t col
   // division and the row arithmetic below.
   const bool bitsValid = bitsPerComponent == 1 || bitsPerComponent == 2 || bitsPerComponent == 4 ||
                          bitsPerComponent == 8 || bitsPerComponent == 16;
-  if (columns < 1 || columns > (int64_t{1} << 40) || colors < 1 || colors > 32 || !bitsValid) {
+  if (columns < 1 || columns > (int64_t{1} << 40) || colors < 1 || colors > 65535 || !bitsValid) {
     throw EOvPDFError("Invalid PNG data");
   }
-  // At most 2^40 * 32 * 16 bits: no overflow.
+  // At most 2^40 * 2^16 * 16 bits: no overflow.
   const int64_t rowBytes = (columns * colors * bitsPerComponent + 7) / 8;
   const auto size = static_cast<int64_t>(data.size());
   const int64_t rowSize = rowBytes + 1;
