@@ -11,6 +11,7 @@
 
 #include "platform/PlatformFiles.h"
 #include "platform/PlatformSystem.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/crypto/CvMD.h"
 
 namespace corvane {
@@ -302,13 +303,14 @@ void TOvPDFDocument::Close(bool save) {
     if (!file_->FullRewrite && (file_->Damaged || decrypted_)) {
       // Updates are appended to a clean rewrite, never to damaged tables.
       RefuseRewriteOfSignedDocument();
-      file_->FullRewrite = true;
       RemoveEntry(file_->Trailer, "Prev");
-      file_->Save();
+      {
+        const TCvScopedValue<bool> rewrite(file_->FullRewrite, true);
+        file_->Save();
+      }
       file_->Reset();
       file_->Source = working_;
       file_->Load();
-      file_->FullRewrite = false;
       if (!file_->IsEncrypted()) ReadStructure();
     }
     // New signature entries are appended here, one incremental update each.
