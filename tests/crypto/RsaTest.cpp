@@ -29,9 +29,7 @@ const std::string kSHA3_256OID = "\x60\x86\x48\x01\x65\x03\x04\x02\x08";
 
 class RsaTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(testutil::HaveTool("openssl")) << "openssl is needed by these tests";
-  }
+  void SetUp() override { TAVRA_REQUIRE_TOOL("openssl"); }
 
   static std::unique_ptr<TOvRSAKeyMaterial> SecretFromFile(const std::string& path) {
     auto material = std::make_unique<TOvRSAKeyMaterial>();
@@ -331,6 +329,11 @@ TEST_F(RsaTest, MalformedKeysAreRefused) {
   if (n.IsOdd()) n = TOvMPInt::Add(n, TOvMPInt(1));
   const std::string evenRaw = DERSequence(DERInteger(n) + DERInteger(TOvMPInt(65537)));
   EXPECT_EQ(ErrorOf([&] { key.LoadPublic(evenRaw); }), "Invalid public key");
+  // An exponent of 300 bits would make every verification a full-size exponentiation.
+  TOvMPInt bigE = TOvMPInt::Add(TOvMPInt::ShiftLeft(TOvMPInt(1), 299), TOvMPInt(1));
+  const std::string slowRaw =
+      DERSequence(DERInteger(TOvMPInt::Add(n, TOvMPInt(1))) + DERInteger(bigE));
+  EXPECT_EQ(ErrorOf([&] { key.LoadPublic(slowRaw); }), "Invalid public key");
   const std::string spki = ReadFile(OpenSSLKeys::Instance().RSAPublic(2048));
   EXPECT_EQ(ErrorOf([&] { key.LoadPublic(spki.substr(0, spki.size() / 2)); }), "Invalid PEM data");
   const std::string spkiDer =
