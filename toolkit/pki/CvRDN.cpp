@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 
+#include "toolkit/asn1/CvASN1Tree.h"
+#include "toolkit/common/CvErrors.h"
+
 namespace corvane {
 
 const TOvRelativeDistinguishedName::Entry& TOvRelativeDistinguishedName::At(int index) const {
@@ -83,6 +86,56 @@ bool TOvRelativeDistinguishedName::Equals(const TOvRelativeDistinguishedName& ot
     if (!found) return false;
   }
   return true;
+}
+
+void TOvRelativeDistinguishedName::Assign(const TOvRelativeDistinguishedName* other) {
+  if (other == nullptr)
+    throw EOvCertificateError("Can not assign nil to TOvRelativeDistinguishedName");
+  if (other != this) entries_ = other->entries_;
+}
+
+bool TOvRelativeDistinguishedName::LoadFromTag(const TOvASN1ConstrainedTag& node, bool anyTag) {
+  if (!anyTag && node.TagByte() != ASN1_SEQUENCE) return false;
+  for (int32_t set = 0; set < node.Count(); ++set) {
+    const TOvASN1ConstrainedTag* rdn = node.ConstrainedChild(set);
+    if (rdn == nullptr || rdn->TagByte() != ASN1_SET) return false;
+    for (int32_t k = 0; k < rdn->Count(); ++k) {
+      const TOvASN1ConstrainedTag* pair = rdn->ConstrainedChild(k);
+      if (pair == nullptr || pair->TagByte() != ASN1_SEQUENCE || pair->Count() != 2) return false;
+      const TOvASN1SimpleTag* type = pair->SimpleChild(0);
+      const TOvASN1SimpleTag* value = pair->SimpleChild(1);
+      if (type == nullptr || type->TagByte() != ASN1_OBJECT_IDENTIFIER || value == nullptr)
+        return false;
+      Entry e;
+      e.type = type->Content();
+      e.value = value->Content();
+      e.tag = value->TagByte();
+      e.group = set;
+      entries_.push_back(std::move(e));
+    }
+  }
+  return true;
+}
+
+void TOvRelativeDistinguishedName::SaveToTag(TOvASN1ConstrainedTag& node) const {
+  node.ClearChildren();
+  node.SetTagByte(ASN1_SEQUENCE);
+  TOvASN1ConstrainedTag* set = nullptr;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const Entry& e = entries_[i];
+    if (set == nullptr || e.group != entries_[i - 1].group) {
+      set = node.AddConstrainedChild();
+      set->SetTagByte(ASN1_SET);
+    }
+    TOvASN1ConstrainedTag* pair = set->AddConstrainedChild();
+    pair->SetTagByte(ASN1_SEQUENCE);
+    TOvASN1SimpleTag* type = pair->AddSimpleChild();
+    type->SetTagByte(ASN1_OBJECT_IDENTIFIER);
+    type->SetContent(e.type);
+    TOvASN1SimpleTag* value = pair->AddSimpleChild();
+    value->SetTagByte(e.tag);
+    value->SetContent(e.value);
+  }
 }
 
 }  // namespace corvane

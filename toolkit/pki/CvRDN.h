@@ -11,6 +11,8 @@
 
 namespace corvane {
 
+class TOvASN1ConstrainedTag;
+
 class TOvRelativeDistinguishedName {
  public:
   // Tag stored when none is given.
@@ -47,6 +49,16 @@ class TOvRelativeDistinguishedName {
 
   void Clear() { entries_.clear(); }
   void Assign(const TOvRelativeDistinguishedName& other) { entries_ = other.entries_; }
+  // A null source raises "Can not assign nil to TOvRelativeDistinguishedName".
+  void Assign(const TOvRelativeDistinguishedName* other);
+
+  // Reads a Name (RFC 5280 4.1.2.4): a SEQUENCE (any constructed node with
+  // anyTag) of SETs of SEQUENCE { OID, primitive value }. Each attribute becomes
+  // an entry whose group is the index of its SET. Another shape stops reading
+  // and gives false; the entries read so far stay.
+  bool LoadFromTag(const TOvASN1ConstrainedTag& node, bool anyTag = false);
+  // Makes node that Name SEQUENCE; consecutive entries of one group share a SET.
+  void SaveToTag(TOvASN1ConstrainedTag& node) const;
 
  private:
   struct Entry {
