@@ -68,12 +68,47 @@ void TOvPDFFile::Reset() {
   XRefs.Clear();
   XRefStreamObject = nullptr;
   OnStreamData = nullptr;
+  highest_reference_ = 0;
 }
 
 void TOvPDFFile::FreeObjects() {
   Reset();
   registry_.clear();
   buffers_.clear();
+}
+
+void TOvPDFFile::ReleaseScratch(TOvPDFObject* obj) {
+  // Scratch objects are released right after they were parsed, so they sit at
+  // the end; a bounded look keeps this constant time.
+  constexpr size_t kNewest = 4;
+  const size_t count = registry_.size();
+  for (size_t k = 1; k <= kNewest && k <= count; ++k) {
+    auto& slot = registry_[count - k];
+    if (slot.get() != obj) continue;
+    std::swap(slot, registry_.back());
+    registry_.pop_back();
+    return;
+  }
+}
+
+TOvPDFObject* TOvPDFFile::ParseMember(TOvStream& input) {
+  // Comments are whitespace before an object as anywhere else (QDF files put
+  // "%% Object stream: ..." before each member); each one consumes at least
+  // its "%", so the loop ends.
+  TOvPDFObject* obj = ParseObject(input);
+  while (dynamic_cast<TOvPDFComment*>(obj)) {
+    ReleaseScratch(obj);
+    obj = ParseObject(input);
+  }
+  return obj;
+}
+
+bool TOvPDFFile::ParseInteger(TOvStream& input, int32_t& value) {
+  TOvPDFObject* obj = ParseMember(input);
+  const auto* number = dynamic_cast<const TOvPDFReal*>(obj);
+  const bool ok = number && TryStrToInt32(number->Data, value);
+  ReleaseScratch(obj);
+  return ok;
 }
 
 void TOvPDFFile::AddObject(TOvPDFObject* obj) {
@@ -134,6 +169,28 @@ int32_t TOvPDFFile::MaxObjectNumber() const {
   int32_t max = 0;
   for (const auto& [key, entry] : XRefs) max = std::max(max, entry.Number);
   return max;
+}
+
+int32_t TOvPDFFile::HighestKnownNumber() const {
+  int32_t highest = std::max(MaxObjectNumber(), highest_reference_);
+  if (const auto* size = dynamic_cast<const TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
+    int32_t value = 0;
+    if (TryStrToInt32(size->Data, value) && value > 0) highest = std::max(highest, value - 1);
+  }
+  return highest;
+}
+
+int32_t TOvPDFFile::HighestUsedNumber() {
+  // Index based: loading an object stream may add to the list.
+  for (size_t i = 0; i < ObjectList.size(); ++i) {
+    try {
+      ObjectList[i]->Resolve();
+    } catch (const EOvPDFError&) {
+      // An object that does not read references nothing we could see.
+    } catch (const EStreamError&) {
+    }
+  }
+  return HighestKnownNumber();
 }
 
 bool TOvPDFFile::Progress(int percent) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "toolkit/common/CvScope.h"
 #include "toolkit/pdf/CvZlib.h"
 
 namespace corvane {
@@ -32,23 +33,10 @@ class TCvLoadGuard {
   int& depth_;
 };
 
-// Restores a stream's position when the scope ends, also on exceptions.
-class TCvPositionGuard {
- public:
-  explicit TCvPositionGuard(TOvStream& stream) : stream_(stream), saved_(stream.Position()) {}
-  ~TCvPositionGuard() {
-    try {
-      stream_.SetPosition(saved_);
-    } catch (...) {
-    }
-  }
-  TCvPositionGuard(const TCvPositionGuard&) = delete;
-  TCvPositionGuard& operator=(const TCvPositionGuard&) = delete;
-
- private:
-  TOvStream& stream_;
-  int64_t saved_;
-};
+uint64_t EntryKey(int32_t number, int32_t generation) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(number)) << 32) |
+         static_cast<uint32_t>(generation);
+}
 
 bool AsInteger(TOvPDFObject* obj, int32_t& value) {
   auto* number = dynamic_cast<TOvPDFReal*>(obj);
@@ -97,7 +85,9 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
     const int64_t predictor = GetInt64Entry(parms, "Predictor", 1, false);
     if (predictor != 1) {
       const int64_t columns = predictor >= 2 ? GetInt64Entry(parms, "Columns", 1, false) : 1;
-      data = ApplyPredictor(data, predictor, columns);
+      const int64_t colors = GetInt64Entry(parms, "Colors", 1, false);
+      const int64_t bits = GetInt64Entry(parms, "BitsPerComponent", 8, false);
+      data = ApplyPredictor(data, predictor, columns, colors, bits);
     }
   }
   return data;
@@ -118,11 +108,25 @@ void TOvPDFFile::Load() {
   RevisionCount = 0;
   DamageReason.clear();
   LastStartXRef = -1;
+  stale_entries_.clear();
   ReadHeader();
-  ReadCrossReference();
+  const int64_t scanLimit = ReadCrossReference();
   if (!Trailer) throw EOvPDFError("Bad document trailer");
   Source->SetPosition(0);
   BuildObjectList();
+  if (!stale_entries_.empty() && StaleEntryIsReached()) {
+    // A stale entry that the document needs: the tables are really broken.
+    MarkDamaged(stale_reason_);
+    stale_entries_.clear();
+    for (TOvPDFRef* ref : ObjectList) ref->Parent = nullptr;
+    ObjectList.clear();
+    canonical_.clear();
+    canonical_dirty_ = false;
+    RebuildByScanning(scanLimit);
+    if (!Trailer) throw EOvPDFError("Bad document trailer");
+    Source->SetPosition(0);
+    BuildObjectList();
+  }
   FindXRefStm();
 }
 
@@ -224,9 +228,9 @@ bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
   return true;
 }
 
-void TOvPDFFile::ReadCrossReference() {
+int64_t TOvPDFFile::ReadCrossReference() {
   int64_t scanLimit = Source->Size();
-  if (!FindStartXRef(scanLimit)) return;  // no "%%EOF": not loadable
+  if (!FindStartXRef(scanLimit)) return scanLimit;  // no "%%EOF": not loadable
   if (LastStartXRef < 0) {
     MarkDamaged("the offset after startxref is not a number");
   } else {
@@ -238,7 +242,11 @@ void TOvPDFFile::ReadCrossReference() {
   }
   std::string reason;
   if (!Damaged && !VerifyEntries(reason)) MarkDamaged(reason);
-  if (Damaged) RebuildByScanning(scanLimit);
+  if (Damaged) {
+    stale_entries_.clear();
+    RebuildByScanning(scanLimit);
+  }
+  return scanLimit;
 }
 
 void TOvPDFFile::WalkSections() {
@@ -303,9 +311,16 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
       throw EOvPDFError("Invalid reference table");
     }
     for (int64_t k = 0; k < count; ++k, ++i) {
+      // Blank lines between entries (a CR CR line end, an editor's stray
+      // line) are not entries.
+      while (i < lines.size() && TrimPdfSpace(lines[i]).empty()) ++i;
       if (i >= lines.size()) throw EOvPDFError("Invalid reference table");
       const std::string_view line = lines[i];
-      if (line.size() < 18 || (line[17] != 'f' && line[17] != 'n')) continue;
+      // An entry that cannot be read leaves its object unknown: the table
+      // cannot be trusted, so the file is rebuilt.
+      if (line.size() < 18 || (line[17] != 'f' && line[17] != 'n')) {
+        throw EOvPDFError("Invalid reference table");
+      }
       int64_t offset = -1;
       int64_t generation = -1;
       if (!TryStrToInt64(TrimPdfSpace(line.substr(0, 10)), offset) ||
@@ -493,12 +508,19 @@ bool TOvPDFFile::VerifyEntries(std::string& reason) {
     if (shared) continue;
     int32_t number = 0;
     int32_t generation = 0;
-    if (!HeaderAt(entry.Offset, number, generation) || number != entry.Number ||
-        generation != entry.Generation) {
-      reason = "object " + std::to_string(entry.Number) + " is not at its offset " +
-               std::to_string(entry.Offset);
+    const bool header = HeaderAt(entry.Offset, number, generation);
+    if (header && number == entry.Number && generation == entry.Generation) continue;
+    const std::string why = "object " + std::to_string(entry.Number) + " is not at its offset " +
+                            std::to_string(entry.Offset);
+    // Some writers leave an entry at another object's offset (a stale entry,
+    // often the cross-reference stream's own). It only matters when the
+    // document reaches that object; Load checks that.
+    if (!header || !XRefs.Find(number, generation)) {
+      reason = why;
       return false;
     }
+    if (stale_entries_.empty()) stale_reason_ = why;
+    stale_entries_.insert(EntryKey(entry.Number, entry.Generation));
   }
   for (const TOvPDFXrefEntry* entry : compressed) {
     const TOvPDFXrefEntry* container = XRefs.Find(entry->StreamNumber, 0);
@@ -591,17 +613,14 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
   auto* stream = static_cast<TOvPDFStream*>(indirect->Value);
   try {
     const int64_t count = GetInt64Entry(stream->Dictionary, "N", 0, true);
-    std::string data = IsFlateFilter(GetResolvedEntry(stream->Dictionary, "Filter"))
-                           ? DecodeFlate(stream)
-                           : stream->GetRawData();
+    std::string data = DecodeStreamData(stream);
     auto buffer = std::make_unique<TOvMemoryStream>(std::move(data));
     TOvMemoryStream& input = *buffer;
     buffers_.push_back(std::move(buffer));
     for (int64_t i = 0; i < count; ++i) {
       int32_t number = 0;
       int32_t offset = 0;
-      if (!AsInteger(ParseObject(input), number) || !AsInteger(ParseObject(input), offset) ||
-          number < 0) {
+      if (!ParseInteger(input, number) || !ParseInteger(input, offset) || number < 0) {
         break;
       }
       // A stream cannot lie inside itself (ISO 32000-1 7.5.7); taking such a
@@ -623,7 +642,8 @@ void TOvPDFFile::BuildObjectList() {
   const size_t count = XRefs.Count();
   size_t i = 0;
   for (const auto& [key, entry] : XRefs) {
-    if (!entry.Compressed && entry.Offset > 0) {
+    if (!entry.Compressed && entry.Offset > 0 &&
+        !stale_entries_.count(EntryKey(entry.Number, entry.Generation))) {
       AppendCanonical(NewRef(entry.Number, entry.Generation));
       if (!Progress(static_cast<int>(i * 50 / count))) throw EOvPDFError("Interrupted by user");
     }
@@ -661,7 +681,7 @@ void TOvPDFFile::ResolveDuplicateOffsets() {
     Source->SetPosition(entry.Offset);
     int32_t number = 0;
     int32_t generation = 0;
-    if (!AsInteger(ParseObject(*Source), number) || !AsInteger(ParseObject(*Source), generation)) {
+    if (!ParseInteger(*Source, number) || !ParseInteger(*Source, generation)) {
       throw EOvPDFParseError("Indirect object expected");
     }
     if (number == entry.Number && generation == entry.Generation) continue;
@@ -673,6 +693,37 @@ void TOvPDFFile::ResolveDuplicateOffsets() {
       }
     }
   }
+}
+
+bool TOvPDFFile::StaleEntryIsReached() {
+  // Every object reachable from the trailer, each once, without recursion.
+  std::vector<TOvPDFObject*> pending{Trailer};
+  std::unordered_set<uint64_t> seen;
+  while (!pending.empty()) {
+    TOvPDFObject* obj = pending.back();
+    pending.pop_back();
+    if (auto* ref = dynamic_cast<TOvPDFRef*>(obj)) {
+      const uint64_t key = EntryKey(ref->Number, ref->Generation);
+      if (stale_entries_.count(key)) return true;
+      if (!seen.insert(key).second) continue;
+      TOvPDFRef* canonical = FindCanonical(ref->Number, ref->Generation);
+      if (!canonical) continue;  // free or unknown: null, as for any reader
+      try {
+        if (TOvPDFIndirect* target = canonical->Resolve()) pending.push_back(target->Value);
+      } catch (const EOvPDFError&) {
+        return true;  // a reachable object that does not read: damaged after all
+      } catch (const EStreamError&) {
+        return true;
+      }
+    } else if (auto* stream = dynamic_cast<TOvPDFStream*>(obj)) {
+      pending.push_back(stream->Dictionary);
+    } else if (auto* array = dynamic_cast<TOvPDFArray*>(obj)) {
+      for (const auto& item : array->Items) {
+        if (item.Object) pending.push_back(item.Object);
+      }
+    }
+  }
+  return false;
 }
 
 void TOvPDFFile::FindXRefStm() {
@@ -704,8 +755,7 @@ TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t
   input.SetPosition(offset);
   int32_t foundNumber = 0;
   int32_t foundGeneration = 0;
-  if (!AsInteger(ParseObject(input), foundNumber) ||
-      !AsInteger(ParseObject(input), foundGeneration)) {
+  if (!ParseInteger(input, foundNumber) || !ParseInteger(input, foundGeneration)) {
     throw EOvPDFParseError("Indirect object expected");
   }
   if (foundNumber != number || foundGeneration != generation) {
@@ -750,8 +800,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   if (GetNameEntry(dict, "Type", "", true) != "ObjStm") throw EOvPDFError("Invalid object stream");
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
   const int64_t first = GetInt64Entry(dict, "First", 0, true);
-  std::string data =
-      IsFlateFilter(GetResolvedEntry(dict, "Filter")) ? DecodeFlate(stream) : stream->GetRawData();
+  std::string data = DecodeStreamData(stream);
   if (first < 0 || first > static_cast<int64_t>(data.size()) || count < 0) {
     throw EOvPDFError("Invalid object stream");
   }
@@ -764,12 +813,13 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   for (int64_t i = 0; i < count; ++i) {
     int32_t number = 0;
     int64_t offset = 0;
-    TOvPDFObject* a = ParseObject(input);
-    auto* b = dynamic_cast<TOvPDFReal*>(ParseObject(input));
-    if (!AsInteger(a, number) || !b || !TryStrToInt64(b->Data, offset) || number < 0 ||
-        offset < 0 || offset > static_cast<int64_t>(input.Size())) {
-      throw EOvPDFError("Invalid object stream");
-    }
+    TOvPDFObject* a = ParseMember(input);
+    auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(input));
+    const bool ok = AsInteger(a, number) && b && TryStrToInt64(b->Data, offset) && number >= 0 &&
+                    offset >= 0 && offset <= static_cast<int64_t>(input.Size());
+    ReleaseScratch(b);
+    ReleaseScratch(a);
+    if (!ok) throw EOvPDFError("Invalid object stream");
     cache.Numbers.push_back(number);
     cache.Offsets.push_back(offset);
   }
@@ -777,7 +827,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   const int32_t container = owner ? owner->Number : 0;
   for (size_t i = 0; i < cache.Numbers.size(); ++i) {
     input.SetPosition(first + cache.Offsets[i]);
-    TOvPDFObject* obj = ParseObject(input);
+    TOvPDFObject* obj = ParseMember(input);
     if (!obj) obj = NewNull();
     if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
     TOvPDFIndirect* indirect = NewIndirect(cache.Numbers[i], 0, obj);
