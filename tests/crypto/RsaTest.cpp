@@ -329,6 +329,11 @@ TEST_F(RsaTest, MalformedKeysAreRefused) {
   if (n.IsOdd()) n = TOvMPInt::Add(n, TOvMPInt(1));
   const std::string evenRaw = DERSequence(DERInteger(n) + DERInteger(TOvMPInt(65537)));
   EXPECT_EQ(ErrorOf([&] { key.LoadPublic(evenRaw); }), "Invalid public key");
+  // An exponent of 300 bits would make every verification a full-size exponentiation.
+  TOvMPInt bigE = TOvMPInt::Add(TOvMPInt::ShiftLeft(TOvMPInt(1), 299), TOvMPInt(1));
+  const std::string slowRaw =
+      DERSequence(DERInteger(TOvMPInt::Add(n, TOvMPInt(1))) + DERInteger(bigE));
+  EXPECT_EQ(ErrorOf([&] { key.LoadPublic(slowRaw); }), "Invalid public key");
   const std::string spki = ReadFile(OpenSSLKeys::Instance().RSAPublic(2048));
   EXPECT_EQ(ErrorOf([&] { key.LoadPublic(spki.substr(0, spki.size() / 2)); }), "Invalid PEM data");
   const std::string spkiDer =

@@ -28,10 +28,15 @@ void WipeBytes(ByteString& s) {
 // Big-endian without leading zero octets, at least one octet.
 ByteString Trimmed(const TOvMPInt& v) { return v.ToBytes(); }
 
-// n odd and above 1, e odd, 3 <= e < n.
+// A hostile key must not buy minutes of exponentiation per verification.
+constexpr size_t kMaxModulusBits = 16384;
+constexpr size_t kMaxPublicExponentBits = 256;
+
+// n odd, 64 to 16384 bits; e odd, 3 <= e < n, at most 256 bits.
 bool PlausiblePublic(const TOvMPInt& n, const TOvMPInt& e) {
-  return n.IsOdd() && n.Bits() >= 64 && e.IsOdd() && TOvMPInt::Compare(e, TOvMPInt(3)) >= 0 &&
-         TOvMPInt::Compare(e, n) < 0;
+  return n.IsOdd() && n.Bits() >= 64 && n.Bits() <= kMaxModulusBits && e.IsOdd() &&
+         TOvMPInt::Compare(e, TOvMPInt(3)) >= 0 && TOvMPInt::Compare(e, n) < 0 &&
+         e.Bits() <= kMaxPublicExponentBits;
 }
 
 // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }

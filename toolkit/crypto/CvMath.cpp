@@ -425,6 +425,85 @@ inline void MontMulImpl(uint64_t* r, const uint64_t* a, const uint64_t* b, const
   for (size_t j = 0; j < s; ++j) r[j] = (t[j] & keepT) | (r[j] & ~keepT);
 }
 
+// r = a^2 * R^-1 mod n: the square costs about half a product (each cross
+// term once, doubled), then a separate Montgomery reduction; t has 2s + 2 limbs.
+template <size_t kFixed>
+inline void MontSqrImpl(uint64_t* r, const uint64_t* a, const uint64_t* n, uint64_t n0inv,
+                        size_t dynamicSize, uint64_t* t) {
+  const size_t s = kFixed != 0 ? kFixed : dynamicSize;
+  for (size_t j = 0; j < 2 * s; ++j) t[j] = 0;
+  for (size_t i = 0; i + 1 < s; ++i) {
+    const uint64_t ai = a[i];
+    uint64_t c = 0;
+    for (size_t j = i + 1; j < s; ++j) {
+      const u128 x = static_cast<u128>(ai) * a[j] + t[i + j] + c;
+      t[i + j] = static_cast<uint64_t>(x);
+      c = static_cast<uint64_t>(x >> 64);
+    }
+    t[i + s] = c;
+  }
+  // Double the cross terms and add the squares on the diagonal.
+  uint64_t shifted = 0;
+  for (size_t j = 0; j < 2 * s; ++j) {
+    const uint64_t v = t[j];
+    t[j] = (v << 1) | shifted;
+    shifted = v >> 63;
+  }
+  uint64_t c = 0;
+  for (size_t i = 0; i < s; ++i) {
+    const u128 sq = static_cast<u128>(a[i]) * a[i];
+    u128 x = static_cast<u128>(t[2 * i]) + static_cast<uint64_t>(sq) + c;
+    t[2 * i] = static_cast<uint64_t>(x);
+    x = static_cast<u128>(t[2 * i + 1]) + static_cast<uint64_t>(sq >> 64) + (x >> 64);
+    t[2 * i + 1] = static_cast<uint64_t>(x);
+    c = static_cast<uint64_t>(x >> 64);
+  }
+  // Montgomery reduction; the carry out of each row waits in top for the next.
+  uint64_t top = 0;
+  for (size_t i = 0; i < s; ++i) {
+    const uint64_t m = t[i] * n0inv;
+    uint64_t k = 0;
+#pragma GCC unroll 16
+    for (size_t j = 0; j < s; ++j) {
+      const u128 x = static_cast<u128>(m) * n[j] + t[i + j] + k;
+      t[i + j] = static_cast<uint64_t>(x);
+      k = static_cast<uint64_t>(x >> 64);
+    }
+    const u128 x = static_cast<u128>(t[i + s]) + k + top;
+    t[i + s] = static_cast<uint64_t>(x);
+    top = static_cast<uint64_t>(x >> 64);
+  }
+  const uint64_t* u = t + s;
+  uint64_t borrow = 0;
+  for (size_t j = 0; j < s; ++j) {
+    const u128 d = static_cast<u128>(u[j]) - n[j] - borrow;
+    r[j] = static_cast<uint64_t>(d);
+    borrow = static_cast<uint64_t>(d >> 64) & 1;
+  }
+  const uint64_t keepU = MaskIfEqual(top, 0) & (0 - borrow);
+  for (size_t j = 0; j < s; ++j) r[j] = (u[j] & keepU) | (r[j] & ~keepU);
+}
+
+void MontSqr(uint64_t* r, const uint64_t* a, const uint64_t* n, uint64_t n0inv, size_t s,
+             uint64_t* t) {
+  switch (s) {
+    case 8:
+      return MontSqrImpl<8>(r, a, n, n0inv, s, t);
+    case 16:
+      return MontSqrImpl<16>(r, a, n, n0inv, s, t);
+    case 24:
+      return MontSqrImpl<24>(r, a, n, n0inv, s, t);
+    case 32:
+      return MontSqrImpl<32>(r, a, n, n0inv, s, t);
+    case 48:
+      return MontSqrImpl<48>(r, a, n, n0inv, s, t);
+    case 64:
+      return MontSqrImpl<64>(r, a, n, n0inv, s, t);
+    default:
+      return MontSqrImpl<0>(r, a, n, n0inv, s, t);
+  }
+}
+
 // r = a * b * R^-1 mod n over s limbs; t has s + 2 limbs of scratch. The
 // common prime and modulus sizes get a loop the compiler can unroll.
 void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t n0inv,
@@ -474,7 +553,7 @@ bool TOvMontgomery::Pow(const TOvMPInt& base, const TOvMPInt& exponent, TOvMPInt
   const size_t entries = size_t{1} << w;
   const size_t windows = (bits + w - 1) / w;
 
-  std::vector<uint64_t> table(entries * s, 0), acc(s), tmp(s), sel(s), scratch(s + 2), b(s, 0);
+  std::vector<uint64_t> table(entries * s, 0), acc(s), tmp(s), sel(s), scratch(2 * s + 2), b(s, 0);
   TOvMPInt reduced = TOvMPInt::Compare(base, modulus_) >= 0 ? TOvMPInt::Mod(base, modulus_) : base;
   std::copy(reduced.limbs_.begin(), reduced.limbs_.end(), b.begin());
   reduced.Wipe();
@@ -508,7 +587,7 @@ bool TOvMontgomery::Pow(const TOvMPInt& base, const TOvMPInt& exponent, TOvMPInt
     acc = sel;
     for (size_t i = windows - 1; i-- > 0;) {
       for (unsigned k = 0; k < w; ++k) {
-        MontMul(tmp.data(), acc.data(), acc.data(), n, n0inv_, s, scratch.data());
+        MontSqr(tmp.data(), acc.data(), n, n0inv_, s, scratch.data());
         acc.swap(tmp);
       }
       select(window(i));

@@ -600,8 +600,7 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
     for (int64_t i = 0; i < count; ++i) {
       int32_t number = 0;
       int32_t offset = 0;
-      if (!AsInteger(ParseObject(input), number) || !AsInteger(ParseObject(input), offset) ||
-          number < 0) {
+      if (!ParseInteger(input, number) || !ParseInteger(input, offset) || number < 0) {
         break;
       }
       // A stream cannot lie inside itself (ISO 32000-1 7.5.7); taking such a
@@ -661,7 +660,7 @@ void TOvPDFFile::ResolveDuplicateOffsets() {
     Source->SetPosition(entry.Offset);
     int32_t number = 0;
     int32_t generation = 0;
-    if (!AsInteger(ParseObject(*Source), number) || !AsInteger(ParseObject(*Source), generation)) {
+    if (!ParseInteger(*Source, number) || !ParseInteger(*Source, generation)) {
       throw EOvPDFParseError("Indirect object expected");
     }
     if (number == entry.Number && generation == entry.Generation) continue;
@@ -704,8 +703,7 @@ TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t
   input.SetPosition(offset);
   int32_t foundNumber = 0;
   int32_t foundGeneration = 0;
-  if (!AsInteger(ParseObject(input), foundNumber) ||
-      !AsInteger(ParseObject(input), foundGeneration)) {
+  if (!ParseInteger(input, foundNumber) || !ParseInteger(input, foundGeneration)) {
     throw EOvPDFParseError("Indirect object expected");
   }
   if (foundNumber != number || foundGeneration != generation) {
@@ -766,10 +764,11 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
     int64_t offset = 0;
     TOvPDFObject* a = ParseObject(input);
     auto* b = dynamic_cast<TOvPDFReal*>(ParseObject(input));
-    if (!AsInteger(a, number) || !b || !TryStrToInt64(b->Data, offset) || number < 0 ||
-        offset < 0 || offset > static_cast<int64_t>(input.Size())) {
-      throw EOvPDFError("Invalid object stream");
-    }
+    const bool ok = AsInteger(a, number) && b && TryStrToInt64(b->Data, offset) && number >= 0 &&
+                    offset >= 0 && offset <= static_cast<int64_t>(input.Size());
+    ReleaseScratch(b);
+    ReleaseScratch(a);
+    if (!ok) throw EOvPDFError("Invalid object stream");
     cache.Numbers.push_back(number);
     cache.Offsets.push_back(offset);
   }
