@@ -33,8 +33,41 @@ std::string Field(std::string text) {
 
 }  // namespace
 
-std::string ChooseCertificateDatabase(const std::string& option) {
-  return option.empty() ? platform::KeyStore::DefaultDatabaseDir() : option;
+namespace {
+
+platform::NssDiscovery Discovery(const std::string& option, std::vector<std::string>& log) {
+  platform::NssDiscovery how;
+  how.Explicit = option;
+  how.Log = [&log](const std::string& line) { log.push_back(line); };
+  return how;
+}
+
+bool FromProfile(const platform::NssDatabase& database) {
+  return database.Where.rfind("Firefox", 0) == 0 || database.Where.rfind("Thunderbird", 0) == 0;
+}
+
+}  // namespace
+
+platform::NssDatabase ChooseCertificateDatabase(const std::string& option,
+                                                std::vector<std::string>& log) {
+  return platform::DiscoverNssDatabase(Discovery(option, log));
+}
+
+std::string DatabaseLine(const platform::NssDatabase& database) {
+  std::string line = "certificate database ";
+  line += database.Spec.rfind("dbm:", 0) == 0 ? database.Spec : database.Dir;
+  if (FromProfile(database)) line += " (" + database.Where + ")";
+  return line;
+}
+
+void PrintStores(const std::string& option, const platform::NssDatabase& chosen, std::ostream& out,
+                 std::vector<std::string>& log) {
+  const std::vector<platform::NssDatabase> found =
+      platform::FindNssDatabases(Discovery(option, log));
+  for (const platform::NssDatabase& db : found) {
+    out << (db.Spec == chosen.Spec ? "*" : "-") << '\t' << Field(db.Spec) << '\t' << db.Where
+        << '\t' << db.Counts.Certificates << '\t' << db.Counts.WithKey << '\n';
+  }
 }
 
 void PrintCertificates(const std::string& database, const std::string& store, std::ostream& out) {

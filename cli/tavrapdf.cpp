@@ -2,6 +2,7 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cli/CertsCommand.h"
 #include "cli/InfoCommand.h"
@@ -30,9 +31,20 @@ constexpr const char* kHelp =
     "                  private key), separated by tabs. NAME is My (the default: certificates\n"
     "                  with a private key), ROOT (trusted authorities) or CA\n"
     "                  (other authorities). DIR is an NSS database folder; without\n"
-    "                  it $TAVRA_NSSDB, else ~/.pki/nssdb. The database is only read,\n"
-    "                  and no token password is asked. The first line on standard\n"
-    "                  error names the database used.\n"
+    "                  it the first of: $TAVRA_NSSDB; ~/.pki/nssdb when it holds a\n"
+    "                  certificate with a private key; the default Firefox profile\n"
+    "                  (also in its Snap and Flatpak places); the default Thunderbird\n"
+    "                  profile; ~/.pki/nssdb. Both cert9.db and the legacy cert8.db\n"
+    "                  are read, with the security devices the database registers.\n"
+    "                  The database is only read, and no token password is asked.\n"
+    "                  The first line on standard error names the database used;\n"
+    "                  places passed over follow, one line each.\n"
+    "  stores [--nssdb DIR]\n"
+    "                  List every certificate database found in the places above,\n"
+    "                  one line each: * for the one certs uses (else -), the\n"
+    "                  database (sql:DIR or dbm:DIR), where it was found, the number\n"
+    "                  of certificates and the number of those with a private key,\n"
+    "                  separated by tabs.\n"
     "  --help, -h      Show this text.\n"
     "\n"
     "The file is read through a temporary copy in $TMPDIR (else /tmp) and is never\n"
@@ -68,20 +80,31 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (command == "certs") {
+  if (command == "certs" || command == "stores") {
+    const bool certs = command == "certs";
     std::string store = "My", database;
     for (int i = 2; i < argc; ++i) {
       const std::string arg = argv[i];
-      if ((arg == "--store" || arg == "--nssdb") && i + 1 < argc) {
+      if (((certs && arg == "--store") || arg == "--nssdb") && i + 1 < argc) {
         (arg == "--store" ? store : database) = argv[++i];
       } else {
-        return UsageError("certs takes --store NAME and --nssdb DIR only");
+        return UsageError(certs ? "certs takes --store NAME and --nssdb DIR only"
+                                : "stores takes --nssdb DIR only");
       }
     }
-    database = tavra::ChooseCertificateDatabase(database);
-    std::cerr << "tavrapdf: certificate database " << database << "\n";
+    std::vector<std::string> log;
+    const platform::NssDatabase chosen = tavra::ChooseCertificateDatabase(database, log);
+    // The database comes first; the places passed over follow.
+    std::cerr << "tavrapdf: " << tavra::DatabaseLine(chosen) << "\n";
+    for (const std::string& line : log) std::cerr << "tavrapdf: " << line << "\n";
+    log.clear();
     try {
-      tavra::PrintCertificates(database, store, std::cout);
+      if (certs) {
+        tavra::PrintCertificates(chosen.Spec, store, std::cout);
+      } else {
+        tavra::PrintStores(database, chosen, std::cout, log);
+        for (const std::string& line : log) std::cerr << "tavrapdf: " << line << "\n";
+      }
       std::cout.flush();
       return std::cout ? 0 : 1;
     } catch (const std::exception& e) {

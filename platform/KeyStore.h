@@ -46,6 +46,12 @@ enum class KeyStoreResult {
   Failed,           // anything else; LastError tells the store's code
 };
 
+// What a database holds, counted without logging in to any token.
+struct KeyStoreCounts {
+  size_t Certificates = 0;  // every certificate, the tokens' too
+  size_t WithKey = 0;       // those whose private key the database or a token holds
+};
+
 struct KeyStoreCertificate {
   KeyStoreCertHandle Handle = 0;  // owned by the caller: release with FreeCertificate
   std::string Der;
@@ -61,6 +67,17 @@ class KeyStore {
   // TAVRA_NSSDB when set, else ~/.pki/nssdb.
   static std::string DefaultDatabaseDir();
 
+  // How NSS is told to open the database in DIR: "sql:DIR" when it holds
+  // cert9.db, "dbm:DIR" for the legacy cert8.db, else "sql:DIR". A DIR that
+  // already starts with "sql:" or "dbm:" is taken as it is.
+  static std::string DatabaseSpec(const std::string& dir);
+
+  // The folder part of a DIR that may start with "sql:" or "dbm:".
+  static std::string DatabaseFolder(const std::string& dir);
+
+  // Whether DIR holds a database file of either format.
+  static bool HoldsDatabase(const std::string& dir);
+
   // The database used from the next opening on; empty means the default.
   void SetDatabaseDir(const std::string& dir);
   std::string DatabaseDir() const;
@@ -68,9 +85,15 @@ class KeyStore {
   // Not owned; nullptr removes it (signing that needs a password then fails).
   void SetPasswordPrompt(KeyStorePasswordPrompt* prompt);
 
-  // Lists one store in a fixed order. A missing database folder is an empty
-  // store; a folder that is not a database cannot be opened.
+  // Lists one store in a fixed order. A missing database folder, or one
+  // without database files, is an empty store; a folder whose database NSS
+  // refuses cannot be opened.
   KeyStoreResult List(KeyStoreName store, std::vector<KeyStoreCertificate>& certificates);
+
+  // Opens the database in DIR read-only (it becomes the open one, so no
+  // handle may be held: Busy otherwise) and counts what it holds. A folder
+  // without a database cannot be opened. Nothing in DIR is created or changed.
+  KeyStoreResult Inspect(const std::string& dir, KeyStoreCounts& counts);
 
   KeyStoreCertHandle DuplicateCertificate(KeyStoreCertHandle handle);
   void FreeCertificate(KeyStoreCertHandle handle);

@@ -120,22 +120,32 @@ struct KeyStore::Impl {
   }
 
   // Opens the database in the mode (read-write satisfies nothing but itself:
-  // reads never run on a writable database). Missing folder: *missing = true.
-  KeyStoreResult Open(Mode mode, bool* missing) {
-    const std::string dir = EffectiveDir();
+  // reads never run on a writable database). Missing folder, or one without
+  // database files when reading: *missing = true.
+  KeyStoreResult Open(Mode mode, bool* missing) { return OpenAt(EffectiveDir(), mode, missing); }
+
+  KeyStoreResult OpenAt(const std::string& dir, Mode mode, bool* missing) {
     if (missing != nullptr) *missing = false;
     if (OpenMode == mode && OpenDir == dir) return KeyStoreResult::Ok;
+    const std::string folder = DatabaseFolder(dir);
     struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) {
+    if (::stat(folder.c_str(), &st) != 0) {
       if (missing != nullptr) *missing = true;
       return KeyStoreResult::CannotOpen;
     }
     if (!S_ISDIR(st.st_mode)) return KeyStoreResult::CannotOpen;
+    // Reading never creates a database where there is none.
+    if (mode == Mode::ReadOnly && !HoldsDatabase(folder)) {
+      if (missing != nullptr) *missing = true;
+      return KeyStoreResult::CannotOpen;
+    }
     if (OpenMode != Mode::Closed) {
       if (!Handles.empty()) return KeyStoreResult::Busy;
       Close();
     }
-    const std::string config = "sql:" + dir;
+    const std::string config = DatabaseSpec(dir);
+    // No NSS_INIT_NOMODDB: the security devices the database's module list
+    // registers (smart cards) are loaded with it.
     PRUint32 flags = NSS_INIT_NOROOTINIT;
     if (mode == Mode::ReadOnly) flags |= NSS_INIT_READONLY;
     if (NSS_Initialize(config.c_str(), "", "", SECMOD_DB, flags) != SECSuccess) {
@@ -226,6 +236,36 @@ KeyStore& KeyStore::Instance() {
   return *instance;
 }
 
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::string KeyStore::DatabaseFolder(const std::string& dir) {
+  return StartsWith(dir, "sql:") || StartsWith(dir, "dbm:") ? dir.substr(4) : dir;
+}
+
+bool KeyStore::HoldsDatabase(const std::string& dir) {
+  const std::string folder = DatabaseFolder(dir);
+  return IsFile(folder + "/cert9.db") || IsFile(folder + "/cert8.db");
+}
+
+std::string KeyStore::DatabaseSpec(const std::string& dir) {
+  if (StartsWith(dir, "sql:") || StartsWith(dir, "dbm:")) return dir;
+  // The new format wins when both are present: NSS keeps the old files after
+  // moving their contents over.
+  if (!IsFile(dir + "/cert9.db") && IsFile(dir + "/cert8.db")) return "dbm:" + dir;
+  return "sql:" + dir;
+}
+
 std::string KeyStore::DefaultDatabaseDir() {
   const char* env = std::getenv("TAVRA_NSSDB");
   if (env != nullptr && *env != '\0') return env;
@@ -298,6 +338,23 @@ KeyStoreResult KeyStore::List(KeyStoreName store, std::vector<KeyStoreCertificat
     entry.Nickname = cert->nickname != nullptr ? cert->nickname : "";
     entry.Handle = impl_->Keep(CERT_DupCertificate(cert));
     certificates.push_back(std::move(entry));
+  }
+  return KeyStoreResult::Ok;
+}
+
+KeyStoreResult KeyStore::Inspect(const std::string& dir, KeyStoreCounts& counts) {
+  std::lock_guard guard(impl_->Lock);
+  counts = {};
+  impl_->LastError = 0;
+  const KeyStoreResult opened = impl_->OpenAt(dir, Impl::Mode::ReadOnly, nullptr);
+  if (opened != KeyStoreResult::Ok) return opened;
+  std::unique_ptr<CERTCertList, CertListDeleter> all(PK11_ListCerts(PK11CertListUnique, nullptr));
+  if (all) {
+    for (CERTCertListNode* node = CERT_LIST_HEAD(all.get()); !CERT_LIST_END(node, all.get());
+         node = CERT_LIST_NEXT(node)) {
+      ++counts.Certificates;
+      if (CERT_IsUserCert(node->cert)) ++counts.WithKey;
+    }
   }
   return KeyStoreResult::Ok;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -131,6 +132,55 @@ TEST_F(CertsCommandTest, StoresThatCannotBeOpened) {
   EXPECT_EQ(r.Status, 2);
   r = Certs("", "extra");
   EXPECT_EQ(r.Status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CertsCommandTest, FindsTheFirefoxProfileAndListsEveryDatabase) {
+  ScratchDir home;
+  // The usual place holds a broken profiles.ini; the Snap one the profile.
+  const std::string snap = home.Path() + "/snap/firefox/common/.mozilla/firefox";
+  const std::string profile = snap + "/ab12.default-release";
+  std::filesystem::create_directories(snap);
+  Store::Get().CopyDatabase(profile);
+  std::ofstream(snap + "/profiles.ini")
+      << "[Profile0]\nName=default-release\nIsRelative=1\nPath=ab12.default-release\n"
+         "[Install4F96D1932A9F858E]\nDefault=ab12.default-release\nLocked=1\n";
+  std::filesystem::create_directories(home.Path() + "/.mozilla/firefox");
+  std::ofstream(home.Path() + "/.mozilla/firefox/profiles.ini") << "[Profile0\n";
+  const std::string before = RunTool("cd " + Quote(profile) + " && sha256sum *");
+  const std::string env = "env -u TAVRA_NSSDB HOME=" + Quote(home.Path());
+
+  Result r = Certs(env, "");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::vector<std::string> err = Split(r.Err, '\n');
+  ASSERT_GE(err.size(), 2u) << r.Err;
+  EXPECT_EQ(err[0], "tavrapdf: certificate database " + profile + " (Firefox (Snap))");
+  EXPECT_EQ(err[1], "tavrapdf: " + home.Path() +
+                        "/.mozilla/firefox/profiles.ini skipped: malformed line 1");
+  // The token's certificate comes through the profile's module list.
+  EXPECT_EQ(Split(r.Out, '\n').size(), 8u) << r.Out;
+  EXPECT_EQ(Split(Split(r.Out, '\n')[0], '\t')[0], "Card User");
+
+  ScratchDir capture;
+  int status = -1;
+  const std::string out =
+      RunTool(env + " " + Quote(kTool) + " stores 2>" + Quote(capture.File("err")) + " </dev/null",
+              &status);
+  EXPECT_EQ(status, 0);
+  const std::vector<std::string> f = Split(Split(out, '\n').at(0), '\t');
+  ASSERT_EQ(f.size(), 5u) << out;
+  EXPECT_EQ(f[0], "*");
+  EXPECT_EQ(f[1], "sql:" + profile);
+  EXPECT_EQ(f[2], "Firefox (Snap)");
+  EXPECT_GT(std::stoi(f[3]), 9) << "the authorities and the certificate without its key too";
+  // The eight listed and the one certs leaves out for its unknown critical extension.
+  EXPECT_EQ(f[4], "9");
+  EXPECT_EQ(Split(out, '\n').size(), 1u) << out;
+  EXPECT_EQ(RunTool("cd " + Quote(profile) + " && sha256sum *"), before);
+  EXPECT_FALSE(std::filesystem::exists(home.Path() + "/.pki"));
 }
 
 }  // namespace
