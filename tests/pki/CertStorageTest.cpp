@@ -202,5 +202,25 @@ TEST_F(CertStorageTest, ValidationAgainstAStorage) {
   EXPECT_EQ(reasons, vrIssuerNotFound);
 }
 
+// The authority's key then belongs to the key store's provider; checking a
+// signature needs only its public part, which the built-in engine computes with.
+TEST_F(CertStorageTest, StoreCertificatesValidateAgainstTheStoresAuthorities) {
+  TOvWinCertStorage my;
+  my.SetSystemStores({"My"});
+  TOvWinCertStorage roots;
+  roots.SetSystemStores({"ROOT"});
+  const int index = my.IndexOf(*FromFile("rsa2048"));
+  ASSERT_GE(index, 0);
+  uint16_t reasons = 0;
+  EXPECT_EQ(roots.Validate(*my.Certificates(index), reasons, 0), cvOk);
+  EXPECT_EQ(reasons, 0);
+  auto forged = FromFile("rsa2048");
+  ByteString der(forged->CertificateBinary());
+  der[der.size() - 1] ^= 1;
+  forged->LoadFromBytes(der);
+  EXPECT_EQ(roots.Validate(*forged, reasons, 0), cvInvalid);
+  EXPECT_NE(reasons & vrBadSignature, 0);
+}
+
 }  // namespace
 }  // namespace corvane

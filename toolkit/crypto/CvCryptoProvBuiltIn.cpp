@@ -178,9 +178,11 @@ bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation
       (operation == coEncrypt || operation == coDecrypt)) {
     return false;
   }
-  // Keys of other providers (a key store's, say) cannot be computed with here.
+  // Keys of other providers (a key store's, say) keep their secret part to
+  // themselves; their public part serves verification and encryption here.
   if (key != nullptr && algorithm == ALG_RSA &&
-      dynamic_cast<const TOvBuiltInRSACryptoKey*>(key) == nullptr) {
+      dynamic_cast<const TOvBuiltInRSACryptoKey*>(key) == nullptr &&
+      operation != coVerifyDetached && operation != coEncrypt) {
     return false;
   }
   return true;
@@ -366,12 +368,22 @@ TOvCustomCryptoContext* TOvBuiltInCryptoProvider::NewRSAContext(
     std::string_view algParams, std::string_view signature, TOvCryptoParams params) {
   if (algorithm != ALG_RSA) Raise(FormatUnsupportedAlgorithm(algorithm));
   auto* rsaKey = dynamic_cast<TOvBuiltInRSACryptoKey*>(key);
-  if (rsaKey == nullptr || !OwnsKey(key)) Raise("Invalid key material");
+  std::unique_ptr<TOvBuiltInRSACryptoKey> publicCopy;
+  if (rsaKey == nullptr && key != nullptr && key->Algorithm() == ALG_RSA &&
+      (kind == pkcVerify || kind == pkcEncrypt)) {
+    publicCopy = std::make_unique<TOvBuiltInRSACryptoKey>(this);
+    publicCopy->SetKeyProp(PROP_RSA_M, key->GetKeyProp(PROP_RSA_M, {}));
+    publicCopy->SetKeyProp(PROP_RSA_E, key->GetKeyProp(PROP_RSA_E, {}));
+    rsaKey = publicCopy.get();
+  } else if (rsaKey == nullptr || !OwnsKey(key)) {
+    Raise("Invalid key material");
+  }
   if (!rsaKey->IsPublic()) Raise("Bad key material");
   const int32_t hashFromOID =
       oidBytes.empty() ? ALG_UNKNOWN : HashOfSignatureCode(AlgorithmByOID(oidBytes));
   auto context = std::make_unique<TOvBuiltInRSAContext>(
       this, static_cast<TCvPublicKeyContextKind>(kind), rsaKey, hashFromOID);
+  if (publicCopy) context->AdoptPublicCopy(std::move(publicCopy));
   if (!oidBytes.empty()) ApplyOIDSettings(*context, oidBytes, algParams);
   context->SetSignature(signature);
   // Parameters go in before the context is listed, so a failing one leaves nothing behind.

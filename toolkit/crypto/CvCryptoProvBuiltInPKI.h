@@ -138,6 +138,11 @@ class TOvBuiltInRSAContext final : public TOvBuiltInPublicKeyContext {
   // The modulus length in octets.
   int64_t EstimateOutputSize(int64_t inputSize) override;
 
+  // Computes with a public copy of another provider's key, owned by the context.
+  void AdoptPublicCopy(std::unique_ptr<TOvBuiltInRSACryptoKey> key) {
+    public_copy_ = std::move(key);
+    key_ = public_copy_.get();
+  }
   void SetSignature(std::string_view signature) { signature_ = signature; }
   void SetScheme(int32_t scheme) { scheme_ = scheme; }
   void SetPSSParameters(int32_t hash, int32_t salt, int32_t trailer, int32_t mgf);
@@ -159,6 +164,7 @@ class TOvBuiltInRSAContext final : public TOvBuiltInPublicKeyContext {
   ByteString PrivateApply(std::string_view input, const char* message);
 
   TOvBuiltInRSACryptoKey* key_;
+  std::unique_ptr<TOvBuiltInRSACryptoKey> public_copy_;
   int32_t hash_from_oid_;
   int32_t scheme_ = 0;
   bool use_algorithm_prefix_ = true;
