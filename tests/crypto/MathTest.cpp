@@ -119,6 +119,40 @@ TEST(MathTest, ArithmeticAgreesWithBc) {
   for (size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(ours[i], expected[i]) << lines[i];
 }
 
+// 1024-bit moduli have a mulx/adcx/adox kernel; it and the portable one must
+// both agree with bc, including moduli just under 2^1024 where carries run far.
+TEST(MathTest, BothMontgomeryKernelsAgreeWithBc) {
+  TAVRA_REQUIRE_TOOL("bc");
+  struct Restore {
+    bool previous = MontgomeryAdxEnabled();
+    ~Restore() { SetMontgomeryAdxEnabled(previous); }
+  } restore;
+  std::vector<TOvMPInt> moduli;
+  for (uint32_t seed : {11u, 12u, 13u})
+    moduli.push_back(TOvMPInt::FromBytes(RandomBytes(128, seed)));
+  moduli.push_back(TOvMPInt::Sub(TOvMPInt::ShiftLeft(TOvMPInt(1), 1024), TOvMPInt(189)));
+  moduli.push_back(TOvMPInt::Add(TOvMPInt::ShiftLeft(TOvMPInt(1), 1023), TOvMPInt(1)));
+  std::vector<std::string> lines;
+  std::vector<std::string> portable, adx;
+  uint32_t seed = 500;
+  for (TOvMPInt m : moduli) {
+    if (!m.IsOdd()) m = TOvMPInt::Add(m, TOvMPInt(1));
+    ASSERT_EQ(m.Bits() > 960 && m.Bits() <= 1024, true);
+    const TOvMPInt base = TOvMPInt::FromBytes(RandomBytes(128, seed++));
+    const TOvMPInt e = TOvMPInt::FromBytes(RandomBytes(128, seed++));
+    lines.push_back("m(" + HexOf(base) + "," + HexOf(e) + "," + HexOf(m) + ")");
+    SetMontgomeryAdxEnabled(false);
+    portable.push_back(HexOf(TOvMPInt::ModPow(base, e, m)));
+    if (SetMontgomeryAdxEnabled(true)) adx.push_back(HexOf(TOvMPInt::ModPow(base, e, m)));
+  }
+  const auto expected = Bc(lines);
+  ASSERT_EQ(expected.size(), portable.size());
+  for (size_t i = 0; i < portable.size(); ++i) EXPECT_EQ(portable[i], expected[i]) << lines[i];
+  // The kernel exists wherever the processor offers it.
+  ASSERT_EQ(adx.size(), SetMontgomeryAdxEnabled(true) ? portable.size() : 0u);
+  for (size_t i = 0; i < adx.size(); ++i) EXPECT_EQ(adx[i], expected[i]) << lines[i];
+}
+
 TEST(MathTest, ByteConversionLimitsAndErrors) {
   const std::string bytes = "\x00\x00\x01\x02\x03"s;
   const TOvMPInt v = TOvMPInt::FromBytes(bytes);

@@ -1,7 +1,12 @@
 #include "toolkit/crypto/CvMath.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#endif
 
 #include "platform/PlatformSystem.h"
 #include "toolkit/common/CvErrors.h"
@@ -386,6 +391,98 @@ TOvMPInt TOvMPInt::ModInverse(const TOvMPInt& a, const TOvMPInt& m) {
 
 namespace {
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRA_MONT_ADX 1
+
+bool CPUHasAdx() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
+  // BMI2 (mulx) is bit 8, ADX (adcx/adox) bit 19 of EBX.
+  return ((b >> 8) & 1) != 0 && ((b >> 19) & 1) != 0;
+}
+
+bool DetectAdx() {
+  if (!CPUHasAdx()) return false;
+  const char* off = std::getenv("TAVRA_NO_ADX");
+  return off == nullptr || *off == '\0' || std::strcmp(off, "0") == 0;
+}
+
+bool& AdxFlag() {
+  static bool enabled = DetectAdx();
+  return enabled;
+}
+
+// t[0..15] += m * v[0..15]; returns the carry limb. Two carry chains (CF for
+// the low halves, OF for the high halves) run interleaved.
+// clang-format off
+#define TAVRA_ADX_STEP(off)                    \
+  "movq " off "(%[t]), %[acc]\n\t"             \
+  "mulxq " off "(%[v]), %[lo], %[hi]\n\t"      \
+  "adcxq %[lo], %[acc]\n\t"                    \
+  "adoxq %[prev], %[acc]\n\t"                  \
+  "movq %[acc], " off "(%[t])\n\t"             \
+  "movq %[hi], %[prev]\n\t"
+// clang-format on
+
+inline uint64_t AddMulRow16Adx(uint64_t* t, const uint64_t* v, uint64_t m) {
+  uint64_t prev, hi, lo, acc;
+  asm volatile(
+      "xorl %k[prev], %k[prev]\n\t"
+      TAVRA_ADX_STEP("0")
+      TAVRA_ADX_STEP("8")
+      TAVRA_ADX_STEP("16")
+      TAVRA_ADX_STEP("24")
+      TAVRA_ADX_STEP("32")
+      TAVRA_ADX_STEP("40")
+      TAVRA_ADX_STEP("48")
+      TAVRA_ADX_STEP("56")
+      TAVRA_ADX_STEP("64")
+      TAVRA_ADX_STEP("72")
+      TAVRA_ADX_STEP("80")
+      TAVRA_ADX_STEP("88")
+      TAVRA_ADX_STEP("96")
+      TAVRA_ADX_STEP("104")
+      TAVRA_ADX_STEP("112")
+      TAVRA_ADX_STEP("120")
+      "movl $0, %k[acc]\n\t"
+      "adcxq %[acc], %[prev]\n\t"
+      "adoxq %[acc], %[prev]\n\t"
+      : [prev] "=&r"(prev), [hi] "=&r"(hi), [lo] "=&r"(lo), [acc] "=&r"(acc)
+      : "d"(m), [t] "r"(t), [v] "r"(v)
+      : "cc", "memory");
+  return prev;
+}
+#undef TAVRA_ADX_STEP
+
+// Reduces the 32-limb t (t < n * R) into r; t has 34 limbs of scratch.
+inline void MontReduce16Adx(uint64_t* r, uint64_t* t, const uint64_t* n, uint64_t n0inv) {
+  uint64_t top = 0;
+  for (size_t i = 0; i < 16; ++i) {
+    const uint64_t c = AddMulRow16Adx(t + i, n, t[i] * n0inv);
+    const u128 x = static_cast<u128>(t[i + 16]) + c + top;
+    t[i + 16] = static_cast<uint64_t>(x);
+    top = static_cast<uint64_t>(x >> 64);
+  }
+  const uint64_t* u = t + 16;
+  uint64_t borrow = 0;
+  for (size_t j = 0; j < 16; ++j) {
+    const u128 d = static_cast<u128>(u[j]) - n[j] - borrow;
+    r[j] = static_cast<uint64_t>(d);
+    borrow = static_cast<uint64_t>(d >> 64) & 1;
+  }
+  const uint64_t keepU = MaskIfEqual(top, 0) & (0 - borrow);
+  for (size_t j = 0; j < 16; ++j) r[j] = (u[j] & keepU) | (r[j] & ~keepU);
+}
+
+// Full product row by row, then the reduction.
+void MontMul16Adx(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+                  uint64_t n0inv, uint64_t* t) {
+  for (size_t j = 0; j < 16; ++j) t[j] = 0;
+  for (size_t i = 0; i < 16; ++i) t[i + 16] = AddMulRow16Adx(t + i, b, a[i]);
+  MontReduce16Adx(r, t, n, n0inv);
+}
+#endif
+
 // One pass of CIOS with the multiplication and the reduction fused, so the
 // two carry chains run side by side; t < 2n throughout, so t[s] is 0 or 1.
 // The final subtraction is done by masking, not by branching.
@@ -430,6 +527,13 @@ inline void MontMulImpl(uint64_t* r, const uint64_t* a, const uint64_t* b, const
 template <size_t kFixed>
 inline void MontSqrImpl(uint64_t* r, const uint64_t* a, const uint64_t* n, uint64_t n0inv,
                         size_t dynamicSize, uint64_t* t) {
+#ifdef TAVRA_MONT_ADX
+  // With mulx/adcx/adox the plain product outruns the halved square, whose
+  // short rows and doubling pass cost more than the products they save.
+  if constexpr (kFixed == 16) {
+    if (AdxFlag()) return MontMul16Adx(r, a, a, n, n0inv, t);
+  }
+#endif
   const size_t s = kFixed != 0 ? kFixed : dynamicSize;
   for (size_t j = 0; j < 2 * s; ++j) t[j] = 0;
   for (size_t i = 0; i + 1 < s; ++i) {
@@ -512,6 +616,9 @@ void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* 
     case 8:
       return MontMulImpl<8>(r, a, b, n, n0inv, s, t);
     case 16:
+#ifdef TAVRA_MONT_ADX
+      if (AdxFlag()) return MontMul16Adx(r, a, b, n, n0inv, t);
+#endif
       return MontMulImpl<16>(r, a, b, n, n0inv, s, t);
     case 24:
       return MontMulImpl<24>(r, a, b, n, n0inv, s, t);
@@ -527,6 +634,17 @@ void MontMul(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* 
 }
 
 }  // namespace
+
+#ifdef TAVRA_MONT_ADX
+bool MontgomeryAdxEnabled() { return AdxFlag(); }
+bool SetMontgomeryAdxEnabled(bool enabled) {
+  AdxFlag() = enabled && CPUHasAdx();
+  return AdxFlag();
+}
+#else
+bool MontgomeryAdxEnabled() { return false; }
+bool SetMontgomeryAdxEnabled(bool) { return false; }
+#endif
 
 TOvMontgomery::TOvMontgomery(const TOvMPInt& modulus) : modulus_(modulus) {
   if (!modulus.IsOdd()) Fail("Even modulus");

@@ -118,4 +118,11 @@ class TOvMontgomery {
   std::vector<uint64_t> one_;  // R mod modulus
 };
 
+// The mulx/adcx/adox kernel for 1024-bit moduli (the primes of RSA-2048) is
+// used when the processor has it; TAVRA_NO_ADX=1 in the environment switches it
+// off. Asking for it where it is missing keeps the portable kernel. Returns the
+// resulting state; not meant to be called while other threads compute.
+bool MontgomeryAdxEnabled();
+bool SetMontgomeryAdxEnabled(bool enabled);
+
 }  // namespace corvane
