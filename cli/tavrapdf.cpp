@@ -15,6 +15,7 @@ constexpr const char* kHelp =
     "                  revisions (incremental updates count one each), the number\n"
     "                  of objects, the number of pages, whether the cross-reference\n"
     "                  information had to be rebuilt by scanning the file (and why),\n"
+    "                  every repair made while reading (with its file offset),\n"
     "                  whether the file is encrypted (with its /Filter), and every\n"
     "                  signature field with its name and, when it is signed, the\n"
     "                  /Filter, /SubFilter, /M (signing time) and /ByteRange of its\n"
@@ -28,7 +29,8 @@ constexpr const char* kHelp =
     "on standard error); 2 for a usage error.\n";
 
 int UsageError(const std::string& message) {
-  std::cerr << "tavrapdf: " << message << "\n" << "Try 'tavrapdf --help'.\n";
+  std::cerr << "tavrapdf: " << message << "\n"
+            << "Try 'tavrapdf --help'.\n";
   return 2;
 }
 

@@ -28,12 +28,14 @@
 namespace corvane {
 
 // Limits for hostile input, kept in one place.
-inline constexpr int PDF_MAX_NESTING = 256;          // containers and values inside each other
-inline constexpr int PDF_MAX_LOAD_DEPTH = 32;        // loads started while loading (lengths, object streams)
-inline constexpr int PDF_MAX_TREE_DEPTH = 256;       // page tree, field tree, /Parent chains
-inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;  // one decoded stream
+inline constexpr int PDF_MAX_NESTING = 256;  // containers and values inside each other
+inline constexpr int PDF_MAX_LOAD_DEPTH =
+    32;  // loads started while loading (lengths, object streams)
+inline constexpr int PDF_MAX_TREE_DEPTH = 256;  // page tree, field tree, /Parent chains
+inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;   // one decoded stream
 inline constexpr int64_t PDF_MAX_INFLATE_TOTAL = int64_t{1} << 30;  // all decoded streams of a file
 inline constexpr int32_t PDF_MAX_OBJECT_NUMBER = 0x7FFFFFFF;
+inline constexpr size_t PDF_MAX_WARNINGS = 1000;  // recoveries kept per file
 
 class TOvPDFFile;
 class TOvPDFIndirect;
@@ -208,7 +210,7 @@ class TOvPDFCpxObj : public TOvPDFObject {
 class TOvPDFArray : public TOvPDFCpxObj {
  public:
   struct TItem {
-    std::string Key;            // empty for arrays
+    std::string Key;  // empty for arrays
     TOvPDFObject* Object = nullptr;
     // What followed the key in the source (whitespace, and comments kept as
     // they were); new entries are written with one space.
@@ -257,10 +259,10 @@ class TOvPDFDictionary final : public TOvPDFArray {
 
 class TOvPDFIndirect;
 
-// Decoded content of an object stream (ISO 32000-1 7.5.7), read once.
+// The members of an object stream (ISO 32000-1 7.5.7), parsed once. The
+// decoded bytes are not kept: the members are whole objects of their own.
 struct TCvObjectStreamCache {
   bool Loaded = false;
-  std::unique_ptr<TOvMemoryStream> Decoded;
   std::vector<int32_t> Numbers;
   std::vector<int64_t> Offsets;
   std::vector<TOvPDFIndirect*> Objects;
@@ -374,7 +376,8 @@ TOvPDFString* AddStringEntry(TOvPDFDictionary* dict, std::string_view key, std::
 void SetStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view text,
                     bool inPlace, uint8_t kind);
 TOvPDFName* AddNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name);
-void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name, bool inPlace);
+void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name,
+                  bool inPlace);
 TOvPDFArray* AddRectEntry(TOvPDFDictionary* dict, std::string_view key, int64_t a, int64_t b,
                           int64_t c, int64_t d);
 void AddRefEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFRef* ref);
@@ -436,6 +439,14 @@ class TOvPDFXRefs {
  private:
   TOvPDFFile* owner_;
   TMap map_;
+};
+
+// One recovery from damaged input: where (file offset, or -1), which object
+// (or -1) and what was done.
+struct TOvPDFWarning {
+  int64_t Offset = -1;
+  int32_t Number = -1;
+  std::string Text;
 };
 
 using TCvPDFFileProgressHook = std::function<void(TOvPDFFile& file, int percent, bool& cancel)>;
@@ -502,6 +513,12 @@ class TOvPDFFile {
 
   size_t RegistrySize() const { return registry_.size(); }
 
+  // Every recovery made while reading, in order, at most PDF_MAX_WARNINGS of
+  // them (the same warning twice is kept once); WarningsDropped counts the rest.
+  const std::vector<TOvPDFWarning>& Warnings() const { return warnings_; }
+  size_t WarningsDropped() const { return warnings_dropped_; }
+  void AddWarning(int64_t offset, int32_t number, const std::string& text);
+
   // --- state (Parts of the file format) ---
   int32_t Version = 0;
   TOvStream* Source = nullptr;
@@ -536,19 +553,28 @@ class TOvPDFFile {
   void ReadHeader();
   void ReadCrossReference();
   bool FindStartXRef(int64_t& scanLimit);
-  void WalkSections();
+  // current: the offset of the section being read (for the warning when it fails).
+  void WalkSections(int64_t& current);
   void ReadClassicEntries(TOvPDFXRef* section);
   TOvPDFXRef* ReadXRefStreamAt(TOvStream& input, int64_t offset);
   TOvPDFXRef* ParseXRefStream(TOvPDFIndirect* indirect);
-  bool VerifyEntries(std::string& reason);
+  // False with the reason and the entry at fault when an entry cannot be followed.
+  bool VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad);
   bool HeaderAt(int64_t offset, int32_t& number, int32_t& generation);
   void RebuildByScanning(int64_t scanLimit);
   void IndexObjectStream(TOvPDFIndirect* indirect);
   void BuildObjectList();
   void ResolveDuplicateOffsets();
   void FindXRefStm();
-  void MarkDamaged(const std::string& reason);
+  void MarkDamaged(const std::string& reason, int64_t offset = -1, int32_t number = -1);
   void DecodeObjectStream(TOvPDFStream* stream);
+  // Hands parse the decoded content of an object stream, inflated only as
+  // far as needed: parse returns false when it ran into the end of a
+  // truncated prefix (a longer one is then decoded). The budget pays for
+  // what is finally kept.
+  void ReadObjectStreamPrefix(
+      TOvPDFStream* stream,
+      const std::function<bool(TOvMemoryStream& input, bool truncated)>& parse);
 
   // Writing (CvPDFCore_Writer.cpp).
   void SaveIncremental();
@@ -571,8 +597,15 @@ class TOvPDFFile {
   int load_depth_ = 0;
   // Nesting of objects being parsed, shared by nested loads.
   int parse_depth_ = 0;
-  // Decoded buffers that parsed objects may refer to as their source.
-  std::vector<std::unique_ptr<TOvMemoryStream>> buffers_;
+  // Bytes the parser has fetched from its inputs (bounds the rebuild scan).
+  int64_t parse_read_ = 0;
+  // Integers read from indirect /Length objects before the object list
+  // exists (while the tables are read or rebuilt), by number and generation;
+  // -1 when the object could not be read.
+  std::unordered_map<uint64_t, int64_t> lengths_;
+  std::vector<TOvPDFWarning> warnings_;
+  std::unordered_set<std::string> warning_keys_;
+  size_t warnings_dropped_ = 0;
 };
 
 }  // namespace corvane
