@@ -564,7 +564,9 @@ class TOvPDFFile {
   void RebuildByScanning(int64_t scanLimit);
   void IndexObjectStream(TOvPDFIndirect* indirect);
   void BuildObjectList();
-  void ResolveDuplicateOffsets();
+  // Entries sharing an offset with another: those whose object is not the
+  // one found there, keyed by number << 32 | generation.
+  std::unordered_set<uint64_t> ResolveDuplicateOffsets();
   void FindXRefStm();
   void MarkDamaged(const std::string& reason, int64_t offset = -1, int32_t number = -1);
   void DecodeObjectStream(TOvPDFStream* stream);

@@ -714,16 +714,20 @@ void TOvPDFFile::BuildObjectList() {
     throw EOvPDFParseError("Bad document trailer");
   }
   if (!Progress(0)) throw EOvPDFError("Interrupted by user");
+  // Entries that lose a shared offset never get a reference: thousands of
+  // them must cost neither memory nor a search each.
+  const std::unordered_set<uint64_t> dropped = ResolveDuplicateOffsets();
   const size_t count = XRefs.Count();
   size_t i = 0;
   for (const auto& [key, entry] : XRefs) {
     if (!entry.Compressed && entry.Offset > 0) {
-      AppendCanonical(NewRef(entry.Number, entry.Generation));
+      if (!dropped.count(ObjectKey(entry.Number, entry.Generation))) {
+        AppendCanonical(NewRef(entry.Number, entry.Generation));
+      }
       if (!Progress(static_cast<int>(i * 50 / count))) throw EOvPDFError("Interrupted by user");
     }
     ++i;
   }
-  ResolveDuplicateOffsets();
   if (IsEncrypted()) return;  // compressed objects wait for decryption
   i = 0;
   for (const auto& [key, entry] : XRefs) {
@@ -738,7 +742,7 @@ void TOvPDFFile::BuildObjectList() {
   if (!Progress(100)) throw EOvPDFError("Interrupted by user");
 }
 
-void TOvPDFFile::ResolveDuplicateOffsets() {
+std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
   std::vector<const TOvPDFXrefEntry*> direct;
   for (const auto& [key, entry] : XRefs) {
     if (!entry.Compressed && entry.Offset > 0) direct.push_back(&entry);
@@ -747,8 +751,8 @@ void TOvPDFFile::ResolveDuplicateOffsets() {
                    [](const auto* a, const auto* b) { return a->Offset < b->Offset; });
   const int64_t size = Source->Size();
   const TCvPositionGuard restore(*Source);
-  // Each shared offset is read once, and the losers leave the list in one
-  // pass: many entries naming one offset must not cost their square.
+  // Each shared offset is read once: many entries naming one offset must
+  // not cost their square.
   std::unordered_set<uint64_t> dropped;
   for (size_t i = 0; i < direct.size();) {
     const int64_t offset = direct[i]->Offset;
@@ -773,11 +777,7 @@ void TOvPDFFile::ResolveDuplicateOffsets() {
     }
     i = end;
   }
-  if (dropped.empty()) return;
-  std::erase_if(ObjectList, [&](const TOvPDFRef* ref) {
-    return dropped.count(ObjectKey(ref->Number, ref->Generation)) != 0;
-  });
-  canonical_dirty_ = true;
+  return dropped;
 }
 
 void TOvPDFFile::FindXRefStm() {
