@@ -46,8 +46,12 @@ void Run(benchmark::State& bench, Init init, Update update, Finish finish) {
   bench.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
-void BM_MD2(benchmark::State& s) { Run<corvane::TMD2State>(s, corvane::MD2Init, corvane::MD2Update, corvane::MD2Finish); }
-void BM_MD5(benchmark::State& s) { Run<corvane::TMD5State>(s, corvane::MD5Init, corvane::MD5Update, corvane::MD5Finish); }
+void BM_MD2(benchmark::State& s) {
+  Run<corvane::TMD2State>(s, corvane::MD2Init, corvane::MD2Update, corvane::MD2Finish);
+}
+void BM_MD5(benchmark::State& s) {
+  Run<corvane::TMD5State>(s, corvane::MD5Init, corvane::MD5Update, corvane::MD5Finish);
+}
 void BM_SHA1(benchmark::State& s) {
   s.SetLabel(corvane::SHAKernelName());
   Run<corvane::TSHA1State>(s, corvane::SHA1Init, corvane::SHA1Update, corvane::SHA1Finish);
@@ -67,12 +71,16 @@ void BM_SHA512(benchmark::State& s) {
   Run<corvane::TSHA512State>(s, corvane::SHA512Init, corvane::SHA512Update, corvane::SHA512Finish);
 }
 void BM_RIPEMD160(benchmark::State& s) {
-  Run<corvane::TRIPEMD160State>(s, corvane::RIPEMD160Init, corvane::RIPEMD160Update, corvane::RIPEMD160Finish);
+  Run<corvane::TRIPEMD160State>(s, corvane::RIPEMD160Init, corvane::RIPEMD160Update,
+                                corvane::RIPEMD160Finish);
 }
 
 void BM_GOSTR341194(benchmark::State& s) {
   Run<corvane::TGOSTR341194State>(
-      s, [](corvane::TGOSTR341194State& st) { corvane::GOSTR341194Init(st, corvane::GOSTR341194CryptoProParamSet()); },
+      s,
+      [](corvane::TGOSTR341194State& st) {
+        corvane::GOSTR341194Init(st, corvane::GOSTR341194CryptoProParamSet());
+      },
       corvane::GOSTR341194Update, corvane::GOSTR341194Finish);
 }
 
@@ -108,13 +116,16 @@ class MegabyteReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& run : runs) {
       const auto it = run.counters.find("bytes_per_second");
-      if (it != run.counters.end()) rows_.emplace_back(run.benchmark_name(), it->second.value / 1e6);
+      if (it != run.counters.end())
+        rows_.emplace_back(run.benchmark_name(), it->second.value / 1e6);
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-20s %12s   (8 KiB updates, SHA kernel: %s)\n", "algorithm", "MB/s", corvane::SHAKernelName());
-    for (const auto& [name, rate] : rows_) std::printf("%-20s %12.1f\n", name.substr(3).c_str(), rate);
+    std::printf("\n%-20s %12s   (8 KiB updates, SHA kernel: %s)\n", "algorithm", "MB/s",
+                corvane::SHAKernelName());
+    for (const auto& [name, rate] : rows_)
+      std::printf("%-20s %12.1f\n", name.substr(3).c_str(), rate);
   }
 
  private:

@@ -85,15 +85,18 @@ void MakeBigFile(const std::string& path) {
   WritePageObjects(w, "3 0 R", 1);
   w.BeginObject(3);
   std::string xobjects;
-  for (int i = 0; i < kStreams; ++i) xobjects += "/Im" + std::to_string(i) + " " + std::to_string(4 + i) + " 0 R ";
+  for (int i = 0; i < kStreams; ++i)
+    xobjects += "/Im" + std::to_string(i) + " " + std::to_string(4 + i) + " 0 R ";
   w.Put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << " +
         xobjects + ">> >> >>\nendobj\n");
   std::string chunk(1 << 20, '\0');
   uint64_t x = 0x9E3779B97F4A7C15ULL;
   for (int i = 0; i < kStreams; ++i) {
     w.BeginObject(4 + i);
-    w.Put("<< /Type /XObject /Subtype /Image /Width 4096 /Height 4096 /ColorSpace /DeviceRGB "
-          "/BitsPerComponent 4 /Length " + std::to_string(kStreamSize) + " >>\nstream\n");
+    w.Put(
+        "<< /Type /XObject /Subtype /Image /Width 4096 /Height 4096 /ColorSpace /DeviceRGB "
+        "/BitsPerComponent 4 /Length " +
+        std::to_string(kStreamSize) + " >>\nstream\n");
     for (size_t done = 0; done < kStreamSize; done += chunk.size()) {
       for (size_t k = 0; k < chunk.size(); k += 8) {
         x ^= x << 13;
@@ -208,8 +211,8 @@ void Report(benchmark::State& state, const std::string& input) {
     state.counters["input_MiB"] =
         static_cast<double>(std::filesystem::file_size(input)) / (1024.0 * 1024.0);
     state.counters["objects"] = static_cast<double>(m.objects);
-    state.counters["update_bytes"] =
-        static_cast<double>(m.outputBytes - static_cast<int64_t>(std::filesystem::file_size(input)));
+    state.counters["update_bytes"] = static_cast<double>(
+        m.outputBytes - static_cast<int64_t>(std::filesystem::file_size(input)));
   }
 }
 

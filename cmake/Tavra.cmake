@@ -16,8 +16,9 @@ function(tavra_library target folder)
   endif()
 endfunction()
 
-# tavra_test(<name> <folder> DEPS ...): one GoogleTest executable over the folder's *.cpp.
-# Tests find their helper scripts and data through TAVRA_SOURCE_DIR.
+# tavra_test(<name> <folder> DEPS ...): one GoogleTest executable over the folder's *.cpp,
+# linked with the shared test support (tests/support). Tests find their helper scripts
+# and data through TAVRA_SOURCE_DIR.
 function(tavra_test name folder)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${folder}/*.cpp)
@@ -25,7 +26,8 @@ function(tavra_test name folder)
     return()
   endif()
   add_executable(${name} ${srcs})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} tavra_testsupport GTest::gtest GTest::gmock
+                                        GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE TAVRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              TAVRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 600)

@@ -11,14 +11,14 @@
 using namespace corvane;
 
 // The failures a malformed file may cause; anything else escaping is a bug.
-#define EXPECTED_FAILURES                 \
-  catch (const EOvPDFError&) {            \
-  }                                       \
-  catch (const ECvZlibError&) {           \
-  }                                       \
-  catch (const EAbort&) {                 \
-  }                                       \
-  catch (const EStreamError&) {           \
+#define EXPECTED_FAILURES       \
+  catch (const EOvPDFError&) {  \
+  }                             \
+  catch (const ECvZlibError&) { \
+  }                             \
+  catch (const EAbort&) {       \
+  }                             \
+  catch (const EStreamError&) { \
   }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

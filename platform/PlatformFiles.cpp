@@ -67,8 +67,8 @@ bool CreateStaging(const std::string& target, TempFile& staging, std::string& er
   const std::string prefix = "." + FileNameOf(target) + ".tmp";
   if (!CreateTempFile(folder, prefix, staging, error)) return false;
   struct stat st {};
-  const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777)
-                                                        : (0666 & ~CurrentUmask());
+  const mode_t mode =
+      ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
   ::fchmod(staging.fd, mode);
   return true;
 }
@@ -125,8 +125,7 @@ bool CreateTempFile(const std::string& folder, const std::string& prefix, TempFi
   return true;
 }
 
-bool ReplaceFileWithCopy(const std::string& source, const std::string& target,
-                         std::string& error) {
+bool ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string& error) {
   const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     error = ErrnoText(errno);

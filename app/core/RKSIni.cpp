@@ -164,8 +164,7 @@ bool ParseReal(std::string_view text, double& value) {
   if (text.empty() || text[0] == '+') return false;
   double parsed = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed))
-    return false;
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed)) return false;
   value = parsed;
   return true;
 }
@@ -206,11 +205,10 @@ bool ParseDatePart(std::string_view text, size_t& pos, double& date) {
 // "hh:mm:ss" with optional ".zzz"
 bool ParseTimePart(std::string_view text, size_t& pos, double& time) {
   int h, mi, s, ms = 0;
-  if (!TakeNumber(text, pos, 2, h) || !TakeChar(text, pos, ':') ||
-      !TakeNumber(text, pos, 2, mi) || !TakeChar(text, pos, ':') || !TakeNumber(text, pos, 2, s))
+  if (!TakeNumber(text, pos, 2, h) || !TakeChar(text, pos, ':') || !TakeNumber(text, pos, 2, mi) ||
+      !TakeChar(text, pos, ':') || !TakeNumber(text, pos, 2, s))
     return false;
-  if (pos < text.size() && text[pos] == '.' && (++pos, !TakeNumber(text, pos, 3, ms)))
-    return false;
+  if (pos < text.size() && text[pos] == '.' && (++pos, !TakeNumber(text, pos, 3, ms))) return false;
   try {
     time = corvane::EncodeTime(h, mi, s, ms);
   } catch (const corvane::EConvertError&) {
@@ -291,8 +289,7 @@ bool TCustomIniFile::ReadBool(const std::string& section, const std::string& ide
   return ReadInteger(section, ident, defaultValue ? 1 : 0) != 0;
 }
 
-void TCustomIniFile::WriteBool(const std::string& section, const std::string& ident,
-                               bool value) {
+void TCustomIniFile::WriteBool(const std::string& section, const std::string& ident, bool value) {
   WriteString(section, ident, value ? "1" : "0");
 }
 
@@ -337,13 +334,11 @@ double TCustomIniFile::ReadDateTime(const std::string& section, const std::strin
   return corvane::ComposeDateTime(date, time);
 }
 
-void TCustomIniFile::WriteDate(const std::string& section, const std::string& ident,
-                               double value) {
+void TCustomIniFile::WriteDate(const std::string& section, const std::string& ident, double value) {
   WriteString(section, ident, FormatDate(corvane::DecodeDateTime(value)));
 }
 
-void TCustomIniFile::WriteTime(const std::string& section, const std::string& ident,
-                               double value) {
+void TCustomIniFile::WriteTime(const std::string& section, const std::string& ident, double value) {
   WriteString(section, ident, FormatTime(corvane::DecodeDateTime(value)));
 }
 
@@ -378,9 +373,7 @@ void TCustomIniFile::WriteBinaryStream(const std::string& section, const std::st
 // ---------------------------------------------------------------------------
 // TUniqueIniFile
 
-TUniqueIniFile::TUniqueIniFile(const std::string& fileName) : TCustomIniFile(fileName) {
-  Load();
-}
+TUniqueIniFile::TUniqueIniFile(const std::string& fileName) : TCustomIniFile(fileName) { Load(); }
 
 TUniqueIniFile::~TUniqueIniFile() {
   if (!modified_) return;
@@ -599,8 +592,7 @@ void TRKSIniFile::ReadSections(std::vector<std::string>& sections) {
   image_->ReadSections(sections);
 }
 
-void TRKSIniFile::ReadSectionValues(const std::string& section,
-                                    std::vector<std::string>& lines) {
+void TRKSIniFile::ReadSectionValues(const std::string& section, std::vector<std::string>& lines) {
   image_->ReadSectionValues(section, lines);
 }
 

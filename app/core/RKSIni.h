@@ -44,8 +44,7 @@ class TCustomIniFile {
   virtual void ReadSection(const std::string& section, std::vector<std::string>& idents) = 0;
   virtual void ReadSections(std::vector<std::string>& sections) = 0;
   // The raw lines (key=value) of a section.
-  virtual void ReadSectionValues(const std::string& section,
-                                 std::vector<std::string>& lines) = 0;
+  virtual void ReadSectionValues(const std::string& section, std::vector<std::string>& lines) = 0;
   virtual void EraseSection(const std::string& section) = 0;
   virtual void DeleteKey(const std::string& section, const std::string& ident) = 0;
   // Writes the image to its file now; raises EIniFileError when saving fails.
@@ -57,11 +56,9 @@ class TCustomIniFile {
   // Decimal, or hexadecimal with "0x"/"0X"/"$"; anything else gives the default.
   virtual int32_t ReadInteger(const std::string& section, const std::string& ident,
                               int32_t defaultValue);
-  virtual void WriteInteger(const std::string& section, const std::string& ident,
-                            int32_t value);
+  virtual void WriteInteger(const std::string& section, const std::string& ident, int32_t value);
   // Stored as an integer: 0 is false, any other number true; written as 1 or 0.
-  virtual bool ReadBool(const std::string& section, const std::string& ident,
-                        bool defaultValue);
+  virtual bool ReadBool(const std::string& section, const std::string& ident, bool defaultValue);
   virtual void WriteBool(const std::string& section, const std::string& ident, bool value);
   // Always with "." as the decimal point, whatever the locale.
   virtual double ReadFloat(const std::string& section, const std::string& ident,
@@ -77,8 +74,7 @@ class TCustomIniFile {
                               double defaultValue);
   virtual void WriteDate(const std::string& section, const std::string& ident, double value);
   virtual void WriteTime(const std::string& section, const std::string& ident, double value);
-  virtual void WriteDateTime(const std::string& section, const std::string& ident,
-                             double value);
+  virtual void WriteDateTime(const std::string& section, const std::string& ident, double value);
   // Binary values as uppercase hex. ReadBinaryStream appends the bytes to the
   // stream and returns their count (0 when missing or not valid hex).
   virtual size_t ReadBinaryStream(const std::string& section, const std::string& ident,

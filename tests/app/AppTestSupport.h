@@ -1,16 +1,10 @@
 // Fakes and helpers of the application core tests: a scriptable toolkit that
-// records what the workflow asks of it, a reporter that records which way each
-// message took, and private folders.
+// records what the workflow asks of it and a reporter that records which way
+// each message took.
 #pragma once
 
-#include <dirent.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,55 +12,11 @@
 #include "app/core/SignerReporter.h"
 #include "app/core/SignerToolkit.h"
 #include "platform/PlatformFiles.h"
+#include "tests/support/TestSupport.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/common/CvStream.h"
 
 namespace tavra_test {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/tavra-app-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(File(name), std::ios::binary);
-    out << bytes;
-    return File(name);
-  }
-  std::string MakeDir(const std::string& name) const {
-    std::filesystem::create_directories(File(name));
-    return File(name);
-  }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::vector<std::string> ListDir(const std::string& path) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(path, ec)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
 
 class FakeCertificate final : public tavra::ISignerCertificate {
  public:

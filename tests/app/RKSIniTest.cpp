@@ -6,11 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
 #include "toolkit/common/CvStream.h"
 #include "toolkit/common/CvUtils.h"
 
@@ -19,37 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class IniFolder {
- public:
-  IniFolder() {
-    char pattern[] = "/tmp/tavra-ini-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~IniFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(File(name), std::ios::binary) << bytes;
-    return File(name);
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  size_t EntryCount() const {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(path_)) ++n;
-    return n;
-  }
-
- private:
-  std::string path_;
-};
+// Entries in the folder: saving must leave no staging file behind.
+size_t EntryCount(const tavra_test::ScratchDir& dir) {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path())) ++n;
+  return n;
+}
 
 // Sets an environment variable for the lifetime of the object.
 class ScopedEnv {
@@ -84,12 +58,12 @@ TPdfSignerOptions Read(const std::string& path) {
   return options;
 }
 
-int SigTypeOf(const IniFolder& dir, const std::string& value) {
+int SigTypeOf(const tavra_test::ScratchDir& dir, const std::string& value) {
   return Read(dir.Write("t.ini", "[options]\r\nsigtype=" + value + "\r\n")).SigType;
 }
 
 TEST(SettingsFile, MissingFileReadsDefaultsAndStaysMissing) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const TPdfSignerOptions options = Read(dir.File("none.ini"));
   EXPECT_EQ(options.CertIssuer, "");
   EXPECT_EQ(options.CertSerial, "");
@@ -100,7 +74,7 @@ TEST(SettingsFile, MissingFileReadsDefaultsAndStaysMissing) {
 }
 
 TEST(SettingsFile, SigTypeIsClampedAndAcceptsHex) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   EXPECT_EQ(SigTypeOf(dir, "7"), 2);
   EXPECT_EQ(SigTypeOf(dir, "-1"), 0);
   EXPECT_EQ(SigTypeOf(dir, "abc"), 0);
@@ -113,7 +87,7 @@ TEST(SettingsFile, SigTypeIsClampedAndAcceptsHex) {
 }
 
 TEST(SettingsFile, KeyMatchingRules) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.Write("k.ini",
                                      "[OPTIONS]\n"
                                      "certissuer =Blank Before Equals\n"
@@ -122,14 +96,14 @@ TEST(SettingsFile, KeyMatchingRules) {
                                      "certcn=Second\n"
                                      "sigreason=\n");
   const TPdfSignerOptions options = Read(path);
-  EXPECT_EQ(options.CertIssuer, "");         // "certissuer " is another key
-  EXPECT_EQ(options.CertSerial, "0A 1B");    // capitals match; blanks trimmed
+  EXPECT_EQ(options.CertIssuer, "");       // "certissuer " is another key
+  EXPECT_EQ(options.CertSerial, "0A 1B");  // capitals match; blanks trimmed
   EXPECT_EQ(options.CertCommonName, "First");
   EXPECT_EQ(options.SigReason, "");
 }
 
 TEST(SettingsFile, WriteAndReadBack) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.File("rt.ini");
   TPdfSignerOptions options;
   options.CertIssuer = "Test CA";
@@ -138,35 +112,35 @@ TEST(SettingsFile, WriteAndReadBack) {
   options.SigReason = "Schv\xC3\xA1leno";
   options.SigType = 2;
   WriteOptions(path, options);
-  EXPECT_EQ(IniFolder::Read(path),
+  EXPECT_EQ(tavra_test::ReadFile(path),
             "[options]\r\ncertissuer=Test CA\r\ncertserial=01 02 03\r\n"
             "certcn=Jan Nov\xC3\xA1k\r\nsigreason=Schv\xC3\xA1leno\r\nsigtype=2\r\n");
   const TPdfSignerOptions back = Read(path);
   EXPECT_EQ(back.CertCommonName, options.CertCommonName);
   EXPECT_EQ(back.SigReason, options.SigReason);
   EXPECT_EQ(back.SigType, 2);
-  EXPECT_EQ(dir.EntryCount(), 1u);  // no staging file left behind
+  EXPECT_EQ(EntryCount(dir), 1u);  // no staging file left behind
 }
 
 TEST(SettingsFile, EmptyReasonRemovesItsLine) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.Write("r.ini", "[options]\r\nsigreason=Old\r\nsigtype=1\r\n");
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   TPdfSignerOptions options;
   options.SigType = 1;
   WriteOptions(path, options);
-  EXPECT_EQ(IniFolder::Read(path), "[options]\r\nsigtype=1\r\n");
+  EXPECT_EQ(tavra_test::ReadFile(path), "[options]\r\nsigtype=1\r\n");
   // Replaced by a rename, never truncated and rewritten in place.
   struct stat after {};
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino);
-  EXPECT_EQ(dir.EntryCount(), 1u);
+  EXPECT_EQ(EntryCount(dir), 1u);
   EXPECT_EQ(Read(path).SigReason, "");
 }
 
 TEST(SettingsFile, LayoutIsNormalisedOnWriteBack) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.Write("layout.ini",
                                      "; written by hand\n"
                                      "\n"
@@ -185,7 +159,7 @@ TEST(SettingsFile, LayoutIsNormalisedOnWriteBack) {
     ini.WriteString("options", "certcn", "Jan");
     ini.UpdateFile();
   }
-  EXPECT_EQ(IniFolder::Read(path),
+  EXPECT_EQ(tavra_test::ReadFile(path),
             "; written by hand\r\n"
             "\r\n"
             "  [not a header]\r\n"
@@ -200,19 +174,19 @@ TEST(SettingsFile, LayoutIsNormalisedOnWriteBack) {
 }
 
 TEST(SettingsFile, ReadOnlyFileIsNeverWritten) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string original = "[options]\nsigtype=1\n\n";
   const std::string path = dir.Write("ro.ini", original);
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   TPdfSignerOptions options;
   options.SigReason = "changed";
   EXPECT_NO_THROW(WriteOptions(path, options));
-  EXPECT_EQ(IniFolder::Read(path), original);
+  EXPECT_EQ(tavra_test::ReadFile(path), original);
   EXPECT_EQ(Read(path).SigReason, "");
 }
 
 TEST(SettingsFile, ReadingDoesNotRewriteTheFile) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   // A layout that a write-back would change (LF, blank line in the section).
   const std::string original = "[options]\nsigtype=1\n\ncertcn=X\n";
   const std::string path = dir.Write("keep.ini", original);
@@ -228,12 +202,12 @@ TEST(SettingsFile, ReadingDoesNotRewriteTheFile) {
   }
   struct stat after {};
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
-  EXPECT_EQ(IniFolder::Read(path), original);
+  EXPECT_EQ(tavra_test::ReadFile(path), original);
   EXPECT_EQ(before.st_ino, after.st_ino);  // not even replaced by an identical copy
 }
 
 TEST(SettingsFile, LineBreaksInValuesCannotInjectKeys) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.File("inject.ini");
   TPdfSignerOptions options;
   options.SigReason = "first line\r\nsigtype=2\n[other]";
@@ -249,7 +223,7 @@ TEST(SettingsFile, LineBreaksInValuesCannotInjectKeys) {
 }
 
 TEST(SettingsFile, SaveErrorReachesTheCaller) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   dir.Write("plain", "x");
   // The folder of the settings file is a regular file: nothing can be created there.
   const std::string path = dir.File("plain/settings.ini");
@@ -259,8 +233,7 @@ TEST(SettingsFile, SaveErrorReachesTheCaller) {
     WriteOptions(path, options);
     FAIL() << "no exception";
   } catch (const EIniFileError& e) {
-    EXPECT_NE(std::string(e.what()).find("Cannot create file \"" + path + "\""),
-              std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("Cannot create file \"" + path + "\""), std::string::npos)
         << e.what();
   }
   // Closing a modified handle that cannot be saved must not raise.
@@ -271,19 +244,18 @@ TEST(SettingsFile, SaveErrorReachesTheCaller) {
 }
 
 TEST(SettingsFile, BinaryOrSpecialFilesGiveClearErrors) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string binary = std::string("[options]\nsigtype=1\n\0\x01\x02", 23);
   const std::string path = dir.Write("bin.ini", binary);
   try {
     Read(path);
     FAIL() << "no exception";
   } catch (const EIniFileError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot open file \"" + path + "\". It is not a text file.");
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + path + "\". It is not a text file.");
   }
   TPdfSignerOptions options;
   EXPECT_THROW(WriteOptions(path, options), EIniFileError);
-  EXPECT_EQ(IniFolder::Read(path), binary);  // untouched
+  EXPECT_EQ(tavra_test::ReadFile(path), binary);  // untouched
   fs::create_directory(dir.File("folder.ini"));
   EXPECT_THROW(Read(dir.File("folder.ini")), EIniFileError);
   ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0);
@@ -291,14 +263,14 @@ TEST(SettingsFile, BinaryOrSpecialFilesGiveClearErrors) {
 }
 
 TEST(SettingsFile, MalformedUtf8ReadsAsQuestionMarks) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path =
       dir.Write("enc.ini", "[options]\r\nsigreason=ok\xC5\xA1 bad\xFF\xFE end\r\n");
   EXPECT_EQ(Read(path).SigReason, "ok\xC5\xA1 bad?? end");
 }
 
 TEST(SharedImage, TwoHandlesShareOneImage) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.File("shared.ini");
   const size_t live = SharedIniFileCount();
   ::mkdir(dir.File("sub").c_str(), 0700);
@@ -317,11 +289,12 @@ TEST(SharedImage, TwoHandlesShareOneImage) {
     EXPECT_FALSE(fs::exists(path));  // b still holds the image
   }
   EXPECT_EQ(SharedIniFileCount(), live);
-  EXPECT_EQ(IniFolder::Read(path), "[Options]\r\ncertcn=Shared\r\n");  // written by the last close
+  EXPECT_EQ(tavra_test::ReadFile(path),
+            "[Options]\r\ncertcn=Shared\r\n");  // written by the last close
 }
 
 TEST(SharedImage, RelativePathsShareWithAbsoluteOnes) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const fs::path cwd = fs::current_path();
   fs::current_path(dir.Path());
   {
@@ -335,7 +308,7 @@ TEST(SharedImage, RelativePathsShareWithAbsoluteOnes) {
 
 // Lower-casing the path, as on Windows, would merge two different files here.
 TEST(SharedImage, LetterCaseOfThePathNamesAnotherFile) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string upper = dir.Write("Tavra.ini", "[options]\r\ncertcn=Upper\r\n");
   const std::string lower = dir.Write("tavra.ini", "[options]\r\ncertcn=Lower\r\n");
   TRKSIniFile a(upper);
@@ -347,7 +320,7 @@ TEST(SharedImage, LetterCaseOfThePathNamesAnotherFile) {
 }
 
 TEST(SharedImage, BareNamesGoToTheConfigFolder) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   {
     ScopedEnv xdg("XDG_CONFIG_HOME", dir.Path().c_str());
     EXPECT_EQ(IniRegistryKey("bare.ini"), dir.File("bare.ini"));
@@ -375,7 +348,7 @@ TEST(SharedImage, BareNamesGoToTheConfigFolder) {
 }
 
 TEST(SettingsPath, BesideTheExecutableOrInTheConfigFolder) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   ScopedEnv xdg("XDG_CONFIG_HOME", dir.File("config").c_str());
   EXPECT_EQ(SettingsFilePathFor(dir.File("tavrapdfsg")), dir.File("tavrapdfsg.ini"));
   EXPECT_EQ(SettingsFilePathFor(dir.File("tavrapdfsg.exe")), dir.File("tavrapdfsg.ini"));
@@ -390,7 +363,7 @@ TEST(SettingsPath, BesideTheExecutableOrInTheConfigFolder) {
 }
 
 TEST(SettingsPath, WritingCreatesTheConfigFolder) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   ScopedEnv xdg("XDG_CONFIG_HOME", dir.File("config").c_str());
   const std::string path = SettingsFilePathFor("/nonexistent-tavra-folder/tavrapdfsg");
   TPdfSignerOptions options;
@@ -400,7 +373,7 @@ TEST(SettingsPath, WritingCreatesTheConfigFolder) {
 }
 
 TEST(IniFile, SectionOperations) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   const std::string path =
       dir.Write("ops.ini", "[a]\r\nx=1\r\nnot a pair\r\nY=2\r\n[B]\r\nz=3\r\n[a]\r\nw=4\r\n");
   TRKSIniFile ini(path);
@@ -420,11 +393,11 @@ TEST(IniFile, SectionOperations) {
   EXPECT_TRUE(ini.Image().Modified());
   ini.WriteString("", "", "");  // all empty: write-back
   EXPECT_FALSE(ini.Image().Modified());
-  EXPECT_EQ(IniFolder::Read(path), "[a]\r\nx=1\r\nnot a pair\r\nw=4\r\n");
+  EXPECT_EQ(tavra_test::ReadFile(path), "[a]\r\nx=1\r\nnot a pair\r\nw=4\r\n");
 }
 
 TEST(IniFile, TypedValues) {
-  IniFolder dir;
+  tavra_test::ScratchDir dir;
   TRKSIniFile ini(dir.File("typed.ini"));
   ini.WriteBool("s", "on", true);
   ini.WriteBool("s", "off", false);

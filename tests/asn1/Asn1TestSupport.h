@@ -1,15 +1,11 @@
-// Small helpers shared by the ASN.1 tests: hex literals, running openssl, and a
-// scratch folder that removes itself.
+// Hex literals for the ASN.1 tests; running openssl and scratch folders come
+// from the shared test support.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <string_view>
+
+#include "tests/support/TestSupport.h"
 
 namespace asn1test {
 
@@ -45,50 +41,5 @@ inline std::string ToHex(std::string_view bytes) {
   }
   return out;
 }
-
-// Runs a shell command; returns its standard output, sets ok to its success.
-inline std::string Run(const std::string& command, bool* ok = nullptr) {
-  std::string output;
-  FILE* pipe = popen(("( " + command + " ) 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) {
-    if (ok) *ok = false;
-    return output;
-  }
-  char buffer[4096];
-  while (const size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  const int status = pclose(pipe);
-  if (ok) *ok = status == 0;
-  return output;
-}
-
-inline bool HaveOpenssl() { return std::system("openssl version >/dev/null 2>&1") == 0; }
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("cv_asn1_" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace asn1test

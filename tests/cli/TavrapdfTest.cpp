@@ -7,6 +7,7 @@
 #include "tests/pdf/PdfFixtures.h"
 
 using namespace pdftest;
+using namespace tavra_test;
 
 namespace {
 
@@ -19,17 +20,17 @@ struct TResult {
 };
 
 TResult Tavrapdf(const std::string& args, const std::string& tmpdir = "") {
-  TTempDir capture;
+  ScratchDir capture;
   TResult result;
   const std::string env = tmpdir.empty() ? "" : "TMPDIR=" + tmpdir + " ";
-  result.out = Run(env + kTool + " " + args + " 2>" + capture / "err", &result.status);
+  result.out = RunCommand(env + kTool + " " + args + " 2>" + capture / "err", &result.status);
   result.err = ReadFile(capture / "err");
   return result;
 }
 
-#define REQUIRE_BINARY()                                                               \
-  do {                                                                                 \
-    if (!std::filesystem::exists(kTool)) GTEST_SKIP() << kTool << " is not built";     \
+#define REQUIRE_BINARY()                                                     \
+  do {                                                                       \
+    ASSERT_TRUE(std::filesystem::exists(kTool)) << kTool << " is not built"; \
   } while (0)
 
 TFixture SignedFixture() {
@@ -37,8 +38,9 @@ TFixture SignedFixture() {
   f.objects[0].second =
       "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 7 0 R] /SigFlags 3 >> >>";
   f.Add(5, "<< /FT /Sig /T (Signature1) /V 6 0 R /Rect [0 0 0 0] /Subtype /Widget /P 3 0 R >>");
-  f.Add(6, "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
-           "/ByteRange [0 10 20 30] /Contents <3082> /M (D:20240101120000Z) >>");
+  f.Add(6,
+        "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+        "/ByteRange [0 10 20 30] /Contents <3082> /M (D:20240101120000Z) >>");
   f.Add(7, "<< /T (group) /Kids [8 0 R] >>");
   f.Add(8, "<< /FT /Sig /T (empty) /Parent 7 0 R >>");
   return f;
@@ -62,11 +64,11 @@ TEST(Tavrapdf, HelpAndUsageErrors) {
 
 TEST(Tavrapdf, InfoReportsStructureAndSignatures) {
   REQUIRE_BINARY();
-  TTempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "signed.pdf";
   const std::string bytes = AppendUpdate(SignedFixture().Build(), {{9, "(later)"}}, 10);
   WriteFile(path, bytes);
-  TTempDir scratch;
+  ScratchDir scratch;
   TResult info = Tavrapdf("info " + path, scratch.Path());
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_TRUE(info.err.empty()) << info.err;
@@ -92,7 +94,7 @@ TEST(Tavrapdf, InfoReportsStructureAndSignatures) {
 
 TEST(Tavrapdf, InfoOnDamagedAndEncryptedFiles) {
   REQUIRE_BINARY();
-  TTempDir dir;
+  ScratchDir dir;
   TFixture junk = OnePage();
   junk.header += "(junk\n";
   std::string damaged = junk.Build();
@@ -119,7 +121,7 @@ TEST(Tavrapdf, InfoOnDamagedAndEncryptedFiles) {
 
 TEST(Tavrapdf, InfoFailuresGoToStandardError) {
   REQUIRE_BINARY();
-  TTempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "text.pdf", "just some text\n");
   TResult info = Tavrapdf("info " + dir / "text.pdf");
   EXPECT_EQ(info.status, 1);

@@ -7,13 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "tests/common/ToolRunner.h"
+#include "tests/support/TestSupport.h"
 #include "toolkit/common/CvUtils.h"
 
 namespace corvane {
 namespace {
 
-using tavra_test::HaveTool;
 using tavra_test::RunCommand;
 using tavra_test::ScratchDir;
 
@@ -22,20 +21,18 @@ using tavra_test::ScratchDir;
 std::string ExpandedKey(const std::string& seed4) {
   std::string key;
   for (char c : seed4)
-    for (int r = 0; r < 4; ++r)
-      key.push_back(static_cast<char>(static_cast<uint8_t>(c) >> r));
+    for (int r = 0; r < 4; ++r) key.push_back(static_cast<char>(static_cast<uint8_t>(c) >> r));
   return key;
 }
 
-// RC4 keystream from openssl (legacy provider), or empty when unavailable.
+// RC4 keystream from openssl (legacy provider), or empty when it cannot make one.
 std::string OpensslRc4Stream(const std::string& key16, size_t length) {
   ScratchDir dir;
   const std::string input = dir.Write("zeros.bin", std::string(length, '\0'));
   int code = 0;
-  const std::string out =
-      RunCommand("openssl enc -rc4 -provider legacy -provider default -K " + BytesToHex(key16) +
-                     " -in " + input + " 2>/dev/null",
-                 &code);
+  const std::string out = RunCommand("openssl enc -rc4 -provider legacy -provider default -K " +
+                                         BytesToHex(key16) + " -in " + input + " 2>/dev/null",
+                                     &code);
   return code == 0 ? out : std::string();
 }
 
@@ -46,9 +43,9 @@ TEST(Random, ZeroSeedGivesTheZeroKeyRc4Stream) {
 }
 
 TEST(Random, MatchesOpensslRc4ForFourByteSeeds) {
-  if (!HaveTool("openssl")) GTEST_SKIP() << "openssl not installed";
-  if (OpensslRc4Stream(std::string(16, '\0'), 8).empty())
-    GTEST_SKIP() << "openssl has no RC4 (legacy provider missing)";
+  TAVRA_REQUIRE_TOOL("openssl");
+  ASSERT_FALSE(OpensslRc4Stream(std::string(16, '\0'), 8).empty())
+      << "openssl gives no RC4 stream (its legacy provider is missing)";
   const std::vector<std::string> seeds = {std::string("\x01\x02\x03\x04", 4),
                                           std::string("\xFF\x80\x7F\x10", 4),
                                           std::string("\xA5\x5A\xC3\x3C", 4)};

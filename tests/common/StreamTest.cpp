@@ -7,21 +7,10 @@
 #include <random>
 #include <string>
 
+#include "tests/support/TestSupport.h"
+
 namespace corvane {
 namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/tavra-stream-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 TEST(MemoryStream, ReadWriteSeekAndGrow) {
   TOvMemoryStream s;
@@ -49,7 +38,7 @@ TEST(MemoryStream, ReadBufferFailsWhenShort) {
 // Random reads and writes against a file stream and a memory stream must agree:
 // the file stream's buffer must never lose a write or serve stale bytes.
 TEST(FileStream, AgreesWithMemoryStreamUnderRandomAccess) {
-  TempDir dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.File("random.bin");
   std::mt19937 rng(1234);
   TOvMemoryStream mem;
@@ -87,7 +76,7 @@ TEST(FileStream, AgreesWithMemoryStreamUnderRandomAccess) {
 }
 
 TEST(FileStream, PositionsBeyondFourGigabytesAreKept) {
-  TempDir dir;
+  tavra_test::ScratchDir dir;
   const std::string path = dir.File("sparse.bin");
   const int64_t far = (int64_t{5} << 30) + 17;
   {
@@ -107,7 +96,8 @@ TEST(FileStream, OpenErrorsNameTheFile) {
     TOvFileStream file("/no/such/dir/x.pdf", TFileMode::fmOpenRead);
     FAIL() << "opened a missing file";
   } catch (const EStreamError& e) {
-    EXPECT_NE(std::string(e.what()).find("Cannot open file \"/no/such/dir/x.pdf\""), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("Cannot open file \"/no/such/dir/x.pdf\""),
+              std::string::npos);
   }
 }
 

@@ -86,7 +86,9 @@ TEST(UTF16ToUTF8, UnpairedLowSurrogateStopsStrictConversion) {
   EXPECT_EQ(UTF16ToUTF8(text, false, false, out), 3);
   EXPECT_EQ(out, "A");
   EXPECT_EQ(UTF16ToUTF8(text, true, false, out), 0);
-  EXPECT_EQ(out, "A\xED\xB0\x80" "B");
+  EXPECT_EQ(out,
+            "A\xED\xB0\x80"
+            "B");
 }
 
 TEST(UTF16ToUTF8, HighSurrogateRules) {
@@ -97,7 +99,9 @@ TEST(UTF16ToUTF8, HighSurrogateRules) {
   EXPECT_EQ(UTF16ToUTF8(mid, false, false, out), 3);
   EXPECT_EQ(out, "A");
   EXPECT_EQ(UTF16ToUTF8(mid, true, false, out), 0);
-  EXPECT_EQ(out, "A\xED\xA0\x80" "B");
+  EXPECT_EQ(out,
+            "A\xED\xA0\x80"
+            "B");
   // A high surrogate at the very end is encoded by itself in both modes.
   std::u16string last = u"A";
   last += static_cast<char16_t>(0xD800);
@@ -119,8 +123,8 @@ TEST(UTF16ToUTF8, BmpStringNamesAreSwappedFirst) {
   const std::string le = SwapBytePairs(be);
   std::u16string units;
   for (size_t k = 0; k < le.size(); k += 2)
-    units += static_cast<char16_t>(static_cast<uint8_t>(le[k]) |
-                                   (static_cast<uint8_t>(le[k + 1]) << 8));
+    units +=
+        static_cast<char16_t>(static_cast<uint8_t>(le[k]) | (static_cast<uint8_t>(le[k + 1]) << 8));
   std::string out;
   EXPECT_EQ(UTF16ToUTF8(units, false, false, out), 0);
   EXPECT_EQ(out, "T\xC5\xA1");
@@ -132,7 +136,9 @@ TEST(WideText, RoundTripAndReplacement) {
   EXPECT_EQ(UTF8ToWide(""), u"");
   // Malformed: a lone continuation byte, an overlong "/", a surrogate, a
   // truncated sequence at the end; each maximal subpart becomes one U+FFFD.
-  EXPECT_EQ(UTF8ToWide("a\x80" "b"), u"a\uFFFDb");
+  EXPECT_EQ(UTF8ToWide("a\x80"
+                       "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(UTF8ToWide("\xC0\xAF"), u"\uFFFD\uFFFD");
   EXPECT_EQ(UTF8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(UTF8ToWide("x\xE2\x82"), u"x\uFFFD");
@@ -146,13 +152,18 @@ TEST(WideText, SanitizeKeepsValidTextExactly) {
   EXPECT_TRUE(IsValidUTF8("\xC5\xA1\xF0\x9F\x98\x80"));
   EXPECT_FALSE(IsValidUTF8("\xFF"));
   EXPECT_EQ(SanitizeUTF8("ok \xC5\xA1"), "ok \xC5\xA1");
-  EXPECT_EQ(SanitizeUTF8("a\xFF\xFE" "b"), "a??b");
+  EXPECT_EQ(SanitizeUTF8("a\xFF\xFE"
+                         "b"),
+            "a??b");
   EXPECT_EQ(SanitizeUTF8("\xE2\x82", "\xEF\xBF\xBD"), "\xEF\xBF\xBD");
 }
 
 TEST(StringConverter, PlatformConverterTreatsAnsiAsUtf8) {
   TOvPlatformStringConverter converter;
-  EXPECT_EQ(converter.AnsiToUTF8("\xC5\xA1" "a\xFF"), "\xC5\xA1" "a?");
+  EXPECT_EQ(converter.AnsiToUTF8("\xC5\xA1"
+                                 "a\xFF"),
+            "\xC5\xA1"
+            "a?");
   EXPECT_EQ(converter.UTF8ToAnsi("x"), "x");
   EXPECT_EQ(converter.AnsiToUTF16("A\xC5\xA1"), "A\x00\x61\x01"s);
   EXPECT_EQ(converter.AnsiToUTF16(""), "");

@@ -5,13 +5,12 @@
 #include <string>
 
 #include "platform/PlatformSystem.h"
-#include "tests/common/ToolRunner.h"
+#include "tests/support/TestSupport.h"
 #include "toolkit/common/CvUtils.h"
 
 namespace corvane {
 namespace {
 
-using tavra_test::HaveTool;
 using tavra_test::RunCommand;
 
 std::string Stamp(TDateTime value) {
@@ -105,9 +104,9 @@ TEST(AsnTime, WritingDropsMilliseconds) {
 
 // Our calendar against GNU date over random instants from the year 900 to 9000.
 TEST(AsnTime, AgreesWithGnuDate) {
-  if (!HaveTool("date")) GTEST_SKIP() << "date not installed";
-  if (RunCommand("date -u -d @0 +%Y%m%d%H%M%S").rfind("19700101000000", 0) != 0)
-    GTEST_SKIP() << "date is not GNU date";
+  TAVRA_REQUIRE_TOOL("date");
+  ASSERT_EQ(RunCommand("date -u -d @0 +%Y%m%d%H%M%S").rfind("19700101000000", 0), 0u)
+      << "date is not GNU date";
   std::mt19937_64 rng(99);
   std::string command;
   std::vector<int64_t> instants;
@@ -152,13 +151,12 @@ TEST(LocalTimeToUTC, AppliesTheBiasOfTheZoneState) {
 
 TEST(LocalTimeToUTC, CurrentZoneMatchesTheCLibrary) {
   platform::TimeZoneInfo zone;
-  if (!platform::GetTimeZoneInformation(zone)) GTEST_SKIP() << "no time zone information";
+  ASSERT_TRUE(platform::GetTimeZoneInformation(zone));
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  const TDateTime localValue = EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1,
-                                              local.tm_mday, local.tm_hour, local.tm_min,
-                                              local.tm_sec, 0);
+  const TDateTime localValue = EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                              local.tm_hour, local.tm_min, local.tm_sec, 0);
   EXPECT_NEAR(LocalTimeToUTC(localValue), UnixTimeToDateTime(now), 1e-6);
 }
 

@@ -2,12 +2,10 @@
 // OIDs checked against openssl's own OID decoder.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 
 namespace corvane {
@@ -90,7 +88,7 @@ TEST(AlgorithmTables, CertificateCodeTables) {
 // The byte literals are checked by an independent decoder: openssl prints each
 // OBJECT IDENTIFIER as dotted text.
 TEST(AlgorithmTables, EncodedOidsMatchOpensslDecoding) {
-  if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl not found";
+  TAVRA_REQUIRE_TOOL("openssl");
   const std::vector<std::pair<std::string_view, std::string>> cases = {
       {oid::RSA_ENCRYPTION, "rsaEncryption"},
       {oid::SHA256_RSA, "sha256WithRSAEncryption"},
@@ -106,22 +104,14 @@ TEST(AlgorithmTables, EncodedOidsMatchOpensslDecoding) {
       {oid::DH_PUBLIC_NUMBER, "X9.42 DH"},
       {oid::GOST3410_2001, "GOST R 34.10-2001"},
   };
-  const std::string path = testing::TempDir() + "/cv_oid_check.der";
+  tavra_test::ScratchDir dir;
   for (const auto& [bytes, name] : cases) {
-    {
-      std::ofstream out(path, std::ios::binary);
-      out.put('\x06').put(static_cast<char>(bytes.size())).write(bytes.data(), bytes.size());
-    }
-    const std::string cmd = "openssl asn1parse -inform DER -in " + path + " 2>&1";
-    FILE* pipe = popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
-    pclose(pipe);
+    const std::string path = dir.Write(
+        "oid.der", "\x06" + std::string(1, static_cast<char>(bytes.size())) + std::string(bytes));
+    const std::string output =
+        tavra_test::RunCommand("openssl asn1parse -inform DER -in " + path + " 2>&1");
     EXPECT_NE(output.find(":" + name), std::string::npos) << name << " -> " << output;
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -374,15 +374,13 @@ TEST(AlgorithmIdentifierGOST, ParameterSets) {
 
 class AlgorithmIdentifierOpenssl : public testing::Test {
  protected:
-  void SetUp() override {
-    if (!asn1test::HaveOpenssl()) GTEST_SKIP() << "openssl not found";
-  }
+  void SetUp() override { TAVRA_REQUIRE_TOOL("openssl"); }
   // The DER of a file made by a shell script in the scratch folder.
   std::string Make(const std::string& script, const std::string& file) {
-    bool ok = false;
-    asn1test::Run("cd '" + dir_.Path().string() + "' && " + script, &ok);
-    EXPECT_TRUE(ok) << script;
-    return asn1test::ReadFile(dir_ / file);
+    const tavra_test::TCommandResult run =
+        tavra_test::RunCapturing("cd " + tavra_test::Quote(dir_.Path()) + " && " + script);
+    EXPECT_EQ(run.status, 0) << script << "\n" << run.err;
+    return tavra_test::ReadFile(dir_ / file);
   }
   // The AlgorithmIdentifier element at a child path of the file's first element.
   static std::string Element(const std::string& der, std::initializer_list<int> path) {
@@ -395,7 +393,7 @@ class AlgorithmIdentifierOpenssl : public testing::Test {
     }
     return node != nullptr ? node->SaveToBytes() : std::string();
   }
-  asn1test::ScratchDir dir_;
+  tavra_test::ScratchDir dir_;
 };
 
 TEST_F(AlgorithmIdentifierOpenssl, PssCertificateIdentifiers) {

@@ -67,7 +67,8 @@ class FakeSignContext final : public TOvCustomCryptoContext {
 // Supports exactly the (operation, algorithm) pairs it is given.
 class FakeProvider : public TOvCorvaneCryptoProvider {
  public:
-  explicit FakeProvider(std::set<std::pair<int32_t, int32_t>> supported = {}) : supported_(std::move(supported)) {
+  explicit FakeProvider(std::set<std::pair<int32_t, int32_t>> supported = {})
+      : supported_(std::move(supported)) {
     Setup();
   }
   ~FakeProvider() override { Teardown(); }
@@ -92,42 +93,54 @@ class FakeProvider : public TOvCorvaneCryptoProvider {
   TOvCustomCryptoKey* CreateKey(int32_t alg, int32_t, TOvCryptoParams) override {
     return AddKey(std::make_unique<FakeKey>(this, alg));
   }
-  TOvCustomCryptoKey* CreateKeyByOID(std::string_view, std::string_view, TOvCryptoParams) override { Nope(); }
+  TOvCustomCryptoKey* CreateKeyByOID(std::string_view, std::string_view, TOvCryptoParams) override {
+    Nope();
+  }
   TOvCustomCryptoKey* CloneKey(TOvCustomCryptoKey*) override { Nope(); }
   void ReleaseKey(TOvCustomCryptoKey*& key) override { RemoveKey(key); }
   void DeleteKey(TOvCustomCryptoKey*& key) override { RemoveKey(key); }
-  TOvCustomCryptoKey* DecryptKey(const void*, size_t, std::string_view, std::string_view, TOvCustomCryptoKey*,
-                                 std::string_view, std::string_view, TOvCryptoParams) override {
+  TOvCustomCryptoKey* DecryptKey(const void*, size_t, std::string_view, std::string_view,
+                                 TOvCustomCryptoKey*, std::string_view, std::string_view,
+                                 TOvCryptoParams) override {
     Nope();
   }
-  TOvCustomCryptoContext* EncryptInit(int32_t, int32_t, TOvCustomCryptoKey*, TOvCryptoParams) override { Nope(); }
-  TOvCustomCryptoContext* EncryptInitByOID(std::string_view, std::string_view, int32_t, TOvCustomCryptoKey*,
-                                           TOvCryptoParams) override {
+  TOvCustomCryptoContext* EncryptInit(int32_t, int32_t, TOvCustomCryptoKey*,
+                                      TOvCryptoParams) override {
     Nope();
   }
-  TOvCustomCryptoContext* DecryptInit(int32_t, int32_t, TOvCustomCryptoKey*, TOvCryptoParams) override { Nope(); }
-  TOvCustomCryptoContext* DecryptInitByOID(std::string_view, std::string_view, int32_t, TOvCustomCryptoKey*,
-                                           TOvCryptoParams) override {
+  TOvCustomCryptoContext* EncryptInitByOID(std::string_view, std::string_view, int32_t,
+                                           TOvCustomCryptoKey*, TOvCryptoParams) override {
+    Nope();
+  }
+  TOvCustomCryptoContext* DecryptInit(int32_t, int32_t, TOvCustomCryptoKey*,
+                                      TOvCryptoParams) override {
+    Nope();
+  }
+  TOvCustomCryptoContext* DecryptInitByOID(std::string_view, std::string_view, int32_t,
+                                           TOvCustomCryptoKey*, TOvCryptoParams) override {
     Nope();
   }
   TOvCustomCryptoContext* SignInit(int32_t, TOvCustomCryptoKey*, bool, TOvCryptoParams) override {
     return AddContext(std::make_unique<FakeSignContext>(this));
   }
-  TOvCustomCryptoContext* SignInitByOID(std::string_view, std::string_view, TOvCustomCryptoKey*, bool,
-                                        TOvCryptoParams) override {
+  TOvCustomCryptoContext* SignInitByOID(std::string_view, std::string_view, TOvCustomCryptoKey*,
+                                        bool, TOvCryptoParams) override {
     Nope();
   }
-  TOvCustomCryptoContext* VerifyInit(int32_t, TOvCustomCryptoKey*, const void*, size_t, TOvCryptoParams) override {
+  TOvCustomCryptoContext* VerifyInit(int32_t, TOvCustomCryptoKey*, const void*, size_t,
+                                     TOvCryptoParams) override {
     return AddContext(std::make_unique<FakeSignContext>(this));
   }
-  TOvCustomCryptoContext* VerifyInitByOID(std::string_view, std::string_view, TOvCustomCryptoKey*, const void*,
-                                          size_t, TOvCryptoParams) override {
+  TOvCustomCryptoContext* VerifyInitByOID(std::string_view, std::string_view, TOvCustomCryptoKey*,
+                                          const void*, size_t, TOvCryptoParams) override {
     Nope();
   }
-  void EncryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&, TOvCryptoParams) override {
+  void EncryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
+                     TOvCryptoParams) override {
     Nope();
   }
-  void DecryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&, TOvCryptoParams) override {
+  void DecryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
+                     TOvCryptoParams) override {
     Nope();
   }
   void SignUpdate(TOvCustomCryptoContext* c, const void* in, size_t n, void*, size_t& out,
@@ -135,7 +148,8 @@ class FakeProvider : public TOvCorvaneCryptoProvider {
     static_cast<FakeSignContext*>(c)->data.append(static_cast<const char*>(in), n);
     out = 0;
   }
-  void VerifyUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t& out, TOvCryptoParams) override {
+  void VerifyUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t& out,
+                    TOvCryptoParams) override {
     out = 0;
   }
   void EncryptFinal(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams) override { Nope(); }
@@ -153,13 +167,17 @@ class FakeProvider : public TOvCorvaneCryptoProvider {
     size = 0;
     return VERIFY_VALID;
   }
-  TOvCustomCryptoContext* HashInit(int32_t, TOvCustomCryptoKey*, TOvCryptoParams) override { Nope(); }
+  TOvCustomCryptoContext* HashInit(int32_t, TOvCustomCryptoKey*, TOvCryptoParams) override {
+    Nope();
+  }
   TOvCustomCryptoContext* HashInitByOID(std::string_view, std::string_view, TOvCustomCryptoKey*,
                                         TOvCryptoParams) override {
     Nope();
   }
   ByteString HashFinal(TOvCustomCryptoContext*, TOvCryptoParams) override { Nope(); }
-  void HashUpdate(TOvCustomCryptoContext*, const void*, size_t, TOvCryptoParams) override { Nope(); }
+  void HashUpdate(TOvCustomCryptoContext*, const void*, size_t, TOvCryptoParams) override {
+    Nope();
+  }
   void ReleaseCryptoContext(TOvCustomCryptoContext*& c) override { RemoveContext(c); }
   void RandomInit(const void*, size_t, TOvCryptoParams) override {}
   void RandomSeed(const void*, size_t) override {}
@@ -234,14 +252,16 @@ TEST(ProviderManager, NoSuitableProviderMessages) {
   auto* manager = DefaultCryptoProviderManager();
   auto* builtIn = TOvBuiltInCryptoProvider::DefaultInstanceOfClass();
   TOvCustomCryptoKey* key = builtIn->CreateKey(ALG_HMAC_KEY, 0, nullptr);
-  EXPECT_EQ(MessageOf([&] { manager->GetSuitableProvider(coSignDetached, ALG_RSA, 0, key, nullptr); }),
-            "Unsupported cryptographic operation. Operation: 4, Algorithm: 29697, Mode: 0.");
+  EXPECT_EQ(
+      MessageOf([&] { manager->GetSuitableProvider(coSignDetached, ALG_RSA, 0, key, nullptr); }),
+      "Unsupported cryptographic operation. Operation: 4, Algorithm: 29697, Mode: 0.");
   builtIn->ReleaseKey(key);
   EXPECT_EQ(MessageOf([&] {
-              manager->GetSuitableProviderByOID(coSignDetached, oid::RSA_ENCRYPTION, std::string("\x05\x00", 2), 0,
-                                                nullptr, nullptr);
+              manager->GetSuitableProviderByOID(coSignDetached, oid::RSA_ENCRYPTION,
+                                                std::string("\x05\x00", 2), 0, nullptr, nullptr);
             }),
-            "Unsupported cryptographic operation. Operation: 4, Algorithm: 1.2.840.113549.1.1.1, Params: 0500, "
+            "Unsupported cryptographic operation. Operation: 4, Algorithm: 1.2.840.113549.1.1.1, "
+            "Params: 0500, "
             "Mode: 0.");
   EXPECT_EQ(MessageOf([&] { manager->GetSuitableProviderForAlgorithm(ALG_MD4, 0); }),
             "Unsupported cryptographic operation. Operation: 0, Algorithm: 28936, Mode: 0.");
@@ -292,7 +312,8 @@ TEST(ProviderManager, DefaultManagerUsesTheBuiltInProvider) {
   EXPECT_TRUE(manager->IsAlgorithmSupportedByOID(oid::SHA256, {}, 0));
   EXPECT_FALSE(manager->IsAlgorithmSupported(ALG_MD4, 0));
   EXPECT_EQ(manager->GetAlgorithmProperty(ALG_SHA256, 0, PROP_DIGEST_SIZE), IntToBytes(256));
-  EXPECT_EQ(manager->GetAlgorithmPropertyByOID(oid::SHA1, {}, 0, PROP_DIGEST_SIZE), IntToBytes(160));
+  EXPECT_EQ(manager->GetAlgorithmPropertyByOID(oid::SHA1, {}, 0, PROP_DIGEST_SIZE),
+            IntToBytes(160));
   EXPECT_EQ(manager->GetAlgorithmProperty(ALG_MD4, 0, PROP_DIGEST_SIZE), "");
   EXPECT_EQ(manager->GetAlgorithmClass(ALG_SHA1), ALGCLASS_HASH);
   EXPECT_EQ(manager->GetAlgorithmClass(ALG_MD4), ALGCLASS_NONE);
@@ -311,9 +332,13 @@ TEST(ProviderManager, PublicKeyChoicePrefersAssignedThenKeyOwner) {
     explicit Material(TOvCustomCryptoKey* key) { SetKey(key); }
   } material(owner.CreateKey(ALG_RSA, 0, nullptr));
 
-  EXPECT_EQ(ChoosePublicKeyProvider(coSignDetached, ALG_RSA, &assigned, &manager, &material, nullptr), &assigned);
-  EXPECT_EQ(ChoosePublicKeyProvider(coSignDetached, ALG_RSA, nullptr, &manager, &material, nullptr), &owner);
-  EXPECT_EQ(ChoosePublicKeyProvider(coSignDetached, ALG_RSA, nullptr, &manager, nullptr, nullptr), &managed);
+  EXPECT_EQ(
+      ChoosePublicKeyProvider(coSignDetached, ALG_RSA, &assigned, &manager, &material, nullptr),
+      &assigned);
+  EXPECT_EQ(ChoosePublicKeyProvider(coSignDetached, ALG_RSA, nullptr, &manager, &material, nullptr),
+            &owner);
+  EXPECT_EQ(ChoosePublicKeyProvider(coSignDetached, ALG_RSA, nullptr, &manager, nullptr, nullptr),
+            &managed);
   EXPECT_EQ(material.Algorithm(), ALG_RSA);
 }
 
@@ -338,7 +363,8 @@ TEST(BuiltInProvider, OperationSupportRules) {
   // No public-key engine yet: reported unsupported, never faked.
   EXPECT_FALSE(p.IsAlgorithmSupported(ALG_RSA, 0));
   EXPECT_FALSE(p.IsOperationSupported(coSignDetached, ALG_RSA, 0, key, nullptr));
-  EXPECT_EQ(MessageOf([&] { p.SignInit(ALG_RSA, key, true, nullptr); }), "Unsupported algorithm (29697)");
+  EXPECT_EQ(MessageOf([&] { p.SignInit(ALG_RSA, key, true, nullptr); }),
+            "Unsupported algorithm (29697)");
   p.ReleaseKey(key);
 }
 
@@ -355,7 +381,9 @@ TEST(BuiltInProvider, AlgorithmClassesAndProperties) {
             "Unknown algorithm property (" + PROP_BLOCK_SIZE + ")");
   EXPECT_EQ(MessageOf([&] { p.GetAlgorithmProperty(ALG_RSA, 0, PROP_DIGEST_SIZE); }),
             "Unsupported algorithm (29697)");
-  EXPECT_EQ(MessageOf([&] { p.GetAlgorithmPropertyByOID(std::string("\x2A\x03\x04", 3), {}, 0, PROP_DIGEST_SIZE); }),
+  EXPECT_EQ(MessageOf([&] {
+              p.GetAlgorithmPropertyByOID(std::string("\x2A\x03\x04", 3), {}, 0, PROP_DIGEST_SIZE);
+            }),
             "Unsupported algorithm (1.2.3.4)");
   EXPECT_EQ(MessageOf([&] { p.GetProviderProp(PROP_WINDOW_HANDLE, ""); }),
             "Unsupported property (" + PROP_WINDOW_HANDLE + ")");
@@ -413,8 +441,10 @@ TEST(BuiltInProvider, HashContextRules) {
   TOvCustomCryptoContext* copy = ctx->Clone(nullptr);
   p.HashUpdate(ctx, "c", 1, nullptr);
   p.HashUpdate(copy, "c", 1, nullptr);
-  EXPECT_EQ(Hex(p.HashFinal(ctx, nullptr)), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Hex(p.HashFinal(copy, nullptr)), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(p.HashFinal(ctx, nullptr)),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(p.HashFinal(copy, nullptr)),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   p.ReleaseCryptoContext(ctx);
   p.ReleaseCryptoContext(copy);
   EXPECT_EQ(p.ContextCount(), 0u);
@@ -422,8 +452,10 @@ TEST(BuiltInProvider, HashContextRules) {
 
 TEST(BuiltInProvider, OneShotHashLeavesNoContext) {
   TOvBuiltInCryptoProvider p;
-  EXPECT_EQ(Hex(p.Hash(ALG_SHA1, "abc", 3, nullptr, nullptr)), "a9993e364706816aba3e25717850c26c9cd0d89d");
-  EXPECT_EQ(Hex(p.HashByOID(oid::MD5, {}, "abc", 3, nullptr, nullptr)), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Hex(p.Hash(ALG_SHA1, "abc", 3, nullptr, nullptr)),
+            "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(Hex(p.HashByOID(oid::MD5, {}, "abc", 3, nullptr, nullptr)),
+            "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_THROW(p.Hash(ALG_HMAC_SHA1, "abc", 3, nullptr, nullptr), EOvHashFunctionError);
   EXPECT_EQ(p.ContextCount(), 0u);
 }

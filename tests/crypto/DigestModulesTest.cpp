@@ -19,8 +19,8 @@ using testutil::Hex;
 
 // Hashes data fed in pieces of `chunk` bytes (0: one piece).
 template <typename State, typename Init, typename Update, typename Finish>
-std::string Chunked(const std::string& data, size_t chunk, size_t digest_size, Init init, Update update,
-                    Finish finish) {
+std::string Chunked(const std::string& data, size_t chunk, size_t digest_size, Init init,
+                    Update update, Finish finish) {
   State state;
   init(state);
   if (chunk == 0) chunk = data.size() + 1;
@@ -41,11 +41,17 @@ struct Module {
 std::vector<Module> Modules() {
   return {
       {"MD2", nullptr,
-       [](const std::string& d, size_t c) { return Chunked<TMD2State>(d, c, 16, MD2Init, MD2Update, MD2Finish); }},
+       [](const std::string& d, size_t c) {
+         return Chunked<TMD2State>(d, c, 16, MD2Init, MD2Update, MD2Finish);
+       }},
       {"MD5", "md5",
-       [](const std::string& d, size_t c) { return Chunked<TMD5State>(d, c, 16, MD5Init, MD5Update, MD5Finish); }},
+       [](const std::string& d, size_t c) {
+         return Chunked<TMD5State>(d, c, 16, MD5Init, MD5Update, MD5Finish);
+       }},
       {"SHA1", "sha1",
-       [](const std::string& d, size_t c) { return Chunked<TSHA1State>(d, c, 20, SHA1Init, SHA1Update, SHA1Finish); }},
+       [](const std::string& d, size_t c) {
+         return Chunked<TSHA1State>(d, c, 20, SHA1Init, SHA1Update, SHA1Finish);
+       }},
       {"SHA224", "sha224",
        [](const std::string& d, size_t c) {
          return Chunked<TSHA256State>(d, c, 28, SHA224Init, SHA256Update, SHA256Finish);
@@ -91,7 +97,8 @@ const std::string kDigits80 = [] {
 }();
 const std::string k448 = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
 const std::string k896 =
-    "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
+    "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopq"
+    "rsmnopqrstnopqrstu";
 const std::string kMillionA(1000000, 'a');
 
 // RFC 1319 A.5, RFC 1321 A.5, FIPS 180-2 appendices, the RIPEMD-160 page.
@@ -123,19 +130,25 @@ std::vector<Vector> PublishedVectors() {
       {"SHA256", k448, "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
       {"SHA256", kMillionA, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
       {"SHA384", "abc",
-       "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7"},
+       "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c"
+       "825a7"},
       {"SHA384", k896,
-       "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa91746039"},
+       "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa917"
+       "46039"},
       {"SHA384", kMillionA,
-       "9d0e1809716474cb086e834e310a4a1ced149e9c00f248527972cec5704c2a5b07b8b3dc38ecc4ebae97ddd87f3d8985"},
+       "9d0e1809716474cb086e834e310a4a1ced149e9c00f248527972cec5704c2a5b07b8b3dc38ecc4ebae97ddd87f3"
+       "d8985"},
       {"SHA512", "abc",
-       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3feebbd"
+       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3f"
+       "eebbd"
        "454d4423643ce80e2a9ac94fa54ca49f"},
       {"SHA512", k896,
-       "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b5433a"
+       "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b"
+       "5433a"
        "c7d329eeb6dd26545e96e55b874be909"},
       {"SHA512", kMillionA,
-       "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb0432ce577c31b"
+       "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb0432ce57"
+       "7c31b"
        "eb009c5c2c49aa2e4eadb217ad8cc09b"},
       {"RIPEMD160", "", "9c1185a5c5e9fc54612808977ee8f548b2258d31"},
       {"RIPEMD160", "a", "0bdc9d2d256b3ee9daae347be6f4dc835a467ffe"},
@@ -176,12 +189,13 @@ TEST(DigestModules, OneShotFunctionsMatchIncremental) {
 // Lengths around the padding boundaries (55/56/63/64 and 111/112/127/128) are
 // where buffering and length encoding go wrong.
 TEST(DigestModules, PaddingBoundariesMatchOpenSSL) {
-  if (!testutil::HaveTool("openssl")) GTEST_SKIP() << "openssl not installed";
+  TAVRA_REQUIRE_TOOL("openssl");
   const std::string data = testutil::RandomBytes(260, 5);
   testutil::ForEachSHAKernel([&] {
     for (const auto& m : Modules()) {
       if (m.openssl == nullptr) continue;
-      for (size_t len : {55, 56, 57, 63, 64, 65, 111, 112, 113, 119, 120, 127, 128, 129, 255, 256}) {
+      for (size_t len :
+           {55, 56, 57, 63, 64, 65, 111, 112, 113, 119, 120, 127, 128, 129, 255, 256}) {
         SCOPED_TRACE(std::string(m.name) + " length " + std::to_string(len));
         const std::string input = data.substr(0, len);
         EXPECT_EQ(Hex(m.hash(input, 0)), Hex(testutil::OpenSSLDigest(m.openssl, input)));
@@ -191,7 +205,7 @@ TEST(DigestModules, PaddingBoundariesMatchOpenSSL) {
 }
 
 TEST(DigestModules, EveryChunkSizeMatchesOpenSSL) {
-  if (!testutil::HaveTool("openssl")) GTEST_SKIP() << "openssl not installed";
+  TAVRA_REQUIRE_TOOL("openssl");
   for (uint32_t seed : {1u, 2u}) {
     const std::string data = testutil::RandomBytes(seed == 1 ? 1531 : 4099, seed);
     for (const auto& m : Modules()) {
@@ -215,7 +229,8 @@ TEST(DigestModules, EveryChunkSizeMatchesOpenSSL) {
 TEST(DigestModules, MD2ChunkingDoesNotMatter) {
   const std::string data = testutil::RandomBytes(700, 9);
   const std::string whole = Find("MD2").hash(data, 0);
-  for (size_t chunk = 1; chunk <= 200; ++chunk) ASSERT_EQ(Find("MD2").hash(data, chunk), whole) << chunk;
+  for (size_t chunk = 1; chunk <= 200; ++chunk)
+    ASSERT_EQ(Find("MD2").hash(data, chunk), whole) << chunk;
 }
 
 // RFC 5831 section 7 and the published examples for both parameter sets.
@@ -223,21 +238,30 @@ TEST(DigestModules, GOSTR341194PublishedVectors) {
   const auto& test = GOSTR341194TestParamSet();
   const auto& cp = GOSTR341194CryptoProParamSet();
   const std::string fox = "The quick brown fox jumps over the lazy dog";
-  EXPECT_EQ(Hex(HashGOSTR341194("", test)), "ce85b99cc46752fffee35cab9a7b0278abb4c2d2055cff685af4912c49490f8d");
-  EXPECT_EQ(Hex(HashGOSTR341194("a", test)), "d42c539e367c66e9c88a801f6649349c21871b4344c6a573f849fdce62f314dd");
-  EXPECT_EQ(Hex(HashGOSTR341194("abc", test)), "f3134348c44fb1b2a277729e2285ebb5cb5e0f29c975bc753b70497c06a4d51d");
+  EXPECT_EQ(Hex(HashGOSTR341194("", test)),
+            "ce85b99cc46752fffee35cab9a7b0278abb4c2d2055cff685af4912c49490f8d");
+  EXPECT_EQ(Hex(HashGOSTR341194("a", test)),
+            "d42c539e367c66e9c88a801f6649349c21871b4344c6a573f849fdce62f314dd");
+  EXPECT_EQ(Hex(HashGOSTR341194("abc", test)),
+            "f3134348c44fb1b2a277729e2285ebb5cb5e0f29c975bc753b70497c06a4d51d");
   EXPECT_EQ(Hex(HashGOSTR341194("message digest", test)),
             "ad4434ecb18f2c99b60cbe59ec3d2469582b65273f48de72db2fde16a4889a4d");
-  EXPECT_EQ(Hex(HashGOSTR341194(fox, test)), "77b7fa410c9ac58a25f49bca7d0468c9296529315eaca76bd1a10f376d1f4294");
+  EXPECT_EQ(Hex(HashGOSTR341194(fox, test)),
+            "77b7fa410c9ac58a25f49bca7d0468c9296529315eaca76bd1a10f376d1f4294");
   EXPECT_EQ(Hex(HashGOSTR341194(std::string(128, 'U'), test)),
             "53a3a3ed25180cef0c1d85a074273e551c25660a87062a52d926a9e8fe5733a4");
-  EXPECT_EQ(Hex(HashGOSTR341194(kMillionA, test)), "5c00ccc2734cdd3332d3d4749576e3c1a7dbaf0e7ea74e9fa602413c90a129fa");
-  EXPECT_EQ(Hex(HashGOSTR341194("", cp)), "981e5f3ca30c841487830f84fb433e13ac1101569b9c13584ac483234cd656c0");
-  EXPECT_EQ(Hex(HashGOSTR341194("a", cp)), "e74c52dd282183bf37af0079c9f78055715a103f17e3133ceff1aacf2f403011");
-  EXPECT_EQ(Hex(HashGOSTR341194("abc", cp)), "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
+  EXPECT_EQ(Hex(HashGOSTR341194(kMillionA, test)),
+            "5c00ccc2734cdd3332d3d4749576e3c1a7dbaf0e7ea74e9fa602413c90a129fa");
+  EXPECT_EQ(Hex(HashGOSTR341194("", cp)),
+            "981e5f3ca30c841487830f84fb433e13ac1101569b9c13584ac483234cd656c0");
+  EXPECT_EQ(Hex(HashGOSTR341194("a", cp)),
+            "e74c52dd282183bf37af0079c9f78055715a103f17e3133ceff1aacf2f403011");
+  EXPECT_EQ(Hex(HashGOSTR341194("abc", cp)),
+            "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
   EXPECT_EQ(Hex(HashGOSTR341194("message digest", cp)),
             "bc6041dd2aa401ebfa6e9886734174febdb4729aa972d60f549ac39b29721ba0");
-  EXPECT_EQ(Hex(HashGOSTR341194(fox, cp)), "9004294a361a508c586fe53d1f1b02746765e71b765472786e4770d565830a76");
+  EXPECT_EQ(Hex(HashGOSTR341194(fox, cp)),
+            "9004294a361a508c586fe53d1f1b02746765e71b765472786e4770d565830a76");
 }
 
 TEST(DigestModules, GOSTR341194ChunkingDoesNotMatter) {

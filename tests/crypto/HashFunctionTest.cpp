@@ -46,8 +46,8 @@ TEST(HashFunction, EmptySHA1MatchesFIPS) {
 
 TEST(HashFunction, AnyChunkingEqualsOneShot) {
   const std::string data = testutil::RandomBytes(1000, 3);
-  for (int32_t alg : {ALG_MD2, ALG_MD5, ALG_SHA1, ALG_SHA224, ALG_SHA256, ALG_SHA384, ALG_SHA512, ALG_RIPEMD160,
-                      ALG_SSL3_HASH, ALG_GOST3411_94}) {
+  for (int32_t alg : {ALG_MD2, ALG_MD5, ALG_SHA1, ALG_SHA224, ALG_SHA256, ALG_SHA384, ALG_SHA512,
+                      ALG_RIPEMD160, ALG_SSL3_HASH, ALG_GOST3411_94}) {
     const std::string whole = Digest(alg, data);
     for (size_t chunk : {1u, 3u, 63u, 64u, 65u, 127u, 129u, 999u}) {
       TOvHashFunction hash(alg);
@@ -60,14 +60,17 @@ TEST(HashFunction, AnyChunkingEqualsOneShot) {
 TEST(HashFunction, PublishedVectorsThroughTheProvider) {
   testutil::ForEachSHAKernel([] {
     EXPECT_EQ(Digest(ALG_SHA1, "abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
-    EXPECT_EQ(Digest(ALG_SHA256, "abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(Digest(ALG_SHA224, "abc"), "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7");
+    EXPECT_EQ(Digest(ALG_SHA256, "abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Digest(ALG_SHA224, "abc"),
+              "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7");
   });
   EXPECT_EQ(Digest(ALG_MD5, "abc"), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(Digest(ALG_MD2, "abc"), "da853b0d3f88d99b30283a69e6ded6bb");
   EXPECT_EQ(Digest(ALG_RIPEMD160, "abc"), "8eb208f7e05d987a9b044a8e98c6b087f15a0bfc");
   EXPECT_EQ(Digest(ALG_SHA384, "abc"),
-            "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7");
+            "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baec"
+            "a134c825a7");
 }
 
 TEST(HashFunction, SSL3HashIsMD5ThenSHA1) {
@@ -97,8 +100,8 @@ TEST(HashFunction, MD4AndEnginelessCodesAreUnsupported) {
 
 TEST(HashFunction, DigestSizes) {
   const std::vector<std::pair<int32_t, int32_t>> sizes = {
-      {ALG_SHA1, 160},   {ALG_MD5, 128},       {ALG_MD2, 128},          {ALG_SHA256, 256},
-      {ALG_SHA384, 384}, {ALG_SHA512, 512},    {ALG_SHA224, 224},       {ALG_RIPEMD160, 160},
+      {ALG_SHA1, 160},      {ALG_MD5, 128},         {ALG_MD2, 128},         {ALG_SHA256, 256},
+      {ALG_SHA384, 384},    {ALG_SHA512, 512},      {ALG_SHA224, 224},      {ALG_RIPEMD160, 160},
       {ALG_SSL3_HASH, 288}, {ALG_GOST3411_94, 256}, {ALG_HMAC_SHA512, 512}, {ALG_HMAC_MD5, 128}};
   for (const auto& [alg, bits] : sizes) {
     EXPECT_EQ(TOvHashFunction::GetDigestSizeBits(alg), bits) << alg;
@@ -110,8 +113,10 @@ TEST(HashFunction, CreateByOIDUsesTheTables) {
   auto hash = TOvHashFunction::CreateByOID(OIDByAlgorithm(ALG_SHA256));
   hash->Update("abc");
   EXPECT_EQ(hash->Algorithm(), ALG_SHA256);
-  EXPECT_EQ(Hex(hash->Finish()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_THROW(TOvHashFunction::CreateByOID(std::string("\x2A\x03\x04", 3)), EOvCryptoProviderManagerError);
+  EXPECT_EQ(Hex(hash->Finish()),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_THROW(TOvHashFunction::CreateByOID(std::string("\x2A\x03\x04", 3)),
+               EOvCryptoProviderManagerError);
 }
 
 TEST(HashFunction, ResetStartsOver) {
@@ -156,10 +161,12 @@ TEST(HashFunction, HMACPublishedVectors) {
     EXPECT_EQ(Mac(ALG_HMAC_SHA1, k20, "Hi There"), "b617318655057264e28bc0b6fb378c8ef146be00");
     EXPECT_EQ(Mac(ALG_HMAC_SHA1, "Jefe", jefe), "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
     EXPECT_EQ(Mac(ALG_HMAC_SHA1, big80, bigData), "aa4ae5e15272d00e95705637ce8a3b55ed402112");
-    EXPECT_EQ(Mac(ALG_HMAC_SHA224, k20, "Hi There"), "896fb1128abbdf196832107cd49df33f47b4b1169912ba4f53684b22");
+    EXPECT_EQ(Mac(ALG_HMAC_SHA224, k20, "Hi There"),
+              "896fb1128abbdf196832107cd49df33f47b4b1169912ba4f53684b22");
     EXPECT_EQ(Mac(ALG_HMAC_SHA256, k20, "Hi There"),
               "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
-    EXPECT_EQ(Mac(ALG_HMAC_SHA256, "Jefe", jefe), "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+    EXPECT_EQ(Mac(ALG_HMAC_SHA256, "Jefe", jefe),
+              "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
     EXPECT_EQ(Mac(ALG_HMAC_SHA256, big131, bigData),
               "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
   });
@@ -169,33 +176,38 @@ TEST(HashFunction, HMACPublishedVectors) {
   EXPECT_EQ(Mac(ALG_HMAC_RIPEMD160, k20, "Hi There"), "24cb4bd67d20fc1a5d2ed7732dcc39377f0a5668");
   EXPECT_EQ(Mac(ALG_HMAC_RIPEMD160, "Jefe", jefe), "dda6c0213a485a9e24f4742064a7f033b43c4069");
   EXPECT_EQ(Mac(ALG_HMAC_SHA384, k20, "Hi There"),
-            "afd03944d84895626b0825f4ab46907f15f9dadbe4101ec682aa034c7cebc59cfaea9ea9076ede7f4af152e8b2fa9cb6");
+            "afd03944d84895626b0825f4ab46907f15f9dadbe4101ec682aa034c7cebc59cfaea9ea9076ede7f4af152"
+            "e8b2fa9cb6");
   EXPECT_EQ(Mac(ALG_HMAC_SHA384, big131, bigData),
-            "4ece084485813e9088d2c63a041bc5b44f9ef1012a2b588f3cd11f05033ac4c60c2ef6ab4030fe8296248df163f44952");
+            "4ece084485813e9088d2c63a041bc5b44f9ef1012a2b588f3cd11f05033ac4c60c2ef6ab4030fe8296248d"
+            "f163f44952");
   EXPECT_EQ(Mac(ALG_HMAC_SHA512, "Jefe", jefe),
-            "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea2505549758bf75c05a994a6d034f65f8f0e6fdcaeab1a3"
+            "164b7a7bfcf819e2e395fbe73b56e0a387bd64222e831fd610270cd7ea2505549758bf75c05a994a6d034f"
+            "65f8f0e6fdcaeab1a3"
             "4d4a6b4b636e070a38bce737");
   EXPECT_EQ(Mac(ALG_HMAC_SHA512, big131, bigData),
-            "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f3526b56d037e05f2598bd0fd2215d6a1e5295e64f73"
+            "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f3526b56d037e05f2598bd0fd2"
+            "215d6a1e5295e64f73"
             "f63f0aec8b915a985d786598");
 }
 
 // Keys just below, at and above each block size, checked by openssl; the
 // 200-byte SHA-512 key is hashed first (block 128), the 100-byte one is not.
 TEST(HashFunction, HMACMatchesOpenSSLAroundTheBlockSize) {
-  if (!testutil::HaveTool("openssl")) GTEST_SKIP() << "openssl not installed";
+  TAVRA_REQUIRE_TOOL("openssl");
   const std::string data = testutil::RandomBytes(777, 21);
+  tavra_test::ScratchDir dir;
+  const std::string file = dir.Write("data.bin", data);
   const std::vector<std::pair<int32_t, const char*>> algs = {
-      {ALG_HMAC_SHA1, "sha1"},     {ALG_HMAC_SHA224, "sha224"}, {ALG_HMAC_SHA256, "sha256"},
-      {ALG_HMAC_SHA384, "sha384"}, {ALG_HMAC_SHA512, "sha512"}, {ALG_HMAC_MD5, "md5"},
+      {ALG_HMAC_SHA1, "sha1"},          {ALG_HMAC_SHA224, "sha224"}, {ALG_HMAC_SHA256, "sha256"},
+      {ALG_HMAC_SHA384, "sha384"},      {ALG_HMAC_SHA512, "sha512"}, {ALG_HMAC_MD5, "md5"},
       {ALG_HMAC_RIPEMD160, "ripemd160"}};
   for (const auto& [alg, name] : algs) {
     for (size_t keySize : {1u, 63u, 64u, 65u, 100u, 128u, 129u, 200u}) {
       const std::string key = testutil::RandomBytes(keySize, static_cast<uint32_t>(keySize));
-      testutil::TempFile file(data);
-      const std::string expected = testutil::RunCapture(std::string("openssl dgst -") + name +
-                                                        " -mac HMAC -macopt hexkey:" + Hex(key) + " -binary " +
-                                                        file.Path() + " 2>/dev/null");
+      const std::string expected = tavra_test::RunCommand(std::string("openssl dgst -") + name +
+                                                          " -mac HMAC -macopt hexkey:" + Hex(key) +
+                                                          " -binary " + file + " 2>/dev/null");
       EXPECT_EQ(Mac(alg, key, data), Hex(expected)) << name << " key " << keySize;
     }
   }
@@ -229,7 +241,8 @@ TEST(HashFunction, GOSTParameterSetsThroughParameters) {
   test.Update("abc");
   EXPECT_EQ(Hex(test.Finish()), "f3134348c44fb1b2a277729e2285ebb5cb5e0f29c975bc753b70497c06a4d51d");
   // Without parameters: the CryptoPro set.
-  EXPECT_EQ(Digest(ALG_GOST3411_94, "abc"), "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
+  EXPECT_EQ(Digest(ALG_GOST3411_94, "abc"),
+            "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
 
   const size_t contexts = TOvBuiltInCryptoProvider::DefaultInstanceOfClass()->ContextCount();
   TOvRelativeDistinguishedName bad;

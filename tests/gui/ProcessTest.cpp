@@ -14,31 +14,16 @@
 
 namespace {
 
+using tavra_test::Quote;
 using tavra_test::ReadFile;
 using tavra_test::ScratchDir;
 
 const std::string kBinary = std::string(TAVRA_BINARY_DIR) + "/app/gui/tavrapdfsg";
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 class ProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!platform::FileExists(kBinary)) GTEST_SKIP() << "tavrapdfsg is not built: " << kBinary;
+    ASSERT_TRUE(platform::FileExists(kBinary)) << "tavrapdfsg is not built: " << kBinary;
     home = dir.MakeDir("home");
     log = dir.File("messages.log");
     bin = dir.MakeDir("bin");
@@ -76,8 +61,9 @@ class ProcessTest : public ::testing::Test {
 
   // Exit status of the shell command (-1 when it did not exit normally).
   static int Run(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = tavra_test::kNoExit;
+    tavra_test::RunCommand(command, &status);
+    return status;
   }
 
   ScratchDir dir;
@@ -100,7 +86,7 @@ TEST_F(ProcessTest, SlashAndLowerCaseSwitchesWorkTheSame) {
 }
 
 TEST_F(ProcessTest, StartupErrorUnderXvfb) {
-  if (!HaveTool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  TAVRA_REQUIRE_TOOL("xvfb-run");
   const std::string script = Environment(false) + " " + Quote(kBinary) + " -SIGN/no/such.pdf";
   const int status = Run("timeout 120 xvfb-run -a sh -c " + Quote(script));
   EXPECT_EQ(status, 0);
@@ -108,20 +94,19 @@ TEST_F(ProcessTest, StartupErrorUnderXvfb) {
 }
 
 TEST_F(ProcessTest, OpensItsWindowUnderXvfb) {
-  if (!HaveTool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  TAVRA_REQUIRE_TOOL("xvfb-run");
+  TAVRA_REQUIRE_TOOL("xwininfo");
   const std::string input = dir.Write("in.pdf", "%PDF-1.4\n%%EOF\n");
   // Inside the X session: start the program, wait for its window, end it.
   const std::string script = Environment(false) + " " + Quote(kBinary) + " -SIGN" + Quote(input) +
                              " & pid=$!; " + "for i in $(seq 1 300); do grep -q '^window' " +
                              Quote(log) + " 2>/dev/null && break; sleep 0.1; done; " +
-                             "if command -v xwininfo >/dev/null; then xwininfo -root -tree > " +
-                             Quote(dir.File("tree.txt")) + "; fi; kill $pid; wait $pid; exit 0";
+                             "xwininfo -root -tree > " + Quote(dir.File("tree.txt")) +
+                             "; kill $pid; wait $pid; exit 0";
   const int status = Run("timeout 120 xvfb-run -a sh -c " + Quote(script));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(log), "window\tTavra PDF Signer\tshown\n");
-  if (platform::FileExists(dir.File("tree.txt"))) {
-    EXPECT_NE(ReadFile(dir.File("tree.txt")).find("\"Tavra PDF Signer\""), std::string::npos);
-  }
+  EXPECT_NE(ReadFile(dir.File("tree.txt")).find("\"Tavra PDF Signer\""), std::string::npos);
 }
 
 TEST_F(ProcessTest, ShowModeHandsTheAbsolutePathToTheOpenerAndNeverShowsTheWindow) {

@@ -5,6 +5,7 @@
 
 using namespace corvane;
 using namespace pdftest;
+using namespace tavra_test;
 
 namespace {
 
@@ -22,10 +23,12 @@ std::string OpenError(const std::string& bytes) {
 // A one-page file whose form holds a signed signature field.
 TFixture Signed() {
   TFixture f = OnePage();
-  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /SigFlags 3 >> >>";
+  f.objects[0].second =
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /SigFlags 3 >> >>";
   f.Add(5, "<< /FT /Sig /T (Signature1) /V 6 0 R /Rect [0 0 0 0] /Subtype /Widget /P 3 0 R >>");
-  f.Add(6, "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
-           "/ByteRange [0 10 20 30] /Contents <3082> /M (D:20240101120000Z) >>");
+  f.Add(6,
+        "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+        "/ByteRange [0 10 20 30] /Contents <3082> /M (D:20240101120000Z) >>");
   return f;
 }
 
@@ -67,8 +70,9 @@ TEST(Document, CloseWithSavingRewritesWhenThereIsNothingToAppend) {
   again.Open(reread);
   EXPECT_EQ(again.File().RevisionCount, 1);
   EXPECT_EQ(again.File().ObjectList.size(), 5u);
-  if (HaveTool("qpdf")) {
-    TTempDir dir;
+  {
+    TAVRA_REQUIRE_TOOL("qpdf");
+    ScratchDir dir;
     std::string report;
     EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
   }
@@ -109,7 +113,8 @@ TEST(Document, PageTreeOrderInheritanceAndCycles) {
   f.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
   f.Add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 6 0 R 2 0 R] /Count 3 /MediaBox [10 20 110 220] >>");
   f.Add(3, "<< /Type /Page /Parent 2 0 R /Rotate 90 >>");
-  f.Add(4, "<< /Type /Pages /Parent 2 0 R /Kids [5 0 R 4 0 R] /MediaBox [0 0 300 400] /Rotate 180 >>");
+  f.Add(4,
+        "<< /Type /Pages /Parent 2 0 R /Kids [5 0 R 4 0 R] /MediaBox [0 0 300 400] /Rotate 180 >>");
   f.Add(5, "<< /Type /Page /Parent 4 0 R >>");
   f.Add(6, "<< /Type /Page /Parent 6 0 R /MediaBox [0 0 50 60] >>");
   TOvMemoryStream input(f.Build());
@@ -140,8 +145,9 @@ TEST(Document, LinearizationDictionaryIsChecked) {
   TFixture f = OnePage();
   f.objects.insert(f.objects.begin(), {5, "<< /Linearized 1 /L 100 /O 3 /E 50 /N 1 /T 90 >>"});
   EXPECT_EQ(OpenError(f.Build()), "Invalid linearization dictionary");
-  if (HaveTool("qpdf")) {
-    TTempDir dir;
+  {
+    TAVRA_REQUIRE_TOOL("qpdf");
+    ScratchDir dir;
     const std::string linear = QpdfVariant(dir, OnePage().Build(), "--linearize", "lin");
     TOvMemoryStream input(linear);
     TOvPDFDocument doc;
@@ -237,11 +243,11 @@ TEST(Document, EncryptionIsDetected) {
 }
 
 TEST(Document, EncryptedObjectStreamsNeedAHandler) {
-  REQUIRE_TOOL("qpdf");
-  TTempDir dir;
-  const std::string encrypted = QpdfVariant(
-      dir, OnePage().Build(), "--object-streams=generate --encrypt user owner 128 --use-aes=y --",
-      "enc");
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
+  const std::string encrypted =
+      QpdfVariant(dir, OnePage().Build(),
+                  "--object-streams=generate --encrypt user owner 128 --use-aes=y --", "enc");
   ASSERT_FALSE(encrypted.empty());
   EXPECT_EQ(OpenError(encrypted), "Security handler not found");
 }
@@ -358,8 +364,8 @@ TEST(Document, RequirementsAndAttachments) {
 }
 
 TEST(Document, PageCountsAgreeWithQpdf) {
-  REQUIRE_TOOL("qpdf");
-  TTempDir dir;
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
   const std::string base = QpdfVariant(dir, OnePage().Build(), "--pages . . . . --", "four");
   for (const char* options : {"", "--object-streams=generate", "--qdf", "--linearize"}) {
     const std::string variant = QpdfVariant(dir, base, options, "v");
@@ -373,8 +379,9 @@ TEST(Document, PageCountsAgreeWithQpdf) {
 
 TEST(Document, FilesThatAreNotPdfsGiveAClearErrorAndStayUntouched) {
   const std::string onePage = OnePage().Build();
-  for (const std::string& bytes : {std::string(), std::string("Just text.\n"), std::string(4096, '\0'),
-                                   onePage.substr(0, onePage.size() / 2)}) {
+  for (const std::string& bytes :
+       {std::string(), std::string("Just text.\n"), std::string(4096, '\0'),
+        onePage.substr(0, onePage.size() / 2)}) {
     TOvMemoryStream input(bytes);
     TOvPDFDocument doc;
     try {

@@ -66,8 +66,8 @@ inline TFixture OnePage() {
 // Appends an update holding the given objects, with /Prev to the previous
 // "startxref" of base.
 inline std::string AppendUpdate(const std::string& base,
-                                const std::vector<std::pair<int, std::string>>& objects,
-                                int size, const std::string& trailerExtra = "") {
+                                const std::vector<std::pair<int, std::string>>& objects, int size,
+                                const std::string& trailerExtra = "") {
   const size_t sx = base.rfind("startxref");
   const long long prev = std::stoll(base.substr(base.find_first_of("0123456789", sx)));
   std::string out = base;
@@ -114,21 +114,25 @@ inline std::string HybridFile() {
 }
 
 // A copy of input made by qpdf with the given options; empty when qpdf fails.
-inline std::string QpdfVariant(const TTempDir& dir, const std::string& input,
+inline std::string QpdfVariant(const tavra_test::ScratchDir& dir, const std::string& input,
                                const std::string& options, const std::string& name) {
-  WriteFile(dir / (name + ".in.pdf"), input);
+  EXPECT_TRUE(tavra_test::ToolAvailable("qpdf"));
+  tavra_test::WriteFile(dir / (name + ".in.pdf"), input);
   int status = -1;
-  Run("qpdf " + dir / (name + ".in.pdf") + " " + options + " " + dir / (name + ".pdf") + " 2>&1",
+  tavra_test::RunCommand(
+      "qpdf " + dir / (name + ".in.pdf") + " " + options + " " + dir / (name + ".pdf") + " 2>&1",
       &status);
   // 3 means warnings; the file is still written.
   if (status != 0 && status != 3) return {};
-  return ReadFile(dir / (name + ".pdf"));
+  return tavra_test::ReadFile(dir / (name + ".pdf"));
 }
 
 // Number of entries qpdf lists as in use (uncompressed or compressed).
-inline int QpdfObjectCount(const TTempDir& dir, const std::string& pdf) {
-  WriteFile(dir / "count.pdf", pdf);
-  const std::string listing = Run("qpdf --show-xref " + dir / "count.pdf" + " 2>/dev/null");
+inline int QpdfObjectCount(const tavra_test::ScratchDir& dir, const std::string& pdf) {
+  EXPECT_TRUE(tavra_test::ToolAvailable("qpdf"));
+  tavra_test::WriteFile(dir / "count.pdf", pdf);
+  const std::string listing =
+      tavra_test::RunCommand("qpdf --show-xref " + dir / "count.pdf" + " 2>/dev/null");
   int count = 0;
   size_t at = 0;
   while ((at = listing.find("compressed", at)) != std::string::npos) {
@@ -138,17 +142,22 @@ inline int QpdfObjectCount(const TTempDir& dir, const std::string& pdf) {
   return count;
 }
 
-inline int QpdfPageCount(const TTempDir& dir, const std::string& pdf) {
-  WriteFile(dir / "pages.pdf", pdf);
-  const std::string text = Run("qpdf --show-npages " + dir / "pages.pdf" + " 2>/dev/null");
+inline int QpdfPageCount(const tavra_test::ScratchDir& dir, const std::string& pdf) {
+  EXPECT_TRUE(tavra_test::ToolAvailable("qpdf"));
+  tavra_test::WriteFile(dir / "pages.pdf", pdf);
+  const std::string text =
+      tavra_test::RunCommand("qpdf --show-npages " + dir / "pages.pdf" + " 2>/dev/null");
   return text.empty() ? -1 : std::stoi(text);
 }
 
 // qpdf --check: true when it finds no damage (warnings included).
-inline bool QpdfCheck(const TTempDir& dir, const std::string& pdf, std::string* report = nullptr) {
-  WriteFile(dir / "check.pdf", pdf);
+inline bool QpdfCheck(const tavra_test::ScratchDir& dir, const std::string& pdf,
+                      std::string* report = nullptr) {
+  EXPECT_TRUE(tavra_test::ToolAvailable("qpdf"));
+  tavra_test::WriteFile(dir / "check.pdf", pdf);
   int status = -1;
-  const std::string out = Run("qpdf --check " + dir / "check.pdf" + " 2>&1", &status);
+  const std::string out =
+      tavra_test::RunCommand("qpdf --check " + dir / "check.pdf" + " 2>&1", &status);
   if (report) *report = out;
   return status == 0 && out.find("No syntax or stream encoding errors") != std::string::npos;
 }

@@ -23,36 +23,38 @@ std::string Sample(size_t size) {
 }  // namespace
 
 TEST(PdfFlate, OurDeflateInflatesWithZlibFlate) {
-  REQUIRE_TOOL("zlib-flate");
-  pdftest::TTempDir dir;
+  TAVRA_REQUIRE_TOOL("zlib-flate");
+  tavra_test::ScratchDir dir;
   for (const size_t size : {size_t{0}, size_t{3}, size_t{70000}, size_t{300000}}) {
     const std::string data = Sample(size);
     const std::string packed = ZlibCompress(data);
     EXPECT_EQ(static_cast<uint8_t>(packed[0]), 0x78);  // zlib header, window 15
-    pdftest::WriteFile(dir / "in.z", packed);
+    tavra_test::WriteFile(dir / "in.z", packed);
     int status = -1;
-    const std::string out = pdftest::Run("zlib-flate -uncompress < " + dir / "in.z", &status);
+    const std::string out =
+        tavra_test::RunCommand("zlib-flate -uncompress < " + dir / "in.z", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, data) << size;
   }
 }
 
 TEST(PdfFlate, InflatesWhatZlibFlateWrites) {
-  REQUIRE_TOOL("zlib-flate");
-  pdftest::TTempDir dir;
+  TAVRA_REQUIRE_TOOL("zlib-flate");
+  tavra_test::ScratchDir dir;
   const std::string data = Sample(200000);
-  pdftest::WriteFile(dir / "plain", data);
+  tavra_test::WriteFile(dir / "plain", data);
   for (const char* level : {"-compress=1", "-compress=9"}) {
-    const std::string packed = pdftest::Run(std::string("zlib-flate ") + level + " < " + dir / "plain");
+    const std::string packed =
+        tavra_test::RunCommand(std::string("zlib-flate ") + level + " < " + dir / "plain");
     EXPECT_EQ(ZlibDecompress(packed, 1 << 20), data);
   }
 }
 
 TEST(PdfFlate, ReadsObjectStreamsThatQpdfWrites) {
-  REQUIRE_TOOL("qpdf");
-  pdftest::TTempDir dir;
-  pdftest::Run("qpdf --empty --object-streams=generate " + dir / "out.pdf");
-  const std::string text = pdftest::ReadFile(dir / "out.pdf");
+  TAVRA_REQUIRE_TOOL("qpdf");
+  tavra_test::ScratchDir dir;
+  tavra_test::RunCommand("qpdf --empty --object-streams=generate " + dir / "out.pdf");
+  const std::string text = tavra_test::ReadFile(dir / "out.pdf");
   const size_t at = text.find("/Type /ObjStm");
   ASSERT_NE(at, std::string::npos);
   const size_t objStart = text.rfind(" obj", at);
@@ -114,7 +116,8 @@ TEST(PdfFlate, InflateStopsAtTheSizeLimit) {
 
 TEST(PdfPredictor, PngUpRows) {
   // Two rows of four columns; the second adds to the first.
-  const std::string in = std::string("\x02\x01\x02\x03\x04", 5) + std::string("\x02\x01\x01\x01\xFF", 5);
+  const std::string in =
+      std::string("\x02\x01\x02\x03\x04", 5) + std::string("\x02\x01\x01\x01\xFF", 5);
   EXPECT_EQ(ApplyPredictor(in, 12, 4), std::string("\x01\x02\x03\x04\x02\x03\x04\x03", 8));
   EXPECT_EQ(ApplyPredictor(in, 15, 4), ApplyPredictor(in, 12, 4));
   EXPECT_EQ(ApplyPredictor(in, 1, 4), in);

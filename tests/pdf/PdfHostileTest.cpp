@@ -350,6 +350,12 @@ TEST(Warnings, ObjectsReadAsNullSayWhy) {
   EXPECT_TRUE(HasWarning(file, "object 4 0 is needed while it is being read (a cycle)"))
       << WarningList(file);
   EXPECT_TRUE(HasWarning(file, "stream data length unknown corrected to 4")) << WarningList(file);
+  // An object added since loading is not missing.
+  TOvPDFIndirect* added = loaded.file.NewIndirect(50, 0, loaded.file.NewInt(1));
+  loaded.file.AddObject(added);
+  added->MarkModified();
+  EXPECT_EQ(loaded.file.NewRef(50, 0)->Resolve(), added);
+  EXPECT_FALSE(HasWarning(file, "object 50 0")) << WarningList(file);
   // The same recovery made again is listed once.
   ResolveValue(array->GetItem(1));
   EXPECT_EQ(std::count_if(file.Warnings().begin(), file.Warnings().end(),

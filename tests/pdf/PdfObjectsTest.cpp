@@ -17,13 +17,35 @@ struct TCommaPunct : std::numpunct<char> {
   char do_decimal_point() const override { return ','; }
 };
 
-// Sets a C locale with a decimal comma when the system has one; false otherwise.
-bool SetCommaCLocale() {
-  for (const char* name : {"de_DE.UTF-8", "cs_CZ.UTF-8", "fr_FR.UTF-8", "de_DE.utf8", "cs_CZ.utf8"}) {
-    if (std::setlocale(LC_NUMERIC, name)) return true;
+// Switches the C library and the C++ global locale to a decimal comma for the
+// life of the object and puts both back after.
+class TCommaLocale {
+ public:
+  TCommaLocale()
+      : saved_c_(CurrentNumeric()),
+        saved_global_(std::locale::global(std::locale(std::locale::classic(), new TCommaPunct))) {
+    for (const char* name : {"cs_CZ.UTF-8", "cs_CZ.utf8", "de_DE.UTF-8", "fr_FR.UTF-8"}) {
+      if (std::setlocale(LC_NUMERIC, name) != nullptr) break;
+    }
   }
-  return false;
-}
+  ~TCommaLocale() {
+    std::setlocale(LC_NUMERIC, saved_c_.c_str());
+    std::locale::global(saved_global_);
+  }
+  TCommaLocale(const TCommaLocale&) = delete;
+  TCommaLocale& operator=(const TCommaLocale&) = delete;
+
+  // The C library now writes numbers with a decimal comma.
+  static bool Active() { return std::string(std::localeconv()->decimal_point) == ","; }
+
+ private:
+  static std::string CurrentNumeric() {
+    const char* current = std::setlocale(LC_NUMERIC, nullptr);
+    return current != nullptr ? current : "C";
+  }
+  std::string saved_c_;
+  std::locale saved_global_;
+};
 
 TOvPDFString* StringFrom(TOvPDFFile& file, const std::string& text) {
   auto* s = file.NewObject<TOvPDFString>();
@@ -40,7 +62,9 @@ TEST(PdfString, LiteralEscapesAndBalancedParentheses) {
   EXPECT_EQ(StringFrom(file, "(x\\101y)")->GetText(), "xAy");
   EXPECT_EQ(StringFrom(file, "(\\b\\f\\n\\r\\t\\\\\\(\\q)")->GetText(), "\b\f\n\r\t\\(q");
   EXPECT_EQ(StringFrom(file, "(a\\\r\nb\\\nc)")->GetText(), "abc");
-  EXPECT_EQ(StringFrom(file, "(\\0053)")->GetText(), "\x05" "3");
+  EXPECT_EQ(StringFrom(file, "(\\0053)")->GetText(),
+            "\x05"
+            "3");
   EXPECT_EQ(StringFrom(file, "(\\777)")->GetText(), "\xFF");  // modulo 256
 }
 
@@ -109,10 +133,9 @@ TEST(PdfName, EncodeAndDecode) {
 
 TEST(PdfReal, FormattingIsFixedAndLocaleFree) {
   // A locale with a decimal comma must not leak into PDF numbers.
-  const char* old = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = old ? old : "C";
-  const std::locale savedGlobal = std::locale::global(std::locale(std::locale::classic(), new TCommaPunct));
-  if (!SetCommaCLocale()) std::printf("note: no C locale with a decimal comma is installed\n");
+  const TCommaLocale comma;
+  ASSERT_TRUE(TCommaLocale::Active())
+      << "no C locale with a decimal comma is installed (scripts/setup generates cs_CZ.UTF-8)";
   TOvPDFFile file;
   auto* r = file.NewObject<TOvPDFReal>();
   r->SetValue(0.5);
@@ -134,8 +157,6 @@ TEST(PdfReal, FormattingIsFixedAndLocaleFree) {
   r->SetData("+.5");
   EXPECT_FALSE(r->Invalid);
   EXPECT_DOUBLE_EQ(r->GetValue(), 0.5);
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  std::locale::global(savedGlobal);
 }
 
 TEST(PdfReal, RoundingAndRanges) {

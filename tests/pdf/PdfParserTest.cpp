@@ -149,8 +149,8 @@ TEST(PdfParser, EndOfInputCases) {
 TEST(PdfParser, StreamLengthThatLiesIsFoundAgain) {
   TParsed p;
   const std::string data(200, 'x');
-  const std::string text = "1 0 obj\n<< /Length 190 >>\nstream\n" + data +
-                           "\nendstream\nendobj\n2 0 obj 5 endobj";
+  const std::string text =
+      "1 0 obj\n<< /Length 190 >>\nstream\n" + data + "\nendstream\nendobj\n2 0 obj 5 endobj";
   TOvPDFIndirect* indirect = p.ParseIndirect(text);
   ASSERT_NE(indirect, nullptr);
   auto* stream = As<TOvPDFStream>(indirect->Value);
@@ -158,8 +158,8 @@ TEST(PdfParser, StreamLengthThatLiesIsFoundAgain) {
   // The data runs to "endstream", including the line end before it.
   EXPECT_EQ(stream->GetRawData(), data + "\n");
   // A length past the end of the input is searched for, too.
-  indirect = As<TOvPDFIndirect>(
-      p.Parse("obj << /Length 99999 >> stream\r\nabc\r\nendstream endobj"));
+  indirect =
+      As<TOvPDFIndirect>(p.Parse("obj << /Length 99999 >> stream\r\nabc\r\nendstream endobj"));
   ASSERT_NE(indirect, nullptr);
   EXPECT_EQ(As<TOvPDFStream>(indirect->Value)->GetRawData(), "abc\r\n");
   // An indirect length that cannot be loaded means: search.
@@ -167,7 +167,9 @@ TEST(PdfParser, StreamLengthThatLiesIsFoundAgain) {
   ASSERT_NE(indirect, nullptr);
   EXPECT_EQ(As<TOvPDFStream>(indirect->Value)->GetRawData(), "abcd\n");
   // "e" right before the keyword must not hide the match.
-  indirect = As<TOvPDFIndirect>(p.Parse("obj << >> stream\nxyze" "endstream endobj"));
+  indirect =
+      As<TOvPDFIndirect>(p.Parse("obj << >> stream\nxyze"
+                                 "endstream endobj"));
   ASSERT_NE(indirect, nullptr);
   EXPECT_EQ(As<TOvPDFStream>(indirect->Value)->GetRawData(), "xyze");
   EXPECT_EQ(ParseError("obj << /Length 3 >> stream\nabc and no end"), "Invalid stream data");
@@ -195,7 +197,8 @@ TEST(PdfParser, RoundTripIsByteIdentical) {
   const char* samples[] = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Contents 4 0 R>>",
-      "<<\r\n  /A  [ 1 -2.5 +3 .5 ]\r\n  /B (x\\(y\\)z) /C <41424344>\r\n  /D true /E false /F null\r\n>>",
+      "<<\r\n  /A  [ 1 -2.5 +3 .5 ]\r\n  /B (x\\(y\\)z) /C <41424344>\r\n  /D true /E false /F "
+      "null\r\n>>",
       "[ /N#20x (\\101) <4142> [ [ ] ] << >> 12 0 R ]",
       "<< /A %a comment\n  1 /B 2 % another\n>>",
       "[0 0 595%c\n842]",
@@ -232,7 +235,7 @@ TEST(PdfParser, IndirectObjectsRoundTrip) {
 TEST(PdfParser, HostileInputNeverCrashes) {
   // Deep nesting stops at the limit instead of exhausting the stack.
   EXPECT_EQ(ParseError(std::string(10000, '[')), "Bad object");
-  EXPECT_EQ(ParseError(std::string(5000, '<') ), "Bad object");
+  EXPECT_EQ(ParseError(std::string(5000, '<')), "Bad object");
   std::string nested;
   for (int i = 0; i < 200; ++i) nested += "[";
   for (int i = 0; i < 200; ++i) nested += "]";

@@ -22,11 +22,12 @@ TEST(PdfDate, ParsesFieldsAndOffsets) {
   EXPECT_NEAR(PdfDateFromString("D:20100101120000+01'00'"), Date(2010, 1, 1, 11), 1e-9);
   EXPECT_NEAR(PdfDateFromString("D:20100101120000-02'30'"), Date(2010, 1, 1, 14, 30), 1e-9);
   EXPECT_NEAR(PdfDateFromString("20100305090703Z"), Date(2010, 3, 5, 9, 7, 3), 1e-9);
-  EXPECT_EQ(PdfDateFromString("D:20101301"), 0);   // month 13
-  EXPECT_EQ(PdfDateFromString("D:20100230"), 0);   // 30 February
+  EXPECT_EQ(PdfDateFromString("D:20101301"), 0);  // month 13
+  EXPECT_EQ(PdfDateFromString("D:20100230"), 0);  // 30 February
   EXPECT_EQ(PdfDateFromString(""), 0);
   EXPECT_EQ(PdfDateFromString("D:"), 0);
-  EXPECT_DOUBLE_EQ(PdfDateFromString("D:2010xx15"), Date(2010, 1, 15));  // non-numeric month is 0 → 1
+  EXPECT_DOUBLE_EQ(PdfDateFromString("D:2010xx15"),
+                   Date(2010, 1, 15));  // non-numeric month is 0 → 1
 }
 
 TEST(PdfDate, FormatsWithoutAndWithZone) {
@@ -66,7 +67,8 @@ TEST(PdfText, Utf16AndPdfDocEncoding) {
   EXPECT_EQ(DecodeTextString("caf\xE9"), "caf\xC3\xA9");
   EXPECT_EQ(DecodeTextString("\x80\xA0"), "\xE2\x80\xA2\xE2\x82\xAC");
   // Odd length with the mark is not UTF-16.
-  EXPECT_EQ(DecodeTextString(std::string("\xFE\xFF\x00", 3)), "\xC3\xBE\xC3\xBF" + std::string(1, '\0'));
+  EXPECT_EQ(DecodeTextString(std::string("\xFE\xFF\x00", 3)),
+            "\xC3\xBE\xC3\xBF" + std::string(1, '\0'));
   // Malformed UTF-8 input becomes U+FFFD, never invalid UTF-16.
   EXPECT_EQ(EncodeTextString("\xFF"), std::string("\xFE\xFF\xFF\xFD", 4));
   // Czech text round-trips.

@@ -6,6 +6,7 @@
 
 using namespace corvane;
 using namespace pdftest;
+using namespace tavra_test;
 
 namespace {
 
@@ -21,9 +22,10 @@ struct TLoaded {
 };
 
 // qpdf's view of where each object starts: number -> offset.
-std::map<int, long long> QpdfOffsets(const TTempDir& dir, const std::string& pdf) {
+std::map<int, long long> QpdfOffsets(const ScratchDir& dir, const std::string& pdf) {
   WriteFile(dir / "offsets.pdf", pdf);
-  const std::string listing = Run("qpdf --show-xref " + dir / "offsets.pdf" + " 2>/dev/null");
+  const std::string listing =
+      RunCommand("qpdf --show-xref " + dir / "offsets.pdf" + " 2>/dev/null");
   std::map<int, long long> offsets;
   const std::regex line(R"((\d+)/\d+: uncompressed; offset = (\d+))");
   for (std::sregex_iterator it(listing.begin(), listing.end(), line), end; it != end; ++it) {
@@ -54,8 +56,9 @@ TEST(Writer, IncrementalUpdateKeepsEveryEarlierByte) {
   TLoaded again(saved);
   EXPECT_FALSE(again.file.Damaged);
   EXPECT_EQ(again.file.RevisionCount, 2);
-  if (HaveTool("qpdf")) {
-    TTempDir dir;
+  {
+    TAVRA_REQUIRE_TOOL("qpdf");
+    ScratchDir dir;
     std::string report;
     EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
     EXPECT_EQ(QpdfOffsets(dir, saved)[1], written);
@@ -71,7 +74,8 @@ TEST(Writer, NewObjectUpdateLayout) {
   loaded.file.Save();
   const std::string update = loaded.Bytes().substr(original.size());
   const long long objectAt = static_cast<long long>(original.size()) + 1;
-  const long long xrefAt = static_cast<long long>(update.find("xref")) + static_cast<long long>(original.size());
+  const long long xrefAt =
+      static_cast<long long>(update.find("xref")) + static_cast<long long>(original.size());
   char entry[32];
   std::snprintf(entry, sizeof entry, "%010lld 00000 n\r\n", objectAt);
   const std::string expectedTail = "xref\r\n12 1\r\n" + std::string(entry) + "trailer\r\n";
@@ -120,9 +124,10 @@ TEST(Writer, UpdateWithoutChangesIsAnEmptyTable) {
 }
 
 TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
-  REQUIRE_TOOL("qpdf");
-  TTempDir dir;
-  const std::string original = QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
+  const std::string original =
+      QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
   ASSERT_FALSE(original.empty());
   TLoaded loaded(original);
   ASSERT_TRUE(loaded.file.UsesXRefStreams);
@@ -138,7 +143,8 @@ TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
   const std::string n = std::to_string(size);  // the stream takes the next free number
   EXPECT_NE(update.find("\n" + n + " 0 obj\n"), std::string::npos) << update;
   EXPECT_NE(update.find("/W [1 4 1 ]"), std::string::npos) << update;
-  EXPECT_NE(update.find("/Index [" + std::to_string(catalog) + " 1 " + n + " 1 ]"), std::string::npos)
+  EXPECT_NE(update.find("/Index [" + std::to_string(catalog) + " 1 " + n + " 1 ]"),
+            std::string::npos)
       << update;
   EXPECT_NE(update.find("/Size " + std::to_string(size + 1)), std::string::npos);
   EXPECT_EQ(update.substr(update.size() - 5), "%%EOF");
@@ -193,8 +199,9 @@ TEST(Writer, HybridFilesGetStreamAndTables) {
   EXPECT_FALSE(again.file.Damaged) << again.file.DamageReason;
   EXPECT_EQ(dynamic_cast<TOvPDFString*>(again.Object(5)->Value)->GetText(), "hidden");
   EXPECT_EQ(again.Object(5)->SourceOffset, loaded.Object(5)->WriteOffset + 4);
-  if (HaveTool("qpdf")) {
-    TTempDir dir;
+  {
+    TAVRA_REQUIRE_TOOL("qpdf");
+    ScratchDir dir;
     std::string report;
     EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
   }
@@ -203,7 +210,8 @@ TEST(Writer, HybridFilesGetStreamAndTables) {
 TEST(Writer, FullRewriteWritesOneCleanFile) {
   TFixture f = OnePage();
   f.header = "%PDF-1.7\n";
-  std::string text = AppendUpdate(f.Build(), {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /New 1 >>"}}, 5);
+  std::string text =
+      AppendUpdate(f.Build(), {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /New 1 >>"}}, 5);
   TLoaded loaded(text);
   RemoveEntry(loaded.file.Trailer, "Prev");
   loaded.file.FullRewrite = true;
@@ -216,18 +224,21 @@ TEST(Writer, FullRewriteWritesOneCleanFile) {
   TLoaded again(saved);
   EXPECT_FALSE(again.file.Damaged);
   EXPECT_EQ(again.file.RevisionCount, 1);
-  EXPECT_EQ(GetIntEntry(dynamic_cast<TOvPDFDictionary*>(again.Object(2)->Value), "New", 0, false), 1);
-  if (HaveTool("qpdf")) {
-    TTempDir dir;
+  EXPECT_EQ(GetIntEntry(dynamic_cast<TOvPDFDictionary*>(again.Object(2)->Value), "New", 0, false),
+            1);
+  {
+    TAVRA_REQUIRE_TOOL("qpdf");
+    ScratchDir dir;
     std::string report;
     EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
   }
 }
 
 TEST(Writer, FullRewriteOfAStreamFileDropsStreamKeys) {
-  REQUIRE_TOOL("qpdf");
-  TTempDir dir;
-  const std::string original = QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
+  const std::string original =
+      QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
   TLoaded loaded(original);
   loaded.file.FullRewrite = true;
   loaded.file.Save();

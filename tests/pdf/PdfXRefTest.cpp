@@ -5,6 +5,7 @@
 
 using namespace corvane;
 using namespace pdftest;
+using namespace tavra_test;
 
 namespace {
 
@@ -32,8 +33,9 @@ std::string LoadError(const std::string& bytes) {
 
 // A cross-reference stream section for the given objects (type-1 entries),
 // written by hand with W [1 w2 1].
-std::string XRefStreamFile(const std::string& head, const std::vector<std::pair<int, std::string>>& objects,
-                           int w2, const std::string& extraDict, bool useIndex) {
+std::string XRefStreamFile(const std::string& head,
+                           const std::vector<std::pair<int, std::string>>& objects, int w2,
+                           const std::string& extraDict, bool useIndex) {
   std::string out = head;
   std::map<int, long long> offsets;
   int highest = 0;
@@ -49,12 +51,14 @@ std::string XRefStreamFile(const std::string& head, const std::vector<std::pair<
     auto it = offsets.find(n);
     records += static_cast<char>(it == offsets.end() ? 0 : 1);
     const long long v = it == offsets.end() ? 0 : it->second;
-    for (int i = w2 - 1; i >= 0; --i) records += static_cast<char>(i >= 8 ? 0 : (v >> (8 * i)) & 0xFF);
+    for (int i = w2 - 1; i >= 0; --i)
+      records += static_cast<char>(i >= 8 ? 0 : (v >> (8 * i)) & 0xFF);
     records += static_cast<char>(it == offsets.end() ? (n == 0 ? 255 : 0) : 0);
   }
   const std::string packed = ZlibCompress(records);
   out += std::to_string(self) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(self + 1) +
-         " /W [1 " + std::to_string(w2) + " 1]" + (useIndex ? " /Index [0 " + std::to_string(self + 1) + "]" : "") +
+         " /W [1 " + std::to_string(w2) + " 1]" +
+         (useIndex ? " /Index [0 " + std::to_string(self + 1) + "]" : "") +
          " /Root 1 0 R /Filter /FlateDecode /Length " + std::to_string(packed.size()) + extraDict +
          " >>\nstream\n" + packed + "\nendstream\nendobj\nstartxref\n" +
          std::to_string(offsets[self]) + "\n%%EOF\n";
@@ -102,7 +106,8 @@ TEST(XRef, MissingEofIsBadTrailer) {
 
 TEST(XRef, NewerSectionWinsAndRevisionsAreCounted) {
   const std::string base = OnePage().Build();
-  std::string updated = AppendUpdate(base, {{3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 200] >>"}}, 5);
+  std::string updated =
+      AppendUpdate(base, {{3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 200] >>"}}, 5);
   updated = AppendUpdate(updated, {{5, "(new)"}}, 6);
   TLoaded loaded(updated);
   loaded.Load();
@@ -185,7 +190,8 @@ TEST(XRef, EntriesThatCannotBeFollowedRebuild) {
 }
 
 TEST(XRef, RebuildLetsTheLaterDefinitionWin) {
-  std::string text = AppendUpdate(OnePage().Build(), {{1, "<< /Type /Catalog /Pages 2 0 R /Later true >>"}}, 5);
+  std::string text =
+      AppendUpdate(OnePage().Build(), {{1, "<< /Type /Catalog /Pages 2 0 R /Later true >>"}}, 5);
   text.replace(text.rfind("startxref\n") + 10, 1, "9");  // break the newest pointer
   TLoaded loaded(text);
   loaded.Load();
@@ -261,14 +267,16 @@ TEST(XRef, MalformedCrossReferenceStreamsAreDamage) {
             "Invalid cross-reference stream: Invalid W entry in a cross-reference stream");
   EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [0 99999999]"),
             "Invalid cross-reference stream: Invalid cross-reference stream data");
-  EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [0]"), "Invalid cross-reference stream: Invalid index");
+  EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [0]"),
+            "Invalid cross-reference stream: Invalid index");
   EXPECT_EQ(variant("/W [1 2 1]", "/W [1 2 1] /Index [2147483647 5]"),
             "Invalid cross-reference stream: Invalid index");
   EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter /LZWDecode"), "Unsupported encoding filter");
   EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter [/LZWDecode]"), "Unsupported encoding filter");
   EXPECT_EQ(variant("/Filter /FlateDecode", "/Filter [/ASCIIHexDecode /FlateDecode]"),
             "Unsupported encoding filter");
-  const std::string broken = variant("/Filter /FlateDecode", "/Filter /FlateDecode /DecodeParms << /Predictor 2 >>");
+  const std::string broken =
+      variant("/Filter /FlateDecode", "/Filter /FlateDecode /DecodeParms << /Predictor 2 >>");
   EXPECT_EQ(broken, "Unsupported predictor algorithm: 2");
 }
 
@@ -281,13 +289,16 @@ TEST(XRef, CorruptDeflateInAStreamIsDecompressionError) {
   TLoaded loaded(text);
   loaded.Load();
   EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.DamageReason.rfind("Decompression error: Decompression failed, inflate returned [", 0), 0u)
+  EXPECT_EQ(loaded.file.DamageReason.rfind(
+                "Decompression error: Decompression failed, inflate returned [", 0),
+            0u)
       << loaded.file.DamageReason;
 }
 
 TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
   // Objects 2 and 3 live in object stream 5 whose /Filter is an array.
-  const std::string members = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
+  const std::string members =
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
   const std::string header = "2 0 3 " + std::to_string(members.find("\n<<") + 1) + " ";
   const std::string content = header + members;
   const std::string packed = ZlibCompress(content);
@@ -314,8 +325,10 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
   rec(0, 0, 0);
   rec(1, o5, 0);
   rec(1, o6, 0);
-  for (const std::string& extra : {std::string(""), std::string(" /Encrypt << /Filter /Standard >>")}) {
-    const std::string text = out + "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
+  for (const std::string& extra :
+       {std::string(""), std::string(" /Encrypt << /Filter /Standard >>")}) {
+    const std::string text = out +
+                             "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
                              std::to_string(records.size()) + extra + " >>\nstream\n" + records +
                              "\nendstream\nendobj\nstartxref\n" + std::to_string(o6) + "\n%%EOF\n";
     TLoaded loaded(text);
@@ -383,8 +396,8 @@ TEST(XRef, HybridFilesFollowXRefStm) {
 }
 
 TEST(XRef, QpdfVariantsAgreeWithQpdf) {
-  REQUIRE_TOOL("qpdf");
-  TTempDir dir;
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
   // A few pages so that the variants differ.
   const std::string base = QpdfVariant(dir, OnePage().Build(), "--pages . . . --", "three");
   ASSERT_FALSE(base.empty());
@@ -395,7 +408,8 @@ TEST(XRef, QpdfVariantsAgreeWithQpdf) {
     TLoaded loaded(variant);
     loaded.Load();
     EXPECT_FALSE(loaded.file.Damaged) << options << ": " << loaded.file.DamageReason;
-    EXPECT_EQ(static_cast<int>(loaded.file.ObjectList.size()), QpdfObjectCount(dir, variant)) << options;
+    EXPECT_EQ(static_cast<int>(loaded.file.ObjectList.size()), QpdfObjectCount(dir, variant))
+        << options;
   }
 }
 
@@ -444,17 +458,18 @@ void LoadAndResolveOrFailCleanly(const std::string& bytes, const std::string& wh
 // An object stream (object 5) holding the page tree and page, listed in a
 // cross-reference stream (object 6). memberNumbers names the two members.
 std::string ObjectStreamFile(int firstMember, bool streamEntryCompressed) {
-  const std::string members = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
-  const std::string header = std::to_string(firstMember) + " 0 3 " +
-                             std::to_string(members.find("\n<<") + 1) + " ";
+  const std::string members =
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
+  const std::string header =
+      std::to_string(firstMember) + " 0 3 " + std::to_string(members.find("\n<<") + 1) + " ";
   const std::string packed = ZlibCompress(header + members);
   std::string out = "%PDF-1.5\n";
   const long long o1 = static_cast<long long>(out.size());
   out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
   const long long o5 = static_cast<long long>(out.size());
   out += "5 0 obj\n<< /Type /ObjStm /N 2 /First " + std::to_string(header.size()) +
-         " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" + packed +
-         "\nendstream\nendobj\n";
+         " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
+         packed + "\nendstream\nendobj\n";
   const long long o6 = static_cast<long long>(out.size());
   std::string records;
   auto rec = [&](int type, long long a, int b) {
@@ -476,8 +491,8 @@ std::string ObjectStreamFile(int firstMember, bool streamEntryCompressed) {
   }
   rec(1, o6, 0);
   return out + "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
-         std::to_string(records.size()) + " >>\nstream\n" + records + "\nendstream\nendobj\nstartxref\n" +
-         std::to_string(o6) + "\n%%EOF\n";
+         std::to_string(records.size()) + " >>\nstream\n" + records +
+         "\nendstream\nendobj\nstartxref\n" + std::to_string(o6) + "\n%%EOF\n";
 }
 
 }  // namespace
@@ -584,7 +599,8 @@ TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {
   ASSERT_NE(dict, nullptr);
   EXPECT_EQ(dynamic_cast<TOvPDFRef*>(GetEntry(dict, "A"))->Number, 2147483647);
   // A cross-reference stream subsection that would run past it.
-  TLoaded stream(XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, " /Index [2147483646 6]", false));
+  TLoaded stream(
+      XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, " /Index [2147483646 6]", false));
   stream.Load();
   EXPECT_TRUE(stream.file.Damaged);
 }

@@ -5,39 +5,15 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "tests/support/TestSupport.h"
 
 namespace platform {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/tavra-files-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
-    std::filesystem::remove_all(path_);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using tavra_test::ReadFile;
+using tavra_test::ScratchDir;
+using tavra_test::WriteFile;
 
 size_t EntriesIn(const std::string& folder) {
   size_t n = 0;
@@ -46,7 +22,7 @@ size_t EntriesIn(const std::string& folder) {
 }
 
 TEST(TempFiles, CreatesDistinctEmptyFiles) {
-  TempDir dir;
+  ScratchDir dir;
   TempFile a, b;
   std::string error;
   ASSERT_TRUE(CreateTempFile(dir.Path(), "cvn", a, error)) << error;
@@ -59,13 +35,13 @@ TEST(TempFiles, CreatesDistinctEmptyFiles) {
 }
 
 TEST(ReplaceFileWithCopy, ReplacesContentKeepsModeAndLeavesNoStaging) {
-  TempDir dir;
-  WriteText(dir.File("in.pdf"), "new content");
-  WriteText(dir.File("out.pdf"), "old");
+  ScratchDir dir;
+  WriteFile(dir.File("in.pdf"), "new content");
+  WriteFile(dir.File("out.pdf"), "old");
   chmod(dir.File("out.pdf").c_str(), 0640);
   std::string error;
   ASSERT_TRUE(ReplaceFileWithCopy(dir.File("in.pdf"), dir.File("out.pdf"), error)) << error;
-  EXPECT_EQ(ReadAll(dir.File("out.pdf")), "new content");
+  EXPECT_EQ(ReadFile(dir.File("out.pdf")), "new content");
   struct stat st {};
   stat(dir.File("out.pdf").c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -73,54 +49,54 @@ TEST(ReplaceFileWithCopy, ReplacesContentKeepsModeAndLeavesNoStaging) {
 }
 
 TEST(ReplaceFileWithCopy, FollowsSymlinkAndKeepsIt) {
-  TempDir dir;
-  WriteText(dir.File("in.pdf"), "signed");
-  WriteText(dir.File("real.pdf"), "old");
+  ScratchDir dir;
+  WriteFile(dir.File("in.pdf"), "signed");
+  WriteFile(dir.File("real.pdf"), "old");
   std::filesystem::create_symlink("real.pdf", dir.File("link.pdf"));
   std::string error;
   ASSERT_TRUE(ReplaceFileWithCopy(dir.File("in.pdf"), dir.File("link.pdf"), error)) << error;
   EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.pdf")));
-  EXPECT_EQ(ReadAll(dir.File("real.pdf")), "signed");
+  EXPECT_EQ(ReadFile(dir.File("real.pdf")), "signed");
 }
 
 TEST(ReplaceFileWithCopy, FailureLeavesTargetUntouched) {
   if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
-  TempDir dir;
-  WriteText(dir.File("in.pdf"), "new");
+  ScratchDir dir;
+  WriteFile(dir.File("in.pdf"), "new");
   std::filesystem::create_directory(dir.File("locked"));
-  WriteText(dir.File("locked/out.pdf"), "old");
+  WriteFile(dir.File("locked/out.pdf"), "old");
   chmod(dir.File("locked").c_str(), 0500);
   std::string error;
   EXPECT_FALSE(ReplaceFileWithCopy(dir.File("in.pdf"), dir.File("locked/out.pdf"), error));
   EXPECT_FALSE(error.empty());
   chmod(dir.File("locked").c_str(), 0700);
-  EXPECT_EQ(ReadAll(dir.File("locked/out.pdf")), "old");
+  EXPECT_EQ(ReadFile(dir.File("locked/out.pdf")), "old");
   EXPECT_EQ(EntriesIn(dir.File("locked")), 1u);
 }
 
 // Fails for root as well: the first page of /proc/self/mem cannot be read (EIO).
 TEST(ReplaceFileWithCopy, UnreadableSourceLeavesTargetAndNoStaging) {
-  TempDir dir;
-  WriteText(dir.File("out.pdf"), "old");
+  ScratchDir dir;
+  WriteFile(dir.File("out.pdf"), "old");
   std::string error;
   EXPECT_FALSE(ReplaceFileWithCopy("/proc/self/mem", dir.File("out.pdf"), error));
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(ReadAll(dir.File("out.pdf")), "old");
+  EXPECT_EQ(ReadFile(dir.File("out.pdf")), "old");
   EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
 
 TEST(ReplaceFileWithCopy, MissingSourceFailsWithoutTouchingTarget) {
-  TempDir dir;
-  WriteText(dir.File("out.pdf"), "old");
+  ScratchDir dir;
+  WriteFile(dir.File("out.pdf"), "old");
   std::string error;
   EXPECT_FALSE(ReplaceFileWithCopy(dir.File("missing.pdf"), dir.File("out.pdf"), error));
-  EXPECT_EQ(ReadAll(dir.File("out.pdf")), "old");
+  EXPECT_EQ(ReadFile(dir.File("out.pdf")), "old");
   EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
 
 TEST(ReplaceFileWithCopy, MissingTargetFolderFails) {
-  TempDir dir;
-  WriteText(dir.File("in.pdf"), "new");
+  ScratchDir dir;
+  WriteFile(dir.File("in.pdf"), "new");
   std::string error;
   EXPECT_FALSE(ReplaceFileWithCopy(dir.File("in.pdf"), dir.File("nowhere/out.pdf"), error));
   EXPECT_FALSE(error.empty());

@@ -116,8 +116,7 @@ uint32_t TOvRandom::GenerateBelow(uint32_t max) {
   uint8_t b[4];
   Generate(b, sizeof(b));
   const uint32_t value = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-                         (static_cast<uint32_t>(b[2]) << 16) |
-                         (static_cast<uint32_t>(b[3]) << 24);
+                         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
   return max == 0 ? value : value % max;
 }
 

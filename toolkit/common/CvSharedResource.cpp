@@ -28,7 +28,8 @@ void TOvSharedResource::LockRead() {
     --waiting_readers_;
   }
   ++holders_;
-  auto it = std::find_if(readers_.begin(), readers_.end(), [&](const auto& r) { return r.first == self; });
+  auto it = std::find_if(readers_.begin(), readers_.end(),
+                         [&](const auto& r) { return r.first == self; });
   if (it == readers_.end()) {
     readers_.emplace_back(self, 1);
   } else {
@@ -63,7 +64,8 @@ void TOvSharedResource::Unlock() {
     holders_ = 0;
     writer_ = std::thread::id();
   } else if (holders_ > 0) {
-    auto it = std::find_if(readers_.begin(), readers_.end(), [&](const auto& r) { return r.first == self; });
+    auto it = std::find_if(readers_.begin(), readers_.end(),
+                           [&](const auto& r) { return r.first == self; });
     if (it == readers_.end()) return;
     if (--it->second == 0) readers_.erase(it);
     if (--holders_ > 0) return;

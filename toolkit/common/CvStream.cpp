@@ -16,9 +16,15 @@ namespace {
 int64_t ResolveSeek(int64_t offset, TSeekOrigin origin, int64_t current, int64_t size) {
   int64_t base = 0;
   switch (origin) {
-    case TSeekOrigin::soBeginning: base = 0; break;
-    case TSeekOrigin::soCurrent: base = current; break;
-    case TSeekOrigin::soEnd: base = size; break;
+    case TSeekOrigin::soBeginning:
+      base = 0;
+      break;
+    case TSeekOrigin::soCurrent:
+      base = current;
+      break;
+    case TSeekOrigin::soEnd:
+      base = size;
+      break;
   }
   int64_t result = 0;
   if (__builtin_add_overflow(base, offset, &result) || result < 0) {
@@ -73,7 +79,8 @@ int64_t TOvStream::CopyFrom(TOvStream& source, int64_t count) {
 size_t TOvMemoryStream::Read(void* buffer, size_t count) {
   const int64_t size = Size();
   if (position_ >= size || count == 0) return 0;
-  const size_t n = static_cast<size_t>(std::min<int64_t>(size - position_, static_cast<int64_t>(count)));
+  const size_t n =
+      static_cast<size_t>(std::min<int64_t>(size - position_, static_cast<int64_t>(count)));
   std::memcpy(buffer, data_.data() + position_, n);
   position_ += static_cast<int64_t>(n);
   return n;
@@ -103,9 +110,15 @@ void TOvMemoryStream::SetSize(int64_t size) {
 TOvFileStream::TOvFileStream(const std::string& path, TFileMode mode) : path_(path) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case TFileMode::fmOpenRead: flags |= O_RDONLY; break;
-    case TFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
-    case TFileMode::fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case TFileMode::fmOpenRead:
+      flags |= O_RDONLY;
+      break;
+    case TFileMode::fmOpenReadWrite:
+      flags |= O_RDWR;
+      break;
+    case TFileMode::fmCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
   }
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) {

@@ -111,8 +111,8 @@ class TOvFileStream final : public TOvStream {
   int64_t position_ = 0;
   int64_t size_ = 0;
   std::string buffer_;
-  int64_t buffer_start_ = 0;  // file offset of buffer_[0]
-  bool buffer_dirty_ = false; // buffer_ holds written bytes not yet in the file
+  int64_t buffer_start_ = 0;   // file offset of buffer_[0]
+  bool buffer_dirty_ = false;  // buffer_ holds written bytes not yet in the file
 };
 
 }  // namespace corvane

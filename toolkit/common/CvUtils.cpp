@@ -254,7 +254,8 @@ std::u16string UTF8ToWide(std::string_view utf8) {
 std::string WideToUTF8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  WalkUTF16(text, [&out](char32_t cp) { AppendUTF8(out, cp); }, kReplacementChar);
+  WalkUTF16(
+      text, [&out](char32_t cp) { AppendUTF8(out, cp); }, kReplacementChar);
   return out;
 }
 
@@ -327,7 +328,8 @@ ByteString TOvPlatformStringConverter::AnsiToUTF16(std::string_view text) {
 std::string TOvPlatformStringConverter::UTF16ToAnsi(std::string_view utf16le) {
   if (utf16le.size() % 2 != 0) return {};  // not UTF-16 at all
   std::string out;
-  WalkUTF16(LittleEndianUnits(utf16le), [&out](char32_t cp) { AppendUTF8(out, cp); }, U'?');
+  WalkUTF16(
+      LittleEndianUnits(utf16le), [&out](char32_t cp) { AppendUTF8(out, cp); }, U'?');
   return out;
 }
 

@@ -146,18 +146,18 @@ TDateTime UTCTimeToDateTime(std::string_view text) {
     year += year < 50 ? 2000 : 1900;
     date = EncodeDate(year, Field(text, 3, 2, 1), Field(text, 5, 2, 1));
   }
-  const TDateTime time = EncodeTime(Field(text, 7, 2, 0), Field(text, 9, 2, 0),
-                                    Field(text, 11, 2, 0), 0);
+  const TDateTime time =
+      EncodeTime(Field(text, 7, 2, 0), Field(text, 9, 2, 0), Field(text, 11, 2, 0), 0);
   return ComposeDateTime(date, time);
 }
 
 TDateTime GeneralizedTimeToDateTime(std::string_view text) {
-  const TDateTime date = EncodeDate(Field(text, 1, 4, 0), Field(text, 5, 2, 1),
-                                    Field(text, 7, 2, 1));
+  const TDateTime date =
+      EncodeDate(Field(text, 1, 4, 0), Field(text, 5, 2, 1), Field(text, 7, 2, 1));
   int ms = 0;
   if (text.size() > 17 && text[14] == '.') ms = Field(text, 16, 3, 0);
-  const TDateTime time = EncodeTime(Field(text, 9, 2, 0), Field(text, 11, 2, 0),
-                                    Field(text, 13, 2, 0), ms);
+  const TDateTime time =
+      EncodeTime(Field(text, 9, 2, 0), Field(text, 11, 2, 0), Field(text, 13, 2, 0), ms);
   return ComposeDateTime(date, time);
 }
 

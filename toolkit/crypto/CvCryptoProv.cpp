@@ -116,7 +116,8 @@ TOvCustomCryptoKey* TOvCustomCryptoProvider::AddKey(std::unique_ptr<TOvCustomCry
   return raw;
 }
 
-TOvCustomCryptoContext* TOvCustomCryptoProvider::AddContext(std::unique_ptr<TOvCustomCryptoContext> context) {
+TOvCustomCryptoContext* TOvCustomCryptoProvider::AddContext(
+    std::unique_ptr<TOvCustomCryptoContext> context) {
   TOvCustomCryptoContext* raw = context.get();
   {
     TOvWriteLock guard(lists_lock_);
@@ -135,7 +136,8 @@ bool TOvCustomCryptoProvider::OwnsKey(const TOvCustomCryptoKey* key) {
 bool TOvCustomCryptoProvider::OwnsContext(const TOvCustomCryptoContext* context) {
   if (context == nullptr) return false;
   TOvReadLock guard(lists_lock_);
-  return std::any_of(contexts_.begin(), contexts_.end(), [&](const auto& c) { return c.get() == context; });
+  return std::any_of(contexts_.begin(), contexts_.end(),
+                     [&](const auto& c) { return c.get() == context; });
 }
 
 void TOvCustomCryptoProvider::RemoveKey(TOvCustomCryptoKey*& key) {
@@ -143,7 +145,8 @@ void TOvCustomCryptoProvider::RemoveKey(TOvCustomCryptoKey*& key) {
   std::unique_ptr<TOvCustomCryptoKey> owned;
   {
     TOvWriteLock guard(lists_lock_);
-    auto it = std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.get() == key; });
+    auto it =
+        std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.get() == key; });
     if (it == keys_.end()) return;
     owned = std::move(*it);
     keys_.erase(it);
@@ -157,7 +160,8 @@ void TOvCustomCryptoProvider::RemoveContext(TOvCustomCryptoContext*& context) {
   std::unique_ptr<TOvCustomCryptoContext> owned;
   {
     TOvWriteLock guard(lists_lock_);
-    auto it = std::find_if(contexts_.begin(), contexts_.end(), [&](const auto& c) { return c.get() == context; });
+    auto it = std::find_if(contexts_.begin(), contexts_.end(),
+                           [&](const auto& c) { return c.get() == context; });
     if (it == contexts_.end()) return;
     owned = std::move(*it);
     contexts_.erase(it);
@@ -200,23 +204,28 @@ std::unique_ptr<TOvCustomCryptoProvider> TOvCustomCryptoProvider::CreateInstance
 }
 
 bool TOvCustomCryptoProvider::IsAlgorithmSupported(int32_t, int32_t) { return false; }
-bool TOvCustomCryptoProvider::IsAlgorithmSupportedByOID(std::string_view, std::string_view, int32_t) {
+bool TOvCustomCryptoProvider::IsAlgorithmSupportedByOID(std::string_view, std::string_view,
+                                                        int32_t) {
   return false;
 }
-bool TOvCustomCryptoProvider::IsOperationSupported(TCvCryptoOperation, int32_t, int32_t, const TOvCustomCryptoKey*,
-                                                   TOvCryptoParams) {
+bool TOvCustomCryptoProvider::IsOperationSupported(TCvCryptoOperation, int32_t, int32_t,
+                                                   const TOvCustomCryptoKey*, TOvCryptoParams) {
   return false;
 }
-bool TOvCustomCryptoProvider::IsOperationSupportedByOID(TCvCryptoOperation, std::string_view, std::string_view,
-                                                        int32_t, const TOvCustomCryptoKey*, TOvCryptoParams) {
+bool TOvCustomCryptoProvider::IsOperationSupportedByOID(TCvCryptoOperation, std::string_view,
+                                                        std::string_view, int32_t,
+                                                        const TOvCustomCryptoKey*,
+                                                        TOvCryptoParams) {
   return false;
 }
 
-ByteString TOvCustomCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int32_t, std::string_view) {
+ByteString TOvCustomCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int32_t,
+                                                         std::string_view) {
   throw EOvCryptoProviderError(FormatUnsupportedAlgorithm(algorithm));
 }
 
-ByteString TOvCustomCryptoProvider::GetAlgorithmPropertyByOID(std::string_view oid, std::string_view, int32_t,
+ByteString TOvCustomCryptoProvider::GetAlgorithmPropertyByOID(std::string_view oid,
+                                                              std::string_view, int32_t,
                                                               std::string_view) {
   throw EOvCryptoProviderError(FormatUnsupportedAlgorithmOID(oid));
 }
@@ -251,9 +260,10 @@ class ContextGuard {
   TOvCustomCryptoContext* context_;
 };
 
-using UpdateFn = void (TOvCustomCryptoProvider::*)(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
-                                                   TOvCryptoParams);
-using FinalFn = void (TOvCustomCryptoProvider::*)(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams);
+using UpdateFn = void (TOvCustomCryptoProvider::*)(TOvCustomCryptoContext*, const void*, size_t,
+                                                   void*, size_t&, TOvCryptoParams);
+using FinalFn = void (TOvCustomCryptoProvider::*)(TOvCustomCryptoContext*, void*, size_t&,
+                                                  TOvCryptoParams);
 
 size_t EstimateSize(TOvCustomCryptoContext* context, size_t inputSize) {
   const int64_t estimate = context->EstimateOutputSize(static_cast<int64_t>(inputSize));
@@ -261,9 +271,9 @@ size_t EstimateSize(TOvCustomCryptoContext* context, size_t inputSize) {
 }
 
 // Update into the buffer, then Final into the room that is left.
-void RunUpdateFinal(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* context, UpdateFn update,
-                    FinalFn final, const void* input, size_t inputSize, void* output, size_t& outputSize,
-                    TOvCryptoParams params) {
+void RunUpdateFinal(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* context,
+                    UpdateFn update, FinalFn final, const void* input, size_t inputSize,
+                    void* output, size_t& outputSize, TOvCryptoParams params) {
   if (output == nullptr) {
     outputSize = EstimateSize(context, inputSize);
     return;
@@ -278,55 +288,66 @@ void RunUpdateFinal(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* c
 
 }  // namespace
 
-void TOvCustomCryptoProvider::Encrypt(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key, const void* input,
-                                      size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params) {
+void TOvCustomCryptoProvider::Encrypt(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key,
+                                      const void* input, size_t inputSize, void* output,
+                                      size_t& outputSize, TOvCryptoParams params) {
   ContextGuard ctx(*this, EncryptInit(algorithm, mode, key, params));
-  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::EncryptUpdate, &TOvCustomCryptoProvider::EncryptFinal,
-                 input, inputSize, output, outputSize, params);
+  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::EncryptUpdate,
+                 &TOvCustomCryptoProvider::EncryptFinal, input, inputSize, output, outputSize,
+                 params);
 }
 
-void TOvCustomCryptoProvider::EncryptByOID(std::string_view oid, std::string_view algParams, int32_t mode,
-                                           TOvCustomCryptoKey* key, const void* input, size_t inputSize,
-                                           void* output, size_t& outputSize, TOvCryptoParams params) {
+void TOvCustomCryptoProvider::EncryptByOID(std::string_view oid, std::string_view algParams,
+                                           int32_t mode, TOvCustomCryptoKey* key, const void* input,
+                                           size_t inputSize, void* output, size_t& outputSize,
+                                           TOvCryptoParams params) {
   ContextGuard ctx(*this, EncryptInitByOID(oid, algParams, mode, key, params));
-  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::EncryptUpdate, &TOvCustomCryptoProvider::EncryptFinal,
-                 input, inputSize, output, outputSize, params);
+  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::EncryptUpdate,
+                 &TOvCustomCryptoProvider::EncryptFinal, input, inputSize, output, outputSize,
+                 params);
 }
 
-void TOvCustomCryptoProvider::Decrypt(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key, const void* input,
-                                      size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params) {
+void TOvCustomCryptoProvider::Decrypt(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key,
+                                      const void* input, size_t inputSize, void* output,
+                                      size_t& outputSize, TOvCryptoParams params) {
   ContextGuard ctx(*this, DecryptInit(algorithm, mode, key, params));
-  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::DecryptUpdate, &TOvCustomCryptoProvider::DecryptFinal,
-                 input, inputSize, output, outputSize, params);
+  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::DecryptUpdate,
+                 &TOvCustomCryptoProvider::DecryptFinal, input, inputSize, output, outputSize,
+                 params);
 }
 
-void TOvCustomCryptoProvider::DecryptByOID(std::string_view oid, std::string_view algParams, int32_t mode,
-                                           TOvCustomCryptoKey* key, const void* input, size_t inputSize,
-                                           void* output, size_t& outputSize, TOvCryptoParams params) {
+void TOvCustomCryptoProvider::DecryptByOID(std::string_view oid, std::string_view algParams,
+                                           int32_t mode, TOvCustomCryptoKey* key, const void* input,
+                                           size_t inputSize, void* output, size_t& outputSize,
+                                           TOvCryptoParams params) {
   ContextGuard ctx(*this, DecryptInitByOID(oid, algParams, mode, key, params));
-  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::DecryptUpdate, &TOvCustomCryptoProvider::DecryptFinal,
-                 input, inputSize, output, outputSize, params);
+  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::DecryptUpdate,
+                 &TOvCustomCryptoProvider::DecryptFinal, input, inputSize, output, outputSize,
+                 params);
 }
 
-void TOvCustomCryptoProvider::Sign(int32_t algorithm, TOvCustomCryptoKey* key, bool detached, const void* input,
-                                   size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params) {
+void TOvCustomCryptoProvider::Sign(int32_t algorithm, TOvCustomCryptoKey* key, bool detached,
+                                   const void* input, size_t inputSize, void* output,
+                                   size_t& outputSize, TOvCryptoParams params) {
   ContextGuard ctx(*this, SignInit(algorithm, key, detached, params));
-  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::SignUpdate, &TOvCustomCryptoProvider::SignFinal, input,
-                 inputSize, output, outputSize, params);
+  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::SignUpdate,
+                 &TOvCustomCryptoProvider::SignFinal, input, inputSize, output, outputSize, params);
 }
 
-void TOvCustomCryptoProvider::SignByOID(std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key,
-                                        bool detached, const void* input, size_t inputSize, void* output,
-                                        size_t& outputSize, TOvCryptoParams params) {
+void TOvCustomCryptoProvider::SignByOID(std::string_view oid, std::string_view algParams,
+                                        TOvCustomCryptoKey* key, bool detached, const void* input,
+                                        size_t inputSize, void* output, size_t& outputSize,
+                                        TOvCryptoParams params) {
   ContextGuard ctx(*this, SignInitByOID(oid, algParams, key, detached, params));
-  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::SignUpdate, &TOvCustomCryptoProvider::SignFinal, input,
-                 inputSize, output, outputSize, params);
+  RunUpdateFinal(*this, ctx.get(), &TOvCustomCryptoProvider::SignUpdate,
+                 &TOvCustomCryptoProvider::SignFinal, input, inputSize, output, outputSize, params);
 }
 
 namespace {
 
-int32_t RunVerify(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* context, const void* input,
-                  size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params) {
+int32_t RunVerify(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* context,
+                  const void* input, size_t inputSize, void* output, size_t& outputSize,
+                  TOvCryptoParams params) {
   if (output == nullptr) {
     outputSize = EstimateSize(context, inputSize);
     return VERIFY_OTHER3;
@@ -335,15 +356,16 @@ int32_t RunVerify(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* con
   provider.VerifyUpdate(context, input, inputSize, output, written, params);
   if (written > outputSize) throw EOvCryptoProviderError("Buffer too small");
   size_t rest = outputSize - written;
-  const int32_t result = provider.VerifyFinal(context, static_cast<uint8_t*>(output) + written, rest, params);
+  const int32_t result =
+      provider.VerifyFinal(context, static_cast<uint8_t*>(output) + written, rest, params);
   outputSize = written + rest;
   return result;
 }
 
 // Detached verification: the data goes through VerifyUpdate (size query, then
 // into a scratch buffer), then VerifyFinal likewise.
-int32_t RunVerifyDetached(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* context, const void* data,
-                          size_t dataSize, TOvCryptoParams params) {
+int32_t RunVerifyDetached(TOvCustomCryptoProvider& provider, TOvCustomCryptoContext* context,
+                          const void* data, size_t dataSize, TOvCryptoParams params) {
   size_t size = 0;
   provider.VerifyUpdate(context, data, dataSize, nullptr, size, params);
   std::string scratch(size > 0 ? size : 1, '\0');
@@ -358,43 +380,48 @@ int32_t RunVerifyDetached(TOvCustomCryptoProvider& provider, TOvCustomCryptoCont
 
 }  // namespace
 
-int32_t TOvCustomCryptoProvider::Verify(int32_t algorithm, TOvCustomCryptoKey* key, const void* input,
-                                        size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params) {
+int32_t TOvCustomCryptoProvider::Verify(int32_t algorithm, TOvCustomCryptoKey* key,
+                                        const void* input, size_t inputSize, void* output,
+                                        size_t& outputSize, TOvCryptoParams params) {
   ContextGuard ctx(*this, VerifyInit(algorithm, key, nullptr, 0, params));
   return RunVerify(*this, ctx.get(), input, inputSize, output, outputSize, params);
 }
 
 int32_t TOvCustomCryptoProvider::VerifyByOID(std::string_view oid, std::string_view algParams,
-                                             TOvCustomCryptoKey* key, const void* input, size_t inputSize,
-                                             void* output, size_t& outputSize, TOvCryptoParams params) {
+                                             TOvCustomCryptoKey* key, const void* input,
+                                             size_t inputSize, void* output, size_t& outputSize,
+                                             TOvCryptoParams params) {
   ContextGuard ctx(*this, VerifyInitByOID(oid, algParams, key, nullptr, 0, params));
   return RunVerify(*this, ctx.get(), input, inputSize, output, outputSize, params);
 }
 
-int32_t TOvCustomCryptoProvider::VerifyDetached(int32_t algorithm, TOvCustomCryptoKey* key, const void* data,
-                                                size_t dataSize, const void* signature, size_t signatureSize,
+int32_t TOvCustomCryptoProvider::VerifyDetached(int32_t algorithm, TOvCustomCryptoKey* key,
+                                                const void* data, size_t dataSize,
+                                                const void* signature, size_t signatureSize,
                                                 TOvCryptoParams params) {
   ContextGuard ctx(*this, VerifyInit(algorithm, key, signature, signatureSize, params));
   return RunVerifyDetached(*this, ctx.get(), data, dataSize, params);
 }
 
-int32_t TOvCustomCryptoProvider::VerifyDetachedByOID(std::string_view oid, std::string_view algParams,
-                                                     TOvCustomCryptoKey* key, const void* data, size_t dataSize,
-                                                     const void* signature, size_t signatureSize,
-                                                     TOvCryptoParams params) {
+int32_t TOvCustomCryptoProvider::VerifyDetachedByOID(std::string_view oid,
+                                                     std::string_view algParams,
+                                                     TOvCustomCryptoKey* key, const void* data,
+                                                     size_t dataSize, const void* signature,
+                                                     size_t signatureSize, TOvCryptoParams params) {
   ContextGuard ctx(*this, VerifyInitByOID(oid, algParams, key, signature, signatureSize, params));
   return RunVerifyDetached(*this, ctx.get(), data, dataSize, params);
 }
 
-ByteString TOvCustomCryptoProvider::Hash(int32_t algorithm, const void* data, size_t size, TOvCustomCryptoKey* key,
-                                         TOvCryptoParams params) {
+ByteString TOvCustomCryptoProvider::Hash(int32_t algorithm, const void* data, size_t size,
+                                         TOvCustomCryptoKey* key, TOvCryptoParams params) {
   ContextGuard ctx(*this, HashInit(algorithm, key, params));
   HashUpdate(ctx.get(), data, size, params);
   return HashFinal(ctx.get(), params);
 }
 
-ByteString TOvCustomCryptoProvider::HashByOID(std::string_view oid, std::string_view algParams, const void* data,
-                                              size_t size, TOvCustomCryptoKey* key, TOvCryptoParams params) {
+ByteString TOvCustomCryptoProvider::HashByOID(std::string_view oid, std::string_view algParams,
+                                              const void* data, size_t size,
+                                              TOvCustomCryptoKey* key, TOvCryptoParams params) {
   ContextGuard ctx(*this, HashInitByOID(oid, algParams, key, params));
   HashUpdate(ctx.get(), data, size, params);
   return HashFinal(ctx.get(), params);
@@ -405,7 +432,9 @@ ByteString TOvCustomCryptoProvider::HashByOID(std::string_view oid, std::string_
 
 TOvKeyMaterial::~TOvKeyMaterial() { SetKey(nullptr); }
 
-int32_t TOvKeyMaterial::Algorithm() const { return key_ != nullptr ? key_->Algorithm() : ALG_UNKNOWN; }
+int32_t TOvKeyMaterial::Algorithm() const {
+  return key_ != nullptr ? key_->Algorithm() : ALG_UNKNOWN;
+}
 
 void TOvKeyMaterial::SetKey(TOvCustomCryptoKey* key) {
   if (key_ == key) return;

@@ -31,17 +31,17 @@ using TOvCryptoParams = const TOvRelativeDistinguishedName*;
 
 // Operation codes passed to IsOperationSupported and the manager.
 using TCvCryptoOperation = int32_t;
-inline constexpr TCvCryptoOperation coNone = 0;            // algorithm only
+inline constexpr TCvCryptoOperation coNone = 0;  // algorithm only
 inline constexpr TCvCryptoOperation coEncrypt = 1;
 inline constexpr TCvCryptoOperation coDecrypt = 2;
-inline constexpr TCvCryptoOperation coSign = 3;            // signature embedded with the data
+inline constexpr TCvCryptoOperation coSign = 3;  // signature embedded with the data
 inline constexpr TCvCryptoOperation coSignDetached = 4;
 inline constexpr TCvCryptoOperation coVerify = 5;
 inline constexpr TCvCryptoOperation coVerifyDetached = 6;
 inline constexpr TCvCryptoOperation coHash = 7;
 inline constexpr TCvCryptoOperation coGenerateKey = 8;
 inline constexpr TCvCryptoOperation coDecryptKey = 9;
-inline constexpr TCvCryptoOperation coKeyless10 = 10;      // further codes without a key
+inline constexpr TCvCryptoOperation coKeyless10 = 10;  // further codes without a key
 inline constexpr TCvCryptoOperation coKeyless11 = 11;
 inline constexpr TCvCryptoOperation coKeyless12 = 12;
 
@@ -112,7 +112,8 @@ inline const std::string PROP_STR_LABEL = PropertyId("str-label");
 inline const std::string PROP_PADDING_TYPE = PropertyId("padding-type");
 inline const std::string PROP_GOST3410_PARAMSET = PropertyId("gost-R3410_paramset");
 inline const std::string PROP_GOST3410_DIGEST_PARAMSET = PropertyId("gost-R3410_digest_paramset");
-inline const std::string PROP_GOST3410_ENCRYPTION_PARAMSET = PropertyId("gost-R3410_encryption_paramset");
+inline const std::string PROP_GOST3410_ENCRYPTION_PARAMSET =
+    PropertyId("gost-R3410_encryption_paramset");
 inline const std::string PROP_GOST3411_PARAMSET = PropertyId("gost-R3411-1994-paramset");
 inline const std::string PROP_GOST3411_PARAMETERS = PropertyId("gost-R3411-1994-parameters");
 inline const std::string PROP_GOST28147_PARAMSET = PropertyId("gost-28147-1989-paramset");
@@ -150,7 +151,8 @@ class TOvCryptoProviderObject {
 
 class TOvCustomCryptoKey : public TOvCryptoProviderObject {
  public:
-  explicit TOvCustomCryptoKey(TOvCustomCryptoProvider* provider) : TOvCryptoProviderObject(provider) {}
+  explicit TOvCustomCryptoKey(TOvCustomCryptoProvider* provider)
+      : TOvCryptoProviderObject(provider) {}
 
   virtual bool IsPublic() const = 0;
   virtual bool IsSecret() const = 0;
@@ -193,7 +195,8 @@ class TOvCustomCryptoKey : public TOvCryptoProviderObject {
 
 class TOvCustomCryptoContext : public TOvCryptoProviderObject {
  public:
-  explicit TOvCustomCryptoContext(TOvCustomCryptoProvider* provider) : TOvCryptoProviderObject(provider) {}
+  explicit TOvCustomCryptoContext(TOvCustomCryptoProvider* provider)
+      : TOvCryptoProviderObject(provider) {}
 
   virtual int32_t GetAlgorithm() const = 0;
   // Asks the owning provider.
@@ -219,13 +222,16 @@ class TOvCustomCryptoProviderOptions {
   TOvCustomCryptoProviderOptions() { Reset(); }
   virtual ~TOvCustomCryptoProviderOptions() = default;
   virtual void Reset() { MaxPublicKeySize = 8192; }
-  virtual void Assign(const TOvCustomCryptoProviderOptions& other) { MaxPublicKeySize = other.MaxPublicKeySize; }
+  virtual void Assign(const TOvCustomCryptoProviderOptions& other) {
+    MaxPublicKeySize = other.MaxPublicKeySize;
+  }
 
   int32_t MaxPublicKeySize = 8192;  // bits
 };
 
 // Every key and context the provider creates or releases is reported here.
-using TOvCryptoObjectEvent = std::function<void(TOvCustomCryptoProvider&, TOvCryptoProviderObject&)>;
+using TOvCryptoObjectEvent =
+    std::function<void(TOvCustomCryptoProvider&, TOvCryptoProviderObject&)>;
 
 class TOvCustomCryptoProvider {
  public:
@@ -253,56 +259,62 @@ class TOvCustomCryptoProvider {
   virtual std::unique_ptr<TOvCustomCryptoProvider> CreateInstance();
   // 7-16
   virtual bool IsAlgorithmSupported(int32_t algorithm, int32_t mode);
-  virtual bool IsAlgorithmSupportedByOID(std::string_view oid, std::string_view algParams, int32_t mode);
+  virtual bool IsAlgorithmSupportedByOID(std::string_view oid, std::string_view algParams,
+                                         int32_t mode);
   virtual bool IsOperationSupported(TCvCryptoOperation operation, int32_t algorithm, int32_t mode,
                                     const TOvCustomCryptoKey* key, TOvCryptoParams params);
   virtual bool IsOperationSupportedByOID(TCvCryptoOperation operation, std::string_view oid,
-                                         std::string_view algParams, int32_t mode, const TOvCustomCryptoKey* key,
-                                         TOvCryptoParams params);
+                                         std::string_view algParams, int32_t mode,
+                                         const TOvCustomCryptoKey* key, TOvCryptoParams params);
   virtual ByteString GetAlgorithmProperty(int32_t algorithm, int32_t mode, std::string_view name);
-  virtual ByteString GetAlgorithmPropertyByOID(std::string_view oid, std::string_view algParams, int32_t mode,
-                                            std::string_view name);
+  virtual ByteString GetAlgorithmPropertyByOID(std::string_view oid, std::string_view algParams,
+                                               int32_t mode, std::string_view name);
   virtual int32_t GetAlgorithmClass(int32_t algorithm) = 0;
   virtual int32_t GetAlgorithmClassByOID(std::string_view oid, std::string_view algParams) = 0;
   virtual ByteString GetProviderProp(std::string_view name, std::string_view defaultValue);
   virtual void SetProviderProp(std::string_view name, std::string_view value);
   // 17-25
-  virtual TOvCustomCryptoKey* CreateKey(int32_t algorithm, int32_t mode, TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoKey* CreateKey(int32_t algorithm, int32_t mode,
+                                        TOvCryptoParams params) = 0;
   virtual TOvCustomCryptoKey* CreateKeyByOID(std::string_view oid, std::string_view algParams,
                                              TOvCryptoParams params) = 0;
   virtual TOvCustomCryptoKey* CloneKey(TOvCustomCryptoKey* key) = 0;
   virtual void ReleaseKey(TOvCustomCryptoKey*& key) = 0;
   virtual void DeleteKey(TOvCustomCryptoKey*& key) = 0;
-  virtual TOvCustomCryptoKey* DecryptKey(const void* encryptedKey, size_t size, std::string_view algOID,
-                                         std::string_view algParams, TOvCustomCryptoKey* key,
-                                         std::string_view keyAlgOID, std::string_view keyAlgParams,
-                                         TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoKey* DecryptKey(const void* encryptedKey, size_t size,
+                                         std::string_view algOID, std::string_view algParams,
+                                         TOvCustomCryptoKey* key, std::string_view keyAlgOID,
+                                         std::string_view keyAlgParams, TOvCryptoParams params) = 0;
   // 26-41
-  virtual TOvCustomCryptoContext* EncryptInit(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key,
-                                              TOvCryptoParams params) = 0;
-  virtual TOvCustomCryptoContext* EncryptInitByOID(std::string_view oid, std::string_view algParams, int32_t mode,
-                                                   TOvCustomCryptoKey* key, TOvCryptoParams params) = 0;
-  virtual TOvCustomCryptoContext* DecryptInit(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key,
-                                              TOvCryptoParams params) = 0;
-  virtual TOvCustomCryptoContext* DecryptInitByOID(std::string_view oid, std::string_view algParams, int32_t mode,
-                                                   TOvCustomCryptoKey* key, TOvCryptoParams params) = 0;
-  virtual TOvCustomCryptoContext* SignInit(int32_t algorithm, TOvCustomCryptoKey* key, bool detached,
-                                           TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* EncryptInit(int32_t algorithm, int32_t mode,
+                                              TOvCustomCryptoKey* key, TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* EncryptInitByOID(std::string_view oid, std::string_view algParams,
+                                                   int32_t mode, TOvCustomCryptoKey* key,
+                                                   TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* DecryptInit(int32_t algorithm, int32_t mode,
+                                              TOvCustomCryptoKey* key, TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* DecryptInitByOID(std::string_view oid, std::string_view algParams,
+                                                   int32_t mode, TOvCustomCryptoKey* key,
+                                                   TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* SignInit(int32_t algorithm, TOvCustomCryptoKey* key,
+                                           bool detached, TOvCryptoParams params) = 0;
   virtual TOvCustomCryptoContext* SignInitByOID(std::string_view oid, std::string_view algParams,
-                                                TOvCustomCryptoKey* key, bool detached, TOvCryptoParams params) = 0;
-  virtual TOvCustomCryptoContext* VerifyInit(int32_t algorithm, TOvCustomCryptoKey* key, const void* signature,
-                                             size_t signatureSize, TOvCryptoParams params) = 0;
+                                                TOvCustomCryptoKey* key, bool detached,
+                                                TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* VerifyInit(int32_t algorithm, TOvCustomCryptoKey* key,
+                                             const void* signature, size_t signatureSize,
+                                             TOvCryptoParams params) = 0;
   virtual TOvCustomCryptoContext* VerifyInitByOID(std::string_view oid, std::string_view algParams,
                                                   TOvCustomCryptoKey* key, const void* signature,
                                                   size_t signatureSize, TOvCryptoParams params) = 0;
-  virtual void EncryptUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize, void* output,
-                             size_t& outputSize, TOvCryptoParams params) = 0;
-  virtual void DecryptUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize, void* output,
-                             size_t& outputSize, TOvCryptoParams params) = 0;
-  virtual void SignUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize, void* output,
-                          size_t& outputSize, TOvCryptoParams params) = 0;
-  virtual void VerifyUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize, void* output,
-                            size_t& outputSize, TOvCryptoParams params) = 0;
+  virtual void EncryptUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
+                             void* output, size_t& outputSize, TOvCryptoParams params) = 0;
+  virtual void DecryptUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
+                             void* output, size_t& outputSize, TOvCryptoParams params) = 0;
+  virtual void SignUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
+                          void* output, size_t& outputSize, TOvCryptoParams params) = 0;
+  virtual void VerifyUpdate(TOvCustomCryptoContext* context, const void* input, size_t inputSize,
+                            void* output, size_t& outputSize, TOvCryptoParams params) = 0;
   virtual void EncryptFinal(TOvCustomCryptoContext* context, void* output, size_t& outputSize,
                             TOvCryptoParams params) = 0;
   virtual void DecryptFinal(TOvCustomCryptoContext* context, void* output, size_t& outputSize,
@@ -315,40 +327,45 @@ class TOvCustomCryptoProvider {
   // is released on every path.
   virtual void Encrypt(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key, const void* input,
                        size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params);
-  virtual void EncryptByOID(std::string_view oid, std::string_view algParams, int32_t mode, TOvCustomCryptoKey* key,
-                            const void* input, size_t inputSize, void* output, size_t& outputSize,
-                            TOvCryptoParams params);
+  virtual void EncryptByOID(std::string_view oid, std::string_view algParams, int32_t mode,
+                            TOvCustomCryptoKey* key, const void* input, size_t inputSize,
+                            void* output, size_t& outputSize, TOvCryptoParams params);
   virtual void Decrypt(int32_t algorithm, int32_t mode, TOvCustomCryptoKey* key, const void* input,
                        size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params);
-  virtual void DecryptByOID(std::string_view oid, std::string_view algParams, int32_t mode, TOvCustomCryptoKey* key,
-                            const void* input, size_t inputSize, void* output, size_t& outputSize,
-                            TOvCryptoParams params);
-  virtual void Sign(int32_t algorithm, TOvCustomCryptoKey* key, bool detached, const void* input, size_t inputSize,
-                    void* output, size_t& outputSize, TOvCryptoParams params);
-  virtual void SignByOID(std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key, bool detached,
-                         const void* input, size_t inputSize, void* output, size_t& outputSize,
+  virtual void DecryptByOID(std::string_view oid, std::string_view algParams, int32_t mode,
+                            TOvCustomCryptoKey* key, const void* input, size_t inputSize,
+                            void* output, size_t& outputSize, TOvCryptoParams params);
+  virtual void Sign(int32_t algorithm, TOvCustomCryptoKey* key, bool detached, const void* input,
+                    size_t inputSize, void* output, size_t& outputSize, TOvCryptoParams params);
+  virtual void SignByOID(std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key,
+                         bool detached, const void* input, size_t inputSize, void* output,
+                         size_t& outputSize, TOvCryptoParams params);
+  virtual int32_t Verify(int32_t algorithm, TOvCustomCryptoKey* key, const void* input,
+                         size_t inputSize, void* output, size_t& outputSize,
                          TOvCryptoParams params);
-  virtual int32_t Verify(int32_t algorithm, TOvCustomCryptoKey* key, const void* input, size_t inputSize,
-                         void* output, size_t& outputSize, TOvCryptoParams params);
-  virtual int32_t VerifyByOID(std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key,
-                              const void* input, size_t inputSize, void* output, size_t& outputSize,
-                              TOvCryptoParams params);
-  virtual int32_t VerifyDetached(int32_t algorithm, TOvCustomCryptoKey* key, const void* data, size_t dataSize,
-                                 const void* signature, size_t signatureSize, TOvCryptoParams params);
-  virtual int32_t VerifyDetachedByOID(std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key,
-                                      const void* data, size_t dataSize, const void* signature,
-                                      size_t signatureSize, TOvCryptoParams params);
+  virtual int32_t VerifyByOID(std::string_view oid, std::string_view algParams,
+                              TOvCustomCryptoKey* key, const void* input, size_t inputSize,
+                              void* output, size_t& outputSize, TOvCryptoParams params);
+  virtual int32_t VerifyDetached(int32_t algorithm, TOvCustomCryptoKey* key, const void* data,
+                                 size_t dataSize, const void* signature, size_t signatureSize,
+                                 TOvCryptoParams params);
+  virtual int32_t VerifyDetachedByOID(std::string_view oid, std::string_view algParams,
+                                      TOvCustomCryptoKey* key, const void* data, size_t dataSize,
+                                      const void* signature, size_t signatureSize,
+                                      TOvCryptoParams params);
   // 52-58
-  virtual TOvCustomCryptoContext* HashInit(int32_t algorithm, TOvCustomCryptoKey* key, TOvCryptoParams params) = 0;
+  virtual TOvCustomCryptoContext* HashInit(int32_t algorithm, TOvCustomCryptoKey* key,
+                                           TOvCryptoParams params) = 0;
   virtual TOvCustomCryptoContext* HashInitByOID(std::string_view oid, std::string_view algParams,
-                                                TOvCustomCryptoKey* key, TOvCryptoParams params) = 0;
+                                                TOvCustomCryptoKey* key,
+                                                TOvCryptoParams params) = 0;
   virtual ByteString HashFinal(TOvCustomCryptoContext* context, TOvCryptoParams params) = 0;
   virtual void HashUpdate(TOvCustomCryptoContext* context, const void* data, size_t size,
                           TOvCryptoParams params) = 0;
   virtual ByteString Hash(int32_t algorithm, const void* data, size_t size, TOvCustomCryptoKey* key,
-                       TOvCryptoParams params);
-  virtual ByteString HashByOID(std::string_view oid, std::string_view algParams, const void* data, size_t size,
-                            TOvCustomCryptoKey* key, TOvCryptoParams params);
+                          TOvCryptoParams params);
+  virtual ByteString HashByOID(std::string_view oid, std::string_view algParams, const void* data,
+                               size_t size, TOvCustomCryptoKey* key, TOvCryptoParams params);
   virtual void ReleaseCryptoContext(TOvCustomCryptoContext*& context) = 0;
   // 59-62
   virtual void RandomInit(const void* seed, size_t size, TOvCryptoParams params) = 0;
@@ -402,7 +419,9 @@ class TOvKeyMaterial {
   TOvKeyMaterial& operator=(const TOvKeyMaterial&) = delete;
 
   TOvCustomCryptoKey* Key() const { return key_; }
-  TOvCustomCryptoProvider* KeyProvider() const { return key_ != nullptr ? key_->Provider() : nullptr; }
+  TOvCustomCryptoProvider* KeyProvider() const {
+    return key_ != nullptr ? key_->Provider() : nullptr;
+  }
   // The key's algorithm, ALG_UNKNOWN without a key.
   virtual int32_t Algorithm() const;
 

@@ -16,14 +16,17 @@ namespace {
 // A symmetric code that the built-in provider always reports as supported.
 constexpr int32_t kAlwaysSupportedSymmetric = 0x7022;
 
-[[noreturn]] void Raise(const std::string& message) { throw EOvBuiltInCryptoProviderError(message); }
+[[noreturn]] void Raise(const std::string& message) {
+  throw EOvBuiltInCryptoProviderError(message);
+}
 
 // No public-key engine is compiled in yet; the RSA unit switches RSA on here.
 bool PublicKeyEngineAvailable(int32_t) { return false; }
 
 void ApplyContextParams(TOvCustomCryptoContext& context, TOvCryptoParams params) {
   if (params == nullptr) return;
-  for (int i = 0; i < params->Count(); ++i) context.SetContextProp(params->Types(i), params->Values(i));
+  for (int i = 0; i < params->Count(); ++i)
+    context.SetContextProp(params->Types(i), params->Values(i));
 }
 
 void ApplyKeyParams(TOvCustomCryptoKey& key, TOvCryptoParams params) {
@@ -68,7 +71,8 @@ void TOvBuiltInHashContext::SetDigestSize(int32_t) { Raise("Cannot change read-o
 void TOvBuiltInHashContext::SetMode(int32_t) { Raise("Cannot change read-only property"); }
 void TOvBuiltInHashContext::SetPadding(int32_t) { Raise("Not a symmetric cipher context"); }
 
-ByteString TOvBuiltInHashContext::GetContextProp(std::string_view name, std::string_view defaultValue) {
+ByteString TOvBuiltInHashContext::GetContextProp(std::string_view name,
+                                                 std::string_view defaultValue) {
   if (name == PROP_HASH_ALGORITHM) return IntToBytes(function_->Algorithm());
   if (name == PROP_DIGEST_SIZE) return IntToBytes(GetDigestSize());
   return ByteString(defaultValue);
@@ -76,7 +80,8 @@ ByteString TOvBuiltInHashContext::GetContextProp(std::string_view name, std::str
 
 void TOvBuiltInHashContext::SetContextProp(std::string_view name, std::string_view value) {
   if (name == PROP_HASH_ALGORITHM) {
-    if (BytesToInt(value, ALG_UNKNOWN) != function_->Algorithm()) Raise("The algorithm cannot be changed");
+    if (BytesToInt(value, ALG_UNKNOWN) != function_->Algorithm())
+      Raise("The algorithm cannot be changed");
     return;
   }
   // The GOST parameter set goes to the engine; other properties do not
@@ -87,10 +92,13 @@ void TOvBuiltInHashContext::SetContextProp(std::string_view name, std::string_vi
 TOvCustomCryptoContext* TOvBuiltInHashContext::Clone(TOvCryptoParams params) {
   auto* provider = dynamic_cast<TOvBuiltInCryptoProvider*>(Provider());
   if (provider == nullptr) Raise("Invalid context");
-  return provider->AdoptHashContext(std::make_unique<TOvBuiltInHashContext>(provider, function_->Clone()), params);
+  return provider->AdoptHashContext(
+      std::make_unique<TOvBuiltInHashContext>(provider, function_->Clone()), params);
 }
 
-int64_t TOvBuiltInHashContext::EstimateOutputSize(int64_t) { return static_cast<int64_t>(function_->DigestSize()); }
+int64_t TOvBuiltInHashContext::EstimateOutputSize(int64_t) {
+  return static_cast<int64_t>(function_->DigestSize());
+}
 
 // ---------------------------------------------------------------------------
 // Provider
@@ -119,7 +127,9 @@ void TOvBuiltInCryptoProvider::SetAsDefault() {
   DefaultCryptoProviderManager()->SetDefaultProviderByClass<TOvBuiltInCryptoProvider>();
 }
 
-TOvCustomCryptoProvider* TOvBuiltInCryptoProvider::GetDefaultInstance() { return DefaultInstanceOfClass(); }
+TOvCustomCryptoProvider* TOvBuiltInCryptoProvider::GetDefaultInstance() {
+  return DefaultInstanceOfClass();
+}
 
 bool TOvBuiltInCryptoProvider::IsAlgorithmSupported(int32_t algorithm, int32_t) {
   switch (AlgorithmFamily(algorithm)) {
@@ -135,17 +145,23 @@ bool TOvBuiltInCryptoProvider::IsAlgorithmSupported(int32_t algorithm, int32_t) 
   }
 }
 
-bool TOvBuiltInCryptoProvider::IsAlgorithmSupportedByOID(std::string_view oid, std::string_view, int32_t mode) {
+bool TOvBuiltInCryptoProvider::IsAlgorithmSupportedByOID(std::string_view oid, std::string_view,
+                                                         int32_t mode) {
   return IsAlgorithmSupported(AlgorithmByOID(oid, true), mode);
 }
 
-bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation, int32_t algorithm, int32_t mode,
-                                                    const TOvCustomCryptoKey* key, TOvCryptoParams) {
+bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation, int32_t algorithm,
+                                                    int32_t mode, const TOvCustomCryptoKey* key,
+                                                    TOvCryptoParams) {
   if (operation == coNone || operation == coKeyless10) return true;
   if (operation == coKeyless12 || operation == coSign || operation == coVerify) return false;
   if (!IsAlgorithmSupported(algorithm, mode)) return false;
   switch (operation) {
-    case coEncrypt: case coDecrypt: case coSignDetached: case coVerifyDetached: case coGenerateKey:
+    case coEncrypt:
+    case coDecrypt:
+    case coSignDetached:
+    case coVerifyDetached:
+    case coGenerateKey:
     case coDecryptKey:
       if (key == nullptr) return false;
       break;
@@ -155,19 +171,23 @@ bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation
   if (operation == coDecrypt || operation == coSignDetached || operation == coDecryptKey) {
     if (!key->IsSecret() || !key->IsExportable()) return false;
   }
-  if ((algorithm == ALG_DSA || algorithm == ALG_ECDSA) && (operation == coEncrypt || operation == coDecrypt)) {
+  if ((algorithm == ALG_DSA || algorithm == ALG_ECDSA) &&
+      (operation == coEncrypt || operation == coDecrypt)) {
     return false;
   }
   return true;
 }
 
-bool TOvBuiltInCryptoProvider::IsOperationSupportedByOID(TCvCryptoOperation operation, std::string_view oid,
-                                                         std::string_view, int32_t mode,
-                                                         const TOvCustomCryptoKey* key, TOvCryptoParams params) {
+bool TOvBuiltInCryptoProvider::IsOperationSupportedByOID(TCvCryptoOperation operation,
+                                                         std::string_view oid, std::string_view,
+                                                         int32_t mode,
+                                                         const TOvCustomCryptoKey* key,
+                                                         TOvCryptoParams params) {
   return IsOperationSupported(operation, AlgorithmByOID(oid, true), mode, key, params);
 }
 
-ByteString TOvBuiltInCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int32_t, std::string_view name) {
+ByteString TOvBuiltInCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int32_t,
+                                                          std::string_view name) {
   const int32_t family = AlgorithmFamily(algorithm);
   if (family == ALG_FAMILY_HASH || family == ALG_FAMILY_MAC) {
     const int32_t bits = TOvBuiltInHashFunction::DigestSizeBits(algorithm);
@@ -179,8 +199,9 @@ ByteString TOvBuiltInCryptoProvider::GetAlgorithmProperty(int32_t algorithm, int
   Raise(FormatUnsupportedAlgorithm(algorithm));
 }
 
-ByteString TOvBuiltInCryptoProvider::GetAlgorithmPropertyByOID(std::string_view oid, std::string_view,
-                                                               int32_t mode, std::string_view name) {
+ByteString TOvBuiltInCryptoProvider::GetAlgorithmPropertyByOID(std::string_view oid,
+                                                               std::string_view, int32_t mode,
+                                                               std::string_view name) {
   const int32_t algorithm = AlgorithmByOID(oid, true);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   return GetAlgorithmProperty(algorithm, mode, name);
@@ -207,7 +228,8 @@ int32_t TOvBuiltInCryptoProvider::GetAlgorithmClassByOID(std::string_view oid, s
 // ---------------------------------------------------------------------------
 // Keys
 
-TOvCustomCryptoKey* TOvBuiltInCryptoProvider::CreateKey(int32_t algorithm, int32_t mode, TOvCryptoParams params) {
+TOvCustomCryptoKey* TOvBuiltInCryptoProvider::CreateKey(int32_t algorithm, int32_t mode,
+                                                        TOvCryptoParams params) {
   std::unique_ptr<TOvCustomCryptoKey> key;
   if (AlgorithmFamily(algorithm) == ALG_FAMILY_MAC &&
       (algorithm == ALG_HMAC_KEY || TOvBuiltInHashFunction::IsAlgorithmSupported(algorithm))) {
@@ -243,11 +265,12 @@ void TOvBuiltInCryptoProvider::ReleaseKey(TOvCustomCryptoKey*& key) { RemoveKey(
 // Built-in keys live only in memory, so deleting one is releasing it.
 void TOvBuiltInCryptoProvider::DeleteKey(TOvCustomCryptoKey*& key) { RemoveKey(key); }
 
-TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(const void* encryptedKey, size_t size,
-                                                         std::string_view algOID, std::string_view algParams,
-                                                         TOvCustomCryptoKey* key, std::string_view keyAlgOID,
-                                                         std::string_view keyAlgParams, TOvCryptoParams params) {
-  if (!IsOperationSupportedByOID(coDecryptKey, algOID, algParams, 0, key, params)) Raise("Decryption failed");
+TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(
+    const void* encryptedKey, size_t size, std::string_view algOID, std::string_view algParams,
+    TOvCustomCryptoKey* key, std::string_view keyAlgOID, std::string_view keyAlgParams,
+    TOvCryptoParams params) {
+  if (!IsOperationSupportedByOID(coDecryptKey, algOID, algParams, 0, key, params))
+    Raise("Decryption failed");
   size_t needed = 0;
   DecryptByOID(algOID, algParams, 0, key, encryptedKey, size, nullptr, needed, params);
   std::string plain(needed, '\0');
@@ -269,65 +292,77 @@ TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(const void* encryptedKe
 // ---------------------------------------------------------------------------
 // Cipher and signature contexts: no engine is compiled in yet.
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInit(int32_t algorithm, int32_t, TOvCustomCryptoKey*,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInit(int32_t algorithm, int32_t,
+                                                              TOvCustomCryptoKey*,
                                                               TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithm(algorithm));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInitByOID(std::string_view oid, std::string_view, int32_t,
-                                                                   TOvCustomCryptoKey*, TOvCryptoParams) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInitByOID(std::string_view oid,
+                                                                   std::string_view, int32_t,
+                                                                   TOvCustomCryptoKey*,
+                                                                   TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithmOID(oid));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInit(int32_t algorithm, int32_t, TOvCustomCryptoKey*,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInit(int32_t algorithm, int32_t,
+                                                              TOvCustomCryptoKey*,
                                                               TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithm(algorithm));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInitByOID(std::string_view oid, std::string_view, int32_t,
-                                                                   TOvCustomCryptoKey*, TOvCryptoParams) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInitByOID(std::string_view oid,
+                                                                   std::string_view, int32_t,
+                                                                   TOvCustomCryptoKey*,
+                                                                   TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithmOID(oid));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInit(int32_t algorithm, TOvCustomCryptoKey*, bool,
-                                                           TOvCryptoParams) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInit(int32_t algorithm, TOvCustomCryptoKey*,
+                                                           bool, TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithm(algorithm));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInitByOID(std::string_view oid, std::string_view,
-                                                                TOvCustomCryptoKey*, bool, TOvCryptoParams) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInitByOID(std::string_view oid,
+                                                                std::string_view,
+                                                                TOvCustomCryptoKey*, bool,
+                                                                TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithmOID(oid));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInit(int32_t algorithm, TOvCustomCryptoKey*, const void*,
-                                                             size_t, TOvCryptoParams) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInit(int32_t algorithm, TOvCustomCryptoKey*,
+                                                             const void*, size_t, TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithm(algorithm));
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInitByOID(std::string_view oid, std::string_view,
-                                                                  TOvCustomCryptoKey*, const void*, size_t,
-                                                                  TOvCryptoParams) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInitByOID(std::string_view oid,
+                                                                  std::string_view,
+                                                                  TOvCustomCryptoKey*, const void*,
+                                                                  size_t, TOvCryptoParams) {
   Raise(FormatUnsupportedAlgorithmOID(oid));
 }
-void TOvBuiltInCryptoProvider::EncryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
-                                             TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::EncryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
+                                             size_t&, TOvCryptoParams) {
   Raise("Invalid context");
 }
-void TOvBuiltInCryptoProvider::DecryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
-                                             TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::DecryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
+                                             size_t&, TOvCryptoParams) {
   Raise("Invalid context");
 }
-void TOvBuiltInCryptoProvider::SignUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
-                                          TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::SignUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
+                                          size_t&, TOvCryptoParams) {
   Raise("Invalid context");
 }
-void TOvBuiltInCryptoProvider::VerifyUpdate(TOvCustomCryptoContext*, const void*, size_t, void*, size_t&,
+void TOvBuiltInCryptoProvider::VerifyUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
+                                            size_t&, TOvCryptoParams) {
+  Raise("Invalid context");
+}
+void TOvBuiltInCryptoProvider::EncryptFinal(TOvCustomCryptoContext*, void*, size_t&,
                                             TOvCryptoParams) {
   Raise("Invalid context");
 }
-void TOvBuiltInCryptoProvider::EncryptFinal(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams) {
-  Raise("Invalid context");
-}
-void TOvBuiltInCryptoProvider::DecryptFinal(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::DecryptFinal(TOvCustomCryptoContext*, void*, size_t&,
+                                            TOvCryptoParams) {
   Raise("Invalid context");
 }
 void TOvBuiltInCryptoProvider::SignFinal(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams) {
   Raise("Invalid context");
 }
-int32_t TOvBuiltInCryptoProvider::VerifyFinal(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams) {
+int32_t TOvBuiltInCryptoProvider::VerifyFinal(TOvCustomCryptoContext*, void*, size_t&,
+                                              TOvCryptoParams) {
   Raise("Invalid context");
 }
 
@@ -340,28 +375,32 @@ TOvBuiltInHashContext& TOvBuiltInCryptoProvider::HashContextOf(TOvCustomCryptoCo
   return *hash;
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::AdoptHashContext(std::unique_ptr<TOvBuiltInHashContext> context,
-                                                                   TOvCryptoParams params) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::AdoptHashContext(
+    std::unique_ptr<TOvBuiltInHashContext> context, TOvCryptoParams params) {
   // Parameters go in before the context is listed, so a failing one leaves nothing behind.
   ApplyContextParams(*context, params);
   return AddContext(std::move(context));
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInit(int32_t algorithm, TOvCustomCryptoKey* key,
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInit(int32_t algorithm,
+                                                           TOvCustomCryptoKey* key,
                                                            TOvCryptoParams params) {
   auto function = std::make_unique<TOvBuiltInHashFunction>(algorithm, key);
-  return AdoptHashContext(std::make_unique<TOvBuiltInHashContext>(this, std::move(function)), params);
+  return AdoptHashContext(std::make_unique<TOvBuiltInHashContext>(this, std::move(function)),
+                          params);
 }
 
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInitByOID(std::string_view oid, std::string_view,
-                                                                TOvCustomCryptoKey* key, TOvCryptoParams params) {
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::HashInitByOID(std::string_view oid,
+                                                                std::string_view,
+                                                                TOvCustomCryptoKey* key,
+                                                                TOvCryptoParams params) {
   const int32_t algorithm = AlgorithmByOID(oid);
   if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
   return HashInit(algorithm, key, params);
 }
 
-void TOvBuiltInCryptoProvider::HashUpdate(TOvCustomCryptoContext* context, const void* data, size_t size,
-                                          TOvCryptoParams) {
+void TOvBuiltInCryptoProvider::HashUpdate(TOvCustomCryptoContext* context, const void* data,
+                                          size_t size, TOvCryptoParams) {
   HashContextOf(context).Function().Update(data, size);
 }
 
@@ -369,14 +408,17 @@ ByteString TOvBuiltInCryptoProvider::HashFinal(TOvCustomCryptoContext* context, 
   return HashContextOf(context).Function().Finish();
 }
 
-void TOvBuiltInCryptoProvider::ReleaseCryptoContext(TOvCustomCryptoContext*& context) { RemoveContext(context); }
+void TOvBuiltInCryptoProvider::ReleaseCryptoContext(TOvCustomCryptoContext*& context) {
+  RemoveContext(context);
+}
 
 // ---------------------------------------------------------------------------
 // Random numbers
 
 void TOvBuiltInCryptoProvider::RandomInit(const void* seed, size_t size, TOvCryptoParams) {
   auto fresh = std::make_unique<TOvRandom>();
-  if (seed != nullptr && size > 0) fresh->Mix(std::string_view(static_cast<const char*>(seed), size));
+  if (seed != nullptr && size > 0)
+    fresh->Mix(std::string_view(static_cast<const char*>(seed), size));
   fresh->Mix(TickAndTimeBytes());
   MixSystemEntropy(*fresh);
   TOvWriteLock guard(random_lock_);

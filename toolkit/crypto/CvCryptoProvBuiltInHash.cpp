@@ -68,7 +68,8 @@ using SHA224Engine = ModuleEngine<TSHA256State, SHA224Init, SHA256Update, SHA256
 using SHA256Engine = ModuleEngine<TSHA256State, SHA256Init, SHA256Update, SHA256Finish, 32>;
 using SHA384Engine = ModuleEngine<TSHA512State, SHA384Init, SHA512Update, SHA512Finish, 48>;
 using SHA512Engine = ModuleEngine<TSHA512State, SHA512Init, SHA512Update, SHA512Finish, 64>;
-using RIPEMD160Engine = ModuleEngine<TRIPEMD160State, RIPEMD160Init, RIPEMD160Update, Ripemd160Finish, 20>;
+using RIPEMD160Engine =
+    ModuleEngine<TRIPEMD160State, RIPEMD160Init, RIPEMD160Update, Ripemd160Finish, 20>;
 
 // SSL 3.0 handshake hash: the MD5 digest followed by the SHA-1 digest.
 class SSL3Engine final : public Engine {
@@ -116,31 +117,50 @@ class GOSTEngine final : public Engine {
 
 std::unique_ptr<Engine> MakeEngine(int32_t algorithm) {
   switch (algorithm) {
-    case ALG_MD2: return std::make_unique<MD2Engine>();
-    case ALG_MD5: return std::make_unique<MD5Engine>();
-    case ALG_SHA1: return std::make_unique<SHA1Engine>();
-    case ALG_SHA224: return std::make_unique<SHA224Engine>();
-    case ALG_SHA256: return std::make_unique<SHA256Engine>();
-    case ALG_SHA384: return std::make_unique<SHA384Engine>();
-    case ALG_SHA512: return std::make_unique<SHA512Engine>();
-    case ALG_RIPEMD160: return std::make_unique<RIPEMD160Engine>();
-    case ALG_SSL3_HASH: return std::make_unique<SSL3Engine>();
-    case ALG_GOST3411_94: return std::make_unique<GOSTEngine>();
-    default: return nullptr;
+    case ALG_MD2:
+      return std::make_unique<MD2Engine>();
+    case ALG_MD5:
+      return std::make_unique<MD5Engine>();
+    case ALG_SHA1:
+      return std::make_unique<SHA1Engine>();
+    case ALG_SHA224:
+      return std::make_unique<SHA224Engine>();
+    case ALG_SHA256:
+      return std::make_unique<SHA256Engine>();
+    case ALG_SHA384:
+      return std::make_unique<SHA384Engine>();
+    case ALG_SHA512:
+      return std::make_unique<SHA512Engine>();
+    case ALG_RIPEMD160:
+      return std::make_unique<RIPEMD160Engine>();
+    case ALG_SSL3_HASH:
+      return std::make_unique<SSL3Engine>();
+    case ALG_GOST3411_94:
+      return std::make_unique<GOSTEngine>();
+    default:
+      return nullptr;
   }
 }
 
 // The hash under each HMAC code.
 int32_t HMACInnerAlgorithm(int32_t algorithm) {
   switch (algorithm) {
-    case ALG_HMAC_SHA1: return ALG_SHA1;
-    case ALG_HMAC_SHA224: return ALG_SHA224;
-    case ALG_HMAC_SHA256: return ALG_SHA256;
-    case ALG_HMAC_SHA384: return ALG_SHA384;
-    case ALG_HMAC_SHA512: return ALG_SHA512;
-    case ALG_HMAC_MD5: return ALG_MD5;
-    case ALG_HMAC_RIPEMD160: return ALG_RIPEMD160;
-    default: return ALG_UNKNOWN;
+    case ALG_HMAC_SHA1:
+      return ALG_SHA1;
+    case ALG_HMAC_SHA224:
+      return ALG_SHA224;
+    case ALG_HMAC_SHA256:
+      return ALG_SHA256;
+    case ALG_HMAC_SHA384:
+      return ALG_SHA384;
+    case ALG_HMAC_SHA512:
+      return ALG_SHA512;
+    case ALG_HMAC_MD5:
+      return ALG_MD5;
+    case ALG_HMAC_RIPEMD160:
+      return ALG_RIPEMD160;
+    default:
+      return ALG_UNKNOWN;
   }
 }
 
@@ -154,30 +174,54 @@ int32_t HMACInnerAlgorithm(int32_t algorithm) {
 
 int32_t TOvBuiltInHashFunction::DigestSizeBits(int32_t algorithm) {
   switch (algorithm) {
-    case ALG_SHA1: return 160;
-    case ALG_MD5: return 128;
-    case ALG_MD2: return 128;
-    case ALG_SHA256: return 256;
-    case ALG_SHA384: return 384;
-    case ALG_SHA512: return 512;
-    case ALG_SHA224: return 224;
-    case ALG_RIPEMD160: return 160;
-    case ALG_HASH_32BIT: return 32;
-    case ALG_SSL3_HASH: return 288;
-    case ALG_GOST3411_94: return 256;
-    case ALG_HMAC_SHA1: return 160;
-    case ALG_HMAC_SHA224: return 224;
-    case ALG_HMAC_SHA256: return 256;
-    case ALG_HMAC_SHA384: return 384;
-    case ALG_HMAC_SHA512: return 512;
-    case ALG_HMAC_MD5: return 128;
-    case ALG_HMAC_RIPEMD160: return 160;
-    case ALG_UMAC32: return 32;
-    case ALG_UMAC64: return 64;
-    case ALG_UMAC96: return 96;
-    case ALG_UMAC128: return 128;
-    case ALG_GOST28147_MAC: return 64;
-    default: return 0;
+    case ALG_SHA1:
+      return 160;
+    case ALG_MD5:
+      return 128;
+    case ALG_MD2:
+      return 128;
+    case ALG_SHA256:
+      return 256;
+    case ALG_SHA384:
+      return 384;
+    case ALG_SHA512:
+      return 512;
+    case ALG_SHA224:
+      return 224;
+    case ALG_RIPEMD160:
+      return 160;
+    case ALG_HASH_32BIT:
+      return 32;
+    case ALG_SSL3_HASH:
+      return 288;
+    case ALG_GOST3411_94:
+      return 256;
+    case ALG_HMAC_SHA1:
+      return 160;
+    case ALG_HMAC_SHA224:
+      return 224;
+    case ALG_HMAC_SHA256:
+      return 256;
+    case ALG_HMAC_SHA384:
+      return 384;
+    case ALG_HMAC_SHA512:
+      return 512;
+    case ALG_HMAC_MD5:
+      return 128;
+    case ALG_HMAC_RIPEMD160:
+      return 160;
+    case ALG_UMAC32:
+      return 32;
+    case ALG_UMAC64:
+      return 64;
+    case ALG_UMAC96:
+      return 96;
+    case ALG_UMAC128:
+      return 128;
+    case ALG_GOST28147_MAC:
+      return 64;
+    default:
+      return 0;
   }
 }
 
@@ -188,8 +232,16 @@ bool TOvBuiltInHashFunction::IsMACAlgorithm(int32_t algorithm) {
 bool TOvBuiltInHashFunction::IsAlgorithmSupported(int32_t algorithm) {
   if (HMACInnerAlgorithm(algorithm) != ALG_UNKNOWN) return true;
   switch (algorithm) {
-    case ALG_MD2: case ALG_MD5: case ALG_SHA1: case ALG_SHA224: case ALG_SHA256: case ALG_SHA384:
-    case ALG_SHA512: case ALG_RIPEMD160: case ALG_SSL3_HASH: case ALG_GOST3411_94:
+    case ALG_MD2:
+    case ALG_MD5:
+    case ALG_SHA1:
+    case ALG_SHA224:
+    case ALG_SHA256:
+    case ALG_SHA384:
+    case ALG_SHA512:
+    case ALG_RIPEMD160:
+    case ALG_SSL3_HASH:
+    case ALG_GOST3411_94:
       return true;
     default:
       return false;
@@ -210,7 +262,8 @@ TOvBuiltInHashFunction::TOvBuiltInHashFunction(int32_t algorithm, const TOvCusto
   if (macKey == nullptr) throw EOvHashFunctionError("Invalid key material");
   // RFC 2104 section 2: keys longer than the block are hashed first; the key
   // is zero-padded to the block and XORed with 0x36 (inner) and 0x5C (outer).
-  const size_t block = (inner_algorithm_ == ALG_SHA384 || inner_algorithm_ == ALG_SHA512) ? 128 : 64;
+  const size_t block =
+      (inner_algorithm_ == ALG_SHA384 || inner_algorithm_ == ALG_SHA512) ? 128 : 64;
   ByteString k = macKey->GetValue();
   if (k.size() > block) {
     auto hasher = MakeEngine(inner_algorithm_);
@@ -235,12 +288,14 @@ TOvBuiltInHashFunction::~TOvBuiltInHashFunction() {
   if (!outer_pad_.empty()) std::memset(outer_pad_.data(), 0, outer_pad_.size());
 }
 
-std::unique_ptr<TOvBuiltInHashFunction> TOvBuiltInHashFunction::CreateByOID(std::string_view oid,
-                                                                            const TOvCustomCryptoKey* key) {
+std::unique_ptr<TOvBuiltInHashFunction> TOvBuiltInHashFunction::CreateByOID(
+    std::string_view oid, const TOvCustomCryptoKey* key) {
   return std::make_unique<TOvBuiltInHashFunction>(AlgorithmByOID(oid), key);
 }
 
-size_t TOvBuiltInHashFunction::DigestSize() const { return static_cast<size_t>(DigestSizeBits(algorithm_) / 8); }
+size_t TOvBuiltInHashFunction::DigestSize() const {
+  return static_cast<size_t>(DigestSizeBits(algorithm_) / 8);
+}
 
 void TOvBuiltInHashFunction::Update(const void* data, size_t size) { engine_->Update(data, size); }
 

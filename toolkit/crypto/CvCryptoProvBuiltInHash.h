@@ -16,7 +16,8 @@ namespace corvane {
 // OIDs of the GOST R 34.11-94 parameter sets (values of the
 // "gost-R3411-1994-paramset" property): 1.2.643.2.2.30.0 and .1.
 inline constexpr std::string_view OID_GOST3411_TEST_PARAMSET{"\x2A\x85\x03\x02\x02\x1E\x00", 7};
-inline constexpr std::string_view OID_GOST3411_CRYPTOPRO_PARAMSET{"\x2A\x85\x03\x02\x02\x1E\x01", 7};
+inline constexpr std::string_view OID_GOST3411_CRYPTOPRO_PARAMSET{"\x2A\x85\x03\x02\x02\x1E\x01",
+                                                                  7};
 
 // The built-in MAC key: a secret value of any length.
 class TOvBuiltInMACKey final : public TOvCustomCryptoKey {
@@ -63,8 +64,8 @@ class TOvBuiltInHashFunction {
   TOvBuiltInHashFunction(const TOvBuiltInHashFunction&) = delete;
   TOvBuiltInHashFunction& operator=(const TOvBuiltInHashFunction&) = delete;
 
-  static std::unique_ptr<TOvBuiltInHashFunction> CreateByOID(std::string_view oid,
-                                                             const TOvCustomCryptoKey* key = nullptr);
+  static std::unique_ptr<TOvBuiltInHashFunction> CreateByOID(
+      std::string_view oid, const TOvCustomCryptoKey* key = nullptr);
   // The digest size in bits from the size table (0 when not listed).
   static int32_t DigestSizeBits(int32_t algorithm);
   // An engine exists for the algorithm.

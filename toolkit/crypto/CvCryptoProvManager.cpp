@@ -16,11 +16,11 @@ std::string UnsupportedOperation(TCvCryptoOperation operation, int32_t algorithm
          ", Algorithm: " + std::to_string(algorithm) + ", Mode: " + std::to_string(mode) + ".";
 }
 
-std::string UnsupportedOperationOID(TCvCryptoOperation operation, std::string_view oid, std::string_view params,
-                                    int32_t mode) {
+std::string UnsupportedOperationOID(TCvCryptoOperation operation, std::string_view oid,
+                                    std::string_view params, int32_t mode) {
   return "Unsupported cryptographic operation. Operation: " + std::to_string(operation) +
-         ", Algorithm: " + OIDToText(oid) + ", Params: " + BytesToHex(params) + ", Mode: " + std::to_string(mode) +
-         ".";
+         ", Algorithm: " + OIDToText(oid) + ", Params: " + BytesToHex(params) +
+         ", Mode: " + std::to_string(mode) + ".";
 }
 
 }  // namespace
@@ -74,7 +74,8 @@ void TOvCustomCryptoProviderManager::ForgetProvider(TOvCustomCryptoProvider* pro
   if (default_ == provider) default_ = nullptr;
 }
 
-void TOvCustomCryptoProviderManager::SetDefaultProviderByClass(const TOvCryptoProviderClass& providerClass) {
+void TOvCustomCryptoProviderManager::SetDefaultProviderByClass(
+    const TOvCryptoProviderClass& providerClass) {
   {
     TOvReadLock guard(lock_);
     if (default_ != nullptr && providerClass.IsInstance(*default_)) return;
@@ -84,8 +85,9 @@ void TOvCustomCryptoProviderManager::SetDefaultProviderByClass(const TOvCryptoPr
   bool registered;
   {
     TOvReadLock guard(lock_);
-    registered = std::any_of(providers_.begin(), providers_.end(),
-                             [&](TOvCustomCryptoProvider* p) { return providerClass.IsInstance(*p); });
+    registered = std::any_of(providers_.begin(), providers_.end(), [&](TOvCustomCryptoProvider* p) {
+      return providerClass.IsInstance(*p);
+    });
   }
   TOvCustomCryptoProvider* fallback = registered ? nullptr : providerClass.DefaultInstance();
   TOvWriteLock guard(lock_);
@@ -133,14 +135,14 @@ TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::Find(
   return nullptr;
 }
 
-TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProvider(TCvCryptoOperation operation,
-                                                                             int32_t algorithm, int32_t mode,
-                                                                             const TOvCustomCryptoKey* key,
-                                                                             TOvCryptoParams params) {
+TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProvider(
+    TCvCryptoOperation operation, int32_t algorithm, int32_t mode, const TOvCustomCryptoKey* key,
+    TOvCryptoParams params) {
   auto* provider = Find([&](TOvCustomCryptoProvider& p) {
     return p.IsOperationSupported(operation, algorithm, mode, key, params);
   });
-  if (provider == nullptr) throw EOvCryptoProviderManagerError(UnsupportedOperation(operation, algorithm, mode));
+  if (provider == nullptr)
+    throw EOvCryptoProviderManagerError(UnsupportedOperation(operation, algorithm, mode));
   return provider;
 }
 
@@ -156,17 +158,20 @@ TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProviderByOI
   return provider;
 }
 
-TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProviderForAlgorithm(int32_t algorithm,
-                                                                                         int32_t mode) {
-  auto* provider = Find([&](TOvCustomCryptoProvider& p) { return p.IsAlgorithmSupported(algorithm, mode); });
-  if (provider == nullptr) throw EOvCryptoProviderManagerError(UnsupportedOperation(coNone, algorithm, mode));
+TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProviderForAlgorithm(
+    int32_t algorithm, int32_t mode) {
+  auto* provider =
+      Find([&](TOvCustomCryptoProvider& p) { return p.IsAlgorithmSupported(algorithm, mode); });
+  if (provider == nullptr)
+    throw EOvCryptoProviderManagerError(UnsupportedOperation(coNone, algorithm, mode));
   return provider;
 }
 
 TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProviderForAlgorithmOID(
     std::string_view oid, std::string_view algParams, int32_t mode) {
-  auto* provider =
-      Find([&](TOvCustomCryptoProvider& p) { return p.IsAlgorithmSupportedByOID(oid, algParams, mode); });
+  auto* provider = Find([&](TOvCustomCryptoProvider& p) {
+    return p.IsAlgorithmSupportedByOID(oid, algParams, mode);
+  });
   if (provider == nullptr) {
     throw EOvCryptoProviderManagerError(UnsupportedOperationOID(coNone, oid, algParams, mode));
   }
@@ -176,7 +181,8 @@ TOvCustomCryptoProvider* TOvCustomCryptoProviderManager::GetSuitableProviderForA
 namespace {
 
 template <typename Fn>
-auto FirstEnabled(TOvSharedResource& lock, const std::vector<TOvCustomCryptoProvider*>& providers, Fn fn) {
+auto FirstEnabled(TOvSharedResource& lock, const std::vector<TOvCustomCryptoProvider*>& providers,
+                  Fn fn) {
   TOvReadLock guard(lock);
   for (auto* provider : providers) {
     if (provider->Enabled() && fn(*provider)) return provider;
@@ -192,7 +198,8 @@ bool TOvCustomCryptoProviderManager::IsAlgorithmSupported(int32_t algorithm, int
          }) != nullptr;
 }
 
-bool TOvCustomCryptoProviderManager::IsAlgorithmSupportedByOID(std::string_view oid, std::string_view algParams,
+bool TOvCustomCryptoProviderManager::IsAlgorithmSupportedByOID(std::string_view oid,
+                                                               std::string_view algParams,
                                                                int32_t mode) {
   return FirstEnabled(lock_, providers_, [&](TOvCustomCryptoProvider& p) {
            return p.IsAlgorithmSupportedByOID(oid, algParams, mode);
@@ -207,12 +214,15 @@ ByteString TOvCustomCryptoProviderManager::GetAlgorithmProperty(int32_t algorith
   return provider != nullptr ? provider->GetAlgorithmProperty(algorithm, mode, name) : ByteString();
 }
 
-ByteString TOvCustomCryptoProviderManager::GetAlgorithmPropertyByOID(std::string_view oid, std::string_view algParams,
-                                                                     int32_t mode, std::string_view name) {
+ByteString TOvCustomCryptoProviderManager::GetAlgorithmPropertyByOID(std::string_view oid,
+                                                                     std::string_view algParams,
+                                                                     int32_t mode,
+                                                                     std::string_view name) {
   auto* provider = FirstEnabled(lock_, providers_, [&](TOvCustomCryptoProvider& p) {
     return p.IsAlgorithmSupportedByOID(oid, algParams, mode);
   });
-  return provider != nullptr ? provider->GetAlgorithmPropertyByOID(oid, algParams, mode, name) : ByteString();
+  return provider != nullptr ? provider->GetAlgorithmPropertyByOID(oid, algParams, mode, name)
+                             : ByteString();
 }
 
 int32_t TOvCustomCryptoProviderManager::GetAlgorithmClass(int32_t algorithm) {
@@ -222,14 +232,17 @@ int32_t TOvCustomCryptoProviderManager::GetAlgorithmClass(int32_t algorithm) {
   return provider != nullptr ? provider->GetAlgorithmClass(algorithm) : ALGCLASS_NONE;
 }
 
-int32_t TOvCustomCryptoProviderManager::GetAlgorithmClassByOID(std::string_view oid, std::string_view algParams) {
+int32_t TOvCustomCryptoProviderManager::GetAlgorithmClassByOID(std::string_view oid,
+                                                               std::string_view algParams) {
   auto* provider = FirstEnabled(lock_, providers_, [&](TOvCustomCryptoProvider& p) {
     return p.IsAlgorithmSupportedByOID(oid, algParams, 0);
   });
   return provider != nullptr ? provider->GetAlgorithmClassByOID(oid, algParams) : ALGCLASS_NONE;
 }
 
-bool TOvCustomCryptoProviderManager::IsProviderAllowed(const TOvCustomCryptoProvider*) { return true; }
+bool TOvCustomCryptoProviderManager::IsProviderAllowed(const TOvCustomCryptoProvider*) {
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -266,9 +279,11 @@ TOvCustomCryptoProviderManager* DefaultCryptoProviderManager() {
 TOvCustomCryptoProvider* ChoosePublicKeyProvider(TCvCryptoOperation operation, int32_t algorithm,
                                                  TOvCustomCryptoProvider* assigned,
                                                  TOvCustomCryptoProviderManager* manager,
-                                                 const TOvKeyMaterial* keyMaterial, TOvCryptoParams params) {
+                                                 const TOvKeyMaterial* keyMaterial,
+                                                 TOvCryptoParams params) {
   const TOvCustomCryptoKey* key = keyMaterial != nullptr ? keyMaterial->Key() : nullptr;
-  if (assigned != nullptr && assigned->IsOperationSupported(operation, algorithm, 0, key, params)) return assigned;
+  if (assigned != nullptr && assigned->IsOperationSupported(operation, algorithm, 0, key, params))
+    return assigned;
   TOvCustomCryptoProvider* own = key != nullptr ? key->Provider() : nullptr;
   if (manager != nullptr) {
     if (own != nullptr && manager->IsProviderAllowed(own) &&
@@ -276,7 +291,8 @@ TOvCustomCryptoProvider* ChoosePublicKeyProvider(TCvCryptoOperation operation, i
       return own;
     }
   } else {
-    if (own != nullptr && own->IsOperationSupported(operation, algorithm, 0, key, params)) return own;
+    if (own != nullptr && own->IsOperationSupported(operation, algorithm, 0, key, params))
+      return own;
     manager = DefaultCryptoProviderManager();
   }
   return manager->GetSuitableProvider(operation, algorithm, 0, key, params);

@@ -60,21 +60,25 @@ class TOvCustomCryptoProviderManager {
   TOvCustomCryptoProvider* Providers(int index);
 
   // Raise EOvCryptoProviderManagerError when no provider qualifies.
-  TOvCustomCryptoProvider* GetSuitableProvider(TCvCryptoOperation operation, int32_t algorithm, int32_t mode,
-                                               const TOvCustomCryptoKey* key, TOvCryptoParams params);
-  TOvCustomCryptoProvider* GetSuitableProviderByOID(TCvCryptoOperation operation, std::string_view oid,
+  TOvCustomCryptoProvider* GetSuitableProvider(TCvCryptoOperation operation, int32_t algorithm,
+                                               int32_t mode, const TOvCustomCryptoKey* key,
+                                               TOvCryptoParams params);
+  TOvCustomCryptoProvider* GetSuitableProviderByOID(TCvCryptoOperation operation,
+                                                    std::string_view oid,
                                                     std::string_view algParams, int32_t mode,
-                                                    const TOvCustomCryptoKey* key, TOvCryptoParams params);
+                                                    const TOvCustomCryptoKey* key,
+                                                    TOvCryptoParams params);
   TOvCustomCryptoProvider* GetSuitableProviderForAlgorithm(int32_t algorithm, int32_t mode);
-  TOvCustomCryptoProvider* GetSuitableProviderForAlgorithmOID(std::string_view oid, std::string_view algParams,
+  TOvCustomCryptoProvider* GetSuitableProviderForAlgorithmOID(std::string_view oid,
+                                                              std::string_view algParams,
                                                               int32_t mode);
 
   bool IsAlgorithmSupported(int32_t algorithm, int32_t mode);
   bool IsAlgorithmSupportedByOID(std::string_view oid, std::string_view algParams, int32_t mode);
   // Empty / 0 when no enabled provider supports the algorithm.
   ByteString GetAlgorithmProperty(int32_t algorithm, int32_t mode, std::string_view name);
-  ByteString GetAlgorithmPropertyByOID(std::string_view oid, std::string_view algParams, int32_t mode,
-                                       std::string_view name);
+  ByteString GetAlgorithmPropertyByOID(std::string_view oid, std::string_view algParams,
+                                       int32_t mode, std::string_view name);
   int32_t GetAlgorithmClass(int32_t algorithm);
   int32_t GetAlgorithmClassByOID(std::string_view oid, std::string_view algParams);
 
@@ -120,6 +124,7 @@ TOvCustomCryptoProviderManager* DefaultCryptoProviderManager();
 TOvCustomCryptoProvider* ChoosePublicKeyProvider(TCvCryptoOperation operation, int32_t algorithm,
                                                  TOvCustomCryptoProvider* assigned,
                                                  TOvCustomCryptoProviderManager* manager,
-                                                 const TOvKeyMaterial* keyMaterial, TOvCryptoParams params);
+                                                 const TOvKeyMaterial* keyMaterial,
+                                                 TOvCryptoParams params);
 
 }  // namespace corvane

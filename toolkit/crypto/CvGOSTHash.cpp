@@ -45,12 +45,14 @@ void ExpandSBox(const TGOST28147SBox& sbox, uint32_t table[4][256]) {
 }
 
 inline uint32_t RoundF(const uint32_t table[4][256], uint32_t x) {
-  return table[0][x & 0xFF] ^ table[1][(x >> 8) & 0xFF] ^ table[2][(x >> 16) & 0xFF] ^ table[3][x >> 24];
+  return table[0][x & 0xFF] ^ table[1][(x >> 8) & 0xFF] ^ table[2][(x >> 16) & 0xFF] ^
+         table[3][x >> 24];
 }
 
 // GOST 28147-89 simple substitution mode on one 64-bit block (little-endian
 // halves): key words K0..K7 three times forward, then backward.
-void EncryptBlock(const uint32_t table[4][256], const uint32_t key[8], const uint8_t in[8], uint8_t out[8]) {
+void EncryptBlock(const uint32_t table[4][256], const uint32_t key[8], const uint8_t in[8],
+                  uint8_t out[8]) {
   uint32_t n1 = LoadLE32(in);
   uint32_t n2 = LoadLE32(in + 4);
   for (int pass = 0; pass < 3; ++pass) {
@@ -103,9 +105,10 @@ void StoreWords(const uint16_t w[16], uint8_t bytes[32]) {
 
 // The step function f(H, M) of GOST R 34.11-94 section 7.
 void Step(const uint32_t table[4][256], uint8_t h[32], const uint8_t m[32]) {
-  static constexpr uint8_t kC3[32] = {0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0xff, 0x00, 0xff,
-                                      0x00, 0xff, 0x00, 0xff, 0x00, 0x00, 0xff, 0xff, 0x00, 0xff, 0x00,
-                                      0x00, 0xff, 0xff, 0x00, 0x00, 0x00, 0xff, 0xff, 0x00, 0xff};
+  static constexpr uint8_t kC3[32] = {0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0x00, 0xff,
+                                      0xff, 0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0x00,
+                                      0x00, 0xff, 0xff, 0x00, 0xff, 0x00, 0x00, 0xff,
+                                      0xff, 0x00, 0x00, 0x00, 0xff, 0xff, 0x00, 0xff};
   uint8_t u[32], v[32], w[32], k[32];
   uint8_t s[32];
   std::memcpy(u, h, 32);

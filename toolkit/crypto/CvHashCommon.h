@@ -38,13 +38,14 @@ inline void StoreBE64(uint8_t* p, uint64_t v) {
 inline void StoreLE32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 inline void StoreLE64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the digest modules assume a little-endian host");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the digest modules assume a little-endian host");
 
 // Feeds data through a block buffer: whole blocks go straight to
 // compress(ptr, block_count), the tail waits in buffer until the next call.
 template <size_t kBlock, typename Compress>
-inline void BufferedUpdate(uint8_t (&buffer)[kBlock], size_t& used, const uint8_t* data, size_t size,
-                           Compress&& compress) {
+inline void BufferedUpdate(uint8_t (&buffer)[kBlock], size_t& used, const uint8_t* data,
+                           size_t size, Compress&& compress) {
   if (size == 0) return;
   if (used > 0) {
     const size_t take = kBlock - used < size ? kBlock - used : size;
@@ -71,7 +72,8 @@ inline void BufferedUpdate(uint8_t (&buffer)[kBlock], size_t& used, const uint8_
 // MD-strengthening (FIPS 180-4 5.1): 0x80, zeros, then the bit length in the
 // last kLenBytes bytes of the final block, big- or little-endian.
 template <size_t kBlock, size_t kLenBytes, bool kBigEndian, typename Compress>
-inline void PadAndFinish(uint8_t (&buffer)[kBlock], size_t used, uint64_t bit_length, Compress&& compress) {
+inline void PadAndFinish(uint8_t (&buffer)[kBlock], size_t used, uint64_t bit_length,
+                         Compress&& compress) {
   buffer[used++] = 0x80;
   if (used > kBlock - kLenBytes) {
     std::memset(buffer + used, 0, kBlock - used);

@@ -13,7 +13,8 @@ constexpr size_t kStreamChunk = 32768;
 
 // ---------------------------------------------------------------------------
 
-TOvHMACKeyMaterial::TOvHMACKeyMaterial(TOvCustomCryptoProvider* provider, TOvCustomCryptoProviderManager* manager) {
+TOvHMACKeyMaterial::TOvHMACKeyMaterial(TOvCustomCryptoProvider* provider,
+                                       TOvCustomCryptoProviderManager* manager) {
   if (provider == nullptr) {
     if (manager == nullptr) manager = DefaultCryptoProviderManager();
     provider = manager->GetSuitableProviderForAlgorithm(ALG_HMAC_KEY, 0);
@@ -40,28 +41,30 @@ TOvHashFunction::TOvHashFunction(int32_t algorithm, TOvCustomCryptoProvider* pro
                                  TOvCustomCryptoProviderManager* manager, TOvCryptoParams params)
     : provider_(provider), manager_(manager), algorithm_(algorithm) {
   if (manager_ == nullptr) manager_ = DefaultCryptoProviderManager();
-  if (provider_ == nullptr) provider_ = manager_->GetSuitableProvider(coHash, algorithm, 0, nullptr, nullptr);
+  if (provider_ == nullptr)
+    provider_ = manager_->GetSuitableProvider(coHash, algorithm, 0, nullptr, nullptr);
   context_ = provider_->HashInit(algorithm, nullptr, params);
 }
 
 TOvHashFunction::TOvHashFunction(int32_t algorithm, TOvCustomCryptoProvider* provider,
-                                 TOvCustomCryptoProviderManager* manager, TOvHMACKeyMaterial* keyMaterial)
+                                 TOvCustomCryptoProviderManager* manager,
+                                 TOvHMACKeyMaterial* keyMaterial)
     : provider_(provider), manager_(manager), key_(keyMaterial), algorithm_(algorithm) {
   if (manager_ == nullptr) manager_ = DefaultCryptoProviderManager();
   const TOvCustomCryptoKey* key = key_ != nullptr ? key_->Key() : nullptr;
-  if (provider_ == nullptr) provider_ = manager_->GetSuitableProvider(coHash, algorithm, 0, key, nullptr);
+  if (provider_ == nullptr)
+    provider_ = manager_->GetSuitableProvider(coHash, algorithm, 0, key, nullptr);
   Start();
 }
 
-std::unique_ptr<TOvHashFunction> TOvHashFunction::CreateByOID(std::string_view oid,
-                                                              TOvCustomCryptoProvider* provider,
-                                                              TOvCustomCryptoProviderManager* manager,
-                                                              TOvCryptoParams params) {
+std::unique_ptr<TOvHashFunction> TOvHashFunction::CreateByOID(
+    std::string_view oid, TOvCustomCryptoProvider* provider,
+    TOvCustomCryptoProviderManager* manager, TOvCryptoParams params) {
   std::unique_ptr<TOvHashFunction> hash(new TOvHashFunction());
   hash->manager_ = manager != nullptr ? manager : DefaultCryptoProviderManager();
-  hash->provider_ = provider != nullptr
-                        ? provider
-                        : hash->manager_->GetSuitableProviderByOID(coHash, oid, {}, 0, nullptr, nullptr);
+  hash->provider_ = provider != nullptr ? provider
+                                        : hash->manager_->GetSuitableProviderByOID(
+                                              coHash, oid, {}, 0, nullptr, nullptr);
   hash->oid_ = oid;
   hash->context_ = hash->provider_->HashInitByOID(oid, {}, nullptr, params);
   hash->algorithm_ = hash->context_->GetAlgorithm();
@@ -94,7 +97,8 @@ void TOvHashFunction::UpdateStream(TOvStream& stream, int64_t count) {
     return;
   }
   while (count > 0) {
-    const size_t want = count < static_cast<int64_t>(kStreamChunk) ? static_cast<size_t>(count) : kStreamChunk;
+    const size_t want =
+        count < static_cast<int64_t>(kStreamChunk) ? static_cast<size_t>(count) : kStreamChunk;
     stream.ReadBuffer(buffer.data(), want);
     Update(buffer.data(), want);
     count -= static_cast<int64_t>(want);
@@ -109,7 +113,9 @@ void TOvHashFunction::Reset() {
   Start();
 }
 
-int32_t TOvHashFunction::Algorithm() const { return context_ != nullptr ? context_->GetAlgorithm() : algorithm_; }
+int32_t TOvHashFunction::Algorithm() const {
+  return context_ != nullptr ? context_->GetAlgorithm() : algorithm_;
+}
 
 bool TOvHashFunction::IsAlgorithmSupported(int32_t algorithm) {
   try {
@@ -120,7 +126,8 @@ bool TOvHashFunction::IsAlgorithmSupported(int32_t algorithm) {
   }
 }
 
-int32_t TOvHashFunction::GetDigestSizeBits(int32_t algorithm, TOvCustomCryptoProviderManager* manager,
+int32_t TOvHashFunction::GetDigestSizeBits(int32_t algorithm,
+                                           TOvCustomCryptoProviderManager* manager,
                                            TOvCustomCryptoProvider* provider) {
   if (provider == nullptr) {
     if (manager == nullptr) manager = DefaultCryptoProviderManager();

@@ -34,16 +34,15 @@ class TOvHashFunction {
   // Provider and key from the key material.
   TOvHashFunction(int32_t algorithm, TOvHMACKeyMaterial& keyMaterial);
   // With a manager (default manager when none) and a parameter list for HashInit.
-  TOvHashFunction(int32_t algorithm, TOvCustomCryptoProvider* provider, TOvCustomCryptoProviderManager* manager,
-                  TOvCryptoParams params);
+  TOvHashFunction(int32_t algorithm, TOvCustomCryptoProvider* provider,
+                  TOvCustomCryptoProviderManager* manager, TOvCryptoParams params);
   // The provider is selected for the algorithm and the key.
-  TOvHashFunction(int32_t algorithm, TOvCustomCryptoProvider* provider, TOvCustomCryptoProviderManager* manager,
-                  TOvHMACKeyMaterial* keyMaterial);
+  TOvHashFunction(int32_t algorithm, TOvCustomCryptoProvider* provider,
+                  TOvCustomCryptoProviderManager* manager, TOvHMACKeyMaterial* keyMaterial);
   // Selected by OID; the context is made by the provider's HashInitByOID.
-  static std::unique_ptr<TOvHashFunction> CreateByOID(std::string_view oid,
-                                                      TOvCustomCryptoProvider* provider = nullptr,
-                                                      TOvCustomCryptoProviderManager* manager = nullptr,
-                                                      TOvCryptoParams params = nullptr);
+  static std::unique_ptr<TOvHashFunction> CreateByOID(
+      std::string_view oid, TOvCustomCryptoProvider* provider = nullptr,
+      TOvCustomCryptoProviderManager* manager = nullptr, TOvCryptoParams params = nullptr);
   ~TOvHashFunction();
   TOvHashFunction(const TOvHashFunction&) = delete;
   TOvHashFunction& operator=(const TOvHashFunction&) = delete;
@@ -65,7 +64,8 @@ class TOvHashFunction {
   static bool IsAlgorithmSupported(int32_t algorithm);
   // The provider's "digest-size" property (the given provider, else the one the
   // manager, else the default manager, picks).
-  static int32_t GetDigestSizeBits(int32_t algorithm, TOvCustomCryptoProviderManager* manager = nullptr,
+  static int32_t GetDigestSizeBits(int32_t algorithm,
+                                   TOvCustomCryptoProviderManager* manager = nullptr,
                                    TOvCustomCryptoProvider* provider = nullptr);
 
  private:
@@ -77,7 +77,7 @@ class TOvHashFunction {
   TOvHMACKeyMaterial* key_ = nullptr;
   TOvCustomCryptoContext* context_ = nullptr;
   int32_t algorithm_ = ALG_UNKNOWN;
-  ByteString oid_;        // set when made by OID
+  ByteString oid_;  // set when made by OID
 };
 
 }  // namespace corvane

@@ -27,15 +27,16 @@ void SHA1CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks)
     d = state[3];
     e = state[4];
     // Message schedule kept in a 16-word ring (FIPS 180-4 6.1.3).
-#define CV_W(t) (w[(t) & 15] = Rotl32(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
-#define CV_R(f, k, wt)                                \
-  do {                                                \
+#define CV_W(t) \
+  (w[(t)&15] = Rotl32(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t)&15], 1))
+#define CV_R(f, k, wt)                                               \
+  do {                                                               \
     const uint32_t tmp = Rotl32(a, 5) + f(b, c, d) + e + (k) + (wt); \
-    e = d;                                            \
-    d = c;                                            \
-    c = Rotl32(b, 30);                                \
-    b = a;                                            \
-    a = tmp;                                          \
+    e = d;                                                           \
+    d = c;                                                           \
+    c = Rotl32(b, 30);                                               \
+    b = a;                                                           \
+    a = tmp;                                                         \
   } while (0)
 #pragma GCC unroll 16
     for (int t = 0; t < 16; ++t) CV_R(Ch, 0x5A827999u, w[t]);
@@ -90,8 +91,9 @@ void SHA1Update(TSHA1State& state, const void* data, size_t size) {
 }
 
 void SHA1Finish(TSHA1State& state, uint8_t digest[SHA1_DIGEST_SIZE]) {
-  hashdetail::PadAndFinish<64, 8, true>(state.Buffer, state.Used, state.Length * 8,
-                                        [&](const uint8_t* p, size_t n) { Compress(state.H, p, n); });
+  hashdetail::PadAndFinish<64, 8, true>(
+      state.Buffer, state.Used, state.Length * 8,
+      [&](const uint8_t* p, size_t n) { Compress(state.H, p, n); });
   for (int i = 0; i < 5; ++i) hashdetail::StoreBE32(digest + 4 * i, state.H[i]);
 }
 

@@ -53,15 +53,15 @@ inline void Sha512Blocks(uint64_t state[8], const uint8_t* data, size_t blocks) 
 #define CV_S1(x) (Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41))
 #define CV_s0(x) (Rotr64(x, 1) ^ Rotr64(x, 8) ^ ((x) >> 7))
 #define CV_s1(x) (Rotr64(x, 19) ^ Rotr64(x, 61) ^ ((x) >> 6))
-#define CV_ROUND(a, b, c, d, e, f, g, h, i, wi)                               \
-  do {                                                                        \
-    const uint64_t t1 = h + CV_S1(e) + (g ^ (e & (f ^ g))) + K512[i] + (wi);  \
-    const uint64_t t2 = CV_S0(a) + ((a & b) | (c & (a | b)));                 \
-    d += t1;                                                                  \
-    h = t1 + t2;                                                              \
+#define CV_ROUND(a, b, c, d, e, f, g, h, i, wi)                              \
+  do {                                                                       \
+    const uint64_t t1 = h + CV_S1(e) + (g ^ (e & (f ^ g))) + K512[i] + (wi); \
+    const uint64_t t2 = CV_S0(a) + ((a & b) | (c & (a | b)));                \
+    d += t1;                                                                 \
+    h = t1 + t2;                                                             \
   } while (0)
 #define CV_WX(j) \
-  (w[(j) & 15] += CV_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + CV_s0(w[((j) + 1) & 15]))
+  (w[(j)&15] += CV_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + CV_s0(w[((j) + 1) & 15]))
     for (int i = 0; i < 16; i += 8) {
       for (int k = 0; k < 8; ++k) w[i + k] = LoadBE64(data + 8 * (i + k));
       CV_ROUND(a, b, c, d, e, f, g, h, i + 0, w[i + 0]);
@@ -119,7 +119,7 @@ void SHA256CompressPortable(uint32_t state[8], const uint8_t* data, size_t block
     h = t1 + t2;                                                             \
   } while (0)
 #define CV_WX(j) \
-  (w[(j) & 15] += CV_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + CV_s0(w[((j) + 1) & 15]))
+  (w[(j)&15] += CV_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + CV_s0(w[((j) + 1) & 15]))
     for (int i = 0; i < 16; i += 8) {
       for (int k = 0; k < 8; ++k) w[i + k] = LoadBE32(data + 4 * (i + k));
       CV_ROUND(a, b, c, d, e, f, g, h, i + 0, w[i + 0]);
@@ -216,15 +216,17 @@ void SHA256Update(TSHA256State& state, const void* data, size_t size) {
 }
 
 void SHA256Finish(TSHA256State& state, uint8_t* digest) {
-  hashdetail::PadAndFinish<64, 8, true>(state.Buffer, state.Used, state.Length * 8,
-                                        [&](const uint8_t* p, size_t n) { Compress256(state.H, p, n); });
-  for (size_t i = 0; i < state.DigestSize / 4; ++i) hashdetail::StoreBE32(digest + 4 * i, state.H[i]);
+  hashdetail::PadAndFinish<64, 8, true>(
+      state.Buffer, state.Used, state.Length * 8,
+      [&](const uint8_t* p, size_t n) { Compress256(state.H, p, n); });
+  for (size_t i = 0; i < state.DigestSize / 4; ++i)
+    hashdetail::StoreBE32(digest + 4 * i, state.H[i]);
 }
 
 void SHA384Init(TSHA512State& state) {
-  static constexpr uint64_t kIV[8] = {0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL,
-                                      0x152fecd8f70e5939ULL, 0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL,
-                                      0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL};
+  static constexpr uint64_t kIV[8] = {
+      0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL, 0x152fecd8f70e5939ULL,
+      0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL, 0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL};
   for (int i = 0; i < 8; ++i) state.H[i] = kIV[i];
   state.Length = 0;
   state.Used = 0;
@@ -232,9 +234,9 @@ void SHA384Init(TSHA512State& state) {
 }
 
 void SHA512Init(TSHA512State& state) {
-  static constexpr uint64_t kIV[8] = {0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL,
-                                      0xa54ff53a5f1d36f1ULL, 0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL,
-                                      0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL};
+  static constexpr uint64_t kIV[8] = {
+      0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
+      0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL};
   for (int i = 0; i < 8; ++i) state.H[i] = kIV[i];
   state.Length = 0;
   state.Used = 0;
@@ -243,14 +245,17 @@ void SHA512Init(TSHA512State& state) {
 
 void SHA512Update(TSHA512State& state, const void* data, size_t size) {
   state.Length += size;
-  hashdetail::BufferedUpdate(state.Buffer, state.Used, static_cast<const uint8_t*>(data), size,
-                             [&](const uint8_t* p, size_t n) { hashdetail::Sha512Blocks(state.H, p, n); });
+  hashdetail::BufferedUpdate(
+      state.Buffer, state.Used, static_cast<const uint8_t*>(data), size,
+      [&](const uint8_t* p, size_t n) { hashdetail::Sha512Blocks(state.H, p, n); });
 }
 
 void SHA512Finish(TSHA512State& state, uint8_t* digest) {
-  hashdetail::PadAndFinish<128, 16, true>(state.Buffer, state.Used, state.Length * 8,
-                                          [&](const uint8_t* p, size_t n) { hashdetail::Sha512Blocks(state.H, p, n); });
-  for (size_t i = 0; i < state.DigestSize / 8; ++i) hashdetail::StoreBE64(digest + 8 * i, state.H[i]);
+  hashdetail::PadAndFinish<128, 16, true>(
+      state.Buffer, state.Used, state.Length * 8,
+      [&](const uint8_t* p, size_t n) { hashdetail::Sha512Blocks(state.H, p, n); });
+  for (size_t i = 0; i < state.DigestSize / 8; ++i)
+    hashdetail::StoreBE64(digest + 8 * i, state.H[i]);
 }
 
 std::string HashSHA224(std::string_view data) { return OneShot<TSHA256State>(data, SHA224Init); }

@@ -26,12 +26,15 @@ alignas(16) constexpr uint32_t K256[64] = {
 // Four rounds (G = 0..15) on ABEF/CDGH; W[G % 4] holds words 4G..4G+3 and the
 // schedule two groups ahead is advanced with SHA256MSG1/SHA256MSG2.
 template <int G>
-CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& state0, __m128i& state1, __m128i (&w)[4],
-                                                                 const uint8_t* data, const __m128i mask) {
+CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& state0, __m128i& state1,
+                                                                 __m128i (&w)[4],
+                                                                 const uint8_t* data,
+                                                                 const __m128i mask) {
   if constexpr (G < 4) {
     w[G] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * G)), mask);
   }
-  __m128i msg = _mm_add_epi32(w[G % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(K256 + 4 * G)));
+  __m128i msg =
+      _mm_add_epi32(w[G % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(K256 + 4 * G)));
   state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
   if constexpr (G >= 3 && G <= 14) {
     const __m128i tmp = _mm_alignr_epi8(w[G % 4], w[(G + 3) % 4], 4);
@@ -43,10 +46,9 @@ CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& state0
 }
 
 template <int... G>
-CV_SHANI_TARGET inline __attribute__((always_inline)) void AllGroups(std::integer_sequence<int, G...>,
-                                                                     __m128i& state0, __m128i& state1,
-                                                                     __m128i (&w)[4], const uint8_t* data,
-                                                                     const __m128i mask) {
+CV_SHANI_TARGET inline __attribute__((always_inline)) void AllGroups(
+    std::integer_sequence<int, G...>, __m128i& state0, __m128i& state1, __m128i (&w)[4],
+    const uint8_t* data, const __m128i mask) {
   (Group<G>(state0, state1, w, data, mask), ...);
 }
 
@@ -56,7 +58,8 @@ CV_SHANI_TARGET void SHA256CompressShaNi(uint32_t state[8], const uint8_t* data,
   const __m128i mask = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
   // The instructions keep the state as ABEF and CDGH.
   __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
-  __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+  __m128i state1 =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
   __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);
   state1 = _mm_blend_epi16(state1, tmp, 0xF0);
   __m128i w[4];

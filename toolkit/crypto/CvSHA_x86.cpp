@@ -17,8 +17,9 @@ namespace {
 // One group of four rounds (G = 0..19). W[G % 4] holds words 4G..4G+3; the
 // schedule for later groups is advanced here with SHA1MSG1/XOR/SHA1MSG2.
 template <int G>
-CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& abcd, __m128i& e0, __m128i& e1,
-                                                                 __m128i (&w)[4], const uint8_t* data,
+CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& abcd, __m128i& e0,
+                                                                 __m128i& e1, __m128i (&w)[4],
+                                                                 const uint8_t* data,
                                                                  const __m128i mask) {
   if constexpr (G < 4) {
     w[G] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * G)), mask);
@@ -38,9 +39,9 @@ CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& abcd, 
 }
 
 template <int... G>
-CV_SHANI_TARGET inline __attribute__((always_inline)) void AllGroups(std::integer_sequence<int, G...>, __m128i& abcd,
-                                                                     __m128i& e0, __m128i& e1, __m128i (&w)[4],
-                                                                     const uint8_t* data, const __m128i mask) {
+CV_SHANI_TARGET inline __attribute__((always_inline)) void AllGroups(
+    std::integer_sequence<int, G...>, __m128i& abcd, __m128i& e0, __m128i& e1, __m128i (&w)[4],
+    const uint8_t* data, const __m128i mask) {
   (Group<G>(abcd, e0, e1, w, data, mask), ...);
 }
 

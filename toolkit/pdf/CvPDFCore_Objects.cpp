@@ -237,15 +237,26 @@ std::string TOvPDFString::GetText() {
         if (i >= text.size()) return {};  // backslash as the last byte
         const char e = text[i++];
         switch (e) {
-          case '\n': break;
+          case '\n':
+            break;
           case '\r':
             if (i < text.size() && text[i] == '\n') ++i;
             break;
-          case 'b': out += '\x08'; break;
-          case 'f': out += '\x0C'; break;
-          case 'n': out += '\x0A'; break;
-          case 'r': out += '\x0D'; break;
-          case 't': out += '\x09'; break;
+          case 'b':
+            out += '\x08';
+            break;
+          case 'f':
+            out += '\x0C';
+            break;
+          case 'n':
+            out += '\x0A';
+            break;
+          case 'r':
+            out += '\x0D';
+            break;
+          case 't':
+            out += '\x09';
+            break;
           default:
             if (e >= '0' && e <= '7') {
               int value = e - '0';
@@ -313,14 +324,30 @@ void TOvPDFString::SetText(std::string_view bytes) {
     for (const char c : bytes) {
       const auto b = static_cast<uint8_t>(c);
       switch (b) {
-        case 0x08: text += "\\b"; break;
-        case 0x09: text += "\\t"; break;
-        case 0x0A: text += "\\n"; break;
-        case 0x0C: text += "\\f"; break;
-        case 0x0D: text += "\\r"; break;
-        case '(': text += "\\("; break;
-        case ')': text += "\\)"; break;
-        case '\\': text += "\\\\"; break;
+        case 0x08:
+          text += "\\b";
+          break;
+        case 0x09:
+          text += "\\t";
+          break;
+        case 0x0A:
+          text += "\\n";
+          break;
+        case 0x0C:
+          text += "\\f";
+          break;
+        case 0x0D:
+          text += "\\r";
+          break;
+        case '(':
+          text += "\\(";
+          break;
+        case ')':
+          text += "\\)";
+          break;
+        case '\\':
+          text += "\\\\";
+          break;
         default:
           if (Kind == 2 && (b < 0x20 || b > 0x7E)) {
             char esc[8];
@@ -439,7 +466,9 @@ TOvPDFObject* TOvPDFName::Clone() {
 
 // --- references ----------------------------------------------------------------------
 
-void TOvPDFRef::Rebuild() { Data = std::to_string(Number) + " " + std::to_string(Generation) + " R"; }
+void TOvPDFRef::Rebuild() {
+  Data = std::to_string(Number) + " " + std::to_string(Generation) + " R";
+}
 
 void TOvPDFRef::SetTarget(int32_t number, int32_t generation) {
   Number = number;

@@ -269,8 +269,8 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   stream->Tail = stream->CloseSpace + "endstream";
   stream->SetContent(records);
 
-  static const std::string_view kSkipped[] = {"Index", "W", "Length", "DecodeParms", "Filter",
-                                              "Type"};
+  static const std::string_view kSkipped[] = {"Index",       "W",      "Length",
+                                              "DecodeParms", "Filter", "Type"};
   for (const auto& item : Trailer->Items) {
     if (std::find(std::begin(kSkipped), std::end(kSkipped), item.Key) != std::end(kSkipped)) {
       continue;
@@ -335,8 +335,8 @@ void TOvPDFFile::SaveFull() {
   for (size_t i = 0; i < count; ++i) {
     TOvPDFIndirect* indirect = ObjectList[i]->Resolve();
     if (indirect) {
-      TOvPDFXrefEntry entry{this, indirect->Number, indirect->Generation, output->Position(),
-                            false, 0, 0};
+      TOvPDFXrefEntry entry{
+          this, indirect->Number, indirect->Generation, output->Position(), false, 0, 0};
       indirect->WriteTo(*output, true);
       if (indirect->TrailingSpace.empty()) output->Write(LineEnd);
       entries.push_back(entry);

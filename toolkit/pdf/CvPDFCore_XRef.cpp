@@ -800,7 +800,11 @@ void TOvPDFFile::FindXRefStm() {
 TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t generation) {
   const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
   if (!entry) {
-    AddWarning(-1, number, ObjectName(number, generation) + " is not defined; read as null");
+    // Objects added since loading have no entry yet; they are not missing.
+    const TOvPDFRef* added = FindCanonical(number, generation);
+    if (!added || !added->Target) {
+      AddWarning(-1, number, ObjectName(number, generation) + " is not defined; read as null");
+    }
     return nullptr;
   }
   if (loading_objects_.count(number)) {

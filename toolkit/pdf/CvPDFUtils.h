@@ -24,9 +24,7 @@ constexpr bool IsPdfRegular(uint8_t c) { return !IsPdfWhitespace(c) && !IsPdfDel
 constexpr bool IsHexDigit(uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-constexpr int HexValue(uint8_t c) {
-  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
+constexpr int HexValue(uint8_t c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 // Removes 0x00, 0x09, 0x0A, 0x0D and 0x20 (not 0x0C) from both ends.
 std::string TrimPdfSpace(std::string_view bytes);

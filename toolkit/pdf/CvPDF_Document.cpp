@@ -17,9 +17,7 @@ namespace corvane {
 
 namespace {
 
-[[noreturn]] void Interrupted() {
-  throw EOvPDFDocumentError("Operation was interrupted by user");
-}
+[[noreturn]] void Interrupted() { throw EOvPDFDocumentError("Operation was interrupted by user"); }
 
 // A file-backed scratch stream that disappears with its descriptor: the name
 // is removed at once, so nothing is left behind whatever happens later.
@@ -186,16 +184,17 @@ void TOvPDFDocument::Decrypt() {
   ReadAttachments();
 }
 
-void TOvPDFDocument::EnumerateStringsAndStreams(bool includeStreams, size_t startIndex,
-                                                const std::vector<TOvPDFObject*>& extraObjects,
-                                                const std::function<bool(TOvPDFObject*)>& callback) {
+void TOvPDFDocument::EnumerateStringsAndStreams(
+    bool includeStreams, size_t startIndex, const std::vector<TOvPDFObject*>& extraObjects,
+    const std::function<bool(TOvPDFObject*)>& callback) {
   std::vector<TOvPDFObject*> roots;
   std::unordered_set<TOvPDFObject*> seen;
   const auto& list = file_->ObjectList;
   const size_t count = list.size() > startIndex ? list.size() - startIndex : 0;
   for (size_t i = startIndex; i < list.size(); ++i) {
     TOvPDFIndirect* target = list[i]->Resolve();
-    if (target && target->Value && seen.insert(target->Value).second) roots.push_back(target->Value);
+    if (target && target->Value && seen.insert(target->Value).second)
+      roots.push_back(target->Value);
     if (!ReportProgress(static_cast<int>(45 * (i - startIndex) / std::max<size_t>(count, 1)))) {
       Interrupted();
     }
@@ -263,7 +262,8 @@ bool TOvPDFDocument::HasSignatureValues() {
       if (!field || !visited.insert(field).second) continue;
       auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "V"));
       if (value && GetEntry(value, "Contents")) return true;
-      if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) pending.emplace_back(kids, depth + 1);
+      if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false))
+        pending.emplace_back(kids, depth + 1);
     }
   }
   return false;
@@ -271,7 +271,8 @@ bool TOvPDFDocument::HasSignatureValues() {
 
 void TOvPDFDocument::RefuseRewriteOfSignedDocument() {
   if (HasSignatureValues()) {
-    throw EOvPDFDocumentError("The document is signed; rewriting it would invalidate its signatures");
+    throw EOvPDFDocumentError(
+        "The document is signed; rewriting it would invalidate its signatures");
   }
 }
 

@@ -50,8 +50,8 @@ void TOvPDFDocument::ReadLinearization() {
       firstEntry = &entry;
     }
   }
-  TOvPDFRef* ref = firstEntry ? file_->FindCanonical(firstEntry->Number, firstEntry->Generation)
-                              : nullptr;
+  TOvPDFRef* ref =
+      firstEntry ? file_->FindCanonical(firstEntry->Number, firstEntry->Generation) : nullptr;
   if (!ref) return;
   TOvPDFIndirect* first = ref->Resolve();
   auto* dict = first ? dynamic_cast<TOvPDFDictionary*>(first->Value) : nullptr;
@@ -115,7 +115,8 @@ void TOvPDFDocument::ReadPages() {
       if (box) {
         if (box->ItemCount() == 4) {
           bool numbers = true;
-          for (size_t i = 0; i < 4; ++i) numbers = numbers && dynamic_cast<TOvPDFReal*>(box->GetItem(i));
+          for (size_t i = 0; i < 4; ++i)
+            numbers = numbers && dynamic_cast<TOvPDFReal*>(box->GetItem(i));
           if (numbers) {
             info.Width = Difference(box->GetItem(2), box->GetItem(0));
             info.Height = Difference(box->GetItem(3), box->GetItem(1));

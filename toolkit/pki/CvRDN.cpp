@@ -5,12 +5,14 @@
 namespace corvane {
 
 const TOvRelativeDistinguishedName::Entry& TOvRelativeDistinguishedName::At(int index) const {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   return entries_[static_cast<size_t>(index)];
 }
 
 TOvRelativeDistinguishedName::Entry& TOvRelativeDistinguishedName::At(int index) {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   return entries_[static_cast<size_t>(index)];
 }
 
@@ -28,8 +30,12 @@ const std::string& TOvRelativeDistinguishedName::Types(int index) const { return
 const std::string& TOvRelativeDistinguishedName::Values(int index) const { return At(index).value; }
 uint8_t TOvRelativeDistinguishedName::Tags(int index) const { return At(index).tag; }
 int32_t TOvRelativeDistinguishedName::Groups(int index) const { return At(index).group; }
-void TOvRelativeDistinguishedName::SetTypes(int index, std::string_view type) { At(index).type = type; }
-void TOvRelativeDistinguishedName::SetValues(int index, std::string_view value) { At(index).value = value; }
+void TOvRelativeDistinguishedName::SetTypes(int index, std::string_view type) {
+  At(index).type = type;
+}
+void TOvRelativeDistinguishedName::SetValues(int index, std::string_view value) {
+  At(index).value = value;
+}
 void TOvRelativeDistinguishedName::SetTags(int index, uint8_t tag) { At(index).tag = tag; }
 void TOvRelativeDistinguishedName::SetGroups(int index, int32_t group) { At(index).group = group; }
 
@@ -43,7 +49,8 @@ int TOvRelativeDistinguishedName::Add(std::string_view type, std::string_view va
   return Count() - 1;
 }
 
-void TOvRelativeDistinguishedName::GetValuesByType(std::string_view type, std::vector<std::string>& list) const {
+void TOvRelativeDistinguishedName::GetValuesByType(std::string_view type,
+                                                   std::vector<std::string>& list) const {
   list.clear();
   for (const auto& e : entries_) {
     if (e.type == type) list.push_back(e.value);
@@ -57,7 +64,8 @@ int TOvRelativeDistinguishedName::IndexOfType(std::string_view type, int start) 
   return -1;
 }
 
-std::string TOvRelativeDistinguishedName::ValueByType(std::string_view type, std::string_view defaultValue) const {
+std::string TOvRelativeDistinguishedName::ValueByType(std::string_view type,
+                                                      std::string_view defaultValue) const {
   const int index = IndexOfType(type);
   return index < 0 ? std::string(defaultValue) : entries_[static_cast<size_t>(index)].value;
 }
