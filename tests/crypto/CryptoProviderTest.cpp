@@ -360,11 +360,14 @@ TEST(BuiltInProvider, OperationSupportRules) {
   EXPECT_FALSE(p.IsOperationSupported(coGenerateKey, ALG_HMAC_KEY, 0, nullptr, nullptr));
   TOvCustomCryptoKey* key = p.CreateKey(ALG_HMAC_KEY, 0, nullptr);
   EXPECT_TRUE(p.IsOperationSupported(coGenerateKey, ALG_HMAC_KEY, 0, key, nullptr));
-  // No public-key engine yet: reported unsupported, never faked.
-  EXPECT_FALSE(p.IsAlgorithmSupported(ALG_RSA, 0));
+  // RSA is the one public-key engine; other families are reported unsupported, never faked.
+  EXPECT_TRUE(p.IsAlgorithmSupported(ALG_RSA, 0));
+  EXPECT_FALSE(p.IsAlgorithmSupported(ALG_DSA, 0));
+  // An RSA operation with a key that is not an RSA key of this provider.
   EXPECT_FALSE(p.IsOperationSupported(coSignDetached, ALG_RSA, 0, key, nullptr));
-  EXPECT_EQ(MessageOf([&] { p.SignInit(ALG_RSA, key, true, nullptr); }),
-            "Unsupported algorithm (29697)");
+  EXPECT_EQ(MessageOf([&] { p.SignInit(ALG_RSA, key, true, nullptr); }), "Invalid key material");
+  EXPECT_EQ(MessageOf([&] { p.SignInit(ALG_DSA, key, true, nullptr); }),
+            "Unsupported algorithm (29698)");
   p.ReleaseKey(key);
 }
 
@@ -387,7 +390,7 @@ TEST(BuiltInProvider, AlgorithmClassesAndProperties) {
             "Unsupported algorithm (1.2.3.4)");
   EXPECT_EQ(MessageOf([&] { p.GetProviderProp(PROP_WINDOW_HANDLE, ""); }),
             "Unsupported property (" + PROP_WINDOW_HANDLE + ")");
-  EXPECT_EQ(MessageOf([&] { p.CreateKey(ALG_RSA, 0, nullptr); }), "Unsupported algorithm (29697)");
+  EXPECT_EQ(MessageOf([&] { p.CreateKey(ALG_DSA, 0, nullptr); }), "Unsupported algorithm (29698)");
 }
 
 TEST(BuiltInProvider, ReleaseKeyOfAnotherProviderChangesNothing) {

@@ -1,5 +1,5 @@
 // The parser: structure of what it reads, exact round trips, and hostile input.
-#include "tests/pdf/PdfTestUtil.h"
+#include "tests/pdf/PdfFixtures.h"
 
 using namespace corvane;
 using pdftest::TParsed;
@@ -248,4 +248,58 @@ TEST(PdfParser, HostileInputNeverCrashes) {
   EXPECT_THROW(number->AsInt64(), EOvPDFParseError);
   EXPECT_EQ(ParseError("[99999999999 0 R]"), "Invalid reference");
   EXPECT_EQ(ParseError("{"), "Unexpected character");
+}
+
+namespace {
+
+// Objects a parsed value holds: itself and everything inside it.
+size_t HeldObjects(const TOvPDFObject* obj) {
+  if (obj == nullptr) return 0;
+  size_t count = 1;
+  if (const auto* container = dynamic_cast<const TOvPDFArray*>(obj)) {
+    for (const auto& item : container->Items) count += HeldObjects(item.Object);
+  } else if (const auto* stream = dynamic_cast<const TOvPDFStream*>(obj)) {
+    count += HeldObjects(stream->Dictionary);
+  } else if (const auto* indirect = dynamic_cast<const TOvPDFIndirect*>(obj)) {
+    count += HeldObjects(indirect->Value);
+  }
+  return count;
+}
+
+}  // namespace
+
+// What the parser makes only to look at (keys, the numbers before "R",
+// comments, closing brackets) does not stay in the file's registry, and the
+// text still round-trips byte for byte.
+TEST(PdfParser, ParsedValuesKeepOnlyWhatTheyHold) {
+  TParsed p;
+  const std::string text =
+      "<< /Type /Page /Parent 3 0 R % the tree\n /Kids %kids\n[4 0 R 5 0 R] /Count 2 >>";
+  auto* dict = As<TOvPDFDictionary>(p.Parse(text));
+  ASSERT_NE(dict, nullptr);
+  EXPECT_EQ(Written(dict, false), text);
+  EXPECT_EQ(p.file.RegistrySize(), HeldObjects(dict));
+  EXPECT_EQ(HeldObjects(dict), 7u);
+  EXPECT_EQ(As<TOvPDFRef>(GetEntry(dict, "Parent"))->Number, 3);
+  // Rebuilt from its items, the dictionary still carries the comments.
+  dict->SetModified(true);
+  EXPECT_EQ(Written(dict), text);
+}
+
+// Loading an object adds that object and nothing else: the "n g" before
+// "obj" and every look at it leave nothing behind.
+TEST(PdfParser, LoadingAnObjectAddsOnlyThatObject) {
+  const std::string bytes = pdftest::OnePage().Build();
+  TOvMemoryStream source(bytes);
+  TOvPDFFile file;
+  file.Source = &source;
+  file.Load();
+  const size_t before = file.RegistrySize();
+  TOvPDFIndirect* page = file.LoadObject(source, 3, 0);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(file.RegistrySize() - before, HeldObjects(page));
+  const size_t afterPage = file.RegistrySize();
+  TOvPDFIndirect* content = file.LoadObject(source, 4, 0);
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(file.RegistrySize() - afterPage, HeldObjects(content));
 }

@@ -1,11 +1,14 @@
 #include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/PlatformSystem.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
+#include "toolkit/crypto/CvCryptoProvBuiltInPKI.h"
+#include "toolkit/crypto/CvDER.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
 #include "toolkit/pki/CvRDN.h"
 
@@ -20,8 +23,8 @@ constexpr int32_t kAlwaysSupportedSymmetric = 0x7022;
   throw EOvBuiltInCryptoProviderError(message);
 }
 
-// No public-key engine is compiled in yet; the RSA unit switches RSA on here.
-bool PublicKeyEngineAvailable(int32_t) { return false; }
+// RSA is the only public-key engine compiled in; the signing path needs no other.
+bool PublicKeyEngineAvailable(int32_t algorithm) { return algorithm == ALG_RSA; }
 
 void ApplyContextParams(TOvCustomCryptoContext& context, TOvCryptoParams params) {
   if (params == nullptr) return;
@@ -175,6 +178,11 @@ bool TOvBuiltInCryptoProvider::IsOperationSupported(TCvCryptoOperation operation
       (operation == coEncrypt || operation == coDecrypt)) {
     return false;
   }
+  // Keys of other providers (a key store's, say) cannot be computed with here.
+  if (key != nullptr && algorithm == ALG_RSA &&
+      dynamic_cast<const TOvBuiltInRSACryptoKey*>(key) == nullptr) {
+    return false;
+  }
   return true;
 }
 
@@ -234,6 +242,8 @@ TOvCustomCryptoKey* TOvBuiltInCryptoProvider::CreateKey(int32_t algorithm, int32
   if (AlgorithmFamily(algorithm) == ALG_FAMILY_MAC &&
       (algorithm == ALG_HMAC_KEY || TOvBuiltInHashFunction::IsAlgorithmSupported(algorithm))) {
     key = std::make_unique<TOvBuiltInMACKey>(this, algorithm);
+  } else if (algorithm == ALG_RSA) {
+    key = std::make_unique<TOvBuiltInRSACryptoKey>(this);
   } else {
     Raise(FormatUnsupportedAlgorithm(algorithm));
   }
@@ -257,6 +267,7 @@ TOvCustomCryptoKey* TOvBuiltInCryptoProvider::CloneKey(TOvCustomCryptoKey* key) 
     copy->SetValue(mac->GetValue());
     return AddKey(std::move(copy));
   }
+  if (dynamic_cast<TOvBuiltInRSACryptoKey*>(key) != nullptr) return key->Clone(nullptr);
   Raise(FormatUnsupportedAlgorithm(key->Algorithm()));
 }
 
@@ -290,80 +301,200 @@ TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(
 }
 
 // ---------------------------------------------------------------------------
-// Cipher and signature contexts: no engine is compiled in yet.
+// Cipher and signature contexts: RSA is the only engine.
+
+namespace {
+
+// The hash a *WithRSAEncryption signature code names; ALG_UNKNOWN otherwise.
+int32_t HashOfSignatureCode(int32_t code) {
+  switch (code) {
+    case CERT_ALG_MD2_RSA:
+      return ALG_MD2;
+    case CERT_ALG_MD5_RSA:
+      return ALG_MD5;
+    case CERT_ALG_SHA1_RSA:
+      return ALG_SHA1;
+    case CERT_ALG_SHA224_RSA:
+      return ALG_SHA224;
+    case CERT_ALG_SHA256_RSA:
+      return ALG_SHA256;
+    case CERT_ALG_SHA384_RSA:
+      return ALG_SHA384;
+    case CERT_ALG_SHA512_RSA:
+      return ALG_SHA512;
+    case CERT_ALG_RIPEMD160_RSA:
+      return ALG_RIPEMD160;
+    default:
+      return ALG_UNKNOWN;
+  }
+}
+
+// The scheme settings an RSA algorithm OID (with its parameters) carries.
+void ApplyOIDSettings(TOvBuiltInRSAContext& context, std::string_view oidBytes,
+                      std::string_view algParams) {
+  const std::string whole = DERSequence(DERTLV(DER_OID, oidBytes) + std::string(algParams));
+  try {
+    if (oidBytes == oid::RSASSA_PSS) {
+      TOvRSAPSSAlgorithmIdentifier id;
+      if (!algParams.empty()) id.LoadFromBytes(whole);
+      context.SetPSSParameters(id.HashAlgorithm(), id.SaltSize(), id.TrailerField(),
+                               id.MGFAlgorithm());
+    } else if (oidBytes == oid::RSAES_OAEP) {
+      TOvRSAOAEPAlgorithmIdentifier id;
+      if (!algParams.empty()) id.LoadFromBytes(whole);
+      context.SetOAEPParameters(id.HashAlgorithm(), id.MGFAlgorithm(), id.StrLabel());
+    }
+  } catch (const EOvAlgorithmIdentifierError&) {
+    Raise("Invalid algorithm");
+  }
+}
+
+void CopyOut(const ByteString& bytes, void* output, size_t& outputSize) {
+  if (output == nullptr) {
+    outputSize = std::max<size_t>(1, bytes.size());
+    return;
+  }
+  if (outputSize < bytes.size()) Raise("Buffer too small");
+  std::memcpy(output, bytes.data(), bytes.size());
+  outputSize = bytes.size();
+}
+
+}  // namespace
+
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::NewRSAContext(
+    int kind, int32_t algorithm, TOvCustomCryptoKey* key, std::string_view oidBytes,
+    std::string_view algParams, std::string_view signature, TOvCryptoParams params) {
+  if (algorithm != ALG_RSA) Raise(FormatUnsupportedAlgorithm(algorithm));
+  auto* rsaKey = dynamic_cast<TOvBuiltInRSACryptoKey*>(key);
+  if (rsaKey == nullptr || !OwnsKey(key)) Raise("Invalid key material");
+  if (!rsaKey->IsPublic()) Raise("Bad key material");
+  const int32_t hashFromOID =
+      oidBytes.empty() ? ALG_UNKNOWN : HashOfSignatureCode(AlgorithmByOID(oidBytes));
+  auto context = std::make_unique<TOvBuiltInRSAContext>(
+      this, static_cast<TCvPublicKeyContextKind>(kind), rsaKey, hashFromOID);
+  if (!oidBytes.empty()) ApplyOIDSettings(*context, oidBytes, algParams);
+  context->SetSignature(signature);
+  // Parameters go in before the context is listed, so a failing one leaves nothing behind.
+  ApplyContextParams(*context, params);
+  return AddContext(std::move(context));
+}
+
+TOvBuiltInRSAContext& TOvBuiltInCryptoProvider::RSAContextOf(TOvCustomCryptoContext* context,
+                                                             int kind) {
+  auto* rsa = dynamic_cast<TOvBuiltInRSAContext*>(context);
+  if (rsa == nullptr || rsa->Provider() != this || rsa->Kind() != kind) Raise("Invalid context");
+  return *rsa;
+}
 
 TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInit(int32_t algorithm, int32_t,
-                                                              TOvCustomCryptoKey*,
-                                                              TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithm(algorithm));
+                                                              TOvCustomCryptoKey* key,
+                                                              TOvCryptoParams params) {
+  return NewRSAContext(pkcEncrypt, algorithm, key, {}, {}, {}, params);
 }
 TOvCustomCryptoContext* TOvBuiltInCryptoProvider::EncryptInitByOID(std::string_view oid,
-                                                                   std::string_view, int32_t,
-                                                                   TOvCustomCryptoKey*,
-                                                                   TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithmOID(oid));
+                                                                   std::string_view algParams,
+                                                                   int32_t, TOvCustomCryptoKey* key,
+                                                                   TOvCryptoParams params) {
+  const int32_t algorithm = AlgorithmByOID(oid, true);
+  if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
+  return NewRSAContext(pkcEncrypt, algorithm, key, oid, algParams, {}, params);
 }
 TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInit(int32_t algorithm, int32_t,
-                                                              TOvCustomCryptoKey*,
-                                                              TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithm(algorithm));
+                                                              TOvCustomCryptoKey* key,
+                                                              TOvCryptoParams params) {
+  return NewRSAContext(pkcDecrypt, algorithm, key, {}, {}, {}, params);
 }
 TOvCustomCryptoContext* TOvBuiltInCryptoProvider::DecryptInitByOID(std::string_view oid,
-                                                                   std::string_view, int32_t,
-                                                                   TOvCustomCryptoKey*,
-                                                                   TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithmOID(oid));
+                                                                   std::string_view algParams,
+                                                                   int32_t, TOvCustomCryptoKey* key,
+                                                                   TOvCryptoParams params) {
+  const int32_t algorithm = AlgorithmByOID(oid, true);
+  if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
+  return NewRSAContext(pkcDecrypt, algorithm, key, oid, algParams, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInit(int32_t algorithm, TOvCustomCryptoKey*,
-                                                           bool, TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithm(algorithm));
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInit(int32_t algorithm,
+                                                           TOvCustomCryptoKey* key, bool detached,
+                                                           TOvCryptoParams params) {
+  if (!detached) Raise("Unsupported operation");
+  return NewRSAContext(pkcSign, algorithm, key, {}, {}, {}, params);
 }
 TOvCustomCryptoContext* TOvBuiltInCryptoProvider::SignInitByOID(std::string_view oid,
-                                                                std::string_view,
-                                                                TOvCustomCryptoKey*, bool,
-                                                                TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithmOID(oid));
+                                                                std::string_view algParams,
+                                                                TOvCustomCryptoKey* key,
+                                                                bool detached,
+                                                                TOvCryptoParams params) {
+  const int32_t algorithm = AlgorithmByOID(oid, true);
+  if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
+  if (!detached) Raise("Unsupported operation");
+  return NewRSAContext(pkcSign, algorithm, key, oid, algParams, {}, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInit(int32_t algorithm, TOvCustomCryptoKey*,
-                                                             const void*, size_t, TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithm(algorithm));
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInit(int32_t algorithm,
+                                                             TOvCustomCryptoKey* key,
+                                                             const void* signature,
+                                                             size_t signatureSize,
+                                                             TOvCryptoParams params) {
+  const std::string_view sig(static_cast<const char*>(signature),
+                             signature != nullptr ? signatureSize : 0);
+  return NewRSAContext(pkcVerify, algorithm, key, {}, {}, sig, params);
 }
-TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInitByOID(std::string_view oid,
-                                                                  std::string_view,
-                                                                  TOvCustomCryptoKey*, const void*,
-                                                                  size_t, TOvCryptoParams) {
-  Raise(FormatUnsupportedAlgorithmOID(oid));
+TOvCustomCryptoContext* TOvBuiltInCryptoProvider::VerifyInitByOID(
+    std::string_view oid, std::string_view algParams, TOvCustomCryptoKey* key,
+    const void* signature, size_t signatureSize, TOvCryptoParams params) {
+  const int32_t algorithm = AlgorithmByOID(oid, true);
+  if (algorithm == ALG_UNKNOWN) Raise(FormatUnsupportedAlgorithmOID(oid));
+  const std::string_view sig(static_cast<const char*>(signature),
+                             signature != nullptr ? signatureSize : 0);
+  return NewRSAContext(pkcVerify, algorithm, key, oid, algParams, sig, params);
 }
-void TOvBuiltInCryptoProvider::EncryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
-                                             size_t&, TOvCryptoParams) {
-  Raise("Invalid context");
+
+// Updates output nothing: without a buffer they only answer the size (0), so
+// a size query never feeds the data twice.
+void TOvBuiltInCryptoProvider::EncryptUpdate(TOvCustomCryptoContext* context, const void* input,
+                                             size_t inputSize, void* output, size_t& outputSize,
+                                             TOvCryptoParams) {
+  auto& rsa = RSAContextOf(context, pkcEncrypt);
+  if (output != nullptr) rsa.Update(input, inputSize);
+  outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::DecryptUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
-                                             size_t&, TOvCryptoParams) {
-  Raise("Invalid context");
+void TOvBuiltInCryptoProvider::DecryptUpdate(TOvCustomCryptoContext* context, const void* input,
+                                             size_t inputSize, void* output, size_t& outputSize,
+                                             TOvCryptoParams) {
+  auto& rsa = RSAContextOf(context, pkcDecrypt);
+  if (output != nullptr) rsa.Update(input, inputSize);
+  outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::SignUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
-                                          size_t&, TOvCryptoParams) {
-  Raise("Invalid context");
+void TOvBuiltInCryptoProvider::SignUpdate(TOvCustomCryptoContext* context, const void* input,
+                                          size_t inputSize, void* output, size_t& outputSize,
+                                          TOvCryptoParams) {
+  auto& rsa = RSAContextOf(context, pkcSign);
+  if (output != nullptr) rsa.Update(input, inputSize);
+  outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::VerifyUpdate(TOvCustomCryptoContext*, const void*, size_t, void*,
-                                            size_t&, TOvCryptoParams) {
-  Raise("Invalid context");
-}
-void TOvBuiltInCryptoProvider::EncryptFinal(TOvCustomCryptoContext*, void*, size_t&,
+void TOvBuiltInCryptoProvider::VerifyUpdate(TOvCustomCryptoContext* context, const void* input,
+                                            size_t inputSize, void* output, size_t& outputSize,
                                             TOvCryptoParams) {
-  Raise("Invalid context");
+  auto& rsa = RSAContextOf(context, pkcVerify);
+  if (output != nullptr) rsa.Update(input, inputSize);
+  outputSize = 0;
 }
-void TOvBuiltInCryptoProvider::DecryptFinal(TOvCustomCryptoContext*, void*, size_t&,
-                                            TOvCryptoParams) {
-  Raise("Invalid context");
+void TOvBuiltInCryptoProvider::EncryptFinal(TOvCustomCryptoContext* context, void* output,
+                                            size_t& outputSize, TOvCryptoParams) {
+  CopyOut(RSAContextOf(context, pkcEncrypt).Final(), output, outputSize);
 }
-void TOvBuiltInCryptoProvider::SignFinal(TOvCustomCryptoContext*, void*, size_t&, TOvCryptoParams) {
-  Raise("Invalid context");
+void TOvBuiltInCryptoProvider::DecryptFinal(TOvCustomCryptoContext* context, void* output,
+                                            size_t& outputSize, TOvCryptoParams) {
+  CopyOut(RSAContextOf(context, pkcDecrypt).Final(), output, outputSize);
 }
-int32_t TOvBuiltInCryptoProvider::VerifyFinal(TOvCustomCryptoContext*, void*, size_t&,
-                                              TOvCryptoParams) {
-  Raise("Invalid context");
+void TOvBuiltInCryptoProvider::SignFinal(TOvCustomCryptoContext* context, void* output,
+                                         size_t& outputSize, TOvCryptoParams) {
+  CopyOut(RSAContextOf(context, pkcSign).Final(), output, outputSize);
+}
+int32_t TOvBuiltInCryptoProvider::VerifyFinal(TOvCustomCryptoContext* context, void* buffer,
+                                              size_t& size, TOvCryptoParams) {
+  auto& rsa = RSAContextOf(context, pkcVerify);
+  size = 0;
+  if (buffer == nullptr) return VERIFY_OTHER3;
+  return rsa.VerifyResult();
 }
 
 // ---------------------------------------------------------------------------

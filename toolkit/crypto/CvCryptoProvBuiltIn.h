@@ -1,7 +1,7 @@
 // The built-in provider: everything computed in-process. Hashes and HMACs run
-// on TOvBuiltInHashFunction; the public-key engines arrive with the RSA unit
-// and are reported unsupported until then; symmetric ciphers are not part of
-// the signing path and are reported unsupported.
+// on TOvBuiltInHashFunction, RSA on the engine of CvCryptoProvBuiltInPKI;
+// the other public-key families and the symmetric ciphers are not part of the
+// signing path and are reported unsupported.
 #pragma once
 
 #include <memory>
@@ -12,6 +12,8 @@
 #include "toolkit/crypto/CvCryptoProvBuiltInHash.h"
 
 namespace corvane {
+
+class TOvBuiltInRSAContext;
 
 // A hash or HMAC context of the built-in provider.
 class TOvBuiltInHashContext final : public TOvCustomCryptoContext {
@@ -147,6 +149,11 @@ class TOvBuiltInCryptoProvider : public TOvCorvaneCryptoProvider {
   TOvBuiltInHashContext& HashContextOf(TOvCustomCryptoContext* context);
   TOvCustomCryptoContext* AdoptHashContext(std::unique_ptr<TOvBuiltInHashContext> context,
                                            TOvCryptoParams params);
+  // kind is a TCvPublicKeyContextKind; oidBytes empty for the by-code inits.
+  TOvCustomCryptoContext* NewRSAContext(int kind, int32_t algorithm, TOvCustomCryptoKey* key,
+                                        std::string_view oidBytes, std::string_view algParams,
+                                        std::string_view signature, TOvCryptoParams params);
+  TOvBuiltInRSAContext& RSAContextOf(TOvCustomCryptoContext* context, int kind);
 
   TOvSharedResource random_lock_;
   std::unique_ptr<TOvRandom> random_;

@@ -582,6 +582,14 @@ class TOvPDFFile {
   void SaveIncremental();
   void SaveFull();
 
+  // Frees an object the parser made only to look at (a dictionary key, the
+  // numbers before "R" or "obj", a comment, a closing bracket) when it is among
+  // the newest in the registry; anything else stays until the file is freed.
+  void ReleaseScratch(TOvPDFObject* obj);
+  // Parses the next object as a 32-bit integer and releases it; false when it
+  // is something else.
+  bool ParseInteger(TOvStream& input, int32_t& value);
+
   // The integer a stream's indirect /Length names; false when it cannot be
   // loaded. A loaded value that is not an integer raises.
   bool LoadLengthValue(int32_t number, int32_t generation, int64_t& length);

@@ -86,6 +86,28 @@ void TOvPDFFile::AddWarning(int64_t offset, int32_t number, const std::string& t
   warnings_.push_back(TOvPDFWarning{offset, number, text});
 }
 
+void TOvPDFFile::ReleaseScratch(TOvPDFObject* obj) {
+  // Scratch objects are released right after they were parsed, so they sit at
+  // the end; a bounded look keeps this constant time.
+  constexpr size_t kNewest = 4;
+  const size_t count = registry_.size();
+  for (size_t k = 1; k <= kNewest && k <= count; ++k) {
+    auto& slot = registry_[count - k];
+    if (slot.get() != obj) continue;
+    std::swap(slot, registry_.back());
+    registry_.pop_back();
+    return;
+  }
+}
+
+bool TOvPDFFile::ParseInteger(TOvStream& input, int32_t& value) {
+  TOvPDFObject* obj = ParseObject(input);
+  const auto* number = dynamic_cast<const TOvPDFReal*>(obj);
+  const bool ok = number && TryStrToInt32(number->Data, value);
+  ReleaseScratch(obj);
+  return ok;
+}
+
 void TOvPDFFile::AddObject(TOvPDFObject* obj) {
   auto* indirect = dynamic_cast<TOvPDFIndirect*>(obj);
   if (!indirect) throw EOvPDFTypeError("Only indirect objects allowed");

@@ -328,6 +328,9 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   // Children were rebuilt when they were parsed; only this level is regenerated.
   container->modified_ = true;
   container->RebuildItems(false);
+  // Parsed containers rarely grow; the spare room of the doubling would be
+  // kept for the life of the file.
+  container->Items.shrink_to_fit();
   return container;
 }
 
@@ -335,17 +338,20 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
   const bool isDict = kind == TContainerKind::Dictionary;
   TOvPDFReal* held[2] = {nullptr, nullptr};
   int heldCount = 0;
-  TOvPDFName* keyName = nullptr;  // the pending key of a dictionary
+  // The pending key of a dictionary and what followed it; the name object
+  // itself is released at once, only its text is kept.
+  bool hasKey = false;
   std::string key;
-  TOvPDFObject* last = nullptr;  // what a comment is folded into
+  std::string keySpace;
+  std::string* lastSpace = &container->OpenSpace;  // where a comment is folded into
 
   auto addItem = [&](TOvPDFObject* item) {
     if (isDict) {
-      if (!keyName) Fail("Bad object", "dictionary value without a key");
+      if (!hasKey) Fail("Bad object", "dictionary value without a key");
       // For an array LeadingSpace is its item separator, not the key's space.
-      if (!dynamic_cast<TOvPDFArray*>(item)) item->LeadingSpace = keyName->TrailingSpace;
-      container->Items.push_back(TOvPDFArray::TItem{key, item, keyName->TrailingSpace, true});
-      keyName = nullptr;
+      if (!dynamic_cast<TOvPDFArray*>(item)) item->LeadingSpace = keySpace;
+      container->Items.push_back(TOvPDFArray::TItem{key, item, keySpace, true});
+      hasKey = false;
     } else {
       container->Items.push_back(TOvPDFArray::TItem{{}, item, {}, false});
     }
@@ -368,11 +374,8 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
       std::string text = comment->Data;
       if (text.back() != '\n' && text.back() != '\r') text += '\n';
       text += comment->TrailingSpace;
-      if (last) {
-        last->TrailingSpace += text;
-      } else {
-        container->OpenSpace += text;
-      }
+      *lastSpace += text;
+      file_.ReleaseScratch(comment);
       continue;
     }
     // "endobj" before the container closed (the empty value it stands for
@@ -382,10 +385,12 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     }
     if (dynamic_cast<TPDFEndA*>(item)) {
       if (isDict) Fail("Bad object", "dictionary closed by ']'");
+      file_.ReleaseScratch(item);
       break;
     }
     if (dynamic_cast<TPDFEndD*>(item)) {
       if (!isDict) Fail("Bad object", "array closed by '>>'");
+      file_.ReleaseScratch(item);
       break;
     }
     auto* number = dynamic_cast<TOvPDFReal*>(item);
@@ -393,7 +398,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     auto* indirect = dynamic_cast<TOvPDFIndirect*>(item);
     auto* ref = dynamic_cast<TOvPDFRef*>(item);
     if (!isInt && !indirect && !ref) flush();
-    if (isDict && !keyName) {
+    if (isDict && !hasKey) {
       auto* name = dynamic_cast<TOvPDFName*>(item);
       if (!name) {
         EOvPDFParseError error("Bad object", "dictionary key is not a name");
@@ -402,11 +407,13 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
       }
       flush();
       key = name->GetName();
-      keyName = name;
-      last = name;
+      keySpace = std::move(name->TrailingSpace);
+      hasKey = true;
+      lastSpace = &keySpace;
+      file_.ReleaseScratch(name);
       continue;
     }
-    last = item;
+    lastSpace = &item->TrailingSpace;
     if (isInt) {
       if (heldCount == 2) {
         addItem(held[0]);
@@ -416,13 +423,16 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
       held[heldCount++] = number;
       continue;
     }
-    if (indirect) {
-      if (heldCount != 2) Fail("Invalid indirect object");
-      indirect->Renumber(held[0]->AsInt(), held[1]->AsInt());
-      heldCount = 0;
-    } else if (ref) {
-      if (heldCount != 2) Fail("Invalid reference");
-      ref->SetTarget(held[0]->AsInt(), held[1]->AsInt());
+    if (indirect || ref) {
+      if (heldCount != 2) Fail(indirect ? "Invalid indirect object" : "Invalid reference");
+      if (indirect) {
+        indirect->Renumber(held[0]->AsInt(), held[1]->AsInt());
+      } else {
+        ref->SetTarget(held[0]->AsInt(), held[1]->AsInt());
+      }
+      // The two numbers live on only as the reference's own.
+      file_.ReleaseScratch(held[1]);
+      file_.ReleaseScratch(held[0]);
       heldCount = 0;
     }
     addItem(item);
@@ -475,6 +485,7 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
     openSpace += comment->Data;
     if (openSpace.back() != '\n' && openSpace.back() != '\r') openSpace += '\n';
     openSpace += comment->TrailingSpace;
+    file_.ReleaseScratch(comment);
     openSpace += CollectWhitespace();
     if (!eof_) StepBack();
     value = ParseObject();

@@ -680,17 +680,15 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
       for (int64_t i = 0; i < count; ++i) {
         int32_t number = 0;
         int32_t offset = 0;
-        TOvPDFObject* a = nullptr;
-        TOvPDFObject* b = nullptr;
+        bool ok = false;
         try {
-          a = ParseObject(input);
-          b = ParseObject(input);
+          ok = ParseInteger(input, number) && ParseInteger(input, offset);
         } catch (const EOvPDFError&) {
           if (truncated) return false;
           throw;
         }
         if (truncated && input.Position() >= input.Size()) return false;
-        if (!AsInteger(a, number) || !AsInteger(b, offset) || number < 0) break;
+        if (!ok || number < 0) break;
         numbers.push_back(number);
       }
       return true;
@@ -762,8 +760,7 @@ std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
       Source->SetPosition(offset);
       int32_t number = 0;
       int32_t generation = 0;
-      if (!AsInteger(ParseObject(*Source), number) ||
-          !AsInteger(ParseObject(*Source), generation)) {
+      if (!ParseInteger(*Source, number) || !ParseInteger(*Source, generation)) {
         ParseErrorAt(offset, "Indirect object expected");
       }
       for (size_t k = i; k < end; ++k) {
@@ -832,8 +829,7 @@ TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t
   input.SetPosition(offset);
   int32_t foundNumber = 0;
   int32_t foundGeneration = 0;
-  if (!AsInteger(ParseObject(input), foundNumber) ||
-      !AsInteger(ParseObject(input), foundGeneration)) {
+  if (!ParseInteger(input, foundNumber) || !ParseInteger(input, foundGeneration)) {
     ParseErrorAt(offset, "Indirect object expected");
   }
   if (foundNumber != number || foundGeneration != generation) {
@@ -951,19 +947,23 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
     for (int64_t i = 0; i < count; ++i) {
       int32_t number = 0;
       int64_t offset = 0;
-      TOvPDFObject* a = nullptr;
-      TOvPDFReal* b = nullptr;
+      bool ok = false;
+      bool offsetRead = false;
       try {
-        a = ParseObject(input);
-        b = dynamic_cast<TOvPDFReal*>(ParseObject(input));
+        TOvPDFObject* a = ParseObject(input);
+        auto* b = dynamic_cast<TOvPDFReal*>(ParseObject(input));
+        offsetRead = b && TryStrToInt64(b->Data, offset) && offset >= 0;
+        ok = AsInteger(a, number) && number >= 0 && offsetRead && offset <= size;
+        ReleaseScratch(b);
+        ReleaseScratch(a);
       } catch (const EOvPDFError&) {
         if (truncated) return false;
         throw;
       }
       if (truncated && input.Position() >= size) return false;
-      if (!AsInteger(a, number) || !b || !TryStrToInt64(b->Data, offset) || number < 0 ||
-          offset < 0 || offset > size) {
-        if (truncated && b && TryStrToInt64(b->Data, offset) && offset >= 0) return false;
+      if (!ok) {
+        // An offset past a truncated prefix may lie within the whole content.
+        if (truncated && offsetRead) return false;
         throw EOvPDFError("Invalid object stream");
       }
       cache.Numbers.push_back(number);

@@ -1,0 +1,190 @@
+// The memory and time a large document costs to open: a generated file of
+// 50,000 pages (100,000 objects, classic table) is opened and its page tree
+// walked the way `tavrapdf info` does, and `qpdf --show-npages` reads the same
+// file in the same run for comparison. Each run is a child process; its wall
+// time is taken around it and its peak memory comes from wait4, so both sides
+// are measured the same way.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/PlatformFiles.h"
+#include "toolkit/pdf/CvPDF.h"
+
+using namespace corvane;
+
+namespace {
+
+constexpr int kPages = 50000;
+constexpr int kKidsPerNode = 100;
+
+std::string g_folder;
+std::string g_file;
+
+// Catalog 1, root page-tree node 2, font 3, intermediate nodes from 4, then a
+// page and its content stream per page.
+void MakeFile(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  int64_t position = 0;
+  std::vector<int64_t> offsets;
+  auto put = [&](const std::string& text) {
+    out << text;
+    position += static_cast<int64_t>(text.size());
+  };
+  auto begin = [&](int number) {
+    if (offsets.size() <= static_cast<size_t>(number)) offsets.resize(number + 1, -1);
+    offsets[number] = position;
+    put(std::to_string(number) + " 0 obj\n");
+  };
+  const int nodes = (kPages + kKidsPerNode - 1) / kKidsPerNode;
+  const int firstNode = 4;
+  const int firstPage = firstNode + nodes;
+  put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  begin(1);
+  put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+  std::string kids;
+  for (int i = 0; i < nodes; ++i) kids += std::to_string(firstNode + i) + " 0 R ";
+  begin(2);
+  put("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(kPages) + " >>\nendobj\n");
+  begin(3);
+  put("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\nendobj\n");
+  for (int i = 0; i < nodes; ++i) {
+    std::string nodeKids;
+    const int count = std::min(kKidsPerNode, kPages - i * kKidsPerNode);
+    for (int k = 0; k < count; ++k)
+      nodeKids += std::to_string(firstPage + 2 * (i * kKidsPerNode + k)) + " 0 R ";
+    begin(firstNode + i);
+    put("<< /Type /Pages /Parent 2 0 R /Kids [" + nodeKids + "] /Count " + std::to_string(count) +
+        " >>\nendobj\n");
+  }
+  for (int p = 0; p < kPages; ++p) {
+    const int page = firstPage + 2 * p;
+    const int node = firstNode + p / kKidsPerNode;
+    begin(page);
+    put("<< /Type /Page /Parent " + std::to_string(node) +
+        " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+        std::to_string(page + 1) + " 0 R >>\nendobj\n");
+    const std::string content = "BT /F1 12 Tf 72 712 Td (Page " + std::to_string(p + 1) + ") Tj ET";
+    begin(page + 1);
+    put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+        "\nendstream\nendobj\n");
+  }
+  const int64_t xref = position;
+  put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
+  char line[32];
+  for (size_t n = 1; n < offsets.size(); ++n) {
+    std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(offsets[n]));
+    put(line);
+  }
+  put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n" +
+      std::to_string(xref) + "\n%%EOF\n");
+}
+
+// Our side: open as `tavrapdf info` does and touch every page; exits 0 when
+// the page count is right.
+int OpenAndWalk(const std::string& path) {
+  TOvFileStream input(path, TFileMode::fmOpenRead);
+  TOvPDFDocument document;
+  document.SetOnCreateTemporaryStream([](TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
+    platform::TempFile temp;
+    std::string error;
+    if (!platform::CreateTempFile(g_folder, "work", temp, error)) throw std::runtime_error(error);
+    ::unlink(temp.path.c_str());
+    stream = new TOvFileStream(temp.fd, temp.path);
+    freeOnClose = true;
+  });
+  document.Open(input);
+  size_t pages = 0;
+  for (const TOvPDFPageInfo& page : document.Pages()) pages += page.PageDictionary != nullptr;
+  document.Close(false);
+  return pages == static_cast<size_t>(kPages) ? 0 : 2;
+}
+
+struct TMeasure {
+  double seconds = -1;
+  double peakMiB = 0;
+};
+
+// Runs body in a child process; its wall time and peak resident memory.
+TMeasure InChild(const std::function<int()>& body) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    int code = 1;
+    try {
+      code = body();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "failed: %s\n", e.what());
+    }
+    _exit(code);
+  }
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {};
+  TMeasure m;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  }
+  return m;
+}
+
+int RunQpdf(const std::string& path) {
+  const int devnull = ::open("/dev/null", O_WRONLY);
+  if (devnull >= 0) ::dup2(devnull, STDOUT_FILENO);
+  ::execlp("qpdf", "qpdf", "--show-npages", path.c_str(), static_cast<char*>(nullptr));
+  std::fprintf(stderr, "cannot run qpdf\n");
+  return 127;
+}
+
+void Report(benchmark::State& state, const std::function<int()>& body) {
+  for (auto _ : state) {
+    const TMeasure m = InChild(body);
+    if (m.seconds < 0) {
+      state.SkipWithError("the run failed");
+      break;
+    }
+    state.SetIterationTime(m.seconds);
+    state.counters["peak_MiB"] = m.peakMiB;
+    state.counters["input_MiB"] =
+        static_cast<double>(std::filesystem::file_size(g_file)) / (1024.0 * 1024.0);
+  }
+}
+
+void BM_TavraOpenAndWalkPages(benchmark::State& state) {
+  Report(state, [] { return OpenAndWalk(g_file); });
+}
+void BM_QpdfShowNpages(benchmark::State& state) {
+  Report(state, [] { return RunQpdf(g_file); });
+}
+
+BENCHMARK(BM_TavraOpenAndWalkPages)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QpdfShowNpages)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
+  if (!mkdtemp(pattern.data())) return 1;
+  g_folder = pattern;
+  g_file = g_folder + "/pages.pdf";
+  MakeFile(g_file);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  std::filesystem::remove_all(g_folder, ec);
+  return 0;
+}
