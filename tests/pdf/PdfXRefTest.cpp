@@ -159,7 +159,7 @@ TEST(XRef, BrokenTableIsDamageNotSilence) {
   }
 }
 
-TEST(XRef, EntryWithBadMarkerIsSkippedButCounted) {
+TEST(XRef, EntryWithBadMarkerIsDamage) {
   std::map<int, long long> offsets;
   std::string text = OnePage().Build(&offsets);
   char line[32];
@@ -169,9 +169,12 @@ TEST(XRef, EntryWithBadMarkerIsSkippedButCounted) {
   text[at + 17] = 'x';
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_FALSE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.FindCanonical(2, 0), nullptr);
-  EXPECT_NE(loaded.file.FindCanonical(3, 0), nullptr);  // the next line is still object 3
+  // The page tree's entry cannot be read: the scan finds it again.
+  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_EQ(loaded.file.DamageReason, "Invalid reference table");
+  ASSERT_NE(loaded.Dict(2), nullptr);
+  EXPECT_EQ(GetNameEntry(loaded.Dict(2), "Type", "", false), "Pages");
+  EXPECT_NE(loaded.file.FindCanonical(3, 0), nullptr);
 }
 
 TEST(XRef, EntriesThatCannotBeFollowedRebuild) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "toolkit/common/CvScope.h"
+
 namespace corvane {
 
 namespace {
@@ -178,27 +180,21 @@ int64_t TOvASN1Parser::Parse() {
 int64_t TOvASN1Parser::ParseBuffer(const void* data, size_t size) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t cursor = 0;
-  OnRead = [bytes, size, &cursor](void* buffer, size_t count) {
-    const size_t n = count < size - cursor ? count : size - cursor;
-    if (n > 0) std::memcpy(buffer, bytes + cursor, n);
-    cursor += n;
-    return n;
-  };
-  OnSkip = [size, &cursor](int64_t count) {
+  // The readers point into this call's frame: the caller's settings come
+  // back when it ends, however it ends.
+  const TCvScopedValue<TReadProc> reader(
+      OnRead, [bytes, size, &cursor](void* buffer, size_t count) {
+        const size_t n = count < size - cursor ? count : size - cursor;
+        if (n > 0) std::memcpy(buffer, bytes + cursor, n);
+        cursor += n;
+        return n;
+      });
+  const TCvScopedValue<TSkipProc> skipper(OnSkip, [size, &cursor](int64_t count) {
     const uint64_t left = size - cursor;
     cursor += static_cast<uint64_t>(count) < left ? static_cast<size_t>(count) : left;
-  };
-  MaxDataLength = static_cast<int64_t>(size);
-  try {
-    const int64_t consumed = Parse();
-    OnRead = nullptr;
-    OnSkip = nullptr;
-    return consumed;
-  } catch (...) {
-    OnRead = nullptr;
-    OnSkip = nullptr;
-    throw;
-  }
+  });
+  const TCvScopedValue<int64_t> limit(MaxDataLength, static_cast<int64_t>(size));
+  return Parse();
 }
 
 // --- encoders ---------------------------------------------------------------------

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <exception>
 
+#include "toolkit/common/CvScope.h"
+
 namespace corvane {
 
 // --- data source ------------------------------------------------------------------
@@ -58,10 +60,12 @@ std::string TOvASN1DataSource::Read(int64_t offset, int64_t count) const {
   if (mode_ != dmStreamRegion || count == 0) return {};
   // Reads leave the stream where the caller had it: the source may be the very
   // stream a tree is being saved to.
-  const int64_t saved = stream_->Position();
-  stream_->SetPosition(offset_ + offset);
-  std::string out = stream_->ReadString(static_cast<size_t>(count));
-  stream_->SetPosition(saved);
+  std::string out;
+  {
+    const TCvPositionGuard restore(*stream_);
+    stream_->SetPosition(offset_ + offset);
+    out = stream_->ReadString(static_cast<size_t>(count));
+  }
   if (static_cast<int64_t>(out.size()) != count) throw EOvASN1Error("End of stream reached");
   return out;
 }

@@ -47,15 +47,7 @@ struct SharedGenerator {
   bool system_seeded = false;
 
   SharedGenerator() {
-    // The kernel's random source carries the entropy; the tick and time bytes
-    // only matter if it is unavailable.
-    unsigned char os[64];
-    if (platform::SystemRandomBytes(os, sizeof(os))) {
-      random.Mix(std::string_view(reinterpret_cast<const char*>(os), sizeof(os)));
-      system_seeded = true;
-    }
-    random.Mix(TickTimePairs());
-    std::memset(os, 0, sizeof(os));
+    system_seeded = SeedFromSystem(random, &platform::SystemRandomBytes, TickTimePairs());
   }
 };
 
@@ -65,6 +57,17 @@ SharedGenerator& Shared() {
 }
 
 }  // namespace
+
+bool SeedFromSystem(TOvRandom& random, TCvSystemRandomSource source, std::string_view clockBytes) {
+  // The system's source carries the entropy; the clock bytes only matter if
+  // it is unavailable.
+  unsigned char os[64];
+  const bool delivered = source && source(os, sizeof(os));
+  if (delivered) random.Mix(std::string_view(reinterpret_cast<const char*>(os), sizeof(os)));
+  random.Mix(clockBytes);
+  std::memset(os, 0, sizeof(os));
+  return delivered;
+}
 
 TOvRandom::TOvRandom() { Seed(TickSeed()); }
 

@@ -35,6 +35,13 @@ class TOvRandom {
   uint8_t j_ = 0;
 };
 
+// Where system entropy comes from: fills the buffer, or returns false.
+using TCvSystemRandomSource = bool (*)(void* buffer, size_t size);
+
+// Seeds a generator as the shared instance is seeded: 64 bytes of source
+// mixed in, then clockBytes. Returns whether the source delivered.
+bool SeedFromSystem(TOvRandom& random, TCvSystemRandomSource source, std::string_view clockBytes);
+
 // The process-wide generator, created on first use: seeded with the tick count,
 // then with 64 bytes of the kernel's random source and four (tick count, time)
 // pairs. Every access takes its lock, so any thread may draw from it.

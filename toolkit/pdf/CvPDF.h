@@ -166,12 +166,15 @@ class TOvPDFDocument {
   // New signature entries still to be written (none yet).
   size_t PendingSignatureCount() const { return 0; }
   void RefuseRewriteOfSignedDocument();
+  class TCvFileHooks;
   void InstallFileHooks();
   void RemoveFileHooks();
 
   std::unique_ptr<TOvPDFFile> file_;
   bool linearized_ = false;
   int32_t nextObjectNumber_ = 0;
+  // Whether AddNewObject has looked for references past nextObjectNumber_.
+  bool numberingChecked_ = false;
   std::vector<std::string> usedFieldNames_;
   bool activateSecurityHandlers_ = true;
   TCvPDFProgressEvent onProgress_;

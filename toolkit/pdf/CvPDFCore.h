@@ -243,7 +243,9 @@ class TOvPDFArray : public TOvPDFCpxObj {
   friend class TCvPDFParser;
 
  private:
-  bool modified_ = false;
+  // New containers are written from their items; SetModified(false) freezes
+  // Data for a caller that sets it by hand.
+  bool modified_ = true;
 };
 
 class TOvPDFDictionary final : public TOvPDFArray {
@@ -393,8 +395,13 @@ void AppendString(TOvPDFArray* array, std::string_view bytes, uint8_t kind);
 // Inflates the stream's raw data (bounded by PDF_MAX_INFLATE_SIZE and by the
 // owner file's InflateBudget, which it consumes).
 std::string DecodeFlate(TOvPDFStream* stream);
-// True when /Filter is /FlateDecode or the one-element array [/FlateDecode].
+// True when /Filter is /FlateDecode or the one-element array [/FlateDecode]
+// (/Fl, the abbreviation, counts as /FlateDecode).
 bool IsFlateFilter(TOvPDFObject* filter);
+// The data of a stream the PDF layer reads itself (object streams): raw
+// without a filter, inflated with Flate; any other filter raises EOvPDFError
+// "Unsupported encoding filter".
+std::string DecodeStreamData(TOvPDFStream* stream);
 // Deflates an unfiltered stream and adds /Filter /FlateDecode; a stream that
 // already has a filter is left untouched.
 void CompressStream(TOvPDFStream* stream, bool appendLineEnd);
@@ -484,6 +491,12 @@ class TOvPDFFile {
   void AddCompressedObjects();
   int64_t IndexOfObject(TOvPDFObject* obj);
   int32_t MaxObjectNumber() const;
+  // The highest object number the file defines (its entries, /Size - 1) or
+  // that any of its objects references, so that a new object never takes the
+  // number of a dangling reference. Loads every object of ObjectList.
+  int32_t HighestUsedNumber();
+  // The same over what has been parsed so far (no loading).
+  int32_t HighestKnownNumber() const;
   bool Progress(int percent);
   // First canonical reference with this number and generation, or nil.
   TOvPDFRef* FindCanonical(int32_t number, int32_t generation);
@@ -551,7 +564,8 @@ class TOvPDFFile {
 
   // Cross-reference reading (CvPDFCore_XRef.cpp).
   void ReadHeader();
-  void ReadCrossReference();
+  // Returns where the rebuild scan stops.
+  int64_t ReadCrossReference();
   bool FindStartXRef(int64_t& scanLimit);
   // current: the offset of the section being read (for the warning when it fails).
   void WalkSections(int64_t& current);
@@ -569,6 +583,9 @@ class TOvPDFFile {
   std::unordered_set<uint64_t> ResolveDuplicateOffsets();
   void FindXRefStm();
   void MarkDamaged(const std::string& reason, int64_t offset = -1, int32_t number = -1);
+  // True when an object reachable from the trailer has a stale entry or
+  // cannot be read.
+  bool StaleEntryIsReached();
   void DecodeObjectStream(TOvPDFStream* stream);
   // Hands parse the decoded content of an object stream, inflated only as
   // far as needed: parse returns false when it ran into the end of a
@@ -586,8 +603,10 @@ class TOvPDFFile {
   // numbers before "R" or "obj", a comment, a closing bracket) when it is among
   // the newest in the registry; anything else stays until the file is freed.
   void ReleaseScratch(TOvPDFObject* obj);
-  // Parses the next object as a 32-bit integer and releases it; false when it
-  // is something else.
+  // The next object that is not a comment; the comments are released.
+  TOvPDFObject* ParseMember(TOvStream& input);
+  // Parses the next object (after any comments) as a 32-bit integer and
+  // releases it; false when it is something else.
   bool ParseInteger(TOvStream& input, int32_t& value);
 
   // The integer a stream's indirect /Length names; false when it cannot be
@@ -616,6 +635,13 @@ class TOvPDFFile {
   std::vector<TOvPDFWarning> warnings_;
   std::unordered_set<std::string> warning_keys_;
   size_t warnings_dropped_ = 0;
+  // Entries that name another object's header (number << 32 | generation),
+  // left out of ObjectList while nothing reaches them, and why the first was
+  // found wrong.
+  std::unordered_set<uint64_t> stale_entries_;
+  // The highest object number named by a reference parsed so far.
+  int32_t highest_reference_ = 0;
+  std::string stale_reason_;
 };
 
 }  // namespace corvane

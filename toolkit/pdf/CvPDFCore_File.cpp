@@ -69,6 +69,7 @@ void TOvPDFFile::Reset() {
   XRefStreamObject = nullptr;
   OnStreamData = nullptr;
   lengths_.clear();
+  highest_reference_ = 0;
 }
 
 void TOvPDFFile::FreeObjects() {
@@ -100,8 +101,20 @@ void TOvPDFFile::ReleaseScratch(TOvPDFObject* obj) {
   }
 }
 
-bool TOvPDFFile::ParseInteger(TOvStream& input, int32_t& value) {
+TOvPDFObject* TOvPDFFile::ParseMember(TOvStream& input) {
+  // Comments are whitespace before an object as anywhere else (QDF files put
+  // "%% Object stream: ..." before each member); each one consumes at least
+  // its "%", so the loop ends.
   TOvPDFObject* obj = ParseObject(input);
+  while (dynamic_cast<TOvPDFComment*>(obj)) {
+    ReleaseScratch(obj);
+    obj = ParseObject(input);
+  }
+  return obj;
+}
+
+bool TOvPDFFile::ParseInteger(TOvStream& input, int32_t& value) {
+  TOvPDFObject* obj = ParseMember(input);
   const auto* number = dynamic_cast<const TOvPDFReal*>(obj);
   const bool ok = number && TryStrToInt32(number->Data, value);
   ReleaseScratch(obj);
@@ -166,6 +179,28 @@ int32_t TOvPDFFile::MaxObjectNumber() const {
   int32_t max = 0;
   for (const auto& [key, entry] : XRefs) max = std::max(max, entry.Number);
   return max;
+}
+
+int32_t TOvPDFFile::HighestKnownNumber() const {
+  int32_t highest = std::max(MaxObjectNumber(), highest_reference_);
+  if (const auto* size = dynamic_cast<const TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
+    int32_t value = 0;
+    if (TryStrToInt32(size->Data, value) && value > 0) highest = std::max(highest, value - 1);
+  }
+  return highest;
+}
+
+int32_t TOvPDFFile::HighestUsedNumber() {
+  // Index based: loading an object stream may add to the list.
+  for (size_t i = 0; i < ObjectList.size(); ++i) {
+    try {
+      ObjectList[i]->Resolve();
+    } catch (const EOvPDFError&) {
+      // An object that does not read references nothing we could see.
+    } catch (const EStreamError&) {
+    }
+  }
+  return HighestKnownNumber();
 }
 
 bool TOvPDFFile::Progress(int percent) {

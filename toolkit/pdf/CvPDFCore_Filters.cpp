@@ -8,16 +8,38 @@
 
 namespace corvane {
 
+namespace {
+
+// "Fl" is the inline-image abbreviation; writers put it in stream
+// dictionaries too, and other readers accept it there.
+bool IsFlateName(TOvPDFName* name) {
+  if (!name) return false;
+  const std::string text = name->GetName();
+  return text == "FlateDecode" || text == "Fl";
+}
+
+}  // namespace
+
 bool IsFlateFilter(TOvPDFObject* filter) {
   filter = ResolveValue(filter);
-  if (auto* name = dynamic_cast<TOvPDFName*>(filter)) return name->GetName() == "FlateDecode";
+  if (auto* name = dynamic_cast<TOvPDFName*>(filter)) return IsFlateName(name);
   // Files in the wild write [/FlateDecode] as often as /FlateDecode.
   if (auto* array = dynamic_cast<TOvPDFArray*>(filter);
       array && !dynamic_cast<TOvPDFDictionary*>(filter) && array->ItemCount() == 1) {
-    auto* name = dynamic_cast<TOvPDFName*>(ResolveValue(array->GetItem(0)));
-    return name && name->GetName() == "FlateDecode";
+    return IsFlateName(dynamic_cast<TOvPDFName*>(ResolveValue(array->GetItem(0))));
   }
   return false;
+}
+
+std::string DecodeStreamData(TOvPDFStream* stream) {
+  TOvPDFObject* filter = GetResolvedEntry(stream->Dictionary, "Filter");
+  if (IsFlateFilter(filter)) return DecodeFlate(stream);
+  const bool named = dynamic_cast<TOvPDFName*>(filter) != nullptr;
+  auto* array = dynamic_cast<TOvPDFArray*>(filter);
+  const bool chain = array && !dynamic_cast<TOvPDFDictionary*>(filter) && array->ItemCount() > 0;
+  // Any other filter's output read as raw objects would be garbage.
+  if (named || chain) throw EOvPDFError("Unsupported encoding filter");
+  return stream->GetRawData();
 }
 
 std::string DecodeFlate(TOvPDFStream* stream) {

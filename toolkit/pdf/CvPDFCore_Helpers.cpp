@@ -238,9 +238,17 @@ TOvPDFString* TOvPDFFile::NewString(std::string_view bytes, uint8_t kind) {
   return obj;
 }
 
-TOvPDFArray* TOvPDFFile::NewArray() { return NewObject<TOvPDFArray>(); }
+TOvPDFArray* TOvPDFFile::NewArray() {
+  auto* array = NewObject<TOvPDFArray>();
+  array->Rebuild();
+  return array;
+}
 
-TOvPDFDictionary* TOvPDFFile::NewDictionary() { return NewObject<TOvPDFDictionary>(); }
+TOvPDFDictionary* TOvPDFFile::NewDictionary() {
+  auto* dict = NewObject<TOvPDFDictionary>();
+  dict->Rebuild();
+  return dict;
+}
 
 TOvPDFRef* TOvPDFFile::NewRef(int32_t number, int32_t generation) {
   auto* ref = NewObject<TOvPDFRef>();

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "toolkit/common/CvScope.h"
+
 namespace corvane {
 
 namespace {
@@ -674,29 +676,23 @@ std::string TOvPDFStream::ReadSourceData() {
   if (available <= 0 && DataLength > 0) return {};
   const int64_t want = std::min(DataLength, std::max<int64_t>(available, 0));
   std::string out(static_cast<size_t>(want), '\0');
-  const int64_t saved = Source->Position();
-  Source->SetPosition(DataOffset);
-  const size_t got = Source->Read(out.data(), out.size());
-  Source->SetPosition(saved);
+  size_t got = 0;
+  {
+    const TCvPositionGuard restore(*Source);
+    Source->SetPosition(DataOffset);
+    got = Source->Read(out.data(), out.size());
+  }
   out.resize(got);
   if (static_cast<int64_t>(got) == DataLength) Invalid = false;
   return out;
 }
 
 std::string TOvPDFStream::RunStreamDataHook() {
-  InTransform = true;
-  TransformBuffer.clear();
-  std::string result;
-  try {
-    Owner->OnStreamData(*this);
-    result = std::move(TransformBuffer);
-  } catch (...) {
-    InTransform = false;
-    TransformBuffer.clear();
-    throw;
-  }
-  InTransform = false;
-  TransformBuffer.clear();
+  // SetContent writes into TransformBuffer while the hook runs.
+  const TCvScopedValue<bool> inTransform(InTransform, true);
+  const TCvScopedValue<std::string> buffer(TransformBuffer, std::string());
+  Owner->OnStreamData(*this);
+  std::string result = std::move(TransformBuffer);
   return result;
 }
 

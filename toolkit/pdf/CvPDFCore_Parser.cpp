@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "toolkit/common/CvScope.h"
+
 namespace corvane {
 
 namespace {
@@ -429,6 +431,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
         indirect->Renumber(held[0]->AsInt(), held[1]->AsInt());
       } else {
         ref->SetTarget(held[0]->AsInt(), held[1]->AsInt());
+        file_.highest_reference_ = std::max(file_.highest_reference_, ref->Number);
       }
       // The two numbers live on only as the reference's own.
       file_.ReleaseScratch(held[1]);
@@ -594,7 +597,7 @@ int64_t TCvPDFParser::FindEndStream(TOvStream& in, int64_t end, int64_t start, i
   // A match may start at any byte up to base + end.
   const int64_t last = std::min(size, base + end + static_cast<int64_t>(kKeyword.size()));
   if (first >= last) return -1;
-  const int64_t saved = in.Position();
+  const TCvPositionGuard restore(in);
   constexpr size_t kWindow = 64 * 1024;
   std::string window;
   int64_t windowStart = first;
@@ -629,7 +632,6 @@ int64_t TCvPDFParser::FindEndStream(TOvStream& in, int64_t end, int64_t start, i
     // Overlap so that a keyword split across windows is still found.
     windowStart = windowEnd - static_cast<int64_t>(kKeyword.size()) + 1;
   }
-  in.SetPosition(saved);
   return result;
 }
 

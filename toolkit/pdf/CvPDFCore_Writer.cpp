@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+
+#include "toolkit/common/CvScope.h"
 
 namespace corvane {
 
@@ -61,6 +64,11 @@ void TOvPDFFile::Save() {
   if (FullRewrite) {
     SaveFull();
   } else {
+    // Offsets found by scanning are guesses; an update chained to them
+    // would point back into tables that readers cannot follow.
+    if (Damaged) {
+      throw EOvPDFError("The cross-reference table was rebuilt; only a full rewrite can save it");
+    }
     SaveIncremental();
   }
 }
@@ -206,8 +214,8 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   TOvPDFArray* index = NewArray();
   index->LeadingSpace = " ";
   index->OpenSpace.clear();
-  const std::string savedLineEnd = LineEnd;
-  LineEnd.clear();
+  // The numbers created for /Index get no trailing whitespace.
+  std::optional<TCvScopedValue<std::string>> noLineEnd(std::in_place, LineEnd, std::string());
   const int64_t start = output.Position();
 
   std::stable_sort(entries.begin(), entries.end(),
@@ -218,6 +226,8 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   if (auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
     highest = std::max<int64_t>(highest, size->AsInt64() - 1);
   }
+  // Nor may it take the number of a reference seen in the file.
+  highest = std::max<int64_t>(highest, HighestKnownNumber());
   if (highest + 1 > PDF_MAX_OBJECT_NUMBER - 1) {
     throw EOvPDFError("Invalid object or generation number");
   }
@@ -264,7 +274,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
     }
   }
   index->SetModified(true);
-  LineEnd = savedLineEnd;
+  noLineEnd.reset();
   stream->CloseSpace = LineEnd;
   stream->Tail = stream->CloseSpace + "endstream";
   stream->SetContent(records);

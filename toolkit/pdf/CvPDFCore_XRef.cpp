@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "toolkit/common/CvScope.h"
 #include "toolkit/pdf/CvZlib.h"
 
 namespace corvane {
@@ -32,23 +33,10 @@ class TCvLoadGuard {
   int& depth_;
 };
 
-// Restores a stream's position when the scope ends, also on exceptions.
-class TCvPositionGuard {
- public:
-  explicit TCvPositionGuard(TOvStream& stream) : stream_(stream), saved_(stream.Position()) {}
-  ~TCvPositionGuard() {
-    try {
-      stream_.SetPosition(saved_);
-    } catch (...) {
-    }
-  }
-  TCvPositionGuard(const TCvPositionGuard&) = delete;
-  TCvPositionGuard& operator=(const TCvPositionGuard&) = delete;
-
- private:
-  TOvStream& stream_;
-  int64_t saved_;
-};
+uint64_t EntryKey(int32_t number, int32_t generation) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(number)) << 32) |
+         static_cast<uint32_t>(generation);
+}
 
 bool AsInteger(TOvPDFObject* obj, int32_t& value) {
   auto* number = dynamic_cast<TOvPDFReal*>(obj);
@@ -97,7 +85,9 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
     const int64_t predictor = GetInt64Entry(parms, "Predictor", 1, false);
     if (predictor != 1) {
       const int64_t columns = predictor >= 2 ? GetInt64Entry(parms, "Columns", 1, false) : 1;
-      data = ApplyPredictor(data, predictor, columns);
+      const int64_t colors = GetInt64Entry(parms, "Colors", 1, false);
+      const int64_t bits = GetInt64Entry(parms, "BitsPerComponent", 8, false);
+      data = ApplyPredictor(data, predictor, columns, colors, bits);
     }
   }
   return data;
@@ -152,11 +142,25 @@ void TOvPDFFile::Load() {
   warnings_dropped_ = 0;
   lengths_.clear();
   LastStartXRef = -1;
+  stale_entries_.clear();
   ReadHeader();
-  ReadCrossReference();
+  const int64_t scanLimit = ReadCrossReference();
   if (!Trailer) throw EOvPDFError("Bad document trailer");
   Source->SetPosition(0);
   BuildObjectList();
+  if (!stale_entries_.empty() && StaleEntryIsReached()) {
+    // A stale entry that the document needs: the tables are really broken.
+    MarkDamaged(stale_reason_);
+    stale_entries_.clear();
+    for (TOvPDFRef* ref : ObjectList) ref->Parent = nullptr;
+    ObjectList.clear();
+    canonical_.clear();
+    canonical_dirty_ = false;
+    RebuildByScanning(scanLimit);
+    if (!Trailer) throw EOvPDFError("Bad document trailer");
+    Source->SetPosition(0);
+    BuildObjectList();
+  }
   FindXRefStm();
 }
 
@@ -259,9 +263,9 @@ bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
   return true;
 }
 
-void TOvPDFFile::ReadCrossReference() {
+int64_t TOvPDFFile::ReadCrossReference() {
   int64_t scanLimit = Source->Size();
-  if (!FindStartXRef(scanLimit)) return;  // no "%%EOF": not loadable
+  if (!FindStartXRef(scanLimit)) return scanLimit;  // no "%%EOF": not loadable
   if (LastStartXRef < 0) {
     MarkDamaged("the offset after startxref is not a number");
   } else {
@@ -278,7 +282,11 @@ void TOvPDFFile::ReadCrossReference() {
   if (!Damaged && !VerifyEntries(reason, bad)) {
     MarkDamaged(reason, bad && !bad->Compressed ? bad->Offset : -1, bad ? bad->Number : -1);
   }
-  if (Damaged) RebuildByScanning(scanLimit);
+  if (Damaged) {
+    stale_entries_.clear();
+    RebuildByScanning(scanLimit);
+  }
+  return scanLimit;
 }
 
 void TOvPDFFile::WalkSections(int64_t& current) {
@@ -344,9 +352,16 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
       throw EOvPDFError("Invalid reference table");
     }
     for (int64_t k = 0; k < count; ++k, ++i) {
+      // Blank lines between entries (a CR CR line end, an editor's stray
+      // line) are not entries.
+      while (i < lines.size() && TrimPdfSpace(lines[i]).empty()) ++i;
       if (i >= lines.size()) throw EOvPDFError("Invalid reference table");
       const std::string_view line = lines[i];
-      if (line.size() < 18 || (line[17] != 'f' && line[17] != 'n')) continue;
+      // An entry that cannot be read leaves its object unknown: the table
+      // cannot be trusted, so the file is rebuilt.
+      if (line.size() < 18 || (line[17] != 'f' && line[17] != 'n')) {
+        throw EOvPDFError("Invalid reference table");
+      }
       int64_t offset = -1;
       int64_t generation = -1;
       if (!TryStrToInt64(TrimPdfSpace(line.substr(0, 10)), offset) ||
@@ -535,13 +550,21 @@ bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad)
     if (shared) continue;
     int32_t number = 0;
     int32_t generation = 0;
-    if (!HeaderAt(entry.Offset, number, generation) || number != entry.Number ||
-        generation != entry.Generation) {
-      reason = "object " + std::to_string(entry.Number) + " is not at its offset " +
-               std::to_string(entry.Offset);
+    const bool header = HeaderAt(entry.Offset, number, generation);
+    if (header && number == entry.Number && generation == entry.Generation) continue;
+    const std::string why = "object " + std::to_string(entry.Number) + " is not at its offset " +
+                            std::to_string(entry.Offset);
+    // Some writers leave an entry at another object's offset (a stale entry,
+    // often the cross-reference stream's own). It only matters when the
+    // document reaches that object; Load checks that.
+    if (!header || !XRefs.Find(number, generation)) {
+      reason = why;
       bad = &entry;
       return false;
     }
+    if (stale_entries_.empty()) stale_reason_ = why;
+    stale_entries_.insert(EntryKey(entry.Number, entry.Generation));
+    AddWarning(entry.Offset, entry.Number, why + "; the entry is left out");
   }
   for (const TOvPDFXrefEntry* entry : compressed) {
     const TOvPDFXrefEntry* container = XRefs.Find(entry->StreamNumber, 0);
@@ -719,7 +742,8 @@ void TOvPDFFile::BuildObjectList() {
   size_t i = 0;
   for (const auto& [key, entry] : XRefs) {
     if (!entry.Compressed && entry.Offset > 0) {
-      if (!dropped.count(ObjectKey(entry.Number, entry.Generation))) {
+      if (!dropped.count(ObjectKey(entry.Number, entry.Generation)) &&
+          !stale_entries_.count(EntryKey(entry.Number, entry.Generation))) {
         AppendCanonical(NewRef(entry.Number, entry.Generation));
       }
       if (!Progress(static_cast<int>(i * 50 / count))) throw EOvPDFError("Interrupted by user");
@@ -775,6 +799,37 @@ std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
     i = end;
   }
   return dropped;
+}
+
+bool TOvPDFFile::StaleEntryIsReached() {
+  // Every object reachable from the trailer, each once, without recursion.
+  std::vector<TOvPDFObject*> pending{Trailer};
+  std::unordered_set<uint64_t> seen;
+  while (!pending.empty()) {
+    TOvPDFObject* obj = pending.back();
+    pending.pop_back();
+    if (auto* ref = dynamic_cast<TOvPDFRef*>(obj)) {
+      const uint64_t key = EntryKey(ref->Number, ref->Generation);
+      if (stale_entries_.count(key)) return true;
+      if (!seen.insert(key).second) continue;
+      TOvPDFRef* canonical = FindCanonical(ref->Number, ref->Generation);
+      if (!canonical) continue;  // free or unknown: null, as for any reader
+      try {
+        if (TOvPDFIndirect* target = canonical->Resolve()) pending.push_back(target->Value);
+      } catch (const EOvPDFError&) {
+        return true;  // a reachable object that does not read: damaged after all
+      } catch (const EStreamError&) {
+        return true;
+      }
+    } else if (auto* stream = dynamic_cast<TOvPDFStream*>(obj)) {
+      pending.push_back(stream->Dictionary);
+    } else if (auto* array = dynamic_cast<TOvPDFArray*>(obj)) {
+      for (const auto& item : array->Items) {
+        if (item.Object) pending.push_back(item.Object);
+      }
+    }
+  }
+  return false;
 }
 
 void TOvPDFFile::FindXRefStm() {
@@ -894,7 +949,7 @@ void TOvPDFFile::ReadObjectStreamPrefix(
     TOvPDFStream* stream,
     const std::function<bool(TOvMemoryStream& input, bool truncated)>& parse) {
   if (!IsFlateFilter(GetResolvedEntry(stream->Dictionary, "Filter"))) {
-    TOvMemoryStream input(stream->GetRawData());
+    TOvMemoryStream input(DecodeStreamData(stream));
     parse(input, false);
     return;
   }
@@ -950,8 +1005,8 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
       bool ok = false;
       bool offsetRead = false;
       try {
-        TOvPDFObject* a = ParseObject(input);
-        auto* b = dynamic_cast<TOvPDFReal*>(ParseObject(input));
+        TOvPDFObject* a = ParseMember(input);
+        auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(input));
         offsetRead = b && TryStrToInt64(b->Data, offset) && offset >= 0;
         ok = AsInteger(a, number) && number >= 0 && offsetRead && offset <= size;
         ReleaseScratch(b);
@@ -974,7 +1029,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
       input.SetPosition(first + cache.Offsets[i]);
       TOvPDFObject* obj = nullptr;
       try {
-        obj = ParseObject(input);
+        obj = ParseMember(input);
       } catch (const EOvPDFError&) {
         if (truncated) return false;
         throw;

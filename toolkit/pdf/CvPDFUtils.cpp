@@ -372,19 +372,28 @@ int32_t TOvPDFPermissions::ToP(int32_t revision, bool publicKeyForm) const {
   return static_cast<int32_t>(p);
 }
 
-std::string ApplyPredictor(std::string_view data, int64_t predictor, int64_t columns) {
+std::string ApplyPredictor(std::string_view data, int64_t predictor, int64_t columns,
+                           int64_t colors, int64_t bitsPerComponent) {
   if (predictor < 2) return std::string(data);
   if (predictor < 10) {
     throw EOvPDFError("Unsupported predictor algorithm: " + std::to_string(predictor));
   }
-  if (columns < 1 || columns > (int64_t{1} << 40)) throw EOvPDFError("Invalid PNG data");
+  // Checked here, not by the callers: a bad value must never reach the
+  // division and the row arithmetic below.
+  const bool bitsValid = bitsPerComponent == 1 || bitsPerComponent == 2 || bitsPerComponent == 4 ||
+                         bitsPerComponent == 8 || bitsPerComponent == 16;
+  if (columns < 1 || columns > (int64_t{1} << 40) || colors < 1 || colors > 65535 || !bitsValid) {
+    throw EOvPDFError("Invalid PNG data");
+  }
+  // At most 2^40 * 2^16 * 16 bits: no overflow.
+  const int64_t rowBytes = (columns * colors * bitsPerComponent + 7) / 8;
   const auto size = static_cast<int64_t>(data.size());
-  const int64_t rowSize = columns + 1;
+  const int64_t rowSize = rowBytes + 1;
   if (size % rowSize != 0) throw EOvPDFError("Invalid PNG data");
   const int64_t rows = size / rowSize;
   std::string out;
   if (rows == 0) return out;
-  const auto cols = static_cast<size_t>(columns);
+  const auto cols = static_cast<size_t>(rowBytes);
   out.resize(static_cast<size_t>(rows) * cols);
   for (int64_t r = 0; r < rows; ++r) {
     const size_t in = static_cast<size_t>(r * rowSize);

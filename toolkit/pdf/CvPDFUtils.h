@@ -75,8 +75,11 @@ class TOvPDFPermissions {
   int32_t ToP(int32_t revision, bool publicKeyForm) const;
 };
 
-// PNG "Up" rows of columns bytes (predictor 10 and above); predictor 1 (and
-// below) leaves the data alone; 2..9 are not supported.
-std::string ApplyPredictor(std::string_view data, int64_t predictor, int64_t columns);
+// PNG "Up" rows of columns samples of colors components of bitsPerComponent
+// bits each (predictor 10 and above); predictor 1 (and below) leaves the data
+// alone; 2..9 are not supported. Parameters out of their ranges (columns < 1,
+// colors outside 1..65535, bits not 1, 2, 4, 8 or 16) are "Invalid PNG data".
+std::string ApplyPredictor(std::string_view data, int64_t predictor, int64_t columns,
+                           int64_t colors = 1, int64_t bitsPerComponent = 8);
 
 }  // namespace corvane

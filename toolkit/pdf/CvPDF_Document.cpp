@@ -11,6 +11,7 @@
 
 #include "platform/PlatformFiles.h"
 #include "platform/PlatformSystem.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/crypto/CvMD.h"
 
 namespace corvane {
@@ -45,6 +46,7 @@ TOvPDFDocument::~TOvPDFDocument() {
 
 void TOvPDFDocument::ResetState() {
   nextObjectNumber_ = 0;
+  numberingChecked_ = false;
   usedFieldNames_.clear();
   encrypted_ = decrypted_ = opened_ = false;
   linearized_ = false;
@@ -61,6 +63,20 @@ void TOvPDFDocument::ReleaseWorkingStream() {
   working_ = nullptr;
   freeWorking_ = false;
 }
+
+// The document's hooks on its file for the length of one open or save.
+class TOvPDFDocument::TCvFileHooks {
+ public:
+  explicit TCvFileHooks(TOvPDFDocument& document) : document_(document) {
+    document_.InstallFileHooks();
+  }
+  ~TCvFileHooks() { document_.RemoveFileHooks(); }
+  TCvFileHooks(const TCvFileHooks&) = delete;
+  TCvFileHooks& operator=(const TCvFileHooks&) = delete;
+
+ private:
+  TOvPDFDocument& document_;
+};
 
 void TOvPDFDocument::InstallFileHooks() {
   file_->OnProgress = [this](TOvPDFFile&, int percent, bool& cancel) {
@@ -105,7 +121,6 @@ void TOvPDFDocument::Open(TOvStream& stream) {
     if (size > 0) working_->CopyFrom(stream, size);
     OpenStream();
   } catch (...) {
-    RemoveFileHooks();
     ReleaseWorkingStream();
     throw;
   }
@@ -116,14 +131,10 @@ void TOvPDFDocument::Open(TOvStream& stream) {
 void TOvPDFDocument::OpenStream() {
   file_->Reset();
   file_->Source = working_;
-  InstallFileHooks();
-  try {
+  {
+    const TCvFileHooks hooks(*this);
     file_->Load();
-  } catch (...) {
-    RemoveFileHooks();
-    throw;
   }
-  RemoveFileHooks();
   if (file_->IsEncrypted() && file_->HasCompressedObjects) {
     DetectEncryption();
     if (onDecryptionInfoNeeded_) onDecryptionInfoNeeded_(this);
@@ -279,7 +290,7 @@ void TOvPDFDocument::RefuseRewriteOfSignedDocument() {
 void TOvPDFDocument::Close(bool save) {
   if (!opened_) return;
   if (save) {
-    InstallFileHooks();
+    const TCvFileHooks hooks(*this);
     const bool hasEntries = PendingSignatureCount() > 0;
     file_->FullRewrite = !hasEntries;
     if (file_->FullRewrite) {
@@ -292,13 +303,14 @@ void TOvPDFDocument::Close(bool save) {
     if (!file_->FullRewrite && (file_->Damaged || decrypted_)) {
       // Updates are appended to a clean rewrite, never to damaged tables.
       RefuseRewriteOfSignedDocument();
-      file_->FullRewrite = true;
       RemoveEntry(file_->Trailer, "Prev");
-      file_->Save();
+      {
+        const TCvScopedValue<bool> rewrite(file_->FullRewrite, true);
+        file_->Save();
+      }
       file_->Reset();
       file_->Source = working_;
       file_->Load();
-      file_->FullRewrite = false;
       if (!file_->IsEncrypted()) ReadStructure();
     }
     // New signature entries are appended here, one incremental update each.
@@ -309,7 +321,6 @@ void TOvPDFDocument::Close(bool save) {
   }
   ReleaseWorkingStream();
   documentStream_ = nullptr;
-  RemoveFileHooks();
   opened_ = false;
 }
 
@@ -367,6 +378,12 @@ TOvPDFArray* TOvPDFDocument::DocumentID() {
 }
 
 void TOvPDFDocument::AddNewObject(TOvPDFObject* value, int32_t& number, int32_t& generation) {
+  if (!numberingChecked_) {
+    // Once per document: past every number the file defines or references,
+    // so no dangling reference ever lands on a new object.
+    numberingChecked_ = true;
+    nextObjectNumber_ = std::max(nextObjectNumber_, file_->HighestUsedNumber());
+  }
   if (nextObjectNumber_ >= PDF_MAX_OBJECT_NUMBER - 1) {
     throw EOvPDFDocumentError("Invalid document (too many objects)");
   }

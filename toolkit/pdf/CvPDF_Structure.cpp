@@ -33,6 +33,7 @@ void TOvPDFDocument::ReadStructure() {
     next = 0;
   }
   nextObjectNumber_ = std::max(next, file_->MaxObjectNumber());
+  numberingChecked_ = false;
   usedFieldNames_.clear();
   ReadPages();
   ReadRequirements();
