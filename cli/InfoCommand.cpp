@@ -115,6 +115,15 @@ void PrintInfo(const std::string& path, std::ostream& out) {
   out << "Pages: " << document.PageCount() << "\n";
   out << "Rebuilt by scanning: "
       << (file.Damaged ? "yes (" + file.DamageReason + ")" : std::string("no")) << "\n";
+  // What was repaired, and where, for a person looking at a damaged file.
+  const auto& warnings = file.Warnings();
+  out << "Warnings: " << warnings.size() + file.WarningsDropped() << "\n";
+  for (const TOvPDFWarning& warning : warnings) {
+    out << "  ";
+    if (warning.Offset >= 0) out << "offset " << warning.Offset << ": ";
+    out << warning.Text << "\n";
+  }
+  if (file.WarningsDropped() > 0) out << "  (" << file.WarningsDropped() << " more not listed)\n";
   if (document.Encrypted()) {
     out << "Encrypted: yes (/Filter /" << document.EncryptionFilter() << ")\n";
   } else {

@@ -17,6 +17,7 @@ constexpr const char* kHelp =
     "                  revisions (incremental updates count one each), the number\n"
     "                  of objects, the number of pages, whether the cross-reference\n"
     "                  information had to be rebuilt by scanning the file (and why),\n"
+    "                  every repair made while reading (with its file offset),\n"
     "                  whether the file is encrypted (with its /Filter), and every\n"
     "                  signature field with its name and, when it is signed, the\n"
     "                  /Filter, /SubFilter, /M (signing time) and /ByteRange of its\n"

@@ -76,7 +76,7 @@ TEST(Tavrapdf, InfoReportsStructureAndSignatures) {
   EXPECT_NE(info.out.find("Revisions: 2\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Objects: 9\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Pages: 1\n"), std::string::npos);
-  EXPECT_NE(info.out.find("Rebuilt by scanning: no\n"), std::string::npos);
+  EXPECT_NE(info.out.find("Rebuilt by scanning: no\nWarnings: 0\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Encrypted: no\n"), std::string::npos);
   EXPECT_NE(info.out.find("Signature fields: 2\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("  Signature1: signed\n"
@@ -95,12 +95,21 @@ TEST(Tavrapdf, InfoReportsStructureAndSignatures) {
 TEST(Tavrapdf, InfoOnDamagedAndEncryptedFiles) {
   REQUIRE_BINARY();
   ScratchDir dir;
-  std::string damaged = OnePage().Build();
+  TFixture junk = OnePage();
+  junk.header += "(junk\n";
+  std::string damaged = junk.Build();
   damaged.replace(damaged.rfind("startxref\n") + 10, 1, "x");
   WriteFile(dir / "damaged.pdf", damaged);
   TResult info = Tavrapdf("info " + dir / "damaged.pdf");
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("Rebuilt by scanning: yes"), std::string::npos) << info.out;
+  // What was repaired is listed, with where it was found.
+  EXPECT_NE(info.out.find("Warnings: 2\n  cross-reference information rebuilt by scanning: the "
+                          "offset after startxref is not a number\n  offset " +
+                          std::to_string(damaged.find("(junk")) +
+                          ": skipped 6 bytes that start no object\n"),
+            std::string::npos)
+      << info.out;
   TFixture encrypted = OnePage();
   encrypted.Add(5, "<< /Filter /Standard /V 1 /R 2 /O <00> /U <00> /P -4 >>");
   encrypted.trailerExtra = " /Encrypt 5 0 R";

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace corvane {
 
@@ -55,7 +56,18 @@ CV_DECLARE_ERROR(EOvHashFunctionUnsupportedError, EOvHashFunctionError)
 CV_DECLARE_ERROR(EOvPublicKeyCryptoError, ECorvaneError)
 CV_DECLARE_ERROR(EOvPDFError, ECorvaneError)
 CV_DECLARE_ERROR(EOvPDFDocumentError, EOvPDFError)
-CV_DECLARE_ERROR(EOvPDFParseError, EOvPDFError)
+// A syntax error: the message is one of the fixed texts; Offset tells where in
+// the input reading failed (-1 unknown) and Detail, when set, which of the
+// faults sharing that text it was.
+class EOvPDFParseError : public EOvPDFError {
+ public:
+  using EOvPDFError::EOvPDFError;
+  EOvPDFParseError(const std::string& message, std::string detail)
+      : EOvPDFError(message), Detail(std::move(detail)) {}
+
+  int64_t Offset = -1;
+  std::string Detail;
+};
 CV_DECLARE_ERROR(EOvPDFSecurityHandlerError, EOvPDFError)
 CV_DECLARE_ERROR(EOvPDFSignatureError, EOvPDFError)
 CV_DECLARE_ERROR(EOvPDFSilentError, EOvPDFError)

@@ -35,6 +35,7 @@ inline constexpr int PDF_MAX_TREE_DEPTH = 256;  // page tree, field tree, /Paren
 inline constexpr size_t PDF_MAX_INFLATE_SIZE = size_t{256} << 20;   // one decoded stream
 inline constexpr int64_t PDF_MAX_INFLATE_TOTAL = int64_t{1} << 30;  // all decoded streams of a file
 inline constexpr int32_t PDF_MAX_OBJECT_NUMBER = 0x7FFFFFFF;
+inline constexpr size_t PDF_MAX_WARNINGS = 1000;  // recoveries kept per file
 
 class TOvPDFFile;
 class TOvPDFIndirect;
@@ -260,10 +261,10 @@ class TOvPDFDictionary final : public TOvPDFArray {
 
 class TOvPDFIndirect;
 
-// Decoded content of an object stream (ISO 32000-1 7.5.7), read once.
+// The members of an object stream (ISO 32000-1 7.5.7), parsed once. The
+// decoded bytes are not kept: the members are whole objects of their own.
 struct TCvObjectStreamCache {
   bool Loaded = false;
-  std::unique_ptr<TOvMemoryStream> Decoded;
   std::vector<int32_t> Numbers;
   std::vector<int64_t> Offsets;
   std::vector<TOvPDFIndirect*> Objects;
@@ -447,6 +448,14 @@ class TOvPDFXRefs {
   TMap map_;
 };
 
+// One recovery from damaged input: where (file offset, or -1), which object
+// (or -1) and what was done.
+struct TOvPDFWarning {
+  int64_t Offset = -1;
+  int32_t Number = -1;
+  std::string Text;
+};
+
 using TCvPDFFileProgressHook = std::function<void(TOvPDFFile& file, int percent, bool& cancel)>;
 using TCvPDFTemporaryStreamHook =
     std::function<void(TOvPDFFile& file, TOvStream*& stream, bool& owns)>;
@@ -517,6 +526,12 @@ class TOvPDFFile {
 
   size_t RegistrySize() const { return registry_.size(); }
 
+  // Every recovery made while reading, in order, at most PDF_MAX_WARNINGS of
+  // them (the same warning twice is kept once); WarningsDropped counts the rest.
+  const std::vector<TOvPDFWarning>& Warnings() const { return warnings_; }
+  size_t WarningsDropped() const { return warnings_dropped_; }
+  void AddWarning(int64_t offset, int32_t number, const std::string& text);
+
   // --- state (Parts of the file format) ---
   int32_t Version = 0;
   TOvStream* Source = nullptr;
@@ -552,22 +567,33 @@ class TOvPDFFile {
   // Returns where the rebuild scan stops.
   int64_t ReadCrossReference();
   bool FindStartXRef(int64_t& scanLimit);
-  void WalkSections();
+  // current: the offset of the section being read (for the warning when it fails).
+  void WalkSections(int64_t& current);
   void ReadClassicEntries(TOvPDFXRef* section);
   TOvPDFXRef* ReadXRefStreamAt(TOvStream& input, int64_t offset);
   TOvPDFXRef* ParseXRefStream(TOvPDFIndirect* indirect);
-  bool VerifyEntries(std::string& reason);
+  // False with the reason and the entry at fault when an entry cannot be followed.
+  bool VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad);
   bool HeaderAt(int64_t offset, int32_t& number, int32_t& generation);
   void RebuildByScanning(int64_t scanLimit);
   void IndexObjectStream(TOvPDFIndirect* indirect);
   void BuildObjectList();
-  void ResolveDuplicateOffsets();
+  // Entries sharing an offset with another: those whose object is not the
+  // one found there, keyed by number << 32 | generation.
+  std::unordered_set<uint64_t> ResolveDuplicateOffsets();
   void FindXRefStm();
-  void MarkDamaged(const std::string& reason);
+  void MarkDamaged(const std::string& reason, int64_t offset = -1, int32_t number = -1);
   // True when an object reachable from the trailer has a stale entry or
   // cannot be read.
   bool StaleEntryIsReached();
   void DecodeObjectStream(TOvPDFStream* stream);
+  // Hands parse the decoded content of an object stream, inflated only as
+  // far as needed: parse returns false when it ran into the end of a
+  // truncated prefix (a longer one is then decoded). The budget pays for
+  // what is finally kept.
+  void ReadObjectStreamPrefix(
+      TOvPDFStream* stream,
+      const std::function<bool(TOvMemoryStream& input, bool truncated)>& parse);
 
   // Writing (CvPDFCore_Writer.cpp).
   void SaveIncremental();
@@ -600,8 +626,15 @@ class TOvPDFFile {
   int load_depth_ = 0;
   // Nesting of objects being parsed, shared by nested loads.
   int parse_depth_ = 0;
-  // Decoded buffers that parsed objects may refer to as their source.
-  std::vector<std::unique_ptr<TOvMemoryStream>> buffers_;
+  // Bytes the parser has fetched from its inputs (bounds the rebuild scan).
+  int64_t parse_read_ = 0;
+  // Integers read from indirect /Length objects before the object list
+  // exists (while the tables are read or rebuilt), by number and generation;
+  // -1 when the object could not be read.
+  std::unordered_map<uint64_t, int64_t> lengths_;
+  std::vector<TOvPDFWarning> warnings_;
+  std::unordered_set<std::string> warning_keys_;
+  size_t warnings_dropped_ = 0;
   // Entries that name another object's header (number << 32 | generation),
   // left out of ObjectList while nothing reaches them, and why the first was
   // found wrong.

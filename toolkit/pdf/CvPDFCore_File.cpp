@@ -68,13 +68,23 @@ void TOvPDFFile::Reset() {
   XRefs.Clear();
   XRefStreamObject = nullptr;
   OnStreamData = nullptr;
+  lengths_.clear();
   highest_reference_ = 0;
 }
 
 void TOvPDFFile::FreeObjects() {
   Reset();
   registry_.clear();
-  buffers_.clear();
+}
+
+void TOvPDFFile::AddWarning(int64_t offset, int32_t number, const std::string& text) {
+  if (warnings_.size() >= PDF_MAX_WARNINGS) {
+    ++warnings_dropped_;
+    return;
+  }
+  const std::string key = std::to_string(offset) + "/" + std::to_string(number) + "/" + text;
+  if (!warning_keys_.insert(key).second) return;
+  warnings_.push_back(TOvPDFWarning{offset, number, text});
 }
 
 void TOvPDFFile::ReleaseScratch(TOvPDFObject* obj) {

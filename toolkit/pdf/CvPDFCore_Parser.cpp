@@ -11,6 +11,10 @@ namespace corvane {
 namespace {
 
 [[noreturn]] void Fail(const char* message) { throw EOvPDFParseError(message); }
+// The same fixed message, with what exactly was wrong for the file's warnings.
+[[noreturn]] void Fail(const char* message, const char* detail) {
+  throw EOvPDFParseError(message, detail);
+}
 
 constexpr uint8_t CR = 0x0D;
 constexpr uint8_t LF = 0x0A;
@@ -27,6 +31,8 @@ class TCvPDFParser {
   TOvPDFObject* ParseObject();
   // Leaves the input at the first byte not consumed.
   void Finish() { in_.SetPosition(pos_); }
+  // The next byte to read (where a failure was noticed).
+  int64_t Position() const { return pos_; }
 
   static int64_t FindEndStream(TOvStream& in, int64_t end, int64_t start, int64_t base);
 
@@ -48,12 +54,14 @@ class TCvPDFParser {
     return true;
   }
   void Fill() {
-    // Most objects are small: read a little first, more once it is needed.
-    const size_t want = fills_++ == 0 ? kFirstChunk : kChunk;
+    // Most objects are small: read a little first, more as it is needed.
+    const size_t want = fills_ >= 4 ? kChunk : kFirstChunk << fills_;
+    ++fills_;
     buf_.resize(want);
     in_.SetPosition(pos_);
     buf_.resize(in_.Read(buf_.data(), want));
     buf_start_ = pos_;
+    file_.parse_read_ += static_cast<int64_t>(buf_.size());
   }
   void StepBack() {
     --pos_;
@@ -101,6 +109,7 @@ class TCvPDFParser {
   TOvPDFXRef* ParseXRefSection(bool withTable);
 
   static constexpr size_t kFirstChunk = 512;
+  static constexpr int64_t kStartXRefWindow = 256;
   static constexpr size_t kChunk = 8192;
 
   TOvPDFFile& file_;
@@ -116,7 +125,13 @@ class TCvPDFParser {
 
 TOvPDFObject* TOvPDFFile::ParseObject(TOvStream& input) {
   TCvPDFParser parser(*this, input);
-  TOvPDFObject* obj = parser.ParseObject();
+  TOvPDFObject* obj = nullptr;
+  try {
+    obj = parser.ParseObject();
+  } catch (EOvPDFParseError& e) {
+    if (e.Offset < 0) e.Offset = std::max<int64_t>(parser.Position() - 1, 0);
+    throw;
+  }
   parser.Finish();
   return obj;
 }
@@ -128,7 +143,7 @@ class TCvDepthGuard {
   explicit TCvDepthGuard(int& depth) : depth_(depth) {
     if (++depth_ > PDF_MAX_NESTING) {
       --depth_;
-      Fail("Bad object");
+      Fail("Bad object", "nested too deep");
     }
   }
   ~TCvDepthGuard() { --depth_; }
@@ -208,7 +223,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
     }
     case '>': {
       if (!ReadNext()) Fail("Unexpected EOF");
-      if (cur_ != '>') Fail("Bad object");
+      if (cur_ != '>') Fail("Bad object", "'>' not followed by '>'");
       ReadNext();
       obj = file_.NewObject<TPDFEndD>();
       obj->Data = ">>";
@@ -229,6 +244,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
 }
 
 TOvPDFObject* TCvPDFParser::ParseLiteralString() {
+  const int64_t start = CurOffset();
   std::string text;
   int depth = 0;
   bool escaped = false;
@@ -251,7 +267,13 @@ TOvPDFObject* TCvPDFParser::ParseLiteralString() {
     if (!ReadNext()) break;
   }
   ReadNext();
-  if (!closed || escaped || depth != 0) Fail("Illegal string");
+  if (!closed || escaped || depth != 0) {
+    // Reported where the string starts: its end is wherever reading gave up.
+    EOvPDFParseError error("Illegal string",
+                           closed ? "unbalanced parentheses" : "string never closed");
+    error.Offset = start;
+    throw error;
+  }
   auto* str = file_.NewObject<TOvPDFString>();
   str->TrailingSpace = CollectWhitespace();
   str->SetData(text);
@@ -327,7 +349,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
 
   auto addItem = [&](TOvPDFObject* item) {
     if (isDict) {
-      if (!hasKey) Fail("Bad object");
+      if (!hasKey) Fail("Bad object", "dictionary value without a key");
       // For an array LeadingSpace is its item separator, not the key's space.
       if (!dynamic_cast<TOvPDFArray*>(item)) item->LeadingSpace = keySpace;
       container->Items.push_back(TOvPDFArray::TItem{key, item, keySpace, true});
@@ -339,7 +361,8 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
   };
   auto flush = [&]() {
     if (heldCount == 0) return;
-    if (isDict && heldCount == 2) Fail("Bad object");
+    if (isDict && heldCount == 2)
+      Fail("Bad object", "two numbers where a dictionary value belongs");
     for (int i = 0; i < heldCount; ++i) addItem(held[i]);
     heldCount = 0;
   };
@@ -359,14 +382,16 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     }
     // "endobj" before the container closed (the empty value it stands for
     // would be read again and again).
-    if (dynamic_cast<TOvPDFNull*>(item) && item->Data.empty()) Fail("Bad object");
+    if (dynamic_cast<TOvPDFNull*>(item) && item->Data.empty()) {
+      Fail("Bad object", "endobj inside an array or dictionary");
+    }
     if (dynamic_cast<TPDFEndA*>(item)) {
-      if (isDict) Fail("Bad object");
+      if (isDict) Fail("Bad object", "dictionary closed by ']'");
       file_.ReleaseScratch(item);
       break;
     }
     if (dynamic_cast<TPDFEndD*>(item)) {
-      if (!isDict) Fail("Bad object");
+      if (!isDict) Fail("Bad object", "array closed by '>>'");
       file_.ReleaseScratch(item);
       break;
     }
@@ -377,7 +402,11 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     if (!isInt && !indirect && !ref) flush();
     if (isDict && !hasKey) {
       auto* name = dynamic_cast<TOvPDFName*>(item);
-      if (!name) Fail("Bad object");
+      if (!name) {
+        EOvPDFParseError error("Bad object", "dictionary key is not a name");
+        error.Offset = item->SourceOffset;
+        throw error;
+      }
       flush();
       key = name->GetName();
       keySpace = std::move(name->TrailingSpace);
@@ -467,7 +496,7 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
   }
   if (dynamic_cast<TPDFEndA*>(value) || dynamic_cast<TPDFEndD*>(value) ||
       dynamic_cast<TOvPDFIndirect*>(value) || dynamic_cast<TOvPDFXRef*>(value)) {
-    Fail("Bad object");
+    Fail("Bad object", "an indirect object holds no value");
   }
   std::string keyword = CollectRegular();
   if (keyword == "stream") {
@@ -476,7 +505,7 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
     value = ParseStreamBody(dictionary);
     keyword = CollectRegular();
   }
-  if (keyword != "endobj") Fail("Bad object");
+  if (keyword != "endobj") Fail("Bad object", "indirect object not ended by endobj");
   auto* indirect = file_.NewObject<TOvPDFIndirect>();
   indirect->TrailingSpace = CollectWhitespace();
   indirect->OpenSpace = std::move(openSpace);
@@ -534,6 +563,10 @@ TOvPDFStream* TCvPDFParser::ParseStreamBody(TOvPDFDictionary* dictionary) {
     if (known) found = FindEndStream(in_, dataLength + 1000, dataLength - 1000, dataOffset);
     if (found < 0) found = FindEndStream(in_, size_ - dataOffset - 10, 0, dataOffset);
     if (found < 0) Fail("Invalid stream data");
+    file_.AddWarning(dataOffset, -1,
+                     "stream data length " +
+                         (known ? std::to_string(length) : std::string("unknown")) +
+                         " corrected to " + std::to_string(found));
     dataLength = found;
     keyword = readEnd();
     if (keyword != "endstream") Fail("Invalid stream data");
@@ -633,15 +666,32 @@ TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
   if (!dictionary) Fail("Invalid reference table");
   ReadNext();
   text += dictionary->Data + dictionary->TrailingSpace + CollectWhitespace();
-  // Up to "startxref"; what lies between is not kept.
+  // Up to "startxref"; what lies between is not kept. Only a short stretch
+  // is searched: in a chain of sections the next "startxref" may be at the
+  // end of the file, and reading a section must not cost the rest of it.
+  const bool atEnd = eof_;
+  const int64_t resume = pos_;
+  const int64_t limit = resume + kStartXRefWindow;
   bool found = false;
-  while (!eof_) {
-    while (!eof_ && !IsPdfRegular(cur_)) ReadNext();
-    if (eof_) break;
-    if (CollectRegular() == "startxref") {
+  while (!eof_ && pos_ <= limit) {
+    if (!IsPdfRegular(cur_)) {
+      ReadNext();
+      continue;
+    }
+    std::string token;
+    while (!eof_ && IsPdfRegular(cur_) && pos_ <= limit) {
+      if (token.size() < 10) token += static_cast<char>(cur_);
+      ReadNext();
+    }
+    if (token == "startxref" && (eof_ || !IsPdfRegular(cur_))) {
       found = true;
       break;
     }
+  }
+  if (!found && !atEnd) {
+    // Nothing is consumed after the trailer's whitespace.
+    SeekTo(resume - 1);
+    ReadNext();
   }
   if (found) {
     text += "startxref" + CollectWhitespace();

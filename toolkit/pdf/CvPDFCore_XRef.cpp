@@ -95,6 +95,36 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
 
 [[noreturn]] void XRefStreamFailure(const std::string& message) { throw EOvPDFError(message); }
 
+uint64_t ObjectKey(int32_t number, int32_t generation) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(number)) << 32) |
+         static_cast<uint32_t>(generation);
+}
+
+std::string ObjectName(int32_t number, int32_t generation) {
+  return "object " + std::to_string(number) + " " + std::to_string(generation);
+}
+
+// The text of an error for the warnings: the fixed message, and for a
+// syntax error what exactly was wrong.
+std::string WarningText(const std::exception& e) {
+  if (const auto* parse = dynamic_cast<const EOvPDFParseError*>(&e);
+      parse && !parse->Detail.empty()) {
+    return std::string(e.what()) + " (" + parse->Detail + ")";
+  }
+  return e.what();
+}
+
+int64_t ErrorOffset(const std::exception& e) {
+  const auto* parse = dynamic_cast<const EOvPDFParseError*>(&e);
+  return parse ? parse->Offset : -1;
+}
+
+[[noreturn]] void ParseErrorAt(int64_t offset, const std::string& message) {
+  EOvPDFParseError error(message);
+  error.Offset = offset;
+  throw error;
+}
+
 }  // namespace
 
 // --- loading ----------------------------------------------------------------------
@@ -107,6 +137,10 @@ void TOvPDFFile::Load() {
   HasCompressedObjects = false;
   RevisionCount = 0;
   DamageReason.clear();
+  warnings_.clear();
+  warning_keys_.clear();
+  warnings_dropped_ = 0;
+  lengths_.clear();
   LastStartXRef = -1;
   stale_entries_.clear();
   ReadHeader();
@@ -130,9 +164,10 @@ void TOvPDFFile::Load() {
   FindXRefStm();
 }
 
-void TOvPDFFile::MarkDamaged(const std::string& reason) {
+void TOvPDFFile::MarkDamaged(const std::string& reason, int64_t offset, int32_t number) {
   if (!Damaged) DamageReason = reason;
   Damaged = true;
+  AddWarning(offset, number, "cross-reference information rebuilt by scanning: " + reason);
 }
 
 void TOvPDFFile::ReadHeader() {
@@ -234,14 +269,19 @@ int64_t TOvPDFFile::ReadCrossReference() {
   if (LastStartXRef < 0) {
     MarkDamaged("the offset after startxref is not a number");
   } else {
+    int64_t current = LastStartXRef;
     try {
-      WalkSections();
+      WalkSections(current);
     } catch (const std::exception& e) {
-      MarkDamaged(e.what());
+      const int64_t at = ErrorOffset(e);
+      MarkDamaged(WarningText(e), at >= 0 ? at : current);
     }
   }
   std::string reason;
-  if (!Damaged && !VerifyEntries(reason)) MarkDamaged(reason);
+  const TOvPDFXrefEntry* bad = nullptr;
+  if (!Damaged && !VerifyEntries(reason, bad)) {
+    MarkDamaged(reason, bad && !bad->Compressed ? bad->Offset : -1, bad ? bad->Number : -1);
+  }
   if (Damaged) {
     stale_entries_.clear();
     RebuildByScanning(scanLimit);
@@ -249,11 +289,12 @@ int64_t TOvPDFFile::ReadCrossReference() {
   return scanLimit;
 }
 
-void TOvPDFFile::WalkSections() {
+void TOvPDFFile::WalkSections(int64_t& current) {
   std::unordered_set<int64_t> visited;
   int64_t offset = LastStartXRef;
   bool newest = true;
   for (;;) {
+    current = offset;
     if (!visited.insert(offset).second) throw EOvPDFError("Cycle previous cross-reference");
     if (offset >= Source->Size()) throw EOvPDFError("Unsupported document version");
     Source->SetPosition(offset);
@@ -289,7 +330,7 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
   size_t i = 0;
   // The first line starts with the keyword.
   if (lines.empty() || TrimPdfSpace(lines[0]).compare(0, 4, "xref") != 0) {
-    MarkDamaged("a cross-reference section does not start with xref");
+    MarkDamaged("a cross-reference section does not start with xref", section->SourceOffset);
   }
   ++i;
   struct TFree {
@@ -480,7 +521,7 @@ bool TOvPDFFile::HeaderAt(int64_t offset, int32_t& number, int32_t& generation) 
          (i + 3 >= head.size() || !IsPdfRegular(static_cast<uint8_t>(head[i + 3])));
 }
 
-bool TOvPDFFile::VerifyEntries(std::string& reason) {
+bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad) {
   // Every entry in use must lead to its object; an entry that cannot be
   // followed means the tables are damaged (then the file is rebuilt).
   const int64_t size = Source->Size();
@@ -500,6 +541,7 @@ bool TOvPDFFile::VerifyEntries(std::string& reason) {
     const TOvPDFXrefEntry& entry = *direct[i];
     if (entry.Offset >= size) {
       reason = "object " + std::to_string(entry.Number) + " lies past the end of the file";
+      bad = &entry;
       return false;
     }
     // Entries sharing an offset are sorted out by ResolveDuplicateOffsets.
@@ -517,16 +559,19 @@ bool TOvPDFFile::VerifyEntries(std::string& reason) {
     // document reaches that object; Load checks that.
     if (!header || !XRefs.Find(number, generation)) {
       reason = why;
+      bad = &entry;
       return false;
     }
     if (stale_entries_.empty()) stale_reason_ = why;
     stale_entries_.insert(EntryKey(entry.Number, entry.Generation));
+    AddWarning(entry.Offset, entry.Number, why + "; the entry is left out");
   }
   for (const TOvPDFXrefEntry* entry : compressed) {
     const TOvPDFXrefEntry* container = XRefs.Find(entry->StreamNumber, 0);
     if (!container || container->Compressed || container->Offset <= 0) {
       reason = "object " + std::to_string(entry->Number) + " names a missing object stream " +
                std::to_string(entry->StreamNumber);
+      bad = entry;
       return false;
     }
   }
@@ -537,15 +582,20 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
   // Later definitions replace earlier ones: incremental updates append the
   // newer text of an object after the older one.
   Source->SetPosition(0);
+  lengths_.clear();
   TOvPDFObject* previous[2] = {nullptr, nullptr};
   TOvPDFDictionary* lastTrailer = nullptr;
-  constexpr int kMaxSkipped = 1000;
-  int skipped = 0;
-  // Moves to the start of the line after the one holding position.
+  // What parses that fail may read in all: a few passes over the file. A
+  // failure can read far beyond its own line (a string that never closes
+  // runs to the end), so without a bound the scan would be quadratic.
+  const int64_t failBudget = 4 * scanLimit + 64 * 1024;
+  int64_t failedWork = 0;
+  // Moves to the start of the line after the one holding position, reading
+  // about as much as the line holds.
   auto SkipLine = [this, scanLimit](int64_t position) {
     Source->SetPosition(position + 1);
-    for (;;) {
-      const std::string chunk = Source->ReadString(4096);
+    for (size_t want = 128;; want = std::min<size_t>(want * 2, 64 * 1024)) {
+      const std::string chunk = Source->ReadString(want);
       if (chunk.empty()) return;
       const size_t eol = chunk.find_first_of("\r\n");
       if (eol != std::string::npos) {
@@ -555,31 +605,62 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
       if (Source->Position() >= scanLimit) return;
     }
   };
+  // Runs of lines stepped over unread make one warning each.
+  int64_t skippedFrom = -1;
+  auto EndSkipped = [&](int64_t at) {
+    if (skippedFrom < 0) return;
+    AddWarning(skippedFrom, -1,
+               "skipped " + std::to_string(at - skippedFrom) + " bytes that start no object");
+    skippedFrom = -1;
+  };
   while (Source->Position() < scanLimit) {
     const int64_t before = Source->Position();
-    // "startxref" and its offset stand outside any object.
-    {
-      std::string peek = Source->ReadString(32);
-      size_t i = 0;
-      while (i < peek.size() && IsPdfWhitespace(static_cast<uint8_t>(peek[i]))) ++i;
-      if (peek.compare(i, 9, "startxref") == 0) {
-        Source->SetPosition(before + static_cast<int64_t>(i) + 9);
-        previous[0] = previous[1] = nullptr;
-        continue;
-      }
-      Source->SetPosition(before);
+    std::string peek = Source->ReadString(32);
+    size_t i = 0;
+    while (i < peek.size() && IsPdfWhitespace(static_cast<uint8_t>(peek[i]))) ++i;
+    if (i == peek.size()) {
+      if (peek.empty()) break;
+      Source->SetPosition(before + static_cast<int64_t>(i));
+      continue;
     }
-    TOvPDFObject* obj = nullptr;
-    try {
-      obj = ParseObject(*Source);
-    } catch (const EOvPDFParseError&) {
-      // What cannot be read (typically the broken table that caused the
-      // rebuild) is stepped over a line at a time, within a budget.
-      if (++skipped > kMaxSkipped) throw;
-      SkipLine(before);
+    const int64_t lineStart = before + static_cast<int64_t>(i);
+    // "startxref" and its offset stand outside any object.
+    if (peek.compare(i, 9, "startxref") == 0) {
+      EndSkipped(lineStart);
+      Source->SetPosition(lineStart + 9);
       previous[0] = previous[1] = nullptr;
       continue;
     }
+    // Numbers (object headers), comments and keywords (xref, trailer, a stray
+    // endobj) are what the scan looks for. A line that starts with anything
+    // else is stepped over by its own length, never parsed.
+    const auto c = static_cast<uint8_t>(peek[i]);
+    const bool candidate = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == '%' ||
+                           (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!candidate) {
+      if (skippedFrom < 0) skippedFrom = lineStart;
+      SkipLine(lineStart);
+      previous[0] = previous[1] = nullptr;
+      continue;
+    }
+    Source->SetPosition(before);
+    TOvPDFObject* obj = nullptr;
+    const int64_t readBefore = parse_read_;
+    try {
+      obj = ParseObject(*Source);
+    } catch (const EOvPDFParseError& e) {
+      // What cannot be read (typically the broken table that caused the
+      // rebuild) is stepped over a line at a time, within the budget.
+      failedWork += parse_read_ - readBefore;
+      if (failedWork > failBudget) throw;
+      EndSkipped(lineStart);
+      AddWarning(e.Offset >= 0 ? e.Offset : lineStart, -1,
+                 "skipped unreadable text: " + WarningText(e));
+      SkipLine(lineStart);
+      previous[0] = previous[1] = nullptr;
+      continue;
+    }
+    EndSkipped(lineStart);
     if (!obj) break;
     if (auto* null = dynamic_cast<TOvPDFNull*>(obj); null && null->Data.empty()) {
       // A stray "endobj": step over it.
@@ -605,7 +686,10 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
     previous[1] = obj;
     if (Source->Position() <= before) Source->SetPosition(before + 1);
   }
+  EndSkipped(std::min(Source->Position(), scanLimit));
   if (!Trailer && lastTrailer) Trailer = lastTrailer;
+  // Lengths read during the scan may name objects the scan replaced later.
+  lengths_.clear();
 }
 
 void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
@@ -613,24 +697,36 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
   auto* stream = static_cast<TOvPDFStream*>(indirect->Value);
   try {
     const int64_t count = GetInt64Entry(stream->Dictionary, "N", 0, true);
-    std::string data = DecodeStreamData(stream);
-    auto buffer = std::make_unique<TOvMemoryStream>(std::move(data));
-    TOvMemoryStream& input = *buffer;
-    buffers_.push_back(std::move(buffer));
-    for (int64_t i = 0; i < count; ++i) {
-      int32_t number = 0;
-      int32_t offset = 0;
-      if (!ParseInteger(input, number) || !ParseInteger(input, offset) || number < 0) {
-        break;
+    std::vector<int32_t> numbers;
+    ReadObjectStreamPrefix(stream, [&](TOvMemoryStream& input, bool truncated) {
+      numbers.clear();
+      for (int64_t i = 0; i < count; ++i) {
+        int32_t number = 0;
+        int32_t offset = 0;
+        bool ok = false;
+        try {
+          ok = ParseInteger(input, number) && ParseInteger(input, offset);
+        } catch (const EOvPDFError&) {
+          if (truncated) return false;
+          throw;
+        }
+        if (truncated && input.Position() >= input.Size()) return false;
+        if (!ok || number < 0) break;
+        numbers.push_back(number);
       }
+      return true;
+    });
+    for (size_t i = 0; i < numbers.size(); ++i) {
       // A stream cannot lie inside itself (ISO 32000-1 7.5.7); taking such a
       // member would hide the object stream and all its members.
-      if (number == indirect->Number) continue;
-      XRefs.AddCompressed(number, 0, static_cast<int32_t>(i), indirect->Number, true);
+      if (numbers[i] == indirect->Number) continue;
+      XRefs.AddCompressed(numbers[i], 0, static_cast<int32_t>(i), indirect->Number, true);
       HasCompressedObjects = true;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // An object stream that cannot be read (encrypted, broken) indexes nothing.
+    AddWarning(indirect->SourceOffset, indirect->Number,
+               "object stream cannot be read, its members are not indexed: " + WarningText(e));
   }
 }
 
@@ -639,17 +735,21 @@ void TOvPDFFile::BuildObjectList() {
     throw EOvPDFParseError("Bad document trailer");
   }
   if (!Progress(0)) throw EOvPDFError("Interrupted by user");
+  // Entries that lose a shared offset never get a reference: thousands of
+  // them must cost neither memory nor a search each.
+  const std::unordered_set<uint64_t> dropped = ResolveDuplicateOffsets();
   const size_t count = XRefs.Count();
   size_t i = 0;
   for (const auto& [key, entry] : XRefs) {
-    if (!entry.Compressed && entry.Offset > 0 &&
-        !stale_entries_.count(EntryKey(entry.Number, entry.Generation))) {
-      AppendCanonical(NewRef(entry.Number, entry.Generation));
+    if (!entry.Compressed && entry.Offset > 0) {
+      if (!dropped.count(ObjectKey(entry.Number, entry.Generation)) &&
+          !stale_entries_.count(EntryKey(entry.Number, entry.Generation))) {
+        AppendCanonical(NewRef(entry.Number, entry.Generation));
+      }
       if (!Progress(static_cast<int>(i * 50 / count))) throw EOvPDFError("Interrupted by user");
     }
     ++i;
   }
-  ResolveDuplicateOffsets();
   if (IsEncrypted()) return;  // compressed objects wait for decryption
   i = 0;
   for (const auto& [key, entry] : XRefs) {
@@ -664,7 +764,7 @@ void TOvPDFFile::BuildObjectList() {
   if (!Progress(100)) throw EOvPDFError("Interrupted by user");
 }
 
-void TOvPDFFile::ResolveDuplicateOffsets() {
+std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
   std::vector<const TOvPDFXrefEntry*> direct;
   for (const auto& [key, entry] : XRefs) {
     if (!entry.Compressed && entry.Offset > 0) direct.push_back(&entry);
@@ -673,26 +773,32 @@ void TOvPDFFile::ResolveDuplicateOffsets() {
                    [](const auto* a, const auto* b) { return a->Offset < b->Offset; });
   const int64_t size = Source->Size();
   const TCvPositionGuard restore(*Source);
-  for (size_t i = 0; i < direct.size(); ++i) {
-    const TOvPDFXrefEntry& entry = *direct[i];
-    const bool shared = (i > 0 && direct[i - 1]->Offset == entry.Offset) ||
-                        (i + 1 < direct.size() && direct[i + 1]->Offset == entry.Offset);
-    if (!shared || entry.Offset >= size) continue;
-    Source->SetPosition(entry.Offset);
-    int32_t number = 0;
-    int32_t generation = 0;
-    if (!ParseInteger(*Source, number) || !ParseInteger(*Source, generation)) {
-      throw EOvPDFParseError("Indirect object expected");
-    }
-    if (number == entry.Number && generation == entry.Generation) continue;
-    for (size_t k = ObjectList.size(); k-- > 0;) {
-      if (ObjectList[k]->Number == entry.Number && ObjectList[k]->Generation == entry.Generation) {
-        ObjectList.erase(ObjectList.begin() + static_cast<std::ptrdiff_t>(k));
-        canonical_dirty_ = true;
-        break;
+  // Each shared offset is read once: many entries naming one offset must
+  // not cost their square.
+  std::unordered_set<uint64_t> dropped;
+  for (size_t i = 0; i < direct.size();) {
+    const int64_t offset = direct[i]->Offset;
+    size_t end = i + 1;
+    while (end < direct.size() && direct[end]->Offset == offset) ++end;
+    if (end - i > 1 && offset < size) {
+      Source->SetPosition(offset);
+      int32_t number = 0;
+      int32_t generation = 0;
+      if (!ParseInteger(*Source, number) || !ParseInteger(*Source, generation)) {
+        ParseErrorAt(offset, "Indirect object expected");
+      }
+      for (size_t k = i; k < end; ++k) {
+        const TOvPDFXrefEntry& entry = *direct[k];
+        if (entry.Number == number && entry.Generation == generation) continue;
+        dropped.insert(ObjectKey(entry.Number, entry.Generation));
+        AddWarning(offset, entry.Number,
+                   ObjectName(entry.Number, entry.Generation) + " shares its offset with " +
+                       ObjectName(number, generation) + "; dropped");
       }
     }
+    i = end;
   }
+  return dropped;
 }
 
 bool TOvPDFFile::StaleEntryIsReached() {
@@ -745,52 +851,129 @@ void TOvPDFFile::FindXRefStm() {
 
 TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t generation) {
   const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
-  if (!entry) return nullptr;
-  if (loading_objects_.count(number) || load_depth_ >= PDF_MAX_LOAD_DEPTH) return nullptr;
+  if (!entry) {
+    // Objects added since loading have no entry yet; they are not missing.
+    const TOvPDFRef* added = FindCanonical(number, generation);
+    if (!added || !added->Target) {
+      AddWarning(-1, number, ObjectName(number, generation) + " is not defined; read as null");
+    }
+    return nullptr;
+  }
+  if (loading_objects_.count(number)) {
+    AddWarning(-1, number,
+               ObjectName(number, generation) +
+                   " is needed while it is being read (a cycle); read as null");
+    return nullptr;
+  }
+  if (load_depth_ >= PDF_MAX_LOAD_DEPTH) {
+    AddWarning(-1, number,
+               ObjectName(number, generation) + " is nested too deep in other loads; read as null");
+    return nullptr;
+  }
   const TCvLoadGuard guard(loading_objects_, number, load_depth_);
   if (entry->Compressed) return LoadCompressedObject(number, entry->StreamNumber);
   const int64_t offset = entry->Offset;
-  if (offset <= 0 || offset >= input.Size()) return nullptr;
+  if (offset <= 0 || offset >= input.Size()) {
+    AddWarning(offset > 0 ? offset : -1, number,
+               ObjectName(number, generation) +
+                   (offset > 0 ? " lies past the end of the file; read as null"
+                               : " is free; read as null"));
+    return nullptr;
+  }
   const TCvPositionGuard restore(input);
   input.SetPosition(offset);
   int32_t foundNumber = 0;
   int32_t foundGeneration = 0;
   if (!ParseInteger(input, foundNumber) || !ParseInteger(input, foundGeneration)) {
-    throw EOvPDFParseError("Indirect object expected");
+    ParseErrorAt(offset, "Indirect object expected");
   }
   if (foundNumber != number || foundGeneration != generation) {
-    throw EOvPDFParseError("possible error in Xref table: indirect expected " +
-                           std::to_string(number) + ":" + std::to_string(generation) + ", got " +
-                           std::to_string(foundNumber) + ":" + std::to_string(foundGeneration));
+    ParseErrorAt(offset, "possible error in Xref table: indirect expected " +
+                             std::to_string(number) + ":" + std::to_string(generation) + ", got " +
+                             std::to_string(foundNumber) + ":" + std::to_string(foundGeneration));
   }
   auto* indirect = dynamic_cast<TOvPDFIndirect*>(ParseObject(input));
-  if (!indirect) throw EOvPDFParseError("Indirect object expected");
+  if (!indirect) ParseErrorAt(offset, "Indirect object expected");
   indirect->Renumber(number, generation);
   if (indirect->Value) indirect->Value->Parent = nullptr;
   return indirect;
 }
 
 bool TOvPDFFile::LoadLengthValue(int32_t number, int32_t generation, int64_t& length) {
-  TOvPDFObject* value = nullptr;
-  TOvPDFRef* canonical = FindCanonical(number, generation);
-  if (canonical && canonical->Resolved && canonical->Target) {
-    value = canonical->Target->Value;
-  } else if (Source) {
+  // Many streams may share one length object: it is read once, through the
+  // file's own copy when the object list exists and through lengths_ while the
+  // tables are still being read. The integer is copied; the object stays intact.
+  constexpr int64_t kNotInteger = -2;
+  int64_t value = -1;
+  if (TOvPDFRef* canonical = FindCanonical(number, generation)) {
     try {
-      // A fresh copy: the cached object (if any is loaded later) stays intact.
-      if (TOvPDFIndirect* loaded = LoadObject(*Source, number, generation)) value = loaded->Value;
-    } catch (const EOvPDFError&) {
-      return false;
+      if (TOvPDFIndirect* target = canonical->Resolve(); target && target->Value) {
+        auto* real = dynamic_cast<TOvPDFReal*>(target->Value);
+        if (!real || !TryStrToInt64(real->Data, value) || value < 0) value = kNotInteger;
+      }
+    } catch (const EOvPDFError& e) {
+      AddWarning(ErrorOffset(e), number,
+                 "the length of a stream cannot be read from " + ObjectName(number, generation) +
+                     ": " + WarningText(e));
     } catch (const EStreamError&) {
-      return false;
     }
+  } else {
+    const uint64_t key = ObjectKey(number, generation);
+    auto it = lengths_.find(key);
+    if (it == lengths_.end()) {
+      // Not known yet (the rebuild scan may meet it later): not remembered.
+      if (!Source || !XRefs.Find(number, generation)) return false;
+      try {
+        if (TOvPDFIndirect* loaded = LoadObject(*Source, number, generation);
+            loaded && loaded->Value) {
+          auto* real = dynamic_cast<TOvPDFReal*>(loaded->Value);
+          if (!real || !TryStrToInt64(real->Data, value) || value < 0) value = kNotInteger;
+        }
+      } catch (const EOvPDFError& e) {
+        AddWarning(ErrorOffset(e), number,
+                   "the length of a stream cannot be read from " + ObjectName(number, generation) +
+                       ": " + WarningText(e));
+      } catch (const EStreamError&) {
+      }
+      it = lengths_.emplace(key, value).first;
+    }
+    value = it->second;
   }
-  if (!value) return false;
-  auto* real = dynamic_cast<TOvPDFReal*>(value);
-  if (!real || !TryStrToInt64(real->Data, length)) {
-    throw EOvPDFParseError("Illegal stream dictionary");
-  }
+  if (value == kNotInteger) throw EOvPDFParseError("Illegal stream dictionary");
+  if (value < 0) return false;
+  length = value;
   return true;
+}
+
+void TOvPDFFile::ReadObjectStreamPrefix(
+    TOvPDFStream* stream,
+    const std::function<bool(TOvMemoryStream& input, bool truncated)>& parse) {
+  if (!IsFlateFilter(GetResolvedEntry(stream->Dictionary, "Filter"))) {
+    TOvMemoryStream input(DecodeStreamData(stream));
+    parse(input, false);
+    return;
+  }
+  // Members usually sit near the start; a stream that inflates to far more
+  // than they need is decoded only as far as they reach. A parse that runs
+  // into the end of the prefix asks for a longer one (four times as long,
+  // decoded again), so the work stays within a small multiple of what is kept.
+  constexpr size_t kFirstPrefix = 64 * 1024;
+  const size_t limit =
+      std::min(PDF_MAX_INFLATE_SIZE, static_cast<size_t>(std::max<int64_t>(InflateBudget, 0)));
+  const std::string raw = stream->GetRawData();
+  size_t keep = std::min(limit, kFirstPrefix);
+  for (;;) {
+    bool truncated = false;
+    std::string data = ZlibDecompressPrefix(raw, keep, truncated);
+    const auto kept = static_cast<int64_t>(data.size());
+    TOvMemoryStream input(std::move(data));
+    if (parse(input, truncated) || !truncated) {
+      InflateBudget -= kept;
+      return;
+    }
+    if (keep >= limit) throw EOvPDFError("Decompression error");
+    keep = keep > limit / 4 ? limit : keep * 4;
+  }
 }
 
 void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
@@ -800,57 +983,96 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   if (GetNameEntry(dict, "Type", "", true) != "ObjStm") throw EOvPDFError("Invalid object stream");
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
   const int64_t first = GetInt64Entry(dict, "First", 0, true);
-  std::string data = DecodeStreamData(stream);
-  if (first < 0 || first > static_cast<int64_t>(data.size()) || count < 0) {
-    throw EOvPDFError("Invalid object stream");
-  }
-  cache.Decoded = std::make_unique<TOvMemoryStream>(std::move(data));
-  cache.Numbers.clear();
-  cache.Offsets.clear();
-  cache.Objects.clear();
-  TOvMemoryStream& input = *cache.Decoded;
-  input.SetPosition(0);
-  for (int64_t i = 0; i < count; ++i) {
-    int32_t number = 0;
-    int64_t offset = 0;
-    TOvPDFObject* a = ParseMember(input);
-    auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(input));
-    const bool ok = AsInteger(a, number) && b && TryStrToInt64(b->Data, offset) && number >= 0 &&
-                    offset >= 0 && offset <= static_cast<int64_t>(input.Size());
-    ReleaseScratch(b);
-    ReleaseScratch(a);
-    if (!ok) throw EOvPDFError("Invalid object stream");
-    cache.Numbers.push_back(number);
-    cache.Offsets.push_back(offset);
-  }
+  if (first < 0 || count < 0) throw EOvPDFError("Invalid object stream");
   const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
   const int32_t container = owner ? owner->Number : 0;
-  for (size_t i = 0; i < cache.Numbers.size(); ++i) {
-    input.SetPosition(first + cache.Offsets[i]);
-    TOvPDFObject* obj = ParseMember(input);
-    if (!obj) obj = NewNull();
-    if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
-    TOvPDFIndirect* indirect = NewIndirect(cache.Numbers[i], 0, obj);
-    indirect->InObjectStream = true;
-    indirect->ContainerNumber = container;
-    indirect->ContainerIndex = static_cast<int32_t>(i);
-    cache.Objects.push_back(indirect);
-  }
+  ReadObjectStreamPrefix(stream, [&](TOvMemoryStream& input, bool truncated) {
+    const int64_t size = input.Size();
+    cache.Numbers.clear();
+    cache.Offsets.clear();
+    cache.Objects.clear();
+    // Running into the end of a truncated prefix asks for more; the end of
+    // the whole content is an error.
+    auto incomplete = [&]() {
+      if (!truncated) throw EOvPDFError("Invalid object stream");
+      return false;
+    };
+    if (first > size) return incomplete();
+    input.SetPosition(0);
+    for (int64_t i = 0; i < count; ++i) {
+      int32_t number = 0;
+      int64_t offset = 0;
+      bool ok = false;
+      bool offsetRead = false;
+      try {
+        TOvPDFObject* a = ParseMember(input);
+        auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(input));
+        offsetRead = b && TryStrToInt64(b->Data, offset) && offset >= 0;
+        ok = AsInteger(a, number) && number >= 0 && offsetRead && offset <= size;
+        ReleaseScratch(b);
+        ReleaseScratch(a);
+      } catch (const EOvPDFError&) {
+        if (truncated) return false;
+        throw;
+      }
+      if (truncated && input.Position() >= size) return false;
+      if (!ok) {
+        // An offset past a truncated prefix may lie within the whole content.
+        if (truncated && offsetRead) return false;
+        throw EOvPDFError("Invalid object stream");
+      }
+      cache.Numbers.push_back(number);
+      cache.Offsets.push_back(offset);
+    }
+    for (size_t i = 0; i < cache.Numbers.size(); ++i) {
+      if (truncated && first + cache.Offsets[i] >= size) return false;
+      input.SetPosition(first + cache.Offsets[i]);
+      TOvPDFObject* obj = nullptr;
+      try {
+        obj = ParseMember(input);
+      } catch (const EOvPDFError&) {
+        if (truncated) return false;
+        throw;
+      }
+      if (truncated && input.Position() >= size) {
+        // Whitespace cut by the prefix's end follows a complete object;
+        // anything else may continue beyond it.
+        if (!obj || obj->TrailingSpace.empty()) return false;
+        obj->TrailingSpace.clear();
+      }
+      if (!obj) obj = NewNull();
+      if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
+      TOvPDFIndirect* indirect = NewIndirect(cache.Numbers[i], 0, obj);
+      indirect->InObjectStream = true;
+      indirect->ContainerNumber = container;
+      indirect->ContainerIndex = static_cast<int32_t>(i);
+      cache.Objects.push_back(indirect);
+    }
+    return true;
+  });
   cache.Loaded = true;
 }
 
 TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamNumber) {
-  if (loading_streams_.count(streamNumber) || load_depth_ >= PDF_MAX_LOAD_DEPTH) return nullptr;
+  const std::string where =
+      ObjectName(number, 0) + " in object stream " + std::to_string(streamNumber);
+  if (loading_streams_.count(streamNumber) || load_depth_ >= PDF_MAX_LOAD_DEPTH) {
+    AddWarning(-1, number, where + " is needed while that stream is being read; read as null");
+    return nullptr;
+  }
   const TCvLoadGuard guard(loading_streams_, streamNumber, load_depth_);
   TOvPDFRef* ref = FindCanonical(streamNumber, 0);
-  if (!ref) return nullptr;
-  TOvPDFIndirect* container = ref->Resolve();
+  TOvPDFIndirect* container = ref ? ref->Resolve() : nullptr;
   auto* stream = container ? dynamic_cast<TOvPDFStream*>(container->Value) : nullptr;
-  if (!stream) return nullptr;
+  if (!stream) {
+    AddWarning(-1, number, where + ": the object stream is missing; read as null");
+    return nullptr;
+  }
   DecodeObjectStream(stream);
   for (TOvPDFIndirect* obj : stream->ObjectStream.Objects) {
     if (obj->Number == number) return obj;
   }
+  AddWarning(-1, number, where + ": not among its members; read as null");
   return nullptr;
 }
 

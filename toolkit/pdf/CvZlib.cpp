@@ -1,5 +1,6 @@
 #include "toolkit/pdf/CvZlib.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "toolkit/common/CvErrors.h"
@@ -132,6 +133,25 @@ std::string ZlibDecompress(std::string_view data, size_t limit) {
     if (size > limit - output.size()) throw EOvPDFError("Decompression error");
     output.append(bytes, size);
   });
+  InflateEnd(state);
+  return output;
+}
+
+std::string ZlibDecompressPrefix(std::string_view data, size_t keep, bool& truncated) {
+  struct TEnough {};
+  TCvZlibState state;
+  InflateInit(state, true);
+  std::string output;
+  truncated = false;
+  try {
+    InflateAll(state, data, [&](const char* bytes, size_t size) {
+      const size_t room = keep - output.size();
+      output.append(bytes, std::min(size, room));
+      if (size > room) throw TEnough{};
+    });
+  } catch (const TEnough&) {
+    truncated = true;
+  }
   InflateEnd(state);
   return output;
 }

@@ -67,5 +67,8 @@ std::string ZlibCompress(std::string_view data, int level = 6);
 // Inflates zlib data; output beyond limit bytes raises EOvPDFError
 // "Decompression error" so that a deflate bomb cannot exhaust memory.
 std::string ZlibDecompress(std::string_view data, size_t limit);
+// Inflates only the first keep bytes of zlib data; truncated tells whether
+// the data would have given more. Errors past that point go unnoticed.
+std::string ZlibDecompressPrefix(std::string_view data, size_t keep, bool& truncated);
 
 }  // namespace corvane
