@@ -15,6 +15,17 @@ namespace {
 
 [[noreturn]] void Raise(const std::string& message) { throw EOvPublicKeyCryptoError(message); }
 
+// Two-call sizing: true when the call only asked for the size, which is then
+// stored; a non-zero size that is too small raises.
+bool AnswerSizeQuery(const void* output, size_t& outputSize, int64_t required) {
+  if (outputSize >= static_cast<size_t>(required) && output != nullptr) return false;
+  if (outputSize == 0 || output == nullptr) {
+    outputSize = static_cast<size_t>(required);
+    return true;
+  }
+  Raise("Output buffer is too small");
+}
+
 // Releases the front end's context on every path out of an operation.
 template <typename F>
 class ScopeExit {
@@ -267,13 +278,7 @@ void TOvPublicKeyCrypto::SignDetached(const void* input, size_t size, void* sign
       input_is_hash_ ? ByteString(static_cast<const char*>(input), input != nullptr ? size : 0)
                      : DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoSignDetached);
-  if (signatureSize < static_cast<size_t>(required) || signature == nullptr) {
-    if (signatureSize == 0 || signature == nullptr) {
-      signatureSize = static_cast<size_t>(required);
-      return;
-    }
-    Raise("Output buffer is too small");
-  }
+  if (AnswerSizeQuery(signature, signatureSize, required)) return;
   ScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   SignInit(true);
@@ -304,13 +309,7 @@ void TOvPublicKeyCrypto::Encrypt(const void* input, size_t size, void* output, s
   if (key_material_ == nullptr || !key_material_->PublicKeyExists()) Raise("Public key not found");
   const ByteString data = DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoEncrypt);
-  if (outputSize < static_cast<size_t>(required) || output == nullptr) {
-    if (outputSize == 0 || output == nullptr) {
-      outputSize = static_cast<size_t>(required);
-      return;
-    }
-    Raise("Output buffer is too small");
-  }
+  if (AnswerSizeQuery(output, outputSize, required)) return;
   ScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   EncryptInit();
@@ -325,13 +324,7 @@ void TOvPublicKeyCrypto::Decrypt(const void* input, size_t size, void* output, s
   if (key_material_ == nullptr || !key_material_->SecretKeyExists()) Raise("Secret key not found");
   const ByteString data = DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoDecrypt);
-  if (outputSize < static_cast<size_t>(required) || output == nullptr) {
-    if (outputSize == 0 || output == nullptr) {
-      outputSize = static_cast<size_t>(required);
-      return;
-    }
-    Raise("Output buffer is too small");
-  }
+  if (AnswerSizeQuery(output, outputSize, required)) return;
   ScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   DecryptInit();
