@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/common/CvStream.h"
@@ -15,6 +16,148 @@
 namespace corvane {
 
 class TOvPDFDocument;
+
+class TOvPDFSecurityHandler;
+class TOvCustomCryptoProviderManager;
+
+// What the registry asks of a handler class without an instance: its name,
+// capabilities, subfilters, and how to make one.
+struct TOvPDFSecurityHandlerClass {
+  std::string HandlerName;         // GetHandlerName: written as /Filter
+  std::string HandlerDescription;  // GetHandlerDescription
+  bool CanSign = false;
+  bool CanEncrypt = false;
+  std::function<bool(std::string_view)> IsSigningSubFilter;
+  std::function<bool(std::string_view)> IsEncryptionSubFilter;
+  std::function<std::unique_ptr<TOvPDFSecurityHandler>()> Create;
+};
+
+// Crypt filter methods (/CFM) as the handler keeps them.
+inline constexpr uint8_t PDF_CRYPT_NONE = 0;
+inline constexpr uint8_t PDF_CRYPT_V2 = 1;
+inline constexpr uint8_t PDF_CRYPT_AESV2 = 2;
+inline constexpr uint8_t PDF_CRYPT_AESV3 = 3;
+inline constexpr uint8_t PDF_CRYPT_UNKNOWN = 4;
+
+// The pluggable component behind a PDF /Filter name: decrypts (and can
+// re-encrypt) strings and streams, and produces signature values.
+class TOvPDFSecurityHandler {
+ public:
+  TOvPDFSecurityHandler();
+  virtual ~TOvPDFSecurityHandler();
+  TOvPDFSecurityHandler(const TOvPDFSecurityHandler&) = delete;
+  TOvPDFSecurityHandler& operator=(const TOvPDFSecurityHandler&) = delete;
+
+  // The class-level answers of this handler.
+  virtual const TOvPDFSecurityHandlerClass& HandlerClass() const = 0;
+
+  virtual void LoadEncryptionInfo(TOvPDFDictionary* /*encryptDict*/) {}
+  virtual void LoadSignatureInfo(TOvPDFDictionary* /*sigDict*/) {}
+  virtual void LoadCryptFilters(TOvPDFDictionary* /*cfDict*/, const std::string& /*stmFName*/,
+                                const std::string& /*strFName*/) {}
+  virtual void AttachFile(TOvPDFFile* /*file*/) {}
+  virtual void SaveEncryptionInfo(TOvPDFDictionary* /*encryptDict*/) {}
+  virtual void SaveSignatureInfo(TOvPDFDictionary* /*sigDict*/) {}
+  virtual void SaveCryptFilters(TOvPDFDictionary* /*encryptDict*/) {}
+  virtual void PrepareEncryption(TOvPDFFile* file);
+  virtual void BeginSignatureField(TOvPDFFile* /*file*/) {}
+  virtual void BeginSigning(TOvPDFFile* /*file*/) {}
+  virtual void BeginTimestamping() {}
+  virtual ByteString GetEncryptionKey() { return {}; }
+  virtual void CustomEncryptInit(TOvPDFObject* /*object*/) {}
+  virtual bool CustomEncryptUpdate(std::string_view /*in*/, ByteString& /*out*/) { return false; }
+  virtual bool CustomEncryptFinal(ByteString& /*out*/) { return false; }
+  virtual void CustomDecryptInit(TOvPDFObject* /*object*/) {}
+  virtual bool CustomDecryptUpdate(std::string_view /*in*/, ByteString& /*out*/) { return false; }
+  virtual bool CustomDecryptFinal(ByteString& /*out*/) { return false; }
+  virtual void HashInit() {}
+  virtual bool HashUpdate(std::string_view /*bytes*/) { return false; }
+  virtual ByteString HashFinal() { return {}; }
+  virtual ByteString SignDigest(std::string_view /*digest*/) { return {}; }
+  virtual bool VerifyDigest(std::string_view /*digest*/) { return false; }
+  virtual int64_t EstimateSignatureSize() { return 0; }
+  virtual ByteString TimestampSignature() { return {}; }
+  // Clears the three texts and answers false unless the handler knows its signer.
+  virtual bool GetSignerInfo(std::string& name, std::string& subjectLines,
+                             std::string& keyDescription);
+  virtual void InitializeHandler() {}
+  virtual void FinalizeHandler() {}
+  // Forgets per-document state so the instance can be bound again.
+  virtual void ResetHandler();
+
+  // Encrypts or decrypts one string or stream in place.
+  void EncryptObject(TOvPDFObject* object);
+  void DecryptObject(TOvPDFObject* object);
+
+  // The common part of an Encrypt dictionary (/V, /Filter, /Length and the
+  // strings and streams never to be processed).
+  void ReadEncryptionDictionary(TOvPDFDictionary* encryptDict);
+  // Finds the Metadata stream, the signature values and the trailer /ID.
+  void BindDocumentObjects();
+  void ReadCryptFilters(TOvPDFDictionary* cfDict, const std::string& stmFName,
+                        const std::string& strFName);
+  // /Filter of a signature or Encrypt dictionary: CustomName or the class name.
+  void WriteFilterName(TOvPDFDictionary* dict) const;
+
+  const std::string& CustomName() const { return customName_; }
+  void SetCustomName(std::string value) { customName_ = std::move(value); }
+  TOvPDFDocument* Document() const { return document_; }
+  void SetDocument(TOvPDFDocument* value) { document_ = value; }
+  bool EncryptMetadata() const { return encryptMetadata_; }
+  void SetEncryptMetadata(bool value) { encryptMetadata_ = value; }
+  TOvCustomCryptoProviderManager* CryptoProviderManager() const { return providerManager_; }
+  void SetCryptoProviderManager(TOvCustomCryptoProviderManager* value) { providerManager_ = value; }
+
+  std::vector<TOvPDFObject*>& ExcludedObjects() { return excludedObjects_; }
+  std::vector<TOvPDFString*>& SignatureContents() { return signatureContents_; }
+  TOvPDFStream* MetadataStream() const { return metadataStream_; }
+  uint8_t StreamCryptMethod() const { return streamCryptMethod_; }
+  uint8_t StringCryptMethod() const { return stringCryptMethod_; }
+  int32_t StreamAlgorithm() const { return streamAlgorithm_; }
+  void SetStreamAlgorithm(int32_t value) { streamAlgorithm_ = value; }
+  int32_t StringAlgorithm() const { return stringAlgorithm_; }
+  void SetStringAlgorithm(int32_t value) { stringAlgorithm_ = value; }
+  int32_t StreamKeyBits() const { return streamKeyBits_; }
+  void SetStreamKeyBits(int32_t value) { streamKeyBits_ = value; }
+  int32_t StringKeyBits() const { return stringKeyBits_; }
+  void SetStringKeyBits(int32_t value) { stringKeyBits_ = value; }
+  int32_t EncryptionVersion() const { return encryptionVersion_; }
+  void SetEncryptionVersion(int32_t value) { encryptionVersion_ = value; }
+  int32_t KeyLength() const { return keyLength_; }
+  void SetKeyLength(int32_t value) { keyLength_ = value; }
+
+ protected:
+  std::vector<TOvPDFObject*> excludedObjects_;
+  uint8_t streamCryptMethod_ = PDF_CRYPT_UNKNOWN;
+  uint8_t stringCryptMethod_ = PDF_CRYPT_UNKNOWN;
+  // Objects that received a Hash while a transform digest was computed.
+  std::vector<TOvPDFObject*> hashedObjects_;
+  std::string customName_;
+  TOvPDFDocument* document_ = nullptr;
+  bool encryptMetadata_ = true;
+  TOvPDFStream* metadataStream_ = nullptr;
+  std::vector<TOvPDFString*> signatureContents_;
+  int32_t streamAlgorithm_ = 0x7001;
+  int32_t stringAlgorithm_ = 0x7001;
+  int32_t streamKeyBits_ = 128;
+  int32_t stringKeyBits_ = 128;
+  int32_t encryptionVersion_ = 2;
+  int32_t keyLength_ = 128;
+  TOvCustomCryptoProviderManager* providerManager_ = nullptr;
+};
+
+// The process-wide registry of handler classes.
+void RegisterSecurityHandler(const TOvPDFSecurityHandlerClass& handlerClass);
+void UnregisterSecurityHandler(const TOvPDFSecurityHandlerClass& handlerClass);
+const TOvPDFSecurityHandlerClass* FindSecurityHandlerClass(std::string_view name, bool encryption,
+                                                           bool signing);
+const TOvPDFSecurityHandlerClass* FindSecurityHandlerClassBySubFilter(std::string_view subFilter,
+                                                                      bool encryption,
+                                                                      bool signing);
+std::unique_ptr<TOvPDFSecurityHandler> CreateEncryptionHandler(std::string_view filter,
+                                                               std::string_view subFilter);
+std::unique_ptr<TOvPDFSecurityHandler> CreateSigningHandler(std::string_view filter,
+                                                            std::string_view subFilter);
 
 using TCvPDFProgressEvent = std::function<void(TOvPDFDocument* sender, int percent, bool& cancel)>;
 using TCvPDFCreateTemporaryStreamEvent =
