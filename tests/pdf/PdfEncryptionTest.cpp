@@ -154,6 +154,15 @@ TEST(Encryption, QpdfFilesOpenWithTheRightPasswordAndAgreeWithQpdf) {
         EXPECT_FALSE(doc.SecurityHandler()->EncryptMetadata());
       }
     }
+    // Metadata in clear in a file that has no Metadata stream: the key still
+    // takes the four FF bytes.
+    if (r.hasClearMetadata) {
+      const std::string pdf = QpdfVariant(dir, OnePage().Build(),
+                                          std::string("--allow-weak-crypto --encrypt user owner ") +
+                                              r.keyOptions + " --cleartext-metadata --",
+                                          "bare");
+      EXPECT_EQ(OpenFailure(pdf, "user", ""), "opened");
+    }
     // Neither password: refused when the key is first needed.
     EXPECT_EQ(OpenFailure(Encrypt(dir, "user", "", r), "wrong", "wrong"), "Invalid password");
     EXPECT_EQ(OpenFailure(Encrypt(dir, "user", "--object-streams=generate", r), "", ""),
@@ -177,8 +186,7 @@ TEST(Encryption, DamagedEncryptDictionariesGiveTheirErrors) {
     std::string pdf = Encrypt(dir, "user", "", r);
     const size_t at = pdf.find("/" + key + " <");
     const size_t end = pdf.find('>', at);
-    pdf.replace(at, end + 1 - at,
-                "/" + key + " <0102>" + std::string(end - at - 7 - key.size(), ' '));
+    pdf.replace(at, end + 1 - at, "/" + key + " <>" + std::string(end - at - 3 - key.size(), ' '));
     return pdf;
   };
   const TRevision& r3 = kRevisions[1];
@@ -195,7 +203,7 @@ TEST(Encryption, DamagedEncryptDictionariesGiveTheirErrors) {
   EXPECT_EQ(OpenFailure(edited(r5, "/P -4", "/P -8"), "user", ""), "Failed to verify permissions");
   EXPECT_EQ(OpenFailure(edited(r6, "/P -4", "/P -8"), "", "owner"), "Failed to verify permissions");
   EXPECT_EQ(OpenFailure(shortened(r5, "UE"), "user", ""), "Invalid password info");
-  // A /U too short to check anything admits no password, not every password.
+  // An empty /U checks nothing, so it admits no password (not every password).
   EXPECT_EQ(OpenFailure(shortened(r3, "U"), "user", ""), "Invalid password");
   EXPECT_EQ(OpenFailure(shortened(r6, "U"), "user", "owner"), "Invalid password");
   TFixture unknown = Sample();
@@ -279,6 +287,9 @@ TEST(Encryption, AesObjectsDecryptWithOpensslUnderTheObjectKey) {
             "Invalid block cipher padding");
   TOvAESSymmetricCrypto aes2(theirKey, std::string(16, '\0'));
   EXPECT_EQ(failure(std::string(16, '\0') + aes2.EncryptCBC(std::string(13, 'a') + "\x01\x03\x03")),
+            "Invalid block cipher padding");
+  TOvAESSymmetricCrypto aes3(theirKey, std::string(16, '\0'));
+  EXPECT_EQ(failure(std::string(16, '\0') + aes3.EncryptCBC(std::string(15, 'a') + '\0')),
             "Invalid block cipher padding");
 
   // Excluded strings and strings of the Identity filter stay as they are.
