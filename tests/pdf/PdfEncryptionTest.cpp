@@ -170,8 +170,18 @@ TEST(Encryption, QpdfFilesOpenWithTheRightPasswordAndAgreeWithQpdf) {
     }
     // Neither password: refused when the key is first needed.
     EXPECT_EQ(OpenFailure(Encrypt(dir, "user", "", r), "wrong", "wrong"), "Invalid password");
-    EXPECT_EQ(OpenFailure(Encrypt(dir, "user", "--object-streams=generate", r), "", ""),
-              "Invalid password");
+    // Object streams are decrypted while opening: without the password the
+    // opening fails, and the document still tells that it is encrypted.
+    TOvMemoryStream input(Encrypt(dir, "user", "--object-streams=generate", r));
+    TOvPDFDocument doc;
+    try {
+      OpenDecrypted(doc, input, "", "");
+      ADD_FAILURE() << "opened";
+    } catch (const EOvPDFPasswordSecurityHandlerError& e) {
+      EXPECT_STREQ(e.what(), "Invalid password");
+    }
+    EXPECT_TRUE(doc.Encrypted());
+    EXPECT_FALSE(doc.Opened());
   }
 }
 
