@@ -64,6 +64,11 @@ TEST(Signing, EveryKindOfInputAndSignatureValidates) {
   const std::string classic = OnePage().Build();
   const std::string objstm = ObjectStreamsFile(dir);
   ASSERT_FALSE(objstm.empty());
+  const std::string updated =
+      AppendUpdate(AppendUpdate(classic, {{5, "(first)"}}, 6), {{6, "(second)"}}, 7);
+  TFixture rotated = OnePage();
+  rotated.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate 90 /Contents 4 0 R >>";
   const struct {
     const char* name;
     std::string input;
@@ -72,7 +77,8 @@ TEST(Signing, EveryKindOfInputAndSignatureValidates) {
       {"classic-invisible", classic, kInvisible}, {"classic-visible", classic, kVisible},
       {"classic-certify", classic, kCertify},     {"objstm-invisible", objstm, kInvisible},
       {"objstm-visible", objstm, kVisible},       {"objstm-certify", objstm, kCertify},
-      {"hybrid-visible", HybridFile(), kVisible},
+      {"hybrid-visible", HybridFile(), kVisible}, {"updates-visible", updated, kVisible},
+      {"updates-certify", updated, kCertify},     {"rotated-visible", rotated.Build(), kVisible},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -237,6 +243,15 @@ TEST(Signing, EncryptedDocumentsAreRefused) {
     EXPECT_STREQ(e.what(), "Cannot sign encrypted document");
   }
   EXPECT_EQ(document.SignatureCount(), 0u);
+  // Decrypted in place, it is still refused.
+  document.SetObjectDecryptor([](corvane::TOvPDFObject*) { return true; });
+  document.Decrypt();
+  try {
+    document.AddSignature();
+    ADD_FAILURE() << "a decrypted document accepted a signature";
+  } catch (const corvane::EOvPDFDocumentError& e) {
+    EXPECT_STREQ(e.what(), "Cannot sign encrypted document. Invalid decryption mode.");
+  }
 }
 
 TEST(Signing, NewFieldNamesAvoidEveryFieldOfTheForm) {
