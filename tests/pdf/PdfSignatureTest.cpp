@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 
 #include "tests/pdf/PdfFixtures.h"
@@ -185,6 +187,40 @@ TEST(Signing, ByteRangeAndPlaceholderSizes) {
   EXPECT_EQ(error, "Internal error OvPDFDocument.InsertActualSignatureInformation.2");
 }
 
+TEST(Signing, SigningTimeInUtcAndInLocalTime) {
+  double when = 0;
+  ASSERT_TRUE(corvane::TryEncodeDateTime(2024, 3, 5, 7, 8, 9, when));
+  TSigningTestHandler handler;
+  const TSetup at = [when](TOvPDFSignature& e) {
+    e.Invisible = true;
+    e.SigningTime = when;
+  };
+  EXPECT_NE(Sign(OnePage().Build(), handler, {at}).find("/M (D:20240305070809Z)"),
+            std::string::npos);
+  // Local digits go with the local offset of the same instant.
+  const char* saved = getenv("TZ");
+  const std::string previous = saved ? saved : "";
+  setenv("TZ", "Europe/Prague", 1);
+  tzset();
+  corvane::TOvMemoryStream stream(OnePage().Build());
+  {
+    TOvPDFDocument document;
+    document.SetOptions(document.Options() | corvane::PDF_OPTION_USE_LOCAL_TIME_ZONE);
+    document.Open(stream);
+    TOvPDFSignature* entry = document.Signatures(document.AddSignature());
+    entry->SetHandler(&handler);
+    at(*entry);
+    document.Close(true);
+  }
+  if (saved) {
+    setenv("TZ", previous.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  EXPECT_NE(stream.Data().find("/M (D:20240305080809+01'00')"), std::string::npos);
+}
+
 TEST(Signing, HashingFailureFailsTheSave) {
   TSigningTestHandler handler;
   handler.failHash = true;
@@ -224,6 +260,34 @@ TEST(Signing, CertificationRules) {
                                       e.ReferenceDigestMethod = 1;
                                     }});
   EXPECT_TRUE(std::regex_search(withSha1, std::regex(R"(/DigestValue <[0-9A-F]{40}>)")));
+}
+
+// Cycles in the page tree's neighbourhood and in the form end; nesting past
+// the limit is an ordinary error, not a crashed stack.
+TEST(Signing, HostileStructuresAreWalkedSafely) {
+  TFixture f = OnePage();
+  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [7 0 R] >> >>";
+  f.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+      "/Resources << /XObject << /Me 3 0 R >> >> /Annots [6 0 R] >>";
+  f.Add(6, "<< /Type /Annot /Subtype /Text /Parent 6 0 R /T (loop) /Rect [0 0 1 1] >>");
+  f.Add(7, "<< /FT /Sig /T (Empty) /Kids [7 0 R] >>");
+  TSigningTestHandler handler;
+  const std::string input = f.Build();
+  std::string error;
+  const std::string out = Sign(input, handler, {kCertify}, &error);
+  EXPECT_EQ(error, "");
+  EXPECT_GT(out.size(), input.size());
+
+  // A chain of 300 objects, each an array naming the next.
+  TFixture nested = OnePage();
+  nested.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources 8 0 R >>";
+  nested.Add(8, "<< /Deep 9 0 R >>");
+  for (int n = 9; n < 309; ++n) nested.Add(n, "[" + std::to_string(n + 1) + " 0 R]");
+  nested.Add(309, "null");
+  Sign(nested.Build(), handler, {kCertify}, &error);
+  EXPECT_EQ(error, "Bad object");
 }
 
 TEST(Signing, EncryptedDocumentsAreRefused) {
