@@ -187,6 +187,29 @@ TEST(Signing, ByteRangeAndPlaceholderSizes) {
   EXPECT_EQ(error, "Internal error OvPDFDocument.InsertActualSignatureInformation.2");
 }
 
+// The process's time zone, set for a scope.
+class TScopedTimeZone {
+ public:
+  explicit TScopedTimeZone(const char* zone) {
+    if (const char* old = getenv("TZ")) saved_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TScopedTimeZone() {
+    if (saved_) {
+      setenv("TZ", saved_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  TScopedTimeZone(const TScopedTimeZone&) = delete;
+  TScopedTimeZone& operator=(const TScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
 TEST(Signing, SigningTimeInUtcAndInLocalTime) {
   double when = 0;
   ASSERT_TRUE(corvane::TryEncodeDateTime(2024, 3, 5, 7, 8, 9, when));
@@ -198,10 +221,7 @@ TEST(Signing, SigningTimeInUtcAndInLocalTime) {
   EXPECT_NE(Sign(OnePage().Build(), handler, {at}).find("/M (D:20240305070809Z)"),
             std::string::npos);
   // Local digits go with the local offset of the same instant.
-  const char* saved = getenv("TZ");
-  const std::string previous = saved ? saved : "";
-  setenv("TZ", "Europe/Prague", 1);
-  tzset();
+  const TScopedTimeZone prague("Europe/Prague");
   corvane::TOvMemoryStream stream(OnePage().Build());
   {
     TOvPDFDocument document;
@@ -212,12 +232,6 @@ TEST(Signing, SigningTimeInUtcAndInLocalTime) {
     at(*entry);
     document.Close(true);
   }
-  if (saved) {
-    setenv("TZ", previous.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
   EXPECT_NE(stream.Data().find("/M (D:20240305080809+01'00')"), std::string::npos);
 }
 
