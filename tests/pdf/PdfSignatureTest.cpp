@@ -304,6 +304,32 @@ TEST(Signing, HostileStructuresAreWalkedSafely) {
   EXPECT_EQ(error, "Bad object");
 }
 
+TEST(Signing, CatalogPermissionsAndPages) {
+  TSigningTestHandler handler;
+  std::string error;
+  // A certification known only from the catalog still forbids a second one.
+  TFixture certified = OnePage();
+  certified.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /Perms << /DocMDP 5 0 R >> >>";
+  certified.Add(5, "<< /Type /Sig /Filter /Adobe.PPKLite /Contents <00> /ByteRange [0 1 2 3] >>");
+  Sign(certified.Build(), handler, {kCertify}, &error);
+  EXPECT_NE(error.find("only one MDP"), std::string::npos) << error;
+  // An indirect /Perms is updated in place and written with the update.
+  TFixture perms = OnePage();
+  perms.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /Perms 5 0 R >>";
+  perms.Add(5, "<< /Other 1 >>");
+  const std::string input = perms.Build();
+  const std::string update = Sign(input, handler, {kCertify}).substr(input.size());
+  const size_t object = update.find("\n5 0 obj");
+  ASSERT_NE(object, std::string::npos);
+  EXPECT_LT(update.find("/DocMDP", object), update.find("endobj", object));
+  // A document without pages has nowhere to put the field.
+  TFixture empty;
+  empty.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  empty.Add(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+  Sign(empty.Build(), handler, {kInvisible}, &error);
+  EXPECT_EQ(error, "Invalid document (no pages)");
+}
+
 TEST(Signing, EncryptedDocumentsAreRefused) {
   ScratchDir dir;
   const std::string encrypted =
