@@ -160,6 +160,37 @@ TEST(Signing, ReadsExistingSignaturesBack) {
 
 // The placeholders: a 46-character /ByteRange naming the reserved hex
 // string, which holds exactly N bytes of value and not one more.
+// A form that already has an empty signature field: the value goes into it.
+TEST(Signing, FillsAnEmptySignatureField) {
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  ScratchDir dir;
+  TFixture f = OnePage();
+  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] >> >>";
+  f.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Annots [5 0 R] >>";
+  f.Add(5,
+        "<< /FT /Sig /T (Approval) /Type /Annot /Subtype /Widget /F 4 /Rect [100 100 200 150] "
+        "/P 3 0 R >>");
+  const std::string input = f.Build();
+  corvane::TOvMemoryStream stream(input);
+  TOvPDFDocument document;
+  document.Open(stream);
+  ASSERT_EQ(document.EmptySignatureFields().size(), 1u);
+  EXPECT_EQ(document.EmptySignatureFields()[0].FieldName, "Approval");
+  TSigningTestHandler handler;
+  TOvPDFSignature* entry = document.Signatures(document.AddSignature());
+  entry->SetHandler(&handler);
+  entry->FieldDictionary = document.EmptySignatureFields()[0].Field;
+  entry->ExistingField = true;
+  document.Close(true);
+  const std::string path = dir.Write("filled.pdf", stream.Data());
+  ExpectSignedCleanly(input, path, 1);
+  EXPECT_NE(Pdfsig(path).find("Signature Field Name: Approval"), std::string::npos);
+  // The field was updated, not joined by a second one.
+  EXPECT_EQ(Count(stream.Data().substr(input.size()), "/FT /Sig"), 1);
+  EXPECT_EQ(Count(stream.Data().substr(input.size()), "/T (Approval)"), 1);
+}
+
 TEST(Signing, ByteRangeAndPlaceholderSizes) {
   TSigningTestHandler handler;
   handler.estimate = 100;
@@ -434,6 +465,14 @@ TEST(Widget, GeometryEncodingAndEscapes) {
   EXPECT_NE(out.find("/BBox [1 1 99 49]"), std::string::npos);
   EXPECT_NE(out.find("/Differences [128 /uni010C /uni00E1]"), std::string::npos);
   EXPECT_NE(out.find("0 0 0 0 0 0 Tm\r\n()Tj"), std::string::npos);
+  std::string error;
+  Sign(OnePage().Build(), handler, {[](TOvPDFSignature& e) {
+         e.WidgetProps.BackgroundStyle = 2;
+         e.WidgetProps.Background.ImageType = 1;
+         e.WidgetProps.Background.Data = "image";
+       }},
+       &error);
+  EXPECT_EQ(error, "Unsupported image type");
   // Every special byte of a literal operand is escaped.
   EXPECT_NE(out.find("(\x80\x81p \\\\ \\(x\\))Tj"), std::string::npos);
 }

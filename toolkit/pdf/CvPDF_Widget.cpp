@@ -381,7 +381,7 @@ void TOvPDFEncoding::Write(TOvPDFDocument& document) {
 
 void TOvPDFImage::Write(TOvPDFDocument& document) {
   if (ImageType != 0) throw EOvPDFError("Unsupported image type");
-  if (!document.Opened() && !document.WorkingStream()) throw EOvPDFError("Document is not opened");
+  if (!document.Opened()) throw EOvPDFError("Document is not opened");
   if (ObjectNumber > 0) return;
   TOvPDFFile& file = document.File();
   TOvPDFStream* stream = TOvPDFStream::NewStream(&file);
