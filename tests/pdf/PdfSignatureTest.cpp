@@ -438,6 +438,15 @@ TEST(Widget, RendersAtTheTopRightWithCzechLetters) {
   const int signedInk = InkIn(ReadFile(dir / "signed.ppm"));
   EXPECT_EQ(InkIn(ReadFile(dir / "unsigned.ppm")), 0);
   EXPECT_GT(signedInk, 300);
+  // The háček of the capital is drawn, not clipped: the name with Č has
+  // clearly more ink in its first letter's column than the same name with C.
+  TSigningTestHandler plainName("czech");
+  plainName.signerName = "Jan Cáp";
+  const std::string plain = dir.Write("plain.pdf", Sign(input, plainName, {kVisible}));
+  const std::string letter = " -r 400 -x 2680 -y 220 -W 60 -H 80 -singlefile ";
+  RunCommand("pdftoppm" + letter + Quote(path) + " " + Quote(dir / "hacek") + " 2>/dev/null");
+  RunCommand("pdftoppm" + letter + Quote(plain) + " " + Quote(dir / "nohacek") + " 2>/dev/null");
+  EXPECT_GT(InkIn(ReadFile(dir / "hacek.ppm")), InkIn(ReadFile(dir / "nohacek.ppm")) + 40);
   const std::string text =
       RunCommand("pdftotext -x 470 -y 45 -W 70 -H 70 " + Quote(path) + " - 2>/dev/null");
   EXPECT_NE(text.find("Jan Čáp"), std::string::npos) << text;
