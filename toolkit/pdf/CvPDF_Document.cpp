@@ -55,6 +55,9 @@ void TOvPDFDocument::ResetState() {
   attachments_.clear();
   encryptionFilter_.clear();
   encryptionSubFilter_.clear();
+  signatures_.clear();
+  emptySignatureFields_.clear();
+  readHandlers_.clear();
   securityHandler_.reset();  // it refers to the objects freed next
   file_->FreeObjects();
 }
@@ -247,6 +250,7 @@ void TOvPDFDocument::Close(bool save) {
     const TCvFileHooks hooks(*this);
     const bool hasEntries = PendingSignatureCount() > 0;
     file_->FullRewrite = !hasEntries;
+    if (hasEntries) PrepareCertification();
     if (file_->FullRewrite) {
       RemoveEntry(file_->Trailer, "Prev");
       if (!hasEntries) {
@@ -267,7 +271,7 @@ void TOvPDFDocument::Close(bool save) {
       file_->Load();
       if (!file_->IsEncrypted()) ReadStructure();
     }
-    // New signature entries are appended here, one incremental update each.
+    WriteSignatureEntries();
     working_->SetPosition(0);
     documentStream_->SetSize(working_->Size());
     documentStream_->SetPosition(0);
