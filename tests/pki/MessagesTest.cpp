@@ -132,8 +132,9 @@ TEST_F(MessagesTest, VerifierAcceptsOpensslSignaturesAndNamesTheDamage) {
     bool attached;
     bool attributes;
   };
-  for (const Case c : {Case{"", false, true}, Case{"-noattr", false, false},
-                       Case{"-nodetach", true, true}, Case{"-nodetach -noattr", true, false}}) {
+  for (const Case c :
+       {Case{"", false, true}, Case{"-noattr", false, false}, Case{"-keyid", false, true},
+        Case{"-nodetach", true, true}, Case{"-nodetach -noattr", true, false}}) {
     SCOPED_TRACE(c.flags);
     const auto made = tavra_test::RunCapturing(
         "openssl cms -sign -binary -md sha256 -outform DER " + std::string(c.flags) + " -in " +
