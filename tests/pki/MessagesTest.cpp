@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/pki/MessageTestSupport.h"
+#include "toolkit/asn1/CvASN1.h"
+#include "toolkit/crypto/CvHashFunction.h"
 #include "toolkit/pki/CvPKCS7.h"
 
 namespace corvane {
@@ -351,6 +353,62 @@ TEST_F(MessagesTest, CountersignatureVerifiesAndItsDamageIsReported) {
   EXPECT_EQ(
       verifier.VerifyDetached("content", 7, damaged.data(), static_cast<int64_t>(damaged.size())),
       MSG_ERROR_INVALID_COUNTERSIGNATURE);
+}
+
+// A signature made elsewhere with its signed attributes out of DER order stays
+// valid when the message is rewritten (here: countersigned): the signed octets
+// are written back as they were received.
+TEST_F(MessagesTest, RewritingALoadedMessageKeepsItsSignedOctets) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvHashFunction sha(ALG_SHA256);
+  sha.Update("content");
+  const std::string digest = sha.Finish();
+  const std::string md =
+      EncodeSequence({EncodeOID(oid::ATTR_MESSAGE_DIGEST), EncodeSet({EncodeOctetString(digest)})});
+  const std::string ct =
+      EncodeSequence({EncodeOID(oid::ATTR_CONTENT_TYPE), EncodeSet({EncodeOID(oid::PKCS7_DATA)})});
+  TOvHashFunction attrHash(ALG_SHA256);
+  attrHash.Update(EncodeConstructed(ASN1_SET, {md, ct}));
+  TOvRSAPublicKeyCrypto rsa;
+  rsa.SetKeyMaterial(cert->KeyMaterial());
+  rsa.SetInputIsHash(true);
+  rsa.SetHashAlgorithm(ALG_SHA256);
+  rsa.SetHashFuncOID(oid::SHA256);
+  const std::string signature = rsa.SignDetached(attrHash.Finish());
+  const std::string sha256 = EncodeAlgorithmIdentifier(oid::SHA256, {}, true);
+  const std::string der = EncodeSequence(
+      {EncodeOID(oid::PKCS7_SIGNED_DATA),
+       EncodeConstructed(
+           0xA0,
+           {EncodeSequence(
+               {EncodePrimitive(ASN1_INTEGER, "\x01"), EncodeSet({sha256}),
+                EncodeSequence({EncodeOID(oid::PKCS7_DATA)}),
+                EncodeConstructed(0xA0, {cert->CertificateBinary()}),
+                EncodeSet({EncodeSequence(
+                    {EncodePrimitive(ASN1_INTEGER, "\x01"),
+                     EncodeSequence({cert->IssuerNameDER(),
+                                     EncodePrimitive(ASN1_INTEGER, cert->SerialNumberOctets())}),
+                     sha256, EncodeConstructed(0xA0, {md, ct}),
+                     EncodeAlgorithmIdentifier(oid::RSA_ENCRYPTION, {}, true),
+                     EncodeOctetString(signature)})})})})});
+  TOvMessageVerifier verifier;
+  ASSERT_EQ(verifier.VerifyDetached("content", 7, der.data(), static_cast<int64_t>(der.size())), 0);
+
+  auto other =
+      msgtest::BuiltInSigner(Store::Get().File("rsa3072.crt"), Store::Get().File("rsa3072.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*other, true);
+  TOvMessageSigner countersigner;
+  countersigner.SetCertStorage(&storage);
+  int64_t size = 0;
+  ASSERT_EQ(countersigner.Countersign(der.data(), static_cast<int64_t>(der.size()), size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string out(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(
+      countersigner.Countersign(der.data(), static_cast<int64_t>(der.size()), size, out.data()), 0);
+  out.resize(static_cast<size_t>(size));
+  EXPECT_EQ(verifier.VerifyDetached("content", 7, out.data(), static_cast<int64_t>(out.size())), 0);
 }
 
 }  // namespace
