@@ -411,5 +411,47 @@ TEST_F(MessagesTest, RewritingALoadedMessageKeepsItsSignedOctets) {
   EXPECT_EQ(verifier.VerifyDetached("content", 7, out.data(), static_cast<int64_t>(out.size())), 0);
 }
 
+// PSS with the signer's hash for the digest, MGF1 and the salt length; openssl
+// checks it, and so does our verifier. Hashing can be cancelled.
+TEST_F(MessagesTest, PSSSignatureAndCancelledHashing) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&storage);
+  signer.SetUsePSS(true);
+  signer.SetHashAlgorithm(ALG_SHA384);
+  signer.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  const std::string data = tavra_test::ReadFile(content_);
+  int64_t size = 0;
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), true, size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string der(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), true, size, der.data()), 0);
+  der.resize(static_cast<size_t>(size));
+  bool ok = false;
+  const std::string out = msgtest::OpensslVerifyDetached(der, content_, ok);
+  EXPECT_TRUE(ok) << out;
+  TOvMessageVerifier verifier;
+  EXPECT_EQ(verifier.VerifyDetached(data.data(), static_cast<int64_t>(data.size()), der.data(),
+                                    static_cast<int64_t>(der.size())),
+            0);
+
+  int calls = 0;
+  signer.SetOnProgress([&](TOvMessageProcessor*, int64_t total, int64_t done, bool& cancel) {
+    ++calls;
+    EXPECT_EQ(total, static_cast<int64_t>(data.size()));
+    cancel = done > 0;
+  });
+  size = static_cast<int64_t>(der.size()) + 1000000;
+  std::string buffer(static_cast<size_t>(size), '\0');
+  EXPECT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), true, size, buffer.data()),
+            MSG_ERROR_HASHING);
+  EXPECT_EQ(signer.ErrorInfo(), "Cancelled by user");
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(size, static_cast<int64_t>(der.size()) + 1000000);  // untouched on failure
+}
+
 }  // namespace
 }  // namespace corvane
