@@ -453,5 +453,51 @@ TEST_F(MessagesTest, PSSSignatureAndCancelledHashing) {
   EXPECT_EQ(size, static_cast<int64_t>(der.size()) + 1000000);  // untouched on failure
 }
 
+// The MAC variant: the key reaches the recipient, whose private key checks the
+// MAC; other holders and damaged content are refused.
+TEST_F(MessagesTest, MacVariantRoundTrip) {
+  auto recipient =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage publicOnly, withKey;
+  publicOnly.Add(*recipient, false);
+  withKey.Add(*recipient, true);
+  TOvMessageSigner signer;
+  signer.SetSignatureType(mstMAC);
+  int64_t size = 0;
+  EXPECT_EQ(signer.Sign("data", 4, false, size, nullptr), MSG_ERROR_NO_CERTIFICATE);
+  signer.SetRecipientCerts(&publicOnly);
+  signer.SetHashAlgorithm(ALG_SHA256);
+  signer.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  const std::string data = tavra_test::ReadFile(content_);
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), false, size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string der(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), false, size, der.data()), 0)
+      << signer.ErrorInfo();
+  der.resize(static_cast<size_t>(size));
+  // openssl reads the structure.
+  const auto parsed = tavra_test::RunCapturing("openssl cms -cmsout -print -inform DER -in " +
+                                               Quote(dir_.Write("mac.der", der)));
+  EXPECT_EQ(parsed.status, 0) << parsed.err;
+  EXPECT_NE(parsed.out.find("authenticatedData"), std::string::npos) << parsed.out;
+
+  auto verify = [&](const std::string& message, TOvCustomCertStorage* storage) {
+    TOvMessageVerifier verifier;
+    verifier.SetCertStorage(storage);
+    int64_t out = static_cast<int64_t>(message.size());
+    std::string content(message.size(), '\0');
+    const int32_t rc = verifier.Verify(message.data(), out, out, content.data());
+    if (rc == 0) {
+      EXPECT_EQ(content.substr(0, static_cast<size_t>(out)), data);
+    }
+    return rc;
+  };
+  EXPECT_EQ(verify(der, &withKey), 0);
+  EXPECT_EQ(verify(der, &publicOnly), MSG_ERROR_NO_CERTIFICATE);
+  std::string damaged = der;
+  damaged[damaged.find(data) + 10] ^= 0x01;
+  EXPECT_EQ(verify(damaged, &withKey), MSG_ERROR_DIGEST_MISMATCH);
+}
+
 }  // namespace
 }  // namespace corvane
