@@ -5,6 +5,7 @@
 
 #include "tests/pki/MessageTestSupport.h"
 #include "toolkit/asn1/CvASN1.h"
+#include "toolkit/common/CvStream.h"
 #include "toolkit/crypto/CvHashFunction.h"
 #include "toolkit/pki/CvPKCS7.h"
 
@@ -497,6 +498,29 @@ TEST_F(MessagesTest, MacVariantRoundTrip) {
   std::string damaged = der;
   damaged[damaged.find(data) + 10] ^= 0x01;
   EXPECT_EQ(verify(damaged, &withKey), MSG_ERROR_DIGEST_MISMATCH);
+}
+
+// Signing a stream range: the content is the range only, and openssl reads it
+// back out of the encapsulated message.
+TEST_F(MessagesTest, StreamRangeIsSignedAndEncapsulated) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&storage);
+  signer.SetHashAlgorithm(ALG_SHA512);
+  const std::string data = std::string(40000, 'a') + std::string(40000, 'b');
+  TOvMemoryStream in(data);
+  in.SetPosition(100);
+  TOvMemoryStream out;
+  ASSERT_EQ(signer.SignStream(in, out, 70000, false), 0) << signer.ErrorInfo();
+  const auto r = tavra_test::RunCapturing("openssl cms -verify -binary -inform DER -in " +
+                                          Quote(dir_.Write("s.der", out.Data())) + " -CAfile " +
+                                          Quote(Store::Get().File("ca.crt")) +
+                                          " -purpose any -out " + Quote(dir_.File("range.bin")));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tavra_test::ReadFile(dir_.File("range.bin")), data.substr(100, 70000));
 }
 
 }  // namespace
