@@ -1,0 +1,356 @@
+// The message signer and verifier against openssl: our detached signatures are
+// accepted by openssl cms -verify, openssl's are accepted by our verifier, and
+// damage gives the code that names it.
+#include <gtest/gtest.h>
+
+#include "tests/pki/MessageTestSupport.h"
+#include "toolkit/pki/CvPKCS7.h"
+
+namespace corvane {
+namespace {
+
+using msgtest::Quote;
+using msgtest::ScratchDir;
+using msgtest::Store;
+
+constexpr int32_t kHashes[] = {ALG_SHA1, ALG_SHA256, ALG_SHA384, ALG_SHA512};
+
+class MessagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TAVRA_REQUIRE_TOOL("openssl");
+    ASSERT_STORE_FIXTURE();
+    content_ = dir_.Write("content.bin", std::string("%PDF-1.7 signed byte ranges\n") +
+                                             std::string(5000, '\x7F') + "\r\n%%EOF\n");
+  }
+
+  // Signs the file's digest the handler's way and has openssl check the result.
+  void SignAndCheck(TOvCustomCertStorage& storage, const char* what) {
+    for (const int32_t hash : kHashes) {
+      SCOPED_TRACE(std::string(what) + " " + msgtest::OpensslDigestName(hash));
+      const std::string digest = msgtest::OpensslDigest(hash, content_);
+      std::string der;
+      ASSERT_EQ(msgtest::SignDigestLikeTheHandler(storage, hash, digest, der), 0);
+      EXPECT_LE(static_cast<int64_t>(der.size()), msgtest::HandlerEstimate(storage, hash));
+      bool ok = false;
+      const std::string out = msgtest::OpensslVerifyDetached(der, content_, ok);
+      EXPECT_TRUE(ok) << out;
+
+      // Our verifier as the handler calls it: liberal, the detached data is the digest.
+      TOvMessageVerifier verifier;
+      verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
+      verifier.SetInputIsHash(true);
+      EXPECT_EQ(verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()),
+                                        der.data(), static_cast<int64_t>(der.size())),
+                0)
+          << verifier.ErrorInfo();
+      std::string other = digest;
+      other[0] ^= 1;
+      EXPECT_EQ(verifier.VerifyDetached(other.data(), static_cast<int64_t>(other.size()),
+                                        der.data(), static_cast<int64_t>(der.size())),
+                MSG_ERROR_DIGEST_MISMATCH);
+    }
+  }
+
+  ScratchDir dir_;
+  std::string content_;
+};
+
+TEST_F(MessagesTest, DetachedSignatureOverADigestWithABuiltInKeyPassesOpenssl) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  SignAndCheck(storage, "built-in");
+}
+
+TEST_F(MessagesTest, DetachedSignatureOverADigestWithAStoreKeyPassesOpenssl) {
+  msgtest::KeyStoreScope scope;
+  TOvWinCertStorage my;
+  my.SetSystemStores({"My"});
+  TOvX509Certificate wanted;
+  wanted.LoadFromBytes(Store::Get().Der("rsa3072"));
+  const int index = my.IndexOf(wanted);
+  ASSERT_GE(index, 0);
+  // As the application does: a copy with access to the key in a memory storage.
+  TOvMemoryCertStorage storage;
+  storage.Add(*my.Certificates(index), true);
+  ASSERT_TRUE(storage.Certificates(0)->PrivateKeyExists());
+  SignAndCheck(storage, "store");
+}
+
+// IssuerAndSerialNumber carries the certificate's own serial octets: a negative
+// serial padded to a positive one names no certificate.
+TEST_F(MessagesTest, NegativeSerialNamesTheSigner) {
+  const auto made = tavra_test::RunCapturing(
+      "cd " + Quote(dir_.Path()) +
+      " && openssl req -new -newkey rsa:2048 -nodes -keyout neg.key -out neg.csr"
+      " -subj '/CN=Negative Serial' && openssl x509 -req -in neg.csr -CA " +
+      Quote(Store::Get().File("ca.crt")) + " -CAkey " + Quote(Store::Get().File("ca.key")) +
+      " -set_serial -0x1234 -days 30 -out neg.crt");
+  ASSERT_EQ(made.status, 0) << made.err;
+  auto cert = msgtest::BuiltInSigner(dir_.File("neg.crt"), dir_.File("neg.key"));
+  ASSERT_EQ(cert->SerialNumberOctets(), std::string("\xED\xCC", 2));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  const std::string digest = msgtest::OpensslDigest(ALG_SHA256, content_);
+  std::string der;
+  ASSERT_EQ(msgtest::SignDigestLikeTheHandler(storage, ALG_SHA256, digest, der), 0);
+  bool ok = false;
+  const std::string out = msgtest::OpensslVerifyDetached(der, content_, ok);
+  EXPECT_TRUE(ok) << out;
+}
+
+// Signed attributes are a DER SET OF: contentType sorts before messageDigest
+// whatever order the caller gave, and the octets hashed are the octets written
+// (openssl checks the signature over the received octets).
+TEST_F(MessagesTest, SignedAttributesAreWrittenInDEROrder) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  const std::string digest = msgtest::OpensslDigest(ALG_SHA256, content_);
+  std::string der;
+  ASSERT_EQ(msgtest::SignDigestLikeTheHandler(storage, ALG_SHA256, digest, der), 0);
+  TOvPKCS7Message message;
+  ASSERT_EQ(message.LoadFromBytes(der), 0);
+  const TOvPKCS7Signer* signer = message.SignedData().Signers(0);
+  ASSERT_NE(signer, nullptr);
+  ASSERT_EQ(signer->AuthenticatedAttributes.Count(), 2);
+  EXPECT_EQ(signer->AuthenticatedAttributes.GetType(0), oid::ATTR_CONTENT_TYPE);
+  EXPECT_EQ(signer->AuthenticatedAttributes.GetType(1), oid::ATTR_MESSAGE_DIGEST);
+  // Definite lengths throughout, and the message re-parses to the same octets.
+  EXPECT_EQ(message.UseUndefSize, false);
+  EXPECT_EQ(message.SaveToBytes(), der);
+}
+
+// openssl's own signatures, detached and attached, with and without signed
+// attributes, and what damage to each part gives.
+TEST_F(MessagesTest, VerifierAcceptsOpensslSignaturesAndNamesTheDamage) {
+  struct Case {
+    const char* flags;
+    bool attached;
+    bool attributes;
+  };
+  for (const Case c : {Case{"", false, true}, Case{"-noattr", false, false},
+                       Case{"-nodetach", true, true}, Case{"-nodetach -noattr", true, false}}) {
+    SCOPED_TRACE(c.flags);
+    const auto made = tavra_test::RunCapturing(
+        "openssl cms -sign -binary -md sha256 -outform DER " + std::string(c.flags) + " -in " +
+        Quote(content_) + " -signer " + Quote(Store::Get().File("rsa2048.crt")) + " -inkey " +
+        Quote(Store::Get().File("rsa2048.key")) + " -out " + Quote(dir_.File("cms.der")));
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string der = tavra_test::ReadFile(dir_.File("cms.der"));
+    const std::string data = tavra_test::ReadFile(content_);
+
+    TOvPKCS7Message parsed;
+    ASSERT_EQ(parsed.LoadFromBytes(der), 0);
+    const TOvPKCS7Signer& info = *parsed.SignedData().Signers(0);
+    EXPECT_EQ(info.AuthenticatedAttributes.Count() > 0, c.attributes);
+
+    // Runs the verifier the way the message needs; content replaces the data.
+    auto verify = [&](const std::string& message, const std::string& content) {
+      TOvMessageVerifier verifier;
+      int32_t rc;
+      if (c.attached) {
+        int64_t size = static_cast<int64_t>(message.size());
+        std::string out(message.size(), '\0');
+        rc = verifier.Verify(message.data(), size, size, out.data());
+        if (rc == 0) {
+          EXPECT_EQ(out.substr(0, static_cast<size_t>(size)), data);
+        }
+      } else {
+        rc = verifier.VerifyDetached(content.data(), static_cast<int64_t>(content.size()),
+                                     message.data(), static_cast<int64_t>(message.size()));
+      }
+      return rc;
+    };
+    EXPECT_EQ(verify(der, data), 0);
+
+    // A bit of the content.
+    std::string damaged = data;
+    damaged[100] ^= 0x01;
+    if (c.attached) {
+      std::string message = der;
+      const size_t at = message.find(data);
+      ASSERT_NE(at, std::string::npos);
+      message[at + 100] ^= 0x01;
+      EXPECT_EQ(verify(message, data), MSG_ERROR_DIGEST_MISMATCH);
+    } else {
+      EXPECT_EQ(verify(der, damaged), MSG_ERROR_DIGEST_MISMATCH);
+    }
+
+    // A bit of the signature value: it no longer opens with the signer's key.
+    std::string message = der;
+    const size_t sigAt = message.rfind(info.EncryptedDigest);
+    ASSERT_NE(sigAt, std::string::npos);
+    message[sigAt + info.EncryptedDigest.size() / 2] ^= 0x10;
+    EXPECT_EQ(verify(message, data), MSG_ERROR_INVALID_SIGNATURE);
+
+    if (c.attributes) {
+      // A bit of the signing time: the signature opens to another digest.
+      const int t = info.AuthenticatedAttributes.IndexOfType(oid::ATTR_SIGNING_TIME);
+      ASSERT_GE(t, 0);
+      const std::string time = info.AuthenticatedAttributes.Values(t)->front();
+      message = der;
+      const size_t timeAt = message.find(time);
+      ASSERT_NE(timeAt, std::string::npos);
+      message[timeAt + time.size() - 2] ^= 0x01;  // a digit of the seconds
+      EXPECT_EQ(verify(message, data), MSG_ERROR_DIGEST_MISMATCH);
+    }
+  }
+}
+
+TEST_F(MessagesTest, MalformedMessagesGiveTheirCodes) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  const std::string digest = msgtest::OpensslDigest(ALG_SHA256, content_);
+  std::string der;
+  ASSERT_EQ(msgtest::SignDigestLikeTheHandler(storage, ALG_SHA256, digest, der), 0);
+
+  TOvMessageVerifier verifier;
+  verifier.SetInputIsHash(true);
+  auto check = [&](const std::string& message) {
+    return verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()),
+                                   message.data(), static_cast<int64_t>(message.size()));
+  };
+  // Every truncation is refused without a crash.
+  for (size_t n = 0; n < der.size(); n += 7) EXPECT_NE(check(der.substr(0, n)), 0) << n;
+  EXPECT_EQ(check(der.substr(0, der.size() / 2)), MSG_ERROR_INVALID_MESSAGE);
+  TOvPKCS7Message message;
+  EXPECT_EQ(message.LoadFromBytes(der.substr(0, der.size() - 1)), PKCS7_ERROR_NOT_ASN1);
+  EXPECT_EQ(message.LoadFromBytes(""), PKCS7_ERROR_EMPTY);
+
+  // A data message where a signature belongs.
+  TOvPKCS7Message data;
+  data.ContentType = ctData;
+  data.Data = "not a signature";
+  EXPECT_EQ(check(data.SaveToBytes()), MSG_ERROR_NOT_SIGNED_DATA);
+  EXPECT_EQ(message.LoadFromBytes(std::string("\x30\x03\x02\x01\x01", 5)),
+            PKCS7_ERROR_NOT_CONTENT_INFO);
+
+  // A signer whose certificate is neither embedded nor local.
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&storage);
+  signer.SetIncludeCertificates(false);
+  int64_t size = 0;
+  ASSERT_EQ(signer.Sign("x", 1, true, size, nullptr), MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string bare(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign("x", 1, true, size, bare.data()), 0);
+  bare.resize(static_cast<size_t>(size));
+  TOvMessageVerifier plain;
+  EXPECT_EQ(plain.VerifyDetached("x", 1, bare.data(), static_cast<int64_t>(bare.size())),
+            MSG_ERROR_NO_CERTIFICATE);
+  plain.SetCertStorage(&storage);  // found among the local certificates
+  EXPECT_EQ(plain.VerifyDetached("x", 1, bare.data(), static_cast<int64_t>(bare.size())), 0);
+}
+
+TEST_F(MessagesTest, SignerRefusesWithoutAKeyAndEncapsulatesWhenAsked) {
+  TOvMemoryCertStorage noKey;
+  auto cert = std::make_unique<TOvX509Certificate>();
+  cert->LoadFromBytes(Store::Get().Der("rsa2048"));
+  noKey.Add(*cert, false);
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&noKey);
+  int64_t size = 0;
+  EXPECT_EQ(signer.Sign("data", 4, true, size, nullptr), MSG_ERROR_NO_CERTIFICATE);
+  EXPECT_EQ(signer.ErrorInfo(), "");
+
+  // Encapsulated, indefinite lengths, signing time and inserted messageDigest:
+  // openssl reads the content back out and checks it.
+  auto keyed =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*keyed, true);
+  signer.SetCertStorage(&storage);
+  signer.SetHashAlgorithm(ALG_SHA256);
+  signer.SetSigningOptions(soInsertMessageDigests | soInsertSigningTime);
+  signer.SetSigningTime(EncodeDateTime(2026, 12, 8, 9, 5, 3, 0));
+  signer.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  const std::string data = tavra_test::ReadFile(content_);
+  size = 0;
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), false, size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string der(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), false, size, der.data()),
+            0);
+  der.resize(static_cast<size_t>(size));
+  EXPECT_NE(der.find("261208090503Z"), std::string::npos);
+  const std::string sig = dir_.Write("attached.der", der);
+  const auto r = tavra_test::RunCapturing(
+      "openssl cms -verify -binary -inform DER -in " + Quote(sig) + " -CAfile " +
+      Quote(Store::Get().File("ca.crt")) + " -purpose any -out " + Quote(dir_.File("out.bin")));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tavra_test::ReadFile(dir_.File("out.bin")), data);
+}
+
+TEST_F(MessagesTest, CountersignatureVerifiesAndItsDamageIsReported) {
+  auto first =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  auto second =
+      msgtest::BuiltInSigner(Store::Get().File("rsa3072.crt"), Store::Get().File("rsa3072.key"));
+  TOvMemoryCertStorage a, b;
+  a.Add(*first, true);
+  b.Add(*second, true);
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&a);
+  signer.SetHashAlgorithm(ALG_SHA256);
+  signer.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  int64_t size = 0;
+  ASSERT_EQ(signer.Sign("content", 7, true, size, nullptr), MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string der(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign("content", 7, true, size, der.data()), 0);
+  der.resize(static_cast<size_t>(size));
+
+  TOvMessageSigner countersigner;
+  countersigner.SetCertStorage(&b);
+  countersigner.SetHashAlgorithm(ALG_SHA256);
+  countersigner.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  size = 0;
+  ASSERT_EQ(countersigner.Countersign(der.data(), static_cast<int64_t>(der.size()), size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string counter(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(
+      countersigner.Countersign(der.data(), static_cast<int64_t>(der.size()), size, counter.data()),
+      0)
+      << countersigner.ErrorInfo();
+  counter.resize(static_cast<size_t>(size));
+  // contentType is dropped from a countersignature's attributes.
+  EXPECT_EQ(countersigner.AuthenticatedAttributes().IndexOfType(oid::ATTR_CONTENT_TYPE), -1);
+
+  TOvMessageVerifier verifier;
+  EXPECT_EQ(
+      verifier.VerifyDetached("content", 7, counter.data(), static_cast<int64_t>(counter.size())),
+      0)
+      << verifier.ErrorInfo();
+  EXPECT_NE(verifier.Attributes().IndexOfType(oid::ATTR_COUNTERSIGNATURE), -1);
+  // openssl still accepts the signature with the unsigned attribute added.
+  const std::string file = dir_.Write("c.bin", "content");
+  const auto r = tavra_test::RunCapturing(
+      "openssl cms -verify -binary -inform DER -in " + Quote(dir_.Write("cs.der", counter)) +
+      " -content " + Quote(file) + " -CAfile " + Quote(Store::Get().File("ca.crt")) +
+      " -purpose any -out /dev/null");
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  TOvPKCS7Message parsed;
+  ASSERT_EQ(parsed.LoadFromBytes(counter), 0);
+  const TOvPKCS7Attributes& unsignedAttrs =
+      parsed.SignedData().Signers(0)->UnauthenticatedAttributes;
+  const std::string cs = unsignedAttrs.Values(0)->front();
+  TOvASN1ConstrainedTag tree;
+  ASSERT_GT(tree.LoadSingleFromBuffer(cs.data(), static_cast<int64_t>(cs.size())), 0);
+  TOvPKCS7Signer inner;
+  ASSERT_EQ(inner.LoadFromTag(*tree.ConstrainedChild(0), cs), 0);
+  std::string damaged = counter;
+  const size_t at = damaged.rfind(inner.EncryptedDigest);
+  ASSERT_NE(at, std::string::npos);
+  damaged[at + 5] ^= 0x01;
+  EXPECT_EQ(
+      verifier.VerifyDetached("content", 7, damaged.data(), static_cast<int64_t>(damaged.size())),
+      MSG_ERROR_INVALID_COUNTERSIGNATURE);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,45 @@
+#include "toolkit/pki/CvMessages.h"
+
+#include <algorithm>
+
+#include "toolkit/common/CvErrors.h"
+#include "toolkit/crypto/CvHashFunction.h"
+
+namespace corvane {
+
+void TOvMessageProcessor::DoProgress(int64_t total, int64_t processed) {
+  if (!on_progress_) return;
+  bool cancel = false;
+  on_progress_(this, total, processed, cancel);
+  if (cancel) throw EOvMessageUserCancelledError("Cancelled by user");
+}
+
+ByteString TOvMessageProcessor::HashBuffer(int32_t algorithm, std::string_view data) {
+  TOvHashFunction hash(algorithm, nullptr, manager_, TOvCryptoParams{nullptr});
+  const auto total = static_cast<int64_t>(data.size());
+  DoProgress(total, 0);
+  hash.Update(data);
+  DoProgress(total, total);
+  return hash.Finish();
+}
+
+ByteString TOvMessageProcessor::HashStream(int32_t algorithm, TOvStream& stream, int64_t count) {
+  TOvHashFunction hash(algorithm, nullptr, manager_, TOvCryptoParams{nullptr});
+  DoProgress(count, 0);
+  constexpr int64_t kBlock = 32768;
+  std::string block;
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t want = std::min(kBlock, count - done);
+    block.resize(static_cast<size_t>(want));
+    const size_t got = stream.Read(block.data(), block.size());
+    // A short stream must never pass for the requested range.
+    if (got != block.size()) throw EStreamError("Stream read error");
+    hash.Update(block);
+    done += want;
+    DoProgress(count, done);
+  }
+  return hash.Finish();
+}
+
+}  // namespace corvane
