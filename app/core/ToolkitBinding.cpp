@@ -4,7 +4,7 @@
 
 #include "platform/PlatformFiles.h"
 #include "toolkit/pdf/CvPDF.h"
-#include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pdf/CvPDFSecurity_PublicKey.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
 #include "toolkit/pki/CvWinCertStorage.h"
 #include "toolkit/pki/CvX509.h"

@@ -13,6 +13,8 @@
 #include "toolkit/crypto/CvPublicKeyCrypto.h"
 #include "toolkit/crypto/CvRSA.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
+#include "toolkit/pki/CvMessages.h"
+#include "toolkit/pki/CvPKCS7.h"
 #include "toolkit/pki/CvX509.h"
 
 namespace corvane {
@@ -403,5 +405,149 @@ bool TOvPDFPublicKeySecurityHandler::VerifyRaw(std::string_view digest) {
   crypto.SetHashAlgorithm(algorithm);
   return crypto.VerifyDetached(digest, signature) == 0;
 }
+
+// --- PKCS#7 values ----------------------------------------------------------
+
+namespace {
+
+// The OID of id-data as the DER value of a contentType attribute.
+ByteString DataContentTypeValue() { return EncodeOID(oid::PKCS7_DATA); }
+
+constexpr std::string_view kRevocationInfoArchival{"\x2A\x86\x48\x86\xF7\x2F\x01\x01\x08",
+                                                   9};
+
+std::string SignerFailure(int32_t code, const std::string& info) {
+  return "Signing failed (error " + std::to_string(code) + " " + (info.empty() ? "" : ": " + info) +
+         ")";
+}
+
+}  // namespace
+
+int64_t TOvPDFPublicKeySecurityHandler::EstimatePKCS7Size() {
+  TOvMessageSigner signer;
+  signer.SetCryptoProviderManager(CryptoProviderManager());
+  signer.SetCertStorage(certStorage_);
+  signer.SetIncludeCertificates(true);
+  signer.SetHashAlgorithm(hashAlgorithm_);
+  signer.SetTSPClient(tspClient_);
+  signer.AuthenticatedAttributes().Add(oid::ATTR_MESSAGE_DIGEST,
+                                       EncodeOctetString(ByteString(64, '\0')));
+  int64_t size = 0;
+  const int32_t result = signer.Sign(nullptr, 0, detachedSignature_, size, nullptr);
+  if (result == MSG_ERROR_NO_CERTIFICATE) Fail("No signing certificate found");
+  return size + 256 + revocationInfo_.EstimatedSize();
+}
+
+ByteString TOvPDFPublicKeySecurityHandler::SignPKCS7(std::string_view digest) {
+  RequireSigningCertificate();
+  RequireSupportedHash();
+  TOvMessageSigner signer;
+  signer.SetCryptoProviderManager(CryptoProviderManager());
+  signer.SetUseUndefSize(false);
+  signer.SetCertStorage(certStorage_);
+  signer.SetIncludeCertificates(true);
+  signer.SetHashAlgorithm(hashAlgorithm_);
+  TCvSigningOptions options = ignoreTimestampFailure_ ? soIgnoreTimestampFailure : 0;
+  signer.SetTSPClient(tspClient_);
+  std::string_view data = digest;
+  bool detached = true;
+  if (hashMode_) {
+    TOvPKCS7Attributes& attributes = signer.AuthenticatedAttributes();
+    if (detachedSignature_) {
+      attributes.Add(oid::ATTR_MESSAGE_DIGEST, EncodeOctetString(digest));
+      attributes.Add(oid::ATTR_CONTENT_TYPE, DataContentTypeValue());
+    } else {
+      // adbe.pkcs7.sha1: the message carries the SHA-1 digest as its content.
+      options |= soInsertMessageDigests;
+      attributes.Add(oid::ATTR_CONTENT_TYPE, DataContentTypeValue());
+      detached = false;
+    }
+  } else {
+    data = collected_;
+  }
+  if (!revocationInfo_.Empty())
+    signer.AuthenticatedAttributes().Add(kRevocationInfoArchival, revocationInfo_.Encode());
+  signer.SetSigningOptions(options);
+
+  int64_t size = 0;
+  int32_t result = signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size,
+                               nullptr);
+  if (result != MSG_ERROR_BUFFER_TOO_SMALL && result != 0)
+    throw EOvPDFSecurityHandlerError(SignerFailure(result, signer.ErrorInfo()));
+  ByteString value(static_cast<size_t>(size), '\0');
+  result = signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size,
+                       value.data());
+  if (result != 0) throw EOvPDFSecurityHandlerError(SignerFailure(result, signer.ErrorInfo()));
+  value.resize(static_cast<size_t>(size));
+  return value;
+}
+
+void TOvPDFPublicKeySecurityHandler::LoadPKCS7Value() {
+  const std::string_view der = DERPrefix(readValue_);
+  if (der.empty()) Fail("Invalid PKCS#7 data");
+  TOvPKCS7Message message;
+  const int32_t result = message.LoadFromBytes(der);
+  if (result != 0) throw EOvPDFPublicKeySecurityHandlerError("Invalid PKCS#7 data", result);
+  if (message.ContentType != ctSignedData) Fail("Invalid PKCS#7 data");
+  TOvPKCS7SignedData& data = message.SignedData();
+  for (int i = 0; i < data.Certificates().Count(); ++i)
+    if (TOvX509Certificate* certificate = data.Certificates().Certificates(i))
+      readCertificates_->Add(*certificate, false);
+  hashAlgorithm_ = ALG_SHA1;
+  if (data.SignerCount() > 0) {
+    const int32_t found = HashAlgorithmOfOID(data.Signers(0)->DigestAlgorithm);
+    if (IsSupportedHash(found)) hashAlgorithm_ = found;
+  }
+}
+
+bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
+  const std::string_view der = DERPrefix(readValue_);
+  TOvMessageVerifier verifier;
+  verifier.SetCryptoProviderManager(CryptoProviderManager());
+  verifier.SetCertStorage(readCertificates_.get());
+  verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
+  int32_t result = 0;
+  if (detachedSignature_) {
+    verifier.SetInputIsHash(true);
+    result = verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()),
+                                     der.data(), static_cast<int64_t>(der.size()));
+  } else {
+    ByteString content(der.size(), '\0');
+    int64_t size = static_cast<int64_t>(content.size());
+    result = verifier.Verify(der.data(), static_cast<int64_t>(der.size()), size, content.data());
+    if (result == 0 && content.substr(0, static_cast<size_t>(size)) != digest)
+      result = MSG_ERROR_DIGEST_MISMATCH;
+  }
+  lastVerificationResult_ = result;
+  const int revocation = verifier.Attributes().IndexOfType(kRevocationInfoArchival);
+  if (revocation >= 0) {
+    const std::vector<ByteString>* values = verifier.Attributes().Values(revocation);
+    if (values && !values->empty()) revocationInfo_.Decode(values->front());
+  }
+  return result == 0;
+}
+
+ByteString TOvPDFPublicKeySecurityHandler::TimestampSignature() {
+  if (!tspClient_) Fail("TSP client component not found");
+  const std::string_view der = DERPrefix(readValue_);
+  if (der.empty()) Fail("Invalid PKCS#7 data");
+  TOvMessageSigner signer;
+  signer.SetCryptoProviderManager(CryptoProviderManager());
+  signer.SetTSPClient(tspClient_);
+  int64_t size = 0;
+  int32_t result =
+      signer.Timestamp(der.data(), static_cast<int64_t>(der.size()), size, nullptr);
+  if (result == MSG_ERROR_BUFFER_TOO_SMALL) {
+    ByteString value(static_cast<size_t>(size), '\0');
+    result = signer.Timestamp(der.data(), static_cast<int64_t>(der.size()), size, value.data());
+    if (result == 0) {
+      value.resize(static_cast<size_t>(size));
+      return value;
+    }
+  }
+  Fail("Signing failed (error " + std::to_string(result) + ")");
+}
+
+void TOvPDFPublicKeySecurityHandler::BeginTimestamping() { hashMode_ = true; }
 
 }  // namespace corvane

@@ -108,6 +108,7 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   int32_t RequireSupportedHash() const;
   ByteString SignRaw(std::string_view digest);
   ByteString SignPKCS7(std::string_view digest);
+  int64_t EstimatePKCS7Size();
   void WriteCertificateChain(TOvPDFDictionary* sigDict);
   void LoadPKCS7Value();
   void LoadX509Value();
