@@ -16,6 +16,8 @@
 namespace corvane {
 
 class TOvPDFDocument;
+class TOvPDFSignature;
+struct TOvPDFSignatureInfo;
 
 class TOvPDFSecurityHandler;
 class TOvCustomCryptoProviderManager;
@@ -244,6 +246,20 @@ class TOvPDFDocument {
   // Calls OnProgress; false when it asked to cancel.
   bool ReportProgress(int percent);
 
+  // Signature entries: those read at Open, then those added for the next
+  // saving Close. A new entry fails on an encrypted document.
+  size_t AddSignature();
+  TOvPDFSignature* Signatures(size_t index) const { return signatures_.at(index).get(); }
+  size_t SignatureCount() const { return signatures_.size(); }
+  const std::vector<TOvPDFSignatureInfo>& EmptySignatureFields() const {
+    return emptySignatureFields_;
+  }
+  // The objects of the first entry not yet written (called by Close).
+  void BuildSignatureField();
+  // Fills the byte ranges and the value of that entry after its update was
+  // written (called by Close).
+  void InsertActualSignatureInformation();
+
   // Calls back for every string (and, when asked, every stream) reachable from
   // the objects of ObjectList from startIndex on and from extraObjects.
   void EnumerateStringsAndStreams(bool includeStreams, size_t startIndex,
@@ -304,10 +320,13 @@ class TOvPDFDocument {
   void ReadPages();
   void ReadRequirements();
   void ReadAttachments();
-  // Existing signature entries are read here once signature entries exist.
-  void ReadSignatures() {}
-  // New signature entries still to be written (none yet).
-  size_t PendingSignatureCount() const { return 0; }
+  void ReadSignatures();
+  // New signature entries still to be written.
+  size_t PendingSignatureCount() const;
+  // The first entry that counts for certification (a document or MDP one).
+  TOvPDFSignature* FirstCertificationCandidate() const;
+  void PrepareCertification();
+  void WriteSignatureEntries();
   void RefuseRewriteOfSignedDocument();
   class TCvFileHooks;
   void InstallFileHooks();
@@ -339,6 +358,215 @@ class TOvPDFDocument {
   uint8_t decryptionMode_ = 0;
   std::string encryptionFilter_;
   std::string encryptionSubFilter_;
+  std::vector<std::unique_ptr<TOvPDFSignature>> signatures_;
+  std::vector<TOvPDFSignatureInfo> emptySignatureFields_;
 };
+
+}  // namespace corvane
+
+// ---------------------------------------------------------------------------
+// Signature entries: what a document knows of each signature, read from the
+// file or added before a saving Close.
+
+namespace corvane {
+
+enum TCvPDFSignatureType : uint8_t {
+  stDocument = 0,
+  stMDP = 1,
+  stUsageRights = 2,
+  stIdentity = 3,
+  stUnknown = 4,
+};
+
+// Bits of AllowedChanges (what a certification still permits).
+inline constexpr uint8_t PDF_ALLOW_FORM_FILL = 0x01;
+inline constexpr uint8_t PDF_ALLOW_ANNOTATIONS = 0x02;
+
+// Offsets and lengths are 64-bit: files past 2 GB are signed too.
+struct TOvPDFByteRange {
+  int64_t Offset = 0;
+  int64_t Length = 0;
+};
+
+// One transform reference (/Reference) of a signature value.
+struct TOvPDFSigRefEntry {
+  uint8_t DigestMethod = 0;     // 0 MD5, 1 SHA-1, 2 other
+  uint8_t TransformMethod = 0;  // 0 DocMDP, 1 UR, 2 UR3, 3 FieldMDP, 4 Identity, 6 other
+  TOvPDFObject* Data = nullptr;
+  ByteString DigestValue;
+  int64_t DigestLocationOffset = 0;
+  int64_t DigestLocationLength = 0;
+  int32_t P = 2;
+  std::string V = "1.2";
+  uint8_t Action = 0;  // 0 All, 1 Include, 2 Exclude, 3 other
+  std::vector<std::string> Fields;
+};
+
+// An empty signature field found when the document was opened.
+struct TOvPDFSignatureInfo {
+  std::string FieldName;
+  std::string AlternateName;  // /TU
+  std::string MappingName;    // /TM
+  TOvPDFDictionary* Field = nullptr;
+};
+
+// A font of a widget appearance; remembers its object once written.
+class TOvPDFCustomFont {
+ public:
+  virtual ~TOvPDFCustomFont() = default;
+  std::string Subtype = "Type1";
+  std::string BaseFont = "Helvetica";
+  std::string ResourceName;
+  ByteString ToUnicode;
+  int32_t ObjectNumber = 0;
+  int32_t ObjectGeneration = 0;
+  bool IsWritten() const { return ObjectNumber > 0; }
+  // Writes the font as a new object of the document (once).
+  virtual void Write(TOvPDFDocument& document);
+
+ protected:
+  TOvPDFDictionary* BuildDictionary(TOvPDFDocument& document);
+};
+
+// A simple-font encoding: a base encoding and up to 256 glyph names.
+class TOvPDFEncoding {
+ public:
+  std::string BaseEncoding;
+  int32_t ObjectNumber = 0;
+  int32_t ObjectGeneration = 0;
+  const std::string& GlyphName(int32_t code) const;
+  void SetGlyphName(int32_t code, std::string name);
+  bool IsWritten() const { return ObjectNumber > 0; }
+  void Write(TOvPDFDocument& document);
+
+ private:
+  std::string names_[256];
+};
+
+class TOvPDFSimpleFont : public TOvPDFCustomFont {
+ public:
+  std::string EncodingName;
+  TOvPDFEncoding* Encoding = nullptr;  // not owned (the widget's Encodings own them)
+  std::string Name;
+  TOvPDFCustomFont* FontDescriptor = nullptr;  // not owned
+  int32_t FirstChar = 0;
+  int32_t LastChar = 0;
+  std::vector<int32_t> Widths;
+  void Write(TOvPDFDocument& document) override;
+};
+
+// A background image of a widget (JPEG 2000 only).
+class TOvPDFImage {
+ public:
+  int32_t ImageType = 0;
+  ByteString Data;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int32_t ObjectNumber = 0;
+  int32_t ObjectGeneration = 0;
+  bool Empty() const { return Data.empty(); }
+  void Write(TOvPDFDocument& document);
+};
+
+using TCvPDFConvertTextEvent =
+    std::function<void(TOvPDFDocument* document, const std::string& text, ByteString& bytes)>;
+using TCvPDFGlyphNameEvent =
+    std::function<void(TOvPDFDocument* document, uint32_t codePoint, std::string& name)>;
+
+// The glyph name readers know for a character: the standard Adobe name where
+// there is one (Latin letters with diacritics), else "uniXXXX".
+std::string DefaultGlyphName(uint32_t codePoint);
+
+class TOvPDFSignatureWidgetProps {
+ public:
+  TOvPDFSignatureWidgetProps();
+  ~TOvPDFSignatureWidgetProps();
+  TOvPDFSignatureWidgetProps(const TOvPDFSignatureWidgetProps&) = delete;
+  TOvPDFSignatureWidgetProps& operator=(const TOvPDFSignatureWidgetProps&) = delete;
+
+  bool Print = true, NoZoom = false, NoRotate = false, NoView = false, ReadOnly = false,
+       Locked = true, ToggleNoView = false;
+  bool ShowDate = true;
+  std::string SignerName, SignerDetails, KeyDescription;
+  bool AutoFontEncoding = true;
+  bool AutoText = true;
+  bool StandardLayout = true;
+  bool AutoSize = true;
+  bool AutoPos = true;
+  bool AutoStretchBackground = true;
+  int32_t Width = 70, Height = 70;
+  int32_t OffsetX = 0, OffsetY = 0;
+  double TitleFontSize = 8.77, DateFontSize = 4.89, CaptionFontSize = 7, TextFontSize = 5;
+  TOvPDFImage Background;
+  int32_t BackgroundStyle = 0;  // 0 built-in logo, 1 none, 2 Background
+  double BackgroundWidth = 66, BackgroundHeight = 66;
+  int32_t Rotate = 0;
+  std::string SignerCaption = "Signer:";
+  std::string PublicKeyCaption = "Public key:";
+  ByteString CustomAppearance;
+  bool UpdateExistingWidget = false;
+  std::vector<std::unique_ptr<TOvPDFCustomFont>> Fonts;
+  std::vector<std::unique_ptr<TOvPDFEncoding>> Encodings;
+  TCvPDFConvertTextEvent OnConvertText;
+  // Defaults to DefaultGlyphName.
+  TCvPDFGlyphNameEvent OnGlyphName;
+  bool ShowOnAllPages = false;
+  bool UnicodeText = false;
+
+  void AddFont(std::unique_ptr<TOvPDFCustomFont> font) { Fonts.push_back(std::move(font)); }
+  void AddEncoding(std::unique_ptr<TOvPDFEncoding> encoding) {
+    Encodings.push_back(std::move(encoding));
+  }
+  // The annotation flags (/F).
+  int32_t Flags() const;
+};
+
+class TOvPDFSignature {
+ public:
+  explicit TOvPDFSignature(TOvPDFDocument* document);
+  ~TOvPDFSignature();
+  TOvPDFSignature(const TOvPDFSignature&) = delete;
+  TOvPDFSignature& operator=(const TOvPDFSignature&) = delete;
+
+  TOvPDFDocument* Document() const { return document_; }
+  TOvPDFSecurityHandler* Handler() const { return handler_; }
+  // Binds the handler to this entry's document as well.
+  void SetHandler(TOvPDFSecurityHandler* handler);
+
+  std::string AuthorName;
+  std::string ContactInfo;
+  std::string Location;
+  std::string Reason;
+  std::string SignatureName;
+  TCvPDFSignatureType SignatureType = stDocument;
+  double SigningTime = 0;
+  std::vector<TOvPDFSigRefEntry> References;
+  std::vector<TOvPDFByteRange> ByteRanges;
+  bool Written = false;
+  TOvPDFDictionary* FieldDictionary = nullptr;
+  TOvPDFSignatureWidgetProps WidgetProps;
+  TOvPDFString* ContentsObject = nullptr;
+  TOvPDFArray* ByteRangeObject = nullptr;
+  bool Invisible = false;
+  int32_t Page = 0;
+  uint8_t AllowedChanges = 0;
+  bool ExistingField = false;
+  bool HexTextStrings = false;
+  uint8_t ReferenceDigestMethod = 0;
+  int64_t ExtraSpace = 0;
+  bool EmptyField = false;
+
+  // Reads a signature value dictionary; "Invalid signature information" when
+  // it is malformed.
+  void LoadFromDictionary(TOvPDFDictionary* value);
+
+ private:
+  TOvPDFDocument* document_;
+  TOvPDFSecurityHandler* handler_ = nullptr;
+};
+
+// The object digest of a DocMDP or FieldMDP transform reference.
+ByteString ComputeTransformDigest(TOvPDFSecurityHandler* handler, TOvPDFSignature& entry,
+                                  const TOvPDFSigRefEntry& reference);
 
 }  // namespace corvane

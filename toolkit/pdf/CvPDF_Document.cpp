@@ -55,6 +55,8 @@ void TOvPDFDocument::ResetState() {
   attachments_.clear();
   encryptionFilter_.clear();
   encryptionSubFilter_.clear();
+  signatures_.clear();
+  emptySignatureFields_.clear();
   file_->FreeObjects();
 }
 
@@ -293,6 +295,7 @@ void TOvPDFDocument::Close(bool save) {
     const TCvFileHooks hooks(*this);
     const bool hasEntries = PendingSignatureCount() > 0;
     file_->FullRewrite = !hasEntries;
+    if (hasEntries) PrepareCertification();
     if (file_->FullRewrite) {
       RemoveEntry(file_->Trailer, "Prev");
       if (!hasEntries) {
@@ -313,7 +316,7 @@ void TOvPDFDocument::Close(bool save) {
       file_->Load();
       if (!file_->IsEncrypted()) ReadStructure();
     }
-    // New signature entries are appended here, one incremental update each.
+    WriteSignatureEntries();
     working_->SetPosition(0);
     documentStream_->SetSize(working_->Size());
     documentStream_->SetPosition(0);

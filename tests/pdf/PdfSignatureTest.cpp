@@ -1,0 +1,323 @@
+// Signing documents: the updates that signature entries write, checked by
+// pdfsig, qpdf and the poppler renderer; and the rules around them.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+
+#include "tests/pdf/PdfFixtures.h"
+#include "tests/pdf/SigningTestHandler.h"
+#include "toolkit/pdf/CvPDF.h"
+
+namespace pdftest {
+namespace {
+
+using corvane::TOvPDFDocument;
+using corvane::TOvPDFSignature;
+using tavra_test::Quote;
+using tavra_test::ReadFile;
+using tavra_test::RunCommand;
+using tavra_test::ScratchDir;
+
+using TSetup = std::function<void(TOvPDFSignature&)>;
+
+// Opens input, adds one entry per setup and closes with saving. Returns the
+// signed bytes; error receives the failure text (empty on success).
+std::string Sign(const std::string& input, TSigningTestHandler& handler,
+                 const std::vector<TSetup>& setups, std::string* error = nullptr) {
+  corvane::TOvMemoryStream stream(input);
+  TOvPDFDocument document;
+  try {
+    document.Open(stream);
+    for (const TSetup& setup : setups) {
+      TOvPDFSignature* entry = document.Signatures(document.AddSignature());
+      entry->SetHandler(&handler);
+      entry->Reason = "Schváleno";
+      entry->SigningTime = 45356.29733796;  // 2024-03-05 07:08:10
+      if (setup) setup(*entry);
+    }
+    document.Close(true);
+  } catch (const corvane::ECorvaneError& e) {
+    if (error) *error = e.what();
+    EXPECT_NE(error, nullptr) << e.what();
+    return {};
+  }
+  if (error) error->clear();
+  return stream.Data();
+}
+
+const TSetup kInvisible = [](TOvPDFSignature& e) { e.Invisible = true; };
+const TSetup kVisible = [](TOvPDFSignature&) {};
+const TSetup kCertify = [](TOvPDFSignature& e) {
+  e.SignatureType = corvane::stMDP;
+  e.AllowedChanges = corvane::PDF_ALLOW_FORM_FILL;
+};
+
+std::string ObjectStreamsFile(const ScratchDir& dir) {
+  return QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
+}
+
+// The checks every kind of input and signature must pass.
+TEST(Signing, EveryKindOfInputAndSignatureValidates) {
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  ScratchDir dir;
+  const std::string classic = OnePage().Build();
+  const std::string objstm = ObjectStreamsFile(dir);
+  ASSERT_FALSE(objstm.empty());
+  const struct {
+    const char* name;
+    std::string input;
+    TSetup setup;
+  } cases[] = {
+      {"classic-invisible", classic, kInvisible}, {"classic-visible", classic, kVisible},
+      {"classic-certify", classic, kCertify},     {"objstm-invisible", objstm, kInvisible},
+      {"objstm-visible", objstm, kVisible},       {"objstm-certify", objstm, kCertify},
+      {"hybrid-visible", HybridFile(), kVisible},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSigningTestHandler handler;
+    const std::string signedPdf = Sign(c.input, handler, {c.setup});
+    const std::string path = dir.Write(std::string(c.name) + ".pdf", signedPdf);
+    ExpectSignedCleanly(c.input, path, 1);
+    // What was hashed is the whole file but the /Contents hex string.
+    const size_t contents = signedPdf.find("/Contents <", c.input.size()) + 10;
+    const size_t end = signedPdf.find('>', contents) + 1;
+    EXPECT_EQ(handler.HashedBytes(), signedPdf.substr(0, contents) + signedPdf.substr(end));
+  }
+}
+
+TEST(Signing, SignedFilesAreSignedAgainWithoutDisturbingEarlierSignatures) {
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  const tavra_fixture::Store& store = tavra_fixture::Store::Get();
+  ASSERT_TRUE(store.Ok()) << store.Error();
+  ScratchDir dir;
+  // One signed by pdfsig itself.
+  const std::string plain = dir.Write("plain.pdf", OnePage().Build());
+  int status = -1;
+  const std::string log =
+      RunCommand("pdfsig -add-signature -nssdir " + Quote(PdfsigDatabase()) + " -nick rsa2048 " +
+                     Quote(plain) + " " + Quote(dir / "theirs.pdf") + " 2>&1",
+                 &status);
+  ASSERT_EQ(status, 0) << log;
+  const std::string theirs = ReadFile(dir / "theirs.pdf");
+  TSigningTestHandler handler;
+  const std::string ours = Sign(theirs, handler, {kVisible});
+  ExpectSignedCleanly(theirs, dir.Write("theirs-ours.pdf", ours), 2);
+
+  // Ours signed twice more, one of them certified first.
+  TSigningTestHandler second;
+  const std::string certified = Sign(OnePage().Build(), second, {kCertify});
+  const std::string twice = Sign(certified, second, {kVisible});
+  ExpectSignedCleanly(certified, dir.Write("twice.pdf", twice), 2);
+  const std::string thrice = Sign(twice, second, {kInvisible});
+  ExpectSignedCleanly(twice, dir.Write("thrice.pdf", thrice), 3);
+  // Fields are named in order, after the ones already taken.
+  EXPECT_NE(thrice.find("/T (Signature3)"), std::string::npos);
+  // A signature after a certification is marked locked only (/F 128).
+  EXPECT_NE(twice.find("/F 128", certified.size()), std::string::npos);
+
+  // Two new entries in one save: two updates, each complete.
+  TSigningTestHandler both;
+  const std::string input = OnePage().Build();
+  const std::string two = Sign(input, both, {kInvisible, kVisible});
+  ExpectSignedCleanly(input, dir.Write("two.pdf", two), 2);
+}
+
+TEST(Signing, ReadsExistingSignaturesBack) {
+  TSigningTestHandler handler;
+  const std::string once = Sign(OnePage().Build(), handler, {kCertify});
+  const std::string twice = Sign(once, handler, {kInvisible});
+  corvane::TOvMemoryStream stream(twice);
+  TOvPDFDocument document;
+  document.Open(stream);
+  ASSERT_EQ(document.SignatureCount(), 2u);
+  TOvPDFSignature* first = document.Signatures(0);
+  EXPECT_TRUE(first->Written);
+  EXPECT_EQ(first->SignatureName, "Signature1");
+  EXPECT_EQ(first->SignatureType, corvane::stMDP);
+  EXPECT_EQ(first->Reason, "Schváleno");
+  EXPECT_FALSE(first->Invisible);
+  EXPECT_EQ(first->WidgetProps.Width, 70);
+  ASSERT_EQ(first->References.size(), 2u);
+  EXPECT_EQ(first->References[0].P, 2);
+  EXPECT_EQ(first->References[1].Fields, std::vector<std::string>{"Signature1"});
+  TOvPDFSignature* second = document.Signatures(1);
+  EXPECT_EQ(second->SignatureName, "Signature2");
+  EXPECT_TRUE(second->Invisible);
+  ASSERT_EQ(second->ByteRanges.size(), 2u);
+  EXPECT_EQ(second->ByteRanges[1].Offset + second->ByteRanges[1].Length,
+            static_cast<int64_t>(twice.size()));
+}
+
+// The placeholders: a 46-character /ByteRange naming the reserved hex
+// string, which holds exactly N bytes of value and not one more.
+TEST(Signing, ByteRangeAndPlaceholderSizes) {
+  TSigningTestHandler handler;
+  handler.estimate = 100;
+  handler.fixedSignature = std::string(100, '\xAB');
+  const std::string input = OnePage().Build();
+  const std::string out = Sign(input, handler, {kInvisible});
+  const std::smatch m = [&] {
+    std::smatch match;
+    static const std::regex range(R"(/ByteRange (\[0 (\d+) (\d+) (\d+)\] *)\r\n)");
+    EXPECT_TRUE(std::regex_search(out, match, range));
+    return match;
+  }();
+  ASSERT_EQ(m.size(), 5u);
+  EXPECT_EQ(m[1].length(), 46);
+  const int64_t c = std::stoll(m[2]);
+  EXPECT_EQ(std::stoll(m[3]), c + 202);
+  EXPECT_EQ(std::stoll(m[4]), static_cast<int64_t>(out.size()) - c - 202);
+  std::string full = "<";
+  for (int i = 0; i < 100; ++i) full += "AB";
+  EXPECT_EQ(out.substr(static_cast<size_t>(c), 202), full + ">");
+
+  handler.fixedSignature = std::string(101, '\xAB');
+  std::string error;
+  Sign(input, handler, {kInvisible}, &error);
+  EXPECT_EQ(error, "Internal error OvPDFDocument.InsertActualSignatureInformation.2");
+}
+
+TEST(Signing, HashingFailureFailsTheSave) {
+  TSigningTestHandler handler;
+  handler.failHash = true;
+  std::string error;
+  EXPECT_TRUE(Sign(OnePage().Build(), handler, {kInvisible}, &error).empty());
+  EXPECT_EQ(error, "The security handler failed to hash the signed byte ranges");
+}
+
+TEST(Signing, CertificationRules) {
+  TSigningTestHandler handler;
+  const std::string input = OnePage().Build();
+  std::string error;
+  // Certification only comes first.
+  const std::string signedOnce = Sign(input, handler, {kInvisible});
+  Sign(signedOnce, handler, {kCertify}, &error);
+  EXPECT_EQ(error,
+            "There is only one MDP signature allowed (it should be a first signature over a "
+            "document)");
+  Sign(input, handler, {kInvisible, kCertify}, &error);
+  EXPECT_NE(error.find("only one MDP"), std::string::npos);
+  // A certification that permits no change is not broken by a new signature.
+  const std::string locked =
+      Sign(input, handler, {[](TOvPDFSignature& e) { e.SignatureType = corvane::stMDP; }});
+  EXPECT_NE(locked.find("/P 1"), std::string::npos);
+  Sign(locked, handler, {kInvisible}, &error);
+  EXPECT_EQ(error, "Document certification does not permit changes");
+  // The certification's parts: lock, permissions, patched digests.
+  const std::string certified = Sign(input, handler, {kCertify});
+  const std::string update = certified.substr(input.size());
+  EXPECT_NE(update.find("/Type /SigFieldLock"), std::string::npos);
+  EXPECT_NE(update.find("/DocMDP"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(update, std::regex(R"(/DigestValue <[0-9A-F]{32}>)")));
+  EXPECT_TRUE(std::regex_search(update, std::regex(R"(/DigestLocation \[\d+ 34\])")));
+  TSigningTestHandler sha1;
+  const std::string withSha1 = Sign(input, sha1, {[](TOvPDFSignature& e) {
+                                      kCertify(e);
+                                      e.ReferenceDigestMethod = 1;
+                                    }});
+  EXPECT_TRUE(std::regex_search(withSha1, std::regex(R"(/DigestValue <[0-9A-F]{40}>)")));
+}
+
+TEST(Signing, EncryptedDocumentsAreRefused) {
+  ScratchDir dir;
+  const std::string encrypted =
+      QpdfVariant(dir, OnePage().Build(),
+                  "--encrypt user owner 128 --use-aes=y -- --object-streams=disable", "enc");
+  ASSERT_FALSE(encrypted.empty());
+  corvane::TOvMemoryStream stream(encrypted);
+  TOvPDFDocument document;
+  document.Open(stream);
+  ASSERT_TRUE(document.Encrypted());
+  try {
+    document.AddSignature();
+    ADD_FAILURE() << "an encrypted document accepted a signature";
+  } catch (const corvane::EOvPDFDocumentError& e) {
+    EXPECT_STREQ(e.what(), "Cannot sign encrypted document");
+  }
+  EXPECT_EQ(document.SignatureCount(), 0u);
+}
+
+TEST(Signing, NewFieldNamesAvoidEveryFieldOfTheForm) {
+  TFixture f = OnePage();
+  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] >> >>";
+  f.Add(5, "<< /FT /Tx /T (Signature1) /V (text) >>");
+  TSigningTestHandler handler;
+  const std::string out = Sign(f.Build(), handler, {kInvisible});
+  EXPECT_NE(out.find("/T (Signature2)"), std::string::npos);
+  EXPECT_EQ(out.find("/T (Signature1)", f.Build().size()), std::string::npos);
+}
+
+// --- the visible widget ---------------------------------------------------------------------
+
+// Ink in a crop of a rendered page: the number of pixels that are not white.
+int InkIn(const std::string& ppm) {
+  // P6 header: magic, width, height, maxval, each followed by white space.
+  size_t at = 0;
+  for (int fields = 0; fields < 4; ++fields) {
+    at = ppm.find_first_of(" \n", at) + 1;
+  }
+  int ink = 0;
+  for (size_t i = at; i + 2 < ppm.size(); i += 3) {
+    if (static_cast<uint8_t>(ppm[i]) < 200 || static_cast<uint8_t>(ppm[i + 1]) < 200 ||
+        static_cast<uint8_t>(ppm[i + 2]) < 200)
+      ++ink;
+  }
+  return ink;
+}
+
+TEST(Widget, RendersAtTheTopRightWithCzechLetters) {
+  TAVRA_REQUIRE_TOOL("pdftoppm");
+  TAVRA_REQUIRE_TOOL("pdftotext");
+  ScratchDir dir;
+  TFixture f = OnePage();
+  f.objects[2].second = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>";
+  const std::string input = f.Build();
+  TSigningTestHandler handler("czech");
+  const std::string out = Sign(input, handler, {kVisible});
+  const std::string path = dir.Write("visible.pdf", out);
+  ExpectSignedCleanly(input, path, 1);
+  EXPECT_NE(out.find("/Rect [470 727 540 797]"), std::string::npos);
+  EXPECT_NE(out.find("/Differences [128 /Ccaron /aacute]"), std::string::npos);
+  const std::string blank = dir.Write("blank.pdf", input);
+  // The widget's box at 72 dpi: x 470..540, y from the top 45..115.
+  const std::string crop = " -r 72 -x 470 -y 45 -W 70 -H 70 -singlefile ";
+  RunCommand("pdftoppm" + crop + Quote(path) + " " + Quote(dir / "signed") + " 2>/dev/null");
+  RunCommand("pdftoppm" + crop + Quote(blank) + " " + Quote(dir / "unsigned") + " 2>/dev/null");
+  const int signedInk = InkIn(ReadFile(dir / "signed.ppm"));
+  EXPECT_EQ(InkIn(ReadFile(dir / "unsigned.ppm")), 0);
+  EXPECT_GT(signedInk, 300);
+  const std::string text =
+      RunCommand("pdftotext -x 470 -y 45 -W 70 -H 70 " + Quote(path) + " - 2>/dev/null");
+  EXPECT_NE(text.find("Jan Čáp"), std::string::npos) << text;
+}
+
+TEST(Widget, GeometryEncodingAndEscapes) {
+  TSigningTestHandler handler;
+  // A MediaBox given upside down and away from the origin.
+  TFixture f = OnePage();
+  f.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [100 942 695 100] /Contents 4 0 R >>";
+  const std::string moved = Sign(f.Build(), handler, {kVisible});
+  EXPECT_NE(moved.find("/Rect [570 827 640 897]"), std::string::npos);
+
+  handler.signerName = "Čáp \\ (x)";
+  const std::string out = Sign(OnePage().Build(), handler, {[](TOvPDFSignature& e) {
+                                 e.WidgetProps.AutoSize = false;
+                                 e.WidgetProps.Width = 100;
+                                 e.WidgetProps.Height = 50;
+                                 e.WidgetProps.Rotate = 90;
+                                 e.WidgetProps.ShowDate = false;
+                                 e.WidgetProps.OnGlyphName = nullptr;
+                               }});
+  EXPECT_NE(out.find("/Matrix [0 -1 1 0 0 100]"), std::string::npos);
+  EXPECT_NE(out.find("/BBox [1 1 99 49]"), std::string::npos);
+  EXPECT_NE(out.find("/Differences [128 /uni010C /uni00E1]"), std::string::npos);
+  EXPECT_NE(out.find("0 0 0 0 0 0 Tm\r\n()Tj"), std::string::npos);
+  // Every special byte of a literal operand is escaped.
+  EXPECT_NE(out.find("(\x80\x81p \\\\ \\(x\\))Tj"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pdftest

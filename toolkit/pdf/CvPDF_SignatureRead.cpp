@@ -1,0 +1,270 @@
+// Reading the signatures a document already holds, when it is opened.
+#include <random>
+#include <unordered_set>
+
+#include "platform/PlatformSystem.h"
+#include "toolkit/pdf/CvPDF.h"
+#include "toolkit/pdf/CvPDF_SignatureImpl.h"
+
+namespace corvane {
+
+namespace {
+
+[[noreturn]] void InvalidSignature() { throw EOvPDFDocumentError("Invalid signature information"); }
+
+uint8_t TransformMethodOf(const std::string& name) {
+  if (name == "DocMDP") return 0;
+  if (name == "UR") return 1;
+  if (name == "UR3") return 2;
+  if (name == "FieldMDP") return 3;
+  if (name == "Identity") return 4;
+  return 6;
+}
+
+// A field's own entry, or its nearest ancestor's (bounded, cycles stop it).
+TOvPDFObject* InheritedEntry(TOvPDFDictionary* field, std::string_view key) {
+  std::unordered_set<TOvPDFDictionary*> seen;
+  for (int depth = 0; field && depth <= PDF_MAX_TREE_DEPTH && seen.insert(field).second; ++depth) {
+    if (TOvPDFObject* value = GetResolvedEntry(field, key)) return value;
+    field = GetDictEntry(field, "Parent", false);
+  }
+  return nullptr;
+}
+
+std::string TextEntry(TOvPDFDictionary* dict, std::string_view key) {
+  auto* text = dynamic_cast<TOvPDFString*>(GetResolvedEntry(dict, key));
+  return text ? DecodeTextString(text->GetText()) : std::string();
+}
+
+}  // namespace
+
+void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
+  if (!value) InvalidSignature();
+  try {
+    GetNameEntry(value, "Filter", "", true);
+  } catch (const EOvPDFSilentError&) {
+    InvalidSignature();
+  }
+  const std::string subFilter = GetNameEntry(value, "SubFilter", "", false);
+  ContentsObject = dynamic_cast<TOvPDFString*>(GetResolvedEntry(value, "Contents"));
+  if (!ContentsObject) InvalidSignature();
+  if (subFilter == "adbe.x509.rsa_sha1" && !GetEntry(value, "Cert")) InvalidSignature();
+  ByteRangeObject = GetArrayEntry(value, "ByteRange", false);
+  if (!ByteRangeObject || dynamic_cast<TOvPDFDictionary*>(ByteRangeObject)) InvalidSignature();
+
+  References.clear();
+  if (TOvPDFArray* refs = GetArrayEntry(value, "Reference", false)) {
+    for (const auto& item : refs->Items) {
+      auto* ref = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
+      if (!ref) InvalidSignature();
+      TOvPDFSigRefEntry entry;
+      std::string method;
+      try {
+        method = GetNameEntry(ref, "TransformMethod", "", true);
+      } catch (const EOvPDFSilentError&) {
+        InvalidSignature();
+      }
+      entry.TransformMethod = TransformMethodOf(method);
+      const std::string digest = GetNameEntry(ref, "DigestMethod", "MD5", false);
+      entry.DigestMethod = digest == "MD5" ? 0 : digest == "SHA1" ? 1 : 2;
+      ReferenceDigestMethod = entry.DigestMethod;
+      entry.DigestValue = GetStringEntry(ref, "DigestValue", false);
+      entry.Data = GetEntry(ref, "Data");
+      if (entry.TransformMethod == 0 || entry.TransformMethod == 3) {
+        if (TOvPDFArray* location = GetArrayEntry(ref, "DigestLocation", false)) {
+          auto* offset = dynamic_cast<TOvPDFReal*>(location->GetItem(0));
+          auto* length = dynamic_cast<TOvPDFReal*>(location->GetItem(1));
+          if (location->ItemCount() != 2 || !offset || !length) InvalidSignature();
+          entry.DigestLocationOffset = offset->AsInt64();
+          entry.DigestLocationLength = length->AsInt64();
+        }
+      }
+      if (TOvPDFDictionary* params = GetDictEntry(ref, "TransformParams", false)) {
+        if (entry.TransformMethod == 0) {
+          entry.P = GetIntEntry(params, "P", 2, false);
+          entry.V = GetNameEntry(params, "V", "1.2", false);
+        } else if (entry.TransformMethod == 3) {
+          std::string action;
+          try {
+            action = GetNameEntry(params, "Action", "", true);
+          } catch (const EOvPDFSilentError&) {
+            InvalidSignature();
+          }
+          entry.Action = action == "All"       ? 0
+                         : action == "Include" ? 1
+                         : action == "Exclude" ? 2
+                                               : 3;
+          if (TOvPDFArray* fields = GetArrayEntry(params, "Fields", false)) {
+            for (const auto& name : fields->Items) {
+              if (auto* text = dynamic_cast<TOvPDFString*>(ResolveValue(name.Object)))
+                entry.Fields.push_back(DecodeTextString(text->GetText()));
+            }
+          }
+        }
+      }
+      References.push_back(std::move(entry));
+    }
+  }
+  if (References.empty()) {
+    SignatureType = stDocument;
+  } else {
+    switch (References.front().TransformMethod) {
+      case 0:
+      case 3:
+        SignatureType = stMDP;
+        break;
+      case 1:
+      case 2:
+        SignatureType = stUsageRights;
+        break;
+      case 4:
+        SignatureType = stIdentity;
+        break;
+      default:
+        SignatureType = stUnknown;
+    }
+  }
+  AuthorName = TextEntry(value, "Name");
+  ContactInfo = TextEntry(value, "ContactInfo");
+  Location = TextEntry(value, "Location");
+  Reason = TextEntry(value, "Reason");
+  SigningTime = PdfDateFromString(GetStringEntry(value, "M", false));
+
+  if (ByteRangeObject->ItemCount() % 2 != 0) InvalidSignature();
+  ByteRanges.clear();
+  for (size_t i = 0; i < ByteRangeObject->ItemCount(); i += 2) {
+    auto* offset = dynamic_cast<TOvPDFReal*>(ResolveValue(ByteRangeObject->GetItem(i)));
+    auto* length = dynamic_cast<TOvPDFReal*>(ResolveValue(ByteRangeObject->GetItem(i + 1)));
+    if (!offset || !length || !offset->IsInteger() || !length->IsInteger()) InvalidSignature();
+    ByteRanges.push_back(TOvPDFByteRange{offset->AsInt64(), length->AsInt64()});
+  }
+}
+
+void TOvPDFDocument::ReadSignatures() {
+  signatures_.clear();
+  emptySignatureFields_.clear();
+  TOvPDFDictionary* catalog = nullptr;
+  try {
+    catalog = Catalog();
+  } catch (const EOvPDFError&) {
+    return;
+  }
+  if (!catalog) return;
+  std::unordered_set<TOvPDFDictionary*> held;
+
+  if (TOvPDFDictionary* perms = GetDictEntry(catalog, "Perms", false)) {
+    if (TOvPDFDictionary* ur3 = GetDictEntry(perms, "UR3", false)) {
+      auto entry = std::make_unique<TOvPDFSignature>(this);
+      try {
+        entry->LoadFromDictionary(ur3);
+        uint32_t random = 0;
+        platform::SystemRandomBytes(&random, sizeof random);
+        entry->SignatureName = "UsageRightsSignature-" + std::to_string(random % 1000000000u);
+        entry->Written = true;
+        entry->FieldDictionary = catalog;
+        held.insert(ur3);
+        signatures_.push_back(std::move(entry));
+      } catch (const EOvPDFError&) {
+        // A usage-rights entry that cannot be read is left out.
+      }
+    }
+  }
+
+  TOvPDFDictionary* form = GetDictEntry(catalog, "AcroForm", false);
+  TOvPDFArray* fields = form ? GetArrayEntry(form, "Fields", false) : nullptr;
+  if (!fields) return;
+  // The field tree, each node once, kids in place of their parent, bounded.
+  std::vector<std::pair<TOvPDFDictionary*, int>> pending;
+  for (auto it = fields->Items.rbegin(); it != fields->Items.rend(); ++it) {
+    if (auto* field = dynamic_cast<TOvPDFDictionary*>(ResolveValue(it->Object)))
+      pending.emplace_back(field, 0);
+  }
+  std::unordered_set<TOvPDFDictionary*> visited;
+  while (!pending.empty()) {
+    auto [field, depth] = pending.back();
+    pending.pop_back();
+    if (depth > PDF_MAX_TREE_DEPTH || !visited.insert(field).second) continue;
+    if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
+      for (auto it = kids->Items.rbegin(); it != kids->Items.rend(); ++it) {
+        if (auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(it->Object)))
+          pending.emplace_back(kid, depth + 1);
+      }
+    }
+    // Every field name is taken, so a new "SignatureN" never collides
+    // with a text field of that name.
+    const std::string name = TextEntry(field, "T");
+    if (GetEntry(field, "T")) usedFieldNames_.push_back(name);
+    auto* type = dynamic_cast<TOvPDFName*>(InheritedEntry(field, "FT"));
+    if (!type || !SameTextAscii(type->GetName(), "sig")) continue;
+    if (!GetEntry(field, "T") && !GetEntry(field, "V")) continue;  // a bare widget kid
+    TOvPDFObject* v = GetEntry(field, "V");
+    if (!v) {
+      TOvPDFSignatureInfo info;
+      info.FieldName = name;
+      info.MappingName = TextEntry(field, "TM");
+      info.AlternateName = TextEntry(field, "TU");
+      info.Field = field;
+      emptySignatureFields_.push_back(std::move(info));
+      continue;
+    }
+    auto* value =
+        dynamic_cast<TOvPDFRef*>(v) ? dynamic_cast<TOvPDFDictionary*>(ResolveValue(v)) : nullptr;
+    if (!value || held.count(value)) continue;
+    auto entry = std::make_unique<TOvPDFSignature>(this);
+    try {
+      entry->LoadFromDictionary(value);
+    } catch (const EOvPDFError&) {
+      continue;  // a signature that cannot be read is skipped
+    }
+    entry->Written = true;
+    entry->SignatureName = name;
+    // The widget: the field itself, or its first widget kid.
+    TOvPDFDictionary* widget = nullptr;
+    if (GetNameEntry(field, "Subtype", "", false) == "Widget") {
+      widget = field;
+    } else if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
+      for (const auto& item : kids->Items) {
+        auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
+        if (kid && GetNameEntry(kid, "Subtype", "", false) == "Widget") {
+          widget = kid;
+          break;
+        }
+      }
+    }
+    entry->Invisible = !widget || !GetEntry(widget, "AP");
+    entry->Page = 0;
+    if (widget) {
+      auto* pageDict = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(widget, "P"));
+      for (size_t i = 0; pageDict && i < pages_.size(); ++i) {
+        if (pages_[i].PageDictionary == pageDict) entry->Page = static_cast<int32_t>(i);
+      }
+      TOvPDFArray* rect = GetArrayEntry(widget, "Rect", false);
+      if (rect && rect->ItemCount() == 4) {
+        int32_t v4[4] = {};
+        bool integers = true;
+        for (size_t i = 0; i < 4; ++i) {
+          auto* number = dynamic_cast<TOvPDFReal*>(ResolveValue(rect->GetItem(i)));
+          if (!number || !number->IsInteger()) {
+            integers = false;
+            break;
+          }
+          v4[i] = number->AsInt();
+        }
+        if (integers) {
+          TOvPDFSignatureWidgetProps& props = entry->WidgetProps;
+          props.OffsetX = v4[0];
+          props.OffsetY = v4[1];
+          props.Width = static_cast<int32_t>(static_cast<int64_t>(v4[2]) - v4[0]);
+          props.Height = static_cast<int32_t>(static_cast<int64_t>(v4[3]) - v4[1]);
+          props.AutoSize = props.AutoPos = false;
+          if (props.Width == 0 || props.Height == 0) entry->Invisible = true;
+        }
+      }
+    }
+    entry->FieldDictionary = value;
+    held.insert(value);
+    signatures_.push_back(std::move(entry));
+  }
+}
+
+}  // namespace corvane
