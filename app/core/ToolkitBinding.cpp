@@ -1,8 +1,5 @@
 #include "app/core/ToolkitBinding.h"
 
-#include <unistd.h>
-
-#include "platform/PlatformFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity_PublicKey.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
@@ -31,28 +28,12 @@ class TToolkitBinding::TCertificate final : public ISignerCertificate {
   TOvX509Certificate* certificate_;
 };
 
-namespace {
-
-// The document's working copy: a scratch file whose name is removed at once,
-// so large documents never sit in memory and nothing is left behind.
-void CreateScratchStream(TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
-  platform::TempFile temp;
-  std::string error;
-  if (!platform::CreateTempFile(platform::TempDirectory(), "cvn", temp, error))
-    throw EOvPDFDocumentError("Cannot create a temporary file: " + error);
-  ::unlink(temp.path.c_str());
-  stream = new TOvFileStream(temp.fd, temp.path);
-  freeOnClose = true;
-}
-
-}  // namespace
-
 TToolkitBinding::TToolkitBinding()
     : document_(std::make_unique<TOvPDFDocument>()),
       handler_(std::make_unique<TOvPDFPublicKeySecurityHandler>()),
       certStorage_(std::make_unique<TOvMemoryCertStorage>()),
       winCertStorage_(std::make_unique<TOvWinCertStorage>()) {
-  document_->SetOnCreateTemporaryStream(CreateScratchStream);
+  UseScratchFileWorkingStream(*document_);
   certStorage_->SetOptions(csoStrictChainBuilding);
   winCertStorage_->SetOptions(csoStrictChainBuilding);
   winCertStorage_->SetSystemStores({"My"});

@@ -62,6 +62,10 @@ std::string_view DERPrefix(std::string_view value) {
   return whole;
 }
 
+int32_t KeyBits(const TOvX509Certificate& certificate) {
+  return certificate.KeyMaterial() ? certificate.KeyMaterial()->Bits() : 0;
+}
+
 }  // namespace
 
 // --- revocation data ---------------------------------------------------------
@@ -257,7 +261,7 @@ bool TOvPDFPublicKeySecurityHandler::GetSignerInfo(std::string& name, std::strin
     subjectLines.append(OIDToText(rdn.Types(i))).append("=").append(rdn.Values(i));
     ++lines;
   }
-  keyDescription = "RSA/" + std::to_string(certificate.GetPublicKeyBits()) + " bits";
+  keyDescription = "RSA/" + std::to_string(KeyBits(certificate)) + " bits";
   return true;
 }
 
@@ -270,7 +274,8 @@ void TOvPDFPublicKeySecurityHandler::HashInit() {
   const int32_t algorithm =
       (signatureKind_ == PDF_SIGNATURE_KIND_PKCS7 && !detachedSignature_) ? ALG_SHA1
                                                                            : hashAlgorithm_;
-  hash_ = std::make_unique<TOvHashFunction>(algorithm, nullptr, CryptoProviderManager(), nullptr);
+  hash_ = std::make_unique<TOvHashFunction>(algorithm, nullptr, CryptoProviderManager(),
+                                            static_cast<TOvCryptoParams>(nullptr));
 }
 
 bool TOvPDFPublicKeySecurityHandler::HashUpdate(std::string_view bytes) {
@@ -315,7 +320,7 @@ ByteString TOvPDFPublicKeySecurityHandler::SignRaw(std::string_view digest) {
 int64_t TOvPDFPublicKeySecurityHandler::EstimateSignatureSize() {
   if (signatureKind_ == PDF_SIGNATURE_KIND_X509) {
     const TOvX509Certificate& certificate = RequireSigningCertificate();
-    const size_t bytes = certificate.GetPublicKeyBits() / 8 + 1;
+    const size_t bytes = static_cast<size_t>(KeyBits(certificate)) / 8 + 1;
     return static_cast<int64_t>(EncodeOctetString(ByteString(bytes, '\0')).size());
   }
   if (signatureKind_ == PDF_SIGNATURE_KIND_PKCS7) return EstimatePKCS7Size();
