@@ -34,8 +34,8 @@ class TPdfBuilder {
       std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(offsets_[n]));
       Put(line);
     }
-    Put("trailer\n<< /Size " + std::to_string(offsets_.size()) + " /Root " +
-        std::to_string(root) + " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
+    Put("trailer\n<< /Size " + std::to_string(offsets_.size()) + " /Root " + std::to_string(root) +
+        " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
   }
 
  private:

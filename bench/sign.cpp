@@ -37,8 +37,8 @@ std::string Capture(const std::string& command) {
 std::string StoreEnv() { return ". " + Quote(g_store + "/env.sh") + " && "; }
 
 std::string OurCommand(const std::string& input, const std::string& output) {
-  return StoreEnv() + "exec " + Quote(std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf") +
-         " sign " + Quote(input) + " " + Quote(output) + " --nssdb " + Quote(g_store + "/nssdb") +
+  return StoreEnv() + "exec " + Quote(std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf") + " sign " +
+         Quote(input) + " " + Quote(output) + " --nssdb " + Quote(g_store + "/nssdb") +
          " --issuer 'Tavra Test CA' --serial " + g_serial + " --type invisible >/dev/null";
 }
 
@@ -101,8 +101,9 @@ int main(int argc, char** argv) {
   if (!mkdtemp(pattern.data())) return 1;
   g_folder = pattern;
   g_store = g_folder + "/store";
-  if (std::system(("bash " + Quote(std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/make-store.sh") +
-                   " " + Quote(g_store) + " >/dev/null")
+  if (std::system(("bash " +
+                   Quote(std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/make-store.sh") + " " +
+                   Quote(g_store) + " >/dev/null")
                       .c_str()) != 0) {
     std::fprintf(stderr, "cannot make the key store\n");
     return 1;

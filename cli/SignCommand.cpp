@@ -27,9 +27,7 @@ namespace {
 // Every way the workflow talks ends up as a line on standard error.
 class TStderrReporter final : public ISignerReporter {
  public:
-  void ShowApplicationError(const std::string& text) override {
-    Print(ApplicationErrorText(text));
-  }
+  void ShowApplicationError(const std::string& text) override { Print(ApplicationErrorText(text)); }
   void ShowWorkflowError(const std::string& text) override { Print(text); }
   void ShowWorkflowInformation(const std::string& text) override { Print(text); }
   void ShowStartupError(const std::string& text) override { Print(text); }

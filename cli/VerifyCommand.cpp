@@ -6,7 +6,7 @@
 #include "toolkit/common/CvConstants.h"
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
-#include "toolkit/pdf/CvPDFSecurity_PublicKey.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
 #include "toolkit/pki/CvX509.h"
 
@@ -18,14 +18,22 @@ namespace {
 
 std::string HashName(int32_t algorithm) {
   switch (algorithm) {
-    case ALG_SHA1: return "SHA-1";
-    case ALG_SHA256: return "SHA-256";
-    case ALG_SHA384: return "SHA-384";
-    case ALG_SHA512: return "SHA-512";
-    case ALG_MD5: return "MD5";
-    case ALG_MD2: return "MD2";
-    case ALG_RIPEMD160: return "RIPEMD-160";
-    default: return "unknown";
+    case ALG_SHA1:
+      return "SHA-1";
+    case ALG_SHA256:
+      return "SHA-256";
+    case ALG_SHA384:
+      return "SHA-384";
+    case ALG_SHA512:
+      return "SHA-512";
+    case ALG_MD5:
+      return "MD5";
+    case ALG_MD2:
+      return "MD2";
+    case ALG_RIPEMD160:
+      return "RIPEMD-160";
+    default:
+      return "unknown";
   }
 }
 
@@ -58,8 +66,7 @@ bool HashRanges(TOvPDFSecurityHandler& handler, TOvStream& file,
   handler.HashInit();
   std::string buffer(65536, '\0');
   for (const TOvPDFByteRange& range : ranges) {
-    if (range.Offset < 0 || range.Length < 0 ||
-        int64_t{range.Offset} + range.Length > file.Size())
+    if (range.Offset < 0 || range.Length < 0 || int64_t{range.Offset} + range.Length > file.Size())
       return false;
     file.Seek(range.Offset, TSeekOrigin::soBeginning);
     int64_t left = range.Length;

@@ -1,7 +1,7 @@
 #include "app/core/ToolkitBinding.h"
 
 #include "toolkit/pdf/CvPDF.h"
-#include "toolkit/pdf/CvPDFSecurity_PublicKey.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
 #include "toolkit/pki/CvWinCertStorage.h"
 #include "toolkit/pki/CvX509.h"
@@ -15,9 +15,7 @@ class TToolkitBinding::TCertificate final : public ISignerCertificate {
   explicit TCertificate(TOvX509Certificate* certificate) : certificate_(certificate) {}
 
   std::string IssuerCommonName() const override { return certificate_->IssuerName().CommonName; }
-  std::string SubjectCommonName() const override {
-    return certificate_->SubjectName().CommonName;
-  }
+  std::string SubjectCommonName() const override { return certificate_->SubjectName().CommonName; }
   std::string SerialNumber() const override { return certificate_->SerialNumber(); }
   bool KeyAlgorithmCanSign() const override { return certificate_->KeyAlgorithmCanSign(); }
   bool PrivateKeyExists() const override { return certificate_->PrivateKeyExists(); }

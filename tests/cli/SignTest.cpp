@@ -26,8 +26,8 @@ struct TRun {
 
 TRun Tavrapdf(const ScratchDir& dir, const std::string& args) {
   TRun run;
-  const std::string env = ". " + Quote(Store::Get().File("env.sh")) + " && TMPDIR=" +
-                          Quote(dir.Path()) + " ";
+  const std::string env =
+      ". " + Quote(Store::Get().File("env.sh")) + " && TMPDIR=" + Quote(dir.Path()) + " ";
   run.out = RunCommand(env + kTool + " " + args + " 2>" + Quote(dir / "err"), &run.status);
   run.err = ReadFile(dir / "err");
   return run;
@@ -36,10 +36,9 @@ TRun Tavrapdf(const ScratchDir& dir, const std::string& args) {
 // Signs input with the "Jan Čáp" certificate of the fixture store.
 TRun Sign(const ScratchDir& dir, const std::string& input, const std::string& output,
           const std::string& type) {
-  return Tavrapdf(dir, "sign " + Quote(input) + " " + Quote(output) + " --nssdb " +
-                           Quote(Store::Get().Db()) +
-                           " --issuer 'Tavra Test CA' --serial 1005 --reason 'Schváleno' --type " +
-                           type);
+  return Tavrapdf(
+      dir, "sign " + Quote(input) + " " + Quote(output) + " --nssdb " + Quote(Store::Get().Db()) +
+               " --issuer 'Tavra Test CA' --serial 1005 --reason 'Schváleno' --type " + type);
 }
 
 // The last signature of a file: its /Contents value and the bytes its
@@ -79,6 +78,25 @@ TSignature LastSignature(const std::string& pdf) {
   return result;
 }
 
+// A database for poppler alone: the test CA trusted and the rsa2048 key, and
+// no security modules (pdfsig is not asked to reach the fixture's token).
+const std::string& PopplerDb() {
+  static ScratchDir dir;
+  static const std::string db = [] {
+    const std::string path = dir.MakeDir("nssdb");
+    int status = -1;
+    const std::string out = RunCommand(
+        "certutil -N -d " + Quote("sql:" + path) + " --empty-password && certutil -A -d " +
+            Quote("sql:" + path) + " -n ca -t CT,C,C -i " + Quote(Store::Get().File("ca.crt")) +
+            " && pk12util -i " + Quote(Store::Get().File("rsa2048.p12")) + " -d " +
+            Quote("sql:" + path) + " -W tavra 2>&1",
+        &status);
+    EXPECT_EQ(status, 0) << out;
+    return path;
+  }();
+  return db;
+}
+
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -96,8 +114,7 @@ void ExpectSoundSignedFile(const ScratchDir& dir, const std::string& input,
   EXPECT_EQ(pdf.compare(0, input.size(), input), 0) << "the input is not the output's prefix";
 
   const std::string report =
-      RunCommand("pdfsig -nssdir " + Quote("sql:" + Store::Get().Db()) + " " + Quote(output) +
-                 " 2>&1");
+      RunCommand("pdfsig -nssdir " + Quote("sql:" + PopplerDb()) + " " + Quote(output) + " 2>&1");
   EXPECT_EQ(Count(report, "Signature Validation: Signature is Valid."), signatures) << report;
   const size_t last = report.rfind("Signature #" + std::to_string(signatures));
   ASSERT_NE(last, std::string::npos) << report;
@@ -109,11 +126,11 @@ void ExpectSoundSignedFile(const ScratchDir& dir, const std::string& input,
   WriteFile(dir / "sig.der", signature.der);
   WriteFile(dir / "signed.bin", signature.signedBytes);
   int status = -1;
-  const std::string cms = RunCommand(
-      "openssl cms -verify -binary -inform DER -in " + Quote(dir / "sig.der") + " -content " +
-          Quote(dir / "signed.bin") + " -CAfile " + Quote(Store::Get().File("ca.crt")) +
-          " -purpose any -out /dev/null 2>&1",
-      &status);
+  const std::string cms =
+      RunCommand("openssl cms -verify -binary -inform DER -in " + Quote(dir / "sig.der") +
+                     " -content " + Quote(dir / "signed.bin") + " -CAfile " +
+                     Quote(Store::Get().File("ca.crt")) + " -purpose any -out /dev/null 2>&1",
+                 &status);
   EXPECT_EQ(status, 0) << cms;
 
   std::string qpdf;
@@ -148,13 +165,11 @@ std::string SeveralUpdates(const ScratchDir&) {
 std::string SignedByPdfsig(const ScratchDir& dir) {
   WriteFile(dir / "plain.pdf", OnePage().Build());
   int status = -1;
-  const std::string out = RunCommand(". " + Quote(Store::Get().File("env.sh")) +
-                                         " && pdfsig -add-signature -nssdir " +
-                                         Quote("sql:" + Store::Get().Db()) +
-                                         " -nick rsa2048 -new-signature-field-name Earlier " +
-                                         Quote(dir / "plain.pdf") + " " +
-                                         Quote(dir / "by-pdfsig.pdf") + " 2>&1",
-                                     &status);
+  const std::string out =
+      RunCommand("pdfsig -add-signature -nssdir " + Quote("sql:" + PopplerDb()) +
+                     " -nick rsa2048 -new-signature-field-name Earlier " +
+                     Quote(dir / "plain.pdf") + " " + Quote(dir / "by-pdfsig.pdf") + " 2>&1",
+                 &status);
   EXPECT_EQ(status, 0) << out;
   return ReadFile(dir / "by-pdfsig.pdf");
 }
@@ -194,8 +209,7 @@ TEST_P(SignMatrix, IndependentCheckersAcceptTheSignedFile) {
 
 INSTANTIATE_TEST_SUITE_P(Inputs, SignMatrix,
                          ::testing::Combine(::testing::Range(0, 6),
-                                            ::testing::Values("invisible", "visible",
-                                                              "certify")),
+                                            ::testing::Values("invisible", "visible", "certify")),
                          [](const auto& info) {
                            return Inputs()[std::get<0>(info.param)].name + "_" +
                                   std::get<1>(info.param);
@@ -226,8 +240,8 @@ TEST(SignTwice, OurOwnOutputSignsAgainAndAgain) {
 TEST(SignRefusals, EncryptedInputAndUnknownCertificateWriteNothing) {
   ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
   ScratchDir dir;
-  const std::string plain = QpdfVariant(dir, OnePage().Build(),
-                                        "--encrypt user owner 256 --", "encrypted");
+  const std::string plain =
+      QpdfVariant(dir, OnePage().Build(), "--encrypt user owner 256 --", "encrypted");
   ASSERT_FALSE(plain.empty());
   WriteFile(dir / "enc.pdf", plain);
   TRun run = Sign(dir, dir / "enc.pdf", dir / "out.pdf", "invisible");
@@ -236,9 +250,8 @@ TEST(SignRefusals, EncryptedInputAndUnknownCertificateWriteNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
 
   WriteFile(dir / "in.pdf", OnePage().Build());
-  run = Tavrapdf(dir, "sign " + Quote(dir / "in.pdf") + " " + Quote(dir / "out.pdf") +
-                          " --nssdb " + Quote(Store::Get().Db()) +
-                          " --issuer 'Tavra Test CA' --serial 0BAD");
+  run = Tavrapdf(dir, "sign " + Quote(dir / "in.pdf") + " " + Quote(dir / "out.pdf") + " --nssdb " +
+                          Quote(Store::Get().Db()) + " --issuer 'Tavra Test CA' --serial 0BAD");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Certfikát nenalezen"), std::string::npos) << run.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));

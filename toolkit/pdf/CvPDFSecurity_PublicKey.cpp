@@ -1,6 +1,6 @@
 // TOvPDFPublicKeySecurityHandler: the signature dictionary entries, the size
 // to reserve, hashing the byte ranges and the signature value.
-#include "toolkit/pdf/CvPDFSecurity_PublicKey.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
 
 #include <unordered_set>
 
@@ -52,14 +52,42 @@ bool IsSupportedHash(int32_t algorithm) {
   }
 }
 
-// The first DER element of a zero-padded /Contents value; empty when the
-// value does not start with one.
+// Length of the BER element at the start of data (definite or indefinite
+// lengths, as other signers write them); 0 when there is none.
+size_t BERElementLength(std::string_view data, int depth = 0) {
+  if (depth > 64 || data.size() < 2) return 0;
+  size_t at = 1;
+  if ((static_cast<uint8_t>(data[0]) & 0x1F) == 0x1F) {  // high tag number
+    while (at < data.size() && (static_cast<uint8_t>(data[at]) & 0x80)) ++at;
+    ++at;
+  }
+  if (at >= data.size()) return 0;
+  const uint8_t first = static_cast<uint8_t>(data[at++]);
+  if (first == 0x80) {
+    if (!(static_cast<uint8_t>(data[0]) & 0x20)) return 0;  // only constructed
+    while (at + 2 <= data.size()) {
+      if (data[at] == 0 && data[at + 1] == 0) return at + 2;
+      const size_t child = BERElementLength(data.substr(at), depth + 1);
+      if (child == 0) return 0;
+      at += child;
+    }
+    return 0;
+  }
+  uint64_t length = first;
+  if (first & 0x80) {
+    const size_t octets = first & 0x7F;
+    if (octets == 0 || octets > 8 || at + octets > data.size()) return 0;
+    length = 0;
+    for (size_t i = 0; i < octets; ++i) length = (length << 8) | static_cast<uint8_t>(data[at++]);
+  }
+  if (length > data.size() - at) return 0;
+  return at + static_cast<size_t>(length);
+}
+
+// The signature value inside a zero-padded /Contents string; empty when the
+// value does not start with an ASN.1 element.
 std::string_view DERPrefix(std::string_view value) {
-  TCvDERReader reader(value);
-  uint8_t tag = 0;
-  std::string_view content, whole;
-  if (!reader.ReadAny(tag, content, whole)) return {};
-  return whole;
+  return value.substr(0, BERElementLength(value));
 }
 
 int32_t KeyBits(const TOvX509Certificate& certificate) {
@@ -250,9 +278,9 @@ bool TOvPDFPublicKeySecurityHandler::GetSignerInfo(std::string& name, std::strin
   addLine("O=", subject.Organization);
   addLine("E=", subject.EMail);
   static const std::string_view kListed[] = {
-      {"\x55\x04\x03", 3},  // common name
-      {"\x55\x04\x06", 3},  // country
-      {"\x55\x04\x0A", 3},  // organisation
+      {"\x55\x04\x03", 3},                          // common name
+      {"\x55\x04\x06", 3},                          // country
+      {"\x55\x04\x0A", 3},                          // organisation
       {"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x01", 9},  // e-mail
   };
   const TOvRelativeDistinguishedName& rdn = certificate.SubjectRDN();
@@ -271,9 +299,9 @@ void TOvPDFPublicKeySecurityHandler::HashInit() {
     return;
   }
   hash_.reset();
-  const int32_t algorithm =
-      (signatureKind_ == PDF_SIGNATURE_KIND_PKCS7 && !detachedSignature_) ? ALG_SHA1
-                                                                           : hashAlgorithm_;
+  const int32_t algorithm = (signatureKind_ == PDF_SIGNATURE_KIND_PKCS7 && !detachedSignature_)
+                                ? ALG_SHA1
+                                : hashAlgorithm_;
   hash_ = std::make_unique<TOvHashFunction>(algorithm, nullptr, CryptoProviderManager(),
                                             static_cast<TOvCryptoParams>(nullptr));
 }
@@ -418,8 +446,7 @@ namespace {
 // The OID of id-data as the DER value of a contentType attribute.
 ByteString DataContentTypeValue() { return EncodeOID(oid::PKCS7_DATA); }
 
-constexpr std::string_view kRevocationInfoArchival{"\x2A\x86\x48\x86\xF7\x2F\x01\x01\x08",
-                                                   9};
+constexpr std::string_view kRevocationInfoArchival{"\x2A\x86\x48\x86\xF7\x2F\x01\x01\x08", 9};
 
 std::string SignerFailure(int32_t code, const std::string& info) {
   return "Signing failed (error " + std::to_string(code) + " " + (info.empty() ? "" : ": " + info) +
@@ -475,13 +502,13 @@ ByteString TOvPDFPublicKeySecurityHandler::SignPKCS7(std::string_view digest) {
   signer.SetSigningOptions(options);
 
   int64_t size = 0;
-  int32_t result = signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size,
-                               nullptr);
+  int32_t result =
+      signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size, nullptr);
   if (result != MSG_ERROR_BUFFER_TOO_SMALL && result != 0)
     throw EOvPDFSecurityHandlerError(SignerFailure(result, signer.ErrorInfo()));
   ByteString value(static_cast<size_t>(size), '\0');
-  result = signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size,
-                       value.data());
+  result =
+      signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size, value.data());
   if (result != 0) throw EOvPDFSecurityHandlerError(SignerFailure(result, signer.ErrorInfo()));
   value.resize(static_cast<size_t>(size));
   return value;
@@ -514,8 +541,8 @@ bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
   int32_t result = 0;
   if (detachedSignature_) {
     verifier.SetInputIsHash(true);
-    result = verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()),
-                                     der.data(), static_cast<int64_t>(der.size()));
+    result = verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()), der.data(),
+                                     static_cast<int64_t>(der.size()));
   } else {
     ByteString content(der.size(), '\0');
     int64_t size = static_cast<int64_t>(content.size());
@@ -540,8 +567,7 @@ ByteString TOvPDFPublicKeySecurityHandler::TimestampSignature() {
   signer.SetCryptoProviderManager(CryptoProviderManager());
   signer.SetTSPClient(tspClient_);
   int64_t size = 0;
-  int32_t result =
-      signer.Timestamp(der.data(), static_cast<int64_t>(der.size()), size, nullptr);
+  int32_t result = signer.Timestamp(der.data(), static_cast<int64_t>(der.size()), size, nullptr);
   if (result == MSG_ERROR_BUFFER_TOO_SMALL) {
     ByteString value(static_cast<size_t>(size), '\0');
     result = signer.Timestamp(der.data(), static_cast<int64_t>(der.size()), size, value.data());
