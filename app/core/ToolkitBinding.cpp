@@ -50,7 +50,16 @@ const ISignerCertificate& TToolkitBinding::Certificate(size_t index) const {
   return *certificates_.at(index);
 }
 
-void TToolkitBinding::Open(TOvStream& stream) { document_->Open(stream); }
+void TToolkitBinding::Open(TOvStream& stream) {
+  try {
+    document_->Open(stream);
+  } catch (const ECorvaneError&) {
+    // An encrypted file that cannot be decrypted (no password, a password
+    // needed for its object streams, a damaged Encrypt dictionary) is
+    // refused as encrypted, not reported as a broken file.
+    if (!document_->Encrypted()) throw;
+  }
+}
 
 bool TToolkitBinding::Encrypted() const {
   // A document decrypted on opening is refused like an encrypted one.
