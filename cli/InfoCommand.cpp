@@ -1,10 +1,7 @@
 #include "cli/InfoCommand.h"
 
-#include <unistd.h>
-
 #include <unordered_set>
 
-#include "platform/PlatformFiles.h"
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
 
@@ -156,18 +153,9 @@ void PrintInfo(const std::string& path, std::ostream& out,
                const std::optional<std::string>& password) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
-  // The working copy lives in a temporary file whose name is gone at once, so
-  // a large document does not need its size in memory and nothing is left over.
-  document.SetOnCreateTemporaryStream([](TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
-    platform::TempFile temp;
-    std::string error;
-    if (!platform::CreateTempFile(platform::TempDirectory(), "cvn", temp, error)) {
-      throw EOvPDFDocumentError("Cannot create a temporary file: " + error);
-    }
-    ::unlink(temp.path.c_str());
-    stream = new TOvFileStream(temp.fd, temp.path);
-    freeOnClose = true;
-  });
+  // The working copy lives in a scratch file, so a large document does not
+  // need its size in memory and nothing is left over.
+  UseScratchFileWorkingStream(document);
   std::vector<std::string> encryption;
   const std::string given = password.value_or(std::string());
   // A file with object streams is decrypted while it is opened.

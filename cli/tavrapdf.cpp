@@ -7,6 +7,8 @@
 
 #include "cli/CertsCommand.h"
 #include "cli/InfoCommand.h"
+#include "cli/SignCommand.h"
+#include "cli/VerifyCommand.h"
 
 namespace {
 
@@ -52,6 +54,23 @@ constexpr const char* kHelp =
     "                  database (sql:DIR or dbm:DIR), where it was found, the number\n"
     "                  of certificates and the number of those with a private key,\n"
     "                  separated by tabs.\n"
+    "  sign INPUT OUTPUT [--issuer TEXT] [--serial HEX] [--reason TEXT]\n"
+    "       [--type invisible|visible|certify] [--nssdb DIR]\n"
+    "                  Sign INPUT with the certificate of the My store whose issuer\n"
+    "                  common name is TEXT and whose serial number is HEX, as the\n"
+    "                  signer window does, and write the signed copy to OUTPUT:\n"
+    "                  an incremental update with a detached PKCS#7 signature\n"
+    "                  (SHA-256). Options that are not given come from the signer\n"
+    "                  window's settings file (tavrapdfsg.ini) when one sits beside\n"
+    "                  this program; the type defaults to invisible. DIR is chosen\n"
+    "                  as for certs. A token or database password is taken from\n"
+    "                  $TAVRA_PIN, else asked on the terminal. The messages of the\n"
+    "                  signer window go to standard error. INPUT is never changed.\n"
+    "  verify FILE.pdf Print, for each signature: field name, signer, signing time,\n"
+    "                  filter and subfilter, digest algorithm, the byte ranges and\n"
+    "                  whether they cover the whole file but the signature value,\n"
+    "                  and whether the signature is valid. Exit status 0 only when\n"
+    "                  there are signatures and every one is valid.\n"
     "  --help, -h      Show this text.\n"
     "\n"
     "The file is read through a temporary copy in $TMPDIR (else /tmp) and is never\n"
@@ -96,6 +115,20 @@ int main(int argc, char** argv) {
       return std::cout ? 0 : 1;
     } catch (const std::exception& e) {
       std::cerr << "tavrapdf: " << path << ": " << e.what() << "\n";
+      return 1;
+    }
+  }
+  if (command == "sign") {
+    return tavra::RunSignCommand(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (command == "verify") {
+    if (argc != 3) return UsageError("verify needs exactly one FILE.pdf");
+    try {
+      const int status = tavra::VerifySignatures(argv[2], std::cout);
+      std::cout.flush();
+      return std::cout ? status : 1;
+    } catch (const std::exception& e) {
+      std::cerr << "tavrapdf: " << argv[2] << ": " << e.what() << "\n";
       return 1;
     }
   }

@@ -4,9 +4,10 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include "app/core/PlaceholderToolkit.h"
+#include "app/core/CertificateDatabase.h"
 #include "app/core/SignerCore.h"
 #include "app/core/SignerReporter.h"
+#include "app/core/ToolkitBinding.h"
 #include "app/gui/GuiServices.h"
 #include "app/gui/Main.h"
 #include "platform/PlatformFiles.h"
@@ -14,7 +15,11 @@
 namespace tavra {
 
 std::unique_ptr<ISignerToolkit> MakeDefaultToolkit() {
-  return std::make_unique<TPlaceholderToolkit>();
+  // The settings key "nssdb", else what discovery finds; the places passed
+  // over are of no interest here.
+  std::vector<std::string> passedOver;
+  UseCertificateDatabase(passedOver);
+  return std::make_unique<TToolkitBinding>();
 }
 
 void InstallCzechTranslations(QApplication& app) {

@@ -17,7 +17,8 @@ struct TGuiServices;
 
 using TToolkitFactory = std::function<std::unique_ptr<ISignerToolkit>()>;
 
-// The toolkit of this build: TPlaceholderToolkit (an empty personal store).
+// The real toolkit over the certificate database the settings name or
+// discovery finds.
 std::unique_ptr<ISignerToolkit> MakeDefaultToolkit();
 
 // Runs the program on args (argv[0] first, as the system delivered them) and

@@ -16,6 +16,8 @@
 namespace tavra {
 namespace {
 
+using tavra_test::ScopedEnv;
+
 namespace fs = std::filesystem;
 
 // Entries in the folder: saving must leave no staging file behind.
@@ -24,31 +26,6 @@ size_t EntryCount(const tavra_test::ScratchDir& dir) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path())) ++n;
   return n;
 }
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value != nullptr)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      ::setenv(name_, old_.c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
 
 TPdfSignerOptions Read(const std::string& path) {
   TPdfSignerOptions options;

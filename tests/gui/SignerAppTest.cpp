@@ -94,7 +94,7 @@ TEST_F(SignerAppTest, SignModeClosedWithoutSigningExitsWithOne) {
   EXPECT_FALSE(platform::FileExists(dir.File("b.pdf")));
 }
 
-TEST_F(SignerAppTest, SignModeWithThePlaceholderToolkitFindsNoCertificate) {
+TEST_F(SignerAppTest, SignModeWithAnUnknownCertificateFindsNone) {
   const std::string input = dir.Write("a.pdf", "%PDF");
   const std::string output = dir.Write("b.pdf", "old");
   settings.reads = 0;
@@ -117,7 +117,8 @@ TEST_F(SignerAppTest, SignModeWithThePlaceholderToolkitFindsNoCertificate) {
   EXPECT_EQ(tavra_test::ReadFile(output), "old");
 }
 
-TEST_F(SignerAppTest, PlaceholderToolkitHasAnEmptyStore) {
+TEST_F(SignerAppTest, WithoutADatabaseTheStoreIsEmpty) {
+  const tavra_test::ScopedEnv noDatabase("TAVRA_NSSDB", dir.MakeDir("no-database").c_str());
   const auto toolkit = MakeDefaultToolkit();
   EXPECT_EQ(toolkit->CertificateCount(), 0u);
 }

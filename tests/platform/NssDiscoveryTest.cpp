@@ -23,27 +23,7 @@ using tavra_test::Quote;
 using tavra_test::RunCommand;
 using tavra_test::ScratchDir;
 
-// Sets (or unsets) an environment variable for the scope.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~EnvGuard() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using EnvGuard = tavra_test::ScopedEnv;
 
 class PinPrompt : public KeyStorePasswordPrompt {
  public:

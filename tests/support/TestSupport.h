@@ -61,6 +61,20 @@ class ScratchDir {
   std::string path_;
 };
 
+// Sets (or, with nullptr, unsets) an environment variable for the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  bool had_ = false;
+  std::string old_;
+};
+
 }  // namespace tavra_test
 
 // Fails the current test (returning from the calling void function) when the

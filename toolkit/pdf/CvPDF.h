@@ -208,6 +208,10 @@ struct TOvPDFFileAttachment {
 inline constexpr uint8_t PDF_OPTION_ADD_FORM_RESOURCES = 0x01;
 inline constexpr uint8_t PDF_OPTION_USE_LOCAL_TIME_ZONE = 0x02;
 
+// A stream in a scratch file whose name is removed at once: nothing is left
+// behind whatever happens, and large documents never sit in memory.
+std::unique_ptr<TOvStream> NewScratchFileStream();
+
 class TOvPDFDocument {
  public:
   TOvPDFDocument();
@@ -370,6 +374,9 @@ class TOvPDFDocument {
   std::vector<TOvPDFSignatureInfo> emptySignatureFields_;
   std::unique_ptr<TOvPDFSecurityHandler> securityHandler_;
 };
+
+// Makes the document keep its working copy in a scratch file.
+void UseScratchFileWorkingStream(TOvPDFDocument& document);
 
 }  // namespace corvane
 
@@ -577,5 +584,8 @@ class TOvPDFSignature {
 // The object digest of a DocMDP or FieldMDP transform reference.
 ByteString ComputeTransformDigest(TOvPDFSecurityHandler* handler, TOvPDFSignature& entry,
                                   const TOvPDFSigRefEntry& reference);
+
+// Makes the document keep its working copy in a scratch file.
+void UseScratchFileWorkingStream(TOvPDFDocument& document);
 
 }  // namespace corvane

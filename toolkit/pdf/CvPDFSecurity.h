@@ -1,11 +1,14 @@
-// The concrete security handlers. The password handler of the standard
-// security scheme (/Filter /Standard) lives in CvPDFSecurity_Password.cpp.
+// The concrete security handlers: the password handler of the standard
+// security scheme (/Filter /Standard, CvPDFSecurity_Password.cpp) and the
+// public-key handler that signs with a certificate and reads and verifies
+// existing signatures (CvPDFSecurity_PublicKey.cpp).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFUtils.h"
@@ -96,6 +99,130 @@ class TOvPDFPasswordSecurityHandler : public TOvPDFSecurityHandler {
   std::string userPassword_;
   std::string ownerPassword_;
   TOvPDFFile* file_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// The public-key handler
+
+class TOvCustomCertStorage;
+class TOvMemoryCertStorage;
+class TOvX509Certificate;
+class TOvHashFunction;
+class TOvCustomTSPClient;
+
+// Revocation data embedded in a signature (adbe-revocationInfoArchival):
+// CRLs and OCSP responses as DER, and other (type OID, value) entries.
+class TOvPDFPublicKeyRevocationInfo {
+ public:
+  struct TOtherEntry {
+    ByteString TypeOID;  // content octets of the OBJECT IDENTIFIER
+    ByteString Value;
+  };
+
+  std::vector<ByteString>& CRLs() { return crls_; }
+  std::vector<ByteString>& OCSPResponses() { return ocspResponses_; }
+  std::vector<TOtherEntry>& OtherEntries() { return others_; }
+  const std::vector<ByteString>& CRLs() const { return crls_; }
+  const std::vector<ByteString>& OCSPResponses() const { return ocspResponses_; }
+  const std::vector<TOtherEntry>& OtherEntries() const { return others_; }
+
+  bool Empty() const { return crls_.empty() && ocspResponses_.empty() && others_.empty(); }
+  void Clear();
+  // Bytes the signature grows by when these data are embedded.
+  int64_t EstimatedSize() const;
+  // The DER of the attribute value, and its reading back.
+  ByteString Encode() const;
+  bool Decode(std::string_view der);
+
+ private:
+  std::vector<ByteString> crls_;
+  std::vector<ByteString> ocspResponses_;
+  std::vector<TOtherEntry> others_;
+};
+
+// Values of SignatureKind.
+inline constexpr uint8_t PDF_SIGNATURE_KIND_X509 = 0;
+inline constexpr uint8_t PDF_SIGNATURE_KIND_PKCS7 = 1;
+
+class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
+ public:
+  TOvPDFPublicKeySecurityHandler();
+  ~TOvPDFPublicKeySecurityHandler() override;
+
+  static const TOvPDFSecurityHandlerClass& Class();
+  const TOvPDFSecurityHandlerClass& HandlerClass() const override { return Class(); }
+
+  void LoadSignatureInfo(TOvPDFDictionary* sigDict) override;
+  void SaveSignatureInfo(TOvPDFDictionary* sigDict) override;
+  void BeginSignatureField(TOvPDFFile* file) override;
+  void BeginSigning(TOvPDFFile* file) override;
+  void BeginTimestamping() override;
+  void HashInit() override;
+  bool HashUpdate(std::string_view bytes) override;
+  ByteString HashFinal() override;
+  ByteString SignDigest(std::string_view digest) override;
+  bool VerifyDigest(std::string_view digest) override;
+  int64_t EstimateSignatureSize() override;
+  ByteString TimestampSignature() override;
+  bool GetSignerInfo(std::string& name, std::string& subjectLines,
+                     std::string& keyDescription) override;
+  void ResetHandler() override;
+
+  uint8_t SignatureKind() const { return signatureKind_; }
+  void SetSignatureKind(uint8_t value) { signatureKind_ = value; }
+  bool DetachedSignature() const { return detachedSignature_; }
+  void SetDetachedSignature(bool value) { detachedSignature_ = value; }
+  int32_t HashAlgorithm() const { return hashAlgorithm_; }
+  void SetHashAlgorithm(int32_t value) { hashAlgorithm_ = value; }
+  TOvCustomCertStorage* CertStorage() const { return certStorage_; }
+  void SetCertStorage(TOvCustomCertStorage* value) { certStorage_ = value; }
+  TOvCustomTSPClient* TSPClient() const { return tspClient_; }
+  void SetTSPClient(TOvCustomTSPClient* value) { tspClient_ = value; }
+  bool IgnoreTimestampFailure() const { return ignoreTimestampFailure_; }
+  void SetIgnoreTimestampFailure(bool value) { ignoreTimestampFailure_ = value; }
+  TOvPDFPublicKeyRevocationInfo& RevocationInfo() { return revocationInfo_; }
+
+  // What the last LoadSignatureInfo read.
+  const std::string& ReadSubFilter() const { return readSubFilter_; }
+  const ByteString& ReadSignatureValue() const { return readValue_; }
+  TOvMemoryCertStorage& ReadCertificates() { return *readCertificates_; }
+  // Code of the last VerifyDigest, 0 when it succeeded.
+  int32_t LastVerificationResult() const { return lastVerificationResult_; }
+  // Signing time of the last loaded PKCS#7 value, from its signed attributes
+  // (0 when it has none).
+  double ReadSigningTime() const { return readSigningTime_; }
+
+  // The certificate that signs: the first of CertStorage with a private key.
+  TOvX509Certificate* SigningCertificate() const;
+
+ private:
+  TOvX509Certificate& RequireSigningCertificate() const;
+  int32_t RequireSupportedHash() const;
+  ByteString SignRaw(std::string_view digest);
+  ByteString SignPKCS7(std::string_view digest);
+  int64_t EstimatePKCS7Size();
+  void WriteCertificateChain(TOvPDFDictionary* sigDict);
+  void LoadPKCS7Value();
+  void LoadX509Value();
+  bool VerifyRaw(std::string_view digest);
+  bool VerifyPKCS7(std::string_view digest);
+
+  std::string readSubFilter_;
+  TOvCustomCertStorage* certStorage_ = nullptr;
+  std::unique_ptr<TOvHashFunction> hash_;
+  ByteString readValue_;
+  std::unique_ptr<TOvMemoryCertStorage> readCertificates_;
+  uint8_t signatureKind_ = PDF_SIGNATURE_KIND_X509;
+  TOvPDFFile* file_ = nullptr;
+  bool hashMode_ = false;
+  ByteString collected_;
+  int32_t hashAlgorithm_;
+  TOvPDFPublicKeyRevocationInfo revocationInfo_;
+  bool detachedSignature_ = true;
+  int32_t lastVerificationResult_ = 0;
+  TOvCustomTSPClient* tspClient_ = nullptr;
+  bool ignoreTimestampFailure_ = false;
+  double readSigningTime_ = 0;
 };
 
 }  // namespace corvane

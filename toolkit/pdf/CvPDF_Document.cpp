@@ -20,9 +20,11 @@ namespace {
 
 [[noreturn]] void Interrupted() { throw EOvPDFDocumentError("Operation was interrupted by user"); }
 
+}  // namespace
+
 // A file-backed scratch stream that disappears with its descriptor: the name
 // is removed at once, so nothing is left behind whatever happens later.
-std::unique_ptr<TOvStream> NewScratchStream() {
+std::unique_ptr<TOvStream> NewScratchFileStream() {
   platform::TempFile temp;
   std::string error;
   if (!platform::CreateTempFile(platform::TempDirectory(), "cvn", temp, error)) {
@@ -32,7 +34,12 @@ std::unique_ptr<TOvStream> NewScratchStream() {
   return std::make_unique<TOvFileStream>(temp.fd, temp.path);
 }
 
-}  // namespace
+void UseScratchFileWorkingStream(TOvPDFDocument& document) {
+  document.SetOnCreateTemporaryStream([](TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
+    stream = NewScratchFileStream().release();
+    freeOnClose = true;
+  });
+}
 
 TOvPDFDocument::TOvPDFDocument() : file_(std::make_unique<TOvPDFFile>()) {}
 
@@ -89,7 +96,7 @@ void TOvPDFDocument::InstallFileHooks() {
   // A full rewrite is built in a scratch file, so memory does not grow with
   // the size of the document.
   file_->OnCreateTemporaryStream = [](TOvPDFFile&, TOvStream*& stream, bool& owns) {
-    stream = NewScratchStream().release();
+    stream = NewScratchFileStream().release();
     owns = true;
   };
 }

@@ -76,7 +76,7 @@ enum class TCipher { rc4, aes, identity, custom };
 // The handler classes the PDF layer starts with, in registration order:
 // the password handler, then the public-key handler.
 std::vector<const TOvPDFSecurityHandlerClass*> StartupHandlerClasses() {
-  return {&TOvPDFPasswordSecurityHandler::Class()};
+  return {&TOvPDFPasswordSecurityHandler::Class(), &TOvPDFPublicKeySecurityHandler::Class()};
 }
 
 // The registry: classes in registration order, behind one reader/writer lock.

@@ -1,0 +1,93 @@
+#include "app/core/ToolkitBinding.h"
+
+#include "toolkit/pdf/CvPDF.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pki/CvCustomCertStorage.h"
+#include "toolkit/pki/CvWinCertStorage.h"
+#include "toolkit/pki/CvX509.h"
+
+namespace tavra {
+
+using namespace corvane;
+
+class TToolkitBinding::TCertificate final : public ISignerCertificate {
+ public:
+  explicit TCertificate(TOvX509Certificate* certificate) : certificate_(certificate) {}
+
+  std::string IssuerCommonName() const override { return certificate_->IssuerName().CommonName; }
+  std::string SubjectCommonName() const override { return certificate_->SubjectName().CommonName; }
+  std::string SerialNumber() const override { return certificate_->SerialNumber(); }
+  bool KeyAlgorithmCanSign() const override { return certificate_->KeyAlgorithmCanSign(); }
+  bool PrivateKeyExists() const override { return certificate_->PrivateKeyExists(); }
+
+  TOvX509Certificate& Certificate() const { return *certificate_; }
+
+ private:
+  TOvX509Certificate* certificate_;
+};
+
+TToolkitBinding::TToolkitBinding()
+    : document_(std::make_unique<TOvPDFDocument>()),
+      handler_(std::make_unique<TOvPDFPublicKeySecurityHandler>()),
+      certStorage_(std::make_unique<TOvMemoryCertStorage>()),
+      winCertStorage_(std::make_unique<TOvWinCertStorage>()) {
+  UseScratchFileWorkingStream(*document_);
+  certStorage_->SetOptions(csoStrictChainBuilding);
+  winCertStorage_->SetOptions(csoStrictChainBuilding);
+  winCertStorage_->SetSystemStores({"My"});
+  for (int i = 0; i < winCertStorage_->Count(); ++i)
+    if (TOvX509Certificate* certificate = winCertStorage_->Certificates(i))
+      certificates_.push_back(std::make_unique<TCertificate>(certificate));
+}
+
+TToolkitBinding::~TToolkitBinding() {
+  // The document refers to the handler, the handler to the storage.
+  document_.reset();
+  handler_.reset();
+}
+
+const ISignerCertificate& TToolkitBinding::Certificate(size_t index) const {
+  return *certificates_.at(index);
+}
+
+void TToolkitBinding::Open(TOvStream& stream) {
+  try {
+    document_->Open(stream);
+  } catch (const ECorvaneError&) {
+    // An encrypted file that cannot be decrypted (no password, a password
+    // needed for its object streams, a damaged Encrypt dictionary) is
+    // refused as encrypted, not reported as a broken file.
+    if (!document_->Encrypted()) throw;
+  }
+}
+
+bool TToolkitBinding::Encrypted() const {
+  // A document decrypted on opening is refused like an encrypted one.
+  return document_->Encrypted() || document_->Decrypted();
+}
+
+int TToolkitBinding::AddSignature() { return static_cast<int>(document_->AddSignature()); }
+
+void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup) {
+  TOvPDFSignature& signature = *document_->Signatures(static_cast<size_t>(index));
+  signature.SetHandler(handler_.get());
+  signature.AuthorName = setup.AuthorName;
+  signature.SigningTime = setup.SigningTime;
+  signature.Reason = setup.Reason;
+  signature.SignatureType =
+      setup.SignatureType == TSignerSignatureType::sstMDP ? stMDP : stDocument;
+  signature.Invisible = setup.Invisible;
+  if (!signature.Invisible) signature.WidgetProps.AutoFontEncoding = setup.AutoFontEncoding;
+}
+
+void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificate) {
+  certStorage_->Clear();
+  handler_->SetSignatureKind(PDF_SIGNATURE_KIND_PKCS7);
+  certStorage_->Add(static_cast<const TCertificate&>(certificate).Certificate(), true);
+  handler_->SetCertStorage(certStorage_.get());
+  handler_->SetCustomName("Adobe.PPKMS");
+}
+
+void TToolkitBinding::Close(bool save) { document_->Close(save); }
+
+}  // namespace tavra

@@ -1,0 +1,122 @@
+// Signing large documents with `tavrapdf sign`, beside `pdfsig -add-signature`
+// on the same file and key store and beside the floor any signer pays:
+// copying the file and hashing it (`cp` + `openssl dgst -sha256`). Inputs: a
+// generated 200 MB file whose bulk is one image, and a generated 50,000-page
+// file (about 100,000 objects). Wall time and peak memory of each child
+// process are printed as counters.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "bench/BenchSupport.h"
+#include "bench/PdfGenerators.h"
+
+using namespace tavra_bench;
+
+namespace {
+
+std::string g_folder;
+std::string g_store;  // made by tests/fixtures/make-store.sh
+std::string g_serial;
+std::string g_large;
+std::string g_pages;
+
+std::string Capture(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+  }
+  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+  return output;
+}
+
+std::string StoreEnv() { return ". " + Quote(g_store + "/env.sh") + " && "; }
+
+std::string OurCommand(const std::string& input, const std::string& output) {
+  return StoreEnv() + "exec " + Quote(std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf") + " sign " +
+         Quote(input) + " " + Quote(output) + " --nssdb " + Quote(g_store + "/nssdb") +
+         " --issuer 'Tavra Test CA' --serial " + g_serial + " --type invisible >/dev/null";
+}
+
+std::string PdfsigCommand(const std::string& input, const std::string& output) {
+  return StoreEnv() + "exec pdfsig -add-signature -nssdir " + Quote(g_store + "/nssdb") +
+         " -nick rsa2048 -new-signature-field-name Bench " + Quote(input) + " " + Quote(output) +
+         " >/dev/null";
+}
+
+std::string FloorCommand(const std::string& input, const std::string& output) {
+  return "cp " + Quote(input) + " " + Quote(output) + " && exec openssl dgst -sha256 " +
+         Quote(output) + " >/dev/null";
+}
+
+void Report(benchmark::State& state, const std::string& command, const std::string& input,
+            const std::string& output) {
+  for (auto _ : state) {
+    std::filesystem::remove(output);
+    const TRunFigures run = MeasureCommand(command);
+    if (run.Status != 0) {
+      state.SkipWithError(("the command failed: " + command).c_str());
+      break;
+    }
+    state.SetIterationTime(run.WallMs / 1000.0);
+    state.counters["peak_MiB"] = static_cast<double>(run.PeakKiB) / 1024.0;
+    state.counters["input_MiB"] =
+        static_cast<double>(std::filesystem::file_size(input)) / (1024.0 * 1024.0);
+  }
+  std::filesystem::remove(output);
+}
+
+void BM_Large_Tavra(benchmark::State& s) {
+  Report(s, OurCommand(g_large, g_folder + "/out.pdf"), g_large, g_folder + "/out.pdf");
+}
+void BM_Large_Pdfsig(benchmark::State& s) {
+  Report(s, PdfsigCommand(g_large, g_folder + "/out.pdf"), g_large, g_folder + "/out.pdf");
+}
+void BM_Large_FloorCopyAndHash(benchmark::State& s) {
+  Report(s, FloorCommand(g_large, g_folder + "/out.pdf"), g_large, g_folder + "/out.pdf");
+}
+void BM_Pages_Tavra(benchmark::State& s) {
+  Report(s, OurCommand(g_pages, g_folder + "/out.pdf"), g_pages, g_folder + "/out.pdf");
+}
+void BM_Pages_Pdfsig(benchmark::State& s) {
+  Report(s, PdfsigCommand(g_pages, g_folder + "/out.pdf"), g_pages, g_folder + "/out.pdf");
+}
+
+BENCHMARK(BM_Large_FloorCopyAndHash)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large_Tavra)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large_Pdfsig)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pages_Tavra)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pages_Pdfsig)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
+  if (!mkdtemp(pattern.data())) return 1;
+  g_folder = pattern;
+  g_store = g_folder + "/store";
+  if (std::system(("bash " +
+                   Quote(std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/make-store.sh") + " " +
+                   Quote(g_store) + " >/dev/null")
+                      .c_str()) != 0) {
+    std::fprintf(stderr, "cannot make the key store\n");
+    return 1;
+  }
+  g_serial = Capture("openssl x509 -noout -serial -in " + Quote(g_store + "/rsa2048.crt") +
+                     " | cut -d= -f2");
+  g_large = g_folder + "/large.pdf";
+  g_pages = g_folder + "/pages.pdf";
+  WriteLargeStreamPdf(g_large, 200);
+  WriteManyPagesPdf(g_pages, 50000);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  std::filesystem::remove_all(g_folder, ec);
+  return 0;
+}

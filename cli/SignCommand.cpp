@@ -1,0 +1,159 @@
+#include "cli/SignCommand.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "app/core/CertificateDatabase.h"
+#include "app/core/LowStuff.h"
+#include "app/core/RKSIni.h"
+#include "app/core/SignerCore.h"
+#include "app/core/SignerForm.h"
+#include "app/core/SignerReporter.h"
+#include "app/core/ToolkitBinding.h"
+#include "cli/CertsCommand.h"
+#include "platform/KeyStore.h"
+#include "platform/PlatformSystem.h"
+
+namespace tavra {
+
+namespace {
+
+// Every way the workflow talks ends up as a line on standard error.
+class TStderrReporter final : public ISignerReporter {
+ public:
+  void ShowApplicationError(const std::string& text) override { Print(ApplicationErrorText(text)); }
+  void ShowWorkflowError(const std::string& text) override { Print(text); }
+  void ShowWorkflowInformation(const std::string& text) override { Print(text); }
+  void ShowStartupError(const std::string& text) override { Print(text); }
+  void ShowPlainMessage(const std::string& text) override { Print(text); }
+
+ private:
+  static void Print(const std::string& text) { std::cerr << "tavrapdf: " << text << "\n"; }
+};
+
+// A token or protected database asks for its password: TAVRA_PIN when set
+// (once: a refused PIN is not offered again), else the terminal, else nothing.
+class TTerminalPasswordPrompt final : public platform::KeyStorePasswordPrompt {
+ public:
+  std::optional<std::string> AskPassword(const std::string& tokenName, bool retry) override {
+    if (const char* pin = std::getenv("TAVRA_PIN")) {
+      if (retry) return std::nullopt;
+      return std::string(pin);
+    }
+    FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty) return std::nullopt;
+    std::fprintf(tty, "%sPassword for %s: ", retry ? "Wrong password. " : "", tokenName.c_str());
+    std::fflush(tty);
+    termios saved{};
+    const bool haveTerminal = tcgetattr(fileno(tty), &saved) == 0;
+    if (haveTerminal) {
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
+    }
+    std::string answer;
+    int c = 0;
+    while ((c = std::fgetc(tty)) != EOF && c != '\n') answer.push_back(static_cast<char>(c));
+    if (haveTerminal) tcsetattr(fileno(tty), TCSAFLUSH, &saved);
+    std::fprintf(tty, "\n");
+    std::fclose(tty);
+    if (c == EOF && answer.empty()) return std::nullopt;
+    return answer;
+  }
+};
+
+int Usage(const std::string& message) {
+  std::cerr << "tavrapdf: " << message << "\n"
+            << "Try 'tavrapdf --help'.\n";
+  return 2;
+}
+
+// The settings file of the signer window when one sits beside this program.
+std::string SignerSettingsBeside() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  const std::filesystem::path ini = self.parent_path() / "tavrapdfsg.ini";
+  return std::filesystem::is_regular_file(ini, ec) ? ini.string() : std::string();
+}
+
+}  // namespace
+
+int RunSignCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> paths;
+  std::optional<std::string> issuer, serial, reason, type, nssdb;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::optional<std::string>* target = arg == "--issuer"   ? &issuer
+                                         : arg == "--serial" ? &serial
+                                         : arg == "--reason" ? &reason
+                                         : arg == "--type"   ? &type
+                                         : arg == "--nssdb"  ? &nssdb
+                                                             : nullptr;
+    if (target) {
+      if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+      *target = args[++i];
+    } else if (arg.rfind("--", 0) == 0) {
+      return Usage("unknown option '" + arg + "'");
+    } else {
+      paths.push_back(arg);
+    }
+  }
+  if (paths.size() != 2) return Usage("sign needs INPUT and OUTPUT");
+
+  TPdfSignerOptions options;
+  const std::string settings = SignerSettingsBeside();
+  if (!settings.empty()) ReadOptions(settings, options);
+  if (issuer) options.CertIssuer = *issuer;
+  if (serial) options.CertSerial = *serial;
+  if (reason) options.SigReason = *reason;
+  if (type) {
+    if (*type == "invisible")
+      options.SigType = 0;
+    else if (*type == "visible")
+      options.SigType = 1;
+    else if (*type == "certify")
+      options.SigType = 2;
+    else
+      return Usage("--type is invisible, visible or certify");
+  }
+
+  std::vector<std::string> log;
+  const platform::NssDatabase database =
+      nssdb ? ChooseCertificateDatabase(*nssdb, log) : UseCertificateDatabase(log, settings);
+  platform::KeyStore::Instance().SetDatabaseDir(database.Spec);
+  TTerminalPasswordPrompt prompt;
+  platform::KeyStore::Instance().SetPasswordPrompt(&prompt);
+
+  TStderrReporter reporter;
+  int status = 1;
+  try {
+    TToolkitBinding toolkit;
+    TCommandLine commandLine;
+    commandLine.CmdLinePath = paths[0];
+    commandLine.CmdLineOutput = paths[1];
+    commandLine.CmdLineSignMode = true;
+    commandLine.CmdLineActive = true;
+    TSignerCore core(toolkit, reporter, commandLine);
+    TSignerForm form;
+    form.SignedPDF = paths[0];
+    form.TargetPDF = paths[1];
+    OptionsToForm(options, form);
+    form.SignedPDF = paths[0];
+    form.TargetPDF = paths[1];
+    core.SignAction(form);
+    status = core.LastOutcome() == TSignOutcome::soSucceeded ? 0 : 1;
+  } catch (const std::exception& e) {
+    reporter.ShowApplicationError(e.what());
+  }
+  platform::KeyStore::Instance().SetPasswordPrompt(nullptr);
+  return status;
+}
+
+}  // namespace tavra
