@@ -66,12 +66,13 @@ class PublicKeyHandlerTest : public ::testing::Test {
     std::string bytes;
     for (size_t i = b + 1; i + 1 < c - 1; i += 2)
       bytes.push_back(static_cast<char>(std::stoi(pdf.substr(i, 2), nullptr, 16)));
-    size_t length = static_cast<uint8_t>(bytes[1]), header = 2;
+    ASSERT_GE(bytes.size(), 4u);
+    size_t length = static_cast<uint8_t>(bytes.at(1)), header = 2;
     if (length & 0x80) {
       const size_t octets = length & 0x7F;
       length = 0;
       for (size_t i = 0; i < octets; ++i)
-        length = (length << 8) | static_cast<uint8_t>(bytes[2 + i]);
+        length = (length << 8) | static_cast<uint8_t>(bytes.at(2 + i));
       header += octets;
     }
     value = bytes.substr(0, header + length);
