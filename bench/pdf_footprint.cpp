@@ -10,12 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,52 @@
 #include "toolkit/pdf/CvPDF.h"
 
 using namespace corvane;
+
+// Allocation counting for --profile: how many blocks of which size are live
+// after the document was opened, which is what the object model costs.
+namespace {
+std::atomic<bool> g_counting{false};
+std::map<size_t, int64_t>* g_sizes = nullptr;
+int64_t g_liveBytes = 0;
+int64_t g_peakBytes = 0;
+
+void* CountedNew(size_t size) {
+  // The size rides in front of the block so that delete can subtract it.
+  auto* block = static_cast<size_t*>(std::malloc(size + 16));
+  if (!block) throw std::bad_alloc();
+  *block = size;
+  if (g_counting.load(std::memory_order_relaxed)) {
+    g_counting = false;
+    ++(*g_sizes)[size];
+    g_liveBytes += static_cast<int64_t>(size);
+    g_peakBytes = std::max(g_peakBytes, g_liveBytes);
+    g_counting = true;
+  }
+  return reinterpret_cast<char*>(block) + 16;
+}
+
+void CountedDelete(void* p) noexcept {
+  if (!p) return;
+  auto* block = reinterpret_cast<size_t*>(static_cast<char*>(p) - 16);
+  if (g_counting.load(std::memory_order_relaxed)) {
+    g_counting = false;
+    auto it = g_sizes->find(*block);
+    if (it != g_sizes->end()) {
+      --it->second;
+      g_liveBytes -= static_cast<int64_t>(*block);
+    }
+    g_counting = true;
+  }
+  std::free(block);
+}
+}  // namespace
+
+void* operator new(size_t size) { return CountedNew(size); }
+void* operator new[](size_t size) { return CountedNew(size); }
+void operator delete(void* p) noexcept { CountedDelete(p); }
+void operator delete[](void* p) noexcept { CountedDelete(p); }
+void operator delete(void* p, size_t) noexcept { CountedDelete(p); }
+void operator delete[](void* p, size_t) noexcept { CountedDelete(p); }
 
 namespace {
 
@@ -93,7 +143,7 @@ void MakeFile(const std::string& path) {
 
 // Our side: open as `tavrapdf info` does and touch every page; exits 0 when
 // the page count is right.
-int OpenAndWalk(const std::string& path) {
+int OpenAndWalk(const std::string& path, const std::function<void()>& opened = {}) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
   document.SetOnCreateTemporaryStream([](TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
@@ -107,6 +157,7 @@ int OpenAndWalk(const std::string& path) {
   document.Open(input);
   size_t pages = 0;
   for (const TOvPDFPageInfo& page : document.Pages()) pages += page.PageDictionary != nullptr;
+  if (opened) opened();
   document.Close(false);
   return pages == static_cast<size_t>(kPages) ? 0 : 2;
 }
@@ -174,7 +225,44 @@ BENCHMARK(BM_QpdfShowNpages)->Iterations(3)->UseManualTime()->Unit(benchmark::kM
 
 }  // namespace
 
+// Opens the file in this process and prints the live blocks by size.
+int Profile() {
+  std::map<size_t, int64_t> sizes;
+  g_sizes = &sizes;
+  g_counting = true;
+  const int code = OpenAndWalk(g_file, [] {
+    g_counting = false;
+    std::vector<std::pair<int64_t, size_t>> bySpace;
+    int64_t blocks = 0;
+    for (const auto& [size, count] : *g_sizes) {
+      if (count <= 0) continue;
+      blocks += count;
+      bySpace.emplace_back(count * static_cast<int64_t>(size), size);
+    }
+    std::sort(bySpace.rbegin(), bySpace.rend());
+    std::printf("live: %lld bytes in %lld blocks (peak %lld); per page %.0f bytes, %.1f blocks\n",
+                static_cast<long long>(g_liveBytes), static_cast<long long>(blocks),
+                static_cast<long long>(g_peakBytes), static_cast<double>(g_liveBytes) / kPages,
+                static_cast<double>(blocks) / kPages);
+    for (size_t i = 0; i < bySpace.size() && i < 15; ++i) {
+      std::printf("  %6zu bytes x %8lld = %lld\n", bySpace[i].second,
+                  static_cast<long long>((*g_sizes)[bySpace[i].second]),
+                  static_cast<long long>(bySpace[i].first));
+    }
+  });
+  g_sizes = nullptr;
+  return code;
+}
+
 int main(int argc, char** argv) {
+  // --profile: live blocks by size after opening; --once: one plain run
+  // (for a profiler).
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool profile = mode == "--profile" || mode == "--once";
+  if (profile) {
+    --argc;
+    ++argv;
+  }
   benchmark::Initialize(&argc, argv);
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
@@ -182,6 +270,12 @@ int main(int argc, char** argv) {
   g_folder = pattern;
   g_file = g_folder + "/pages.pdf";
   MakeFile(g_file);
+  if (profile) {
+    const int code = mode == "--once" ? OpenAndWalk(g_file) : Profile();
+    std::error_code ec;
+    std::filesystem::remove_all(g_folder, ec);
+    return code;
+  }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ec;

@@ -327,9 +327,12 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   ParseContainer(container, kind);
   ReadNext();
   container->TrailingSpace = CollectWhitespace();
-  // Children were rebuilt when they were parsed; only this level is regenerated.
+  // The text is produced when the container is written (writers always
+  // rebuild first): a parsed document mostly stays unwritten, and a copy of
+  // the text at every nesting level would cost more than the objects.
   container->modified_ = true;
-  container->RebuildItems(false);
+  container->Data.clear();
+  container->textPending_ = true;
   // Parsed containers rarely grow; the spare room of the doubling would be
   // kept for the life of the file.
   container->Items.shrink_to_fit();
@@ -344,8 +347,8 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
   // itself is released at once, only its text is kept.
   bool hasKey = false;
   std::string key;
-  std::string keySpace;
-  std::string* lastSpace = &container->OpenSpace;  // where a comment is folded into
+  TCvPDFSpace keySpace;
+  TCvPDFSpace* lastSpace = &container->OpenSpace;  // where a comment is folded into
 
   auto addItem = [&](TOvPDFObject* item) {
     if (isDict) {
@@ -665,6 +668,7 @@ TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
   auto* dictionary = dynamic_cast<TOvPDFDictionary*>(ParseObject());
   if (!dictionary) Fail("Invalid reference table");
   ReadNext();
+  dictionary->Rebuild();
   text += dictionary->Data + dictionary->TrailingSpace + CollectWhitespace();
   // Up to "startxref"; what lies between is not kept. Only a short stretch
   // is searched: in a chain of sections the next "startxref" may be at the
