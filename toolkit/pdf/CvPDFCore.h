@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -709,7 +710,9 @@ class TOvPDFFile {
   void RebuildCanonicalIndex();
   void AppendCanonical(TOvPDFRef* ref);
 
-  std::vector<std::unique_ptr<TOvPDFObject>> registry_;
+  // A deque: growing it never copies (and never briefly doubles) a million
+  // entries.
+  std::deque<std::unique_ptr<TOvPDFObject>> registry_;
   std::unordered_map<uint64_t, TOvPDFRef*> canonical_;
   bool canonical_dirty_ = false;
   // Objects and object streams whose loading is in progress (re-entry means
@@ -719,6 +722,8 @@ class TOvPDFFile {
   int load_depth_ = 0;
   // Nesting of objects being parsed, shared by nested loads.
   int parse_depth_ = 0;
+  // The items of the container being parsed at each nesting level.
+  std::deque<std::vector<TOvPDFArray::TItem>> parse_items_;
   // Bytes the parser has fetched from its inputs (bounds the rebuild scan).
   int64_t parse_read_ = 0;
   // Integers read from indirect /Length objects before the object list
