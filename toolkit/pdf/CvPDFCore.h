@@ -98,6 +98,9 @@ class TCvPDFSpace {
   friend bool operator==(const TCvPDFSpace& a, std::string_view b) noexcept {
     return std::string_view(*a.text_) == b;
   }
+  friend bool operator==(const TCvPDFSpace& a, const std::string& b) noexcept {
+    return *a.text_ == b;
+  }
   friend bool operator==(const TCvPDFSpace& a, const char* b) noexcept {
     return std::string_view(*a.text_) == b;
   }
@@ -122,6 +125,7 @@ class TCvPDFSpace {
 
   const std::string* text_;
 };
+static_assert(sizeof(TCvPDFSpace) == sizeof(void*));
 
 std::string operator+(const std::string& a, const TCvPDFSpace& b);
 std::string operator+(std::string&& a, const TCvPDFSpace& b);
