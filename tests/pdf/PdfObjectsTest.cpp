@@ -273,6 +273,10 @@ TEST(PdfContainer, ParsedObjectsProduceTheirTextWhenWritten) {
   EXPECT_TRUE(page->Data.empty());
   EXPECT_TRUE(dict->Data.empty());
   EXPECT_TRUE(GetDictEntry(dict, "R", false)->Data.empty());
+  // Freezing a parsed container keeps the text it was read as.
+  TOvPDFArray* box = GetArrayEntry(dict, "Box", false);
+  box->SetModified(false);
+  EXPECT_EQ(box->Data, "[0 0 612 792]");
   EXPECT_EQ(Written(page, false), source);
   EXPECT_EQ(Written(page, true), source);
 }

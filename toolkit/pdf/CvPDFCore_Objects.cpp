@@ -684,6 +684,8 @@ void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
 }
 
 void TOvPDFArray::SetModified(bool flag) {
+  // Freezing the text of a parsed container freezes the text it was read as.
+  if (!flag && textPending_) RebuildItems(true);
   modified_ = flag;
   if (flag) Rebuild();
 }
