@@ -6,6 +6,7 @@
 
 #include "platform/PlatformFiles.h"
 #include "toolkit/common/CvStream.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
 
 namespace tavra {
 
@@ -25,6 +26,69 @@ std::string Text(TOvPDFObject* obj) {
   TOvMemoryStream out;
   obj->WriteTo(out, true);
   return TrimPdfSpace(out.Data());
+}
+
+std::string CryptMethodName(uint8_t method) {
+  switch (method) {
+    case PDF_CRYPT_NONE:
+      return "None";
+    case PDF_CRYPT_V2:
+      return "V2 (RC4)";
+    case PDF_CRYPT_AESV2:
+      return "AESV2 (AES-128)";
+    case PDF_CRYPT_AESV3:
+      return "AESV3 (AES-256)";
+    default:
+      return "not given";
+  }
+}
+
+std::string PermissionsText(const TOvPDFPermissions& p) {
+  std::string text;
+  auto add = [&text](bool granted, const char* name) {
+    if (!granted) return;
+    if (!text.empty()) text += ", ";
+    text += name;
+  };
+  add(p.CanPrint, "print");
+  add(p.CanPrintHighQuality, "print-high");
+  add(p.CanModify, "modify");
+  add(p.CanCopy, "copy");
+  add(p.CanAnnotate, "annotate");
+  add(p.CanFillForms, "fill-forms");
+  add(p.CanExtractForAccessibility, "extract-accessibility");
+  add(p.CanAssemble, "assemble");
+  return text.empty() ? "none" : text;
+}
+
+// What the Encrypt dictionary says, read before decryption forgets it.
+std::vector<std::string> EncryptionLines(TOvPDFSecurityHandler* handler) {
+  std::vector<std::string> lines;
+  auto* standard = dynamic_cast<TOvPDFPasswordSecurityHandler*>(handler);
+  if (!standard) return lines;
+  lines.push_back("Revision: " + std::to_string(standard->Revision()) + " (/V " +
+                  std::to_string(standard->EncryptionVersion()) + ")");
+  const int32_t bits = standard->Revision() >= 5   ? 256
+                       : standard->Revision() == 2 ? 40
+                                                   : standard->KeyLength();
+  lines.push_back("Key length: " + std::to_string(bits) + " bits");
+  if (standard->EncryptionVersion() >= 4) {
+    lines.push_back("Streams: " + CryptMethodName(standard->StreamCryptMethod()) +
+                    ", strings: " + CryptMethodName(standard->StringCryptMethod()));
+    lines.push_back(std::string("Metadata encrypted: ") +
+                    (standard->EncryptMetadata() ? "yes" : "no"));
+  }
+  lines.push_back("Permissions: " + PermissionsText(standard->Permissions()) + " (/P " +
+                  std::to_string(standard->P()) + ")");
+  return lines;
+}
+
+void SetPassword(TOvPDFSecurityHandler* handler, const std::string& password) {
+  // One password may be either: the handler tries it as both.
+  if (auto* standard = dynamic_cast<TOvPDFPasswordSecurityHandler*>(handler)) {
+    standard->SetUserPassword(password);
+    standard->SetOwnerPassword(password);
+  }
 }
 
 }  // namespace
@@ -88,7 +152,8 @@ std::vector<TSignatureFieldInfo> ListSignatureFields(TOvPDFDocument& document) {
   return result;
 }
 
-void PrintInfo(const std::string& path, std::ostream& out) {
+void PrintInfo(const std::string& path, std::ostream& out,
+               const std::optional<std::string>& password) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
   // The working copy lives in a temporary file whose name is gone at once, so
@@ -103,7 +168,30 @@ void PrintInfo(const std::string& path, std::ostream& out) {
     stream = new TOvFileStream(temp.fd, temp.path);
     freeOnClose = true;
   });
+  std::vector<std::string> encryption;
+  const std::string given = password.value_or(std::string());
+  // A file with object streams is decrypted while it is opened.
+  document.SetOnDecryptionInfoNeeded([&](TOvPDFDocument* sender) {
+    encryption = EncryptionLines(sender->SecurityHandler());
+    SetPassword(sender->SecurityHandler(), given);
+  });
   document.Open(input);
+  std::string decryption;
+  if (document.Decrypted()) {
+    decryption = "yes";
+  } else if (document.Encrypted() && document.SecurityHandler()) {
+    encryption = EncryptionLines(document.SecurityHandler());
+    SetPassword(document.SecurityHandler(), given);
+    try {
+      document.Decrypt();
+      decryption = "yes";
+    } catch (const EOvPDFPasswordSecurityHandlerError& e) {
+      // Without --password the empty one is tried; only a password given
+      // that does not open the file is a failure.
+      if (password || std::string_view(e.what()) != "Invalid password") throw;
+      decryption = "no (a password is needed: --password TEXT)";
+    }
+  }
   TOvPDFFile& file = document.File();
   out << "File: " << path << "\n";
   out << "PDF version: " << VersionText(file.Version) << "\n";
@@ -124,8 +212,10 @@ void PrintInfo(const std::string& path, std::ostream& out) {
     out << warning.Text << "\n";
   }
   if (file.WarningsDropped() > 0) out << "  (" << file.WarningsDropped() << " more not listed)\n";
-  if (document.Encrypted()) {
+  if (document.Encrypted() || document.Decrypted()) {
     out << "Encrypted: yes (/Filter /" << document.EncryptionFilter() << ")\n";
+    for (const std::string& line : encryption) out << "  " << line << "\n";
+    if (!decryption.empty()) out << "  Decrypted: " << decryption << "\n";
   } else {
     out << "Encrypted: no\n";
   }

@@ -1,6 +1,7 @@
 // "tavrapdf info": what a person wants to know about a PDF before signing it.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ struct TSignatureFieldInfo {
 std::vector<TSignatureFieldInfo> ListSignatureFields(corvane::TOvPDFDocument& document);
 
 // Opens the file (through a file-backed working stream) and prints the report.
-void PrintInfo(const std::string& path, std::ostream& out);
+// An encrypted file is decrypted with the password (the empty one when none
+// is given); a password that opens nothing raises "Invalid password".
+void PrintInfo(const std::string& path, std::ostream& out,
+               const std::optional<std::string>& password = std::nullopt);
 
 }  // namespace tavra

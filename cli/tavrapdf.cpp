@@ -1,6 +1,7 @@
 // tavrapdf: the command-line tool over the PDF toolkit.
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,15 +14,20 @@ constexpr const char* kHelp =
     "Usage: tavrapdf COMMAND [ARGUMENTS]\n"
     "\n"
     "Commands:\n"
-    "  info FILE.pdf   Print what the file holds: the PDF version, the number of\n"
+    "  info FILE.pdf [--password TEXT]\n"
+    "                  Print what the file holds: the PDF version, the number of\n"
     "                  revisions (incremental updates count one each), the number\n"
     "                  of objects, the number of pages, whether the cross-reference\n"
     "                  information had to be rebuilt by scanning the file (and why),\n"
     "                  every repair made while reading (with its file offset),\n"
-    "                  whether the file is encrypted (with its /Filter), and every\n"
+    "                  whether the file is encrypted (with its /Filter, revision,\n"
+    "                  key length, crypt filters and permissions), and every\n"
     "                  signature field with its name and, when it is signed, the\n"
     "                  /Filter, /SubFilter, /M (signing time) and /ByteRange of its\n"
     "                  signature.\n"
+    "                  An encrypted file is decrypted with TEXT (the user or the\n"
+    "                  owner password; without --password the empty one is\n"
+    "                  tried); a password that opens nothing is a failure.\n"
     "  certs [--store NAME] [--nssdb DIR]\n"
     "                  List the certificates of a store of the certificate\n"
     "                  database, one line each, in store order: subject common\n"
@@ -71,13 +77,25 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "info") {
-    if (argc != 3) return UsageError("info needs exactly one FILE.pdf");
+    std::string path;
+    std::optional<std::string> password;
+    for (int i = 2; i < argc; ++i) {
+      const std::string arg = argv[i];
+      if (arg == "--password" && i + 1 < argc && !password) {
+        password = argv[++i];
+      } else if (path.empty() && arg.rfind("--", 0) != 0) {
+        path = arg;
+      } else {
+        return UsageError("info needs exactly one FILE.pdf and at most one --password TEXT");
+      }
+    }
+    if (path.empty()) return UsageError("info needs exactly one FILE.pdf");
     try {
-      tavra::PrintInfo(argv[2], std::cout);
+      tavra::PrintInfo(path, std::cout, password);
       std::cout.flush();
       return std::cout ? 0 : 1;
     } catch (const std::exception& e) {
-      std::cerr << "tavrapdf: " << argv[2] << ": " << e.what() << "\n";
+      std::cerr << "tavrapdf: " << path << ": " << e.what() << "\n";
       return 1;
     }
   }

@@ -133,3 +133,39 @@ TEST(Tavrapdf, InfoFailuresGoToStandardError) {
   WriteFile(dir / "empty.pdf", "");
   EXPECT_EQ(Tavrapdf("info " + dir / "empty.pdf").status, 1);
 }
+
+TEST(Tavrapdf, InfoReportsEncryptionAndTakesAPassword) {
+  REQUIRE_BINARY();
+  ScratchDir dir;
+  const std::string pdf = QpdfVariant(
+      dir, SignedFixture().Build(), "--encrypt user owner 128 --use-aes=y --print=none --", "enc");
+  ASSERT_FALSE(pdf.empty());
+  const std::string path = dir.Write("encrypted.pdf", pdf);
+  for (const char* password : {"user", "owner"}) {
+    TResult info = Tavrapdf("info " + path + " --password " + password);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("Encrypted: yes (/Filter /Standard)\n"
+                            "  Revision: 4 (/V 4)\n"
+                            "  Key length: 128 bits\n"
+                            "  Streams: AESV2 (AES-128), strings: AESV2 (AES-128)\n"
+                            "  Metadata encrypted: yes\n"
+                            "  Permissions: modify, copy, annotate, fill-forms, "
+                            "extract-accessibility, assemble (/P -2056)\n"
+                            "  Decrypted: yes\n"),
+              std::string::npos)
+        << info.out;
+    // Field names are encrypted strings: readable only once decrypted.
+    EXPECT_NE(info.out.find("  Signature1: signed\n"), std::string::npos) << info.out;
+  }
+  TResult wrong = Tavrapdf("info " + path + " --password wrong");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_TRUE(wrong.out.empty()) << wrong.out;
+  EXPECT_EQ(wrong.err, "tavrapdf: " + path + ": Invalid password\n");
+  TResult none = Tavrapdf("info " + path);
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_NE(none.out.find("  Decrypted: no (a password is needed: --password TEXT)\n"),
+            std::string::npos)
+      << none.out;
+  EXPECT_EQ(Tavrapdf("info " + path + " --password").status, 2);
+  EXPECT_EQ(Tavrapdf("info --password x").status, 2);
+}

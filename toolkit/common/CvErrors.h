@@ -54,6 +54,7 @@ CV_DECLARE_ERROR(EOvWin32CryptoProviderError, EOvCryptoProviderError)
 CV_DECLARE_ERROR(EOvHashFunctionError, ECorvaneError)
 CV_DECLARE_ERROR(EOvHashFunctionUnsupportedError, EOvHashFunctionError)
 CV_DECLARE_ERROR(EOvPublicKeyCryptoError, ECorvaneError)
+CV_DECLARE_ERROR(EOvSymmetricCryptoError, ECorvaneError)
 CV_DECLARE_ERROR(EOvPDFError, ECorvaneError)
 CV_DECLARE_ERROR(EOvPDFDocumentError, EOvPDFError)
 // A syntax error: the message is one of the fixed texts; Offset tells where in

@@ -88,6 +88,9 @@ class TOvPDFSecurityHandler {
   // Encrypts or decrypts one string or stream in place.
   void EncryptObject(TOvPDFObject* object);
   void DecryptObject(TOvPDFObject* object);
+  // The key of one string or stream: the file key, or for /V below 5 the MD5
+  // of it with the enclosing object's number and generation.
+  ByteString ObjectKey(TOvPDFObject* object);
 
   // The common part of an Encrypt dictionary (/V, /Filter, /Length and the
   // strings and streams never to be processed).
@@ -127,6 +130,10 @@ class TOvPDFSecurityHandler {
   void SetKeyLength(int32_t value) { keyLength_ = value; }
 
  protected:
+  bool IsExcluded(const TOvPDFObject* object) const;
+  // The cipher of one object for /V and its crypt filter method.
+  int CipherFor(TOvPDFObject* object) const;
+
   std::vector<TOvPDFObject*> excludedObjects_;
   uint8_t streamCryptMethod_ = PDF_CRYPT_UNKNOWN;
   uint8_t stringCryptMethod_ = PDF_CRYPT_UNKNOWN;
@@ -286,12 +293,9 @@ class TOvPDFDocument {
     onDecryptionInfoNeeded_ = std::move(handler);
   }
 
-  // Decrypts one string or stream in place; bound by the security handler
-  // that was set up for the document's Encrypt dictionary. Without one,
-  // Decrypt fails with "Security handler not found".
-  void SetObjectDecryptor(std::function<bool(TOvPDFObject*)> decryptor) {
-    objectDecryptor_ = std::move(decryptor);
-  }
+  // --- encryption (CvPDF_Encryption.cpp) ---
+  // The handler created for the Encrypt dictionary; nil when none.
+  TOvPDFSecurityHandler* SecurityHandler() const { return securityHandler_.get(); }
 
  private:
   void ResetState();
@@ -323,7 +327,6 @@ class TOvPDFDocument {
   TCvPDFProgressEvent onProgress_;
   TCvPDFCreateTemporaryStreamEvent onCreateTemporaryStream_;
   TCvPDFNotifyEvent onDecryptionInfoNeeded_;
-  std::function<bool(TOvPDFObject*)> objectDecryptor_;
   bool encrypted_ = false;
   bool decrypted_ = false;
   bool opened_ = false;
@@ -339,6 +342,7 @@ class TOvPDFDocument {
   uint8_t decryptionMode_ = 0;
   std::string encryptionFilter_;
   std::string encryptionSubFilter_;
+  std::unique_ptr<TOvPDFSecurityHandler> securityHandler_;
 };
 
 }  // namespace corvane

@@ -55,6 +55,7 @@ void TOvPDFDocument::ResetState() {
   attachments_.clear();
   encryptionFilter_.clear();
   encryptionSubFilter_.clear();
+  securityHandler_.reset();  // it refers to the objects freed next
   file_->FreeObjects();
 }
 
@@ -146,54 +147,7 @@ void TOvPDFDocument::OpenStream() {
   }
 }
 
-void TOvPDFDocument::DetectEncryption() {
-  encrypted_ = false;
-  encryptionFilter_.clear();
-  encryptionSubFilter_.clear();
-  TOvPDFObject* entry = GetEntry(file_->Trailer, "Encrypt");
-  TOvPDFDictionary* dictionary = nullptr;
-  if (auto* ref = dynamic_cast<TOvPDFRef*>(entry)) {
-    if (TOvPDFIndirect* target = ref->Resolve()) {
-      encrypted_ = true;
-      dictionary = dynamic_cast<TOvPDFDictionary*>(target->Value);
-    }
-  } else if (auto* direct = dynamic_cast<TOvPDFDictionary*>(entry)) {
-    encrypted_ = true;
-    dictionary = direct;
-  }
-  if (dictionary) SetupSecurityHandler(dictionary);
-  if (!encrypted_) ReadSignatures();
-}
-
-void TOvPDFDocument::SetupSecurityHandler(TOvPDFDictionary* encryptDictionary) {
-  // What the handler registry needs to pick a handler; a dictionary that
-  // cannot be read leaves the document without one, silently.
-  try {
-    encryptionFilter_ = GetNameEntry(encryptDictionary, "Filter", "", true);
-    encryptionSubFilter_ = GetNameEntry(encryptDictionary, "SubFilter", "", false);
-  } catch (const EOvPDFError&) {
-    encryptionFilter_.clear();
-    encryptionSubFilter_.clear();
-  }
-}
-
-void TOvPDFDocument::Decrypt() {
-  if (!encrypted_) throw EOvPDFDocumentError("Document is not encrypted");
-  if (!objectDecryptor_) throw EOvPDFDocumentError("Security handler not found");
-  if (decryptionMode_ == 0) {
-    EnumerateStringsAndStreams(true, 0, {}, [this](TOvPDFObject* obj) {
-      const bool ok = objectDecryptor_(obj);
-      if (auto* owner = dynamic_cast<TOvPDFIndirect*>(obj->Parent)) owner->MarkModified();
-      return ok;
-    });
-    RemoveEntry(file_->Trailer, "Encrypt");
-  }
-  encrypted_ = false;
-  decrypted_ = true;
-  file_->AddCompressedObjects();
-  ReadSignatures();
-  ReadAttachments();
-}
+// DetectEncryption, SetupSecurityHandler and Decrypt: CvPDF_Encryption.cpp.
 
 void TOvPDFDocument::EnumerateStringsAndStreams(
     bool includeStreams, size_t startIndex, const std::vector<TOvPDFObject*>& extraObjects,
