@@ -1,21 +1,27 @@
 // The memory and time a large document costs to open: a generated file of
 // 50,000 pages (100,000 objects, classic table) is opened and its page tree
 // walked the way `tavrapdf info` does, and `qpdf --show-npages` reads the same
-// file in the same run for comparison. Each run is a child process; its wall
-// time is taken around it and its peak memory comes from wait4, so both sides
-// are measured the same way.
+// file in the same run for comparison. Files of 50 and 200 MB whose bulk is
+// four large embedded files show that stream data is never held in memory:
+// their peak stays the same whatever their size. Each run is a child process;
+// its wall time is taken around it and its peak memory comes from wait4, so
+// both sides are measured the same way.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,6 +29,52 @@
 #include "toolkit/pdf/CvPDF.h"
 
 using namespace corvane;
+
+// Allocation counting for --profile: how many blocks of which size are live
+// after the document was opened, which is what the object model costs.
+namespace {
+std::atomic<bool> g_counting{false};
+std::map<size_t, int64_t>* g_sizes = nullptr;
+int64_t g_liveBytes = 0;
+int64_t g_peakBytes = 0;
+
+void* CountedNew(size_t size) {
+  // The size rides in front of the block so that delete can subtract it.
+  auto* block = static_cast<size_t*>(std::malloc(size + 16));
+  if (!block) throw std::bad_alloc();
+  *block = size;
+  if (g_counting.load(std::memory_order_relaxed)) {
+    g_counting = false;
+    ++(*g_sizes)[size];
+    g_liveBytes += static_cast<int64_t>(size);
+    g_peakBytes = std::max(g_peakBytes, g_liveBytes);
+    g_counting = true;
+  }
+  return reinterpret_cast<char*>(block) + 16;
+}
+
+void CountedDelete(void* p) noexcept {
+  if (!p) return;
+  auto* block = reinterpret_cast<size_t*>(static_cast<char*>(p) - 16);
+  if (g_counting.load(std::memory_order_relaxed)) {
+    g_counting = false;
+    auto it = g_sizes->find(*block);
+    if (it != g_sizes->end()) {
+      --it->second;
+      g_liveBytes -= static_cast<int64_t>(*block);
+    }
+    g_counting = true;
+  }
+  std::free(block);
+}
+}  // namespace
+
+void* operator new(size_t size) { return CountedNew(size); }
+void* operator new[](size_t size) { return CountedNew(size); }
+void operator delete(void* p) noexcept { CountedDelete(p); }
+void operator delete[](void* p) noexcept { CountedDelete(p); }
+void operator delete(void* p, size_t) noexcept { CountedDelete(p); }
+void operator delete[](void* p, size_t) noexcept { CountedDelete(p); }
 
 namespace {
 
@@ -91,9 +143,70 @@ void MakeFile(const std::string& path) {
       std::to_string(xref) + "\n%%EOF\n");
 }
 
+// A file whose bulk is a few large embedded files (mib MiB in all, four
+// streams of random bytes): a signer must open it without holding their data.
+void MakeStreamsFile(const std::string& path, int mib) {
+  constexpr int kStreams = 4;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  int64_t position = 0;
+  std::vector<int64_t> offsets(5 + 2 * kStreams, 0);
+  auto put = [&](const std::string& text) {
+    out << text;
+    position += static_cast<int64_t>(text.size());
+  };
+  auto begin = [&](int number) {
+    offsets[static_cast<size_t>(number)] = position;
+    put(std::to_string(number) + " 0 obj\n");
+  };
+  put("%PDF-1.7\n%\xE2\xE3\xCF\xD3\n");
+  std::string names;
+  for (int i = 0; i < kStreams; ++i)
+    names += "(file" + std::to_string(i) + ") " + std::to_string(5 + 2 * i) + " 0 R ";
+  begin(1);
+  put("<< /Type /Catalog /Pages 2 0 R /Names << /EmbeddedFiles << /Names [" + names +
+      "] >> >> >>\nendobj\n");
+  begin(2);
+  put("<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n");
+  begin(3);
+  put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>\nendobj\n");
+  begin(4);
+  put("<< /Length 0 >>\nstream\n\nendstream\nendobj\n");
+  const int64_t each = (int64_t{mib} << 20) / kStreams;
+  std::string chunk(1 << 20, '\0');
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < kStreams; ++i) {
+    const int spec = 5 + 2 * i;
+    begin(spec);
+    put("<< /Type /Filespec /F (file" + std::to_string(i) + ".bin) /EF << /F " +
+        std::to_string(spec + 1) + " 0 R >> >>\nendobj\n");
+    begin(spec + 1);
+    put("<< /Type /EmbeddedFile /Length " + std::to_string(each) + " >>\nstream\n");
+    for (int64_t done = 0; done < each;) {
+      for (char& c : chunk) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        c = static_cast<char>(state >> 56);
+      }
+      const auto n = static_cast<size_t>(std::min<int64_t>(each - done, chunk.size()));
+      put(chunk.substr(0, n));
+      done += static_cast<int64_t>(n);
+    }
+    put("\nendstream\nendobj\n");
+  }
+  const int64_t xref = position;
+  put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
+  char line[32];
+  for (size_t n = 1; n < offsets.size(); ++n) {
+    std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(offsets[n]));
+    put(line);
+  }
+  put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n" +
+      std::to_string(xref) + "\n%%EOF\n");
+}
+
 // Our side: open as `tavrapdf info` does and touch every page; exits 0 when
-// the page count is right.
-int OpenAndWalk(const std::string& path) {
+// the page count (and the number of embedded files) is right.
+int OpenAndWalk(const std::string& path, const std::function<void()>& opened = {},
+                size_t expectedPages = kPages, size_t expectedAttachments = 0) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
   document.SetOnCreateTemporaryStream([](TOvPDFDocument*, TOvStream*& stream, bool& freeOnClose) {
@@ -107,13 +220,17 @@ int OpenAndWalk(const std::string& path) {
   document.Open(input);
   size_t pages = 0;
   for (const TOvPDFPageInfo& page : document.Pages()) pages += page.PageDictionary != nullptr;
+  if (opened) opened();
+  const size_t attachments = document.Attachments().size();
   document.Close(false);
-  return pages == static_cast<size_t>(kPages) ? 0 : 2;
+  return pages == expectedPages && attachments == expectedAttachments ? 0 : 2;
 }
 
 struct TMeasure {
   double seconds = -1;
   double peakMiB = 0;
+  // User and system time: on a busy machine the fairer comparison.
+  double cpuSeconds = 0;
 };
 
 // Runs body in a child process; its wall time and peak resident memory.
@@ -136,6 +253,8 @@ TMeasure InChild(const std::function<int()>& body) {
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    m.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   }
   return m;
 }
@@ -148,7 +267,7 @@ int RunQpdf(const std::string& path) {
   return 127;
 }
 
-void Report(benchmark::State& state, const std::function<int()>& body) {
+void Report(benchmark::State& state, const std::string& path, const std::function<int()>& body) {
   for (auto _ : state) {
     const TMeasure m = InChild(body);
     if (m.seconds < 0) {
@@ -157,24 +276,96 @@ void Report(benchmark::State& state, const std::function<int()>& body) {
     }
     state.SetIterationTime(m.seconds);
     state.counters["peak_MiB"] = m.peakMiB;
+    state.counters["cpu_ms"] = m.cpuSeconds * 1000;
     state.counters["input_MiB"] =
-        static_cast<double>(std::filesystem::file_size(g_file)) / (1024.0 * 1024.0);
+        static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
   }
 }
 
 void BM_TavraOpenAndWalkPages(benchmark::State& state) {
-  Report(state, [] { return OpenAndWalk(g_file); });
+  Report(state, g_file, [] { return OpenAndWalk(g_file); });
 }
 void BM_QpdfShowNpages(benchmark::State& state) {
-  Report(state, [] { return RunQpdf(g_file); });
+  Report(state, g_file, [] { return RunQpdf(g_file); });
+}
+
+// The large-stream files, made on first use (argument: size in MiB).
+const std::string& StreamsFile(int mib) {
+  static std::map<int, std::string> made;
+  auto it = made.find(mib);
+  if (it == made.end()) {
+    const std::string path = g_folder + "/streams-" + std::to_string(mib) + ".pdf";
+    MakeStreamsFile(path, mib);
+    it = made.emplace(mib, path).first;
+  }
+  return it->second;
+}
+
+// Peak memory must not grow with the size of the streams.
+void BM_TavraOpenLargeStreams(benchmark::State& state) {
+  const std::string& path = StreamsFile(static_cast<int>(state.range(0)));
+  Report(state, path, [&] { return OpenAndWalk(path, {}, 1, 4); });
+}
+void BM_QpdfLargeStreams(benchmark::State& state) {
+  const std::string& path = StreamsFile(static_cast<int>(state.range(0)));
+  Report(state, path, [&] { return RunQpdf(path); });
 }
 
 BENCHMARK(BM_TavraOpenAndWalkPages)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QpdfShowNpages)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TavraOpenLargeStreams)
+    ->Arg(50)
+    ->Arg(200)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QpdfLargeStreams)
+    ->Arg(50)
+    ->Arg(200)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
+// Opens the file in this process and prints the live blocks by size.
+int Profile() {
+  std::map<size_t, int64_t> sizes;
+  g_sizes = &sizes;
+  g_counting = true;
+  const int code = OpenAndWalk(g_file, [] {
+    g_counting = false;
+    std::vector<std::pair<int64_t, size_t>> bySpace;
+    int64_t blocks = 0;
+    for (const auto& [size, count] : *g_sizes) {
+      if (count <= 0) continue;
+      blocks += count;
+      bySpace.emplace_back(count * static_cast<int64_t>(size), size);
+    }
+    std::sort(bySpace.rbegin(), bySpace.rend());
+    std::printf("live: %lld bytes in %lld blocks (peak %lld); per page %.0f bytes, %.1f blocks\n",
+                static_cast<long long>(g_liveBytes), static_cast<long long>(blocks),
+                static_cast<long long>(g_peakBytes), static_cast<double>(g_liveBytes) / kPages,
+                static_cast<double>(blocks) / kPages);
+    for (size_t i = 0; i < bySpace.size() && i < 15; ++i) {
+      std::printf("  %6zu bytes x %8lld = %lld\n", bySpace[i].second,
+                  static_cast<long long>((*g_sizes)[bySpace[i].second]),
+                  static_cast<long long>(bySpace[i].first));
+    }
+  });
+  g_sizes = nullptr;
+  return code;
+}
+
 int main(int argc, char** argv) {
+  // --profile: live blocks by size after opening; --once: one plain run
+  // (for a profiler).
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool profile = mode == "--profile" || mode == "--once";
+  if (profile) {
+    --argc;
+    ++argv;
+  }
   benchmark::Initialize(&argc, argv);
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
@@ -182,6 +373,12 @@ int main(int argc, char** argv) {
   g_folder = pattern;
   g_file = g_folder + "/pages.pdf";
   MakeFile(g_file);
+  if (profile) {
+    const int code = mode == "--once" ? OpenAndWalk(g_file) : Profile();
+    std::error_code ec;
+    std::filesystem::remove_all(g_folder, ec);
+    return code;
+  }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ec;

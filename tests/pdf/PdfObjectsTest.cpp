@@ -237,6 +237,50 @@ TEST(PdfContainer, RemovedItemIsDetached) {
   EXPECT_EQ(GetIntEntry(dict, "B", 0, false), 7);
 }
 
+// Whitespace fields assign from and read as strings; short runs are shared,
+// other text is owned by each copy.
+TEST(PdfSpace, ReadsAndAssignsAsAString) {
+  TCvPDFSpace a;
+  EXPECT_TRUE(a.empty());
+  a = "\r\n";
+  TCvPDFSpace b = std::string("\r\n");
+  EXPECT_EQ(&a.str(), &b.str());  // one shared text
+  const std::string joined = "<<" + a + ">>";
+  EXPECT_EQ(joined, "<<\r\n>>");
+  a.assign(10, ' ');
+  EXPECT_EQ(a.size(), 10u);
+  TCvPDFSpace c = a;
+  c += "%x\n";
+  EXPECT_EQ(a, std::string(10, ' '));  // the copy changed alone
+  EXPECT_EQ(std::string_view(c), std::string(10, ' ') + "%x\n");
+  a = std::move(c);
+  EXPECT_TRUE(c.empty());
+  EXPECT_EQ(a.back(), '\n');
+  a.clear();
+  EXPECT_EQ(a, "");
+}
+
+// A parsed object keeps no copy of its text; writing it, with or without a
+// rebuild, gives exactly the bytes it was read from.
+TEST(PdfContainer, ParsedObjectsProduceTheirTextWhenWritten) {
+  const std::string source =
+      "3 0 obj\n<< /Type /Page /Box [0 0 612 792] /R << /F 4 0 R >> >>\nendobj\n";
+  TParsed p;
+  TOvPDFIndirect* page = p.ParseIndirect(source);
+  ASSERT_NE(page, nullptr);
+  auto* dict = dynamic_cast<TOvPDFDictionary*>(page->Value);
+  ASSERT_NE(dict, nullptr);
+  EXPECT_TRUE(page->Data.empty());
+  EXPECT_TRUE(dict->Data.empty());
+  EXPECT_TRUE(GetDictEntry(dict, "R", false)->Data.empty());
+  // Freezing a parsed container keeps the text it was read as.
+  TOvPDFArray* box = GetArrayEntry(dict, "Box", false);
+  box->SetModified(false);
+  EXPECT_EQ(box->Data, "[0 0 612 792]");
+  EXPECT_EQ(Written(page, false), source);
+  EXPECT_EQ(Written(page, true), source);
+}
+
 TEST(PdfClone, ScalarsContainersAndForbiddenKinds) {
   TParsed p;
   auto* dict = dynamic_cast<TOvPDFDictionary*>(

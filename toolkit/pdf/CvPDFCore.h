@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,6 +47,95 @@ class TOvPDFStream;
 class TOvPDFRef;
 
 // ---------------------------------------------------------------------------
+// Whitespace beside objects
+
+// The whitespace kept beside an object (and the comments folded into it).
+// Nearly all of it is a short run such as " ", "\n" or "\r\n": those are
+// shared, and only other text gets a block of its own, so an object pays a
+// pointer instead of a whole string for each of its spaces. Assigns from and
+// reads as a string.
+class TCvPDFSpace {
+ public:
+  TCvPDFSpace() noexcept : text_(Common(0)) {}
+  TCvPDFSpace(std::string_view text) : text_(Make(text)) {}
+  TCvPDFSpace(const char* text) : text_(Make(std::string_view(text))) {}
+  TCvPDFSpace(const std::string& text) : text_(Make(text)) {}
+  TCvPDFSpace(std::string&& text) : text_(Make(std::move(text))) {}
+  TCvPDFSpace(const TCvPDFSpace& other) : text_(Copy(other.text_)) {}
+  TCvPDFSpace(TCvPDFSpace&& other) noexcept : text_(other.text_) { other.text_ = Common(0); }
+  ~TCvPDFSpace() { Release(); }
+
+  TCvPDFSpace& operator=(const TCvPDFSpace& other);
+  TCvPDFSpace& operator=(TCvPDFSpace&& other) noexcept;
+  TCvPDFSpace& operator=(std::string_view text) { return Replace(Make(text)); }
+  TCvPDFSpace& operator=(const char* text) { return Replace(Make(std::string_view(text))); }
+  TCvPDFSpace& operator=(const std::string& text) { return Replace(Make(text)); }
+  TCvPDFSpace& operator=(std::string&& text) { return Replace(Make(std::move(text))); }
+  TCvPDFSpace& operator+=(std::string_view text);
+  TCvPDFSpace& operator+=(char c) { return *this += std::string_view(&c, 1); }
+
+  operator const std::string&() const noexcept { return *text_; }
+  operator std::string_view() const noexcept { return *text_; }
+  const std::string& str() const noexcept { return *text_; }
+
+  bool empty() const noexcept { return text_->empty(); }
+  size_t size() const noexcept { return text_->size(); }
+  size_t length() const noexcept { return text_->size(); }
+  const char* data() const noexcept { return text_->data(); }
+  const char* c_str() const noexcept { return text_->c_str(); }
+  char front() const { return text_->front(); }
+  char back() const { return text_->back(); }
+  char operator[](size_t i) const { return (*text_)[i]; }
+  std::string::const_iterator begin() const noexcept { return text_->begin(); }
+  std::string::const_iterator end() const noexcept { return text_->end(); }
+  void clear() noexcept { Replace(Common(0)); }
+  TCvPDFSpace& assign(std::string_view text) { return *this = text; }
+  TCvPDFSpace& assign(size_t count, char c) { return *this = std::string(count, c); }
+
+  friend bool operator==(const TCvPDFSpace& a, const TCvPDFSpace& b) noexcept {
+    return *a.text_ == *b.text_;
+  }
+  friend bool operator==(const TCvPDFSpace& a, std::string_view b) noexcept {
+    return std::string_view(*a.text_) == b;
+  }
+  friend bool operator==(const TCvPDFSpace& a, const std::string& b) noexcept {
+    return *a.text_ == b;
+  }
+  friend bool operator==(const TCvPDFSpace& a, const char* b) noexcept {
+    return std::string_view(*a.text_) == b;
+  }
+
+ private:
+  // The shared text at index i of the table of short whitespace runs.
+  static const std::string* Common(size_t i) noexcept;
+  // The shared text equal to text, or nil.
+  static const std::string* FindCommon(std::string_view text) noexcept;
+  static bool IsCommon(const std::string* text) noexcept;
+  static const std::string* Make(std::string_view text);
+  static const std::string* Make(std::string&& text);
+  static const std::string* Copy(const std::string* text);
+  TCvPDFSpace& Replace(const std::string* text) noexcept {
+    Release();
+    text_ = text;
+    return *this;
+  }
+  void Release() noexcept {
+    if (!IsCommon(text_)) delete text_;
+  }
+
+  const std::string* text_;
+};
+static_assert(sizeof(TCvPDFSpace) == sizeof(void*));
+
+std::string operator+(const std::string& a, const TCvPDFSpace& b);
+std::string operator+(std::string&& a, const TCvPDFSpace& b);
+std::string operator+(const TCvPDFSpace& a, const std::string& b);
+std::string operator+(const char* a, const TCvPDFSpace& b);
+std::string operator+(const TCvPDFSpace& a, const char* b);
+std::string operator+(const TCvPDFSpace& a, const TCvPDFSpace& b);
+std::ostream& operator<<(std::ostream& out, const TCvPDFSpace& space);
+
+// ---------------------------------------------------------------------------
 // Objects
 
 class TOvPDFObject {
@@ -69,9 +160,16 @@ class TOvPDFObject {
   TOvPDFFile* Owner = nullptr;
   TOvPDFObject* Parent = nullptr;
   std::string Data;
-  std::string TrailingSpace;
-  std::string LeadingSpace;
+  TCvPDFSpace TrailingSpace;
+  TCvPDFSpace LeadingSpace;
   bool Invalid = false;
+
+ protected:
+  // A parsed container or indirect object has no text until it is written
+  // (or rebuilt): the text is produced then, even when no rebuild was asked.
+  bool textPending_ = false;
+
+ public:
   int64_t WriteOffset = 0;
   int64_t WriteLength = 0;
   int64_t SourceOffset = 0;
@@ -204,7 +302,7 @@ class TOvPDFCpxObj : public TOvPDFObject {
   explicit TOvPDFCpxObj(TOvPDFFile* owner);
   const char* ClassName() const override { return "TOvPDFCpxObj"; }
   // Whitespace written right after "[", "<<", "obj" or "stream".
-  std::string OpenSpace;
+  TCvPDFSpace OpenSpace;
 };
 
 class TOvPDFArray : public TOvPDFCpxObj {
@@ -214,7 +312,7 @@ class TOvPDFArray : public TOvPDFCpxObj {
     TOvPDFObject* Object = nullptr;
     // What followed the key in the source (whitespace, and comments kept as
     // they were); new entries are written with one space.
-    std::string KeySpace;
+    TCvPDFSpace KeySpace;
     bool HasKeySpace = false;
   };
 
@@ -318,8 +416,8 @@ class TOvPDFIndirect final : public TOvPDFCpxObj {
   // Records the object in the file's modified list (to write, or to free).
   void MarkModified();
   void MarkFree();
-  // Sets number and generation and regenerates the object's own text without
-  // rebuilding its value (the parser has just produced it).
+  // Sets number and generation of a parsed object; its text (like that of
+  // parsed containers) is produced when it is written.
   void Renumber(int32_t number, int32_t generation);
 
   int32_t Number = 0;
@@ -616,7 +714,9 @@ class TOvPDFFile {
   void RebuildCanonicalIndex();
   void AppendCanonical(TOvPDFRef* ref);
 
-  std::vector<std::unique_ptr<TOvPDFObject>> registry_;
+  // A deque: growing it never copies (and never briefly doubles) a million
+  // entries.
+  std::deque<std::unique_ptr<TOvPDFObject>> registry_;
   std::unordered_map<uint64_t, TOvPDFRef*> canonical_;
   bool canonical_dirty_ = false;
   // Objects and object streams whose loading is in progress (re-entry means
@@ -626,6 +726,8 @@ class TOvPDFFile {
   int load_depth_ = 0;
   // Nesting of objects being parsed, shared by nested loads.
   int parse_depth_ = 0;
+  // The items of the container being parsed at each nesting level.
+  std::deque<std::vector<TOvPDFArray::TItem>> parse_items_;
   // Bytes the parser has fetched from its inputs (bounds the rebuild scan).
   int64_t parse_read_ = 0;
   // Integers read from indirect /Length objects before the object list

@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <ostream>
 
 #include "toolkit/common/CvScope.h"
 
@@ -59,6 +61,114 @@ void CopyFromSource(TOvStream& source, int64_t offset, int64_t length, TOvStream
 
 }  // namespace
 
+// --- TCvPDFSpace --------------------------------------------------------------------
+
+namespace {
+
+// Every run of at most two whitespace bytes: index 0 is empty, 1..6 one byte,
+// 7..42 two bytes, in the order of kSpaceBytes.
+constexpr char kSpaceBytes[] = {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20};
+constexpr size_t kSpaceKinds = sizeof kSpaceBytes;
+constexpr size_t kCommonSpaces = 1 + kSpaceKinds + kSpaceKinds * kSpaceKinds;
+
+const std::string* CommonSpaces() {
+  static const std::string* table = [] {
+    auto* spaces = new std::string[kCommonSpaces];  // lives as long as the process
+    for (size_t a = 0; a < kSpaceKinds; ++a) {
+      spaces[1 + a].assign(1, kSpaceBytes[a]);
+      for (size_t b = 0; b < kSpaceKinds; ++b) {
+        spaces[1 + kSpaceKinds + a * kSpaceKinds + b] = {kSpaceBytes[a], kSpaceBytes[b]};
+      }
+    }
+    return spaces;
+  }();
+  return table;
+}
+
+int SpaceKind(char c) {
+  switch (c) {
+    case 0x00:
+      return 0;
+    case 0x09:
+      return 1;
+    case 0x0A:
+      return 2;
+    case 0x0C:
+      return 3;
+    case 0x0D:
+      return 4;
+    case 0x20:
+      return 5;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
+const std::string* TCvPDFSpace::Common(size_t i) noexcept { return CommonSpaces() + i; }
+
+const std::string* TCvPDFSpace::FindCommon(std::string_view text) noexcept {
+  if (text.empty()) return Common(0);
+  if (text.size() > 2) return nullptr;
+  const int a = SpaceKind(text[0]);
+  if (a < 0) return nullptr;
+  if (text.size() == 1) return Common(1 + static_cast<size_t>(a));
+  const int b = SpaceKind(text[1]);
+  if (b < 0) return nullptr;
+  return Common(1 + kSpaceKinds + static_cast<size_t>(a) * kSpaceKinds + static_cast<size_t>(b));
+}
+
+bool TCvPDFSpace::IsCommon(const std::string* text) noexcept {
+  const std::string* table = CommonSpaces();
+  return std::less_equal<const std::string*>()(table, text) &&
+         std::less<const std::string*>()(text, table + kCommonSpaces);
+}
+
+const std::string* TCvPDFSpace::Make(std::string_view text) {
+  if (const std::string* common = FindCommon(text)) return common;
+  return new std::string(text);
+}
+
+const std::string* TCvPDFSpace::Make(std::string&& text) {
+  if (const std::string* common = FindCommon(text)) return common;
+  return new std::string(std::move(text));
+}
+
+const std::string* TCvPDFSpace::Copy(const std::string* text) {
+  return IsCommon(text) ? text : new std::string(*text);
+}
+
+TCvPDFSpace& TCvPDFSpace::operator=(const TCvPDFSpace& other) {
+  if (this != &other) Replace(Copy(other.text_));
+  return *this;
+}
+
+TCvPDFSpace& TCvPDFSpace::operator=(TCvPDFSpace&& other) noexcept {
+  if (this != &other) {
+    Replace(other.text_);
+    other.text_ = Common(0);
+  }
+  return *this;
+}
+
+TCvPDFSpace& TCvPDFSpace::operator+=(std::string_view text) {
+  if (text.empty()) return *this;
+  std::string joined;
+  joined.reserve(text_->size() + text.size());
+  joined += *text_;
+  joined += text;
+  return Replace(Make(std::move(joined)));
+}
+
+std::string operator+(const std::string& a, const TCvPDFSpace& b) { return a + b.str(); }
+std::string operator+(std::string&& a, const TCvPDFSpace& b) { return std::move(a) + b.str(); }
+std::string operator+(const TCvPDFSpace& a, const std::string& b) { return a.str() + b; }
+std::string operator+(const char* a, const TCvPDFSpace& b) { return a + b.str(); }
+std::string operator+(const TCvPDFSpace& a, const char* b) { return a.str() + b; }
+std::string operator+(const TCvPDFSpace& a, const TCvPDFSpace& b) { return a.str() + b.str(); }
+std::ostream& operator<<(std::ostream& out, const TCvPDFSpace& space) { return out << space.str(); }
+
 // --- TOvPDFObject ------------------------------------------------------------------
 
 TOvPDFObject::TOvPDFObject(TOvPDFFile* owner) : Owner(owner) {
@@ -83,7 +193,7 @@ void TOvPDFObject::AssignBase(const TOvPDFObject& source) {
 }
 
 void TOvPDFObject::WriteTo(TOvStream& stream, bool rebuildFirst) {
-  if (rebuildFirst) Rebuild();
+  if (rebuildFirst || textPending_) Rebuild();
   WriteOffset = stream.Position();
   WriteLength = static_cast<int64_t>(Data.size());
   stream.Write(Data);
@@ -551,6 +661,7 @@ void TOvPDFArray::RebuildItems(bool rebuildChildren) {
     if (!isDict && !LeadingSpace.empty()) body.Write(LeadingSpace);
   }
   const std::string prefix = (isDict ? "<<" : "[") + OpenSpace;
+  textPending_ = false;
   Data = prefix;
   Data += body.Data();
   Data += isDict ? ">>" : "]";
@@ -573,6 +684,8 @@ void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
 }
 
 void TOvPDFArray::SetModified(bool flag) {
+  // Freezing the text of a parsed container freezes the text it was read as.
+  if (!flag && textPending_) RebuildItems(true);
   modified_ = flag;
   if (flag) Rebuild();
 }
@@ -836,6 +949,7 @@ void TOvPDFIndirect::Rebuild() {
   const std::string prefix = Header() + OpenSpace;
   TOvMemoryStream body;
   if (Value) Value->WriteTo(body, true);
+  textPending_ = false;
   Data = prefix;
   Data += body.Data();
   Data += "endobj";
@@ -887,14 +1001,9 @@ void TOvPDFIndirect::SetGeneration(int32_t generation) {
 void TOvPDFIndirect::Renumber(int32_t number, int32_t generation) {
   Number = number;
   Generation = generation;
-  if (HoldsSourceStream(this)) return;
-  const std::string prefix = Header() + OpenSpace;
-  TOvMemoryStream body;
-  if (Value) Value->WriteTo(body, false);
-  Data = prefix;
-  Data += body.Data();
-  Data += "endobj";
-  if (Value) Value->WriteOffset = static_cast<int64_t>(prefix.size());
+  // Like a parsed container, a parsed object gets its text when written.
+  Data.clear();
+  textPending_ = !HoldsSourceStream(this);
 }
 
 void TOvPDFIndirect::MarkModified() {

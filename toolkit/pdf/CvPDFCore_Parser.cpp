@@ -3,6 +3,7 @@
 #include "toolkit/pdf/CvPDFCore.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "toolkit/common/CvScope.h"
 
@@ -21,6 +22,25 @@ constexpr uint8_t LF = 0x0A;
 
 enum class TContainerKind { Array = 1, Dictionary = 2 };
 
+// What ParseObject produced, so that callers need no dynamic_cast for the
+// objects the parser itself made.
+enum class TParsedKind {
+  Other,
+  Name,
+  Number,
+  String,
+  Container,
+  EndArray,
+  EndDictionary,
+  Comment,
+  Indirect,
+  Ref,
+  Null,
+  NoValue,  // the empty value before "endobj"
+  Boolean,
+  XRef,
+};
+
 }  // namespace
 
 class TCvPDFParser {
@@ -33,6 +53,8 @@ class TCvPDFParser {
   void Finish() { in_.SetPosition(pos_); }
   // The next byte to read (where a failure was noticed).
   int64_t Position() const { return pos_; }
+  // What the last ParseObject returned.
+  TParsedKind LastKind() const { return kind_; }
 
   static int64_t FindEndStream(TOvStream& in, int64_t end, int64_t start, int64_t base);
 
@@ -72,6 +94,14 @@ class TCvPDFParser {
     eof_ = false;
   }
   int64_t CurOffset() const { return pos_ - 1; }
+  // Skips whitespace; true when a name follows (the input is left at its "/").
+  bool NextIsName() {
+    while (ReadNext() && IsPdfWhitespace(cur_)) {
+    }
+    if (eof_) return false;
+    StepBack();
+    return cur_ == '/';
+  }
 
   std::string CollectWhitespace() {
     std::string out;
@@ -103,7 +133,7 @@ class TCvPDFParser {
   TOvPDFObject* ParseComment();
   TOvPDFObject* ParseContainerObject(TContainerKind kind, std::string openSpace);
   void ParseContainer(TOvPDFArray* container, TContainerKind kind);
-  TOvPDFObject* ParseKeyword(bool& repositioned);
+  TOvPDFObject* ParseKeyword(bool& repositioned, TParsedKind& kind);
   TOvPDFObject* ParseIndirectBody();
   TOvPDFStream* ParseStreamBody(TOvPDFDictionary* dictionary);
   TOvPDFXRef* ParseXRefSection(bool withTable);
@@ -121,6 +151,7 @@ class TCvPDFParser {
   uint8_t cur_ = 0;
   bool eof_ = false;
   int fills_ = 0;
+  TParsedKind kind_ = TParsedKind::Other;
 };
 
 TOvPDFObject* TOvPDFFile::ParseObject(TOvStream& input) {
@@ -162,6 +193,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
   const int64_t start = CurOffset();
   bool repositioned = false;
   TOvPDFObject* obj = nullptr;
+  TParsedKind kind = TParsedKind::Other;
   switch (cur_) {
     case '/': {
       std::string text = "/";
@@ -171,6 +203,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
       name->TrailingSpace = CollectWhitespace();
       name->SetData(text);
       obj = name;
+      kind = TParsedKind::Name;
       break;
     }
     case '+':
@@ -191,20 +224,24 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
       number->TrailingSpace = CollectWhitespace();
       number->SetData(text);
       obj = number;
+      kind = TParsedKind::Number;
       break;
     }
     case '(':
       obj = ParseLiteralString();
+      kind = TParsedKind::String;
       break;
     case '<':
       if (!ReadNext()) Fail("Unexpected EOF");
       if (cur_ != '<') {
         obj = ParseHexString();
+        kind = TParsedKind::String;
       } else {
         if (!ReadNext()) Fail("Unexpected EOF");
         std::string openSpace = CollectWhitespace();
         if (!eof_) StepBack();
         obj = ParseContainerObject(TContainerKind::Dictionary, std::move(openSpace));
+        kind = TParsedKind::Container;
       }
       break;
     case '[': {
@@ -212,6 +249,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
       std::string openSpace = CollectWhitespace();
       if (!eof_) StepBack();
       obj = ParseContainerObject(TContainerKind::Array, std::move(openSpace));
+      kind = TParsedKind::Container;
       break;
     }
     case ']': {
@@ -219,6 +257,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
       obj = file_.NewObject<TPDFEndA>();
       obj->Data = "]";
       obj->TrailingSpace.clear();
+      kind = TParsedKind::EndArray;
       break;
     }
     case '>': {
@@ -228,18 +267,21 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
       obj = file_.NewObject<TPDFEndD>();
       obj->Data = ">>";
       obj->TrailingSpace.clear();
+      kind = TParsedKind::EndDictionary;
       break;
     }
     case '%':
       obj = ParseComment();
+      kind = TParsedKind::Comment;
       break;
     default:
-      obj = ParseKeyword(repositioned);
+      obj = ParseKeyword(repositioned, kind);
       break;
   }
   if (!eof_ && !repositioned) StepBack();
   obj->SourceOffset = start;
   obj->WriteLength = static_cast<int64_t>(obj->Data.size());
+  kind_ = kind;
   return obj;
 }
 
@@ -327,12 +369,12 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   ParseContainer(container, kind);
   ReadNext();
   container->TrailingSpace = CollectWhitespace();
-  // Children were rebuilt when they were parsed; only this level is regenerated.
+  // The text is produced when the container is written (writers always
+  // rebuild first): a parsed document mostly stays unwritten, and a copy of
+  // the text at every nesting level would cost more than the objects.
   container->modified_ = true;
-  container->RebuildItems(false);
-  // Parsed containers rarely grow; the spare room of the doubling would be
-  // kept for the life of the file.
-  container->Items.shrink_to_fit();
+  container->Data.clear();
+  container->textPending_ = true;
   return container;
 }
 
@@ -344,18 +386,24 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
   // itself is released at once, only its text is kept.
   bool hasKey = false;
   std::string key;
-  std::string keySpace;
-  std::string* lastSpace = &container->OpenSpace;  // where a comment is folded into
+  TCvPDFSpace keySpace;
+  TCvPDFSpace* lastSpace = &container->OpenSpace;  // where a comment is folded into
+  // Items are gathered in the file's scratch list for this nesting level and
+  // given to the container in one allocation of the right size.
+  const auto level = static_cast<size_t>(file_.parse_depth_);
+  while (file_.parse_items_.size() <= level) file_.parse_items_.emplace_back();
+  std::vector<TOvPDFArray::TItem>& items = file_.parse_items_[level];
+  items.clear();
 
-  auto addItem = [&](TOvPDFObject* item) {
+  auto addItem = [&](TOvPDFObject* item, bool isContainer) {
     if (isDict) {
       if (!hasKey) Fail("Bad object", "dictionary value without a key");
       // For an array LeadingSpace is its item separator, not the key's space.
-      if (!dynamic_cast<TOvPDFArray*>(item)) item->LeadingSpace = keySpace;
-      container->Items.push_back(TOvPDFArray::TItem{key, item, keySpace, true});
+      if (!isContainer) item->LeadingSpace = keySpace;
+      items.push_back(TOvPDFArray::TItem{key, item, keySpace, true});
       hasKey = false;
     } else {
-      container->Items.push_back(TOvPDFArray::TItem{{}, item, {}, false});
+      items.push_back(TOvPDFArray::TItem{{}, item, {}, false});
     }
     item->Parent = container;
   };
@@ -363,14 +411,32 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     if (heldCount == 0) return;
     if (isDict && heldCount == 2)
       Fail("Bad object", "two numbers where a dictionary value belongs");
-    for (int i = 0; i < heldCount; ++i) addItem(held[i]);
+    for (int i = 0; i < heldCount; ++i) addItem(held[i], false);
     heldCount = 0;
   };
 
   while (pos_ <= size_) {
+    // A dictionary key is read as text: no object is made only to be dropped.
+    if (isDict && NextIsName()) {
+      flush();
+      if (!hasKey) {
+        ReadNext();
+        std::string text = "/";
+        if (!ReadNext()) Fail("Unexpected EOF");
+        text += CollectRegular();
+        keySpace = CollectWhitespace();
+        if (!eof_) StepBack();
+        TOvPDFName::DecodeName(text, key);
+        hasKey = true;
+        lastSpace = &keySpace;
+        continue;
+      }
+    }
     TOvPDFObject* item = ParseObject();
     if (!item) break;
-    if (auto* comment = dynamic_cast<TOvPDFComment*>(item)) {
+    const TParsedKind parsed = kind_;
+    if (parsed == TParsedKind::Comment) {
+      auto* comment = static_cast<TOvPDFComment*>(item);
       // Comments are not items; keep their text as whitespace of what precedes
       // them so the container still reads (and separates) as it did.
       std::string text = comment->Data;
@@ -382,26 +448,24 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     }
     // "endobj" before the container closed (the empty value it stands for
     // would be read again and again).
-    if (dynamic_cast<TOvPDFNull*>(item) && item->Data.empty()) {
-      Fail("Bad object", "endobj inside an array or dictionary");
-    }
-    if (dynamic_cast<TPDFEndA*>(item)) {
+    if (parsed == TParsedKind::NoValue) Fail("Bad object", "endobj inside an array or dictionary");
+    if (parsed == TParsedKind::EndArray) {
       if (isDict) Fail("Bad object", "dictionary closed by ']'");
       file_.ReleaseScratch(item);
       break;
     }
-    if (dynamic_cast<TPDFEndD*>(item)) {
+    if (parsed == TParsedKind::EndDictionary) {
       if (!isDict) Fail("Bad object", "array closed by '>>'");
       file_.ReleaseScratch(item);
       break;
     }
-    auto* number = dynamic_cast<TOvPDFReal*>(item);
+    auto* number = parsed == TParsedKind::Number ? static_cast<TOvPDFReal*>(item) : nullptr;
     const bool isInt = number && number->IsInteger();
-    auto* indirect = dynamic_cast<TOvPDFIndirect*>(item);
-    auto* ref = dynamic_cast<TOvPDFRef*>(item);
+    auto* indirect = parsed == TParsedKind::Indirect ? static_cast<TOvPDFIndirect*>(item) : nullptr;
+    auto* ref = parsed == TParsedKind::Ref ? static_cast<TOvPDFRef*>(item) : nullptr;
     if (!isInt && !indirect && !ref) flush();
     if (isDict && !hasKey) {
-      auto* name = dynamic_cast<TOvPDFName*>(item);
+      auto* name = parsed == TParsedKind::Name ? static_cast<TOvPDFName*>(item) : nullptr;
       if (!name) {
         EOvPDFParseError error("Bad object", "dictionary key is not a name");
         error.Offset = item->SourceOffset;
@@ -418,7 +482,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     lastSpace = &item->TrailingSpace;
     if (isInt) {
       if (heldCount == 2) {
-        addItem(held[0]);
+        addItem(held[0], false);
         held[0] = held[1];
         heldCount = 1;
       }
@@ -438,35 +502,51 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
       file_.ReleaseScratch(held[0]);
       heldCount = 0;
     }
-    addItem(item);
+    addItem(item, parsed == TParsedKind::Container);
   }
   flush();
+  container->Items.assign(std::make_move_iterator(items.begin()),
+                          std::make_move_iterator(items.end()));
+  items.clear();
+  // A huge container once read must not keep its room for the life of the file.
+  if (items.capacity() > 4096) items.shrink_to_fit();
 }
 
-TOvPDFObject* TCvPDFParser::ParseKeyword(bool& repositioned) {
+TOvPDFObject* TCvPDFParser::ParseKeyword(bool& repositioned, TParsedKind& kind) {
   const int64_t keywordStart = CurOffset();
   const std::string keyword = CollectRegular();
-  if (keyword == "obj") return ParseIndirectBody();
+  if (keyword == "obj") {
+    TOvPDFObject* indirect = ParseIndirectBody();
+    kind = TParsedKind::Indirect;
+    return indirect;
+  }
   if (keyword == "R") {
+    kind = TParsedKind::Ref;
     auto* ref = file_.NewObject<TOvPDFRef>();
     ref->Data = "R";
     ref->TrailingSpace = CollectWhitespace();
     return ref;
   }
   if (keyword == "null") {
+    kind = TParsedKind::Null;
     auto* null = file_.NewNull();
     null->TrailingSpace = CollectWhitespace();
     return null;
   }
   if (keyword == "true" || keyword == "false") {
+    kind = TParsedKind::Boolean;
     auto* boolean = file_.NewObject<TOvPDFBoolean>();
     boolean->Data = keyword;
     boolean->TrailingSpace = CollectWhitespace();
     return boolean;
   }
-  if (keyword == "xref") return ParseXRefSection(true);
-  if (keyword == "trailer") return ParseXRefSection(false);
+  if (keyword == "xref" || keyword == "trailer") {
+    TOvPDFObject* section = ParseXRefSection(keyword == "xref");
+    kind = TParsedKind::XRef;
+    return section;
+  }
   if (keyword == "endobj") {
+    kind = TParsedKind::NoValue;
     // An object with no value; the caller reads "endobj" again.
     auto* null = file_.NewNull();
     null->Data.clear();
@@ -484,7 +564,8 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
   TOvPDFObject* value = ParseObject();
   if (!ReadNext()) Fail("Unexpected EOF");
   // Comments before the value stay with the whitespace after "obj".
-  while (auto* comment = dynamic_cast<TOvPDFComment*>(value)) {
+  while (value && kind_ == TParsedKind::Comment) {
+    auto* comment = static_cast<TOvPDFComment*>(value);
     openSpace += comment->Data;
     if (openSpace.back() != '\n' && openSpace.back() != '\r') openSpace += '\n';
     openSpace += comment->TrailingSpace;
@@ -494,8 +575,8 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
     value = ParseObject();
     if (!ReadNext()) Fail("Unexpected EOF");
   }
-  if (dynamic_cast<TPDFEndA*>(value) || dynamic_cast<TPDFEndD*>(value) ||
-      dynamic_cast<TOvPDFIndirect*>(value) || dynamic_cast<TOvPDFXRef*>(value)) {
+  if (value && (kind_ == TParsedKind::EndArray || kind_ == TParsedKind::EndDictionary ||
+                kind_ == TParsedKind::Indirect || kind_ == TParsedKind::XRef)) {
     Fail("Bad object", "an indirect object holds no value");
   }
   std::string keyword = CollectRegular();
@@ -665,6 +746,7 @@ TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
   auto* dictionary = dynamic_cast<TOvPDFDictionary*>(ParseObject());
   if (!dictionary) Fail("Invalid reference table");
   ReadNext();
+  dictionary->Rebuild();
   text += dictionary->Data + dictionary->TrailingSpace + CollectWhitespace();
   // Up to "startxref"; what lies between is not kept. Only a short stretch
   // is searched: in a chain of sections the next "startxref" may be at the

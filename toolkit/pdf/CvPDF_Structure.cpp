@@ -103,11 +103,12 @@ void TOvPDFDocument::ReadPages() {
   }
 
   pages_.reserve(leaves.size());
+  std::unordered_set<TOvPDFDictionary*> chain;  // one set for all pages: no allocation each
   for (TOvPDFDictionary* page : leaves) {
     TOvPDFPageInfo info;
     info.PageDictionary = page;
     // Up the /Parent chain to the nearest /MediaBox (ISO 32000-1 7.7.3.4).
-    std::unordered_set<TOvPDFDictionary*> chain;
+    chain.clear();
     TOvPDFDictionary* node = page;
     for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH; ++depth) {
       if (!chain.insert(node).second) break;
