@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <stdexcept>
@@ -53,12 +54,14 @@ TShowCertDialog::TShowCertDialog(const TCertificateDescription& description, con
   FieldList->resizeColumnToContents(0);
   FieldList->header()->setStretchLastSection(true);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* close = buttons->addButton(QStringLiteral("Zavřít"), QDialogButtonBox::RejectRole);
+  close->setDefault(true);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(FieldList);
   layout->addWidget(buttons);
-  resize(640, 420);
+  resize(820, 420);
 }
 
 QString TShowCertDialog::FieldText(const QString& caption) const {
