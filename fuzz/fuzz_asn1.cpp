@@ -2,7 +2,9 @@
 // and from a stream (with contents left in the stream), in full and single-element
 // mode; whatever loads must save and re-load to the same bytes. Every constructed
 // node is also offered to the AlgorithmIdentifier parsers, whose output must be
-// stable under a second read.
+// stable under a second read. The input is also read as a PKCS#7 message: one
+// that loads must save to bytes that load and save the same again, and the
+// verifier and the timestamp reader must answer with a code.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,9 @@
 
 #include "toolkit/asn1/CvASN1Tree.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
+#include "toolkit/pki/CvMessages.h"
+#include "toolkit/pki/CvPKCS7.h"
+#include "toolkit/pki/CvTSPClient.h"
 
 using namespace corvane;
 
@@ -57,6 +62,28 @@ void Walk(const TOvASN1CustomTag* node) {
   for (int32_t i = 0; i < constructed->Count(); ++i) Walk(constructed->GetChild(i));
 }
 
+void TryPKCS7(const std::string& input) {
+  TOvPKCS7Message message;
+  if (message.LoadFromBytes(input) == 0) {
+    const std::string saved = message.SaveToBytes();
+    TOvPKCS7Message again;
+    Check(again.LoadFromBytes(saved) == 0);
+    Check(again.SaveToBytes() == saved);
+  }
+  TOvMessageVerifier verifier;
+  int64_t size = static_cast<int64_t>(input.size());
+  std::string content(input.size(), '\0');
+  const int32_t rc = verifier.Verify(input.data(), size, size, content.data());
+  Check(rc != 0 || size <= static_cast<int64_t>(input.size()));
+  verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
+  verifier.SetInputIsHash(true);
+  (void)verifier.VerifyDetached("0123456789abcdef0123", 20, input.data(),
+                                static_cast<int64_t>(input.size()));
+  TOvClientTSPInfo info;
+  (void)info.ParseToken(input);
+  (void)info.ParseTSTInfo(input);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -89,5 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   uint8_t tag = 0;
   (void)UnwrapTag(input, tag);
+  TryPKCS7(input);
   return 0;
 }

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 
 #include "tests/pdf/PdfFixtures.h"
 #include "tests/pdf/SigningTestHandler.h"
 #include "toolkit/pdf/CvPDF.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
 
 namespace pdftest {
 namespace {
@@ -64,6 +67,11 @@ TEST(Signing, EveryKindOfInputAndSignatureValidates) {
   const std::string classic = OnePage().Build();
   const std::string objstm = ObjectStreamsFile(dir);
   ASSERT_FALSE(objstm.empty());
+  const std::string updated =
+      AppendUpdate(AppendUpdate(classic, {{5, "(first)"}}, 6), {{6, "(second)"}}, 7);
+  TFixture rotated = OnePage();
+  rotated.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate 90 /Contents 4 0 R >>";
   const struct {
     const char* name;
     std::string input;
@@ -72,7 +80,8 @@ TEST(Signing, EveryKindOfInputAndSignatureValidates) {
       {"classic-invisible", classic, kInvisible}, {"classic-visible", classic, kVisible},
       {"classic-certify", classic, kCertify},     {"objstm-invisible", objstm, kInvisible},
       {"objstm-visible", objstm, kVisible},       {"objstm-certify", objstm, kCertify},
-      {"hybrid-visible", HybridFile(), kVisible},
+      {"hybrid-visible", HybridFile(), kVisible}, {"updates-visible", updated, kVisible},
+      {"updates-certify", updated, kCertify},     {"rotated-visible", rotated.Build(), kVisible},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,6 +161,37 @@ TEST(Signing, ReadsExistingSignaturesBack) {
 
 // The placeholders: a 46-character /ByteRange naming the reserved hex
 // string, which holds exactly N bytes of value and not one more.
+// A form that already has an empty signature field: the value goes into it.
+TEST(Signing, FillsAnEmptySignatureField) {
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  ScratchDir dir;
+  TFixture f = OnePage();
+  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] >> >>";
+  f.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Annots [5 0 R] >>";
+  f.Add(5,
+        "<< /FT /Sig /T (Approval) /Type /Annot /Subtype /Widget /F 4 /Rect [100 100 200 150] "
+        "/P 3 0 R >>");
+  const std::string input = f.Build();
+  corvane::TOvMemoryStream stream(input);
+  TOvPDFDocument document;
+  document.Open(stream);
+  ASSERT_EQ(document.EmptySignatureFields().size(), 1u);
+  EXPECT_EQ(document.EmptySignatureFields()[0].FieldName, "Approval");
+  TSigningTestHandler handler;
+  TOvPDFSignature* entry = document.Signatures(document.AddSignature());
+  entry->SetHandler(&handler);
+  entry->FieldDictionary = document.EmptySignatureFields()[0].Field;
+  entry->ExistingField = true;
+  document.Close(true);
+  const std::string path = dir.Write("filled.pdf", stream.Data());
+  ExpectSignedCleanly(input, path, 1);
+  EXPECT_NE(Pdfsig(path).find("Signature Field Name: Approval"), std::string::npos);
+  // The field was updated, not joined by a second one.
+  EXPECT_EQ(Count(stream.Data().substr(input.size()), "/FT /Sig"), 1);
+  EXPECT_EQ(Count(stream.Data().substr(input.size()), "/T (Approval)"), 1);
+}
+
 TEST(Signing, ByteRangeAndPlaceholderSizes) {
   TSigningTestHandler handler;
   handler.estimate = 100;
@@ -177,6 +217,54 @@ TEST(Signing, ByteRangeAndPlaceholderSizes) {
   std::string error;
   Sign(input, handler, {kInvisible}, &error);
   EXPECT_EQ(error, "Internal error OvPDFDocument.InsertActualSignatureInformation.2");
+}
+
+// The process's time zone, set for a scope.
+class TScopedTimeZone {
+ public:
+  explicit TScopedTimeZone(const char* zone) {
+    if (const char* old = getenv("TZ")) saved_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TScopedTimeZone() {
+    if (saved_) {
+      setenv("TZ", saved_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  TScopedTimeZone(const TScopedTimeZone&) = delete;
+  TScopedTimeZone& operator=(const TScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(Signing, SigningTimeInUtcAndInLocalTime) {
+  double when = 0;
+  ASSERT_TRUE(corvane::TryEncodeDateTime(2024, 3, 5, 7, 8, 9, when));
+  TSigningTestHandler handler;
+  const TSetup at = [when](TOvPDFSignature& e) {
+    e.Invisible = true;
+    e.SigningTime = when;
+  };
+  EXPECT_NE(Sign(OnePage().Build(), handler, {at}).find("/M (D:20240305070809Z)"),
+            std::string::npos);
+  // Local digits go with the local offset of the same instant.
+  const TScopedTimeZone prague("Europe/Prague");
+  corvane::TOvMemoryStream stream(OnePage().Build());
+  {
+    TOvPDFDocument document;
+    document.SetOptions(document.Options() | corvane::PDF_OPTION_USE_LOCAL_TIME_ZONE);
+    document.Open(stream);
+    TOvPDFSignature* entry = document.Signatures(document.AddSignature());
+    entry->SetHandler(&handler);
+    at(*entry);
+    document.Close(true);
+  }
+  EXPECT_NE(stream.Data().find("/M (D:20240305080809+01'00')"), std::string::npos);
 }
 
 TEST(Signing, HashingFailureFailsTheSave) {
@@ -220,6 +308,60 @@ TEST(Signing, CertificationRules) {
   EXPECT_TRUE(std::regex_search(withSha1, std::regex(R"(/DigestValue <[0-9A-F]{40}>)")));
 }
 
+// Cycles in the page tree's neighbourhood and in the form end; nesting past
+// the limit is an ordinary error, not a crashed stack.
+TEST(Signing, HostileStructuresAreWalkedSafely) {
+  TFixture f = OnePage();
+  f.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [7 0 R] >> >>";
+  f.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+      "/Resources << /XObject << /Me 3 0 R >> >> /Annots [6 0 R] >>";
+  f.Add(6, "<< /Type /Annot /Subtype /Text /Parent 6 0 R /T (loop) /Rect [0 0 1 1] >>");
+  f.Add(7, "<< /FT /Sig /T (Empty) /Kids [7 0 R] >>");
+  TSigningTestHandler handler;
+  const std::string input = f.Build();
+  std::string error;
+  const std::string out = Sign(input, handler, {kCertify}, &error);
+  EXPECT_EQ(error, "");
+  EXPECT_GT(out.size(), input.size());
+
+  // A chain of 300 objects, each an array naming the next.
+  TFixture nested = OnePage();
+  nested.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources 8 0 R >>";
+  nested.Add(8, "<< /Deep 9 0 R >>");
+  for (int n = 9; n < 309; ++n) nested.Add(n, "[" + std::to_string(n + 1) + " 0 R]");
+  nested.Add(309, "null");
+  Sign(nested.Build(), handler, {kCertify}, &error);
+  EXPECT_EQ(error, "Bad object");
+}
+
+TEST(Signing, CatalogPermissionsAndPages) {
+  TSigningTestHandler handler;
+  std::string error;
+  // A certification known only from the catalog still forbids a second one.
+  TFixture certified = OnePage();
+  certified.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /Perms << /DocMDP 5 0 R >> >>";
+  certified.Add(5, "<< /Type /Sig /Filter /Adobe.PPKLite /Contents <00> /ByteRange [0 1 2 3] >>");
+  Sign(certified.Build(), handler, {kCertify}, &error);
+  EXPECT_NE(error.find("only one MDP"), std::string::npos) << error;
+  // An indirect /Perms is updated in place and written with the update.
+  TFixture perms = OnePage();
+  perms.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /Perms 5 0 R >>";
+  perms.Add(5, "<< /Other 1 >>");
+  const std::string input = perms.Build();
+  const std::string update = Sign(input, handler, {kCertify}).substr(input.size());
+  const size_t object = update.find("\n5 0 obj");
+  ASSERT_NE(object, std::string::npos);
+  EXPECT_LT(update.find("/DocMDP", object), update.find("endobj", object));
+  // A document without pages has nowhere to put the field.
+  TFixture empty;
+  empty.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  empty.Add(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+  Sign(empty.Build(), handler, {kInvisible}, &error);
+  EXPECT_EQ(error, "Invalid document (no pages)");
+}
+
 TEST(Signing, EncryptedDocumentsAreRefused) {
   ScratchDir dir;
   const std::string encrypted =
@@ -237,6 +379,17 @@ TEST(Signing, EncryptedDocumentsAreRefused) {
     EXPECT_STREQ(e.what(), "Cannot sign encrypted document");
   }
   EXPECT_EQ(document.SignatureCount(), 0u);
+  // Decrypted in place, it is still refused.
+  auto* handler = dynamic_cast<corvane::TOvPDFPasswordSecurityHandler*>(document.SecurityHandler());
+  ASSERT_NE(handler, nullptr);
+  handler->SetUserPassword("user");
+  document.Decrypt();
+  try {
+    document.AddSignature();
+    ADD_FAILURE() << "a decrypted document accepted a signature";
+  } catch (const corvane::EOvPDFDocumentError& e) {
+    EXPECT_STREQ(e.what(), "Cannot sign encrypted document. Invalid decryption mode.");
+  }
 }
 
 TEST(Signing, NewFieldNamesAvoidEveryFieldOfTheForm) {
@@ -288,6 +441,15 @@ TEST(Widget, RendersAtTheTopRightWithCzechLetters) {
   const int signedInk = InkIn(ReadFile(dir / "signed.ppm"));
   EXPECT_EQ(InkIn(ReadFile(dir / "unsigned.ppm")), 0);
   EXPECT_GT(signedInk, 300);
+  // The háček of the capital is drawn, not clipped: the name with Č has
+  // clearly more ink in its first letter's column than the same name with C.
+  TSigningTestHandler plainName("czech");
+  plainName.signerName = "Jan Cáp";
+  const std::string plain = dir.Write("plain.pdf", Sign(input, plainName, {kVisible}));
+  const std::string letter = " -r 400 -x 2680 -y 220 -W 60 -H 80 -singlefile ";
+  RunCommand("pdftoppm" + letter + Quote(path) + " " + Quote(dir / "hacek") + " 2>/dev/null");
+  RunCommand("pdftoppm" + letter + Quote(plain) + " " + Quote(dir / "nohacek") + " 2>/dev/null");
+  EXPECT_GT(InkIn(ReadFile(dir / "hacek.ppm")), InkIn(ReadFile(dir / "nohacek.ppm")) + 40);
   const std::string text =
       RunCommand("pdftotext -x 470 -y 45 -W 70 -H 70 " + Quote(path) + " - 2>/dev/null");
   EXPECT_NE(text.find("Jan Čáp"), std::string::npos) << text;
@@ -315,6 +477,14 @@ TEST(Widget, GeometryEncodingAndEscapes) {
   EXPECT_NE(out.find("/BBox [1 1 99 49]"), std::string::npos);
   EXPECT_NE(out.find("/Differences [128 /uni010C /uni00E1]"), std::string::npos);
   EXPECT_NE(out.find("0 0 0 0 0 0 Tm\r\n()Tj"), std::string::npos);
+  std::string error;
+  Sign(OnePage().Build(), handler, {[](TOvPDFSignature& e) {
+         e.WidgetProps.BackgroundStyle = 2;
+         e.WidgetProps.Background.ImageType = 1;
+         e.WidgetProps.Background.Data = "image";
+       }},
+       &error);
+  EXPECT_EQ(error, "Unsupported image type");
   // Every special byte of a literal operand is escaped.
   EXPECT_NE(out.find("(\x80\x81p \\\\ \\(x\\))Tj"), std::string::npos);
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "tests/fixtures/StoreFixture.h"
@@ -126,6 +128,41 @@ inline void ExpectSignedCleanly(const std::string& input, const std::string& pat
   const std::string output = tavra_test::ReadFile(path);
   ASSERT_GT(output.size(), input.size());
   EXPECT_EQ(output.compare(0, input.size(), input), 0) << "the input is not a prefix";
+  // openssl accepts the newest /Contents over its byte ranges.
+  const size_t range = output.rfind("/ByteRange [");
+  ASSERT_NE(range, std::string::npos);
+  long long r[4] = {};
+  ASSERT_EQ(std::sscanf(output.c_str() + range, "/ByteRange [%lld %lld %lld %lld]", &r[0], &r[1],
+                        &r[2], &r[3]),
+            4);
+  EXPECT_EQ(r[2] + r[3], static_cast<long long>(output.size()));
+  std::string der;
+  for (long long i = r[1] + 1; i + 1 < r[2] - 1; i += 2) {
+    der += static_cast<char>(std::stoi(output.substr(static_cast<size_t>(i), 2), nullptr, 16));
+  }
+  // The value is padded with zeros; openssl gets the DER element only.
+  ASSERT_GT(der.size(), 4u);
+  size_t length = static_cast<uint8_t>(der[1]);
+  size_t header = 2;
+  if (length & 0x80) {
+    header += length & 0x7F;
+    length = 0;
+    for (size_t i = 2; i < header; ++i) length = length << 8 | static_cast<uint8_t>(der[i]);
+  }
+  ASSERT_LE(header + length, der.size());
+  tavra_test::ScratchDir dir;
+  const std::string sig = dir.Write("sig.der", der.substr(0, header + length));
+  const std::string data = dir.Write(
+      "data.bin", output.substr(0, static_cast<size_t>(r[1])) +
+                      output.substr(static_cast<size_t>(r[2]), static_cast<size_t>(r[3])));
+  int verified = -1;
+  const std::string verifyLog = tavra_test::RunCommand(
+      "openssl cms -verify -binary -inform DER -in " + tavra_test::Quote(sig) + " -content " +
+          tavra_test::Quote(data) + " -CAfile " +
+          tavra_test::Quote(tavra_fixture::Store::Get().File("ca.crt")) +
+          " -purpose any -out /dev/null 2>&1",
+      &verified);
+  EXPECT_EQ(verified, 0) << verifyLog;
   const std::string report = Pdfsig(path);
   EXPECT_EQ(Count(report, "Signature is Valid"), signatures) << report;
   EXPECT_EQ(Count(report, "Total document signed"), 1) << report;

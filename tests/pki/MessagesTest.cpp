@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/pki/MessageTestSupport.h"
+#include "toolkit/asn1/CvASN1.h"
+#include "toolkit/common/CvStream.h"
+#include "toolkit/crypto/CvHashFunction.h"
 #include "toolkit/pki/CvPKCS7.h"
 
 namespace corvane {
@@ -132,8 +135,9 @@ TEST_F(MessagesTest, VerifierAcceptsOpensslSignaturesAndNamesTheDamage) {
     bool attached;
     bool attributes;
   };
-  for (const Case c : {Case{"", false, true}, Case{"-noattr", false, false},
-                       Case{"-nodetach", true, true}, Case{"-nodetach -noattr", true, false}}) {
+  for (const Case c :
+       {Case{"", false, true}, Case{"-noattr", false, false}, Case{"-keyid", false, true},
+        Case{"-nodetach", true, true}, Case{"-nodetach -noattr", true, false}}) {
     SCOPED_TRACE(c.flags);
     const auto made = tavra_test::RunCapturing(
         "openssl cms -sign -binary -md sha256 -outform DER " + std::string(c.flags) + " -in " +
@@ -350,6 +354,173 @@ TEST_F(MessagesTest, CountersignatureVerifiesAndItsDamageIsReported) {
   EXPECT_EQ(
       verifier.VerifyDetached("content", 7, damaged.data(), static_cast<int64_t>(damaged.size())),
       MSG_ERROR_INVALID_COUNTERSIGNATURE);
+}
+
+// A signature made elsewhere with its signed attributes out of DER order stays
+// valid when the message is rewritten (here: countersigned): the signed octets
+// are written back as they were received.
+TEST_F(MessagesTest, RewritingALoadedMessageKeepsItsSignedOctets) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvHashFunction sha(ALG_SHA256);
+  sha.Update("content");
+  const std::string digest = sha.Finish();
+  const std::string md =
+      EncodeSequence({EncodeOID(oid::ATTR_MESSAGE_DIGEST), EncodeSet({EncodeOctetString(digest)})});
+  const std::string ct =
+      EncodeSequence({EncodeOID(oid::ATTR_CONTENT_TYPE), EncodeSet({EncodeOID(oid::PKCS7_DATA)})});
+  TOvHashFunction attrHash(ALG_SHA256);
+  attrHash.Update(EncodeConstructed(ASN1_SET, {md, ct}));
+  TOvRSAPublicKeyCrypto rsa;
+  rsa.SetKeyMaterial(cert->KeyMaterial());
+  rsa.SetInputIsHash(true);
+  rsa.SetHashAlgorithm(ALG_SHA256);
+  rsa.SetHashFuncOID(oid::SHA256);
+  const std::string signature = rsa.SignDetached(attrHash.Finish());
+  const std::string sha256 = EncodeAlgorithmIdentifier(oid::SHA256, {}, true);
+  const std::string der = EncodeSequence(
+      {EncodeOID(oid::PKCS7_SIGNED_DATA),
+       EncodeConstructed(
+           0xA0,
+           {EncodeSequence(
+               {EncodePrimitive(ASN1_INTEGER, "\x01"), EncodeSet({sha256}),
+                EncodeSequence({EncodeOID(oid::PKCS7_DATA)}),
+                EncodeConstructed(0xA0, {cert->CertificateBinary()}),
+                EncodeSet({EncodeSequence(
+                    {EncodePrimitive(ASN1_INTEGER, "\x01"),
+                     EncodeSequence({cert->IssuerNameDER(),
+                                     EncodePrimitive(ASN1_INTEGER, cert->SerialNumberOctets())}),
+                     sha256, EncodeConstructed(0xA0, {md, ct}),
+                     EncodeAlgorithmIdentifier(oid::RSA_ENCRYPTION, {}, true),
+                     EncodeOctetString(signature)})})})})});
+  TOvMessageVerifier verifier;
+  ASSERT_EQ(verifier.VerifyDetached("content", 7, der.data(), static_cast<int64_t>(der.size())), 0);
+
+  auto other =
+      msgtest::BuiltInSigner(Store::Get().File("rsa3072.crt"), Store::Get().File("rsa3072.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*other, true);
+  TOvMessageSigner countersigner;
+  countersigner.SetCertStorage(&storage);
+  int64_t size = 0;
+  ASSERT_EQ(countersigner.Countersign(der.data(), static_cast<int64_t>(der.size()), size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string out(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(
+      countersigner.Countersign(der.data(), static_cast<int64_t>(der.size()), size, out.data()), 0);
+  out.resize(static_cast<size_t>(size));
+  EXPECT_EQ(verifier.VerifyDetached("content", 7, out.data(), static_cast<int64_t>(out.size())), 0);
+}
+
+// PSS with the signer's hash for the digest, MGF1 and the salt length; openssl
+// checks it, and so does our verifier. Hashing can be cancelled.
+TEST_F(MessagesTest, PSSSignatureAndCancelledHashing) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&storage);
+  signer.SetUsePSS(true);
+  signer.SetHashAlgorithm(ALG_SHA384);
+  signer.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  const std::string data = tavra_test::ReadFile(content_);
+  int64_t size = 0;
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), true, size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string der(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), true, size, der.data()), 0);
+  der.resize(static_cast<size_t>(size));
+  bool ok = false;
+  const std::string out = msgtest::OpensslVerifyDetached(der, content_, ok);
+  EXPECT_TRUE(ok) << out;
+  TOvMessageVerifier verifier;
+  EXPECT_EQ(verifier.VerifyDetached(data.data(), static_cast<int64_t>(data.size()), der.data(),
+                                    static_cast<int64_t>(der.size())),
+            0);
+
+  int calls = 0;
+  signer.SetOnProgress([&](TOvMessageProcessor*, int64_t total, int64_t done, bool& cancel) {
+    ++calls;
+    EXPECT_EQ(total, static_cast<int64_t>(data.size()));
+    cancel = done > 0;
+  });
+  size = static_cast<int64_t>(der.size()) + 1000000;
+  std::string buffer(static_cast<size_t>(size), '\0');
+  EXPECT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), true, size, buffer.data()),
+            MSG_ERROR_HASHING);
+  EXPECT_EQ(signer.ErrorInfo(), "Cancelled by user");
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(size, static_cast<int64_t>(der.size()) + 1000000);  // untouched on failure
+}
+
+// The MAC variant: the key reaches the recipient, whose private key checks the
+// MAC; other holders and damaged content are refused.
+TEST_F(MessagesTest, MacVariantRoundTrip) {
+  auto recipient =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage publicOnly, withKey;
+  publicOnly.Add(*recipient, false);
+  withKey.Add(*recipient, true);
+  TOvMessageSigner signer;
+  signer.SetSignatureType(mstMAC);
+  int64_t size = 0;
+  EXPECT_EQ(signer.Sign("data", 4, false, size, nullptr), MSG_ERROR_NO_CERTIFICATE);
+  signer.SetRecipientCerts(&publicOnly);
+  signer.SetHashAlgorithm(ALG_SHA256);
+  signer.AuthenticatedAttributes().Add(oid::ATTR_CONTENT_TYPE, EncodeOID(oid::PKCS7_DATA));
+  const std::string data = tavra_test::ReadFile(content_);
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), false, size, nullptr),
+            MSG_ERROR_BUFFER_TOO_SMALL);
+  std::string der(static_cast<size_t>(size), '\0');
+  ASSERT_EQ(signer.Sign(data.data(), static_cast<int64_t>(data.size()), false, size, der.data()), 0)
+      << signer.ErrorInfo();
+  der.resize(static_cast<size_t>(size));
+  // openssl reads the structure.
+  const auto parsed = tavra_test::RunCapturing("openssl cms -cmsout -print -inform DER -in " +
+                                               Quote(dir_.Write("mac.der", der)));
+  EXPECT_EQ(parsed.status, 0) << parsed.err;
+  EXPECT_NE(parsed.out.find("authenticatedData"), std::string::npos) << parsed.out;
+
+  auto verify = [&](const std::string& message, TOvCustomCertStorage* storage) {
+    TOvMessageVerifier verifier;
+    verifier.SetCertStorage(storage);
+    int64_t out = static_cast<int64_t>(message.size());
+    std::string content(message.size(), '\0');
+    const int32_t rc = verifier.Verify(message.data(), out, out, content.data());
+    if (rc == 0) {
+      EXPECT_EQ(content.substr(0, static_cast<size_t>(out)), data);
+    }
+    return rc;
+  };
+  EXPECT_EQ(verify(der, &withKey), 0);
+  EXPECT_EQ(verify(der, &publicOnly), MSG_ERROR_NO_CERTIFICATE);
+  std::string damaged = der;
+  damaged[damaged.find(data) + 10] ^= 0x01;
+  EXPECT_EQ(verify(damaged, &withKey), MSG_ERROR_DIGEST_MISMATCH);
+}
+
+// Signing a stream range: the content is the range only, and openssl reads it
+// back out of the encapsulated message.
+TEST_F(MessagesTest, StreamRangeIsSignedAndEncapsulated) {
+  auto cert =
+      msgtest::BuiltInSigner(Store::Get().File("rsa2048.crt"), Store::Get().File("rsa2048.key"));
+  TOvMemoryCertStorage storage;
+  storage.Add(*cert, true);
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&storage);
+  signer.SetHashAlgorithm(ALG_SHA512);
+  const std::string data = std::string(40000, 'a') + std::string(40000, 'b');
+  TOvMemoryStream in(data);
+  in.SetPosition(100);
+  TOvMemoryStream out;
+  ASSERT_EQ(signer.SignStream(in, out, 70000, false), 0) << signer.ErrorInfo();
+  const auto r = tavra_test::RunCapturing("openssl cms -verify -binary -inform DER -in " +
+                                          Quote(dir_.Write("s.der", out.Data())) + " -CAfile " +
+                                          Quote(Store::Get().File("ca.crt")) +
+                                          " -purpose any -out " + Quote(dir_.File("range.bin")));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tavra_test::ReadFile(dir_.File("range.bin")), data.substr(100, 70000));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "tests/pki/MessageTestSupport.h"
 #include "toolkit/asn1/CvASN1.h"
+#include "toolkit/crypto/CvHashFunction.h"
 #include "toolkit/pki/CvPKCS7.h"
 #include "toolkit/pki/CvTSPClient.h"
 
@@ -41,12 +42,14 @@ class LocalTSA {
   const std::string& Error() const { return error_; }
 
   // The token (or, with wholeResponse, the whole reply) for a digest.
-  std::string Stamp(int32_t hash, const std::string& digest, bool wholeResponse) const {
+  std::string Stamp(int32_t hash, const std::string& digest, bool wholeResponse,
+                    bool withCertificate = true) const {
     const std::string d = Quote(dir_.Path());
     const auto r = tavra_test::RunCapturing(
         "cd " + d + " && openssl ts -query -" + msgtest::OpensslDigestName(hash) + " -digest " +
-        BytesToHex(digest) + " -cert -out req.tsq && openssl ts -reply -config tsa.cnf" +
-        " -queryfile req.tsq" + (wholeResponse ? "" : " -token_out") + " -out reply.der");
+        BytesToHex(digest) + (withCertificate ? " -cert" : "") +
+        " -out req.tsq && openssl ts -reply -config tsa.cnf" + " -queryfile req.tsq" +
+        (wholeResponse ? "" : " -token_out") + " -out reply.der");
     EXPECT_EQ(r.status, 0) << r.err;
     return tavra_test::ReadFile(dir_.File("reply.der"));
   }
@@ -234,6 +237,23 @@ TEST_F(TSPTest, FailuresAndTheTimestampOnlyOperation) {
   std::string out(static_cast<size_t>(size), '\0');
   EXPECT_EQ(stamper.Timestamp(plain.data(), static_cast<int64_t>(plain.size()), size, out.data()),
             MSG_ERROR_NOT_SIGNED_DATA);
+}
+
+// A reply for which no certificate was asked is read even when bad signatures
+// are not ignored; one that should have carried the certificate is not.
+TEST_F(TSPTest, TokenWithoutCertificateIsReadWhenNoneWasAsked) {
+  TOvHashFunction sha(ALG_SHA256);
+  sha.Update("stamped");
+  const std::string token = tsa_.Stamp(ALG_SHA256, sha.Finish(), false, false);
+  LocalTSPClient client(tsa_);
+  client.SetIncludeCertificates(false);
+  TOvClientTSPInfo& info = client.TSPInfo();
+  info.SetIgnoreBadSignature(false);
+  EXPECT_EQ(info.ParseToken(token), 0);
+  EXPECT_EQ(info.SignatureResult(), MSG_ERROR_NO_CERTIFICATE);
+  EXPECT_FALSE(info.SerialNumber.empty());
+  client.SetIncludeCertificates(true);
+  EXPECT_EQ(info.ParseToken(token), MSG_ERROR_NO_CERTIFICATE);
 }
 
 std::string TSTInfo(std::initializer_list<std::string_view> tail,

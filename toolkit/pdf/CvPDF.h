@@ -329,6 +329,9 @@ class TOvPDFDocument {
   void ReadRequirements();
   void ReadAttachments();
   void ReadSignatures();
+  // Gives a read entry the handler its /Filter or /SubFilter names, when
+  // one is registered; an entry whose handler cannot read it stays without.
+  void BindReadSignatureHandler(TOvPDFSignature& entry, TOvPDFDictionary* value);
   // New signature entries still to be written.
   size_t PendingSignatureCount() const;
   // The first entry that counts for certification (a document or MDP one).
@@ -366,6 +369,8 @@ class TOvPDFDocument {
   std::string encryptionFilter_;
   std::string encryptionSubFilter_;
   std::vector<std::unique_ptr<TOvPDFSignature>> signatures_;
+  // Handlers made for the signatures read from the file.
+  std::vector<std::unique_ptr<TOvPDFSecurityHandler>> readHandlers_;
   std::vector<TOvPDFSignatureInfo> emptySignatureFields_;
   std::unique_ptr<TOvPDFSecurityHandler> securityHandler_;
 };

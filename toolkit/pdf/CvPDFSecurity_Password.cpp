@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "toolkit/common/CvRandom.h"
+#include "platform/PlatformSystem.h"
 #include "toolkit/crypto/CvAES.h"
 #include "toolkit/crypto/CvMD.h"
 #include "toolkit/crypto/CvRC4.h"
@@ -14,6 +14,15 @@
 namespace corvane {
 
 namespace {
+
+// Keys, salts and IVs come straight from the kernel's random source.
+std::string SystemRandom(size_t size) {
+  std::string out(size, '\0');
+  if (!platform::SystemRandomBytes(out.data(), out.size())) {
+    throw EOvPDFSecurityHandlerError("Internal error OvPDFSecurityHandler.Random.1");
+  }
+  return out;
+}
 
 // ISO 32000-1 7.6.3.3, algorithm 2, step a.
 constexpr unsigned char kPadding[32] = {
@@ -230,7 +239,7 @@ ByteString TOvPDFPasswordSecurityHandler::ComputeU(std::string_view fileKey) {
   std::string value =
       RC4(fileKey, HashMD5(std::string(PaddingString()) + FirstIdentifier(trailer)));
   for (int i = 1; i <= 19; ++i) value = RC4(XorKey(fileKey, i), value);
-  return value + SharedRandomBytes(16);
+  return value + SystemRandom(16);
 }
 
 bool TOvPDFPasswordSecurityHandler::CheckUserPassword() {
@@ -328,8 +337,8 @@ ByteString TOvPDFPasswordSecurityHandler::KeyFromR56(std::string_view password,
 
 void TOvPDFPasswordSecurityHandler::NewR56Pair(std::string_view password, std::string_view extra,
                                                ByteString& value, ByteString& encryptedKey) const {
-  const std::string validationSalt = SharedRandomBytes(8);
-  const std::string keySalt = SharedRandomBytes(8);
+  const std::string validationSalt = SystemRandom(8);
+  const std::string keySalt = SystemRandom(8);
   const std::string pw = PasswordR56(password);
   value = HashR56(pw, validationSalt, extra) + validationSalt + keySalt;
   encryptedKey = AES256ZeroIV(HashR56(pw, keySalt, extra), fileKey_, true);
@@ -351,7 +360,7 @@ ByteString TOvPDFPasswordSecurityHandler::ComputePerms() const {
   plain += "\xFF\xFF\xFF\xFF";
   plain += encryptMetadata_ ? 'T' : 'F';
   plain += "adb";
-  plain += SharedRandomBytes(4);
+  plain += SystemRandom(4);
   TOvAESSymmetricCrypto aes(fileKey_);
   std::string out(16, '\0');
   aes.EncryptBlock(reinterpret_cast<const uint8_t*>(plain.data()),
@@ -412,7 +421,7 @@ void TOvPDFPasswordSecurityHandler::ComputeNewValues() {
   // sets the passwords again once it does.
   if (!document_ && !(file_ && file_->Trailer)) return;
   if (revision_ >= 5) {
-    if (fileKey_.size() != 32) fileKey_ = SharedRandomBytes(32);
+    if (fileKey_.size() != 32) fileKey_ = SystemRandom(32);
     return;
   }
   newO_ = ComputeO();
@@ -462,7 +471,7 @@ void TOvPDFPasswordSecurityHandler::SaveEncryptionInfo(TOvPDFDictionary* encrypt
   encryptDict->ClearItems();
   encryptDict->AddEntry("R", owner->NewInt(revision_));
   if (revision_ >= 5) {
-    if (fileKey_.size() != 32) fileKey_ = SharedRandomBytes(32);
+    if (fileKey_.size() != 32) fileKey_ = SystemRandom(32);
     ByteString u;
     ByteString ue;
     ByteString o;

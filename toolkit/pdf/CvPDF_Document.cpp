@@ -64,6 +64,7 @@ void TOvPDFDocument::ResetState() {
   encryptionSubFilter_.clear();
   signatures_.clear();
   emptySignatureFields_.clear();
+  readHandlers_.clear();
   securityHandler_.reset();  // it refers to the objects freed next
   file_->FreeObjects();
 }

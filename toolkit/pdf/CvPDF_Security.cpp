@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "toolkit/common/CvRandom.h"
+#include "platform/PlatformSystem.h"
 #include "toolkit/common/CvSharedResource.h"
 #include "toolkit/crypto/CvAES.h"
 #include "toolkit/crypto/CvMD.h"
@@ -18,6 +18,15 @@
 namespace corvane {
 
 namespace {
+
+// Keys, salts and IVs come straight from the kernel's random source.
+std::string SystemRandom(size_t size) {
+  std::string out(size, '\0');
+  if (!platform::SystemRandomBytes(out.data(), out.size())) {
+    throw EOvPDFSecurityHandlerError("Internal error OvPDFSecurityHandler.Random.1");
+  }
+  return out;
+}
 
 constexpr int32_t ALG_RC4_CODE = 0x7001;
 constexpr int32_t ALG_AES128_CODE = 0x7005;
@@ -424,7 +433,7 @@ void TOvPDFSecurityHandler::EncryptObject(TOvPDFObject* object) {
       break;
     }
     case TCipher::aes: {
-      const std::string iv = SharedRandomBytes(AES_BLOCK_SIZE);
+      const std::string iv = SystemRandom(AES_BLOCK_SIZE);
       // n bytes of value n, 1 <= n <= 16.
       const size_t pad = AES_BLOCK_SIZE - data.size() % AES_BLOCK_SIZE;
       data.append(pad, static_cast<char>(pad));

@@ -2,6 +2,8 @@
 // entry, and patching its byte ranges and value into the written update.
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <unordered_set>
 
@@ -109,6 +111,27 @@ TOvPDFObject* InheritedResources(TOvPDFDictionary* page) {
     page = GetDictEntry(page, "Parent", false);
   }
   return nullptr;
+}
+
+// /M of a new value. In local time, the digits and the offset both name the
+// signing instant (the local digits, and that instant's own offset).
+std::string SigningDate(double utc, bool local) {
+  if (!local) return PdfDateToString(utc, false);
+  const double seconds = std::floor((utc - 25569.0) * 86400.0 + 0.5);
+  if (!(seconds > -1e15 && seconds < 1e15)) return PdfDateToString(utc, false);
+  const auto instant = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (!localtime_r(&instant, &tm)) return PdfDateToString(utc, false);
+  char text[64];
+  std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  const long offset = tm.tm_gmtoff / 60;
+  if (offset == 0) return std::string(text) + "Z00'00'";
+  const long magnitude = offset < 0 ? -offset : offset;
+  char zone[32];
+  std::snprintf(zone, sizeof zone, "%c%02ld'%02ld'", offset < 0 ? '-' : '+', magnitude / 60 % 24,
+                magnitude % 60);
+  return std::string(text) + zone;
 }
 
 }  // namespace
@@ -503,9 +526,7 @@ void TOvPDFDocument::BuildSignatureField() {
   TOvPDFSecurityHandler* handler = entry->Handler();
   TOvPDFDictionary* value = file.NewDictionary();
   handler->SaveSignatureInfo(value);
-  SetEntry(value, "Filter",
-           file.NewName(handler->CustomName().empty() ? handler->HandlerClass().HandlerName
-                                                      : handler->CustomName()));
+  handler->WriteFilterName(value);
   SetEntry(value, "Type", file.NewName("Sig"));
   const int64_t reserved = handler->EstimateSignatureSize() + entry->ExtraSpace;
   if (reserved <= 0 || reserved > kMaxSignatureSize) {
@@ -529,10 +550,10 @@ void TOvPDFDocument::BuildSignatureField() {
   SetEntry(value, "Name",
            TextString(file, entry->AuthorName.empty() ? "Not specified" : entry->AuthorName,
                       entry->HexTextStrings));
-  SetEntry(value, "M",
-           file.NewString(PdfDateToString(entry->SigningTime,
-                                          (options_ & PDF_OPTION_USE_LOCAL_TIME_ZONE) != 0),
-                          0));
+  SetEntry(
+      value, "M",
+      file.NewString(
+          SigningDate(entry->SigningTime, (options_ & PDF_OPTION_USE_LOCAL_TIME_ZONE) != 0), 0));
   if (!entry->Location.empty())
     SetEntry(value, "Location", TextString(file, entry->Location, entry->HexTextStrings));
   if (!entry->Reason.empty())

@@ -143,6 +143,7 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
 void TOvPDFDocument::ReadSignatures() {
   signatures_.clear();
   emptySignatureFields_.clear();
+  readHandlers_.clear();
   TOvPDFDictionary* catalog = nullptr;
   try {
     catalog = Catalog();
@@ -162,6 +163,7 @@ void TOvPDFDocument::ReadSignatures() {
         entry->SignatureName = "UsageRightsSignature-" + std::to_string(random % 1000000000u);
         entry->Written = true;
         entry->FieldDictionary = catalog;
+        BindReadSignatureHandler(*entry, ur3);
         held.insert(ur3);
         signatures_.push_back(std::move(entry));
       } catch (const EOvPDFError&) {
@@ -262,8 +264,23 @@ void TOvPDFDocument::ReadSignatures() {
       }
     }
     entry->FieldDictionary = value;
+    BindReadSignatureHandler(*entry, value);
     held.insert(value);
     signatures_.push_back(std::move(entry));
+  }
+}
+
+void TOvPDFDocument::BindReadSignatureHandler(TOvPDFSignature& entry, TOvPDFDictionary* value) {
+  if (!activateSecurityHandlers_) return;
+  try {
+    std::unique_ptr<TOvPDFSecurityHandler> handler = CreateSigningHandler(
+        GetNameEntry(value, "Filter", "", false), GetNameEntry(value, "SubFilter", "", false));
+    handler->SetDocument(this);
+    handler->LoadSignatureInfo(value);
+    entry.SetHandler(handler.get());
+    readHandlers_.push_back(std::move(handler));
+  } catch (const ECorvaneError&) {
+    // Read without a handler: it cannot be verified, but it is kept.
   }
 }
 

@@ -67,7 +67,7 @@ class TCvTransformDigest {
   TCvDigest New() const { return TCvDigest(sha1_); }
   ByteString Empty() { return New().Finish(); }
 
-  ByteString ObjectHash(TOvPDFObject* obj, int depth = 0, bool infoText = false);
+  ByteString ObjectHash(TOvPDFObject* obj, bool infoText = false);
   void FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, std::string_view key, bool inherited,
                bool nullWhenAbsent);
   TOvPDFObject* Lookup(TOvPDFDictionary* dict, std::string_view key, bool inherited,
@@ -84,6 +84,26 @@ class TCvTransformDigest {
   // Digests of dictionaries and pages already hashed in this computation.
   std::unordered_map<TOvPDFObject*, ByteString> cache_;
   std::unordered_set<TOvPDFObject*> path_;
+  // How deeply object hashes are nested right now (pages, fields and
+  // actions all pass through ObjectHash).
+  int depth_ = 0;
+};
+
+// Counts one level of nesting for the length of a call.
+class TCvDepthGuard {
+ public:
+  explicit TCvDepthGuard(int& depth) : depth_(depth) {
+    if (++depth_ > PDF_MAX_NESTING) {
+      --depth_;
+      TooDeep();
+    }
+  }
+  ~TCvDepthGuard() { --depth_; }
+  TCvDepthGuard(const TCvDepthGuard&) = delete;
+  TCvDepthGuard& operator=(const TCvDepthGuard&) = delete;
+
+ private:
+  int& depth_;
 };
 
 TOvPDFObject* TCvTransformDigest::Lookup(TOvPDFDictionary* dict, std::string_view key,
@@ -110,8 +130,8 @@ void TCvTransformDigest::FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, std::s
   }
 }
 
-ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, int depth, bool infoText) {
-  if (depth > PDF_MAX_NESTING) TooDeep();
+ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
+  const TCvDepthGuard guard(depth_);
   obj = ResolveValue(obj);
   if (!obj || dynamic_cast<TOvPDFNull*>(obj)) return std::string(1, '\0');
   if (auto it = cache_.find(obj); it != cache_.end()) return it->second;
@@ -161,7 +181,7 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, int depth, bool inf
       b.Byte(4);
       b.Int(static_cast<uint32_t>(std::string_view(key).size()));
       b.Update(key);
-      b.Update(ObjectHash(value, depth + 1));
+      b.Update(ObjectHash(value));
     }
     a.Int(present);
     a.Update(b.Finish());
@@ -171,8 +191,9 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, int depth, bool inf
     path_.erase(stream);
     ByteString result = a.Finish();
     if (TOvPDFObject* resources = GetEntry(stream->Dictionary, "Resources")) {
-      result += ObjectHash(resources, depth + 1);
+      result += ObjectHash(resources);
     }
+    cache_[stream] = result;
     return result;
   }
   if (auto* array = dynamic_cast<TOvPDFArray*>(obj)) {
@@ -197,16 +218,17 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, int depth, bool inf
         b.Byte(4);
         b.Int(static_cast<uint32_t>(key.size()));
         b.Update(key);
-        b.Update(ObjectHash(value, depth + 1));
+        b.Update(ObjectHash(value));
       }
     } else {
       a.Int(static_cast<uint32_t>(array->Items.size()));
-      for (const auto& item : array->Items) b.Update(ObjectHash(item.Object, depth + 1));
+      for (const auto& item : array->Items) b.Update(ObjectHash(item.Object));
     }
     a.Update(b.Finish());
     path_.erase(array);
     ByteString result = a.Finish();
-    if (isDict) cache_[array] = result;
+    // Arrays are kept too: a shared array reached many times is hashed once.
+    cache_[array] = result;
     return result;
   }
   return std::string(1, '\0');
@@ -214,7 +236,10 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, int depth, bool inf
 
 ByteString TCvTransformDigest::PageDigest(TOvPDFDictionary* page) {
   if (auto it = cache_.find(page); it != cache_.end()) return it->second;
+  const TCvDepthGuard guard(depth_);
   TCvDigest hash = New();
+  // A page reached again from its own resources is not hashed again.
+  if (!path_.insert(page).second) return std::string(4, '\xFF');
   FeedKey(hash, page, "MediaBox", true, false);
   if (Lookup(page, "CropBox", true)) {
     FeedKey(hash, page, "CropBox", true, false);
@@ -234,6 +259,7 @@ ByteString TCvTransformDigest::PageDigest(TOvPDFDictionary* page) {
   FeedKey(hash, page, "Contents", false, true);
   FeedKey(hash, page, "Rotate", true, true);
   FeedKey(hash, page, "AA", false, false);
+  path_.erase(page);
   ByteString result = hash.Finish();
   cache_[page] = result;
   return result;
@@ -363,7 +389,7 @@ ByteString TCvTransformDigest::DocMDP() {
     TCvDigest sub = New();
     if (TOvPDFDictionary* info = document_.Info()) {
       for (const char* key : {"Title", "Author", "Keywords", "Subject"}) {
-        if (TOvPDFObject* value = GetEntry(info, key)) sub.Update(ObjectHash(value, 0, true));
+        if (TOvPDFObject* value = GetEntry(info, key)) sub.Update(ObjectHash(value, true));
       }
     }
     h.Update(sub.Finish());

@@ -381,7 +381,7 @@ void TOvPDFEncoding::Write(TOvPDFDocument& document) {
 
 void TOvPDFImage::Write(TOvPDFDocument& document) {
   if (ImageType != 0) throw EOvPDFError("Unsupported image type");
-  if (!document.Opened() && !document.WorkingStream()) throw EOvPDFError("Document is not opened");
+  if (!document.Opened()) throw EOvPDFError("Document is not opened");
   if (ObjectNumber > 0) return;
   TOvPDFFile& file = document.File();
   TOvPDFStream* stream = TOvPDFStream::NewStream(&file);
@@ -561,6 +561,10 @@ void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
     o = std::floor(uy * 68 / 70);
   }
   const double t1 = o - std::ceil(f) - 1;
+  // The name and date lines sit a fifth of the name's size lower than the
+  // grid puts them, so that the accents of capitals (Č, Ř, Š) stay inside
+  // the clip instead of being cut off.
+  const double nameLine = t1 - std::ceil(0.2 * f);
   const double t2 = t1 - std::ceil(f) - std::ceil(e) - 1;
   const double t3 = t2 - 5 * std::ceil(p) - std::ceil(e) - 3;
 
@@ -573,7 +577,7 @@ void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
     std::snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d", year, month, day, hour,
                   minute, second);
     date = text;
-    dateMatrix = Matrix(g, m - 10 * g, t1 - g - 1.1);
+    dateMatrix = Matrix(g, m - 10 * g, nameLine - g - 1.1);
   }
   // The details: at most four lines.
   std::string lines;
@@ -606,7 +610,7 @@ void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
     content += "q\r\n" + F2(sx) + " 0 0 " + F2(sy) + " 1 1 cm\r\n1 1 " + F2(cw) + " " + F2(ch) +
                " re\r\nW* n\r\nq\r\n1 0 0 1 1 1 cm\r\n0 0 " + F2(cw) + " " + F2(ch) +
                " re\r\nW n\r\n1 0 0 1 -1 -1 cm\r\n0 g\r\n1 i\r\n";
-    content += TextBlock(Matrix(f, 1, t1), encoder.Operand(name), false);
+    content += TextBlock(Matrix(f, 1, nameLine), encoder.Operand(name), false);
     content += TextBlock(dateMatrix, encoder.Operand(date), false);
     content += TextBlock(Matrix(e, 1, t2), encoder.Operand(props.SignerCaption), false);
     content += TextBlock(Matrix(p, p, t2 - 2), lines, true);

@@ -145,10 +145,16 @@ class TOvMessageSigner : public TOvMessageProcessor {
   int64_t EstimateSignedSize(int64_t dataSize, bool detached);
 
  private:
-  struct TContent;
+  // What is signed: a buffer, or count bytes of a stream from start.
+  struct TContent {
+    std::string_view buffer;
+    TOvStream* stream = nullptr;
+    int64_t start = 0;
+    int64_t count = 0;
+  };
   int32_t SignPublicKey(const TContent& content, bool detached, TOvPKCS7Message& message);
   int32_t SignMAC(const TContent& content, bool detached, TOvPKCS7Message& message);
-  int32_t DoSign(const TContent& content, bool detached, TOvPKCS7Message& message);
+  int64_t EstimateMACSize(int64_t dataSize, bool detached);
   // Builds signer's fields for certificate and signs value (the content digest or
   // the digest of the encoded signed attributes).
   int32_t FillSignerInfo(TOvPKCS7Signer& signer, TOvX509Certificate& certificate,
@@ -160,6 +166,7 @@ class TOvMessageSigner : public TOvMessageProcessor {
   int32_t WriteMessage(TOvPKCS7Message& message, int64_t& outSize, void* outBuffer);
   std::vector<TOvX509Certificate*> SigningCertificates() const;
   bool HasSigningCertificate() const;
+  int RecipientCount() const;
 
   TCvMessageSignatureType signature_type_ = mstPublicKey;
   TOvCustomCertStorage* cert_storage_ = nullptr;
@@ -238,6 +245,8 @@ class TOvMessageVerifier : public TOvMessageProcessor {
   int32_t CheckTimestamps(TOvPKCS7Signer& signer);
   TOvX509Certificate* FindCertificate(const TOvPKCS7Issuer& issuer, TOvPKCS7SignedData& data);
   int32_t DigestAlgorithmOf(const TOvPKCS7Signer& signer) const;
+  int32_t CheckAuthenticatedData(std::string_view encoding, const std::string_view* detached,
+                                 ByteString* content);
 
   TOvCustomCertStorage* cert_storage_ = nullptr;
   bool verify_countersignatures_ = true;

@@ -15,14 +15,6 @@
 
 namespace corvane {
 
-struct TOvMessageSigner::TContent {
-  std::string_view buffer;
-  TOvStream* stream = nullptr;
-  int64_t start = 0;
-  int64_t count = 0;
-  int64_t Size() const { return stream != nullptr ? count : static_cast<int64_t>(buffer.size()); }
-};
-
 namespace {
 
 int32_t DigestSize(int32_t hash) {
@@ -86,7 +78,12 @@ std::vector<TOvX509Certificate*> TOvMessageSigner::SigningCertificates() const {
 
 bool TOvMessageSigner::HasSigningCertificate() const { return !SigningCertificates().empty(); }
 
+int TOvMessageSigner::RecipientCount() const {
+  return recipient_certs_ != nullptr ? recipient_certs_->Count() : 0;
+}
+
 int64_t TOvMessageSigner::EstimateSignedSize(int64_t dataSize, bool detached) {
+  if (signature_type_ == mstMAC) return EstimateMACSize(dataSize, detached);
   const std::vector<TOvX509Certificate*> signing = SigningCertificates();
   if (signing.empty()) return 0;
   TOvPKCS7Message message;
@@ -136,32 +133,42 @@ int32_t TOvMessageSigner::Sign(const void* data, int64_t size, bool detached, in
   if (size < 0 || (data == nullptr && size > 0)) return MSG_ERROR_HASHING;
   TContent content;
   content.buffer = std::string_view(static_cast<const char*>(data), static_cast<size_t>(size));
-  if (signature_type_ != mstPublicKey) return MSG_ERROR_UNSUPPORTED_SIGNATURE_TYPE;
-  if (!HasSigningCertificate()) return MSG_ERROR_NO_CERTIFICATE;
+  if (signature_type_ != mstPublicKey && signature_type_ != mstMAC)
+    return MSG_ERROR_UNSUPPORTED_SIGNATURE_TYPE;
+  const bool mac = signature_type_ == mstMAC;
+  if (mac ? RecipientCount() == 0 : !HasSigningCertificate()) return MSG_ERROR_NO_CERTIFICATE;
   const int64_t required = EstimateSignedSize(size, detached) + 128;
   if (outBuffer == nullptr || outSize < required) {
     outSize = required;
     return MSG_ERROR_BUFFER_TOO_SMALL;
   }
   TOvPKCS7Message message;
-  if (const int32_t rc = SignPublicKey(content, detached, message)) return rc;
+  const int32_t rc =
+      mac ? SignMAC(content, detached, message) : SignPublicKey(content, detached, message);
+  if (rc != 0) return rc;
   return WriteMessage(message, outSize, outBuffer);
 }
 
 int32_t TOvMessageSigner::SignStream(TOvStream& inStream, TOvStream& outStream, int64_t count,
                                      bool detached) {
   error_info_.clear();
-  if (signature_type_ != mstPublicKey) return MSG_ERROR_UNSUPPORTED_SIGNATURE_TYPE;
-  if (!HasSigningCertificate()) return MSG_ERROR_NO_CERTIFICATE;
+  if (signature_type_ != mstPublicKey && signature_type_ != mstMAC)
+    return MSG_ERROR_UNSUPPORTED_SIGNATURE_TYPE;
+  const bool mac = signature_type_ == mstMAC;
+  if (mac ? RecipientCount() == 0 : !HasSigningCertificate()) return MSG_ERROR_NO_CERTIFICATE;
   TContent content;
   content.stream = &inStream;
   content.start = inStream.Position();
   const int64_t available = std::max<int64_t>(0, inStream.Size() - content.start);
   content.count = count <= 0 || count > available ? available : count;
   TOvPKCS7Message message;
-  if (const int32_t rc = SignPublicKey(content, detached, message)) return rc;
+  const int32_t rc =
+      mac ? SignMAC(content, detached, message) : SignPublicKey(content, detached, message);
+  if (rc != 0) return rc;
   try {
-    if (signing_options_ & soNoOuterContentInfo) {
+    if (message.ContentType != ctSignedData) {
+      outStream.Write(message.SaveToBytes());
+    } else if (signing_options_ & soNoOuterContentInfo) {
       message.SignedData().SaveToStream(outStream);
     } else {
       message.UseImplicitContent = (signing_options_ & soUseImplicitContent) != 0;
@@ -344,7 +351,10 @@ int32_t TOvMessageSigner::WriteMessage(TOvPKCS7Message& message, int64_t& outSiz
                                        void* outBuffer) {
   ByteString bytes;
   try {
-    if (signing_options_ & soNoOuterContentInfo) {
+    if (message.ContentType != ctSignedData) {
+      bytes = (signing_options_ & soNoOuterContentInfo) ? message.AuthenticatedData().Encoding
+                                                        : message.SaveToBytes();
+    } else if (signing_options_ & soNoOuterContentInfo) {
       TOvASN1ConstrainedTag node;
       message.SignedData().SaveToTag(node);
       bytes = node.SaveToBytes();

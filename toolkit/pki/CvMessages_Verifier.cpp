@@ -149,7 +149,7 @@ int32_t TOvMessageVerifier::Run(std::string_view bytes, const std::string_view* 
       for (int i = 0; i < count && !recipient; ++i)
         recipient = cert_storage_->Certificates(i)->PrivateKeyExists();
       if (!recipient) return MSG_ERROR_NO_CERTIFICATE;
-      return MSG_ERROR_NOT_SIGNED_DATA;
+      return CheckAuthenticatedData(message.AuthenticatedData().Encoding, detached, content);
     }
     if (message.ContentType != ctSignedData) return MSG_ERROR_NOT_SIGNED_DATA;
     TOvPKCS7SignedData& data = message.SignedData();

@@ -351,6 +351,9 @@ void TOvPKCS7Message::BuildTree() {
       AddRawChild(*content, Data);
       break;
   }
+  // A ContentInfo without content has no [0] at all: an empty one is not valid.
+  if (ContentType != ctData && ContentType != ctSignedData && content->SaveToBytes().size() <= 4)
+    tree_.RemoveChild(1);
 }
 
 bool TOvPKCS7Message::SaveToBuffer(void* buffer, int64_t& size) {

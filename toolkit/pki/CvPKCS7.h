@@ -125,6 +125,8 @@ class TOvPKCS7Signer {
   ByteString EncryptedDigest;
   // Kept by parsing: the whole SignerInfo, and the signed attributes as
   // received with the SET OF tag in front (the octets the signature covers).
+  // While the latter is set it is written in place of AuthenticatedAttributes,
+  // so a loaded signer keeps a valid signature; clear it to write the list.
   ByteString SignerInfoEncoding;
   ByteString AuthenticatedAttributesEncoding;
 

@@ -38,6 +38,11 @@ ByteString EncodeAlgorithmIdentifier(std::string_view oid, std::string_view para
   return seq.SaveToBytes();
 }
 
+ByteString UnwrapTagContent(std::string_view element) {
+  uint8_t tag = 0;
+  return UnwrapTag(element, tag);
+}
+
 void AddRawChild(TOvASN1ConstrainedTag& parent, ByteString encoding) {
   TOvASN1SimpleTag* raw = parent.AddSimpleChild();
   raw->SetEmitHeader(false);

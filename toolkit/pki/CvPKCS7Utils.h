@@ -22,6 +22,8 @@ ByteString SortedSetContent(std::vector<ByteString> elements);
 // AlgorithmIdentifier: SEQUENCE { OID, params }; empty params give NULL when
 // writeNull, else a one-element SEQUENCE.
 ByteString EncodeAlgorithmIdentifier(std::string_view oid, std::string_view params, bool writeNull);
+// The content of an element without its header (the input when it does not load).
+ByteString UnwrapTagContent(std::string_view element);
 // Appends a primitive child that writes the octets as they are.
 void AddRawChild(TOvASN1ConstrainedTag& parent, ByteString encoding);
 
