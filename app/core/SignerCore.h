@@ -60,6 +60,7 @@ class TSignerCore {
   TSignerCore(ISignerToolkit& toolkit, ISignerReporter& reporter, TCommandLine commandLine);
 
   const TCommandLine& CommandLine() const { return command_line_; }
+  ISignerToolkit& Toolkit() { return toolkit_; }
 
   // The deferred start-up call (Algorithm 3): fills the paths in sign mode.
   TStartupAction HandleStartup(TSignerForm& form) const;

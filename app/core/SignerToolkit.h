@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace corvane {
@@ -75,6 +76,10 @@ class ISignerToolkit {
   // save = true writes the incremental update and the signature value into the
   // stream given to Open; save = false releases the document without writing.
   virtual void Close(bool save) = 0;
+
+  // Called with the percentage done while a document is opened and saved;
+  // an empty function removes it.
+  virtual void SetProgressHandler(std::function<void(int percent)> handler) { (void)handler; }
 };
 
 }  // namespace tavra

@@ -90,4 +90,13 @@ void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificat
 
 void TToolkitBinding::Close(bool save) { document_->Close(save); }
 
+void TToolkitBinding::SetProgressHandler(std::function<void(int percent)> handler) {
+  if (!handler) {
+    document_->SetOnProgress(nullptr);
+    return;
+  }
+  document_->SetOnProgress(
+      [handler = std::move(handler)](TOvPDFDocument*, int percent, bool&) { handler(percent); });
+}
+
 }  // namespace tavra

@@ -35,6 +35,7 @@ class TToolkitBinding final : public ISignerToolkit {
   void ConfigureSignature(int index, const TSignatureSetup& setup) override;
   void UseSigningCertificate(const ISignerCertificate& certificate) override;
   void Close(bool save) override;
+  void SetProgressHandler(std::function<void(int percent)> handler) override;
 
   corvane::TOvPDFDocument& Document() { return *document_; }
 

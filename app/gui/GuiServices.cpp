@@ -7,6 +7,9 @@
 #include <cstdlib>
 
 #include "app/core/LowStuff.h"
+#include "app/gui/PasswordDlg.h"
+#include "app/gui/SelCertDlg.h"
+#include "app/gui/ShowCertDlg.h"
 
 namespace tavra {
 
@@ -96,22 +99,23 @@ bool TQtFileDialogs::SaveFileName(QWidget* parent, const QString& startFolder, Q
   return RunFileDialog(parent, startFolder, fileName, true);
 }
 
-std::unique_ptr<ISignerCertificate> TPlaceholderCertificateSelector::SelectCertificate(
-    QWidget* /*parent*/, const std::string& /*issuerText*/, const std::string& /*serialText*/) {
-  return nullptr;
-}
-
 void TXdgShellOpener::OpenFile(const std::string& path) { ShellOpenFile(path); }
 
 void TXdgShellOpener::OpenUrl(const std::string& url) { ShellOpen(url); }
 
-TDefaultGuiServices::TDefaultGuiServices() {
+TDefaultGuiServices::TDefaultGuiServices()
+    : viewer_(std::make_unique<TLinkedCertificateViewer>()),
+      certificate_selector_(std::make_unique<TDialogCertificateSelector>(message_boxes_, *viewer_)),
+      password_prompt_(std::make_unique<TQtPasswordPrompt>()) {
   services_.MessageBoxes = &message_boxes_;
   services_.FileDialogs = &file_dialogs_;
-  services_.CertificateSelector = &certificate_selector_;
+  services_.CertificateSelector = certificate_selector_.get();
+  services_.PasswordPrompt = password_prompt_.get();
   services_.ShellOpener = &shell_opener_;
   services_.HandlerDetector = &handler_detector_;
 }
+
+TDefaultGuiServices::~TDefaultGuiServices() = default;
 
 void TGuiReporter::ShowApplicationError(const std::string& text) {
   boxes_.Show(TMessageKind::mkError, FromStd(title_), FromStd(ApplicationErrorText(text)));

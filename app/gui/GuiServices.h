@@ -1,7 +1,7 @@
 // Everything through which the windows reach the user or the desktop: message
-// boxes, file dialogs, the certificate dialog, the opener of files and links
-// and the detection of link handlers. The windows take these as interfaces so
-// that tests can drive them headless with recording fakes.
+// boxes, file dialogs, the certificate dialog, the opener of files and links,
+// the detection of link handlers and the password prompt of the key store. The windows take these
+// as interfaces so that tests can drive them headless with recording fakes.
 #pragma once
 
 #include <QString>
@@ -14,7 +14,13 @@
 
 class QWidget;
 
+namespace platform {
+class KeyStorePasswordPrompt;
+}
+
 namespace tavra {
+
+class ICertificateViewer;
 
 enum class TMessageKind { mkError, mkInformation, mkPlain };
 
@@ -68,16 +74,6 @@ class ICertificateSelector {
                                                                 const std::string& serialText) = 0;
 };
 
-// Stands in for the certificate dialog until it is built: with the store
-// still empty nothing can be chosen, so it returns nullptr as a cancelled
-// dialog would.
-class TPlaceholderCertificateSelector final : public ICertificateSelector {
- public:
-  std::unique_ptr<ISignerCertificate> SelectCertificate(QWidget* parent,
-                                                        const std::string& issuerText,
-                                                        const std::string& serialText) override;
-};
-
 class IShellOpener {
  public:
   virtual ~IShellOpener() = default;
@@ -99,18 +95,23 @@ struct TGuiServices {
   ICertificateSelector* CertificateSelector = nullptr;
   IShellOpener* ShellOpener = nullptr;
   IHandlerDetector* HandlerDetector = nullptr;
+  // Installed in the key store for the length of each signing run.
+  platform::KeyStorePasswordPrompt* PasswordPrompt = nullptr;
 };
 
 // The desktop's own services.
 class TDefaultGuiServices {
  public:
   TDefaultGuiServices();
+  ~TDefaultGuiServices();
   const TGuiServices& Services() const { return services_; }
 
  private:
   TQtMessageBoxes message_boxes_;
   TQtFileDialogs file_dialogs_;
-  TPlaceholderCertificateSelector certificate_selector_;
+  std::unique_ptr<ICertificateViewer> viewer_;
+  std::unique_ptr<ICertificateSelector> certificate_selector_;
+  std::unique_ptr<platform::KeyStorePasswordPrompt> password_prompt_;
   TXdgShellOpener shell_opener_;
   TXdgHandlerDetector handler_detector_;
   TGuiServices services_;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -18,6 +20,7 @@
 #include "app/core/SignerSettings.h"
 #include "app/gui/About.h"
 #include "app/gui/Help.h"
+#include "app/gui/PasswordDlg.h"
 
 namespace tavra {
 
@@ -200,6 +203,11 @@ void TfrmMain::CreateWidgets() {
   addField("lblSignatureType", QStringLiteral("Typ podpisu"), cbSignatureType);
   grid->setColumnStretch(1, 1);
 
+  SignProgress = new QProgressBar(this);
+  SignProgress->setObjectName(QStringLiteral("SignProgress"));
+  SignProgress->setRange(0, 100);
+  SignProgress->setVisible(false);
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(btnSignIt);
   buttons->addWidget(btnSaveSettings);
@@ -209,6 +217,7 @@ void TfrmMain::CreateWidgets() {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addStretch();
+  layout->addWidget(SignProgress);
   layout->addLayout(buttons);
 }
 
@@ -289,10 +298,41 @@ void TfrmMain::OnStartup() {
   });
 }
 
+// Shows the document's progress while one run signs. The window keeps
+// painting (events are processed from the callback), but takes no input, so
+// nothing can start a second run inside the first.
+class TfrmMain::TSignProgressScope {
+ public:
+  explicit TSignProgressScope(TfrmMain& window) : window_(window) {
+    window_.SignProgress->setValue(0);
+    window_.SignProgress->setVisible(true);
+    window_.core_.Toolkit().SetProgressHandler([this](int percent) {
+      window_.SignProgress->setValue(percent);
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+  }
+  ~TSignProgressScope() {
+    window_.core_.Toolkit().SetProgressHandler(nullptr);
+    window_.SignProgress->setVisible(false);
+  }
+  TSignProgressScope(const TSignProgressScope&) = delete;
+  TSignProgressScope& operator=(const TSignProgressScope&) = delete;
+
+ private:
+  TfrmMain& window_;
+};
+
 void TfrmMain::SignDocumentClick() {
   RunGuarded(reporter_, [this] {
     if (!act_SignDocument->isEnabled()) return;
-    if (core_.SignAction(FormState())) EndApplication(core_.ExitStatus());
+    bool end = false;
+    {
+      // A protected store or token asks for its password while this run signs.
+      TPasswordPromptScope prompt(services_.PasswordPrompt);
+      TSignProgressScope progress(*this);
+      end = core_.SignAction(FormState());
+    }
+    if (end) EndApplication(core_.ExitStatus());
   });
 }
 

@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QProgressBar;
 class QPushButton;
 class QToolButton;
 
@@ -68,6 +69,8 @@ class TfrmMain : public QDialog {
   QPushButton* btnSignIt;
   QPushButton* btnSaveSettings;
   QPushButton* btnClose;
+  // Shown while a document is signed.
+  QProgressBar* SignProgress;
 
   QAction* act_SignDocument;
   QAction* act_SelectCert;
@@ -90,6 +93,8 @@ class TfrmMain : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  class TSignProgressScope;
+
   void CreateActions();
   void CreateWidgets();
   void CreateMenu();

@@ -97,10 +97,5 @@ TEST_F(GuiServicesTest, MessageLogHookRecordsAndDismissesBoxes) {
             "information\tInformation\tPodepsání proběhlo úspěšně\n");
 }
 
-TEST_F(GuiServicesTest, PlaceholderSelectorChoosesNothing) {
-  TPlaceholderCertificateSelector selector;
-  EXPECT_EQ(selector.SelectCertificate(nullptr, "Test CA", "0A1B"), nullptr);
-}
-
 }  // namespace
 }  // namespace tavra

@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/app/AppTestSupport.h"
+#include "tests/fixtures/StoreFixture.h"
+#include "tests/pdf/PdfFixtures.h"
 
 namespace {
 
@@ -43,7 +46,7 @@ class ProcessTest : public ::testing::Test {
     add("XDG_RUNTIME_DIR", dir.MakeDir("runtime"));
     ::chmod(dir.File("runtime").c_str(), 0700);
     add("TMPDIR", dir.MakeDir("tmp"));
-    add("TAVRA_NSSDB", dir.MakeDir("nssdb"));
+    add("TAVRA_NSSDB", nssdb.empty() ? dir.MakeDir("nssdb") : nssdb);
     add("TAVRA_TEST_MESSAGE_LOG", log);
     const char* path = std::getenv("PATH");
     add("PATH", bin + ":" + (path != nullptr ? path : "/usr/bin:/bin"));
@@ -68,6 +71,7 @@ class ProcessTest : public ::testing::Test {
 
   ScratchDir dir;
   std::string home, log, bin;
+  std::string nssdb;  // empty: an empty folder
 };
 
 TEST_F(ProcessTest, MissingSignFileShowsStartupErrorAndExitsWithZero) {
@@ -123,6 +127,47 @@ TEST_F(ProcessTest, ShowModeHandsTheAbsolutePathToTheOpenerAndNeverShowsTheWindo
   for (int i = 0; i < 500 && !platform::FileExists(record); ++i) ::usleep(10000);
   EXPECT_EQ(ReadFile(record), file + "\n");
   EXPECT_EQ(ReadFile(log), "");  // no window, no message
+}
+
+TEST_F(ProcessTest, EnterSignsWithTheSavedSettingsUnderXvfbAndPdfsigCallsItValid) {
+  TAVRA_REQUIRE_TOOL("xvfb-run");
+  TAVRA_REQUIRE_TOOL("xdotool");
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  TAVRA_REQUIRE_TOOL("certutil");
+  ASSERT_STORE_FIXTURE();
+  const auto& store = tavra_fixture::Store::Get();
+  // A copy of the program with its settings beside it.
+  const std::string app = dir.MakeDir("app") + "/tavrapdfsg";
+  std::filesystem::copy_file(kBinary, app);
+  dir.Write("app/tavrapdfsg.ini",
+            "[options]\ncertissuer=Tavra Test CA\ncertserial=1001\ncertcn=User RSA 2048\n"
+            "sigreason=Schvaluji tento dokument\nsigtype=1\n");
+  nssdb = store.CopyDatabase(dir.File("fixture-db"));
+  const std::string input = dir.Write("in.pdf", pdftest::OnePage().Build());
+  const std::string output = dir.File("out.pdf");
+
+  const std::string env =
+      Environment(false) + " " + Quote("SOFTHSM2_CONF=" + store.File("softhsm2.conf"));
+  const std::string script =
+      env + " " + Quote(app) + " -SIGN" + Quote(input) + " -PUT" + Quote(output) +
+      " & pid=$!; for i in $(seq 1 300); do grep -q '^window' " + Quote(log) +
+      " 2>/dev/null && break; sleep 0.1; done; "
+      "xdotool search --sync --name '^Tavra PDF Signer$' windowfocus --sync; xdotool key Return; "
+      "wait $pid";
+  const int status = Run("timeout 180 xvfb-run -a sh -c " + Quote(script));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(log),
+            "window\tTavra PDF Signer\tshown\ninformation\tInformation\tPodepsání proběhlo "
+            "úspěšně\n");
+
+  // pdfsig gets a plain database that trusts the fixture authority.
+  const std::string plain = dir.MakeDir("plain-db");
+  Run("certutil -N -d sql:" + Quote(plain) + " --empty-password && certutil -A -d sql:" +
+      Quote(plain) + " -n CA -t CT,C,C -i " + Quote(store.File("ca.crt")));
+  const std::string report =
+      tavra_test::RunCommand("pdfsig -nssdir sql:" + Quote(plain) + " " + Quote(output) + " 2>&1");
+  EXPECT_NE(report.find("Signature Validation: Signature is Valid."), std::string::npos) << report;
+  EXPECT_NE(report.find("Signer Certificate Common Name: User RSA 2048"), std::string::npos);
 }
 
 }  // namespace
