@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -125,6 +126,48 @@ bool CreateTempFile(const std::string& folder, const std::string& prefix, TempFi
   return true;
 }
 
+int64_t CopyFileBytes(int in, int64_t& inOffset, int out, int64_t& outOffset, int64_t count) {
+  int64_t copied = 0;
+  bool inKernel = true;
+  std::vector<char> chunk;
+  while (count < 0 || copied < count) {
+    const size_t want = static_cast<size_t>(
+        count < 0 ? int64_t{1} << 30 : std::min<int64_t>(count - copied, int64_t{1} << 30));
+    if (inKernel) {
+      loff_t from = inOffset, to = outOffset;
+      const ssize_t n = ::copy_file_range(in, &from, out, &to, want, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                    errno == EBADF)) {
+        inKernel = false;  // another file system or an old kernel: copy through memory
+        continue;
+      }
+      if (n < 0) return -1;
+      if (n == 0) break;
+      inOffset += n;
+      outOffset += n;
+      copied += n;
+      continue;
+    }
+    if (chunk.empty()) chunk.resize(1 << 20);
+    const ssize_t n = ::pread(in, chunk.data(), std::min(want, chunk.size()), inOffset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w =
+          ::pwrite(out, chunk.data() + done, static_cast<size_t>(n - done), outOffset + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return -1;
+      done += w;
+    }
+    inOffset += n;
+    outOffset += n;
+    copied += n;
+  }
+  return copied;
+}
+
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string& error) {
   const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
@@ -137,17 +180,12 @@ bool ReplaceFileWithCopy(const std::string& source, const std::string& target, s
     ::close(in);
     return false;
   }
-  std::vector<char> chunk(1 << 20);
-  for (;;) {
-    const ssize_t n = ::read(in, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || !WriteAll(staging.fd, chunk.data(), n < 0 ? 0 : static_cast<size_t>(n))) {
-      error = ErrnoText(errno);
-      ::close(in);
-      AbandonStaging(staging);
-      return false;
-    }
-    if (n == 0) break;
+  int64_t from = 0, to = 0;
+  if (CopyFileBytes(in, from, staging.fd, to, -1) < 0) {
+    error = ErrnoText(errno);
+    ::close(in);
+    AbandonStaging(staging);
+    return false;
   }
   ::close(in);
   return FinishStaging(staging, real_target, error);

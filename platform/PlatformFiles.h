@@ -3,6 +3,7 @@
 // configuration folder.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,12 @@ bool CreateTempFile(const std::string& folder, const std::string& prefix, TempFi
 // name is written beside it (with the existing file's mode, else 0666 & ~umask),
 // synced, renamed over the target, and the folder is synced. On failure the
 // staging file is removed, target is untouched and error tells why.
+// Copies count bytes (to the end of the input when count is negative) from
+// in at inOffset to out at outOffset, inside the kernel where it can; the
+// offsets are advanced. Returns the number of bytes copied, or -1 with errno
+// set on a read or write error. Copies less only when the input ends.
+int64_t CopyFileBytes(int in, int64_t& inOffset, int out, int64_t& outOffset, int64_t count);
+
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string& error);
 
 // Writes data to path the same way: a staging file beside it, then a rename.

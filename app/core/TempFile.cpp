@@ -34,29 +34,8 @@ bool TTempFileGuard::CopyFrom(const std::string& sourcePath) {
   if (fd_ < 0) return false;
   const int in = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  bool ok = ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
-  std::vector<char> chunk(1 << 16);
-  while (ok) {
-    const ssize_t n = ::read(in, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    const char* p = chunk.data();
-    size_t left = static_cast<size_t>(n);
-    while (left > 0) {
-      const ssize_t w = ::write(fd_, p, left);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      p += w;
-      left -= static_cast<size_t>(w);
-    }
-  }
+  int64_t from = 0, to = 0;
+  const bool ok = ::ftruncate(fd_, 0) == 0 && platform::CopyFileBytes(in, from, fd_, to, -1) >= 0;
   ::close(in);
   return ok;
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/PlatformFiles.h"
+
 namespace corvane {
 
 namespace {
@@ -62,6 +64,13 @@ int64_t TOvStream::CopyFrom(TOvStream& source, int64_t count) {
   if (count == 0) {
     source.SetPosition(0);
     count = source.Size();
+  }
+  // Between two files the kernel copies without bringing the bytes here.
+  auto* to = dynamic_cast<TOvFileStream*>(this);
+  auto* from = dynamic_cast<TOvFileStream*>(&source);
+  if (to && from && to != from) {
+    to->CopyRangeFrom(*from, count);
+    return count;
   }
   std::string chunk(std::min<int64_t>(count, 1 << 20), '\0');
   int64_t left = count;
@@ -255,6 +264,22 @@ void TOvFileStream::Write(const void* buffer, size_t count) {
   buffer_.append(in, count);
   buffer_dirty_ = true;
   position_ += static_cast<int64_t>(count);
+  size_ = std::max(size_, position_);
+}
+
+void TOvFileStream::CopyRangeFrom(TOvFileStream& source, int64_t count) {
+  if (count < 0 || source.size_ - source.position_ < count) throw EStreamError("Stream read error");
+  if (fd_ < 0 || source.fd_ < 0) throw EStreamError("Stream write error");
+  source.Flush();
+  Flush();
+  buffer_.clear();
+  buffer_start_ = position_;
+  int64_t inOffset = source.position_, outOffset = position_;
+  const int64_t copied = platform::CopyFileBytes(source.fd_, inOffset, fd_, outOffset, count);
+  if (copied < 0) throw EStreamError("Stream write error");
+  if (copied != count) throw EStreamError("Stream read error");
+  source.position_ = inOffset;
+  position_ = outOffset;
   size_ = std::max(size_, position_);
 }
 

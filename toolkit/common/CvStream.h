@@ -101,6 +101,11 @@ class TOvFileStream final : public TOvStream {
 
   const std::string& FileName() const { return path_; }
 
+  // Copies count bytes from the source's position to this stream's position
+  // inside the kernel (both positions advance). Raises "Stream read error"
+  // when the source holds fewer bytes, "Stream write error" on failure.
+  void CopyRangeFrom(TOvFileStream& source, int64_t count);
+
  private:
   static constexpr size_t kBufferSize = 64 * 1024;
 

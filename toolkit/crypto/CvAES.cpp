@@ -32,16 +32,19 @@ constexpr uint8_t Rotl8(uint8_t x, int n) {
 }
 
 // FIPS-197 5.1.1: multiplicative inverse in GF(2^8), then the affine map.
+// The inverses come from powers of the generator 3 (x^-1 = 3^(255 - log x)),
+// which keeps the work small enough for every compiler's constant evaluator.
 constexpr std::array<uint8_t, 256> MakeSBox() {
+  std::array<uint8_t, 256> power{}, log{};
+  uint8_t p = 1;
+  for (int i = 0; i < 255; ++i) {
+    power[i] = p;
+    log[p] = static_cast<uint8_t>(i);
+    p = static_cast<uint8_t>(p ^ XTime(p));  // p * 3
+  }
   std::array<uint8_t, 256> box{};
   for (int x = 0; x < 256; ++x) {
-    uint8_t inverse = 0;
-    for (int y = 1; y < 256 && x != 0; ++y) {
-      if (Mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1) {
-        inverse = static_cast<uint8_t>(y);
-        break;
-      }
-    }
+    const uint8_t inverse = x == 0 ? 0 : power[(255 - log[x]) % 255];
     box[x] = static_cast<uint8_t>(inverse ^ Rotl8(inverse, 1) ^ Rotl8(inverse, 2) ^
                                   Rotl8(inverse, 3) ^ Rotl8(inverse, 4) ^ 0x63);
   }
