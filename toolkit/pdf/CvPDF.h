@@ -132,6 +132,8 @@ class TOvPDFSecurityHandler {
   void SetKeyLength(int32_t value) { keyLength_ = value; }
 
  protected:
+  // Random bytes from the kernel, for keys, salts and IVs.
+  static ByteString SystemRandom(size_t size);
   bool IsExcluded(const TOvPDFObject* object) const;
   // The cipher of one object for /V and its crypt filter method.
   int CipherFor(TOvPDFObject* object) const;
@@ -207,6 +209,12 @@ struct TOvPDFFileAttachment {
 // Bits of the options byte.
 inline constexpr uint8_t PDF_OPTION_ADD_FORM_RESOURCES = 0x01;
 inline constexpr uint8_t PDF_OPTION_USE_LOCAL_TIME_ZONE = 0x02;
+
+// Visits every field dictionary of the form (/Fields and their /Kids), each
+// node once and to a bounded depth, in no particular order; stops when visit
+// answers false.
+void ForEachFormField(TOvPDFDictionary* catalog,
+                      const std::function<bool(TOvPDFDictionary* field)>& visit);
 
 // A stream in a scratch file whose name is removed at once: nothing is left
 // behind whatever happens, and large documents never sit in memory.

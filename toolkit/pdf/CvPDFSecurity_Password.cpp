@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/PlatformSystem.h"
 #include "toolkit/crypto/CvAES.h"
 #include "toolkit/crypto/CvMD.h"
 #include "toolkit/crypto/CvRC4.h"
@@ -14,15 +13,6 @@
 namespace corvane {
 
 namespace {
-
-// Keys, salts and IVs come straight from the kernel's random source.
-std::string SystemRandom(size_t size) {
-  std::string out(size, '\0');
-  if (!platform::SystemRandomBytes(out.data(), out.size())) {
-    throw EOvPDFSecurityHandlerError("Internal error OvPDFSecurityHandler.Random.1");
-  }
-  return out;
-}
 
 // ISO 32000-1 7.6.3.3, algorithm 2, step a.
 constexpr unsigned char kPadding[32] = {

@@ -214,18 +214,11 @@ void TOvPDFDocument::EnumerateStringsAndStreams(
   }
 }
 
-bool TOvPDFDocument::HasSignatureValues() {
-  TOvPDFDictionary* catalog = nullptr;
-  try {
-    catalog = Catalog();
-  } catch (const EOvPDFError&) {
-    return false;
-  }
-  if (!catalog) return false;
-  TOvPDFDictionary* form = GetDictEntry(catalog, "AcroForm", false);
+void ForEachFormField(TOvPDFDictionary* catalog,
+                      const std::function<bool(TOvPDFDictionary* field)>& visit) {
+  TOvPDFDictionary* form = catalog ? GetDictEntry(catalog, "AcroForm", false) : nullptr;
   TOvPDFArray* fields = form ? GetArrayEntry(form, "Fields", false) : nullptr;
-  if (!fields) return false;
-  // Fields and their /Kids, each node once, to a bounded depth.
+  if (!fields) return;
   std::vector<std::pair<TOvPDFArray*, int>> pending{{fields, 0}};
   std::unordered_set<TOvPDFObject*> visited;
   while (!pending.empty()) {
@@ -235,13 +228,28 @@ bool TOvPDFDocument::HasSignatureValues() {
     for (const auto& item : list->Items) {
       auto* field = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
       if (!field || !visited.insert(field).second) continue;
-      auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "V"));
-      if (value && GetEntry(value, "Contents")) return true;
+      if (!visit(field)) return;
       if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false))
         pending.emplace_back(kids, depth + 1);
     }
   }
-  return false;
+}
+
+bool TOvPDFDocument::HasSignatureValues() {
+  TOvPDFDictionary* catalog = nullptr;
+  try {
+    catalog = Catalog();
+  } catch (const EOvPDFError&) {
+    return false;
+  }
+  if (!catalog) return false;
+  bool found = false;
+  ForEachFormField(catalog, [&found](TOvPDFDictionary* field) {
+    auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "V"));
+    found = value && GetEntry(value, "Contents");
+    return !found;
+  });
+  return found;
 }
 
 void TOvPDFDocument::RefuseRewriteOfSignedDocument() {

@@ -19,15 +19,6 @@ namespace corvane {
 
 namespace {
 
-// Keys, salts and IVs come straight from the kernel's random source.
-std::string SystemRandom(size_t size) {
-  std::string out(size, '\0');
-  if (!platform::SystemRandomBytes(out.data(), out.size())) {
-    throw EOvPDFSecurityHandlerError("Internal error OvPDFSecurityHandler.Random.1");
-  }
-  return out;
-}
-
 constexpr int32_t ALG_RC4_CODE = 0x7001;
 constexpr int32_t ALG_AES128_CODE = 0x7005;
 constexpr int32_t ALG_AES256_CODE = 0x7007;
@@ -98,6 +89,15 @@ TOvPDFSecurityHandler::TOvPDFSecurityHandler() = default;
 
 TOvPDFSecurityHandler::~TOvPDFSecurityHandler() = default;
 
+// Keys, salts and IVs come straight from the kernel's random source.
+ByteString TOvPDFSecurityHandler::SystemRandom(size_t size) {
+  ByteString out(size, '\0');
+  if (!platform::SystemRandomBytes(out.data(), out.size())) {
+    throw EOvPDFSecurityHandlerError("Internal error OvPDFSecurityHandler.Random.1");
+  }
+  return out;
+}
+
 bool TOvPDFSecurityHandler::GetSignerInfo(std::string& name, std::string& subjectLines,
                                           std::string& keyDescription) {
   name.clear();
@@ -154,35 +154,21 @@ void TOvPDFSecurityHandler::BindDocumentObjects() {
     }
     // Signature values (and the digests of their references) are never
     // encrypted: they are bytes a verifier reads as they stand.
-    TOvPDFDictionary* form = catalog ? GetDictEntry(catalog, "AcroForm", false) : nullptr;
-    TOvPDFArray* fields = form ? GetArrayEntry(form, "Fields", false) : nullptr;
-    std::vector<std::pair<TOvPDFArray*, int>> pending;
-    if (fields) pending.emplace_back(fields, 0);
-    std::unordered_set<TOvPDFObject*> visited;
-    while (!pending.empty()) {
-      auto [list, depth] = pending.back();
-      pending.pop_back();
-      if (depth > PDF_MAX_TREE_DEPTH) continue;
-      for (const auto& item : list->Items) {
-        auto* field = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
-        if (!field || !visited.insert(field).second) continue;
-        if (auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "V"))) {
-          if (auto* contents = dynamic_cast<TOvPDFString*>(GetEntry(value, "Contents"))) {
-            signatureContents_.push_back(contents);
-          }
-          if (TOvPDFArray* references = GetArrayEntry(value, "Reference", false)) {
-            for (const auto& r : references->Items) {
-              auto* reference = dynamic_cast<TOvPDFDictionary*>(ResolveValue(r.Object));
-              if (!reference) continue;
-              if (auto* digest = dynamic_cast<TOvPDFString*>(GetEntry(reference, "DigestValue")))
-                signatureContents_.push_back(digest);
-            }
+    ForEachFormField(catalog, [this](TOvPDFDictionary* field) {
+      if (auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "V"))) {
+        if (auto* contents = dynamic_cast<TOvPDFString*>(GetEntry(value, "Contents")))
+          signatureContents_.push_back(contents);
+        if (TOvPDFArray* references = GetArrayEntry(value, "Reference", false)) {
+          for (const auto& r : references->Items) {
+            auto* reference = dynamic_cast<TOvPDFDictionary*>(ResolveValue(r.Object));
+            if (!reference) continue;
+            if (auto* digest = dynamic_cast<TOvPDFString*>(GetEntry(reference, "DigestValue")))
+              signatureContents_.push_back(digest);
           }
         }
-        if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false))
-          pending.emplace_back(kids, depth + 1);
       }
-    }
+      return true;
+    });
   }
   if (auto* id = dynamic_cast<TOvPDFArray*>(GetEntry(trailer, "ID"))) {
     if (!dynamic_cast<TOvPDFDictionary*>(id) && id->ItemCount() == 2) {
