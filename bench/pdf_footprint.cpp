@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/PdfGenerators.h"
 #include "platform/PlatformFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 
@@ -83,65 +84,6 @@ constexpr int kKidsPerNode = 100;
 
 std::string g_folder;
 std::string g_file;
-
-// Catalog 1, root page-tree node 2, font 3, intermediate nodes from 4, then a
-// page and its content stream per page.
-void MakeFile(const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  int64_t position = 0;
-  std::vector<int64_t> offsets;
-  auto put = [&](const std::string& text) {
-    out << text;
-    position += static_cast<int64_t>(text.size());
-  };
-  auto begin = [&](int number) {
-    if (offsets.size() <= static_cast<size_t>(number)) offsets.resize(number + 1, -1);
-    offsets[number] = position;
-    put(std::to_string(number) + " 0 obj\n");
-  };
-  const int nodes = (kPages + kKidsPerNode - 1) / kKidsPerNode;
-  const int firstNode = 4;
-  const int firstPage = firstNode + nodes;
-  put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
-  begin(1);
-  put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
-  std::string kids;
-  for (int i = 0; i < nodes; ++i) kids += std::to_string(firstNode + i) + " 0 R ";
-  begin(2);
-  put("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(kPages) + " >>\nendobj\n");
-  begin(3);
-  put("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\nendobj\n");
-  for (int i = 0; i < nodes; ++i) {
-    std::string nodeKids;
-    const int count = std::min(kKidsPerNode, kPages - i * kKidsPerNode);
-    for (int k = 0; k < count; ++k)
-      nodeKids += std::to_string(firstPage + 2 * (i * kKidsPerNode + k)) + " 0 R ";
-    begin(firstNode + i);
-    put("<< /Type /Pages /Parent 2 0 R /Kids [" + nodeKids + "] /Count " + std::to_string(count) +
-        " >>\nendobj\n");
-  }
-  for (int p = 0; p < kPages; ++p) {
-    const int page = firstPage + 2 * p;
-    const int node = firstNode + p / kKidsPerNode;
-    begin(page);
-    put("<< /Type /Page /Parent " + std::to_string(node) +
-        " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-        std::to_string(page + 1) + " 0 R >>\nendobj\n");
-    const std::string content = "BT /F1 12 Tf 72 712 Td (Page " + std::to_string(p + 1) + ") Tj ET";
-    begin(page + 1);
-    put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-        "\nendstream\nendobj\n");
-  }
-  const int64_t xref = position;
-  put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
-  char line[32];
-  for (size_t n = 1; n < offsets.size(); ++n) {
-    std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(offsets[n]));
-    put(line);
-  }
-  put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n" +
-      std::to_string(xref) + "\n%%EOF\n");
-}
 
 // A file whose bulk is a few large embedded files (mib MiB in all, four
 // streams of random bytes): a signer must open it without holding their data.
@@ -372,7 +314,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(pattern.data())) return 1;
   g_folder = pattern;
   g_file = g_folder + "/pages.pdf";
-  MakeFile(g_file);
+  tavra_bench::WriteManyPagesPdf(g_file, kPages, kKidsPerNode);
   if (profile) {
     const int code = mode == "--once" ? OpenAndWalk(g_file) : Profile();
     std::error_code ec;
