@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -59,45 +60,6 @@ std::string ResolveTarget(const std::string& target) {
     path = link.is_absolute() ? link : path.parent_path() / link;
   }
   return AbsolutePath(path.string());
-}
-
-// Creates the staging file beside the target and hands its descriptor over.
-bool CreateStaging(const std::string& target, TempFile& staging, std::string& error) {
-  std::string folder = DirectoryOf(target);
-  if (folder.empty()) folder = ".";
-  const std::string prefix = "." + FileNameOf(target) + ".tmp";
-  if (!CreateTempFile(folder, prefix, staging, error)) return false;
-  struct stat st {};
-  const mode_t mode =
-      ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-  ::fchmod(staging.fd, mode);
-  return true;
-}
-
-bool FinishStaging(TempFile& staging, const std::string& target, std::string& error) {
-  if (::fsync(staging.fd) != 0) {
-    error = ErrnoText(errno);
-    ::close(staging.fd);
-    ::unlink(staging.path.c_str());
-    return false;
-  }
-  if (::close(staging.fd) != 0) {
-    error = ErrnoText(errno);
-    ::unlink(staging.path.c_str());
-    return false;
-  }
-  if (::rename(staging.path.c_str(), target.c_str()) != 0) {
-    error = ErrnoText(errno);
-    ::unlink(staging.path.c_str());
-    return false;
-  }
-  SyncFolder(DirectoryOf(target));
-  return true;
-}
-
-void AbandonStaging(TempFile& staging) {
-  ::close(staging.fd);
-  ::unlink(staging.path.c_str());
 }
 
 }  // namespace
@@ -168,15 +130,81 @@ int64_t CopyFileBytes(int in, int64_t& inOffset, int out, int64_t& outOffset, in
   return copied;
 }
 
+bool CreateStagingFile(const std::string& target, StagingFile& out, std::string& error) {
+  const std::string real_target = ResolveTarget(target);
+  std::string folder = DirectoryOf(real_target);
+  if (folder.empty()) folder = ".";
+  TempFile file;
+  if (!CreateTempFile(folder, "." + FileNameOf(real_target) + ".tmp", file, error)) return false;
+  struct stat st {};
+  const mode_t mode =
+      ::stat(real_target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  ::fchmod(file.fd, mode);
+  out.fd = file.fd;
+  out.path = std::move(file.path);
+  out.target = real_target;
+  return true;
+}
+
+bool CommitStagingFile(StagingFile& staging, std::string& error) {
+  if (::fsync(staging.fd) != 0) {
+    error = ErrnoText(errno);
+    AbandonStagingFile(staging);
+    return false;
+  }
+  const int fd = staging.fd;
+  staging.fd = -1;
+  if (::close(fd) != 0) {
+    error = ErrnoText(errno);
+    AbandonStagingFile(staging);
+    return false;
+  }
+  if (::rename(staging.path.c_str(), staging.target.c_str()) != 0) {
+    error = ErrnoText(errno);
+    AbandonStagingFile(staging);
+    return false;
+  }
+  staging.path.clear();
+  SyncFolder(DirectoryOf(staging.target));
+  return true;
+}
+
+void AbandonStagingFile(StagingFile& staging) {
+  if (staging.fd >= 0) ::close(staging.fd);
+  staging.fd = -1;
+  if (!staging.path.empty()) ::unlink(staging.path.c_str());
+  staging.path.clear();
+}
+
+EarlySync& EarlySync::operator=(EarlySync&& other) noexcept {
+  if (this != &other) {
+    Wait();
+    thread_ = std::move(other.thread_);
+  }
+  return *this;
+}
+
+void EarlySync::Start(int fd) {
+  Wait();
+  try {
+    thread_ = std::thread([fd] { ::fdatasync(fd); });
+  } catch (const std::system_error&) {
+    // No thread: the caller's final sync does all the work.
+  }
+}
+
+void EarlySync::Wait() {
+  if (thread_.joinable()) thread_.join();
+}
+
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string& error) {
   const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     error = ErrnoText(errno);
     return false;
   }
-  const std::string real_target = ResolveTarget(target);
-  TempFile staging;
-  if (!CreateStaging(real_target, staging, error)) {
+  StagingFile staging;
+  if (!CreateStagingFile(target, staging, error)) {
     ::close(in);
     return false;
   }
@@ -184,23 +212,22 @@ bool ReplaceFileWithCopy(const std::string& source, const std::string& target, s
   if (CopyFileBytes(in, from, staging.fd, to, -1) < 0) {
     error = ErrnoText(errno);
     ::close(in);
-    AbandonStaging(staging);
+    AbandonStagingFile(staging);
     return false;
   }
   ::close(in);
-  return FinishStaging(staging, real_target, error);
+  return CommitStagingFile(staging, error);
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string& error) {
-  const std::string real_target = ResolveTarget(path);
-  TempFile staging;
-  if (!CreateStaging(real_target, staging, error)) return false;
+  StagingFile staging;
+  if (!CreateStagingFile(path, staging, error)) return false;
   if (!WriteAll(staging.fd, data.data(), data.size())) {
     error = ErrnoText(errno);
-    AbandonStaging(staging);
+    AbandonStagingFile(staging);
     return false;
   }
-  return FinishStaging(staging, real_target, error);
+  return CommitStagingFile(staging, error);
 }
 
 bool FileExists(const std::string& path) {

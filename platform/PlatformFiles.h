@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace platform {
 
@@ -21,17 +22,53 @@ struct TempFile {
 bool CreateTempFile(const std::string& folder, const std::string& prefix, TempFile& out,
                     std::string& error);
 
-// Copies source over target without ever leaving a half-written or missing
-// target: symlinks of the target are resolved, a staging file with a random
-// name is written beside it (with the existing file's mode, else 0666 & ~umask),
-// synced, renamed over the target, and the folder is synced. On failure the
-// staging file is removed, target is untouched and error tells why.
 // Copies count bytes (to the end of the input when count is negative) from
 // in at inOffset to out at outOffset, inside the kernel where it can; the
 // offsets are advanced. Returns the number of bytes copied, or -1 with errno
 // set on a read or write error. Copies less only when the input ends.
 int64_t CopyFileBytes(int in, int64_t& inOffset, int out, int64_t& outOffset, int64_t count);
 
+// A file that is to replace target: made with a random name (O_EXCL) in the
+// folder of the file target really names (symlinks followed, so that the link
+// stays and the file it points to is updated), with that file's mode (new
+// files: 0666 & ~umask). fd is open for reading and writing.
+struct StagingFile {
+  int fd = -1;
+  std::string path;
+  std::string target;  // the file the rename replaces
+};
+bool CreateStagingFile(const std::string& target, StagingFile& out, std::string& error);
+// Syncs the staging file, renames it over its target and syncs the folder.
+// On failure the staging file is removed, the target is untouched and error
+// tells why. The descriptor is closed either way.
+bool CommitStagingFile(StagingFile& staging, std::string& error);
+// Closes and removes the staging file; the target is untouched.
+void AbandonStagingFile(StagingFile& staging);
+
+// Puts a file's data on disk in a helper thread while the caller goes on
+// working with the file, so that the sync that has to come at the end finds
+// almost nothing left to do. The thread touches nothing but the descriptor,
+// which must stay open until Wait (the destructor waits too).
+class EarlySync {
+ public:
+  EarlySync() = default;
+  ~EarlySync() { Wait(); }
+  EarlySync(const EarlySync&) = delete;
+  EarlySync& operator=(const EarlySync&) = delete;
+  EarlySync(EarlySync&&) noexcept = default;
+  EarlySync& operator=(EarlySync&& other) noexcept;
+
+  // Starts syncing (when no thread can be had, the final sync does it all).
+  void Start(int fd);
+  void Wait();
+
+ private:
+  std::thread thread_;
+};
+
+// Copies source over target without ever leaving a half-written or missing
+// target: a staging file as above is written, synced and renamed over the
+// target. On failure target is untouched and error tells why.
 bool ReplaceFileWithCopy(const std::string& source, const std::string& target, std::string& error);
 
 // Writes data to path the same way: a staging file beside it, then a rename.

@@ -1,5 +1,8 @@
 #include "app/core/SignerCore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <memory>
 
@@ -16,6 +19,21 @@ namespace {
 
 constexpr double kUnixEpochAsDateTime = 25569.0;  // 1970-01-01 in days since 1899-12-30
 constexpr double kSecondsPerDay = 86400.0;
+
+// The input file, open for reading for the length of the copy.
+class TInputFile {
+ public:
+  explicit TInputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~TInputFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TInputFile(const TInputFile&) = delete;
+  TInputFile& operator=(const TInputFile&) = delete;
+  int Descriptor() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -67,12 +85,7 @@ TSignerCore::TSignerCore(ISignerToolkit& toolkit, ISignerReporter& reporter,
       reporter_(reporter),
       command_line_(std::move(commandLine)),
       started_in_sign_mode_(command_line_.CmdLineActive && command_line_.CmdLineSignMode),
-      temp_folder_(platform::TempDirectory),
       clock_(CurrentUtcDateTime) {}
-
-void TSignerCore::SetTempFolderProvider(std::function<std::string()> provider) {
-  temp_folder_ = std::move(provider);
-}
 
 void TSignerCore::SetClock(std::function<double()> clock) { clock_ = std::move(clock); }
 
@@ -136,17 +149,30 @@ bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& 
     throw ESignerError(kMsgCertCannotSign);
   }
 
-  // From here on the guard deletes the temporary file whichever way we leave.
-  TTempFileGuard temp = MakeTempFileName(temp_folder_ ? temp_folder_() : std::string());
-  if (!temp.CopyFrom(inputPath)) {
+  // The input is opened first: an input that cannot be read is a failed
+  // temporary copy, whatever the output's folder is like.
+  const TInputFile input(inputPath);
+  if (input.Descriptor() < 0) {
     reporter_.ShowWorkflowError(kMsgTempCopyFailed);
     return false;
   }
-  temp.CloseDescriptor();
+  // The temporary copy is the output's staging file; one that cannot be made
+  // in the output's folder means the output cannot be written. From here on
+  // the guard deletes it whichever way we leave, unless it became the output.
+  TTempFileGuard temp;
+  if (!MakeStagingTempFile(outputPath, temp)) {
+    reporter_.ShowWorkflowError(kMsgOutputCopyFailed);
+    return false;
+  }
+  if (!temp.CopyFrom(input.Descriptor())) {
+    reporter_.ShowWorkflowError(kMsgTempCopyFailed);
+    return false;
+  }
 
-  // A stream that cannot be opened is an error of the first kind.
-  auto stream =
-      std::make_unique<corvane::TOvFileStream>(temp.Path(), corvane::TFileMode::fmOpenReadWrite);
+  // A stream that cannot be opened is an error of the first kind. The
+  // document works in this stream directly: it is our own disposable copy.
+  auto stream = std::make_unique<corvane::TOvFileStream>(
+      ::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0), temp.Path());
 
   bool ok = false;
   bool close_attempted = false;
@@ -169,8 +195,8 @@ bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& 
     ok = true;
     close_attempted = true;
     toolkit_.Close(true);
-    // The signed bytes must reach the file before it is copied; a failed flush
-    // is a failed signing.
+    // The signed bytes must reach the file before it becomes the output; a
+    // failed flush is a failed signing.
     stream->Close();
     stream.reset();
   } catch (const std::exception& e) {
@@ -189,11 +215,10 @@ bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& 
   if (!ok) return false;
 
   std::string error;
-  if (!platform::ReplaceFileWithCopy(temp.Path(), outputPath, error)) {
+  if (!temp.Commit(error)) {
     reporter_.ShowWorkflowError(kMsgOutputCopyFailed);
     return false;
   }
-  temp.Remove();
   reporter_.ShowWorkflowInformation(kMsgSigned);
   return true;
 }

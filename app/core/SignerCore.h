@@ -90,8 +90,7 @@ class TSignerCore {
   // file, 1 otherwise (a failure, or no run at all), so a caller can tell.
   int ExitStatus() const;
 
-  // Tests replace where temporary files go and what time it is.
-  void SetTempFolderProvider(std::function<std::string()> provider);
+  // Tests replace what time it is.
   void SetClock(std::function<double()> clock);
 
  private:
@@ -100,7 +99,6 @@ class TSignerCore {
   TCommandLine command_line_;
   bool started_in_sign_mode_ = false;
   TSignOutcome last_outcome_ = TSignOutcome::soNotRun;
-  std::function<std::string()> temp_folder_;
   std::function<double()> clock_;
 };
 

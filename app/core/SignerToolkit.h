@@ -60,7 +60,9 @@ class ISignerToolkit {
   virtual size_t CertificateCount() const = 0;
   virtual const ISignerCertificate& Certificate(size_t index) const = 0;
 
-  // Parses the document from the read/write stream.
+  // Parses the document from the read/write stream, the workflow's own
+  // temporary copy: the document may work in it directly, and a failed or
+  // unsaved run may leave it changed.
   virtual void Open(corvane::TOvStream& stream) = 0;
   // True for a document that is encrypted or was decrypted on opening; the
   // application refuses to sign either.

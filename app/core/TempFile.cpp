@@ -1,68 +1,58 @@
 #include "app/core/TempFile.h"
 
-#include <fcntl.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <vector>
-
-#include "app/core/SignerErrors.h"
-#include "platform/PlatformFiles.h"
 
 namespace tavra {
 
 TTempFileGuard::~TTempFileGuard() { Remove(); }
 
 TTempFileGuard::TTempFileGuard(TTempFileGuard&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)) {
-  other.fd_ = -1;
-  other.path_.clear();
+    : file_(std::move(other.file_)), sync_(std::move(other.sync_)) {
+  other.file_ = {};
 }
 
 TTempFileGuard& TTempFileGuard::operator=(TTempFileGuard&& other) noexcept {
   if (this != &other) {
     Remove();
-    fd_ = other.fd_;
-    path_ = std::move(other.path_);
-    other.fd_ = -1;
-    other.path_.clear();
+    file_ = std::move(other.file_);
+    sync_ = std::move(other.sync_);
+    other.file_ = {};
   }
   return *this;
 }
 
-bool TTempFileGuard::CopyFrom(const std::string& sourcePath) {
-  if (fd_ < 0) return false;
-  const int in = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+bool TTempFileGuard::CopyFrom(int sourceFd) {
+  if (file_.fd < 0) return false;
+  sync_.Wait();
   int64_t from = 0, to = 0;
-  const bool ok = ::ftruncate(fd_, 0) == 0 && platform::CopyFileBytes(in, from, fd_, to, -1) >= 0;
-  ::close(in);
+  if (::ftruncate(file_.fd, 0) != 0 ||
+      platform::CopyFileBytes(sourceFd, from, file_.fd, to, -1) < 0)
+    return false;
+  // The whole file goes to disk while the document is read and signed; the
+  // sync before the rename then has only the appended update left to write.
+  sync_.Start(file_.fd);
+  return true;
+}
+
+bool TTempFileGuard::Commit(std::string& error) {
+  if (file_.fd < 0) return false;
+  sync_.Wait();
+  const bool ok = platform::CommitStagingFile(file_, error);
+  file_ = {};
   return ok;
 }
 
-void TTempFileGuard::CloseDescriptor() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
 void TTempFileGuard::Remove() {
-  CloseDescriptor();
-  if (!path_.empty()) {
-    platform::DeleteFile(path_);
-    path_.clear();
-  }
+  sync_.Wait();  // its descriptor is about to close
+  platform::AbandonStagingFile(file_);
 }
 
-TTempFileGuard MakeTempFileName(const std::string& tempFolder) {
-  if (tempFolder.empty()) throw ESignerError("Nemohu zjistit dočasný adresář");
-  platform::TempFile file;
+bool MakeStagingTempFile(const std::string& outputPath, TTempFileGuard& guard) {
+  platform::StagingFile file;
   std::string error;
-  if (!platform::CreateTempFile(tempFolder, "cvn", file, error)) {
-    throw ESignerError("Nepodařilo se vygenerovat jméno dočasného souboru");
-  }
-  return TTempFileGuard(file.fd, file.path);
+  if (!platform::CreateStagingFile(outputPath, file, error)) return false;
+  guard = TTempFileGuard(std::move(file));
+  return true;
 }
 
 }  // namespace tavra

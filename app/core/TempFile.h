@@ -1,41 +1,46 @@
-// The temporary working copy of the document being signed. One guard owns the
-// file from the moment it is created: it closes the descriptor and deletes the
-// file on every path out of the workflow.
+// The temporary copy of the document being signed. It is made as the staging
+// file of the output, in the output's folder, so that a finished signing only
+// has to sync it and rename it over the output: no second copy of the whole
+// file. One guard owns it from the moment it is created and deletes it on
+// every path out of the workflow that does not end in that rename.
 #pragma once
 
 #include <string>
-#include <utility>
+
+#include "platform/PlatformFiles.h"
 
 namespace tavra {
 
 class TTempFileGuard {
  public:
   TTempFileGuard() = default;
-  TTempFileGuard(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  explicit TTempFileGuard(platform::StagingFile file) : file_(std::move(file)) {}
   ~TTempFileGuard();
   TTempFileGuard(TTempFileGuard&& other) noexcept;
   TTempFileGuard& operator=(TTempFileGuard&& other) noexcept;
   TTempFileGuard(const TTempFileGuard&) = delete;
   TTempFileGuard& operator=(const TTempFileGuard&) = delete;
 
-  const std::string& Path() const { return path_; }
-  int Descriptor() const { return fd_; }
+  const std::string& Path() const { return file_.path; }
+  int Descriptor() const { return file_.fd; }
 
-  // Replaces the file's content with the source file's; false on any failure.
-  bool CopyFrom(const std::string& sourcePath);
-  // Closes the descriptor, keeping the file (it is still deleted later).
-  void CloseDescriptor();
+  // Replaces the file's content with everything the source descriptor holds
+  // from its start, then starts putting it on disk while the caller goes on;
+  // false on any failure.
+  bool CopyFrom(int sourceFd);
+  // Syncs the file and renames it over the output; false (and the file is
+  // gone, the output untouched) on failure.
+  bool Commit(std::string& error);
   // Closes and deletes now.
   void Remove();
 
  private:
-  int fd_ = -1;
-  std::string path_;
+  platform::StagingFile file_;
+  platform::EarlySync sync_;
 };
 
-// Creates a new, empty file "cvnXXXXXX" in the folder and hands it over to a
-// guard. Errors: "Nemohu zjistit dočasný adresář" when the folder is empty,
-// "Nepodařilo se vygenerovat jméno dočasného souboru" when no file can be made.
-TTempFileGuard MakeTempFileName(const std::string& tempFolder);
+// Creates the temporary file as the staging file of outputPath; false when
+// no file can be made in the output's folder.
+bool MakeStagingTempFile(const std::string& outputPath, TTempFileGuard& guard);
 
 }  // namespace tavra

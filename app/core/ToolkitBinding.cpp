@@ -31,7 +31,9 @@ TToolkitBinding::TToolkitBinding()
       handler_(std::make_unique<TOvPDFPublicKeySecurityHandler>()),
       certStorage_(std::make_unique<TOvMemoryCertStorage>()),
       winCertStorage_(std::make_unique<TOvWinCertStorage>()) {
-  UseScratchFileWorkingStream(*document_);
+  // The workflow hands over its own temporary copy: no second copy of a large
+  // document at Open, none written back at Close.
+  document_->SetWorkInPlace(true);
   certStorage_->SetOptions(csoStrictChainBuilding);
   winCertStorage_->SetOptions(csoStrictChainBuilding);
   winCertStorage_->SetSystemStores({"My"});

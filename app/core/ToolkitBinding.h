@@ -1,6 +1,6 @@
 // The signing workflow bound to the real toolkit: the personal store is the
-// certificate database's "My" store, the document is a TOvPDFDocument whose
-// working copy lives in a scratch file, and the signature is a detached PKCS#7
+// certificate database's "My" store, the document is a TOvPDFDocument that
+// works directly in the workflow's temporary copy, and the signature is a detached PKCS#7
 // made by one public-key handler over a memory storage holding the chosen
 // certificate.
 #pragma once

@@ -28,7 +28,6 @@ constexpr char kOldOutput[] = "old output, must survive failures";
 class SignerCoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    temp_folder = dir.MakeDir("tmp");
     input = dir.Write("in.pdf", kInput);
     output = dir.Write("out.pdf", kOldOutput);
     toolkit.AddCertificate("Test CA", std::string("\x0A\x1B", 2));
@@ -44,7 +43,6 @@ class SignerCoreTest : public ::testing::Test {
   // A core over the fake toolkit; arguments as the process would get them.
   std::unique_ptr<TSignerCore> MakeCore(std::vector<std::string> args = {"tavrapdfsg"}) {
     auto core = std::make_unique<TSignerCore>(toolkit, reporter, ReadCommandLine(args));
-    core->SetTempFolderProvider([this] { return temp_folder; });
     core->SetClock([] { return 45000.25; });
     return core;
   }
@@ -54,10 +52,13 @@ class SignerCoreTest : public ::testing::Test {
   }
 
   void ExpectOutputUntouched() { EXPECT_EQ(ReadFile(output), kOldOutput); }
-  void ExpectNoTempFiles() { EXPECT_TRUE(ListDir(temp_folder).empty()) << ListDir(temp_folder)[0]; }
+  // The temporary copy is a hidden staging file beside the output.
+  void ExpectNoTempFiles() {
+    for (const std::string& name : ListDir(dir.Path())) EXPECT_NE(name[0], '.') << name;
+  }
 
   ScratchDir dir;
-  std::string temp_folder, input, output;
+  std::string input, output;
   FakeToolkit toolkit;
   RecordingReporter reporter;
   TSignerForm form;
@@ -83,11 +84,11 @@ TEST_F(SignerCoreTest, MissingInputFileNamesTheTrimmedPath) {
 }
 
 TEST_F(SignerCoreTest, DirectoryDoesNotCountAsInputFile) {
-  form.SignedPDF = temp_folder;
+  form.SignedPDF = dir.MakeDir("folder");
   MakeCore()->SignAction(form);
-  EXPECT_EQ(
-      reporter.reports,
-      (std::vector<Report>{{Way::ApplicationError, "Soubor \"" + temp_folder + "\" nenalezen"}}));
+  EXPECT_EQ(reporter.reports,
+            (std::vector<Report>{
+                {Way::ApplicationError, "Soubor \"" + dir.File("folder") + "\" nenalezen"}}));
 }
 
 TEST_F(SignerCoreTest, EmptyOutputPathIsReportedAfterTheInputCheck) {
@@ -138,26 +139,6 @@ TEST_F(SignerCoreTest, CertificateErrorsAreReportedByTheErrorDisplay) {
   }
 }
 
-TEST_F(SignerCoreTest, UnknownTemporaryFolderIsReportedByTheErrorDisplay) {
-  auto core = MakeCore();
-  core->SetTempFolderProvider([] { return std::string(); });
-  core->SignAction(form);
-  EXPECT_EQ(reporter.reports,
-            (std::vector<Report>{{Way::ApplicationError, "Nemohu zjistit dočasný adresář"}}));
-  ExpectOutputUntouched();
-}
-
-TEST_F(SignerCoreTest, UncreatableTemporaryFileIsReportedByTheErrorDisplay) {
-  auto core = MakeCore();
-  core->SetTempFolderProvider([this] { return dir.File("no/such/folder"); });
-  core->SignAction(form);
-  EXPECT_EQ(reporter.reports,
-            (std::vector<Report>{
-                {Way::ApplicationError, "Nepodařilo se vygenerovat jméno dočasného souboru"}}));
-  EXPECT_TRUE(toolkit.calls.empty());
-  ExpectOutputUntouched();
-}
-
 // ---- Reporting: the second way (the workflow's own message boxes) ----
 
 TEST_F(SignerCoreTest, SuccessWritesInputPlusSignatureAndReportsInformation) {
@@ -169,10 +150,10 @@ TEST_F(SignerCoreTest, SuccessWritesInputPlusSignatureAndReportsInformation) {
   EXPECT_EQ(toolkit.calls,
             (std::vector<std::string>{"Open", "Encrypted", "AddSignature", "ConfigureSignature",
                                       "UseSigningCertificate", "Close(true)"}));
-  // The document was opened from a copy in the temporary folder, never from the input.
+  // The document was opened from a copy staged beside the output, never from the input.
   EXPECT_TRUE(toolkit.temp_existed_at_open);
-  EXPECT_EQ(platform::DirectoryOf(toolkit.temp_path_at_open), temp_folder);
-  EXPECT_EQ(platform::FileNameOf(toolkit.temp_path_at_open).rfind("cvn", 0), 0u);
+  EXPECT_EQ(platform::DirectoryOf(toolkit.temp_path_at_open), dir.Path());
+  EXPECT_EQ(platform::FileNameOf(toolkit.temp_path_at_open).rfind(".out.pdf.tmp", 0), 0u);
   EXPECT_EQ(toolkit.content_at_open, kInput);
   EXPECT_EQ(ReadFile(input), kInput);
   EXPECT_EQ(toolkit.configured_index, 3);
@@ -226,7 +207,6 @@ TEST_F(SignerCoreTest, ToolkitErrorsBeforeSavingCloseWithoutSavingAndShowChyba) 
     fresh.*(c.failure) = "Bad object";
     RecordingReporter rep;
     TSignerCore core(fresh, rep, ReadCommandLine(SignModeArgs()));
-    core.SetTempFolderProvider([this] { return temp_folder; });
     EXPECT_TRUE(core.SignAction(form));
     EXPECT_EQ(rep.reports, (std::vector<Report>{{Way::WorkflowError, "Chyba: Bad object"}}));
     EXPECT_EQ(fresh.calls, c.calls);
@@ -268,17 +248,29 @@ TEST_F(SignerCoreTest, FailedCopyToTheOutputIsAWorkflowError) {
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se uložit dočasný soubor"}}));
   EXPECT_EQ(ReadFile(folder_output + "/keep.txt"), "keep");
   EXPECT_EQ(ListDir(folder_output).size(), 1u);
-  EXPECT_EQ(ListDir(dir.Path()).size(), 4u);  // in.pdf out.pdf tmp out-folder: no staging left
+  EXPECT_EQ(ListDir(dir.Path()).size(), 3u);  // in.pdf out.pdf out-folder: no staging left
   ExpectNoTempFiles();
   EXPECT_EQ(core->ExitStatus(), 1);
 }
 
-TEST_F(SignerCoreTest, OutputInMissingFolderIsAWorkflowError) {
+TEST_F(SignerCoreTest, OutputFolderWithoutRoomForTheCopyIsAWorkflowErrorBeforeOpening) {
   form.TargetPDF = dir.File("missing/out.pdf");
   MakeCore()->SignAction(form);
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se uložit dočasný soubor"}}));
+  EXPECT_TRUE(toolkit.calls.empty());
   ExpectNoTempFiles();
+
+  // An unreadable input is named first, whatever the output's folder.
+  reporter.reports.clear();
+  const TPdfSignerOptions options = [this] {
+    TPdfSignerOptions o;
+    FormToOptions(form, o);
+    return o;
+  }();
+  EXPECT_FALSE(MakeCore()->SignDocument(dir.File("gone.pdf"), form.TargetPDF, options));
+  EXPECT_EQ(reporter.reports,
+            (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se vytvořit dočasný soubor"}}));
 }
 
 TEST_F(SignerCoreTest, OutputEqualToInputIsOverwrittenOnlyAfterSuccessfulSigning) {
@@ -291,7 +283,6 @@ TEST_F(SignerCoreTest, OutputEqualToInputIsOverwrittenOnlyAfterSuccessfulSigning
   ok.AddCertificate("Test CA", std::string("\x0A\x1B", 2));
   RecordingReporter rep;
   TSignerCore core(ok, rep, ReadCommandLine({"tavrapdfsg"}));
-  core.SetTempFolderProvider([this] { return temp_folder; });
   core.SignAction(form);
   EXPECT_EQ(ReadFile(input), std::string(kInput) + FakeToolkit::kSignedTail);
 }

@@ -1,76 +1,60 @@
-// The temporary file and its guard.
+// The temporary copy staged beside the output and its guard.
 #include "app/core/TempFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include "app/core/SignerErrors.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace tavra {
 namespace {
 
-TEST(TempFile, MakesAnEmptyCvnFileThatTheGuardDeletes) {
+using tavra_test::ListDir;
+using tavra_test::ReadFile;
+
+int OpenForReading(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
+TEST(TempFile, StagedBesideTheOutputAndDeletedUnlessCommitted) {
   tavra_test::ScratchDir dir;
+  const std::string output = dir.Write("out.pdf", "old");
+  const std::string source = dir.Write("src.pdf", std::string(17 << 20, 'x') + "end");
   std::string path;
   {
-    TTempFileGuard temp = MakeTempFileName(dir.Path());
+    TTempFileGuard temp;
+    ASSERT_TRUE(MakeStagingTempFile(output, temp));
     path = temp.Path();
     EXPECT_EQ(platform::DirectoryOf(path), dir.Path());
-    EXPECT_EQ(platform::FileNameOf(path).rfind("cvn", 0), 0u);
+    EXPECT_EQ(platform::FileNameOf(path).rfind(".out.pdf.tmp", 0), 0u);
+    const int in = OpenForReading(source);
+    EXPECT_TRUE(temp.CopyFrom(in));  // more than one piece
+    ::close(in);
+    EXPECT_EQ(ReadFile(path), ReadFile(source));
+    TTempFileGuard moved = std::move(temp);
     EXPECT_TRUE(platform::FileExists(path));
-    EXPECT_EQ(tavra_test::ReadFile(path), "");
-    EXPECT_GE(temp.Descriptor(), 0);
   }
   EXPECT_FALSE(platform::FileExists(path));
+  EXPECT_EQ(ReadFile(output), "old");
+
+  TTempFileGuard none;
+  EXPECT_FALSE(MakeStagingTempFile(dir.File("missing/out.pdf"), none));
 }
 
-TEST(TempFile, NamesAreUnique) {
+TEST(TempFile, CommitReplacesTheOutputAndTheGuardKeepsItThen) {
   tavra_test::ScratchDir dir;
-  TTempFileGuard a = MakeTempFileName(dir.Path());
-  TTempFileGuard b = MakeTempFileName(dir.Path());
-  EXPECT_NE(a.Path(), b.Path());
-}
-
-TEST(TempFile, ErrorsCarryTheirTexts) {
-  try {
-    MakeTempFileName("");
-    FAIL() << "no error";
-  } catch (const ESignerError& e) {
-    EXPECT_STREQ(e.what(), "Nemohu zjistit dočasný adresář");
-  }
-  try {
-    MakeTempFileName("/nonexistent-folder-of-tavra");
-    FAIL() << "no error";
-  } catch (const ESignerError& e) {
-    EXPECT_STREQ(e.what(), "Nepodařilo se vygenerovat jméno dočasného souboru");
-  }
-}
-
-TEST(TempFile, CopyReplacesTheContent) {
-  tavra_test::ScratchDir dir;
-  const std::string source = dir.Write("src.pdf", std::string(200000, 'x') + "end");
-  TTempFileGuard temp = MakeTempFileName(dir.Path());
-  ASSERT_TRUE(temp.CopyFrom(source));
-  EXPECT_EQ(tavra_test::ReadFile(temp.Path()), tavra_test::ReadFile(source));
-  const std::string shorter = dir.Write("short.pdf", "abc");
-  ASSERT_TRUE(temp.CopyFrom(shorter));
-  EXPECT_EQ(tavra_test::ReadFile(temp.Path()), "abc");
-  EXPECT_FALSE(temp.CopyFrom(dir.File("missing")));
-}
-
-TEST(TempFile, MovedGuardKeepsOwnership) {
-  tavra_test::ScratchDir dir;
-  std::string path;
+  const std::string output = dir.Write("out.pdf", "old");
+  const std::string source = dir.Write("src.pdf", "new");
   {
-    TTempFileGuard outer;
-    {
-      TTempFileGuard inner = MakeTempFileName(dir.Path());
-      path = inner.Path();
-      outer = std::move(inner);
-    }
-    EXPECT_TRUE(platform::FileExists(path));
+    TTempFileGuard temp;
+    ASSERT_TRUE(MakeStagingTempFile(output, temp));
+    const int in = OpenForReading(source);
+    ASSERT_TRUE(temp.CopyFrom(in));
+    ::close(in);
+    std::string error;
+    ASSERT_TRUE(temp.Commit(error)) << error;
   }
-  EXPECT_FALSE(platform::FileExists(path));
+  EXPECT_EQ(ReadFile(output), "new");
+  EXPECT_EQ(ListDir(dir.Path()).size(), 2u);
 }
 
 }  // namespace

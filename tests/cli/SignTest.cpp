@@ -238,10 +238,21 @@ TEST(SignTwice, OurOwnOutputSignsAgainAndAgain) {
     EXPECT_NE(last.find(name), std::string::npos) << name;
 }
 
-// Refusals: nothing is written and the status says so.
+// No hidden staging file and no temporary copy is left in the folder.
+void ExpectNoStrayFiles(const ScratchDir& dir) {
+  for (const std::string& name : ListDir(dir.Path())) {
+    EXPECT_NE(name[0], '.') << name;
+    EXPECT_EQ(name.rfind("cvn", 0), std::string::npos) << name;
+  }
+}
+
+// Refusals: nothing is written, an existing output stays as it was and the
+// status says so.
 TEST(SignRefusals, EncryptedInputAndUnknownCertificateWriteNothing) {
   ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
   ScratchDir dir;
+  const std::string old = "an older output";
+  WriteFile(dir / "out.pdf", old);
   TRun run;
   // Every standard encryption, with a user password, an owner password only,
   // metadata in clear, and object streams (decrypted while opening).
@@ -265,7 +276,7 @@ TEST(SignRefusals, EncryptedInputAndUnknownCertificateWriteNothing) {
     EXPECT_EQ(run.status, 1) << options;
     EXPECT_NE(run.err.find("Zašifrovaný dokument nelze podepsat"), std::string::npos)
         << options << ": " << run.err;
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf")) << options;
+    EXPECT_EQ(ReadFile(dir / "out.pdf"), old) << options;
   }
 
   WriteFile(dir / "in.pdf", OnePage().Build());
@@ -273,13 +284,23 @@ TEST(SignRefusals, EncryptedInputAndUnknownCertificateWriteNothing) {
                           Quote(Store::Get().Db()) + " --issuer 'Tavra Test CA' --serial 0BAD");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Certfikát nenalezen"), std::string::npos) << run.err;
-  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
-  // No temporary copy is left behind.
-  for (const std::string& name : ListDir(dir.Path()))
-    EXPECT_EQ(name.rfind("cvn", 0), std::string::npos) << name;
+  EXPECT_EQ(ReadFile(dir / "out.pdf"), old);
+  ExpectNoStrayFiles(dir);
 
   EXPECT_EQ(Tavrapdf(dir, "sign only-one.pdf").status, 2);
   EXPECT_EQ(Tavrapdf(dir, "sign a.pdf b.pdf --type sideways").status, 2);
+}
+
+// The output may be the input itself: it is replaced only by the signed file.
+TEST(SignInPlace, OutputEqualToInputIsSignedOverIt) {
+  ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
+  ScratchDir dir;
+  const std::string pdf = OnePage().Build();
+  WriteFile(dir / "doc.pdf", pdf);
+  const TRun run = Sign(dir, dir / "doc.pdf", dir / "doc.pdf", "visible");
+  ASSERT_EQ(run.status, 0) << run.err;
+  ExpectSoundSignedFile(dir, pdf, dir / "doc.pdf", 1);
+  ExpectNoStrayFiles(dir);
 }
 
 }  // namespace

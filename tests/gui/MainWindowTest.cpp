@@ -35,7 +35,6 @@ class MainWindowTest : public ::testing::Test {
     tavra_test::TestApp();
     input = dir.Write("in.pdf", "%PDF-1.4\n%%EOF\n");
     output = dir.File("out.pdf");
-    temp_folder = dir.MakeDir("tmp");
     toolkit.AddCertificate("Test CA", std::string("\x0A\x1B", 2));
     settings.stored.CertIssuer = "Test CA";
     settings.stored.CertSerial = "0A1B";
@@ -46,7 +45,6 @@ class MainWindowTest : public ::testing::Test {
 
   TfrmMain& Make(std::vector<std::string> args = {"tavrapdfsg"}) {
     core = std::make_unique<TSignerCore>(toolkit, reporter, ReadCommandLine(args));
-    core->SetTempFolderProvider([this] { return temp_folder; });
     window = std::make_unique<TfrmMain>(*core, settings, reporter, services_.Services());
     ends = std::make_unique<tavra_test::EndRecorder>(window.get());
     return *window;
@@ -59,7 +57,7 @@ class MainWindowTest : public ::testing::Test {
   std::vector<tavra_test::Box>& Boxes() { return services_.boxes.boxes; }
 
   ScratchDir dir;
-  std::string input, output, temp_folder;
+  std::string input, output;
   FakeToolkit toolkit;
   tavra_test::MemorySettings settings;
   tavra_test::FakeServices services_;

@@ -382,3 +382,23 @@ TEST(Document, FieldTreeCyclesEndTheSignatureSearch) {
   signedDoc.Open(second);
   EXPECT_TRUE(signedDoc.HasSignatureValues());
 }
+
+TEST(Document, InPlaceWorkUsesTheCallersStreamWithoutACopy) {
+  const std::string original = AppendUpdate(OnePage().Build(), {{5, "(x)"}}, 6);
+  TOvMemoryStream input(original);
+  TOvPDFDocument doc;
+  bool eventCalled = false;
+  doc.SetOnCreateTemporaryStream([&](TOvPDFDocument*, TOvStream*&, bool&) { eventCalled = true; });
+  doc.SetWorkInPlace(true);
+  doc.Open(input);
+  EXPECT_EQ(doc.WorkingStream(), &input);
+  EXPECT_FALSE(eventCalled);
+  doc.Close(true);
+  EXPECT_EQ(doc.WorkingStream(), nullptr);
+  const std::string saved = input.Data();
+  EXPECT_NE(saved, original);
+  TOvMemoryStream reread(saved);
+  TOvPDFDocument again;
+  again.Open(reread);
+  EXPECT_EQ(again.PageCount(), 1u);
+}

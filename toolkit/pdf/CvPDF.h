@@ -232,6 +232,12 @@ class TOvPDFDocument {
   // With save: writes the changes and copies the result over the caller's
   // stream. Always (unless saving failed) releases the working stream.
   void Close(bool save);
+  // For a caller whose stream is a disposable copy of its own: Open reads
+  // that stream where it is and a saving Close writes into it, with no
+  // working copy in between. A Close that fails may leave it half written.
+  // Off by default: then the caller's stream is untouched until a saving Close.
+  bool WorkInPlace() const { return workInPlace_; }
+  void SetWorkInPlace(bool value) { workInPlace_ = value; }
   // Decrypts an opened encrypted document in place.
   void Decrypt();
 
@@ -366,6 +372,7 @@ class TOvPDFDocument {
   bool opened_ = false;
   TOvStream* working_ = nullptr;
   std::unique_ptr<TOvStream> ownedWorking_;
+  bool workInPlace_ = false;
   bool freeWorking_ = false;
   TOvStream* documentStream_ = nullptr;
   std::vector<TOvPDFRequirement> requirements_;

@@ -112,24 +112,30 @@ void TOvPDFDocument::Open(TOvStream& stream) {
   documentStream_ = nullptr;
   ResetState();
 
-  TOvStream* supplied = nullptr;
-  bool freeOnClose = false;
-  if (onCreateTemporaryStream_) onCreateTemporaryStream_(this, supplied, freeOnClose);
-  if (supplied) {
-    working_ = supplied;
-    freeWorking_ = freeOnClose;
-    if (freeOnClose) ownedWorking_.reset(supplied);
+  if (workInPlace_) {
+    working_ = &stream;  // the caller's own: nothing to copy, nothing to free
   } else {
-    ownedWorking_ = std::make_unique<TOvMemoryStream>();
-    working_ = ownedWorking_.get();
-    freeWorking_ = true;
+    TOvStream* supplied = nullptr;
+    bool freeOnClose = false;
+    if (onCreateTemporaryStream_) onCreateTemporaryStream_(this, supplied, freeOnClose);
+    if (supplied) {
+      working_ = supplied;
+      freeWorking_ = freeOnClose;
+      if (freeOnClose) ownedWorking_.reset(supplied);
+    } else {
+      ownedWorking_ = std::make_unique<TOvMemoryStream>();
+      working_ = ownedWorking_.get();
+      freeWorking_ = true;
+    }
   }
   try {
-    const int64_t size = stream.Size();
-    working_->SetSize(size);
-    working_->SetPosition(0);
-    stream.SetPosition(0);
-    if (size > 0) working_->CopyFrom(stream, size);
+    if (working_ != &stream) {
+      const int64_t size = stream.Size();
+      working_->SetSize(size);
+      working_->SetPosition(0);
+      stream.SetPosition(0);
+      if (size > 0) working_->CopyFrom(stream, size);
+    }
     OpenStream();
   } catch (...) {
     ReleaseWorkingStream();
@@ -287,10 +293,12 @@ void TOvPDFDocument::Close(bool save) {
       if (!file_->IsEncrypted()) ReadStructure();
     }
     WriteSignatureEntries();
-    working_->SetPosition(0);
-    documentStream_->SetSize(working_->Size());
-    documentStream_->SetPosition(0);
-    if (working_->Size() > 0) documentStream_->CopyFrom(*working_, working_->Size());
+    if (working_ != documentStream_) {
+      working_->SetPosition(0);
+      documentStream_->SetSize(working_->Size());
+      documentStream_->SetPosition(0);
+      if (working_->Size() > 0) documentStream_->CopyFrom(*working_, working_->Size());
+    }
   }
   ReleaseWorkingStream();
   documentStream_ = nullptr;
