@@ -266,7 +266,9 @@ TEST(Repair, NewObjectsTakeNumbersAboveEveryReference) {
   TFixture f = OnePage();
   f.objects[2].second =
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Annots [9 0 R] >>";
-  f.objects[3].second = StreamBody(" /Resources 12 0 R", "BT ET");
+  // Its length is an object of its own, read by nothing at open either.
+  f.objects[3].second = "<< /Length 5 0 R /Resources 12 0 R >>\nstream\nBT ET\nendstream";
+  f.Add(5, "5");
   TOvMemoryStream input(f.Build());
   TOvPDFDocument doc;
   doc.Open(input);
@@ -274,6 +276,8 @@ TEST(Repair, NewObjectsTakeNumbersAboveEveryReference) {
   int32_t generation = 0;
   doc.AddNewObject(doc.File().NewString("new", 0), number, generation);
   EXPECT_EQ(number, 13);
+  // Looking for references kept nothing of what it read.
+  for (int32_t unread : {4, 5}) EXPECT_FALSE(doc.File().FindCanonical(unread, 0)->Resolved);
   EXPECT_EQ(GetIntEntry(doc.Trailer(), "Size", 0, false), 14);
   doc.AddNewObject(doc.File().NewString("next", 0), number, generation);
   EXPECT_EQ(number, 14);

@@ -10,6 +10,7 @@
 // destruction); containers only refer to their items.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -157,11 +158,17 @@ class TOvPDFObject {
   // records WriteOffset and WriteLength.
   virtual void WriteTo(TOvStream& stream, bool rebuildFirst);
 
+  // The members are ordered so that the flags close the object and a
+  // subclass's small members fill the space after them: a large document
+  // holds millions of these.
   TOvPDFFile* Owner = nullptr;
   TOvPDFObject* Parent = nullptr;
   std::string Data;
   TCvPDFSpace TrailingSpace;
   TCvPDFSpace LeadingSpace;
+  int64_t WriteOffset = 0;
+  int64_t WriteLength = 0;
+  int64_t SourceOffset = 0;
   bool Invalid = false;
 
  protected:
@@ -169,15 +176,13 @@ class TOvPDFObject {
   // (or rebuilt): the text is produced then, even when no rebuild was asked.
   bool textPending_ = false;
 
- public:
-  int64_t WriteOffset = 0;
-  int64_t WriteLength = 0;
-  int64_t SourceOffset = 0;
-  // Digest state cached by the signature layer; shared, never cloned.
-  std::shared_ptr<void> Hash;
+ private:
+  friend class TOvPDFFile;
+  // Bytes taken from the owner's arena (0 for an object made elsewhere).
+  uint16_t allocated_ = 0;
 
  protected:
-  // The common part of Clone: whitespace, Invalid and Hash; Data empty.
+  // The common part of Clone: whitespace and Invalid; Data empty.
   void AssignBase(const TOvPDFObject& source);
   // New objects take the file's line-end text as their whitespace.
   const std::string& OwnerLineEnd() const;
@@ -279,10 +284,10 @@ class TOvPDFRef final : public TOvPDFObject {
   TOvPDFRef* FindCanonical() const;
   void SetTarget(int32_t number, int32_t generation);
 
+  bool Resolved = false;
   int32_t Number = 0;
   int32_t Generation = 0;
   TOvPDFIndirect* Target = nullptr;
-  bool Resolved = false;
 };
 
 // Parser markers for "]" and ">>".
@@ -554,6 +559,35 @@ struct TOvPDFWarning {
   std::string Text;
 };
 
+// Memory for a file's objects: carved from large blocks and, once an
+// object is freed, reused for the next object of the same size. Saves the
+// allocator's per-block overhead and time on the million objects of a large
+// document.
+class TCvObjectArena {
+ public:
+  TCvObjectArena() = default;
+  TCvObjectArena(const TCvObjectArena&) = delete;
+  TCvObjectArena& operator=(const TCvObjectArena&) = delete;
+
+  void* Allocate(size_t size);
+  void Free(void* memory, size_t size) noexcept;
+  // Forgets every block; only after every object in them was destroyed.
+  void Clear() noexcept;
+
+  static constexpr size_t kLargest = 512;
+
+ private:
+  static constexpr size_t kBlockSize = size_t{64} << 10;
+  static constexpr size_t kGrain = 8;
+  static size_t Rounded(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
+
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::byte* next_ = nullptr;
+  size_t left_ = 0;
+  // Freed memory by size class, each chain linked through its first bytes.
+  void* free_[kLargest / kGrain + 1] = {};
+};
+
 using TCvPDFFileProgressHook = std::function<void(TOvPDFFile& file, int percent, bool& cancel)>;
 using TCvPDFTemporaryStreamHook =
     std::function<void(TOvPDFFile& file, TOvStream*& stream, bool& owns)>;
@@ -591,7 +625,8 @@ class TOvPDFFile {
   int32_t MaxObjectNumber() const;
   // The highest object number the file defines (its entries, /Size - 1) or
   // that any of its objects references, so that a new object never takes the
-  // number of a dangling reference. Loads every object of ObjectList.
+  // number of a dangling reference. Reads every object of ObjectList; those
+  // not loaded before are looked at and freed again, not kept.
   int32_t HighestUsedNumber();
   // The same over what has been parsed so far (no loading).
   int32_t HighestKnownNumber() const;
@@ -606,9 +641,22 @@ class TOvPDFFile {
   // Registers a new object of type T (owned by the file).
   template <class T>
   T* NewObject() {
-    auto owned = std::make_unique<T>(this);
-    T* raw = owned.get();
-    registry_.push_back(std::move(owned));
+    static_assert(sizeof(T) <= TCvObjectArena::kLargest);
+    void* memory = arena_.Allocate(sizeof(T));
+    T* raw = nullptr;
+    try {
+      raw = new (memory) T(this);
+    } catch (...) {
+      arena_.Free(memory, sizeof(T));
+      throw;
+    }
+    raw->allocated_ = sizeof(T);
+    try {
+      registry_.push_back(raw);
+    } catch (...) {
+      Destroy(raw);
+      throw;
+    }
     return raw;
   }
   TOvPDFNull* NewNull();
@@ -710,13 +758,22 @@ class TOvPDFFile {
   // The integer a stream's indirect /Length names; false when it cannot be
   // loaded. A loaded value that is not an integer raises.
   bool LoadLengthValue(int32_t number, int32_t generation, int64_t& length);
+  // Parses the object at its entry for the references it holds (which raise
+  // the highest known number) and frees everything the parse made.
+  void ScanReferences(int32_t number, int32_t generation);
 
   void RebuildCanonicalIndex();
   void AppendCanonical(TOvPDFRef* ref);
 
-  // A deque: growing it never copies (and never briefly doubles) a million
-  // entries.
-  std::deque<std::unique_ptr<TOvPDFObject>> registry_;
+  // Destroys an object of the registry and gives its memory back.
+  void Destroy(TOvPDFObject* obj) noexcept;
+  // Destroys the newest objects until count remain.
+  void DestroyNewest(size_t count) noexcept;
+
+  TCvObjectArena arena_;
+  // Every object made for this file, which the file destroys. A deque:
+  // growing it never copies (and never briefly doubles) a million entries.
+  std::deque<TOvPDFObject*> registry_;
   std::unordered_map<uint64_t, TOvPDFRef*> canonical_;
   bool canonical_dirty_ = false;
   // Objects and object streams whose loading is in progress (re-entry means
@@ -744,6 +801,8 @@ class TOvPDFFile {
   // The highest object number named by a reference parsed so far.
   int32_t highest_reference_ = 0;
   std::string stale_reason_;
+  // Set while ScanReferences parses an object it will free again.
+  bool scanning_references_ = false;
 };
 
 }  // namespace corvane

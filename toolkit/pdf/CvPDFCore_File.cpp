@@ -1,6 +1,8 @@
 // TOvPDFFile: lifetime, the canonical object list and the table of entries.
 #include "toolkit/pdf/CvPDFCore.h"
 
+#include "toolkit/common/CvScope.h"
+
 namespace corvane {
 
 namespace {
@@ -52,11 +54,78 @@ void TOvPDFXRefs::Remove(int32_t number, int32_t generation) {
   map_.erase(TKey{generation, number});
 }
 
+// --- TCvObjectArena -----------------------------------------------------------------
+
+// Under the address sanitizer every object is a block of its own, so that a
+// use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVRA_ARENA_PASS_THROUGH 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVRA_ARENA_PASS_THROUGH 1
+#endif
+#endif
+#ifndef TAVRA_ARENA_PASS_THROUGH
+#define TAVRA_ARENA_PASS_THROUGH 0
+#endif
+
+void* TCvObjectArena::Allocate(size_t size) {
+  size = Rounded(size);
+  if (TAVRA_ARENA_PASS_THROUGH || size > kLargest) return ::operator new(size);
+  void*& chain = free_[size / kGrain];
+  if (chain) {
+    void* memory = chain;
+    chain = *static_cast<void**>(memory);
+    return memory;
+  }
+  if (left_ < size) {
+    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(kBlockSize));
+    next_ = blocks_.back().get();
+    left_ = kBlockSize;
+  }
+  void* memory = next_;
+  next_ += size;
+  left_ -= size;
+  return memory;
+}
+
+void TCvObjectArena::Free(void* memory, size_t size) noexcept {
+  size = Rounded(size);
+  if (TAVRA_ARENA_PASS_THROUGH || size > kLargest) {
+    ::operator delete(memory);
+    return;
+  }
+  void*& chain = free_[size / kGrain];
+  *static_cast<void**>(memory) = chain;
+  chain = memory;
+}
+
+void TCvObjectArena::Clear() noexcept {
+  blocks_.clear();
+  next_ = nullptr;
+  left_ = 0;
+  for (void*& chain : free_) chain = nullptr;
+}
+
 // --- TOvPDFFile ---------------------------------------------------------------------
 
 TOvPDFFile::TOvPDFFile() = default;
 
-TOvPDFFile::~TOvPDFFile() = default;
+TOvPDFFile::~TOvPDFFile() { DestroyNewest(0); }
+
+void TOvPDFFile::Destroy(TOvPDFObject* obj) noexcept {
+  const size_t size = obj->allocated_;
+  obj->~TOvPDFObject();
+  arena_.Free(obj, size);
+}
+
+void TOvPDFFile::DestroyNewest(size_t count) noexcept {
+  while (registry_.size() > count) {
+    Destroy(registry_.back());
+    registry_.pop_back();
+  }
+  if (registry_.empty()) arena_.Clear();
+}
 
 void TOvPDFFile::Reset() {
   for (TOvPDFRef* ref : ObjectList) ref->Parent = nullptr;
@@ -74,7 +143,7 @@ void TOvPDFFile::Reset() {
 
 void TOvPDFFile::FreeObjects() {
   Reset();
-  registry_.clear();
+  DestroyNewest(0);
 }
 
 void TOvPDFFile::AddWarning(int64_t offset, int32_t number, const std::string& text) {
@@ -94,9 +163,10 @@ void TOvPDFFile::ReleaseScratch(TOvPDFObject* obj) {
   const size_t count = registry_.size();
   for (size_t k = 1; k <= kNewest && k <= count; ++k) {
     auto& slot = registry_[count - k];
-    if (slot.get() != obj) continue;
+    if (slot != obj) continue;
     std::swap(slot, registry_.back());
     registry_.pop_back();
+    Destroy(obj);
     return;
   }
 }
@@ -191,16 +261,45 @@ int32_t TOvPDFFile::HighestKnownNumber() const {
 }
 
 int32_t TOvPDFFile::HighestUsedNumber() {
+  // Object-stream members first: they are kept with their decoded stream
+  // anyway, and afterwards nothing the scan below reaches loads for good.
   // Index based: loading an object stream may add to the list.
-  for (size_t i = 0; i < ObjectList.size(); ++i) {
-    try {
-      ObjectList[i]->Resolve();
-    } catch (const EOvPDFError&) {
-      // An object that does not read references nothing we could see.
-    } catch (const EStreamError&) {
+  for (size_t pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < ObjectList.size(); ++i) {
+      TOvPDFRef* ref = ObjectList[i];
+      // Parsed objects counted their references when they were read.
+      if (ref->Resolved || ref->Target) continue;
+      const TOvPDFXrefEntry* entry = XRefs.Find(ref->Number, ref->Generation);
+      const bool scan = entry && !entry->Compressed && Source;
+      if (scan != (pass == 1)) continue;
+      try {
+        if (scan) {
+          ScanReferences(ref->Number, ref->Generation);
+        } else {
+          ref->Resolve();
+        }
+      } catch (const EOvPDFError&) {
+        // An object that does not read references nothing we could see.
+      } catch (const EStreamError&) {
+      }
     }
   }
   return HighestKnownNumber();
+}
+
+void TOvPDFFile::ScanReferences(int32_t number, int32_t generation) {
+  // The object is parsed only for the references it holds, and what the
+  // parse made is freed at once: looking through a large file must not keep
+  // a second copy of it in memory. While scanning, nothing is loaded for
+  // good (see TOvPDFRef::Resolve and LoadLengthValue), so nothing outside
+  // the freed objects can point into them.
+  struct TRollback {
+    TOvPDFFile& file;
+    size_t mark;
+    ~TRollback() { file.DestroyNewest(mark); }
+  } rollback{*this, registry_.size()};
+  const TCvScopedValue<bool> scanning(scanning_references_, true);
+  LoadObject(*Source, number, generation);
 }
 
 bool TOvPDFFile::Progress(int percent) {

@@ -187,7 +187,6 @@ void TOvPDFObject::AssignBase(const TOvPDFObject& source) {
   TrailingSpace = source.TrailingSpace;
   LeadingSpace = source.LeadingSpace;
   Invalid = source.Invalid;
-  Hash = source.Hash;
   WriteOffset = WriteLength = SourceOffset = 0;
   Parent = nullptr;
 }
@@ -597,7 +596,8 @@ TOvPDFIndirect* TOvPDFRef::Resolve() {
   TOvPDFIndirect* target = nullptr;
   TOvPDFRef* canonical = FindCanonical();
   if (canonical && canonical->Resolved) target = canonical->Target;
-  if (!target && Owner && Owner->Source) {
+  // A scan for references frees what it parsed: it loads nothing for good.
+  if (!target && Owner && Owner->Source && !Owner->scanning_references_) {
     TOvPDFIndirect* loaded = Owner->LoadObject(*Owner->Source, Number, Generation);
     if (loaded) {
       if (loaded->Value) loaded->Value->Parent = loaded;

@@ -309,7 +309,11 @@ void TOvPDFFile::WalkSections(int64_t& current) {
     if (!section) throw EOvPDFError("Unsupported document version");
     if (newest) Trailer = section->Dictionary;
     ++RevisionCount;
-    if (!section->IsStream) ReadClassicEntries(section);
+    if (!section->IsStream) {
+      ReadClassicEntries(section);
+      // Read into entries, the table's text (20 bytes an object) is not needed again.
+      std::string().swap(section->Data);
+    }
     TOvPDFObject* prev = GetEntry(section->Dictionary, "Prev");
     if (!prev) break;
     int64_t prevOffset = 0;
@@ -905,7 +909,10 @@ bool TOvPDFFile::LoadLengthValue(int32_t number, int32_t generation, int64_t& le
   // tables are still being read. The integer is copied; the object stays intact.
   constexpr int64_t kNotInteger = -2;
   int64_t value = -1;
-  if (TOvPDFRef* canonical = FindCanonical(number, generation)) {
+  TOvPDFRef* canonical = FindCanonical(number, generation);
+  // A scan for references keeps nothing: an object not loaded yet is read
+  // the way it is while the tables are read.
+  if (canonical && (canonical->Resolved || !scanning_references_)) {
     try {
       if (TOvPDFIndirect* target = canonical->Resolve(); target && target->Value) {
         auto* real = dynamic_cast<TOvPDFReal*>(target->Value);
