@@ -260,6 +260,31 @@ TEST(PdfSpace, ReadsAndAssignsAsAString) {
   EXPECT_EQ(a, "");
 }
 
+// Keys of every kind (held in place, shared, of their own, with a zero byte)
+// read, compare, copy and write back as they were.
+TEST(PdfKey, EveryKindOfKeyKeepsItsText) {
+  const std::string source =
+      "<< /Type /Page /MediaBox [] /SevenCh 1 /EightChr 2 /A#00B 3 "
+      "/AVeryLongPrivateKeyOfSomeApplication 4 >>";
+  TParsed p;
+  auto* dict = dynamic_cast<TOvPDFDictionary*>(p.Parse(source));
+  ASSERT_NE(dict, nullptr);
+  const std::vector<std::string> keys = {
+      "Type",    "MediaBox", std::string("A\0B", 3),
+      "SevenCh", "EightChr", "AVeryLongPrivateKeyOfSomeApplication"};
+  for (const std::string& key : keys) EXPECT_GE(dict->IndexOfKey(key), 0) << key;
+  auto* copy = dynamic_cast<TOvPDFDictionary*>(dict->Clone());
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->ItemCount(), keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(copy->KeyAt(i), dict->KeyAt(i));
+  EXPECT_EQ(Written(dict), source);
+  TCvPDFKey moved = std::move(copy->Items.back().Key);
+  EXPECT_EQ(moved, "AVeryLongPrivateKeyOfSomeApplication");
+  EXPECT_TRUE(copy->Items.back().Key.empty());
+  moved = copy->Items[1].Key;
+  EXPECT_EQ(moved, std::string("MediaBox"));
+}
+
 // A parsed object keeps no copy of its text; writing it, with or without a
 // rebuild, gives exactly the bytes it was read from.
 TEST(PdfContainer, ParsedObjectsProduceTheirTextWhenWritten) {

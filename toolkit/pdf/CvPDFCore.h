@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <iosfwd>
@@ -135,6 +137,89 @@ std::string operator+(const char* a, const TCvPDFSpace& b);
 std::string operator+(const TCvPDFSpace& a, const char* b);
 std::string operator+(const TCvPDFSpace& a, const TCvPDFSpace& b);
 std::ostream& operator<<(std::ostream& out, const TCvPDFSpace& space);
+
+// ---------------------------------------------------------------------------
+// Dictionary keys
+
+// The key of a dictionary entry, in eight bytes: a key of up to seven bytes
+// is held in place, the common longer ones ("MediaBox", "Resources" ...) point
+// into a shared table, and only other text gets a block of its own. A large
+// document has millions of entries; nearly all keys are of the first two kinds.
+class TCvPDFKey {
+ public:
+  TCvPDFKey() noexcept { SetInline({}); }
+  TCvPDFKey(std::string_view text) { Assign(text); }
+  TCvPDFKey(const char* text) { Assign(std::string_view(text)); }
+  TCvPDFKey(const std::string& text) { Assign(text); }
+  TCvPDFKey(const TCvPDFKey& other) { Assign(other.view()); }
+  TCvPDFKey(TCvPDFKey&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.SetInline({});
+  }
+  ~TCvPDFKey() { Release(); }
+
+  TCvPDFKey& operator=(const TCvPDFKey& other) {
+    if (this != &other) *this = TCvPDFKey(other);
+    return *this;
+  }
+  TCvPDFKey& operator=(TCvPDFKey&& other) noexcept {
+    if (this != &other) {
+      Release();
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+      other.SetInline({});
+    }
+    return *this;
+  }
+
+  std::string_view view() const noexcept {
+    if (IsInline()) return {reinterpret_cast<const char*>(bytes_) + 1, size_t{bytes_[0]} >> 1};
+    return *Pointer();
+  }
+  operator std::string_view() const noexcept { return view(); }
+  std::string str() const { return std::string(view()); }
+  bool empty() const noexcept { return view().empty(); }
+  size_t size() const noexcept { return view().size(); }
+
+  friend bool operator==(const TCvPDFKey& a, const TCvPDFKey& b) noexcept {
+    return a.view() == b.view();
+  }
+  friend bool operator==(const TCvPDFKey& a, std::string_view b) noexcept { return a.view() == b; }
+  friend bool operator==(const TCvPDFKey& a, const std::string& b) noexcept {
+    return a.view() == std::string_view(b);
+  }
+  friend bool operator==(const TCvPDFKey& a, const char* b) noexcept {
+    return a.view() == std::string_view(b);
+  }
+
+ private:
+  static constexpr size_t kInlineSize = 7;
+  // The shared text equal to text, or nil.
+  static const std::string* FindCommon(std::string_view text) noexcept;
+  static bool IsCommon(const std::string* text) noexcept;
+
+  bool IsInline() const noexcept { return (bytes_[0] & 1) != 0; }
+  const std::string* Pointer() const noexcept {
+    const std::string* text = nullptr;
+    std::memcpy(&text, bytes_, sizeof text);
+    return text;
+  }
+  void SetInline(std::string_view text) noexcept {
+    std::memset(bytes_, 0, sizeof bytes_);
+    bytes_[0] = static_cast<unsigned char>(text.size() << 1 | 1);
+    if (!text.empty()) std::memcpy(bytes_ + 1, text.data(), text.size());
+  }
+  void SetPointer(const std::string* text) noexcept { std::memcpy(bytes_, &text, sizeof text); }
+  void Assign(std::string_view text);
+  void Release() noexcept {
+    if (!IsInline() && !IsCommon(Pointer())) delete Pointer();
+  }
+
+  // Either the text (first byte: length * 2 + 1) or a pointer, whose first
+  // byte is even: strings are aligned and the machine is little-endian.
+  alignas(8) unsigned char bytes_[8];
+};
+static_assert(sizeof(TCvPDFKey) == 8);
+static_assert(std::endian::native == std::endian::little);
 
 // ---------------------------------------------------------------------------
 // Objects
@@ -313,7 +398,7 @@ class TOvPDFCpxObj : public TOvPDFObject {
 class TOvPDFArray : public TOvPDFCpxObj {
  public:
   struct TItem {
-    std::string Key;  // empty for arrays
+    TCvPDFKey Key;  // empty for arrays
     TOvPDFObject* Object = nullptr;
     // What followed the key in the source (whitespace, and comments kept as
     // they were); new entries are written with one space.
@@ -335,7 +420,7 @@ class TOvPDFArray : public TOvPDFCpxObj {
   virtual void ClearItems();
 
   size_t ItemCount() const { return Items.size(); }
-  const std::string& KeyAt(size_t index) const { return Items.at(index).Key; }
+  std::string_view KeyAt(size_t index) const { return Items.at(index).Key; }
   bool Modified() const { return modified_; }
 
   std::vector<TItem> Items;

@@ -120,11 +120,24 @@ void TOvPDFFile::Destroy(TOvPDFObject* obj) noexcept {
 }
 
 void TOvPDFFile::DestroyNewest(size_t count) noexcept {
+  if (count == 0) {
+    // Everything goes: the blocks are dropped whole instead of each object's
+    // memory being chained up for reuse first.
+    for (TOvPDFObject* obj : registry_) {
+      if (TAVRA_ARENA_PASS_THROUGH) {
+        Destroy(obj);
+      } else {
+        obj->~TOvPDFObject();
+      }
+    }
+    registry_.clear();
+    arena_.Clear();
+    return;
+  }
   while (registry_.size() > count) {
     Destroy(registry_.back());
     registry_.pop_back();
   }
-  if (registry_.empty()) arena_.Clear();
 }
 
 void TOvPDFFile::Reset() {

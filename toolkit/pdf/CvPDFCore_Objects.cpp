@@ -169,6 +169,72 @@ std::string operator+(const TCvPDFSpace& a, const char* b) { return a.str() + b;
 std::string operator+(const TCvPDFSpace& a, const TCvPDFSpace& b) { return a.str() + b.str(); }
 std::ostream& operator<<(std::ostream& out, const TCvPDFSpace& space) { return out << space.str(); }
 
+// --- TCvPDFKey ---------------------------------------------------------------------
+
+namespace {
+
+// Keys longer than what a key holds in place that most documents use.
+constexpr std::string_view kCommonKeys[] = {
+    "AcroForm",         "Alternate",       "AvgWidth",        "BaseEncoding",  "BaseFont",
+    "BitsPerComponent", "BleedBox",        "ByteRange",       "CIDSystemInfo", "CIDToGIDMap",
+    "CapHeight",        "CharProcs",       "ColorSpace",      "Contents",      "ContactInfo",
+    "CreationDate",     "DecodeParms",     "DescendantFonts", "Differences",   "DigestMethod",
+    "EmbeddedFiles",    "EncryptMetadata", "Encoding",        "ExtGState",     "FirstChar",
+    "FontBBox",         "FontDescriptor",  "FontFamily",      "FontFile",      "FontFile2",
+    "FontFile3",        "FontMatrix",      "FontName",        "FontStretch",   "FontWeight",
+    "FormType",         "ImageMask",       "Interpolate",     "ItalicAngle",   "JavaScript",
+    "Keywords",         "LastChar",        "Linearized",      "Location",      "MarkInfo",
+    "MaxWidth",         "MediaBox",        "Metadata",        "MissingWidth",  "NeedAppearances",
+    "OpenAction",       "Ordering",        "Outlines",        "OutputIntents", "PageLabels",
+    "PageLayout",       "PageMode",        "ParentTree",      "Predictor",     "Producer",
+    "Properties",       "Reference",       "Registry",        "Resources",     "SMaskInData",
+    "StructParent",     "StructParents",   "StructTreeRoot",  "SubFilter",     "Supplement",
+    "ToUnicode",        "TransformMethod", "TransformParams", "UserUnit",      "ViewerPreferences",
+};
+
+const std::string* CommonKeys() {
+  static const auto* table = [] {
+    auto* keys = new std::string[std::size(kCommonKeys)];
+    for (size_t i = 0; i < std::size(kCommonKeys); ++i) keys[i] = kCommonKeys[i];
+    return keys;
+  }();
+  return table;
+}
+
+const std::unordered_map<std::string_view, const std::string*>& CommonKeyIndex() {
+  static const auto* index = [] {
+    auto* map = new std::unordered_map<std::string_view, const std::string*>();
+    const std::string* keys = CommonKeys();
+    for (size_t i = 0; i < std::size(kCommonKeys); ++i) map->emplace(keys[i], keys + i);
+    return map;
+  }();
+  return *index;
+}
+
+}  // namespace
+
+const std::string* TCvPDFKey::FindCommon(std::string_view text) noexcept {
+  const auto& index = CommonKeyIndex();
+  auto it = index.find(text);
+  return it == index.end() ? nullptr : it->second;
+}
+
+bool TCvPDFKey::IsCommon(const std::string* text) noexcept {
+  const std::string* table = CommonKeys();
+  return std::less_equal<const std::string*>()(table, text) &&
+         std::less<const std::string*>()(text, table + std::size(kCommonKeys));
+}
+
+void TCvPDFKey::Assign(std::string_view text) {
+  if (text.size() <= kInlineSize) {
+    SetInline(text);
+  } else if (const std::string* common = FindCommon(text)) {
+    SetPointer(common);
+  } else {
+    SetPointer(new std::string(text));
+  }
+}
+
 // --- TOvPDFObject ------------------------------------------------------------------
 
 TOvPDFObject::TOvPDFObject(TOvPDFFile* owner) : Owner(owner) {

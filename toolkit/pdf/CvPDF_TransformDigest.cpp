@@ -209,7 +209,7 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
       std::vector<std::pair<std::string, TOvPDFObject*>> items;
       std::unordered_set<std::string> keys;
       for (const auto& item : array->Items) {
-        if (keys.insert(item.Key).second) items.emplace_back(item.Key, item.Object);
+        if (keys.insert(item.Key.str()).second) items.emplace_back(item.Key.str(), item.Object);
       }
       std::sort(items.begin(), items.end(),
                 [](const auto& x, const auto& y) { return x.first < y.first; });
