@@ -32,6 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EXPECTED_FAILURES
   if (!opened) return 0;
   TOvPDFFile& file = document.File();
+  // Numbering a new object reads the objects not loaded yet and frees them
+  // again; whatever it read must still load afterwards.
+  try {
+    file.HighestUsedNumber();
+  }
+  EXPECTED_FAILURES
   try {
     const size_t count = std::min<size_t>(file.ObjectList.size(), 2000);
     for (size_t i = 0; i < count; ++i) {
