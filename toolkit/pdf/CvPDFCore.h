@@ -651,6 +651,7 @@ struct TOvPDFWarning {
 class TCvObjectArena {
  public:
   TCvObjectArena() = default;
+  ~TCvObjectArena() { Clear(); }
   TCvObjectArena(const TCvObjectArena&) = delete;
   TCvObjectArena& operator=(const TCvObjectArena&) = delete;
 
@@ -662,11 +663,17 @@ class TCvObjectArena {
   static constexpr size_t kLargest = 512;
 
  private:
-  static constexpr size_t kBlockSize = size_t{64} << 10;
+  // Small blocks first, so that a small document stays small; then blocks
+  // the size of a huge page, each faulted in at once instead of 4 KB at a
+  // time (page faults are much of the cost of reading a large document).
+  static constexpr size_t kSmallBlock = size_t{64} << 10;
+  static constexpr size_t kSmallBlocks = 16;
+  static constexpr size_t kLargeBlock = size_t{2} << 20;
   static constexpr size_t kGrain = 8;
   static size_t Rounded(size_t size) { return (size + kGrain - 1) & ~(kGrain - 1); }
+  void AddBlock();
 
-  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::vector<void*> blocks_;
   std::byte* next_ = nullptr;
   size_t left_ = 0;
   // Freed memory by size class, each chain linked through its first bytes.

@@ -1,6 +1,11 @@
 // TOvPDFFile: lifetime, the canonical object list and the table of entries.
 #include "toolkit/pdf/CvPDFCore.h"
 
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
 #include "toolkit/common/CvScope.h"
 
 namespace corvane {
@@ -78,15 +83,24 @@ void* TCvObjectArena::Allocate(size_t size) {
     chain = *static_cast<void**>(memory);
     return memory;
   }
-  if (left_ < size) {
-    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(kBlockSize));
-    next_ = blocks_.back().get();
-    left_ = kBlockSize;
-  }
+  if (left_ < size) AddBlock();
   void* memory = next_;
   next_ += size;
   left_ -= size;
   return memory;
+}
+
+void TCvObjectArena::AddBlock() {
+  const bool large = blocks_.size() >= kSmallBlocks;
+  const size_t size = large ? kLargeBlock : kSmallBlock;
+  blocks_.reserve(blocks_.size() + 1);
+  void* block = large ? std::aligned_alloc(kLargeBlock, size) : std::malloc(size);
+  if (!block) throw std::bad_alloc();
+  // Only a hint: without transparent huge pages the block is faulted in as usual.
+  if (large) ::madvise(block, size, MADV_HUGEPAGE);
+  blocks_.push_back(block);
+  next_ = static_cast<std::byte*>(block);
+  left_ = size;
 }
 
 void TCvObjectArena::Free(void* memory, size_t size) noexcept {
@@ -101,6 +115,7 @@ void TCvObjectArena::Free(void* memory, size_t size) noexcept {
 }
 
 void TCvObjectArena::Clear() noexcept {
+  for (void* block : blocks_) std::free(block);
   blocks_.clear();
   next_ = nullptr;
   left_ = 0;
