@@ -295,6 +295,15 @@ int Profile() {
                 static_cast<long long>(g_liveBytes), static_cast<long long>(blocks),
                 static_cast<long long>(g_peakBytes), static_cast<double>(g_liveBytes) / kPages,
                 static_cast<double>(blocks) / kPages);
+    // The object arena takes its blocks from malloc, not operator new: the
+    // resident size shows it.
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+      std::fclose(statm);
+    }
+    std::printf("resident, object arena included: %ld bytes\n", resident * ::sysconf(_SC_PAGESIZE));
     for (size_t i = 0; i < bySpace.size() && i < 15; ++i) {
       std::printf("  %6zu bytes x %8lld = %lld\n", bySpace[i].second,
                   static_cast<long long>((*g_sizes)[bySpace[i].second]),
