@@ -346,6 +346,10 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
       EXPECT_TRUE(holder->InObjectStream);
       EXPECT_EQ(holder->ContainerNumber, 5);
       EXPECT_EQ(holder->ContainerIndex, 1);
+      // Like an object read from the file, a member keeps no text until written.
+      EXPECT_TRUE(holder->Data.empty());
+      EXPECT_TRUE(page->Data.empty());
+      EXPECT_EQ(Written(holder, false), "3 0 obj\n<< /Type /Page /Parent 2 0 R >>\nendobj\n");
     } else {
       EXPECT_EQ(loaded.file.ObjectList.size(), 3u);
       EXPECT_EQ(loaded.file.FindCanonical(3, 0), nullptr);

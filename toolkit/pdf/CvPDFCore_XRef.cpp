@@ -1049,7 +1049,12 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
       }
       if (!obj) obj = NewNull();
       if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
-      TOvPDFIndirect* indirect = NewIndirect(cache.Numbers[i], 0, obj);
+      // Like an object read from the file, a member gets its text only when
+      // it is written: a large document must not hold a copy of all of them.
+      auto* indirect = NewObject<TOvPDFIndirect>();
+      indirect->Value = obj;
+      obj->Parent = indirect;
+      indirect->Renumber(cache.Numbers[i], 0);
       indirect->InObjectStream = true;
       indirect->ContainerNumber = container;
       indirect->ContainerIndex = static_cast<int32_t>(i);
