@@ -15,6 +15,14 @@
 
 namespace tavra_bench {
 
+// A new folder for a benchmark's generated inputs, under $TMPDIR (else /tmp);
+// empty when none can be made.
+inline std::string MakeScratchFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
+  return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 struct TRunFigures {
   double WallMs = 0;
   long PeakKiB = 0;

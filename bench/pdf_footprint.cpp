@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/PdfGenerators.h"
 #include "platform/PlatformFiles.h"
 #include "toolkit/pdf/CvPDF.h"
@@ -91,60 +92,41 @@ std::string g_file;
 // streams of random bytes): a signer must open it without holding their data.
 void MakeStreamsFile(const std::string& path, int mib) {
   constexpr int kStreams = 4;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  int64_t position = 0;
-  std::vector<int64_t> offsets(5 + 2 * kStreams, 0);
-  auto put = [&](const std::string& text) {
-    out << text;
-    position += static_cast<int64_t>(text.size());
-  };
-  auto begin = [&](int number) {
-    offsets[static_cast<size_t>(number)] = position;
-    put(std::to_string(number) + " 0 obj\n");
-  };
-  put("%PDF-1.7\n%\xE2\xE3\xCF\xD3\n");
+  tavra_bench::TPdfBuilder pdf(path);
   std::string names;
   for (int i = 0; i < kStreams; ++i)
     names += "(file" + std::to_string(i) + ") " + std::to_string(5 + 2 * i) + " 0 R ";
-  begin(1);
-  put("<< /Type /Catalog /Pages 2 0 R /Names << /EmbeddedFiles << /Names [" + names +
-      "] >> >> >>\nendobj\n");
-  begin(2);
-  put("<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n");
-  begin(3);
-  put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>\nendobj\n");
-  begin(4);
-  put("<< /Length 0 >>\nstream\n\nendstream\nendobj\n");
+  pdf.Begin(1);
+  pdf.Put("<< /Type /Catalog /Pages 2 0 R /Names << /EmbeddedFiles << /Names [" + names +
+          "] >> >> >>\nendobj\n");
+  pdf.Begin(2);
+  pdf.Put("<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n");
+  pdf.Begin(3);
+  pdf.Put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>\nendobj\n");
+  pdf.Begin(4);
+  pdf.Put("<< /Length 0 >>\nstream\n\nendstream\nendobj\n");
   const int64_t each = (int64_t{mib} << 20) / kStreams;
   std::string chunk(1 << 20, '\0');
   uint64_t state = 0x9E3779B97F4A7C15ull;
   for (int i = 0; i < kStreams; ++i) {
     const int spec = 5 + 2 * i;
-    begin(spec);
-    put("<< /Type /Filespec /F (file" + std::to_string(i) + ".bin) /EF << /F " +
-        std::to_string(spec + 1) + " 0 R >> >>\nendobj\n");
-    begin(spec + 1);
-    put("<< /Type /EmbeddedFile /Length " + std::to_string(each) + " >>\nstream\n");
+    pdf.Begin(spec);
+    pdf.Put("<< /Type /Filespec /F (file" + std::to_string(i) + ".bin) /EF << /F " +
+            std::to_string(spec + 1) + " 0 R >> >>\nendobj\n");
+    pdf.Begin(spec + 1);
+    pdf.Put("<< /Type /EmbeddedFile /Length " + std::to_string(each) + " >>\nstream\n");
     for (int64_t done = 0; done < each;) {
       for (char& c : chunk) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
         c = static_cast<char>(state >> 56);
       }
       const auto n = static_cast<size_t>(std::min<int64_t>(each - done, chunk.size()));
-      put(chunk.substr(0, n));
+      pdf.Put(chunk.substr(0, n));
       done += static_cast<int64_t>(n);
     }
-    put("\nendstream\nendobj\n");
+    pdf.Put("\nendstream\nendobj\n");
   }
-  const int64_t xref = position;
-  put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
-  char line[32];
-  for (size_t n = 1; n < offsets.size(); ++n) {
-    std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(offsets[n]));
-    put(line);
-  }
-  put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n" +
-      std::to_string(xref) + "\n%%EOF\n");
+  pdf.Finish(1);
 }
 
 // Our side: open as `tavrapdf info` does and touch every page; exits 0 when
@@ -324,10 +306,8 @@ int main(int argc, char** argv) {
     ++argv;
   }
   benchmark::Initialize(&argc, argv);
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
-  g_folder = pattern;
+  g_folder = tavra_bench::MakeScratchFolder();
+  if (g_folder.empty()) return 1;
   g_file = g_folder + "/pages.pdf";
   tavra_bench::WriteManyPagesPdf(g_file, kPages, kKidsPerNode);
   if (profile) {

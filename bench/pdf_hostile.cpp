@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "platform/PlatformFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 
@@ -128,10 +129,8 @@ void BM_OpenHostile(benchmark::State& state, const std::string& name) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
-  g_folder = pattern;
+  g_folder = tavra_bench::MakeScratchFolder();
+  if (g_folder.empty()) return 1;
   std::fprintf(stderr, "generating inputs in %s ...\n", g_folder.c_str());
   const std::string generate = "python3 '" + std::string(TAVRA_SOURCE_DIR) +
                                "/tests/fixtures/make_hostile_pdfs.py' '" + g_folder + "'";

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/PlatformFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 
@@ -226,10 +227,8 @@ BENCHMARK(BM_OpenSave100kObjects)->Iterations(3)->UseManualTime()->Unit(benchmar
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
-  g_folder = pattern;
+  g_folder = tavra_bench::MakeScratchFolder();
+  if (g_folder.empty()) return 1;
   g_bigFile = g_folder + "/big.pdf";
   g_manyFile = g_folder + "/many.pdf";
   std::fprintf(stderr, "generating inputs in %s ...\n", g_folder.c_str());

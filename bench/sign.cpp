@@ -97,10 +97,8 @@ BENCHMARK(BM_Pages_Pdfsig)->Iterations(3)->UseManualTime()->Unit(benchmark::kMil
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavra-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
-  g_folder = pattern;
+  g_folder = tavra_bench::MakeScratchFolder();
+  if (g_folder.empty()) return 1;
   g_store = g_folder + "/store";
   if (std::system(("bash " +
                    Quote(std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/make-store.sh") + " " +
