@@ -141,6 +141,39 @@ TEST(Document, DeepPageTreeIsAnError) {
   EXPECT_EQ(OpenError(f.Build()), "Invalid document (Bad page tree)");
 }
 
+TEST(Document, PagesAreReadAsFarAsTheyAreAsked) {
+  // Two pages, then a branch nested too deeply: opening and the first two
+  // pages do not reach it.
+  TFixture f;
+  f.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  f.Add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /MediaBox [0 0 10 20] >>");
+  f.Add(3, "<< /Type /Page /Parent 2 0 R >>");
+  f.Add(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 30 40] >>");
+  for (int n = 5; n < 400; ++n) {
+    f.Add(n, "<< /Type /Pages /Kids [" + std::to_string(n + 1) + " 0 R] >>");
+  }
+  f.Add(400, "<< /Type /Page >>");
+  TOvMemoryStream input(f.Build());
+  TOvPDFDocument doc;
+  doc.Open(input);
+  const size_t opened = doc.File().RegistrySize();
+  EXPECT_EQ(doc.PageInfo(0).Width, 10);
+  EXPECT_EQ(doc.File().RegistrySize(), opened);
+  EXPECT_EQ(doc.PageInfo(1).Height, 40);
+  EXPECT_GT(doc.File().RegistrySize(), opened);
+  EXPECT_EQ(doc.IndexOfPage(doc.PageInfo(1).PageDictionary), 1);
+  // The damage is reported to every caller that needs the pages behind it.
+  for (int call = 0; call < 2; ++call) {
+    try {
+      doc.PageCount();
+      ADD_FAILURE() << "the deep branch was accepted";
+    } catch (const EOvPDFDocumentError& e) {
+      EXPECT_STREQ(e.what(), "Invalid document (Bad page tree)");
+    }
+  }
+  EXPECT_EQ(doc.PageInfo(1).Width, 30);
+}
+
 TEST(Document, LinearizationDictionaryIsChecked) {
   TFixture f = OnePage();
   f.objects.insert(f.objects.begin(), {5, "<< /Linearized 1 /L 100 /O 3 /E 50 /N 1 /T 90 >>"});

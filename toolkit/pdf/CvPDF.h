@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "toolkit/common/CvStream.h"
@@ -262,9 +264,17 @@ class TOvPDFDocument {
   TOvPDFRef* MakeRef(int32_t number, int32_t generation);
   void SetTrailerSize(int64_t size);
 
-  size_t PageCount() const { return pages_.size(); }
-  const TOvPDFPageInfo& PageInfo(size_t index) const { return pages_.at(index); }
-  const std::vector<TOvPDFPageInfo>& Pages() const { return pages_; }
+  // The page list is read from the page tree as far as it is asked for:
+  // opening reads the first page, and signing one page of a document with
+  // tens of thousands of pages reads that page and the nodes above it. A
+  // damaged part of the tree raises when the pages behind it are asked for.
+  size_t PageCount();
+  // Raises std::out_of_range past the last page.
+  TOvPDFPageInfo PageInfo(size_t index);
+  const std::vector<TOvPDFPageInfo>& Pages();
+  // The index of the page with this dictionary, or -1; reads no further than
+  // that page.
+  int64_t IndexOfPage(const TOvPDFDictionary* page);
   const std::vector<TOvPDFRequirement>& Requirements() const { return requirements_; }
   const std::vector<TOvPDFFileAttachment>& Attachments() const { return attachments_; }
 
@@ -339,7 +349,15 @@ class TOvPDFDocument {
   void SetupSecurityHandler(TOvPDFDictionary* encryptDictionary);
   void ReadStructure();
   void ReadLinearization();
+  // Starts the page list over and reads its first page.
   void ReadPages();
+  // Reads the page tree until count pages are known or the tree ends; a
+  // failure raises again at every later call that needs more pages.
+  void ReadPagesUpTo(size_t count);
+  // A page becomes the next page of the list; a /Pages node is gone through next.
+  void EnterPageNode(TOvPDFDictionary* node);
+  // Size and rotation, inherited through /Parent.
+  TOvPDFPageInfo ReadPageInfo(TOvPDFDictionary* page);
   void ReadRequirements();
   void ReadAttachments();
   void ReadSignatures();
@@ -377,6 +395,21 @@ class TOvPDFDocument {
   TOvStream* documentStream_ = nullptr;
   std::vector<TOvPDFRequirement> requirements_;
   std::vector<TOvPDFPageInfo> pages_;
+  // Where reading the page tree stands: the /Kids arrays being gone through
+  // (depth first), every node met so far (a node met twice is taken once),
+  // and the error that stopped it.
+  struct TCvPageWalk {
+    struct TFrame {
+      TOvPDFArray* kids;
+      size_t next;
+    };
+    std::vector<TFrame> stack;
+    std::unordered_set<const TOvPDFDictionary*> visited;
+    std::exception_ptr failure;
+    // Scratch for the /Parent chain of one page.
+    std::unordered_set<const TOvPDFDictionary*> chain;
+  };
+  TCvPageWalk pageWalk_;
   bool compress_ = false;
   std::vector<TOvPDFFileAttachment> attachments_;
   uint8_t options_ = PDF_OPTION_ADD_FORM_RESOURCES;

@@ -59,6 +59,7 @@ void TOvPDFDocument::ResetState() {
   linearized_ = false;
   requirements_.clear();
   pages_.clear();
+  pageWalk_ = {};
   attachments_.clear();
   encryptionFilter_.clear();
   encryptionSubFilter_.clear();

@@ -244,7 +244,7 @@ void TOvPDFDocument::PrepareCertification() {
   TOvPDFDictionary* form = GetDictEntry(catalog, "AcroForm", false);
   auto* dr = form ? dynamic_cast<TOvPDFRef*>(GetEntry(form, "DR")) : nullptr;
   if (!dr) return;
-  for (const TOvPDFPageInfo& page : pages_) {
+  for (const TOvPDFPageInfo& page : Pages()) {
     auto* resources = dynamic_cast<TOvPDFRef*>(InheritedResources(page.PageDictionary));
     if (!resources || resources->Number != dr->Number || resources->Generation != dr->Generation)
       continue;
@@ -452,6 +452,9 @@ void TOvPDFDocument::BuildSignatureField() {
   }
 
   // The page.
+  // Only the pages up to the target are read (a later page past the end of
+  // the tree means the last one).
+  ReadPagesUpTo(static_cast<size_t>(std::max(entry->Page, 0)) + 1);
   if (pages_.empty()) throw EOvPDFDocumentError("Invalid document (no pages)");
   entry->Page = std::clamp<int32_t>(entry->Page, 0, static_cast<int32_t>(pages_.size()) - 1);
   TOvPDFDictionary* page = pages_[static_cast<size_t>(entry->Page)].PageDictionary;
@@ -462,7 +465,7 @@ void TOvPDFDocument::BuildSignatureField() {
     // the widget lands on the target page only.
     if (auto* shared = dynamic_cast<TOvPDFRef*>(GetEntry(page, "Annots"))) {
       auto* array = dynamic_cast<TOvPDFArray*>(ResolveValue(shared));
-      for (const TOvPDFPageInfo& other : pages_) {
+      for (const TOvPDFPageInfo& other : Pages()) {
         if (!array || other.PageDictionary == page) continue;
         auto* ref = dynamic_cast<TOvPDFRef*>(GetEntry(other.PageDictionary, "Annots"));
         if (!ref || ref->Number != shared->Number || ref->Generation != shared->Generation)
@@ -501,7 +504,7 @@ void TOvPDFDocument::BuildSignatureField() {
       if (newField && fieldObject) {
         std::vector<TOvPDFDictionary*> targets{page};
         if (props.ShowOnAllPages) {
-          for (const TOvPDFPageInfo& other : pages_) {
+          for (const TOvPDFPageInfo& other : Pages()) {
             if (other.PageDictionary != page) targets.push_back(other.PageDictionary);
           }
         }
@@ -609,7 +612,7 @@ void TOvPDFDocument::BuildSignatureField() {
     Touch(perms);
     // Every annotation gets a name, so the certification's digest can
     // order them.
-    for (const TOvPDFPageInfo& info : pages_) {
+    for (const TOvPDFPageInfo& info : Pages()) {
       TOvPDFArray* annots = GetArrayEntry(info.PageDictionary, "Annots", false);
       if (!annots) continue;
       for (const auto& item : annots->Items) {

@@ -1,4 +1,5 @@
 // Reading the signatures a document already holds, when it is opened.
+#include <limits>
 #include <random>
 #include <unordered_set>
 
@@ -237,9 +238,9 @@ void TOvPDFDocument::ReadSignatures() {
     entry->Page = 0;
     if (widget) {
       auto* pageDict = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(widget, "P"));
-      for (size_t i = 0; pageDict && i < pages_.size(); ++i) {
-        if (pages_[i].PageDictionary == pageDict) entry->Page = static_cast<int32_t>(i);
-      }
+      const int64_t index = IndexOfPage(pageDict);
+      if (index >= 0 && index <= std::numeric_limits<int32_t>::max())
+        entry->Page = static_cast<int32_t>(index);
       TOvPDFArray* rect = GetArrayEntry(widget, "Rect", false);
       if (rect && rect->ItemCount() == 4) {
         int32_t v4[4] = {};

@@ -70,67 +70,98 @@ void TOvPDFDocument::ReadLinearization() {
 
 void TOvPDFDocument::ReadPages() {
   pages_.clear();
+  pageWalk_ = {};
   TOvPDFDictionary* catalog = Catalog();
   TOvPDFDictionary* root = catalog ? GetDictEntry(catalog, "Pages", false) : nullptr;
   if (!root) return;
-  // Depth first, in /Kids order; a node met twice (a cycle, or a shared kid)
-  // is taken once.
-  std::vector<TOvPDFDictionary*> leaves;
-  std::unordered_set<TOvPDFDictionary*> visited;
-  struct TFrame {
-    TOvPDFArray* kids;
-    size_t next;
-  };
-  std::vector<TFrame> stack;
-  auto enter = [&](TOvPDFDictionary* node) {
-    if (!visited.insert(node).second) return;
-    if (GetNameEntry(node, "Type", "Pages", false) != "Pages") {
-      leaves.push_back(node);
-      return;
-    }
-    if (stack.size() >= static_cast<size_t>(PDF_MAX_TREE_DEPTH)) BadPageTree();
-    if (TOvPDFArray* kids = GetArrayEntry(node, "Kids", false)) stack.push_back(TFrame{kids, 0});
-  };
-  enter(root);
-  while (!stack.empty()) {
-    TFrame& frame = stack.back();
-    if (frame.next >= frame.kids->ItemCount()) {
-      stack.pop_back();
-      continue;
-    }
-    TOvPDFObject* kid = ResolveValue(frame.kids->GetItem(frame.next++));
-    if (auto* node = dynamic_cast<TOvPDFDictionary*>(kid)) enter(node);
-  }
+  pageWalk_.stack.push_back(TCvPageWalk::TFrame{nullptr, 0});
+  EnterPageNode(root);
+  ReadPagesUpTo(1);
+}
 
-  pages_.reserve(leaves.size());
-  std::unordered_set<TOvPDFDictionary*> chain;  // one set for all pages: no allocation each
-  for (TOvPDFDictionary* page : leaves) {
-    TOvPDFPageInfo info;
-    info.PageDictionary = page;
-    // Up the /Parent chain to the nearest /MediaBox (ISO 32000-1 7.7.3.4).
-    chain.clear();
-    TOvPDFDictionary* node = page;
-    for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH; ++depth) {
-      if (!chain.insert(node).second) break;
-      const std::string type = GetNameEntry(node, "Type", "", false);
-      TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false);
-      if (box) {
-        if (box->ItemCount() == 4) {
-          bool numbers = true;
-          for (size_t i = 0; i < 4; ++i)
-            numbers = numbers && dynamic_cast<TOvPDFReal*>(box->GetItem(i));
-          if (numbers) {
-            info.Width = Difference(box->GetItem(2), box->GetItem(0));
-            info.Height = Difference(box->GetItem(3), box->GetItem(1));
-            info.Rotate = GetIntEntry(node, "Rotate", 0, false);
-          }
-        }
-        break;
+void TOvPDFDocument::EnterPageNode(TOvPDFDictionary* node) {
+  if (!pageWalk_.visited.insert(node).second) return;
+  if (GetNameEntry(node, "Type", "Pages", false) != "Pages") {
+    pages_.push_back(ReadPageInfo(node));
+    return;
+  }
+  // The bottom frame only marks a walk in progress.
+  if (pageWalk_.stack.size() > static_cast<size_t>(PDF_MAX_TREE_DEPTH)) BadPageTree();
+  if (TOvPDFArray* kids = GetArrayEntry(node, "Kids", false)) {
+    pageWalk_.stack.push_back(TCvPageWalk::TFrame{kids, 0});
+  }
+}
+
+void TOvPDFDocument::ReadPagesUpTo(size_t count) {
+  TCvPageWalk& walk = pageWalk_;
+  if (walk.failure && pages_.size() < count) std::rethrow_exception(walk.failure);
+  try {
+    // Depth first, in /Kids order.
+    while (pages_.size() < count && walk.stack.size() > 1) {
+      TCvPageWalk::TFrame& frame = walk.stack.back();
+      if (frame.next >= frame.kids->ItemCount()) {
+        walk.stack.pop_back();
+        continue;
       }
-      if (type != "Page" && type != "Pages") break;
-      node = GetDictEntry(node, "Parent", false);
+      TOvPDFObject* kid = ResolveValue(frame.kids->GetItem(frame.next++));
+      if (auto* node = dynamic_cast<TOvPDFDictionary*>(kid)) EnterPageNode(node);
     }
-    pages_.push_back(info);
+  } catch (...) {
+    walk.failure = std::current_exception();
+    walk.stack.clear();
+    throw;
+  }
+  if (walk.stack.size() == 1) walk.stack.clear();
+}
+
+TOvPDFPageInfo TOvPDFDocument::ReadPageInfo(TOvPDFDictionary* page) {
+  TOvPDFPageInfo info;
+  info.PageDictionary = page;
+  // Up the /Parent chain to the nearest /MediaBox (ISO 32000-1 7.7.3.4).
+  std::unordered_set<const TOvPDFDictionary*>& chain = pageWalk_.chain;
+  chain.clear();
+  TOvPDFDictionary* node = page;
+  for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH; ++depth) {
+    if (!chain.insert(node).second) break;
+    const std::string type = GetNameEntry(node, "Type", "", false);
+    TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false);
+    if (box) {
+      if (box->ItemCount() == 4) {
+        bool numbers = true;
+        for (size_t i = 0; i < 4; ++i)
+          numbers = numbers && dynamic_cast<TOvPDFReal*>(box->GetItem(i));
+        if (numbers) {
+          info.Width = Difference(box->GetItem(2), box->GetItem(0));
+          info.Height = Difference(box->GetItem(3), box->GetItem(1));
+          info.Rotate = GetIntEntry(node, "Rotate", 0, false);
+        }
+      }
+      break;
+    }
+    if (type != "Page" && type != "Pages") break;
+    node = GetDictEntry(node, "Parent", false);
+  }
+  return info;
+}
+
+size_t TOvPDFDocument::PageCount() { return Pages().size(); }
+
+TOvPDFPageInfo TOvPDFDocument::PageInfo(size_t index) {
+  if (index < std::numeric_limits<size_t>::max()) ReadPagesUpTo(index + 1);
+  return pages_.at(index);
+}
+
+const std::vector<TOvPDFPageInfo>& TOvPDFDocument::Pages() {
+  ReadPagesUpTo(std::numeric_limits<size_t>::max());
+  return pages_;
+}
+
+int64_t TOvPDFDocument::IndexOfPage(const TOvPDFDictionary* page) {
+  if (!page) return -1;
+  for (size_t i = 0;; ++i) {
+    if (i == pages_.size()) ReadPagesUpTo(i + 1);
+    if (i == pages_.size()) return -1;
+    if (pages_[i].PageDictionary == page) return static_cast<int64_t>(i);
   }
 }
 
