@@ -78,7 +78,7 @@ TEST(PdfFlate, CompressStreamAddsFilterAndLength) {
   EXPECT_EQ(GetIntEntry(stream->Dictionary, "Length", 0, false), static_cast<int>(packed.size()));
   EXPECT_EQ(ZlibDecompress(packed, 100), "abc\r\n");
   // Already filtered: untouched.
-  const std::string before = stream->Data;
+  const std::string before = stream->Data.str();
   CompressStream(stream, true);
   EXPECT_EQ(stream->Data, before);
 }

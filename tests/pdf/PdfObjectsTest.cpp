@@ -285,6 +285,35 @@ TEST(PdfKey, EveryKindOfKeyKeepsItsText) {
   EXPECT_EQ(moved, std::string("MediaBox"));
 }
 
+// Text held in place up to fifteen bytes and in a block beyond: growing
+// across the boundary, appending the text to itself and assigning a piece of
+// itself all keep every byte.
+TEST(PdfText, KeepsItsBytesAcrossTheInlineLimit) {
+  TCvPDFText text("0123456789abcde");  // fifteen: in place
+  text += 'f';
+  EXPECT_EQ(text, "0123456789abcdef");
+  text += text.view();
+  EXPECT_EQ(text, "0123456789abcdef0123456789abcdef");
+  std::string expected = text.str();
+  for (int i = 0; i < 200; ++i) {
+    text += std::string_view("xyz");
+    expected += "xyz";
+  }
+  EXPECT_EQ(text, expected);
+  text = text.view().substr(3, 20);
+  EXPECT_EQ(text, expected.substr(3, 20));
+  TCvPDFText copy = text;
+  text = "short";
+  EXPECT_EQ(copy, expected.substr(3, 20));
+  EXPECT_EQ(text, "short");
+  TCvPDFText moved = std::move(copy);
+  EXPECT_TRUE(copy.empty());
+  EXPECT_EQ(moved.size(), 20u);
+  const std::string withZero("a\0b", 3);
+  moved = withZero;
+  EXPECT_EQ(moved, withZero);
+}
+
 // A parsed object keeps no copy of its text; writing it, with or without a
 // rebuild, gives exactly the bytes it was read from.
 TEST(PdfContainer, ParsedObjectsProduceTheirTextWhenWritten) {

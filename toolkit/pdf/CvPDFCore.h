@@ -139,6 +139,125 @@ std::string operator+(const TCvPDFSpace& a, const TCvPDFSpace& b);
 std::ostream& operator<<(std::ostream& out, const TCvPDFSpace& space);
 
 // ---------------------------------------------------------------------------
+// Object text
+
+// The text of an object, in sixteen bytes: up to fifteen bytes are held in
+// place (numbers, names, references and keywords nearly always are), longer
+// text in a block of its own. A large document holds a million of these.
+// Reads like a constant std::string; assigns from any text.
+class TCvPDFText {
+ public:
+  TCvPDFText() noexcept { SetInline({}); }
+  TCvPDFText(std::string_view text) { Assign(text); }
+  TCvPDFText(const char* text) { Assign(std::string_view(text)); }
+  TCvPDFText(const std::string& text) { Assign(text); }
+  TCvPDFText(const TCvPDFText& other) { Assign(other.view()); }
+  TCvPDFText(TCvPDFText&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.SetInline({});
+  }
+  ~TCvPDFText() { Release(); }
+
+  TCvPDFText& operator=(const TCvPDFText& other) {
+    if (this != &other) assign(other.view());
+    return *this;
+  }
+  TCvPDFText& operator=(TCvPDFText&& other) noexcept {
+    if (this != &other) {
+      Release();
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+      other.SetInline({});
+    }
+    return *this;
+  }
+  TCvPDFText& operator=(std::string_view text) { return assign(text); }
+  TCvPDFText& operator=(const std::string& text) { return assign(text); }
+  TCvPDFText& operator=(const char* text) { return assign(std::string_view(text)); }
+  TCvPDFText& assign(std::string_view text);
+  TCvPDFText& operator+=(std::string_view text);
+  TCvPDFText& operator+=(char c) { return *this += std::string_view(&c, 1); }
+  void clear() noexcept {
+    Release();
+    SetInline({});
+  }
+
+  std::string_view view() const noexcept {
+    if (IsInline()) return {reinterpret_cast<const char*>(bytes_), size_t{bytes_[15]} & 0x7F};
+    return {HeapPointer(), HeapSize()};
+  }
+  operator std::string_view() const noexcept { return view(); }
+  std::string str() const { return std::string(view()); }
+  size_t size() const noexcept { return view().size(); }
+  size_t length() const noexcept { return size(); }
+  bool empty() const noexcept { return size() == 0; }
+  const char* data() const noexcept { return view().data(); }
+  const char* begin() const noexcept { return data(); }
+  const char* end() const noexcept { return data() + size(); }
+  char operator[](size_t i) const noexcept { return view()[i]; }
+  char front() const noexcept { return view().front(); }
+  char back() const noexcept { return view().back(); }
+  std::string substr(size_t pos, size_t count = std::string::npos) const {
+    return std::string(view().substr(pos, count));
+  }
+  size_t find(std::string_view text, size_t pos = 0) const noexcept {
+    return view().find(text, pos);
+  }
+
+  friend bool operator==(const TCvPDFText& a, const TCvPDFText& b) noexcept {
+    return a.view() == b.view();
+  }
+  friend bool operator==(const TCvPDFText& a, std::string_view b) noexcept {
+    return a.view() == b;
+  }
+  friend bool operator==(const TCvPDFText& a, const std::string& b) noexcept {
+    return a.view() == std::string_view(b);
+  }
+  friend bool operator==(const TCvPDFText& a, const char* b) noexcept {
+    return a.view() == std::string_view(b);
+  }
+
+ private:
+  static constexpr size_t kInlineSize = 15;
+  // Inline: the text, then its length with the top bit set in the last byte.
+  // Otherwise: a pointer, the size and the capacity, which stays below 2^31
+  // so that the top bit of the last byte is clear.
+  bool IsInline() const noexcept { return (bytes_[15] & 0x80) != 0; }
+  char* HeapPointer() const noexcept {
+    char* p = nullptr;
+    std::memcpy(&p, bytes_, sizeof p);
+    return p;
+  }
+  size_t HeapSize() const noexcept {
+    uint32_t n = 0;
+    std::memcpy(&n, bytes_ + 8, sizeof n);
+    return n;
+  }
+  size_t HeapCapacity() const noexcept {
+    uint32_t n = 0;
+    std::memcpy(&n, bytes_ + 12, sizeof n);
+    return n;
+  }
+  void SetInline(std::string_view text) noexcept {
+    std::memset(bytes_, 0, sizeof bytes_);
+    if (!text.empty()) std::memcpy(bytes_, text.data(), text.size());
+    bytes_[15] = static_cast<unsigned char>(0x80 | text.size());
+  }
+  void Assign(std::string_view text);
+  void Release() noexcept {
+    if (!IsInline()) delete[] HeapPointer();
+  }
+
+  alignas(8) unsigned char bytes_[16];
+};
+static_assert(sizeof(TCvPDFText) == 16);
+
+std::string operator+(const std::string& a, const TCvPDFText& b);
+std::string operator+(const TCvPDFText& a, const std::string& b);
+std::string operator+(const char* a, const TCvPDFText& b);
+std::string operator+(const TCvPDFText& a, const char* b);
+std::ostream& operator<<(std::ostream& out, const TCvPDFText& text);
+
+// ---------------------------------------------------------------------------
 // Dictionary keys
 
 // The key of a dictionary entry, in eight bytes: a key of up to seven bytes
@@ -248,7 +367,7 @@ class TOvPDFObject {
   // holds millions of these.
   TOvPDFFile* Owner = nullptr;
   TOvPDFObject* Parent = nullptr;
-  std::string Data;
+  TCvPDFText Data;
   TCvPDFSpace TrailingSpace;
   TCvPDFSpace LeadingSpace;
   int64_t WriteOffset = 0;

@@ -1,12 +1,14 @@
 // The object classes: values, text, rebuild, clone and write.
 #include "toolkit/pdf/CvPDFCore.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
 #include <ostream>
+#include <stdexcept>
 
 #include "toolkit/common/CvScope.h"
 
@@ -160,6 +162,67 @@ TCvPDFSpace& TCvPDFSpace::operator+=(std::string_view text) {
   joined += text;
   return Replace(Make(std::move(joined)));
 }
+
+void TCvPDFText::Assign(std::string_view text) {
+  if (text.size() <= kInlineSize) {
+    SetInline(text);
+    return;
+  }
+  if (text.size() > 0x7FFFFFFF) throw std::length_error("PDF object text too long");
+  char* p = new char[text.size()];
+  std::memcpy(p, text.data(), text.size());
+  const auto n = static_cast<uint32_t>(text.size());
+  std::memcpy(bytes_, &p, sizeof p);
+  std::memcpy(bytes_ + 8, &n, sizeof n);
+  std::memcpy(bytes_ + 12, &n, sizeof n);
+}
+
+TCvPDFText& TCvPDFText::assign(std::string_view text) {
+  if (!IsInline() && text.size() > kInlineSize && text.size() <= HeapCapacity()) {
+    // Reuses the block (text may lie inside it).
+    std::memmove(HeapPointer(), text.data(), text.size());
+    const auto n = static_cast<uint32_t>(text.size());
+    std::memcpy(bytes_ + 8, &n, sizeof n);
+    return *this;
+  }
+  TCvPDFText copy(text);
+  return *this = std::move(copy);
+}
+
+TCvPDFText& TCvPDFText::operator+=(std::string_view text) {
+  const size_t size = this->size();
+  const size_t total = size + text.size();
+  if (total <= kInlineSize || (!IsInline() && total <= HeapCapacity())) {
+    if (IsInline()) {
+      std::memcpy(bytes_ + size, text.data(), text.size());
+      bytes_[15] = static_cast<unsigned char>(0x80 | total);
+    } else {
+      std::memcpy(HeapPointer() + size, text.data(), text.size());
+      const auto n = static_cast<uint32_t>(total);
+      std::memcpy(bytes_ + 8, &n, sizeof n);
+    }
+    return *this;
+  }
+  if (total > 0x7FFFFFFF) throw std::length_error("PDF object text too long");
+  // Doubles, so that text built piece by piece costs linear time.
+  const size_t capacity = std::min<size_t>(std::max(total, 2 * size), 0x7FFFFFFF);
+  char* p = new char[capacity];
+  std::memcpy(p, data(), size);
+  std::memcpy(p + size, text.data(), text.size());
+  Release();
+  const auto n = static_cast<uint32_t>(total);
+  const auto c = static_cast<uint32_t>(capacity);
+  std::memcpy(bytes_, &p, sizeof p);
+  std::memcpy(bytes_ + 8, &n, sizeof n);
+  std::memcpy(bytes_ + 12, &c, sizeof c);
+  return *this;
+}
+
+std::string operator+(const std::string& a, const TCvPDFText& b) { return a + b.str(); }
+std::string operator+(const TCvPDFText& a, const std::string& b) { return a.str() + b; }
+std::string operator+(const char* a, const TCvPDFText& b) { return a + b.str(); }
+std::string operator+(const TCvPDFText& a, const char* b) { return a.str() + b; }
+std::ostream& operator<<(std::ostream& out, const TCvPDFText& text) { return out << text.view(); }
 
 std::string operator+(const std::string& a, const TCvPDFSpace& b) { return a + b.str(); }
 std::string operator+(std::string&& a, const TCvPDFSpace& b) { return std::move(a) + b.str(); }
@@ -559,7 +622,7 @@ void TOvPDFComment::SetData(std::string_view bytes) {
   Invalid = Data.empty() || Data[0] != '%';
 }
 
-std::string TOvPDFComment::GetComment() const { return Data.empty() ? Data : Data.substr(1); }
+std::string TOvPDFComment::GetComment() const { return Data.empty() ? std::string() : Data.substr(1); }
 
 void TOvPDFComment::SetComment(std::string_view text) {
   Data = "%";
@@ -957,8 +1020,8 @@ void TOvPDFStream::SetContent(std::string_view bytes) {
 }
 
 std::string TOvPDFStream::GetStreamText() {
-  if (InMemory) return Data;
-  std::string text = Data;
+  if (InMemory) return Data.str();
+  std::string text = Data.str();
   if (Owner && Owner->OnStreamData) {
     text += RunStreamDataHook();
   } else {

@@ -439,7 +439,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
       auto* comment = static_cast<TOvPDFComment*>(item);
       // Comments are not items; keep their text as whitespace of what precedes
       // them so the container still reads (and separates) as it did.
-      std::string text = comment->Data;
+      std::string text = comment->Data.str();
       if (text.back() != '\n' && text.back() != '\r') text += '\n';
       text += comment->TrailingSpace;
       *lastSpace += text;

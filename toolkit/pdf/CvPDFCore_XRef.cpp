@@ -312,7 +312,7 @@ void TOvPDFFile::WalkSections(int64_t& current) {
     if (!section->IsStream) {
       ReadClassicEntries(section);
       // Read into entries, the table's text (20 bytes an object) is not needed again.
-      std::string().swap(section->Data);
+      section->Data.clear();
     }
     TOvPDFObject* prev = GetEntry(section->Dictionary, "Prev");
     if (!prev) break;
