@@ -208,16 +208,41 @@ TEST(PdfContainer, ItemOffsetsSumToAbsolutePositions) {
   TOvPDFString* contents = AddStringEntry(dict, "Contents", std::string(4, '\0'), 1);
   dict->SetModified(true);
   TOvPDFIndirect* indirect = file.NewIndirect(5, 0, dict);
-  EXPECT_EQ(dict->WriteOffset, 7 + static_cast<int64_t>(indirect->OpenSpace.size()));
+  EXPECT_EQ(dict->WriteOffset(), 7 + static_cast<int64_t>(indirect->OpenSpace.size()));
   TOvMemoryStream out;
   out.Write(std::string_view("some earlier bytes\n"));
   indirect->WriteTo(out, true);
-  EXPECT_EQ(indirect->WriteOffset, 19);
+  EXPECT_EQ(indirect->WriteOffset(), 19);
   const std::string& text = out.Data();
   EXPECT_EQ(text.compare(static_cast<size_t>(AbsoluteWriteOffset(contents)), 10, "<00000000>"), 0);
   EXPECT_EQ(text.compare(static_cast<size_t>(AbsoluteWriteOffset(range)), 1, "["), 0);
   EXPECT_EQ(text.substr(19, 8), "5 0 obj\n");
   EXPECT_EQ(text.substr(text.size() - 7), "endobj\n");
+}
+
+// Parsed values inside an object record no place (a large document holds a
+// million); the indirect object and anything made new do, and an absolute
+// offset is refused rather than wrong for a value that has none.
+TEST(PdfContainer, OnlyIndirectAndNewObjectsRecordWherePlaced) {
+  TParsed p;
+  TOvPDFIndirect* page = p.ParseIndirect("3 0 obj\n<< /Box [0 0 612 792] >>\nendobj\n");
+  ASSERT_NE(page, nullptr);
+  auto* dict = dynamic_cast<TOvPDFDictionary*>(page->Value);
+  ASSERT_NE(dict, nullptr);
+  TOvPDFString* added = AddStringEntry(dict, "Contents", "x", 1);
+  dict->SetModified(true);
+  TOvMemoryStream out;
+  out.Write(std::string_view("%"));
+  page->WriteTo(out, true);
+  EXPECT_EQ(page->WriteOffset(), 1);
+  EXPECT_EQ(page->WriteLength(), static_cast<int64_t>(out.Size()) - 2);
+  TOvPDFObject* box = GetEntry(dict, "Box");
+  EXPECT_FALSE(box->KeepsWritePosition());
+  EXPECT_EQ(box->WriteLength(), 0);
+  EXPECT_TRUE(added->KeepsWritePosition());
+  EXPECT_EQ(added->WriteLength(), 4);  // <78>
+  EXPECT_THROW(AbsoluteWriteOffset(added), EOvPDFTypeError);  // its dictionary was parsed
+  EXPECT_THROW(AbsoluteWriteOffset(box), EOvPDFTypeError);
 }
 
 TEST(PdfContainer, RemovedItemIsDetached) {

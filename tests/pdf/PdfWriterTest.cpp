@@ -51,7 +51,7 @@ TEST(Writer, IncrementalUpdateKeepsEveryEarlierByte) {
   EXPECT_NE(update.find("/Prev " + std::to_string(loaded.file.LastStartXRef)), std::string::npos);
   const int64_t written = loaded.file.ModifiedEntries.at(0).Offset;
   EXPECT_EQ(saved.compare(static_cast<size_t>(written), 7, "1 0 obj"), 0);
-  EXPECT_EQ(loaded.Object(1)->WriteOffset, written);
+  EXPECT_EQ(loaded.Object(1)->WriteOffset(), written);
   // Read back by us and by qpdf.
   TLoaded again(saved);
   EXPECT_FALSE(again.file.Damaged);
@@ -110,7 +110,7 @@ TEST(Writer, AnObjectMarkedTwiceIsWrittenOnce) {
   EXPECT_EQ(update.find("3 0 obj"), update.rfind("3 0 obj"));
   ASSERT_EQ(loaded.file.ModifiedEntries.size(), 2u);
   EXPECT_EQ(loaded.file.ModifiedEntries[0].Offset, loaded.file.ModifiedEntries[1].Offset);
-  EXPECT_EQ(loaded.Object(3)->WriteOffset, loaded.file.ModifiedEntries[0].Offset);
+  EXPECT_EQ(loaded.Object(3)->WriteOffset(), loaded.file.ModifiedEntries[0].Offset);
 }
 
 TEST(Writer, UpdateWithoutChangesIsAnEmptyTable) {
@@ -150,7 +150,7 @@ TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
   EXPECT_EQ(update.substr(update.size() - 5), "%%EOF");
   std::string report;
   EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
-  EXPECT_EQ(QpdfOffsets(dir, saved)[catalog], loaded.Object(catalog)->WriteOffset);
+  EXPECT_EQ(QpdfOffsets(dir, saved)[catalog], loaded.Object(catalog)->WriteOffset());
   TLoaded again(saved);
   EXPECT_FALSE(again.file.Damaged) << again.file.DamageReason;
   EXPECT_EQ(again.file.RevisionCount, 2);
@@ -198,7 +198,7 @@ TEST(Writer, HybridFilesGetStreamAndTables) {
   TLoaded again(saved);
   EXPECT_FALSE(again.file.Damaged) << again.file.DamageReason;
   EXPECT_EQ(dynamic_cast<TOvPDFString*>(again.Object(5)->Value)->GetText(), "hidden");
-  EXPECT_EQ(again.Object(5)->SourceOffset, loaded.Object(5)->WriteOffset + 4);
+  EXPECT_EQ(again.Object(5)->SourceOffset, loaded.Object(5)->WriteOffset() + 4);
   {
     TAVRA_REQUIRE_TOOL("qpdf");
     ScratchDir dir;

@@ -359,8 +359,20 @@ class TOvPDFObject {
   // A deep copy registered in the same file.
   virtual TOvPDFObject* Clone();
   // Writes Data (after Rebuild when asked) and TrailingSpace, and
-  // records WriteOffset and WriteLength.
+  // records where it was written.
   virtual void WriteTo(TOvStream& stream, bool rebuildFirst);
+
+  // Where the object was last written: from the start of the output for an
+  // indirect object, from the start of its container's text for any other;
+  // both 0 before it was written. A parsed object nested in another records
+  // nothing (a large document holds a million of those, and nothing patches
+  // them in place): see KeepsWritePosition.
+  int64_t WriteOffset() const;
+  int64_t WriteLength() const;
+  void SetWritePosition(int64_t offset, int64_t length);
+  void SetWriteOffset(int64_t offset) { SetWritePosition(offset, WriteLength()); }
+  void ShiftWriteOffset(int64_t delta);
+  bool KeepsWritePosition() const { return keepsWritePosition_; }
 
   // The members are ordered so that the flags close the object and a
   // subclass's small members fill the space after them: a large document
@@ -370,8 +382,6 @@ class TOvPDFObject {
   TCvPDFText Data;
   TCvPDFSpace TrailingSpace;
   TCvPDFSpace LeadingSpace;
-  int64_t WriteOffset = 0;
-  int64_t WriteLength = 0;
   int64_t SourceOffset = 0;
   bool Invalid = false;
 
@@ -382,8 +392,13 @@ class TOvPDFObject {
 
  private:
   friend class TOvPDFFile;
+  friend class TCvPDFParser;
   // Bytes taken from the owner's arena (0 for an object made elsewhere).
   uint16_t allocated_ = 0;
+  // Whether the object records where it is written (all but parsed objects
+  // nested in another), and whether the owner holds such a record now.
+  bool keepsWritePosition_ = true;
+  bool writeRecorded_ = false;
 
  protected:
   // The common part of Clone: whitespace and Invalid; Data empty.
@@ -918,6 +933,7 @@ class TOvPDFFile {
  private:
   friend class TCvPDFParser;
   friend class TOvPDFRef;
+  friend class TOvPDFObject;
 
   // Cross-reference reading (CvPDFCore_XRef.cpp).
   void ReadHeader();
@@ -1014,6 +1030,8 @@ class TOvPDFFile {
   std::string stale_reason_;
   // Set while ScanReferences parses an object it will free again.
   bool scanning_references_ = false;
+  // Where objects that keep it were last written: offset and length.
+  std::unordered_map<const TOvPDFObject*, std::pair<int64_t, int64_t>> write_positions_;
 };
 
 }  // namespace corvane

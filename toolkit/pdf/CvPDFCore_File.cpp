@@ -130,6 +130,7 @@ TOvPDFFile::~TOvPDFFile() { DestroyNewest(0); }
 
 void TOvPDFFile::Destroy(TOvPDFObject* obj) noexcept {
   const size_t size = obj->allocated_;
+  if (obj->writeRecorded_) write_positions_.erase(obj);
   obj->~TOvPDFObject();
   arena_.Free(obj, size);
 }
@@ -147,6 +148,7 @@ void TOvPDFFile::DestroyNewest(size_t count) noexcept {
     }
     registry_.clear();
     arena_.Clear();
+    write_positions_.clear();
     return;
   }
   while (registry_.size() > count) {

@@ -316,22 +316,45 @@ void TOvPDFObject::AssignBase(const TOvPDFObject& source) {
   TrailingSpace = source.TrailingSpace;
   LeadingSpace = source.LeadingSpace;
   Invalid = source.Invalid;
-  WriteOffset = WriteLength = SourceOffset = 0;
+  SourceOffset = 0;
+  SetWritePosition(0, 0);
   Parent = nullptr;
 }
 
 void TOvPDFObject::WriteTo(TOvStream& stream, bool rebuildFirst) {
   if (rebuildFirst || textPending_) Rebuild();
-  WriteOffset = stream.Position();
-  WriteLength = static_cast<int64_t>(Data.size());
+  SetWritePosition(stream.Position(), static_cast<int64_t>(Data.size()));
   stream.Write(Data);
   if (!TrailingSpace.empty()) stream.Write(TrailingSpace);
+}
+
+int64_t TOvPDFObject::WriteOffset() const {
+  if (!writeRecorded_) return 0;
+  return Owner->write_positions_.at(this).first;
+}
+
+int64_t TOvPDFObject::WriteLength() const {
+  if (!writeRecorded_) return 0;
+  return Owner->write_positions_.at(this).second;
+}
+
+void TOvPDFObject::SetWritePosition(int64_t offset, int64_t length) {
+  if (!keepsWritePosition_ || !Owner) return;
+  if (!writeRecorded_ && offset == 0 && length == 0) return;
+  Owner->write_positions_[this] = {offset, length};
+  writeRecorded_ = true;
+}
+
+void TOvPDFObject::ShiftWriteOffset(int64_t delta) {
+  if (writeRecorded_) Owner->write_positions_.at(this).first += delta;
 }
 
 int64_t AbsoluteWriteOffset(const TOvPDFObject* obj) {
   int64_t sum = 0;
   for (int depth = 0; obj && depth <= 4 * PDF_MAX_NESTING; ++depth) {
-    sum += obj->WriteOffset;
+    // A parsed object has no record of its place inside its container.
+    if (!obj->KeepsWritePosition()) throw EOvPDFTypeError("Internal error");
+    sum += obj->WriteOffset();
     if (dynamic_cast<const TOvPDFIndirect*>(obj)) break;
     obj = obj->Parent;
   }
@@ -796,7 +819,7 @@ void TOvPDFArray::RebuildItems(bool rebuildChildren) {
   Data += isDict ? ">>" : "]";
   const auto shift = static_cast<int64_t>(prefix.size());
   for (auto& item : Items) {
-    if (item.Object) item.Object->WriteOffset += shift;
+    if (item.Object) item.Object->ShiftWriteOffset(shift);
   }
 }
 
@@ -1043,11 +1066,11 @@ void TOvPDFStream::WriteTo(TOvStream& stream, bool rebuildFirst) {
   const int64_t start = stream.Position();
   if (Dictionary) {
     Dictionary->WriteTo(stream, rebuildFirst);
-    Dictionary->WriteOffset -= start;  // relative to the start of this stream's text
+    Dictionary->ShiftWriteOffset(-start);  // relative to the start of this stream's text
   }
   if (InMemory) {
     stream.Write(Data);
-    WriteLength = static_cast<int64_t>(Data.size());
+    SetWritePosition(start, static_cast<int64_t>(Data.size()));
   } else {
     if (!Source && !useHook) throw EOvPDFParseError("Invalid stream data");
     stream.Write(Data);
@@ -1060,9 +1083,8 @@ void TOvPDFStream::WriteTo(TOvStream& stream, bool rebuildFirst) {
       dataLength = DataLength;
     }
     stream.Write(Tail);
-    WriteLength = static_cast<int64_t>(Data.size() + Tail.size()) + dataLength;
+    SetWritePosition(start, static_cast<int64_t>(Data.size() + Tail.size()) + dataLength);
   }
-  WriteOffset = start;
   if (!TrailingSpace.empty()) stream.Write(TrailingSpace);
 }
 
@@ -1082,7 +1104,7 @@ void TOvPDFIndirect::Rebuild() {
   Data = prefix;
   Data += body.Data();
   Data += "endobj";
-  if (Value) Value->WriteOffset = static_cast<int64_t>(prefix.size());
+  if (Value) Value->SetWriteOffset(static_cast<int64_t>(prefix.size()));
 }
 
 void TOvPDFIndirect::WriteTo(TOvStream& stream, bool rebuildFirst) {
@@ -1094,10 +1116,9 @@ void TOvPDFIndirect::WriteTo(TOvStream& stream, bool rebuildFirst) {
   const int64_t start = stream.Position();
   stream.Write(Header() + OpenSpace);
   sourceStream->WriteTo(stream, rebuildFirst);
-  sourceStream->WriteOffset -= start;
+  sourceStream->ShiftWriteOffset(-start);
   stream.Write(std::string_view("endobj"));
-  WriteOffset = start;
-  WriteLength = stream.Position() - start;
+  SetWritePosition(start, stream.Position() - start);
   if (!TrailingSpace.empty()) stream.Write(TrailingSpace);
 }
 

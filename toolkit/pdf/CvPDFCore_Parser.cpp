@@ -280,7 +280,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
   }
   if (!eof_ && !repositioned) StepBack();
   obj->SourceOffset = start;
-  obj->WriteLength = static_cast<int64_t>(obj->Data.size());
+  obj->keepsWritePosition_ = kind == TParsedKind::Indirect;
   kind_ = kind;
   return obj;
 }

@@ -168,7 +168,7 @@ void TOvPDFFile::WriteXRefTable(TOvStream& output, std::vector<TOvPDFXrefEntry>&
     }
     if (dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "XRefStm"))) {
       if (XRefStreamObject) {
-        PutInt(Trailer, "XRefStm", XRefStreamObject->WriteOffset);
+        PutInt(Trailer, "XRefStm", XRefStreamObject->WriteOffset());
       } else {
         RemoveEntry(Trailer, "XRefStm");
       }

@@ -667,11 +667,11 @@ void TOvPDFDocument::InsertActualSignatureInformation() {
         const std::string text = "<" + sigimpl::Hex(digest) + ">";
         auto* digestValue = dynamic_cast<TOvPDFString*>(GetEntry(ref, "DigestValue"));
         if (digestValue) {
-          if (static_cast<int64_t>(text.size()) > digestValue->WriteLength) {
+          if (static_cast<int64_t>(text.size()) > digestValue->WriteLength()) {
             InternalError("OvPDFDocument.InsertActualSignatureInformation.4");
           }
           std::string padded = text;
-          padded.resize(static_cast<size_t>(digestValue->WriteLength), ' ');
+          padded.resize(static_cast<size_t>(digestValue->WriteLength()), ' ');
           patch(AbsoluteWriteOffset(digestValue), padded);
         }
         auto* location = dynamic_cast<TOvPDFArray*>(GetEntry(ref, "DigestLocation"));
@@ -679,13 +679,13 @@ void TOvPDFDocument::InsertActualSignatureInformation() {
           const std::string where = "[" + std::to_string(AbsoluteWriteOffset(digestValue)) + " " +
                                     std::to_string(text.size()) + "]";
           const auto room =
-              location->WriteLength + static_cast<int64_t>(location->TrailingSpace.size());
+              location->WriteLength() + static_cast<int64_t>(location->TrailingSpace.size());
           if (static_cast<int64_t>(where.size()) > room) {
             InternalError("OvPDFDocument.InsertActualSignatureInformation.4");
           }
           std::string padded = where;
-          if (static_cast<int64_t>(padded.size()) < location->WriteLength)
-            padded.resize(static_cast<size_t>(location->WriteLength), ' ');
+          if (static_cast<int64_t>(padded.size()) < location->WriteLength())
+            padded.resize(static_cast<size_t>(location->WriteLength()), ' ');
           patch(AbsoluteWriteOffset(location), padded);
         }
       }
@@ -694,9 +694,9 @@ void TOvPDFDocument::InsertActualSignatureInformation() {
 
   TOvPDFString* contents = entry->ContentsObject;
   const int64_t c = AbsoluteWriteOffset(contents);
-  const int64_t l = contents->WriteLength;
+  const int64_t l = contents->WriteLength();
   const int64_t s = out.Size();
-  if (entry->ByteRangeObject->WriteLength != 46) {
+  if (entry->ByteRangeObject->WriteLength() != 46) {
     InternalError("OvPDFDocument.InsertActualSignatureInformation.1");
   }
   std::string rangeText = "[0 " + std::to_string(c) + " " + std::to_string(c + l) + " " +
