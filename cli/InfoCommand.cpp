@@ -125,7 +125,7 @@ std::vector<TSignatureFieldInfo> ListSignatureFields(TOvPDFDocument& document) {
     // A field whose kids all lack /T has only widgets below it.
     bool hasFieldKids = false;
     if (kids) {
-      for (const auto& item : kids->Items) {
+      for (const auto& item : kids->Items()) {
         auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
         if (kid && GetEntry(kid, "T")) hasFieldKids = true;
       }

@@ -303,10 +303,10 @@ TEST(PdfKey, EveryKindOfKeyKeepsItsText) {
   ASSERT_EQ(copy->ItemCount(), keys.size());
   for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(copy->KeyAt(i), dict->KeyAt(i));
   EXPECT_EQ(Written(dict), source);
-  TCvPDFKey moved = std::move(copy->Items.back().Key);
+  TCvPDFKey moved = std::move(copy->Items().back().Key);
   EXPECT_EQ(moved, "AVeryLongPrivateKeyOfSomeApplication");
-  EXPECT_TRUE(copy->Items.back().Key.empty());
-  moved = copy->Items[1].Key;
+  EXPECT_TRUE(copy->Items().back().Key.empty());
+  moved = copy->Items()[1].Key;
   EXPECT_EQ(moved, std::string("MediaBox"));
 }
 
@@ -351,13 +351,40 @@ TEST(PdfContainer, ParsedObjectsProduceTheirTextWhenWritten) {
   ASSERT_NE(dict, nullptr);
   EXPECT_TRUE(page->Data.empty());
   EXPECT_TRUE(dict->Data.empty());
-  EXPECT_TRUE(GetDictEntry(dict, "R", false)->Data.empty());
+  // A container inside another is only its text until its entries are read.
+  TOvPDFDictionary* resources = GetDictEntry(dict, "R", false);
+  EXPECT_TRUE(resources->Unread());
+  EXPECT_EQ(resources->Data, "<< /F 4 0 R >>");
+  EXPECT_EQ(Written(page, true), source);
+  EXPECT_EQ(resources->ItemCount(), 1u);
+  EXPECT_TRUE(resources->Data.empty());
   // Freezing a parsed container keeps the text it was read as.
   TOvPDFArray* box = GetArrayEntry(dict, "Box", false);
   box->SetModified(false);
   EXPECT_EQ(box->Data, "[0 0 612 792]");
   EXPECT_EQ(Written(page, false), source);
   EXPECT_EQ(Written(page, true), source);
+}
+
+// Only containers that nest a few levels are kept as text: reading a deeply
+// nested one level by level must not parse its text once per level.
+TEST(PdfContainer, DeeplyNestedContainersAreReadAtOnce) {
+  const std::string deep = std::string(10, '[') + "1" + std::string(10, ']');
+  const std::string shallow = std::string(9, '[') + "1" + std::string(9, ']');
+  TParsed p;
+  auto* dict = dynamic_cast<TOvPDFDictionary*>(
+      p.Parse("<< /Deep " + deep + " /Shallow " + shallow + " >>"));
+  ASSERT_NE(dict, nullptr);
+  EXPECT_FALSE(GetArrayEntry(dict, "Deep", false)->Unread());
+  // Each level of a shallow one is text until it is read.
+  TOvPDFArray* level = GetArrayEntry(dict, "Shallow", false);
+  for (int depth = 0; depth < 8; ++depth) {
+    EXPECT_TRUE(level->Unread()) << depth;
+    level = dynamic_cast<TOvPDFArray*>(level->GetItem(0));
+    ASSERT_NE(level, nullptr);
+  }
+  EXPECT_EQ(dynamic_cast<TOvPDFReal*>(level->GetItem(0))->AsInt(), 1);
+  EXPECT_EQ(Written(dict), "<< /Deep " + deep + " /Shallow " + shallow + " >>");
 }
 
 TEST(PdfClone, ScalarsContainersAndForbiddenKinds) {

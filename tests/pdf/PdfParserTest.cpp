@@ -257,7 +257,7 @@ size_t HeldObjects(const TOvPDFObject* obj) {
   if (obj == nullptr) return 0;
   size_t count = 1;
   if (const auto* container = dynamic_cast<const TOvPDFArray*>(obj)) {
-    for (const auto& item : container->Items) count += HeldObjects(item.Object);
+    for (const auto& item : container->Items()) count += HeldObjects(item.Object);
   } else if (const auto* stream = dynamic_cast<const TOvPDFStream*>(obj)) {
     count += HeldObjects(stream->Dictionary);
   } else if (const auto* indirect = dynamic_cast<const TOvPDFIndirect*>(obj)) {

@@ -553,11 +553,23 @@ class TOvPDFArray : public TOvPDFCpxObj {
   virtual void RemoveItem(TOvPDFObject* obj);
   virtual void ClearItems();
 
-  size_t ItemCount() const { return Items.size(); }
-  std::string_view KeyAt(size_t index) const { return Items.at(index).Key; }
+  size_t ItemCount() const { return Items().size(); }
+  std::string_view KeyAt(size_t index) const { return Items().at(index).Key; }
   bool Modified() const { return modified_; }
 
-  std::vector<TItem> Items;
+  // The entries. A container parsed inside another is kept as its text until
+  // its entries are first asked for, and read then (a parse error raises
+  // here): most of what a large document holds is never looked at.
+  std::vector<TItem>& Items() {
+    if (unread_) ReadItems();
+    return items_;
+  }
+  const std::vector<TItem>& Items() const {
+    if (unread_) const_cast<TOvPDFArray*>(this)->ReadItems();
+    return items_;
+  }
+  // Whether the container is still only text.
+  bool Unread() const { return unread_; }
 
  protected:
   // Regenerates Data; nested items are rebuilt first only when asked.
@@ -565,9 +577,15 @@ class TOvPDFArray : public TOvPDFCpxObj {
   friend class TCvPDFParser;
 
  private:
+  // Parses Data into the entries (CvPDFCore_Parser.cpp).
+  void ReadItems();
+
+  std::vector<TItem> items_;
   // New containers are written from their items; SetModified(false) freezes
   // Data for a caller that sets it by hand.
   bool modified_ = true;
+  // Data holds the text and the entries are not read yet.
+  bool unread_ = false;
 };
 
 class TOvPDFDictionary final : public TOvPDFArray {

@@ -12,7 +12,7 @@ namespace {
 TOvPDFObject* GetEntry(const TOvPDFDictionary* dict, std::string_view key) {
   if (!dict) return nullptr;
   const int64_t index = dict->IndexOfKey(key);
-  return index < 0 ? nullptr : dict->Items[static_cast<size_t>(index)].Object;
+  return index < 0 ? nullptr : dict->Items()[static_cast<size_t>(index)].Object;
 }
 
 TOvPDFObject* ResolveValue(TOvPDFObject* obj) {
@@ -30,11 +30,11 @@ TOvPDFObject* GetResolvedEntry(const TOvPDFDictionary* dict, std::string_view ke
 void SetEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFObject* obj) {
   const int64_t index = dict->IndexOfKey(key);
   if (index >= 0) {
-    auto& item = dict->Items[static_cast<size_t>(index)];
+    auto& item = dict->Items()[static_cast<size_t>(index)];
     if (item.Object && item.Object != obj) item.Object->Parent = nullptr;
     item.Object = obj;
   } else {
-    dict->Items.push_back(TOvPDFArray::TItem{std::string(key), obj, {}, false});
+    dict->Items().push_back(TOvPDFArray::TItem{std::string(key), obj, {}, false});
   }
   if (obj) obj->Parent = dict;
   dict->Rebuild();
@@ -43,7 +43,7 @@ void SetEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFObject* obj) {
 void RemoveEntry(TOvPDFDictionary* dict, std::string_view key) {
   const int64_t index = dict->IndexOfKey(key);
   if (index < 0) return;
-  auto& items = dict->Items;
+  auto& items = dict->Items();
   if (TOvPDFObject* obj = items[static_cast<size_t>(index)].Object) obj->Parent = nullptr;
   items.erase(items.begin() + index);
   dict->Rebuild();

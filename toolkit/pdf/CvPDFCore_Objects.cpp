@@ -800,9 +800,11 @@ void TOvPDFArray::Rebuild() {
 }
 
 void TOvPDFArray::RebuildItems(bool rebuildChildren) {
+  // Text not read yet is the text the entries would give.
+  if (unread_) return;
   const bool isDict = dynamic_cast<TOvPDFDictionary*>(this) != nullptr;
   TOvMemoryStream body;
-  for (auto& item : Items) {
+  for (auto& item : Items()) {
     if (isDict) {
       body.Write("/" + TOvPDFName::EncodeName(item.Key));
       const bool keepSpace =
@@ -818,19 +820,19 @@ void TOvPDFArray::RebuildItems(bool rebuildChildren) {
   Data += body.Data();
   Data += isDict ? ">>" : "]";
   const auto shift = static_cast<int64_t>(prefix.size());
-  for (auto& item : Items) {
+  for (auto& item : Items()) {
     if (item.Object) item.Object->ShiftWriteOffset(shift);
   }
 }
 
 TOvPDFObject* TOvPDFArray::GetItem(size_t index) const {
-  return index < Items.size() ? Items[index].Object : nullptr;
+  return index < Items().size() ? Items()[index].Object : nullptr;
 }
 
 void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
-  if (index >= Items.size()) return;
-  if (Items[index].Object && Items[index].Object != obj) Items[index].Object->Parent = nullptr;
-  Items[index].Object = obj;
+  if (index >= Items().size()) return;
+  if (Items()[index].Object && Items()[index].Object != obj) Items()[index].Object->Parent = nullptr;
+  Items()[index].Object = obj;
   if (obj) obj->Parent = this;
   Rebuild();
 }
@@ -843,23 +845,23 @@ void TOvPDFArray::SetModified(bool flag) {
 }
 
 void TOvPDFArray::AddItem(TOvPDFObject* obj) {
-  Items.push_back(TItem{{}, obj, {}, false});
+  Items().push_back(TItem{{}, obj, {}, false});
   if (obj) obj->Parent = this;
   Rebuild();
 }
 
 void TOvPDFArray::InsertItem(TOvPDFObject* obj, size_t index) {
-  if (index > Items.size()) index = Items.size();
-  Items.insert(Items.begin() + static_cast<std::ptrdiff_t>(index), TItem{{}, obj, {}, false});
+  if (index > Items().size()) index = Items().size();
+  Items().insert(Items().begin() + static_cast<std::ptrdiff_t>(index), TItem{{}, obj, {}, false});
   if (obj) obj->Parent = this;
   Rebuild();
 }
 
 void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
-  for (auto it = Items.begin(); it != Items.end(); ++it) {
+  for (auto it = Items().begin(); it != Items().end(); ++it) {
     if (it->Object == obj) {
       if (obj) obj->Parent = nullptr;
-      Items.erase(it);
+      Items().erase(it);
       break;
     }
   }
@@ -867,19 +869,19 @@ void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
 }
 
 void TOvPDFArray::ClearItems() {
-  for (auto& item : Items) {
+  for (auto& item : Items()) {
     if (item.Object) item.Object->Parent = nullptr;
   }
-  Items.clear();
+  Items().clear();
   Rebuild();
 }
 
 TOvPDFObject* TOvPDFArray::Clone() {
   auto* clone = Owner->NewObject<TOvPDFArray>();
   clone->AssignBase(*this);
-  for (const auto& item : Items) {
+  for (const auto& item : Items()) {
     TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
-    clone->Items.push_back(TItem{item.Key, copy, {}, false});
+    clone->Items().push_back(TItem{item.Key, copy, {}, false});
     if (copy) copy->Parent = clone;
   }
   clone->SetModified(true);
@@ -889,9 +891,9 @@ TOvPDFObject* TOvPDFArray::Clone() {
 TOvPDFObject* TOvPDFDictionary::Clone() {
   auto* clone = Owner->NewObject<TOvPDFDictionary>();
   clone->AssignBase(*this);
-  for (const auto& item : Items) {
+  for (const auto& item : Items()) {
     TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
-    clone->Items.push_back(TItem{item.Key, copy, {}, false});
+    clone->Items().push_back(TItem{item.Key, copy, {}, false});
     if (copy) copy->Parent = clone;
   }
   clone->SetModified(true);
@@ -899,14 +901,14 @@ TOvPDFObject* TOvPDFDictionary::Clone() {
 }
 
 void TOvPDFDictionary::AddEntry(std::string_view key, TOvPDFObject* obj) {
-  Items.push_back(TItem{std::string(key), obj, {}, false});
+  Items().push_back(TItem{std::string(key), obj, {}, false});
   if (obj) obj->Parent = this;
   Rebuild();
 }
 
 int64_t TOvPDFDictionary::IndexOfKey(std::string_view key) const {
-  for (size_t i = 0; i < Items.size(); ++i) {
-    if (Items[i].Key == key) return static_cast<int64_t>(i);
+  for (size_t i = 0; i < Items().size(); ++i) {
+    if (Items()[i].Key == key) return static_cast<int64_t>(i);
   }
   return -1;
 }

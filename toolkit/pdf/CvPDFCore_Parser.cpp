@@ -49,6 +49,8 @@ class TCvPDFParser {
       : file_(file), in_(input), size_(input.Size()), pos_(input.Position()) {}
 
   TOvPDFObject* ParseObject();
+  // Reads the entries of a container kept as text from that text.
+  void ParseItemsOf(TOvPDFArray* container);
   // Leaves the input at the first byte not consumed.
   void Finish() { in_.SetPosition(pos_); }
   // The next byte to read (where a failure was noticed).
@@ -131,7 +133,10 @@ class TCvPDFParser {
   TOvPDFObject* ParseLiteralString();
   TOvPDFObject* ParseHexString();
   TOvPDFObject* ParseComment();
-  TOvPDFObject* ParseContainerObject(TContainerKind kind, std::string openSpace);
+  // start: where its "<<" or "[" is.
+  TOvPDFObject* ParseContainerObject(TContainerKind kind, std::string openSpace, int64_t start);
+  // The input's bytes from start up to the next byte to read.
+  std::string SourceText(int64_t start);
   void ParseContainer(TOvPDFArray* container, TContainerKind kind);
   TOvPDFObject* ParseKeyword(bool& repositioned, TParsedKind& kind);
   TOvPDFObject* ParseIndirectBody();
@@ -152,6 +157,11 @@ class TCvPDFParser {
   bool eof_ = false;
   int fills_ = 0;
   TParsedKind kind_ = TParsedKind::Other;
+  // How many containers the parser is inside, and the most it has been
+  // inside while reading the current container.
+  int containers_ = 0;
+  int deepest_ = 0;
+  static constexpr int kMaxLevelsKeptAsText = 8;
 };
 
 TOvPDFObject* TOvPDFFile::ParseObject(TOvStream& input) {
@@ -240,7 +250,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
         if (!ReadNext()) Fail("Unexpected EOF");
         std::string openSpace = CollectWhitespace();
         if (!eof_) StepBack();
-        obj = ParseContainerObject(TContainerKind::Dictionary, std::move(openSpace));
+        obj = ParseContainerObject(TContainerKind::Dictionary, std::move(openSpace), start);
         kind = TParsedKind::Container;
       }
       break;
@@ -248,7 +258,7 @@ TOvPDFObject* TCvPDFParser::ParseObject() {
       if (!ReadNext()) Fail("Unexpected EOF");
       std::string openSpace = CollectWhitespace();
       if (!eof_) StepBack();
-      obj = ParseContainerObject(TContainerKind::Array, std::move(openSpace));
+      obj = ParseContainerObject(TContainerKind::Array, std::move(openSpace), start);
       kind = TParsedKind::Container;
       break;
     }
@@ -361,12 +371,30 @@ TOvPDFObject* TCvPDFParser::ParseComment() {
   return comment;
 }
 
-TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::string openSpace) {
+TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::string openSpace,
+                                                 int64_t start) {
   TOvPDFArray* container = kind == TContainerKind::Dictionary
                                ? static_cast<TOvPDFArray*>(file_.NewDictionary())
                                : file_.NewArray();
+  // Everything made after the container, up to its end, is its contents.
+  const size_t contents = file_.registry_.size();
+  const int outerDeepest = deepest_;
+  deepest_ = containers_;
   container->OpenSpace = std::move(openSpace);
-  ParseContainer(container, kind);
+  {
+    const TCvDepthGuard inside(containers_);
+    deepest_ = std::max(deepest_, containers_);
+    ParseContainer(container, kind);
+  }
+  const int levels = deepest_ - containers_ - 1;  // of containers inside this one
+  deepest_ = std::max(outerDeepest, deepest_);
+  // Kept as text: the containers right inside the outermost one, when they
+  // do not nest deeply. Reading them again level by level then costs at most
+  // a few times their length, however the input is made.
+  const bool asText =
+      containers_ == 1 && levels <= kMaxLevelsKeptAsText && !file_.scanning_references_;
+  std::string text;
+  if (asText) text = SourceText(start);
   ReadNext();
   container->TrailingSpace = CollectWhitespace();
   // The text is produced when the container is written (writers always
@@ -375,7 +403,57 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   container->modified_ = true;
   container->Data.clear();
   container->textPending_ = true;
+  // A container inside another is kept as its text, which costs a fraction
+  // of its objects, and read again when its entries are asked for. (A scan
+  // for references frees everything anyway.)
+  if (asText) {
+    container->Data = text;
+    container->textPending_ = false;
+    container->items_ = {};
+    file_.DestroyNewest(contents);
+    container->unread_ = true;
+  }
   return container;
+}
+
+std::string TCvPDFParser::SourceText(int64_t start) {
+  const int64_t end = pos_;
+  const int64_t bufferEnd = buf_start_ + static_cast<int64_t>(buf_.size());
+  if (start >= buf_start_ && end <= bufferEnd) {
+    return buf_.substr(static_cast<size_t>(start - buf_start_), static_cast<size_t>(end - start));
+  }
+  // Longer than what is buffered: read again (Fill always seeks first).
+  std::string text(static_cast<size_t>(end - start), '\0');
+  in_.SetPosition(start);
+  if (in_.Read(text.data(), text.size()) != text.size()) Fail("Unexpected EOF");
+  return text;
+}
+
+void TCvPDFParser::ParseItemsOf(TOvPDFArray* container) {
+  const TCvDepthGuard guard(file_.parse_depth_);
+  const bool isDict = dynamic_cast<TOvPDFDictionary*>(container) != nullptr;
+  // Past "<<" or "[" and the space after it (the container has it already).
+  ReadNext();
+  if (isDict) ReadNext();
+  if (!ReadNext()) Fail("Unexpected EOF");
+  CollectWhitespace();
+  if (!eof_) StepBack();
+  const TCvDepthGuard inside(containers_);
+  ParseContainer(container, isDict ? TContainerKind::Dictionary : TContainerKind::Array);
+}
+
+void TOvPDFArray::ReadItems() {
+  if (!Owner) throw EOvPDFTypeError("Internal error");
+  TOvMemoryStream input(Data.str());
+  TCvPDFParser parser(*Owner, input);
+  parser.ParseItemsOf(this);
+  unread_ = false;
+  // Read, the container is written from its entries again, as any parsed
+  // one (unless its text was frozen).
+  if (modified_) {
+    Data.clear();
+    textPending_ = true;
+  }
 }
 
 void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
@@ -505,8 +583,8 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     addItem(item, parsed == TParsedKind::Container);
   }
   flush();
-  container->Items.assign(std::make_move_iterator(items.begin()),
-                          std::make_move_iterator(items.end()));
+  container->items_.assign(std::make_move_iterator(items.begin()),
+                           std::make_move_iterator(items.end()));
   items.clear();
   // A huge container once read must not keep its room for the life of the file.
   if (items.capacity() > 4096) items.shrink_to_fit();

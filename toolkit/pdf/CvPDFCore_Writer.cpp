@@ -256,7 +256,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   for (const auto& entry : listed) {
     for (const int64_t v : {static_cast<int64_t>(entry.Number), int64_t{1}}) {
       TOvPDFReal* number = NewInt(v);
-      index->Items.push_back(TOvPDFArray::TItem{{}, number, {}, false});
+      index->Items().push_back(TOvPDFArray::TItem{{}, number, {}, false});
       number->Parent = index;
     }
     if (entry.Compressed) {
@@ -281,7 +281,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
 
   static const std::string_view kSkipped[] = {"Index",       "W",      "Length",
                                               "DecodeParms", "Filter", "Type"};
-  for (const auto& item : Trailer->Items) {
+  for (const auto& item : Trailer->Items()) {
     if (std::find(std::begin(kSkipped), std::end(kSkipped), item.Key) != std::end(kSkipped)) {
       continue;
     }

@@ -828,7 +828,7 @@ bool TOvPDFFile::StaleEntryIsReached() {
     } else if (auto* stream = dynamic_cast<TOvPDFStream*>(obj)) {
       pending.push_back(stream->Dictionary);
     } else if (auto* array = dynamic_cast<TOvPDFArray*>(obj)) {
-      for (const auto& item : array->Items) {
+      for (const auto& item : array->Items()) {
         if (item.Object) pending.push_back(item.Object);
       }
     }

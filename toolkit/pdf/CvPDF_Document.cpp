@@ -200,13 +200,13 @@ void TOvPDFDocument::EnumerateStringsAndStreams(
       if (includeStreams) {
         taken.push_back(stream);
         if (stream->Dictionary) {
-          for (const auto& item : stream->Dictionary->Items) {
+          for (const auto& item : stream->Dictionary->Items()) {
             if (item.Object) queue.push_back(item.Object);
           }
         }
       }
     } else if (auto* array = dynamic_cast<TOvPDFArray*>(obj)) {
-      for (const auto& item : array->Items) {
+      for (const auto& item : array->Items()) {
         if (item.Object) queue.push_back(item.Object);
       }
     }
@@ -232,7 +232,7 @@ void ForEachFormField(TOvPDFDictionary* catalog,
     auto [list, depth] = pending.back();
     pending.pop_back();
     if (depth > PDF_MAX_TREE_DEPTH) continue;
-    for (const auto& item : list->Items) {
+    for (const auto& item : list->Items()) {
       auto* field = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
       if (!field || !visited.insert(field).second) continue;
       if (!visit(field)) return;

@@ -134,7 +134,7 @@ void TOvPDFSecurityHandler::ReadEncryptionDictionary(TOvPDFDictionary* encryptDi
       excludedObjects_.push_back(stream);
       pending.emplace_back(stream->Dictionary, depth + 1);
     } else if (auto* array = dynamic_cast<TOvPDFArray*>(object)) {
-      for (const auto& item : array->Items) pending.emplace_back(item.Object, depth + 1);
+      for (const auto& item : array->Items()) pending.emplace_back(item.Object, depth + 1);
     }
   }
 }
@@ -159,7 +159,7 @@ void TOvPDFSecurityHandler::BindDocumentObjects() {
         if (auto* contents = dynamic_cast<TOvPDFString*>(GetEntry(value, "Contents")))
           signatureContents_.push_back(contents);
         if (TOvPDFArray* references = GetArrayEntry(value, "Reference", false)) {
-          for (const auto& r : references->Items) {
+          for (const auto& r : references->Items()) {
             auto* reference = dynamic_cast<TOvPDFDictionary*>(ResolveValue(r.Object));
             if (!reference) continue;
             if (auto* digest = dynamic_cast<TOvPDFString*>(GetEntry(reference, "DigestValue")))

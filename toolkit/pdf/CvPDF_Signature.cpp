@@ -34,7 +34,7 @@ int32_t CertificationPermissions(TOvPDFDictionary* catalog) {
   if (!value) return 0;
   int32_t p = 2;
   if (TOvPDFArray* refs = GetArrayEntry(value, "Reference", false)) {
-    for (const auto& item : refs->Items) {
+    for (const auto& item : refs->Items()) {
       auto* ref = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
       if (!ref || GetNameEntry(ref, "TransformMethod", "", false) != "DocMDP") continue;
       if (TOvPDFDictionary* params = GetDictEntry(ref, "TransformParams", false)) {
@@ -95,7 +95,7 @@ TOvPDFArray* PageAnnots(TOvPDFDocument& document, TOvPDFDictionary* page) {
 }
 
 bool ArrayHoldsRefTo(TOvPDFArray* array, TOvPDFIndirect* target) {
-  for (const auto& item : array->Items) {
+  for (const auto& item : array->Items()) {
     auto* ref = dynamic_cast<TOvPDFRef*>(item.Object);
     if (ref && target && ref->Number == target->Number && ref->Generation == target->Generation)
       return true;
@@ -154,8 +154,8 @@ TOvPDFIndirect* HolderOf(TOvPDFObject* obj) {
 }
 
 void AppendToArray(TOvPDFArray* array, TOvPDFObject* item) {
-  if (!array->Items.empty()) {
-    TOvPDFObject* last = array->Items.back().Object;
+  if (!array->Items().empty()) {
+    TOvPDFObject* last = array->Items().back().Object;
     if (last && last->TrailingSpace.empty() && array->LeadingSpace.empty())
       last->TrailingSpace = " ";
   }
@@ -175,7 +175,7 @@ TOvPDFArray* NewNumberArray(TOvPDFFile& file, const std::vector<double>& values)
   for (size_t i = 0; i < values.size(); ++i) {
     TOvPDFReal* number = file.NewReal(values[i]);
     number->TrailingSpace = i + 1 < values.size() ? " " : "";
-    array->Items.push_back(TOvPDFArray::TItem{{}, number, {}, false});
+    array->Items().push_back(TOvPDFArray::TItem{{}, number, {}, false});
     number->Parent = array;
   }
   array->SetModified(true);
@@ -444,7 +444,7 @@ void TOvPDFDocument::BuildSignatureField() {
     TOvPDFDictionary* lock = file.NewDictionary();
     TOvPDFArray* names = sigimpl::NewFlatArray(file);
     names->AddItem(TextString(file, entry->SignatureName, false));
-    names->Items.back().Object->TrailingSpace.clear();
+    names->Items().back().Object->TrailingSpace.clear();
     lock->AddEntry("Fields", names);
     AddNameEntry(lock, "Action", "Include");
     AddNameEntry(lock, "Type", "SigFieldLock");
@@ -541,7 +541,7 @@ void TOvPDFDocument::BuildSignatureField() {
   for (int i = 0; i < 4; ++i) {
     TOvPDFReal* zero = file.NewInt(0);
     zero->TrailingSpace.assign(10, ' ');
-    range->Items.push_back(TOvPDFArray::TItem{{}, zero, {}, false});
+    range->Items().push_back(TOvPDFArray::TItem{{}, zero, {}, false});
     zero->Parent = range;
   }
   range->OpenSpace.clear();
@@ -578,7 +578,7 @@ void TOvPDFDocument::BuildSignatureField() {
         TOvPDFDictionary* params = file.NewDictionary();
         TOvPDFArray* names = sigimpl::NewFlatArray(file);
         names->AddItem(TextString(file, entry->SignatureName, false));
-        names->Items.back().Object->TrailingSpace.clear();
+        names->Items().back().Object->TrailingSpace.clear();
         params->AddEntry("Fields", names);
         AddNameEntry(params, "V", "1.2");
         AddNameEntry(params, "Action", "Include");
@@ -615,7 +615,7 @@ void TOvPDFDocument::BuildSignatureField() {
     for (const TOvPDFPageInfo& info : Pages()) {
       TOvPDFArray* annots = GetArrayEntry(info.PageDictionary, "Annots", false);
       if (!annots) continue;
-      for (const auto& item : annots->Items) {
+      for (const auto& item : annots->Items()) {
         auto* annot = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
         if (!annot || GetNameEntry(annot, "FT", "", false) == "Sig" || GetEntry(annot, "NM"))
           continue;

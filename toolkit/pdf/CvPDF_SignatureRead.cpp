@@ -55,7 +55,7 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
 
   References.clear();
   if (TOvPDFArray* refs = GetArrayEntry(value, "Reference", false)) {
-    for (const auto& item : refs->Items) {
+    for (const auto& item : refs->Items()) {
       auto* ref = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
       if (!ref) InvalidSignature();
       TOvPDFSigRefEntry entry;
@@ -96,7 +96,7 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
                          : action == "Exclude" ? 2
                                                : 3;
           if (TOvPDFArray* fields = GetArrayEntry(params, "Fields", false)) {
-            for (const auto& name : fields->Items) {
+            for (const auto& name : fields->Items()) {
               if (auto* text = dynamic_cast<TOvPDFString*>(ResolveValue(name.Object)))
                 entry.Fields.push_back(DecodeTextString(text->GetText()));
             }
@@ -178,7 +178,7 @@ void TOvPDFDocument::ReadSignatures() {
   if (!fields) return;
   // The field tree, each node once, kids in place of their parent, bounded.
   std::vector<std::pair<TOvPDFDictionary*, int>> pending;
-  for (auto it = fields->Items.rbegin(); it != fields->Items.rend(); ++it) {
+  for (auto it = fields->Items().rbegin(); it != fields->Items().rend(); ++it) {
     if (auto* field = dynamic_cast<TOvPDFDictionary*>(ResolveValue(it->Object)))
       pending.emplace_back(field, 0);
   }
@@ -188,7 +188,7 @@ void TOvPDFDocument::ReadSignatures() {
     pending.pop_back();
     if (depth > PDF_MAX_TREE_DEPTH || !visited.insert(field).second) continue;
     if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
-      for (auto it = kids->Items.rbegin(); it != kids->Items.rend(); ++it) {
+      for (auto it = kids->Items().rbegin(); it != kids->Items().rend(); ++it) {
         if (auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(it->Object)))
           pending.emplace_back(kid, depth + 1);
       }
@@ -226,7 +226,7 @@ void TOvPDFDocument::ReadSignatures() {
     if (GetNameEntry(field, "Subtype", "", false) == "Widget") {
       widget = field;
     } else if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
-      for (const auto& item : kids->Items) {
+      for (const auto& item : kids->Items()) {
         auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
         if (kid && GetNameEntry(kid, "Subtype", "", false) == "Widget") {
           widget = kid;

@@ -175,7 +175,7 @@ void TOvPDFDocument::ReadRequirements() {
   if (!list || dynamic_cast<TOvPDFDictionary*>(entry)) {
     throw EOvPDFDocumentError("Invalid document (Invalid requirements dictionary)");
   }
-  for (const auto& item : list->Items) {
+  for (const auto& item : list->Items()) {
     auto* requirement = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
     if (!requirement) continue;
     auto* name = dynamic_cast<TOvPDFName*>(GetResolvedEntry(requirement, "S"));
@@ -183,7 +183,7 @@ void TOvPDFDocument::ReadRequirements() {
     TOvPDFRequirement result;
     result.Name = name->GetName();
     if (TOvPDFArray* handlers = GetArrayEntry(requirement, "RH", false)) {
-      for (const auto& h : handlers->Items) {
+      for (const auto& h : handlers->Items()) {
         auto* handler = dynamic_cast<TOvPDFDictionary*>(ResolveValue(h.Object));
         if (!handler) continue;
         result.Handlers.push_back(

@@ -208,7 +208,7 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
     if (isDict) {
       std::vector<std::pair<std::string, TOvPDFObject*>> items;
       std::unordered_set<std::string> keys;
-      for (const auto& item : array->Items) {
+      for (const auto& item : array->Items()) {
         if (keys.insert(item.Key.str()).second) items.emplace_back(item.Key.str(), item.Object);
       }
       std::sort(items.begin(), items.end(),
@@ -221,8 +221,8 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
         b.Update(ObjectHash(value));
       }
     } else {
-      a.Int(static_cast<uint32_t>(array->Items.size()));
-      for (const auto& item : array->Items) b.Update(ObjectHash(item.Object));
+      a.Int(static_cast<uint32_t>(array->Items().size()));
+      for (const auto& item : array->Items()) b.Update(ObjectHash(item.Object));
     }
     a.Update(b.Finish());
     path_.erase(array);
@@ -340,7 +340,7 @@ void TCvTransformDigest::PageAnnotations(TCvDigest& hash, TOvPDFDictionary* page
     bool HasNM;
   };
   std::vector<TItem> items;
-  for (const auto& item : annots->Items) {
+  for (const auto& item : annots->Items()) {
     auto* annot = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
     if (!annot) throw EOvPDFSecurityHandlerError("Invalid document (Invalid annotation)");
     std::string name;
@@ -419,7 +419,7 @@ ByteString TCvTransformDigest::DocMDP() {
         }
       }
       if (TOvPDFArray* kids = GetArrayEntry(node, "Kids", false)) {
-        for (const auto& kid : kids->Items) {
+        for (const auto& kid : kids->Items()) {
           if (auto* dict = dynamic_cast<TOvPDFDictionary*>(ResolveValue(kid.Object)))
             pending.emplace_back(dict, depth + 1);
         }
