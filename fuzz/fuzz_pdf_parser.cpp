@@ -10,7 +10,22 @@ using namespace corvane;
 
 namespace {
 
+// Reads the entries of containers (kept as text until then) down to every
+// value, a bounded number of them.
+void ExerciseItems(TOvPDFObject* obj, int& budget) {
+  auto* container = dynamic_cast<TOvPDFArray*>(obj);
+  if (!container) return;
+  try {
+    for (size_t i = 0; i < container->ItemCount() && budget > 0; ++i, --budget) {
+      ExerciseItems(container->GetItem(i), budget);
+    }
+  } catch (const EOvPDFError&) {
+  }
+}
+
 void Exercise(TOvPDFObject* obj) {
+  int budget = 10000;
+  ExerciseItems(obj, budget);
   if (auto* s = dynamic_cast<TOvPDFString*>(obj)) {
     const std::string text = s->GetText();
     s->SetText(text);

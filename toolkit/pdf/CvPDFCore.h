@@ -952,6 +952,7 @@ class TOvPDFFile {
   friend class TCvPDFParser;
   friend class TOvPDFRef;
   friend class TOvPDFObject;
+  friend class TOvPDFArray;
 
   // Cross-reference reading (CvPDFCore_XRef.cpp).
   void ReadHeader();

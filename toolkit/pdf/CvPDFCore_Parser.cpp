@@ -443,7 +443,9 @@ void TCvPDFParser::ParseItemsOf(TOvPDFArray* container) {
 }
 
 void TOvPDFArray::ReadItems() {
-  if (!Owner) throw EOvPDFTypeError("Internal error");
+  // A scan for references frees every object made while it runs: entries
+  // read then would be freed under their container.
+  if (!Owner || Owner->scanning_references_) throw EOvPDFTypeError("Internal error");
   TOvMemoryStream input(Data.str());
   TCvPDFParser parser(*Owner, input);
   parser.ParseItemsOf(this);
