@@ -131,6 +131,29 @@ TEST(Document, PageTreeOrderInheritanceAndCycles) {
   EXPECT_EQ(doc.PageInfo(2).Height, 60);
 }
 
+// A page's box is read from its text without making objects of its numbers,
+// with the same rounding as when its entries are read.
+TEST(Document, PageBoxNumbersReadFromTheirText) {
+  TFixture f;
+  f.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  f.Add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+  f.Add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0.4 -0.5 612.5 792] /Rotate 90 >>");
+  f.Add(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0.4 -0.5 %c\n 612.5 792] /Rotate 90 >>");
+  TOvMemoryStream input(f.Build());
+  TOvPDFDocument doc;
+  doc.Open(input);
+  ASSERT_EQ(doc.PageCount(), 2u);
+  const TOvPDFPageInfo text = doc.PageInfo(0);
+  const TOvPDFPageInfo read = doc.PageInfo(1);
+  EXPECT_TRUE(GetArrayEntry(text.PageDictionary, "MediaBox", false)->Unread());
+  EXPECT_FALSE(GetArrayEntry(read.PageDictionary, "MediaBox", false)->Unread());
+  EXPECT_EQ(read.Width, 613);  // 612.5 rounds up, 0.4 down
+  EXPECT_EQ(read.Height, 792);
+  EXPECT_EQ(text.Width, read.Width);
+  EXPECT_EQ(text.Height, read.Height);
+  EXPECT_EQ(text.Rotate, 90);
+}
+
 TEST(Document, DeepPageTreeIsAnError) {
   TFixture f;
   f.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");

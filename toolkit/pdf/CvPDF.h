@@ -406,8 +406,9 @@ class TOvPDFDocument {
     std::vector<TFrame> stack;
     std::unordered_set<const TOvPDFDictionary*> visited;
     std::exception_ptr failure;
-    // Scratch for the /Parent chain of one page.
+    // Scratch for the /Parent chain of one page, and for the numbers of its box.
     std::unordered_set<const TOvPDFDictionary*> chain;
+    std::vector<std::string> boxText;
   };
   TCvPageWalk pageWalk_;
   bool compress_ = false;

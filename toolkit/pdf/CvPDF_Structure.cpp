@@ -21,6 +21,30 @@ int32_t Difference(TOvPDFObject* high, TOvPDFObject* low) {
   return static_cast<int32_t>(value);
 }
 
+// The numbers of an array still held as text, read without making objects
+// of them: a page's box is looked at once, when the page list is read, and a
+// large document has one on every page. Each is taken as the parser would
+// take it. False when the text holds anything but numbers.
+bool NumbersOfUnreadArray(const TOvPDFArray* array, std::vector<std::string>& numbers) {
+  if (!array->Unread() || dynamic_cast<const TOvPDFDictionary*>(array)) return false;
+  const std::string_view text = array->Data.view();
+  if (text.size() < 2 || text.front() != '[' || text.back() != ']') return false;
+  numbers.clear();
+  size_t i = 1;
+  while (i + 1 < text.size()) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    if (IsPdfWhitespace(c)) {
+      ++i;
+      continue;
+    }
+    if (!(c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9'))) return false;
+    const size_t start = i;
+    while (i + 1 < text.size() && IsPdfRegular(static_cast<uint8_t>(text[i]))) ++i;
+    numbers.emplace_back(text.substr(start, i - start));
+  }
+  return true;
+}
+
 }  // namespace
 
 void TOvPDFDocument::ReadStructure() {
@@ -125,6 +149,18 @@ TOvPDFPageInfo TOvPDFDocument::ReadPageInfo(TOvPDFDictionary* page) {
     if (!chain.insert(node).second) break;
     const std::string type = GetNameEntry(node, "Type", "", false);
     TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false);
+    std::vector<std::string>& text = pageWalk_.boxText;
+    if (box && NumbersOfUnreadArray(box, text)) {
+      if (text.size() == 4) {
+        TOvPDFReal numbers[4] = {TOvPDFReal(nullptr), TOvPDFReal(nullptr), TOvPDFReal(nullptr),
+                                 TOvPDFReal(nullptr)};
+        for (size_t i = 0; i < 4; ++i) numbers[i].SetData(text[i]);
+        info.Width = Difference(&numbers[2], &numbers[0]);
+        info.Height = Difference(&numbers[3], &numbers[1]);
+        info.Rotate = GetIntEntry(node, "Rotate", 0, false);
+      }
+      break;
+    }
     if (box) {
       if (box->ItemCount() == 4) {
         bool numbers = true;
