@@ -240,7 +240,7 @@ TEST(PdfContainer, OnlyIndirectAndNewObjectsRecordWherePlaced) {
   EXPECT_FALSE(box->KeepsWritePosition());
   EXPECT_EQ(box->WriteLength(), 0);
   EXPECT_TRUE(added->KeepsWritePosition());
-  EXPECT_EQ(added->WriteLength(), 4);  // <78>
+  EXPECT_EQ(added->WriteLength(), 4);                         // <78>
   EXPECT_THROW(AbsoluteWriteOffset(added), EOvPDFTypeError);  // its dictionary was parsed
   EXPECT_THROW(AbsoluteWriteOffset(box), EOvPDFTypeError);
 }
@@ -372,8 +372,8 @@ TEST(PdfContainer, DeeplyNestedContainersAreReadAtOnce) {
   const std::string deep = std::string(10, '[') + "1" + std::string(10, ']');
   const std::string shallow = std::string(9, '[') + "1" + std::string(9, ']');
   TParsed p;
-  auto* dict = dynamic_cast<TOvPDFDictionary*>(
-      p.Parse("<< /Deep " + deep + " /Shallow " + shallow + " >>"));
+  auto* dict =
+      dynamic_cast<TOvPDFDictionary*>(p.Parse("<< /Deep " + deep + " /Shallow " + shallow + " >>"));
   ASSERT_NE(dict, nullptr);
   EXPECT_FALSE(GetArrayEntry(dict, "Deep", false)->Unread());
   // Each level of a shallow one is text until it is read.

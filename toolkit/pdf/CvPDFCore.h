@@ -206,9 +206,7 @@ class TCvPDFText {
   friend bool operator==(const TCvPDFText& a, const TCvPDFText& b) noexcept {
     return a.view() == b.view();
   }
-  friend bool operator==(const TCvPDFText& a, std::string_view b) noexcept {
-    return a.view() == b;
-  }
+  friend bool operator==(const TCvPDFText& a, std::string_view b) noexcept { return a.view() == b; }
   friend bool operator==(const TCvPDFText& a, const std::string& b) noexcept {
     return a.view() == std::string_view(b);
   }

@@ -645,7 +645,9 @@ void TOvPDFComment::SetData(std::string_view bytes) {
   Invalid = Data.empty() || Data[0] != '%';
 }
 
-std::string TOvPDFComment::GetComment() const { return Data.empty() ? std::string() : Data.substr(1); }
+std::string TOvPDFComment::GetComment() const {
+  return Data.empty() ? std::string() : Data.substr(1);
+}
 
 void TOvPDFComment::SetComment(std::string_view text) {
   Data = "%";
@@ -831,7 +833,8 @@ TOvPDFObject* TOvPDFArray::GetItem(size_t index) const {
 
 void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
   if (index >= Items().size()) return;
-  if (Items()[index].Object && Items()[index].Object != obj) Items()[index].Object->Parent = nullptr;
+  if (Items()[index].Object && Items()[index].Object != obj)
+    Items()[index].Object->Parent = nullptr;
   Items()[index].Object = obj;
   if (obj) obj->Parent = this;
   Rebuild();
