@@ -572,6 +572,8 @@ class TOvPDFArray : public TOvPDFCpxObj {
  protected:
   // Regenerates Data; nested items are rebuilt first only when asked.
   void RebuildItems(bool rebuildChildren);
+  // The common part of Clone: whitespace and a deep copy of the entries.
+  void CloneInto(TOvPDFArray* clone);
   friend class TCvPDFParser;
 
  private:

@@ -806,7 +806,7 @@ void TOvPDFArray::RebuildItems(bool rebuildChildren) {
   if (unread_) return;
   const bool isDict = dynamic_cast<TOvPDFDictionary*>(this) != nullptr;
   TOvMemoryStream body;
-  for (auto& item : Items()) {
+  for (auto& item : items_) {
     if (isDict) {
       body.Write("/" + TOvPDFName::EncodeName(item.Key));
       const bool keepSpace =
@@ -822,20 +822,22 @@ void TOvPDFArray::RebuildItems(bool rebuildChildren) {
   Data += body.Data();
   Data += isDict ? ">>" : "]";
   const auto shift = static_cast<int64_t>(prefix.size());
-  for (auto& item : Items()) {
+  for (auto& item : items_) {
     if (item.Object) item.Object->ShiftWriteOffset(shift);
   }
 }
 
 TOvPDFObject* TOvPDFArray::GetItem(size_t index) const {
-  return index < Items().size() ? Items()[index].Object : nullptr;
+  const std::vector<TItem>& items = Items();
+  return index < items.size() ? items[index].Object : nullptr;
 }
 
 void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
-  if (index >= Items().size()) return;
-  if (Items()[index].Object && Items()[index].Object != obj)
-    Items()[index].Object->Parent = nullptr;
-  Items()[index].Object = obj;
+  std::vector<TItem>& items = Items();
+  if (index >= items.size()) return;
+  TOvPDFObject*& slot = items[index].Object;
+  if (slot && slot != obj) slot->Parent = nullptr;
+  slot = obj;
   if (obj) obj->Parent = this;
   Rebuild();
 }
@@ -854,17 +856,19 @@ void TOvPDFArray::AddItem(TOvPDFObject* obj) {
 }
 
 void TOvPDFArray::InsertItem(TOvPDFObject* obj, size_t index) {
-  if (index > Items().size()) index = Items().size();
-  Items().insert(Items().begin() + static_cast<std::ptrdiff_t>(index), TItem{{}, obj, {}, false});
+  std::vector<TItem>& items = Items();
+  index = std::min(index, items.size());
+  items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), TItem{{}, obj, {}, false});
   if (obj) obj->Parent = this;
   Rebuild();
 }
 
 void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
-  for (auto it = Items().begin(); it != Items().end(); ++it) {
+  std::vector<TItem>& items = Items();
+  for (auto it = items.begin(); it != items.end(); ++it) {
     if (it->Object == obj) {
       if (obj) obj->Parent = nullptr;
-      Items().erase(it);
+      items.erase(it);
       break;
     }
   }
@@ -872,34 +876,33 @@ void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
 }
 
 void TOvPDFArray::ClearItems() {
-  for (auto& item : Items()) {
+  std::vector<TItem>& items = Items();
+  for (auto& item : items) {
     if (item.Object) item.Object->Parent = nullptr;
   }
-  Items().clear();
+  items.clear();
   Rebuild();
+}
+
+void TOvPDFArray::CloneInto(TOvPDFArray* clone) {
+  clone->AssignBase(*this);
+  for (const auto& item : Items()) {
+    TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
+    clone->items_.push_back(TItem{item.Key, copy, {}, false});
+    if (copy) copy->Parent = clone;
+  }
+  clone->SetModified(true);
 }
 
 TOvPDFObject* TOvPDFArray::Clone() {
   auto* clone = Owner->NewObject<TOvPDFArray>();
-  clone->AssignBase(*this);
-  for (const auto& item : Items()) {
-    TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
-    clone->Items().push_back(TItem{item.Key, copy, {}, false});
-    if (copy) copy->Parent = clone;
-  }
-  clone->SetModified(true);
+  CloneInto(clone);
   return clone;
 }
 
 TOvPDFObject* TOvPDFDictionary::Clone() {
   auto* clone = Owner->NewObject<TOvPDFDictionary>();
-  clone->AssignBase(*this);
-  for (const auto& item : Items()) {
-    TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
-    clone->Items().push_back(TItem{item.Key, copy, {}, false});
-    if (copy) copy->Parent = clone;
-  }
-  clone->SetModified(true);
+  CloneInto(clone);
   return clone;
 }
 
@@ -910,8 +913,9 @@ void TOvPDFDictionary::AddEntry(std::string_view key, TOvPDFObject* obj) {
 }
 
 int64_t TOvPDFDictionary::IndexOfKey(std::string_view key) const {
-  for (size_t i = 0; i < Items().size(); ++i) {
-    if (Items()[i].Key == key) return static_cast<int64_t>(i);
+  const std::vector<TItem>& items = Items();
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].Key == key) return static_cast<int64_t>(i);
   }
   return -1;
 }

@@ -397,21 +397,20 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   if (asText) text = SourceText(start);
   ReadNext();
   container->TrailingSpace = CollectWhitespace();
-  // The text is produced when the container is written (writers always
-  // rebuild first): a parsed document mostly stays unwritten, and a copy of
-  // the text at every nesting level would cost more than the objects.
   container->modified_ = true;
-  container->Data.clear();
-  container->textPending_ = true;
-  // A container inside another is kept as its text, which costs a fraction
-  // of its objects, and read again when its entries are asked for. (A scan
-  // for references frees everything anyway.)
   if (asText) {
+    // Its text costs a fraction of its objects; they are made again when its
+    // entries are asked for. (A scan for references frees everything anyway.)
     container->Data = text;
-    container->textPending_ = false;
     container->items_ = {};
     file_.DestroyNewest(contents);
     container->unread_ = true;
+  } else {
+    // The text is produced when the container is written (writers always
+    // rebuild first): a parsed document mostly stays unwritten, and a copy
+    // of the text at every nesting level would cost more than the objects.
+    container->Data.clear();
+    container->textPending_ = true;
   }
   return container;
 }

@@ -98,7 +98,6 @@ void TOvPDFDocument::ReadPages() {
   TOvPDFDictionary* catalog = Catalog();
   TOvPDFDictionary* root = catalog ? GetDictEntry(catalog, "Pages", false) : nullptr;
   if (!root) return;
-  pageWalk_.stack.push_back(TCvPageWalk::TFrame{nullptr, 0});
   EnterPageNode(root);
   ReadPagesUpTo(1);
 }
@@ -109,8 +108,7 @@ void TOvPDFDocument::EnterPageNode(TOvPDFDictionary* node) {
     pages_.push_back(ReadPageInfo(node));
     return;
   }
-  // The bottom frame only marks a walk in progress.
-  if (pageWalk_.stack.size() > static_cast<size_t>(PDF_MAX_TREE_DEPTH)) BadPageTree();
+  if (pageWalk_.stack.size() >= static_cast<size_t>(PDF_MAX_TREE_DEPTH)) BadPageTree();
   if (TOvPDFArray* kids = GetArrayEntry(node, "Kids", false)) {
     pageWalk_.stack.push_back(TCvPageWalk::TFrame{kids, 0});
   }
@@ -121,7 +119,7 @@ void TOvPDFDocument::ReadPagesUpTo(size_t count) {
   if (walk.failure && pages_.size() < count) std::rethrow_exception(walk.failure);
   try {
     // Depth first, in /Kids order.
-    while (pages_.size() < count && walk.stack.size() > 1) {
+    while (pages_.size() < count && !walk.stack.empty()) {
       TCvPageWalk::TFrame& frame = walk.stack.back();
       if (frame.next >= frame.kids->ItemCount()) {
         walk.stack.pop_back();
@@ -135,7 +133,6 @@ void TOvPDFDocument::ReadPagesUpTo(size_t count) {
     walk.stack.clear();
     throw;
   }
-  if (walk.stack.size() == 1) walk.stack.clear();
 }
 
 TOvPDFPageInfo TOvPDFDocument::ReadPageInfo(TOvPDFDictionary* page) {
@@ -148,29 +145,30 @@ TOvPDFPageInfo TOvPDFDocument::ReadPageInfo(TOvPDFDictionary* page) {
   for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH; ++depth) {
     if (!chain.insert(node).second) break;
     const std::string type = GetNameEntry(node, "Type", "", false);
-    TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false);
-    std::vector<std::string>& text = pageWalk_.boxText;
-    if (box && NumbersOfUnreadArray(box, text)) {
-      if (text.size() == 4) {
-        TOvPDFReal numbers[4] = {TOvPDFReal(nullptr), TOvPDFReal(nullptr), TOvPDFReal(nullptr),
-                                 TOvPDFReal(nullptr)};
-        for (size_t i = 0; i < 4; ++i) numbers[i].SetData(text[i]);
-        info.Width = Difference(&numbers[2], &numbers[0]);
-        info.Height = Difference(&numbers[3], &numbers[1]);
-        info.Rotate = GetIntEntry(node, "Rotate", 0, false);
-      }
-      break;
-    }
-    if (box) {
-      if (box->ItemCount() == 4) {
-        bool numbers = true;
-        for (size_t i = 0; i < 4; ++i)
-          numbers = numbers && dynamic_cast<TOvPDFReal*>(box->GetItem(i));
-        if (numbers) {
-          info.Width = Difference(box->GetItem(2), box->GetItem(0));
-          info.Height = Difference(box->GetItem(3), box->GetItem(1));
-          info.Rotate = GetIntEntry(node, "Rotate", 0, false);
+    if (TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false)) {
+      // Four numbers, from the text of a box not read yet, else its entries.
+      TOvPDFReal fromText[4] = {TOvPDFReal(nullptr), TOvPDFReal(nullptr), TOvPDFReal(nullptr),
+                                TOvPDFReal(nullptr)};
+      TOvPDFObject* numbers[4] = {};
+      std::vector<std::string>& text = pageWalk_.boxText;
+      bool four = false;
+      if (NumbersOfUnreadArray(box, text)) {
+        four = text.size() == 4;
+        for (size_t i = 0; four && i < 4; ++i) {
+          fromText[i].SetData(text[i]);
+          numbers[i] = &fromText[i];
         }
+      } else if (box->ItemCount() == 4) {
+        four = true;
+        for (size_t i = 0; i < 4; ++i) {
+          numbers[i] = box->GetItem(i);
+          four = four && dynamic_cast<TOvPDFReal*>(numbers[i]);
+        }
+      }
+      if (four) {
+        info.Width = Difference(numbers[2], numbers[0]);
+        info.Height = Difference(numbers[3], numbers[1]);
+        info.Rotate = GetIntEntry(node, "Rotate", 0, false);
       }
       break;
     }
