@@ -145,7 +145,7 @@ int OpenAndWalk(const std::string& path, const std::function<void()>& opened = {
   });
   document.Open(input);
   size_t pages = 0;
-  for (const TOvPDFPageInfo& page : document.Pages()) pages += page.PageDictionary != nullptr;
+  for (const TOvPDFPageInfo& page : document.Pages()) pages += page.Width > 0;
   if (opened) opened();
   const size_t attachments = document.Attachments().size();
   document.Close(false);

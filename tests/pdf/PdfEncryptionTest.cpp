@@ -64,7 +64,7 @@ std::string OpenFailure(const std::string& bytes, const std::string& user,
 }
 
 TOvPDFStream* ContentStream(TOvPDFDocument& doc, int32_t* number) {
-  auto* ref = dynamic_cast<TOvPDFRef*>(GetEntry(doc.PageInfo(0).PageDictionary, "Contents"));
+  auto* ref = dynamic_cast<TOvPDFRef*>(GetEntry(doc.PageInfo(0).Dictionary(), "Contents"));
   if (!ref) return nullptr;
   *number = ref->Number;
   return dynamic_cast<TOvPDFStream*>(ref->Resolve()->Value);

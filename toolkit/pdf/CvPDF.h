@@ -181,7 +181,18 @@ struct TOvPDFPageInfo {
   int32_t Width = 0;
   int32_t Height = 0;
   int32_t Rotate = 0;
-  TOvPDFDictionary* PageDictionary = nullptr;
+
+  // The page's dictionary. The page list keeps no page it only looked at;
+  // such a page is loaded here, on first use.
+  TOvPDFDictionary* Dictionary() const;
+  // True when page is this page's dictionary (nothing is loaded to tell).
+  bool Is(const TOvPDFDictionary* page) const;
+
+ private:
+  friend class TOvPDFDocument;
+  // A page read for good, or the file's reference to one only looked at.
+  TOvPDFDictionary* read_ = nullptr;
+  TOvPDFRef* reference_ = nullptr;
 };
 
 struct TOvPDFRequirementHandler {
@@ -354,10 +365,18 @@ class TOvPDFDocument {
   // Reads the page tree until count pages are known or the tree ends; a
   // failure raises again at every later call that needs more pages.
   void ReadPagesUpTo(size_t count);
-  // A page becomes the next page of the list; a /Pages node is gone through next.
-  void EnterPageNode(TOvPDFDictionary* node);
+  // A page becomes the next page of the list; a /Pages node is gone through
+  // next. key tells a node met before: the file's reference to it, or the
+  // node itself when it is not an indirect object.
+  void EnterPageNode(TOvPDFDictionary* node, const void* key);
+  // A page that is not loaded yet is looked at where it lies, and becomes
+  // the next page of the list without being kept. False when it is not
+  // plainly a page: the caller loads it.
+  bool PeekPage(TOvPDFRef* canonical);
   // Size and rotation, inherited through /Parent.
   TOvPDFPageInfo ReadPageInfo(TOvPDFDictionary* page);
+  // Size and rotation from the nearest /MediaBox, starting at node.
+  void InheritBox(TOvPDFDictionary* node, TOvPDFPageInfo& info);
   void ReadRequirements();
   void ReadAttachments();
   void ReadSignatures();
@@ -404,7 +423,7 @@ class TOvPDFDocument {
       size_t next;
     };
     std::vector<TFrame> stack;
-    std::unordered_set<const TOvPDFDictionary*> visited;
+    std::unordered_set<const void*> visited;
     std::exception_ptr failure;
     // Scratch for the /Parent chain of one page, and for the numbers of its box.
     std::unordered_set<const TOvPDFDictionary*> chain;

@@ -874,6 +874,15 @@ class TOvPDFFile {
   int32_t HighestUsedNumber();
   // The same over what has been parsed so far (no loading).
   int32_t HighestKnownNumber() const;
+  // Parses an object not loaded yet at its entry, hands it to look (nil when
+  // the entry reads as null) and frees everything the parse made: a look at
+  // an object that keeps nothing of it. Its references still raise the
+  // highest known number. While it runs nothing is loaded for good, and
+  // entries of containers loaded before must not be read. False, with
+  // nothing done, for an object that is loaded, compressed or unknown.
+  // Raises what the parse raises.
+  bool PeekObject(int32_t number, int32_t generation,
+                  const std::function<void(TOvPDFIndirect* object)>& look);
   bool Progress(int percent);
   // First canonical reference with this number and generation, or nil.
   TOvPDFRef* FindCanonical(int32_t number, int32_t generation);
@@ -1004,9 +1013,6 @@ class TOvPDFFile {
   // The integer a stream's indirect /Length names; false when it cannot be
   // loaded. A loaded value that is not an integer raises.
   bool LoadLengthValue(int32_t number, int32_t generation, int64_t& length);
-  // Parses the object at its entry for the references it holds (which raise
-  // the highest known number) and frees everything the parse made.
-  void ScanReferences(int32_t number, int32_t generation);
 
   void RebuildCanonicalIndex();
   void AppendCanonical(TOvPDFRef* ref);
@@ -1047,7 +1053,7 @@ class TOvPDFFile {
   // The highest object number named by a reference parsed so far.
   int32_t highest_reference_ = 0;
   std::string stale_reason_;
-  // Set while ScanReferences parses an object it will free again.
+  // Set while PeekObject parses an object it will free again.
   bool scanning_references_ = false;
   // Where objects that keep it were last written: offset and length.
   std::unordered_map<const TOvPDFObject*, std::pair<int64_t, int64_t>> write_positions_;

@@ -304,7 +304,7 @@ int32_t TOvPDFFile::HighestUsedNumber() {
       if (scan != (pass == 1)) continue;
       try {
         if (scan) {
-          ScanReferences(ref->Number, ref->Generation);
+          PeekObject(ref->Number, ref->Generation, {});
         } else {
           ref->Resolve();
         }
@@ -317,19 +317,27 @@ int32_t TOvPDFFile::HighestUsedNumber() {
   return HighestKnownNumber();
 }
 
-void TOvPDFFile::ScanReferences(int32_t number, int32_t generation) {
-  // The object is parsed only for the references it holds, and what the
-  // parse made is freed at once: looking through a large file must not keep
-  // a second copy of it in memory. While scanning, nothing is loaded for
-  // good (see TOvPDFRef::Resolve and LoadLengthValue), so nothing outside
-  // the freed objects can point into them.
+bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
+                            const std::function<void(TOvPDFIndirect* object)>& look) {
+  const TOvPDFRef* canonical = FindCanonical(number, generation);
+  const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
+  if (!Source || !canonical || canonical->Resolved || canonical->Target || !entry ||
+      entry->Compressed) {
+    return false;
+  }
+  // Looking through a large file must not keep a second copy of it in
+  // memory. While peeking, nothing is loaded for good (see TOvPDFRef::Resolve
+  // and LoadLengthValue), so nothing outside the freed objects can point
+  // into them.
   struct TRollback {
     TOvPDFFile& file;
     size_t mark;
     ~TRollback() { file.DestroyNewest(mark); }
   } rollback{*this, registry_.size()};
   const TCvScopedValue<bool> scanning(scanning_references_, true);
-  LoadObject(*Source, number, generation);
+  TOvPDFIndirect* object = LoadObject(*Source, number, generation);
+  if (look) look(object);
+  return true;
 }
 
 bool TOvPDFFile::Progress(int percent) {

@@ -245,7 +245,7 @@ void TOvPDFDocument::PrepareCertification() {
   auto* dr = form ? dynamic_cast<TOvPDFRef*>(GetEntry(form, "DR")) : nullptr;
   if (!dr) return;
   for (const TOvPDFPageInfo& page : Pages()) {
-    auto* resources = dynamic_cast<TOvPDFRef*>(InheritedResources(page.PageDictionary));
+    auto* resources = dynamic_cast<TOvPDFRef*>(InheritedResources(page.Dictionary()));
     if (!resources || resources->Number != dr->Number || resources->Generation != dr->Generation)
       continue;
     auto* shared = dynamic_cast<TOvPDFDictionary*>(ResolveValue(dr));
@@ -457,7 +457,7 @@ void TOvPDFDocument::BuildSignatureField() {
   ReadPagesUpTo(static_cast<size_t>(std::max(entry->Page, 0)) + 1);
   if (pages_.empty()) throw EOvPDFDocumentError("Invalid document (no pages)");
   entry->Page = std::clamp<int32_t>(entry->Page, 0, static_cast<int32_t>(pages_.size()) - 1);
-  TOvPDFDictionary* page = pages_[static_cast<size_t>(entry->Page)].PageDictionary;
+  TOvPDFDictionary* page = pages_[static_cast<size_t>(entry->Page)].Dictionary();
   TOvPDFIndirect* pageObject = sigimpl::HolderOf(page);
   TOvPDFSignatureWidgetProps& props = entry->WidgetProps;
   if (!(props.ShowOnAllPages && entry->SignatureType != stMDP) && pageObject) {
@@ -466,12 +466,13 @@ void TOvPDFDocument::BuildSignatureField() {
     if (auto* shared = dynamic_cast<TOvPDFRef*>(GetEntry(page, "Annots"))) {
       auto* array = dynamic_cast<TOvPDFArray*>(ResolveValue(shared));
       for (const TOvPDFPageInfo& other : Pages()) {
-        if (!array || other.PageDictionary == page) continue;
-        auto* ref = dynamic_cast<TOvPDFRef*>(GetEntry(other.PageDictionary, "Annots"));
+        if (!array || other.Is(page)) continue;
+        TOvPDFDictionary* otherPage = other.Dictionary();
+        auto* ref = dynamic_cast<TOvPDFRef*>(GetEntry(otherPage, "Annots"));
         if (!ref || ref->Number != shared->Number || ref->Generation != shared->Generation)
           continue;
-        SetEntry(other.PageDictionary, "Annots", sigimpl::NewIndirectRef(*this, array->Clone()));
-        Touch(other.PageDictionary);
+        SetEntry(otherPage, "Annots", sigimpl::NewIndirectRef(*this, array->Clone()));
+        Touch(otherPage);
       }
     }
   }
@@ -505,7 +506,7 @@ void TOvPDFDocument::BuildSignatureField() {
         std::vector<TOvPDFDictionary*> targets{page};
         if (props.ShowOnAllPages) {
           for (const TOvPDFPageInfo& other : Pages()) {
-            if (other.PageDictionary != page) targets.push_back(other.PageDictionary);
+            if (!other.Is(page)) targets.push_back(other.Dictionary());
           }
         }
         std::unordered_set<TOvPDFArray*> done;
@@ -613,7 +614,7 @@ void TOvPDFDocument::BuildSignatureField() {
     // Every annotation gets a name, so the certification's digest can
     // order them.
     for (const TOvPDFPageInfo& info : Pages()) {
-      TOvPDFArray* annots = GetArrayEntry(info.PageDictionary, "Annots", false);
+      TOvPDFArray* annots = GetArrayEntry(info.Dictionary(), "Annots", false);
       if (!annots) continue;
       for (const auto& item : annots->Items()) {
         auto* annot = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));

@@ -45,6 +45,40 @@ bool NumbersOfUnreadArray(const TOvPDFArray* array, std::vector<std::string>& nu
   return true;
 }
 
+// Width and height of a box: from its text when it is not read yet, else
+// from its entries. False when it does not hold four numbers.
+bool BoxSize(TOvPDFArray* box, std::vector<std::string>& text, int32_t& width, int32_t& height) {
+  TOvPDFReal fromText[4] = {TOvPDFReal(nullptr), TOvPDFReal(nullptr), TOvPDFReal(nullptr),
+                            TOvPDFReal(nullptr)};
+  TOvPDFObject* numbers[4] = {};
+  bool four = false;
+  if (NumbersOfUnreadArray(box, text)) {
+    four = text.size() == 4;
+    for (size_t i = 0; four && i < 4; ++i) {
+      fromText[i].SetData(text[i]);
+      numbers[i] = &fromText[i];
+    }
+  } else if (box->ItemCount() == 4) {
+    four = true;
+    for (size_t i = 0; i < 4; ++i) {
+      numbers[i] = box->GetItem(i);
+      four = four && dynamic_cast<TOvPDFReal*>(numbers[i]);
+    }
+  }
+  if (!four) return false;
+  width = Difference(numbers[2], numbers[0]);
+  height = Difference(numbers[3], numbers[1]);
+  return true;
+}
+
+// What tells a page tree node met before: the file's reference to it, or
+// the node itself when it is not an indirect object.
+const void* VisitKey(TOvPDFObject* item, TOvPDFDictionary* node) {
+  auto* ref = dynamic_cast<TOvPDFRef*>(item);
+  TOvPDFRef* canonical = ref ? ref->FindCanonical() : nullptr;
+  return canonical ? static_cast<const void*>(canonical) : node;
+}
+
 }  // namespace
 
 void TOvPDFDocument::ReadStructure() {
@@ -98,12 +132,12 @@ void TOvPDFDocument::ReadPages() {
   TOvPDFDictionary* catalog = Catalog();
   TOvPDFDictionary* root = catalog ? GetDictEntry(catalog, "Pages", false) : nullptr;
   if (!root) return;
-  EnterPageNode(root);
+  EnterPageNode(root, VisitKey(GetEntry(catalog, "Pages"), root));
   ReadPagesUpTo(1);
 }
 
-void TOvPDFDocument::EnterPageNode(TOvPDFDictionary* node) {
-  if (!pageWalk_.visited.insert(node).second) return;
+void TOvPDFDocument::EnterPageNode(TOvPDFDictionary* node, const void* key) {
+  if (!pageWalk_.visited.insert(key).second) return;
   if (GetNameEntry(node, "Type", "Pages", false) != "Pages") {
     pages_.push_back(ReadPageInfo(node));
     return;
@@ -125,8 +159,13 @@ void TOvPDFDocument::ReadPagesUpTo(size_t count) {
         walk.stack.pop_back();
         continue;
       }
-      TOvPDFObject* kid = ResolveValue(frame.kids->GetItem(frame.next++));
-      if (auto* node = dynamic_cast<TOvPDFDictionary*>(kid)) EnterPageNode(node);
+      TOvPDFObject* item = frame.kids->GetItem(frame.next++);
+      auto* ref = dynamic_cast<TOvPDFRef*>(item);
+      TOvPDFRef* canonical = ref ? ref->FindCanonical() : nullptr;
+      if (canonical && !canonical->Resolved && PeekPage(canonical)) continue;
+      TOvPDFObject* kid = ResolveValue(item);
+      if (auto* node = dynamic_cast<TOvPDFDictionary*>(kid))
+        EnterPageNode(node, VisitKey(item, node));
     }
   } catch (...) {
     walk.failure = std::current_exception();
@@ -135,39 +174,75 @@ void TOvPDFDocument::ReadPagesUpTo(size_t count) {
   }
 }
 
+bool TOvPDFDocument::PeekPage(TOvPDFRef* canonical) {
+  if (pageWalk_.visited.count(canonical)) return true;
+  // What the look finds, read from direct values only: while peeking
+  // nothing else can be loaded.
+  bool plain = false;
+  TOvPDFPageInfo info;
+  int32_t parentNumber = -1;
+  int32_t parentGeneration = 0;
+  const auto look = [&](TOvPDFIndirect* object) {
+    auto* page = object ? dynamic_cast<TOvPDFDictionary*>(object->Value) : nullptr;
+    if (!page) return;
+    auto* type = dynamic_cast<TOvPDFName*>(GetEntry(page, "Type"));
+    TOvPDFObject* box = GetEntry(page, "MediaBox");
+    TOvPDFObject* rotate = GetEntry(page, "Rotate");
+    TOvPDFObject* parent = GetEntry(page, "Parent");
+    if (!type || type->GetName() == "Pages" || dynamic_cast<TOvPDFRef*>(box) ||
+        dynamic_cast<TOvPDFRef*>(rotate)) {
+      return;
+    }
+    if (auto* array = dynamic_cast<TOvPDFArray*>(box)) {
+      if (BoxSize(array, pageWalk_.boxText, info.Width, info.Height)) {
+        info.Rotate = GetIntEntry(page, "Rotate", 0, false);
+      }
+    } else if (type->GetName() == "Page" && parent) {
+      auto* parentRef = dynamic_cast<TOvPDFRef*>(parent);
+      if (!parentRef) return;
+      parentNumber = parentRef->Number;
+      parentGeneration = parentRef->Generation;
+    }
+    plain = true;
+  };
+  try {
+    if (!file_->PeekObject(canonical->Number, canonical->Generation, look)) return false;
+  } catch (const EOvPDFError&) {
+    // Loading it reports what is wrong, the way every object reports it.
+    return false;
+  } catch (const EStreamError&) {
+    return false;
+  }
+  if (!plain) return false;
+  pageWalk_.visited.insert(canonical);
+  info.reference_ = canonical;
+  if (parentNumber >= 0) {
+    TOvPDFRef* parent = file_->FindCanonical(parentNumber, parentGeneration);
+    if (auto* node = parent ? dynamic_cast<TOvPDFDictionary*>(ResolveValue(parent)) : nullptr) {
+      pageWalk_.chain.clear();
+      InheritBox(node, info);
+    }
+  }
+  pages_.push_back(info);
+  return true;
+}
+
 TOvPDFPageInfo TOvPDFDocument::ReadPageInfo(TOvPDFDictionary* page) {
   TOvPDFPageInfo info;
-  info.PageDictionary = page;
+  info.read_ = page;
+  pageWalk_.chain.clear();
+  InheritBox(page, info);
+  return info;
+}
+
+void TOvPDFDocument::InheritBox(TOvPDFDictionary* node, TOvPDFPageInfo& info) {
   // Up the /Parent chain to the nearest /MediaBox (ISO 32000-1 7.7.3.4).
   std::unordered_set<const TOvPDFDictionary*>& chain = pageWalk_.chain;
-  chain.clear();
-  TOvPDFDictionary* node = page;
   for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH; ++depth) {
     if (!chain.insert(node).second) break;
     const std::string type = GetNameEntry(node, "Type", "", false);
     if (TOvPDFArray* box = GetArrayEntry(node, "MediaBox", false)) {
-      // Four numbers, from the text of a box not read yet, else its entries.
-      TOvPDFReal fromText[4] = {TOvPDFReal(nullptr), TOvPDFReal(nullptr), TOvPDFReal(nullptr),
-                                TOvPDFReal(nullptr)};
-      TOvPDFObject* numbers[4] = {};
-      std::vector<std::string>& text = pageWalk_.boxText;
-      bool four = false;
-      if (NumbersOfUnreadArray(box, text)) {
-        four = text.size() == 4;
-        for (size_t i = 0; four && i < 4; ++i) {
-          fromText[i].SetData(text[i]);
-          numbers[i] = &fromText[i];
-        }
-      } else if (box->ItemCount() == 4) {
-        four = true;
-        for (size_t i = 0; i < 4; ++i) {
-          numbers[i] = box->GetItem(i);
-          four = four && dynamic_cast<TOvPDFReal*>(numbers[i]);
-        }
-      }
-      if (four) {
-        info.Width = Difference(numbers[2], numbers[0]);
-        info.Height = Difference(numbers[3], numbers[1]);
+      if (BoxSize(box, pageWalk_.boxText, info.Width, info.Height)) {
         info.Rotate = GetIntEntry(node, "Rotate", 0, false);
       }
       break;
@@ -175,7 +250,18 @@ TOvPDFPageInfo TOvPDFDocument::ReadPageInfo(TOvPDFDictionary* page) {
     if (type != "Page" && type != "Pages") break;
     node = GetDictEntry(node, "Parent", false);
   }
-  return info;
+}
+
+TOvPDFDictionary* TOvPDFPageInfo::Dictionary() const {
+  if (read_) return read_;
+  return reference_ ? dynamic_cast<TOvPDFDictionary*>(ResolveValue(reference_)) : nullptr;
+}
+
+bool TOvPDFPageInfo::Is(const TOvPDFDictionary* page) const {
+  if (!page) return false;
+  if (read_) return read_ == page;
+  return reference_ && reference_->Resolved && reference_->Target &&
+         reference_->Target->Value == page;
 }
 
 size_t TOvPDFDocument::PageCount() { return Pages().size(); }
@@ -195,7 +281,7 @@ int64_t TOvPDFDocument::IndexOfPage(const TOvPDFDictionary* page) {
   for (size_t i = 0;; ++i) {
     if (i == pages_.size()) ReadPagesUpTo(i + 1);
     if (i == pages_.size()) return -1;
-    if (pages_[i].PageDictionary == page) return static_cast<int64_t>(i);
+    if (pages_[i].Is(page)) return static_cast<int64_t>(i);
   }
 }
 

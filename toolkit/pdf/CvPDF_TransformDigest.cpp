@@ -396,8 +396,8 @@ ByteString TCvTransformDigest::DocMDP() {
   }
   h.Update(empty);
   for (const TOvPDFPageInfo& page : document_.Pages()) {
-    h.Update(PageDigest(page.PageDictionary));
-    PageAnnotations(h, page.PageDictionary);
+    h.Update(PageDigest(page.Dictionary()));
+    PageAnnotations(h, page.Dictionary());
   }
   h.Update(empty);
   {
