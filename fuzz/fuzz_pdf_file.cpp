@@ -32,6 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EXPECTED_FAILURES
   if (!opened) return 0;
   TOvPDFFile& file = document.File();
+  // The page list only looks at plain pages; each must still load when asked for.
+  try {
+    const std::vector<TOvPDFPageInfo>& pages = document.Pages();
+    const size_t count = std::min<size_t>(pages.size(), 2000);
+    for (size_t i = 0; i < count; ++i) pages[i].Dictionary();
+  }
+  EXPECTED_FAILURES
   // Numbering a new object reads the objects not loaded yet and frees them
   // again; whatever it read must still load afterwards.
   try {

@@ -161,9 +161,9 @@ TEST(Writer, FreeEntriesAndGenerationsInStreams) {
   // Generations above 255 and offsets past 4 GB widen the fields.
   TLoaded loaded(OnePage().Build());
   std::vector<TOvPDFXrefEntry> entries{
-      TOvPDFXrefEntry{&loaded.file, 7, 300, int64_t{1} << 33, false, 0, 0},
-      TOvPDFXrefEntry{&loaded.file, 8, 2, 0, false, 0, 0},
-      TOvPDFXrefEntry{&loaded.file, 9, 0, 0, true, 4, 3}};
+      TOvPDFXrefEntry{7, 300, int64_t{1} << 33, false, 0, 0},
+      TOvPDFXrefEntry{8, 2, 0, false, 0, 0},
+      TOvPDFXrefEntry{9, 0, 0, true, 4, 3}};
   TOvMemoryStream out;
   const int32_t n = loaded.file.WriteXRefStream(out, entries, true);
   EXPECT_EQ(n, 10);
@@ -253,7 +253,7 @@ TEST(Writer, FullRewriteOfAStreamFileDropsStreamKeys) {
 
 TEST(Writer, FailuresAndCancel) {
   TLoaded loaded(OnePage().Build());
-  loaded.file.ModifiedEntries.push_back(TOvPDFXrefEntry{&loaded.file, 99, 0, 1, false, 0, 0});
+  loaded.file.ModifiedEntries.push_back(TOvPDFXrefEntry{99, 0, 1, false, 0, 0});
   try {
     loaded.file.Save();
     FAIL();

@@ -750,7 +750,6 @@ void CompressStream(TOvPDFStream* stream, bool appendLineEnd);
 // Cross-reference entries and the file
 
 struct TOvPDFXrefEntry {
-  TOvPDFFile* Owner = nullptr;
   int32_t Number = 0;
   int32_t Generation = 0;
   int64_t Offset = 0;
@@ -765,7 +764,6 @@ class TOvPDFXRefs {
   using TKey = std::pair<int32_t, int32_t>;  // generation, number
   using TMap = std::map<TKey, TOvPDFXrefEntry>;
 
-  explicit TOvPDFXRefs(TOvPDFFile* owner) : owner_(owner) {}
 
   // New entry: inserted. Existing: raiseIfExists raises "Object [%d, %d]
   // already exists"; replace overwrites the entry (it becomes uncompressed at
@@ -784,7 +782,6 @@ class TOvPDFXRefs {
   TMap::const_iterator end() const { return map_.end(); }
 
  private:
-  TOvPDFFile* owner_;
   TMap map_;
 };
 
@@ -939,7 +936,7 @@ class TOvPDFFile {
   std::vector<TOvPDFXrefEntry> ModifiedEntries;
   TOvPDFDictionary* Trailer = nullptr;
   TCvPDFTemporaryStreamHook OnCreateTemporaryStream;
-  TOvPDFXRefs XRefs{this};
+  TOvPDFXRefs XRefs;
   int64_t LastStartXRef = -1;
   bool Damaged = false;
   bool UsesXRefStreams = false;

@@ -27,7 +27,7 @@ TOvPDFXrefEntry* TOvPDFXRefs::Add(int32_t number, int32_t generation, bool repla
   auto it = map_.find(key);
   if (it == map_.end()) {
     auto& entry = map_[key];
-    entry = TOvPDFXrefEntry{owner_, number, generation, offset, false, 0, 0};
+    entry = TOvPDFXrefEntry{number, generation, offset, false, 0, 0};
     return &entry;
   }
   if (raiseIfExists) {
@@ -35,7 +35,7 @@ TOvPDFXrefEntry* TOvPDFXRefs::Add(int32_t number, int32_t generation, bool repla
                       "] already exists");
   }
   if (!replace) return nullptr;
-  it->second = TOvPDFXrefEntry{owner_, number, generation, offset, false, 0, 0};
+  it->second = TOvPDFXrefEntry{number, generation, offset, false, 0, 0};
   return &it->second;
 }
 

@@ -1167,12 +1167,12 @@ void TOvPDFIndirect::Renumber(int32_t number, int32_t generation) {
 
 void TOvPDFIndirect::MarkModified() {
   if (!Owner || (Number == 0 && Generation == 0)) return;
-  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Owner, Number, Generation, 1, false, 0, 0});
+  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Number, Generation, 1, false, 0, 0});
 }
 
 void TOvPDFIndirect::MarkFree() {
   if (!Owner || (Number == 0 && Generation == 0)) return;
-  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Owner, Number, Generation, 0, false, 0, 0});
+  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Number, Generation, 0, false, 0, 0});
 }
 
 }  // namespace corvane

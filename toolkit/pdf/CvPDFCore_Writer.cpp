@@ -124,7 +124,7 @@ void TOvPDFFile::SaveIncremental() {
     const int32_t n = WriteXRefStream(*Source, entries, true);
     PutInt(Trailer, "Size", static_cast<int64_t>(n) + 1);
     const int64_t tableOffset = Source->Position();
-    const TOvPDFXrefEntry self{this, n, 65535, 0, false, 0, 0};
+    const TOvPDFXrefEntry self{n, 65535, 0, false, 0, 0};
     ModifiedEntries.push_back(self);
     entries.push_back(self);
     WriteXRefTable(*Source, entries, true, false);
@@ -235,7 +235,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   // The stream lists itself too, so that /Size is one more than the highest
   // object number of the section (readers check this).
   std::vector<TOvPDFXrefEntry> listed = entries;
-  listed.push_back(TOvPDFXrefEntry{this, n, 0, start, false, 0, 0});
+  listed.push_back(TOvPDFXrefEntry{n, 0, start, false, 0, 0});
   // Field widths grow with the values: offsets past 4 GB, generations past 255.
   uint64_t maxSecond = 0;
   uint64_t maxThird = 0;
@@ -346,7 +346,7 @@ void TOvPDFFile::SaveFull() {
     TOvPDFIndirect* indirect = ObjectList[i]->Resolve();
     if (indirect) {
       TOvPDFXrefEntry entry{
-          this, indirect->Number, indirect->Generation, output->Position(), false, 0, 0};
+          indirect->Number, indirect->Generation, output->Position(), false, 0, 0};
       indirect->WriteTo(*output, true);
       if (indirect->TrailingSpace.empty()) output->Write(LineEnd);
       entries.push_back(entry);

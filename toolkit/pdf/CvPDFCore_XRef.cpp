@@ -743,6 +743,9 @@ void TOvPDFFile::BuildObjectList() {
   // them must cost neither memory nor a search each.
   const std::unordered_set<uint64_t> dropped = ResolveDuplicateOffsets();
   const size_t count = XRefs.Count();
+  // Sized once: a hundred thousand objects must not leave growth slack behind.
+  ObjectList.reserve(ObjectList.size() + count);
+  if (!canonical_dirty_) canonical_.reserve(canonical_.size() + count);
   size_t i = 0;
   for (const auto& [key, entry] : XRefs) {
     if (!entry.Compressed && entry.Offset > 0) {
