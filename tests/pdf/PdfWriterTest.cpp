@@ -160,10 +160,9 @@ TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
 TEST(Writer, FreeEntriesAndGenerationsInStreams) {
   // Generations above 255 and offsets past 4 GB widen the fields.
   TLoaded loaded(OnePage().Build());
-  std::vector<TOvPDFXrefEntry> entries{
-      TOvPDFXrefEntry{7, 300, int64_t{1} << 33, false, 0, 0},
-      TOvPDFXrefEntry{8, 2, 0, false, 0, 0},
-      TOvPDFXrefEntry{9, 0, 0, true, 4, 3}};
+  std::vector<TOvPDFXrefEntry> entries{TOvPDFXrefEntry{7, 300, int64_t{1} << 33, false, 0, 0},
+                                       TOvPDFXrefEntry{8, 2, 0, false, 0, 0},
+                                       TOvPDFXrefEntry{9, 0, 0, true, 4, 3}};
   TOvMemoryStream out;
   const int32_t n = loaded.file.WriteXRefStream(out, entries, true);
   EXPECT_EQ(n, 10);

@@ -764,7 +764,6 @@ class TOvPDFXRefs {
   using TKey = std::pair<int32_t, int32_t>;  // generation, number
   using TMap = std::map<TKey, TOvPDFXrefEntry>;
 
-
   // New entry: inserted. Existing: raiseIfExists raises "Object [%d, %d]
   // already exists"; replace overwrites the entry (it becomes uncompressed at
   // offset); otherwise nothing changes and nil is returned (first wins).
