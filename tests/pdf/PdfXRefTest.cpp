@@ -340,8 +340,22 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
     EXPECT_TRUE(loaded.file.HasCompressedObjects);
     if (extra.empty()) {
       EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+      // A look at a member decodes its stream for good and keeps nothing
+      // of the member; loading one member makes no other.
+      std::string type;
+      const auto look = [&](TOvPDFIndirect* object) {
+        type = GetNameEntry(dynamic_cast<TOvPDFDictionary*>(object->Value), "Type", "", true);
+      };
+      EXPECT_TRUE(loaded.file.PeekObject(2, 0, {}));  // decodes the stream
+      const size_t before = loaded.file.RegistrySize();
+      EXPECT_TRUE(loaded.file.PeekObject(3, 0, look));
+      EXPECT_EQ(type, "Page");
+      EXPECT_EQ(loaded.file.RegistrySize(), before);
       TOvPDFDictionary* page = loaded.Dict(3);
       ASSERT_NE(page, nullptr);
+      const size_t withPage = loaded.file.RegistrySize();
+      ASSERT_NE(loaded.Dict(2), nullptr);
+      EXPECT_GT(loaded.file.RegistrySize(), withPage);
       TOvPDFIndirect* holder = loaded.file.FindCanonical(3, 0)->Resolve();
       EXPECT_TRUE(holder->InObjectStream);
       EXPECT_EQ(holder->ContainerNumber, 5);

@@ -601,13 +601,23 @@ class TOvPDFDictionary final : public TOvPDFArray {
 
 class TOvPDFIndirect;
 
-// The members of an object stream (ISO 32000-1 7.5.7), parsed once. The
-// decoded bytes are not kept: the members are whole objects of their own.
+// The members of an object stream (ISO 32000-1 7.5.7). The stream is
+// decoded once and its members are checked then; the decoded bytes are kept,
+// and a member becomes an object when it is first asked for: its bytes are
+// far smaller than the object made of them.
 struct TCvObjectStreamCache {
   bool Loaded = false;
+  // The decoded content, as far as it was inflated; Truncated when the
+  // stream goes on beyond it.
+  std::shared_ptr<TOvMemoryStream> Content;
+  bool Truncated = false;
+  int64_t First = 0;
   std::vector<int32_t> Numbers;
   std::vector<int64_t> Offsets;
+  // Nil until the member is asked for.
   std::vector<TOvPDFIndirect*> Objects;
+  // Number to index, made when an entry gives a wrong index (first wins).
+  std::unordered_map<int32_t, size_t> Index;
 };
 
 class TOvPDFStream final : public TOvPDFCpxObj {
@@ -874,9 +884,10 @@ class TOvPDFFile {
   // the entry reads as null) and frees everything the parse made: a look at
   // an object that keeps nothing of it. Its references still raise the
   // highest known number. While it runs nothing is loaded for good, and
-  // entries of containers loaded before must not be read. False, with
-  // nothing done, for an object that is loaded, compressed or unknown.
-  // Raises what the parse raises.
+  // entries of containers loaded before must not be read. The object stream
+  // of a compressed object is loaded for good first. False, with nothing
+  // done, for an object that is loaded or unknown. Raises what the parse
+  // raises.
   bool PeekObject(int32_t number, int32_t generation,
                   const std::function<void(TOvPDFIndirect* object)>& look);
   bool Progress(int percent);
@@ -984,6 +995,14 @@ class TOvPDFFile {
   // cannot be read.
   bool StaleEntryIsReached();
   void DecodeObjectStream(TOvPDFStream* stream);
+  // The object stream streamNumber, loaded and decoded; nil (with a warning
+  // naming member number) when it cannot be had.
+  TOvPDFStream* DecodedObjectStream(int32_t number, int32_t streamNumber);
+  // Where member number lies in a decoded object stream (its entry says
+  // index), or -1.
+  int64_t MemberIndex(TCvObjectStreamCache& cache, int32_t number, int32_t index);
+  // Makes an object of member i; the caller keeps or frees it.
+  TOvPDFIndirect* ParseMemberAt(TOvPDFStream* stream, size_t i);
   // Hands parse the decoded content of an object stream, inflated only as
   // far as needed: parse returns false when it ran into the end of a
   // truncated prefix (a longer one is then decoded). The budget pays for
@@ -1012,6 +1031,13 @@ class TOvPDFFile {
 
   void RebuildCanonicalIndex();
   void AppendCanonical(TOvPDFRef* ref);
+
+  // Destroys, when it goes, every object made since it was made.
+  struct TCvRegistryRollback {
+    TOvPDFFile& file;
+    size_t mark;
+    ~TCvRegistryRollback() { file.DestroyNewest(mark); }
+  };
 
   // Destroys an object of the registry and gives its memory back.
   void Destroy(TOvPDFObject* obj) noexcept;

@@ -291,23 +291,18 @@ int32_t TOvPDFFile::HighestKnownNumber() const {
 }
 
 int32_t TOvPDFFile::HighestUsedNumber() {
-  // Object-stream members first: they are kept with their decoded stream
-  // anyway, and afterwards nothing the scan below reaches loads for good.
-  // Index based: loading an object stream may add to the list.
+  // Object-stream members first: looking at one decodes its stream for good,
+  // and afterwards nothing the scan of the other objects reaches needs
+  // loading. Index based: loading an object stream may add to the list.
   for (size_t pass = 0; pass < 2; ++pass) {
     for (size_t i = 0; i < ObjectList.size(); ++i) {
       TOvPDFRef* ref = ObjectList[i];
       // Parsed objects counted their references when they were read.
       if (ref->Resolved || ref->Target) continue;
       const TOvPDFXrefEntry* entry = XRefs.Find(ref->Number, ref->Generation);
-      const bool scan = entry && !entry->Compressed && Source;
-      if (scan != (pass == 1)) continue;
+      if ((entry && entry->Compressed) == (pass == 1)) continue;
       try {
-        if (scan) {
-          PeekObject(ref->Number, ref->Generation, {});
-        } else {
-          ref->Resolve();
-        }
+        if (!PeekObject(ref->Number, ref->Generation, {})) ref->Resolve();
       } catch (const EOvPDFError&) {
         // An object that does not read references nothing we could see.
       } catch (const EStreamError&) {
@@ -321,21 +316,23 @@ bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
                             const std::function<void(TOvPDFIndirect* object)>& look) {
   const TOvPDFRef* canonical = FindCanonical(number, generation);
   const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
-  if (!Source || !canonical || canonical->Resolved || canonical->Target || !entry ||
-      entry->Compressed) {
-    return false;
+  if (!Source || !canonical || canonical->Resolved || canonical->Target || !entry) return false;
+  TOvPDFStream* stream = nullptr;
+  int64_t member = -1;
+  if (entry->Compressed) {
+    if (generation != 0) return false;
+    stream = DecodedObjectStream(number, entry->StreamNumber);
+    member = stream ? MemberIndex(stream->ObjectStream, number, entry->StreamIndex) : -1;
+    if (member < 0 || stream->ObjectStream.Objects[static_cast<size_t>(member)]) return false;
   }
   // Looking through a large file must not keep a second copy of it in
   // memory. While peeking, nothing is loaded for good (see TOvPDFRef::Resolve
   // and LoadLengthValue), so nothing outside the freed objects can point
   // into them.
-  struct TRollback {
-    TOvPDFFile& file;
-    size_t mark;
-    ~TRollback() { file.DestroyNewest(mark); }
-  } rollback{*this, registry_.size()};
+  const TCvRegistryRollback rollback{*this, registry_.size()};
   const TCvScopedValue<bool> scanning(scanning_references_, true);
-  TOvPDFIndirect* object = LoadObject(*Source, number, generation);
+  TOvPDFIndirect* object = stream ? ParseMemberAt(stream, static_cast<size_t>(member))
+                                  : LoadObject(*Source, number, generation);
   if (look) look(object);
   return true;
 }

@@ -994,13 +994,12 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
   const int64_t first = GetInt64Entry(dict, "First", 0, true);
   if (first < 0 || count < 0) throw EOvPDFError("Invalid object stream");
-  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
-  const int32_t container = owner ? owner->Number : 0;
   ReadObjectStreamPrefix(stream, [&](TOvMemoryStream& input, bool truncated) {
     const int64_t size = input.Size();
     cache.Numbers.clear();
     cache.Offsets.clear();
     cache.Objects.clear();
+    cache.Index.clear();
     // Running into the end of a truncated prefix asks for more; the end of
     // the whole content is an error.
     auto incomplete = [&]() {
@@ -1034,8 +1033,12 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
       cache.Numbers.push_back(number);
       cache.Offsets.push_back(offset);
     }
+    // Every member is parsed once to find out whether the content reaches
+    // far enough, and freed again: it is made for good when asked for.
+    const TCvScopedValue<bool> scanning(scanning_references_, true);
     for (size_t i = 0; i < cache.Numbers.size(); ++i) {
       if (truncated && first + cache.Offsets[i] >= size) return false;
+      const TCvRegistryRollback rollback{*this, registry_.size()};
       input.SetPosition(first + cache.Offsets[i]);
       TOvPDFObject* obj = nullptr;
       try {
@@ -1044,31 +1047,56 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
         if (truncated) return false;
         throw;
       }
-      if (truncated && input.Position() >= size) {
-        // Whitespace cut by the prefix's end follows a complete object;
-        // anything else may continue beyond it.
-        if (!obj || obj->TrailingSpace.empty()) return false;
-        obj->TrailingSpace.clear();
+      // Whitespace cut by the prefix's end follows a complete object;
+      // anything else may continue beyond it.
+      if (truncated && input.Position() >= size && (!obj || obj->TrailingSpace.empty())) {
+        return false;
       }
-      if (!obj) obj = NewNull();
-      if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
-      // Like an object read from the file, a member gets its text only when
-      // it is written: a large document must not hold a copy of all of them.
-      auto* indirect = NewObject<TOvPDFIndirect>();
-      indirect->Value = obj;
-      obj->Parent = indirect;
-      indirect->Renumber(cache.Numbers[i], 0);
-      indirect->InObjectStream = true;
-      indirect->ContainerNumber = container;
-      indirect->ContainerIndex = static_cast<int32_t>(i);
-      cache.Objects.push_back(indirect);
     }
+    cache.First = first;
+    cache.Truncated = truncated;
+    cache.Objects.assign(cache.Numbers.size(), nullptr);
+    // The content is done with here: it is taken rather than copied.
+    cache.Content = std::make_shared<TOvMemoryStream>(std::move(input.Data()));
     return true;
   });
   cache.Loaded = true;
 }
 
-TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamNumber) {
+TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
+  TCvObjectStreamCache& cache = stream->ObjectStream;
+  TOvMemoryStream& input = *cache.Content;
+  input.SetPosition(cache.First + cache.Offsets[i]);
+  TOvPDFObject* obj = ParseMember(input);
+  if (obj && cache.Truncated && input.Position() >= input.Size()) obj->TrailingSpace.clear();
+  if (!obj) obj = NewNull();
+  if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
+  // Like an object read from the file, a member gets its text only when
+  // it is written: a large document must not hold a copy of all of them.
+  auto* indirect = NewObject<TOvPDFIndirect>();
+  indirect->Value = obj;
+  obj->Parent = indirect;
+  indirect->Renumber(cache.Numbers[i], 0);
+  indirect->InObjectStream = true;
+  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
+  indirect->ContainerNumber = owner ? owner->Number : 0;
+  indirect->ContainerIndex = static_cast<int32_t>(i);
+  return indirect;
+}
+
+int64_t TOvPDFFile::MemberIndex(TCvObjectStreamCache& cache, int32_t number, int32_t index) {
+  if (index >= 0 && static_cast<size_t>(index) < cache.Numbers.size() &&
+      cache.Numbers[static_cast<size_t>(index)] == number) {
+    return index;
+  }
+  if (cache.Index.empty()) {
+    for (size_t i = 0; i < cache.Numbers.size(); ++i) cache.Index.emplace(cache.Numbers[i], i);
+  }
+  auto it = cache.Index.find(number);
+  return it == cache.Index.end() ? -1 : static_cast<int64_t>(it->second);
+}
+
+TOvPDFStream* TOvPDFFile::DecodedObjectStream(int32_t number, int32_t streamNumber) {
   const std::string where =
       ObjectName(number, 0) + " in object stream " + std::to_string(streamNumber);
   if (loading_streams_.count(streamNumber) || load_depth_ >= PDF_MAX_LOAD_DEPTH) {
@@ -1077,6 +1105,13 @@ TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamN
   }
   const TCvLoadGuard guard(loading_streams_, streamNumber, load_depth_);
   TOvPDFRef* ref = FindCanonical(streamNumber, 0);
+  if (scanning_references_) {
+    // A peek loads and decodes nothing: what it cannot see without that is
+    // read when the object is loaded for good.
+    TOvPDFIndirect* container = ref && ref->Resolved ? ref->Target : nullptr;
+    auto* stream = container ? dynamic_cast<TOvPDFStream*>(container->Value) : nullptr;
+    return stream && stream->ObjectStream.Loaded ? stream : nullptr;
+  }
   TOvPDFIndirect* container = ref ? ref->Resolve() : nullptr;
   auto* stream = container ? dynamic_cast<TOvPDFStream*>(container->Value) : nullptr;
   if (!stream) {
@@ -1084,11 +1119,28 @@ TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamN
     return nullptr;
   }
   DecodeObjectStream(stream);
-  for (TOvPDFIndirect* obj : stream->ObjectStream.Objects) {
-    if (obj->Number == number) return obj;
+  return stream;
+}
+
+TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamNumber) {
+  TOvPDFStream* stream = DecodedObjectStream(number, streamNumber);
+  if (!stream) return nullptr;
+  TCvObjectStreamCache& cache = stream->ObjectStream;
+  const TOvPDFXrefEntry* entry = XRefs.Find(number, 0);
+  const int64_t i =
+      MemberIndex(cache, number, entry && entry->Compressed ? entry->StreamIndex : -1);
+  if (i < 0) {
+    AddWarning(-1, number,
+               ObjectName(number, 0) + " in object stream " + std::to_string(streamNumber) +
+                   ": not among its members; read as null");
+    return nullptr;
   }
-  AddWarning(-1, number, where + ": not among its members; read as null");
-  return nullptr;
+  TOvPDFIndirect*& member = cache.Objects[static_cast<size_t>(i)];
+  if (member) return member;
+  TOvPDFIndirect* parsed = ParseMemberAt(stream, static_cast<size_t>(i));
+  // A peek frees what it parsed.
+  if (!scanning_references_) member = parsed;
+  return parsed;
 }
 
 }  // namespace corvane
