@@ -354,8 +354,11 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
       TOvPDFDictionary* page = loaded.Dict(3);
       ASSERT_NE(page, nullptr);
       const size_t withPage = loaded.file.RegistrySize();
+      auto* container = dynamic_cast<TOvPDFStream*>(loaded.file.FindCanonical(5, 0)->Target->Value);
+      EXPECT_TRUE(container->ObjectStream.Content);
       ASSERT_NE(loaded.Dict(2), nullptr);
       EXPECT_GT(loaded.file.RegistrySize(), withPage);
+      EXPECT_FALSE(container->ObjectStream.Content);  // every member made: let go
       TOvPDFIndirect* holder = loaded.file.FindCanonical(3, 0)->Resolve();
       EXPECT_TRUE(holder->InObjectStream);
       EXPECT_EQ(holder->ContainerNumber, 5);

@@ -614,8 +614,10 @@ struct TCvObjectStreamCache {
   int64_t First = 0;
   std::vector<int32_t> Numbers;
   std::vector<int64_t> Offsets;
-  // Nil until the member is asked for.
+  // Nil until the member is asked for; Made counts the others. The content
+  // is let go when every member is made.
   std::vector<TOvPDFIndirect*> Objects;
+  size_t Made = 0;
   // Number to index, made when an entry gives a wrong index (first wins).
   std::unordered_map<int32_t, size_t> Index;
 };

@@ -1056,6 +1056,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
     cache.First = first;
     cache.Truncated = truncated;
     cache.Objects.assign(cache.Numbers.size(), nullptr);
+    cache.Made = 0;
     // The content is done with here: it is taken rather than copied.
     cache.Content = std::make_shared<TOvMemoryStream>(std::move(input.Data()));
     return true;
@@ -1139,7 +1140,10 @@ TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamN
   if (member) return member;
   TOvPDFIndirect* parsed = ParseMemberAt(stream, static_cast<size_t>(i));
   // A peek frees what it parsed.
-  if (!scanning_references_) member = parsed;
+  if (scanning_references_) return parsed;
+  member = parsed;
+  // Once every member is made, the content has nothing left to give.
+  if (++cache.Made == cache.Objects.size()) cache.Content.reset();
   return parsed;
 }
 
