@@ -480,10 +480,11 @@ void LoadAndResolveOrFailCleanly(const std::string& bytes, const std::string& wh
 }
 
 // An object stream (object 5) holding the page tree and page, listed in a
-// cross-reference stream (object 6). memberNumbers names the two members.
-std::string ObjectStreamFile(int firstMember, bool streamEntryCompressed) {
-  const std::string members =
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
+// cross-reference stream (object 6). firstMember numbers the first member;
+// page is the text of the second.
+std::string ObjectStreamFile(int firstMember, bool streamEntryCompressed,
+                             const std::string& page = "<< /Type /Page /Parent 2 0 R >>") {
+  const std::string members = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n" + page;
   const std::string header =
       std::to_string(firstMember) + " 0 3 " + std::to_string(members.find("\n<<") + 1) + " ";
   const std::string packed = ZlibCompress(header + members);
@@ -602,6 +603,15 @@ TEST(XRefBadInput, ObjectStreamThatContainsItself) {
     ASSERT_NE(stream, nullptr);
     EXPECT_NE(dynamic_cast<TOvPDFStream*>(stream->Value), nullptr);
   }
+}
+
+TEST(XRefBadInput, ABrokenObjectStreamMemberTakesOnlyItself) {
+  TLoaded loaded(ObjectStreamFile(2, false, "<< (not a key) 1 >>"));
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+  ASSERT_NE(loaded.Dict(2), nullptr);
+  EXPECT_EQ(GetIntEntry(loaded.Dict(2), "Count", 0, true), 1);
+  EXPECT_THROW(loaded.Dict(3), EOvPDFParseError);
 }
 
 TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {

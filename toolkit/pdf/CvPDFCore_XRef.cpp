@@ -1033,25 +1033,23 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
       cache.Numbers.push_back(number);
       cache.Offsets.push_back(offset);
     }
-    // Every member is parsed once to find out whether the content reaches
-    // far enough, and freed again: it is made for good when asked for.
+    // A prefix must reach past every member: each is parsed once to find
+    // out, and freed again. Content decoded whole needs no such look; a
+    // member is made, and its faults are found, when it is asked for.
     const TCvScopedValue<bool> scanning(scanning_references_, true);
-    for (size_t i = 0; i < cache.Numbers.size(); ++i) {
-      if (truncated && first + cache.Offsets[i] >= size) return false;
+    for (size_t i = 0; truncated && i < cache.Numbers.size(); ++i) {
+      if (first + cache.Offsets[i] >= size) return false;
       const TCvRegistryRollback rollback{*this, registry_.size()};
       input.SetPosition(first + cache.Offsets[i]);
       TOvPDFObject* obj = nullptr;
       try {
         obj = ParseMember(input);
       } catch (const EOvPDFError&) {
-        if (truncated) return false;
-        throw;
+        return false;
       }
       // Whitespace cut by the prefix's end follows a complete object;
       // anything else may continue beyond it.
-      if (truncated && input.Position() >= size && (!obj || obj->TrailingSpace.empty())) {
-        return false;
-      }
+      if (input.Position() >= size && (!obj || obj->TrailingSpace.empty())) return false;
     }
     cache.First = first;
     cache.Truncated = truncated;
