@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const char* name : {"unterminated-strings.pdf", "shared-length.pdf", "duplicate-offsets.pdf",
-                           "prev-chain.pdf", "objstm-bombs.pdf"}) {
+                           "prev-chain.pdf", "objstm-bombs.pdf", "objstm-overlap.pdf"}) {
     benchmark::RegisterBenchmark(("BM_OpenHostile/" + std::string(name)).c_str(), BM_OpenHostile,
                                  std::string(name))
         ->Iterations(3)

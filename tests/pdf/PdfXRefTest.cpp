@@ -355,10 +355,10 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
       ASSERT_NE(page, nullptr);
       const size_t withPage = loaded.file.RegistrySize();
       auto* container = dynamic_cast<TOvPDFStream*>(loaded.file.FindCanonical(5, 0)->Target->Value);
-      EXPECT_TRUE(container->ObjectStream.Content);
+      EXPECT_FALSE(container->ObjectStream.Content.empty());
       ASSERT_NE(loaded.Dict(2), nullptr);
       EXPECT_GT(loaded.file.RegistrySize(), withPage);
-      EXPECT_FALSE(container->ObjectStream.Content);  // every member made: let go
+      EXPECT_TRUE(container->ObjectStream.Content.empty());  // every member made: let go
       TOvPDFIndirect* holder = loaded.file.FindCanonical(3, 0)->Resolve();
       EXPECT_TRUE(holder->InObjectStream);
       EXPECT_EQ(holder->ContainerNumber, 5);
@@ -481,12 +481,15 @@ void LoadAndResolveOrFailCleanly(const std::string& bytes, const std::string& wh
 
 // An object stream (object 5) holding the page tree and page, listed in a
 // cross-reference stream (object 6). firstMember numbers the first member;
-// page is the text of the second.
+// page is the text of the second; offsets, when given, replaces where the
+// stream says its members are.
 std::string ObjectStreamFile(int firstMember, bool streamEntryCompressed,
-                             const std::string& page = "<< /Type /Page /Parent 2 0 R >>") {
+                             const std::string& page = "<< /Type /Page /Parent 2 0 R >>",
+                             const std::string& offsets = "") {
   const std::string members = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n" + page;
-  const std::string header =
-      std::to_string(firstMember) + " 0 3 " + std::to_string(members.find("\n<<") + 1) + " ";
+  const std::string header = offsets.empty() ? std::to_string(firstMember) + " 0 3 " +
+                                                   std::to_string(members.find("\n<<") + 1) + " "
+                                             : offsets;
   const std::string packed = ZlibCompress(header + members);
   std::string out = "%PDF-1.5\n";
   const long long o1 = static_cast<long long>(out.size());
@@ -612,6 +615,26 @@ TEST(XRefBadInput, ABrokenObjectStreamMemberTakesOnlyItself) {
   ASSERT_NE(loaded.Dict(2), nullptr);
   EXPECT_EQ(GetIntEntry(loaded.Dict(2), "Count", 0, true), 1);
   EXPECT_THROW(loaded.Dict(3), EOvPDFParseError);
+}
+
+// Each member is read from its own bytes only, so that members pointing into
+// one long object cost no more than the content holds.
+TEST(XRefBadInput, ObjectStreamMembersDoNotShareBytes) {
+  // Member 3 at member 2's offset reads as null, with a warning.
+  TLoaded shared(ObjectStreamFile(2, false, "<< /Type /Page >>", "2 0 3 0 "));
+  shared.Load();
+  EXPECT_EQ(GetIntEntry(shared.Dict(2), "Count", 0, true), 1);
+  EXPECT_EQ(shared.Dict(3), nullptr);
+  ASSERT_EQ(shared.file.Warnings().size(), 1u);
+  EXPECT_EQ(shared.file.Warnings()[0].Text,
+            "object 3 0 in object stream 5 lies where another member does; read as null");
+  // Member 3 inside member 2 ends member 2 there.
+  TLoaded inside(ObjectStreamFile(2, false, "<< /Type /Page >>", "2 0 3 37 "));
+  inside.Load();
+  ASSERT_NE(inside.Dict(2), nullptr);
+  EXPECT_EQ(GetEntry(inside.Dict(2), "Count"), nullptr);
+  EXPECT_EQ(dynamic_cast<TOvPDFReal*>(inside.file.FindCanonical(3, 0)->Resolve()->Value)->AsInt(),
+            1);
 }
 
 TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {

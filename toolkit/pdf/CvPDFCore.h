@@ -609,11 +609,14 @@ struct TCvObjectStreamCache {
   bool Loaded = false;
   // The decoded content, as far as it was inflated; Truncated when the
   // stream goes on beyond it.
-  std::shared_ptr<TOvMemoryStream> Content;
+  std::string Content;
   bool Truncated = false;
   int64_t First = 0;
   std::vector<int32_t> Numbers;
+  // Where each member's bytes begin and end, from First; the end is -1 for
+  // a member at an offset an earlier member has.
   std::vector<int64_t> Offsets;
+  std::vector<int64_t> Ends;
   // Nil until the member is asked for; Made counts the others. The content
   // is let go when every member is made.
   std::vector<TOvPDFIndirect*> Objects;

@@ -999,6 +999,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
     cache.Numbers.clear();
     cache.Offsets.clear();
     cache.Objects.clear();
+    cache.Ends.clear();
     cache.Index.clear();
     // Running into the end of a truncated prefix asks for more; the end of
     // the whole content is an error.
@@ -1033,14 +1034,32 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
       cache.Numbers.push_back(number);
       cache.Offsets.push_back(offset);
     }
-    // A prefix must reach past every member: each is parsed once to find
-    // out, and freed again. Content decoded whole needs no such look; a
-    // member is made, and its faults are found, when it is asked for.
-    const TCvScopedValue<bool> scanning(scanning_references_, true);
-    for (size_t i = 0; truncated && i < cache.Numbers.size(); ++i) {
-      if (first + cache.Offsets[i] >= size) return false;
+    // Each member is read from its own bytes, from its offset to the next
+    // member's: the members of a hostile stream may all point into one long
+    // object, and must cost no more than the content holds. A member at an
+    // offset an earlier member has already reads as null.
+    const size_t n = cache.Numbers.size();
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return cache.Offsets[a] < cache.Offsets[b]; });
+    cache.Ends.assign(n, -1);
+    size_t last = n;
+    for (size_t k = 0; k < n;) {
+      size_t next = k + 1;
+      while (next < n && cache.Offsets[order[next]] == cache.Offsets[order[k]]) ++next;
+      cache.Ends[order[k]] = next < n ? cache.Offsets[order[next]] : size - first;
+      last = order[k];
+      k = next;
+    }
+    // Only the last member reaches the end of a prefix: the prefix must hold
+    // all of it, and it is parsed once to find out (and freed again).
+    if (truncated && last < n) {
+      const int64_t start = first + cache.Offsets[last];
+      if (start >= size) return false;
+      const TCvScopedValue<bool> scanning(scanning_references_, true);
       const TCvRegistryRollback rollback{*this, registry_.size()};
-      input.SetPosition(first + cache.Offsets[i]);
+      input.SetPosition(start);
       TOvPDFObject* obj = nullptr;
       try {
         obj = ParseMember(input);
@@ -1056,7 +1075,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
     cache.Objects.assign(cache.Numbers.size(), nullptr);
     cache.Made = 0;
     // The content is done with here: it is taken rather than copied.
-    cache.Content = std::make_shared<TOvMemoryStream>(std::move(input.Data()));
+    cache.Content = std::move(input.Data());
     return true;
   });
   cache.Loaded = true;
@@ -1064,10 +1083,25 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
 
 TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
   TCvObjectStreamCache& cache = stream->ObjectStream;
-  TOvMemoryStream& input = *cache.Content;
-  input.SetPosition(cache.First + cache.Offsets[i]);
-  TOvPDFObject* obj = ParseMember(input);
-  if (obj && cache.Truncated && input.Position() >= input.Size()) obj->TrailingSpace.clear();
+  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
+  const int32_t container = owner ? owner->Number : 0;
+  const auto size = static_cast<int64_t>(cache.Content.size());
+  const int64_t start = cache.First + cache.Offsets[i];
+  const int64_t end = std::min(cache.First + cache.Ends[i], size);
+  TOvPDFObject* obj = nullptr;
+  if (cache.Ends[i] < 0) {
+    AddWarning(-1, cache.Numbers[i],
+               ObjectName(cache.Numbers[i], 0) + " in object stream " +
+                   std::to_string(container) +
+                   " lies where another member does; read as null");
+  } else if (start < end) {
+    TOvMemoryStream input(cache.Content.substr(static_cast<size_t>(start),
+                                               static_cast<size_t>(end - start)));
+    obj = ParseMember(input);
+    if (obj && cache.Truncated && end == size && input.Position() >= input.Size()) {
+      obj->TrailingSpace.clear();
+    }
+  }
   if (!obj) obj = NewNull();
   if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
   // Like an object read from the file, a member gets its text only when
@@ -1077,8 +1111,7 @@ TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
   obj->Parent = indirect;
   indirect->Renumber(cache.Numbers[i], 0);
   indirect->InObjectStream = true;
-  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
-  indirect->ContainerNumber = owner ? owner->Number : 0;
+  indirect->ContainerNumber = container;
   indirect->ContainerIndex = static_cast<int32_t>(i);
   return indirect;
 }
@@ -1141,7 +1174,7 @@ TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamN
   if (scanning_references_) return parsed;
   member = parsed;
   // Once every member is made, the content has nothing left to give.
-  if (++cache.Made == cache.Objects.size()) cache.Content.reset();
+  if (++cache.Made == cache.Objects.size()) std::string().swap(cache.Content);
   return parsed;
 }
 
