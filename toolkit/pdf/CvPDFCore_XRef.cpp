@@ -1091,12 +1091,11 @@ TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
   TOvPDFObject* obj = nullptr;
   if (cache.Ends[i] < 0) {
     AddWarning(-1, cache.Numbers[i],
-               ObjectName(cache.Numbers[i], 0) + " in object stream " +
-                   std::to_string(container) +
+               ObjectName(cache.Numbers[i], 0) + " in object stream " + std::to_string(container) +
                    " lies where another member does; read as null");
   } else if (start < end) {
-    TOvMemoryStream input(cache.Content.substr(static_cast<size_t>(start),
-                                               static_cast<size_t>(end - start)));
+    TOvMemoryStream input(
+        cache.Content.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
     obj = ParseMember(input);
     if (obj && cache.Truncated && end == size && input.Position() >= input.Size()) {
       obj->TrailingSpace.clear();
