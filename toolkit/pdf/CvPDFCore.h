@@ -602,9 +602,9 @@ class TOvPDFDictionary final : public TOvPDFArray {
 class TOvPDFIndirect;
 
 // The members of an object stream (ISO 32000-1 7.5.7). The stream is
-// decoded once and its members are checked then; the decoded bytes are kept,
-// and a member becomes an object when it is first asked for: its bytes are
-// far smaller than the object made of them.
+// decoded once and the decoded bytes are kept; a member becomes an object
+// when it is first asked for: its bytes are far smaller than the object
+// made of them.
 struct TCvObjectStreamCache {
   bool Loaded = false;
   // The decoded content, as far as it was inflated; Truncated when the
@@ -1081,7 +1081,7 @@ class TOvPDFFile {
   int32_t highest_reference_ = 0;
   std::string stale_reason_;
   // Set while PeekObject parses an object it will free again.
-  bool scanning_references_ = false;
+  bool peeking_ = false;
   // Where objects that keep it were last written: offset and length.
   std::unordered_map<const TOvPDFObject*, std::pair<int64_t, int64_t>> write_positions_;
 };

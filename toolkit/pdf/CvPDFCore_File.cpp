@@ -330,7 +330,7 @@ bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
   // and LoadLengthValue), so nothing outside the freed objects can point
   // into them.
   const TCvRegistryRollback rollback{*this, registry_.size()};
-  const TCvScopedValue<bool> scanning(scanning_references_, true);
+  const TCvScopedValue<bool> scanning(peeking_, true);
   TOvPDFIndirect* object = stream ? ParseMemberAt(stream, static_cast<size_t>(member))
                                   : LoadObject(*Source, number, generation);
   if (look) look(object);

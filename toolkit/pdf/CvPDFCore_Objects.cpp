@@ -750,8 +750,8 @@ TOvPDFIndirect* TOvPDFRef::Resolve() {
   TOvPDFIndirect* target = nullptr;
   TOvPDFRef* canonical = FindCanonical();
   if (canonical && canonical->Resolved) target = canonical->Target;
-  // A scan for references frees what it parsed: it loads nothing for good.
-  if (!target && Owner && Owner->Source && !Owner->scanning_references_) {
+  // A peek frees what it parsed: it loads nothing for good.
+  if (!target && Owner && Owner->Source && !Owner->peeking_) {
     TOvPDFIndirect* loaded = Owner->LoadObject(*Owner->Source, Number, Generation);
     if (loaded) {
       if (loaded->Value) loaded->Value->Parent = loaded;

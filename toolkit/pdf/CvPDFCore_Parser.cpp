@@ -391,8 +391,7 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   // Kept as text: the containers right inside the outermost one, when they
   // do not nest deeply. Reading them again level by level then costs at most
   // a few times their length, however the input is made.
-  const bool asText =
-      containers_ == 1 && levels <= kMaxLevelsKeptAsText && !file_.scanning_references_;
+  const bool asText = containers_ == 1 && levels <= kMaxLevelsKeptAsText && !file_.peeking_;
   std::string text;
   if (asText) text = SourceText(start);
   ReadNext();
@@ -400,7 +399,7 @@ TOvPDFObject* TCvPDFParser::ParseContainerObject(TContainerKind kind, std::strin
   container->modified_ = true;
   if (asText) {
     // Its text costs a fraction of its objects; they are made again when its
-    // entries are asked for. (A scan for references frees everything anyway.)
+    // entries are asked for. (A peek frees everything anyway.)
     container->Data = text;
     container->items_ = {};
     file_.DestroyNewest(contents);
@@ -442,9 +441,9 @@ void TCvPDFParser::ParseItemsOf(TOvPDFArray* container) {
 }
 
 void TOvPDFArray::ReadItems() {
-  // A scan for references frees every object made while it runs: entries
+  // A peek frees every object made while it runs: entries
   // read then would be freed under their container.
-  if (!Owner || Owner->scanning_references_) throw EOvPDFTypeError("Internal error");
+  if (!Owner || Owner->peeking_) throw EOvPDFTypeError("Internal error");
   TOvMemoryStream input(Data.str());
   TCvPDFParser parser(*Owner, input);
   parser.ParseItemsOf(this);

@@ -104,6 +104,11 @@ std::string ObjectName(int32_t number, int32_t generation) {
   return "object " + std::to_string(number) + " " + std::to_string(generation);
 }
 
+// "object N 0 in object stream S", for warnings.
+std::string MemberName(int32_t number, int32_t streamNumber) {
+  return ObjectName(number, 0) + " in object stream " + std::to_string(streamNumber);
+}
+
 // The text of an error for the warnings: the fixed message, and for a
 // syntax error what exactly was wrong.
 std::string WarningText(const std::exception& e) {
@@ -913,9 +918,9 @@ bool TOvPDFFile::LoadLengthValue(int32_t number, int32_t generation, int64_t& le
   constexpr int64_t kNotInteger = -2;
   int64_t value = -1;
   TOvPDFRef* canonical = FindCanonical(number, generation);
-  // A scan for references keeps nothing: an object not loaded yet is read
+  // A peek keeps nothing: an object not loaded yet is read
   // the way it is while the tables are read.
-  if (canonical && (canonical->Resolved || !scanning_references_)) {
+  if (canonical && (canonical->Resolved || !peeking_)) {
     try {
       if (TOvPDFIndirect* target = canonical->Resolve(); target && target->Value) {
         auto* real = dynamic_cast<TOvPDFReal*>(target->Value);
@@ -1057,7 +1062,7 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
     if (truncated && last < n) {
       const int64_t start = first + cache.Offsets[last];
       if (start >= size) return false;
-      const TCvScopedValue<bool> scanning(scanning_references_, true);
+      const TCvScopedValue<bool> scanning(peeking_, true);
       const TCvRegistryRollback rollback{*this, registry_.size()};
       input.SetPosition(start);
       TOvPDFObject* obj = nullptr;
@@ -1090,9 +1095,9 @@ TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
   const int64_t end = std::min(cache.First + cache.Ends[i], size);
   TOvPDFObject* obj = nullptr;
   if (cache.Ends[i] < 0) {
-    AddWarning(-1, cache.Numbers[i],
-               ObjectName(cache.Numbers[i], 0) + " in object stream " + std::to_string(container) +
-                   " lies where another member does; read as null");
+    AddWarning(
+        -1, cache.Numbers[i],
+        MemberName(cache.Numbers[i], container) + " lies where another member does; read as null");
   } else if (start < end) {
     TOvMemoryStream input(
         cache.Content.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
@@ -1128,15 +1133,15 @@ int64_t TOvPDFFile::MemberIndex(TCvObjectStreamCache& cache, int32_t number, int
 }
 
 TOvPDFStream* TOvPDFFile::DecodedObjectStream(int32_t number, int32_t streamNumber) {
-  const std::string where =
-      ObjectName(number, 0) + " in object stream " + std::to_string(streamNumber);
   if (loading_streams_.count(streamNumber) || load_depth_ >= PDF_MAX_LOAD_DEPTH) {
-    AddWarning(-1, number, where + " is needed while that stream is being read; read as null");
+    AddWarning(-1, number,
+               MemberName(number, streamNumber) +
+                   " is needed while that stream is being read; read as null");
     return nullptr;
   }
   const TCvLoadGuard guard(loading_streams_, streamNumber, load_depth_);
   TOvPDFRef* ref = FindCanonical(streamNumber, 0);
-  if (scanning_references_) {
+  if (peeking_) {
     // A peek loads and decodes nothing: what it cannot see without that is
     // read when the object is loaded for good.
     TOvPDFIndirect* container = ref && ref->Resolved ? ref->Target : nullptr;
@@ -1146,7 +1151,8 @@ TOvPDFStream* TOvPDFFile::DecodedObjectStream(int32_t number, int32_t streamNumb
   TOvPDFIndirect* container = ref ? ref->Resolve() : nullptr;
   auto* stream = container ? dynamic_cast<TOvPDFStream*>(container->Value) : nullptr;
   if (!stream) {
-    AddWarning(-1, number, where + ": the object stream is missing; read as null");
+    AddWarning(-1, number,
+               MemberName(number, streamNumber) + ": the object stream is missing; read as null");
     return nullptr;
   }
   DecodeObjectStream(stream);
@@ -1162,15 +1168,14 @@ TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamN
       MemberIndex(cache, number, entry && entry->Compressed ? entry->StreamIndex : -1);
   if (i < 0) {
     AddWarning(-1, number,
-               ObjectName(number, 0) + " in object stream " + std::to_string(streamNumber) +
-                   ": not among its members; read as null");
+               MemberName(number, streamNumber) + ": not among its members; read as null");
     return nullptr;
   }
   TOvPDFIndirect*& member = cache.Objects[static_cast<size_t>(i)];
   if (member) return member;
   TOvPDFIndirect* parsed = ParseMemberAt(stream, static_cast<size_t>(i));
   // A peek frees what it parsed.
-  if (scanning_references_) return parsed;
+  if (peeking_) return parsed;
   member = parsed;
   // Once every member is made, the content has nothing left to give.
   if (++cache.Made == cache.Objects.size()) std::string().swap(cache.Content);
