@@ -232,21 +232,22 @@ const std::string& ObjectStreamsFile() {
   return made;
 }
 
-void BM_TavraOpenAndWalkObjectStreams(benchmark::State& state) {
+// Runs body on the object-stream file, or marks the run failed without it.
+void ReportObjectStreams(benchmark::State& state,
+                         const std::function<int(const std::string& path)>& body) {
   const std::string& path = ObjectStreamsFile();
   if (path.empty()) {
     state.SkipWithError("qpdf could not write the object-stream file");
     return;
   }
-  Report(state, path, [&] { return OpenAndWalk(path); });
+  Report(state, path, [&] { return body(path); });
+}
+
+void BM_TavraOpenAndWalkObjectStreams(benchmark::State& state) {
+  ReportObjectStreams(state, [](const std::string& path) { return OpenAndWalk(path); });
 }
 void BM_QpdfShowNpagesObjectStreams(benchmark::State& state) {
-  const std::string& path = ObjectStreamsFile();
-  if (path.empty()) {
-    state.SkipWithError("qpdf could not write the object-stream file");
-    return;
-  }
-  Report(state, path, [&] { return RunQpdf(path); });
+  ReportObjectStreams(state, [](const std::string& path) { return RunQpdf(path); });
 }
 
 // The large-stream files, made on first use (argument: size in MiB).
