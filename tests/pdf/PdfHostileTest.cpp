@@ -187,6 +187,9 @@ TEST(Hostile, LongPrevChainIsReadSectionBySection) {
 
 namespace {
 
+std::string WithXRefStream(std::string out, std::map<int, std::pair<int, long long>> rows,
+                           int self);
+
 // Object 1 the catalog, members 10.. in object streams 20.., each stream
 // inflating to head + members + padding bytes of spaces; listed in a
 // cross-reference stream.
@@ -211,7 +214,13 @@ std::string ObjectStreamBombs(int streams, size_t padding, size_t memberOffset =
            std::to_string(head.size()) + " /Filter /FlateDecode /Length " +
            std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream\nendobj\n";
   }
-  const int self = 20 + streams;
+  return WithXRefStream(out, rows, 20 + streams);
+}
+
+// Ends out with cross-reference stream `self` listing rows (number -> type,
+// field; the third field is 0).
+std::string WithXRefStream(std::string out, std::map<int, std::pair<int, long long>> rows,
+                           int self) {
   rows[self] = {1, static_cast<long long>(out.size())};
   std::string records;
   for (int n = 0; n <= self; ++n) {
@@ -255,6 +264,25 @@ TEST(Hostile, ObjectStreamsInflateOnlyWhatTheirMembersNeed) {
     ASSERT_NE(member, nullptr) << offset;
     EXPECT_EQ(GetStringEntry(member, "Text", false), std::string(100, 'm')) << offset;
   }
+}
+
+TEST(Hostile, AnObjectStreamThatFailsIsDecodedOnce) {
+  // Two thousand members of one stream of 100 KB whose header is broken.
+  std::string out = "%PDF-1.5\n";
+  std::map<int, std::pair<int, long long>> rows;
+  rows[1] = {1, static_cast<long long>(out.size())};
+  out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  rows[2] = {1, static_cast<long long>(out.size())};
+  out += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
+  const std::string content = "100 0 (" + std::string(100000, 'x') + ")";
+  rows[20] = {1, static_cast<long long>(out.size())};
+  out += "20 0 obj\n<< /Type /ObjStm /N 2000 /First 5 /Length " + std::to_string(content.size()) +
+         " >>\nstream\n" + content + "\nendstream\nendobj\n";
+  for (int n = 100; n < 2100; ++n) rows[n] = {2, 20};
+  TCounted loaded(WithXRefStream(out, rows, 2100));
+  loaded.file.Load();
+  for (int n = 100; n < 2100; ++n) EXPECT_THROW(loaded.Value(n), EOvPDFError) << n;
+  EXPECT_LT(loaded.Passes(), 3.0);
 }
 
 TEST(Hostile, ObjectStreamsStillRespectTheBudget) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -623,6 +624,8 @@ struct TCvObjectStreamCache {
   size_t Made = 0;
   // Number to index, made when an entry gives a wrong index (first wins).
   std::unordered_map<int32_t, size_t> Index;
+  // Why decoding failed, raised again for every later member.
+  std::exception_ptr Failure;
 };
 
 class TOvPDFStream final : public TOvPDFCpxObj {
@@ -1000,6 +1003,7 @@ class TOvPDFFile {
   // cannot be read.
   bool StaleEntryIsReached();
   void DecodeObjectStream(TOvPDFStream* stream);
+  void DecodeObjectStreamOnce(TOvPDFStream* stream);
   // The object stream streamNumber, loaded and decoded; nil (with a warning
   // naming member number) when it cannot be had.
   TOvPDFStream* DecodedObjectStream(int32_t number, int32_t streamNumber);

@@ -994,6 +994,25 @@ void TOvPDFFile::ReadObjectStreamPrefix(
 void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   TCvObjectStreamCache& cache = stream->ObjectStream;
   if (cache.Loaded) return;
+  // A stream that failed fails again at once: its thousand members must
+  // not decode it a thousand times.
+  if (cache.Failure) std::rethrow_exception(cache.Failure);
+  try {
+    DecodeObjectStreamOnce(stream);
+  } catch (const EOvPDFError&) {
+    cache.Failure = std::current_exception();
+    throw;
+  } catch (const ECvZlibError&) {
+    cache.Failure = std::current_exception();
+    throw;
+  } catch (const EStreamError&) {
+    cache.Failure = std::current_exception();
+    throw;
+  }
+}
+
+void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
+  TCvObjectStreamCache& cache = stream->ObjectStream;
   TOvPDFDictionary* dict = stream->Dictionary;
   if (GetNameEntry(dict, "Type", "", true) != "ObjStm") throw EOvPDFError("Invalid object stream");
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
