@@ -876,7 +876,8 @@ class TOvPDFFile {
   TOvPDFObject* ParseObject(TOvStream& input);
 
   TOvPDFIndirect* LoadObject(TOvStream& input, int32_t number, int32_t generation);
-  TOvPDFIndirect* LoadCompressedObject(int32_t number, int32_t streamNumber);
+  // Member number of object stream streamNumber, where its entry says index.
+  TOvPDFIndirect* LoadCompressedObject(int32_t number, int32_t streamNumber, int32_t index);
   bool IsEncrypted();
   void AddCompressedObjects();
   int64_t IndexOfObject(TOvPDFObject* obj);

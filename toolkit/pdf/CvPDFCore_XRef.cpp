@@ -883,7 +883,9 @@ TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t
     return nullptr;
   }
   const TCvLoadGuard guard(loading_objects_, number, load_depth_);
-  if (entry->Compressed) return LoadCompressedObject(number, entry->StreamNumber);
+  if (entry->Compressed) {
+    return LoadCompressedObject(number, entry->StreamNumber, entry->StreamIndex);
+  }
   const int64_t offset = entry->Offset;
   if (offset <= 0 || offset >= input.Size()) {
     AddWarning(offset > 0 ? offset : -1, number,
@@ -1178,13 +1180,12 @@ TOvPDFStream* TOvPDFFile::DecodedObjectStream(int32_t number, int32_t streamNumb
   return stream;
 }
 
-TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamNumber) {
+TOvPDFIndirect* TOvPDFFile::LoadCompressedObject(int32_t number, int32_t streamNumber,
+                                                 int32_t index) {
   TOvPDFStream* stream = DecodedObjectStream(number, streamNumber);
   if (!stream) return nullptr;
   TCvObjectStreamCache& cache = stream->ObjectStream;
-  const TOvPDFXrefEntry* entry = XRefs.Find(number, 0);
-  const int64_t i =
-      MemberIndex(cache, number, entry && entry->Compressed ? entry->StreamIndex : -1);
+  const int64_t i = MemberIndex(cache, number, index);
   if (i < 0) {
     AddWarning(-1, number,
                MemberName(number, streamNumber) + ": not among its members; read as null");
