@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace platform {
 
@@ -24,5 +25,18 @@ uint64_t GetTickCount();
 
 // Fills the buffer from the kernel's random source; false when it cannot.
 bool SystemRandomBytes(void* buffer, size_t size);
+
+// Seconds since 1970-01-01 UTC.
+int64_t CurrentUnixTime();
+
+// Tests that compare signed files byte for byte replace what makes two runs
+// differ: the random bytes, the wall clock and the tick counter. An empty
+// member keeps the system's own; an empty record restores all three.
+struct SystemSources {
+  std::function<bool(void* buffer, size_t size)> RandomBytes;
+  std::function<int64_t()> UnixTime;
+  std::function<uint64_t()> TickCount;
+};
+void SetSystemSourcesForTesting(SystemSources sources);
 
 }  // namespace platform

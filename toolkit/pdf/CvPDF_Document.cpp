@@ -339,7 +339,7 @@ TOvPDFArray* TOvPDFDocument::DocumentID() {
   // ISO 32000-1 14.4: any unique value; time, size and tick count, with bytes
   // from the system's random source so that two runs never collide.
   char text[96];
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = static_cast<std::time_t>(platform::CurrentUnixTime());
   std::tm local{};
   localtime_r(&now, &local);
   std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
