@@ -35,15 +35,18 @@ enum class KeyStoreKeyType { None, RSA, EC, Other };
 
 enum class KeyStoreResult {
   Ok,
-  CannotOpen,       // not a database, or it cannot be opened in the needed mode
-  Busy,             // certificates are still held and the database must be re-opened
-  UnknownHandle,    // the handle was freed or never existed
-  NoPrivateKey,     // the store holds no key for the certificate
-  UnsupportedKey,   // a key the store cannot sign digests with here (EC, DSA)
-  UnsupportedHash,  // hash id without a DigestInfo, or digest of the wrong length
-  LoginFailed,      // password cancelled or refused
-  AlreadyExists,    // adding a certificate that is in the database already
-  Failed,           // anything else; LastError tells the store's code
+  CannotOpen,            // not a database, or it cannot be opened in the needed mode
+  Busy,                  // certificates are still held and the database must be re-opened
+  UnknownHandle,         // the handle was freed or never existed
+  NoPrivateKey,          // the store holds no key for the certificate
+  UnsupportedKey,        // a key the store cannot sign digests with here (EC, DSA)
+  UnsupportedHash,       // hash id without a DigestInfo, or digest of the wrong length
+  WrongPassword,         // the token or database refused the password or PIN
+  PasswordCancelled,     // the prompt gave no answer (cancelled, none set, or it failed)
+  TokenRemoved,          // the token that holds the key is no longer there
+  MechanismUnsupported,  // the token cannot make PKCS#1 v1.5 signatures with the key
+  AlreadyExists,         // adding a certificate that is in the database already
+  Failed,                // anything else; LastError tells the store's code
 };
 
 // What a database holds, counted without logging in to any token.
@@ -122,6 +125,10 @@ class KeyStore {
 
   // The store's code of the last failure (0 when none).
   int LastError() const;
+  // What the store says about that code, in English; empty when it has no text.
+  std::string LastErrorText() const;
+  // The token the last signing used (UTF-8; empty when it never reached one).
+  std::string LastTokenName() const;
 
   // Frees every handle and closes the database.
   void Shutdown();

@@ -101,11 +101,42 @@ struct KeyStore::Impl {
   int LastError = 0;
   bool ExitHookSet = false;
 
-  // What the password callback saw during one signing.
+  // What the password callback saw during one signing, and the token it was for.
   bool PasswordAsked = false;
+  bool PasswordCancelled = false;
   bool PasswordRefused = false;
+  std::string Token;
 
   static char* PasswordCallback(PK11SlotInfo* slot, PRBool retry, void* arg);
+
+  void StartSigning(PK11SlotInfo* slot) {
+    LastError = 0;
+    PORT_SetError(0);  // a code left by earlier work must not be read as this failure's
+    PasswordAsked = PasswordCancelled = PasswordRefused = false;
+    Token = TokenName(slot);
+  }
+
+  static std::string TokenName(PK11SlotInfo* slot) {
+    const char* name = slot != nullptr ? PK11_GetTokenName(slot) : nullptr;
+    return name != nullptr ? name : "";
+  }
+
+  // Why a signing failed, from what the prompt saw and the error NSS left
+  // (it maps the token's PKCS#11 results to these codes). `otherwise` when
+  // neither names a cause.
+  KeyStoreResult FailureOf(PK11SlotInfo* slot, KeyStoreResult otherwise) {
+    LastError = PORT_GetError();
+    if (PasswordCancelled) return KeyStoreResult::PasswordCancelled;
+    if (PasswordRefused || LastError == SEC_ERROR_BAD_PASSWORD)
+      return KeyStoreResult::WrongPassword;
+    // No login took place, so no password was given.
+    if (LastError == SEC_ERROR_TOKEN_NOT_LOGGED_IN) return KeyStoreResult::PasswordCancelled;
+    if (LastError == SEC_ERROR_NO_TOKEN || (slot != nullptr && !PK11_IsPresent(slot)))
+      return KeyStoreResult::TokenRemoved;
+    if (LastError == SEC_ERROR_NO_KEY) return KeyStoreResult::NoPrivateKey;
+    if (LastError == SEC_ERROR_INVALID_ALGORITHM) return KeyStoreResult::MechanismUnsupported;
+    return otherwise;
+  }
 
   std::string EffectiveDir() const { return Dir.empty() ? DefaultDatabaseDir() : Dir; }
 
@@ -187,28 +218,24 @@ struct KeyStore::Impl {
 char* KeyStore::Impl::PasswordCallback(PK11SlotInfo* slot, PRBool retry, void* arg) {
   auto* self = static_cast<KeyStore::Impl*>(arg);
   if (self == nullptr) return nullptr;
-  if (retry) {
-    self->PasswordRefused = true;
-    return nullptr;
-  }
-  // One question per signing: NSS may start a second login after a refusal.
-  if (self->Prompt == nullptr || self->PasswordAsked) {
-    self->PasswordRefused = true;
-    return nullptr;
-  }
-  self->PasswordAsked = true;
   try {
-    const char* token = slot != nullptr ? PK11_GetTokenName(slot) : nullptr;
+    self->Token = TokenName(slot);
+    // One question per signing: NSS may start a second login after a refusal.
+    if (retry || self->PasswordAsked) {
+      if (!self->PasswordCancelled) self->PasswordRefused = true;
+      return nullptr;
+    }
+    self->PasswordAsked = true;
     std::optional<std::string> answer =
-        self->Prompt->AskPassword(token != nullptr ? token : "", false);
+        self->Prompt != nullptr ? self->Prompt->AskPassword(self->Token, false) : std::nullopt;
     if (!answer) {
-      self->PasswordRefused = true;
+      self->PasswordCancelled = true;
       return nullptr;
     }
     return PORT_Strdup(answer->c_str());
   } catch (...) {
-    // Nothing may unwind through NSS.
-    self->PasswordRefused = true;
+    // Nothing may unwind through NSS; a prompt that fails gave no answer.
+    self->PasswordCancelled = true;
     return nullptr;
   }
 }
@@ -416,6 +443,7 @@ KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
   std::lock_guard guard(impl_->Lock);
   signatureLittleEndian.clear();
   impl_->LastError = 0;
+  impl_->Token.clear();
   CERTCertificate* cert = impl_->Find(handle);
   if (cert == nullptr) return KeyStoreResult::UnknownHandle;
 
@@ -425,31 +453,22 @@ KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
   if (prefix == nullptr || digest.size() != prefix->DigestSize)
     return KeyStoreResult::UnsupportedHash;
 
-  impl_->PasswordAsked = false;
-  impl_->PasswordRefused = false;
+  impl_->StartSigning(cert->slot);
   std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> key(PK11_FindKeyByAnyCert(cert, impl_));
-  if (!key) {
-    impl_->LastError = PORT_GetError();
-    if (impl_->PasswordRefused || impl_->LastError == SEC_ERROR_BAD_PASSWORD)
-      return KeyStoreResult::LoginFailed;
-    return KeyStoreResult::NoPrivateKey;
-  }
+  if (!key) return impl_->FailureOf(cert->slot, KeyStoreResult::NoPrivateKey);
+  PK11SlotInfo* slot = key->pkcs11Slot;
+  impl_->Token = Impl::TokenName(slot);
   if (SECKEY_GetPrivateKeyType(key.get()) != rsaKey) return KeyStoreResult::UnsupportedKey;
 
   std::string toSign(prefix->Prefix);
   toSign.append(digest);
   const int length = PK11_SignatureLen(key.get());
-  if (length <= 0) {
-    impl_->LastError = PORT_GetError();
-    return KeyStoreResult::Failed;
-  }
+  if (length <= 0) return impl_->FailureOf(slot, KeyStoreResult::Failed);
   std::string signature(static_cast<size_t>(length), '\0');
   SECItem out = ItemOf(signature);
   SECItem in = ItemOf(toSign);
-  if (PK11_SignWithMechanism(key.get(), CKM_RSA_PKCS, nullptr, &out, &in) != SECSuccess) {
-    impl_->LastError = PORT_GetError();
-    return impl_->PasswordRefused ? KeyStoreResult::LoginFailed : KeyStoreResult::Failed;
-  }
+  if (PK11_SignWithMechanism(key.get(), CKM_RSA_PKCS, nullptr, &out, &in) != SECSuccess)
+    return impl_->FailureOf(slot, KeyStoreResult::Failed);
   signature.resize(out.len);
   // CryptoAPI hands signatures out little-endian; the provider above expects that.
   signatureLittleEndian.assign(signature.rbegin(), signature.rend());
@@ -535,6 +554,20 @@ KeyStoreResult KeyStore::Remove(std::string_view der) {
 int KeyStore::LastError() const {
   std::lock_guard guard(impl_->Lock);
   return impl_->LastError;
+}
+
+std::string KeyStore::LastErrorText() const {
+  std::lock_guard guard(impl_->Lock);
+  if (impl_->LastError == 0) return {};
+  const char* text = PR_ErrorToString(impl_->LastError, PR_LANGUAGE_I_DEFAULT);
+  // NSS answers codes it has no table for with "Unknown code ...".
+  if (text == nullptr || std::string_view(text).starts_with("Unknown code")) return {};
+  return text;
+}
+
+std::string KeyStore::LastTokenName() const {
+  std::lock_guard guard(impl_->Lock);
+  return impl_->Token;
 }
 
 void KeyStore::Shutdown() {

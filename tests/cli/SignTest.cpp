@@ -24,11 +24,13 @@ struct TRun {
   std::string err;
 };
 
-TRun Tavrapdf(const ScratchDir& dir, const std::string& args) {
+// launcher goes before the program (environment settings, a wrapper).
+TRun Tavrapdf(const ScratchDir& dir, const std::string& args, const std::string& launcher = "") {
   TRun run;
   const std::string env =
       ". " + Quote(Store::Get().File("env.sh")) + " && TMPDIR=" + Quote(dir.Path()) + " ";
-  run.out = RunCommand(env + kTool + " " + args + " 2>" + Quote(dir / "err"), &run.status);
+  run.out =
+      RunCommand(env + launcher + kTool + " " + args + " 2>" + Quote(dir / "err"), &run.status);
   run.err = ReadFile(dir / "err");
   return run;
 }
@@ -289,6 +291,40 @@ TEST(SignRefusals, EncryptedInputAndUnknownCertificateWriteNothing) {
 
   EXPECT_EQ(Tavrapdf(dir, "sign only-one.pdf").status, 2);
   EXPECT_EQ(Tavrapdf(dir, "sign a.pdf b.pdf --type sideways").status, 2);
+}
+
+// The last line of a tool's messages (listing the store may warn before it).
+std::string LastLine(const std::string& text) {
+  const size_t end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return text;
+  const size_t start = text.rfind('\n', end);
+  return text.substr(start == std::string::npos ? 0 : start + 1);
+}
+
+// The token's PIN: a wrong one, or none to be had (no TAVRA_PIN and no
+// terminal, so the prompt gives nothing), ends with the cause in words.
+TEST(SignWithToken, WrongOrMissingPinIsNamedAndWritesNothing) {
+  ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
+  TAVRA_REQUIRE_TOOL("setsid");
+  ScratchDir dir;
+  WriteFile(dir / "in.pdf", OnePage().Build());
+  const std::string sign = "sign " + Quote(dir / "in.pdf") + " " + Quote(dir / "out.pdf") +
+                           " --nssdb " + Quote(Store::Get().Db()) +
+                           " --issuer 'Tavra Test CA' --serial 1009";
+  TRun run = Tavrapdf(dir, sign, "TAVRA_PIN=0000 ");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(LastLine(run.err),
+            "tavrapdf: Chyba: Signing failed: wrong password or PIN for token \"TavraCard\"\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+
+  // A session of its own has no terminal to ask on.
+  run = Tavrapdf(dir, sign, "env -u TAVRA_PIN setsid -w ");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(LastLine(run.err),
+            "tavrapdf: Chyba: Signing failed: password or PIN entry for token \"TavraCard\" "
+            "cancelled\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+  ExpectNoStrayFiles(dir);
 }
 
 // The output may be the input itself: it is replaced only by the signed file.

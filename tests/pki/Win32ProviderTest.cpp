@@ -209,8 +209,7 @@ TEST_F(StoreProviderTest, TokenKeyAsksPinOnceAndWrongPinFails) {
     SignWith(key, digest, HashParams(ALG_SHA256, true));
     ADD_FAILURE() << "no exception";
   } catch (const EOvWin32CryptoProviderError& e) {
-    // 0x8010006B, the smart-card wrong-PIN code, as CryptoAPI reports it.
-    EXPECT_STREQ(e.what(), "Signing failed: Win32 error: -2146434965");
+    EXPECT_STREQ(e.what(), "Signing failed: wrong password or PIN for token \"TavraCard\"");
   }
   EXPECT_EQ(prompt_.Calls, 1);  // the retry with the other key spec asks nothing
 

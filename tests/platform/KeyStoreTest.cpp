@@ -191,16 +191,17 @@ TEST_F(KeyStoreTest, WrongCancelledOrFailingPinEndsSigningWithoutRetryLoop) {
   std::string sig;
   prompt_.Answer = "0000";
   EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("TavraCard:card"), 0x800C, digest, sig),
-            KeyStoreResult::LoginFailed);
+            KeyStoreResult::WrongPassword);
   EXPECT_EQ(prompt_.Calls, 1);  // asked once; the retry gets no answer
   EXPECT_TRUE(sig.empty());
+  EXPECT_EQ(KeyStore::Instance().LastTokenName(), "TavraCard");
 
   prompt_.Answer.reset();
   EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("TavraCard:card"), 0x800C, digest, sig),
-            KeyStoreResult::LoginFailed);
+            KeyStoreResult::PasswordCancelled);
   prompt_.Throw = true;
   EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("TavraCard:card"), 0x800C, digest, sig),
-            KeyStoreResult::LoginFailed);
+            KeyStoreResult::PasswordCancelled);
   EXPECT_EQ(prompt_.Calls, 3);
 }
 

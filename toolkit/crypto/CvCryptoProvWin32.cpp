@@ -22,6 +22,13 @@ std::string Format(const char* pattern, int32_t value) {
   return buf;
 }
 
+// Why the store failed: its own words when it has them (the person signing
+// reads this), else its error number.
+std::string StoreFailure(TOvWin32KeyStore& store) {
+  std::string text = store.LastErrorText();
+  return !text.empty() ? text : Format("Win32 error: %d", store.LastError());
+}
+
 struct AlgorithmRow {
   uint32_t Id;
   int32_t Algorithm;
@@ -1077,7 +1084,7 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
   guard.hash = store_->CreateHash(csp, hashId);
   if (guard.hash == 0 && csp24 != 0) guard.hash = store_->CreateHash(csp24, hashId);
   if (guard.hash == 0) {
-    last_error_text_ = Format("Win32 error: %d", store_->LastError());
+    last_error_text_ = StoreFailure(*store_);
     return false;
   }
   if (!store_->SetHashValue(guard.hash, digest)) return false;
@@ -1093,7 +1100,7 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
   bool retried = false;
   std::string firstError;
   if (!signedOk) {
-    firstError = Format("Win32 error: %d", store_->LastError());
+    firstError = StoreFailure(*store_);
     outSize = static_cast<uint32_t>(needed);
     signedOk = store_->SignHash(guard.hash, altSpec, out.data(), outSize);
     retried = true;

@@ -71,6 +71,9 @@ class TOvWin32KeyStore {
   virtual void FreeCertificate(uint64_t certificate) = 0;
   virtual bool SetParentWindow(uint64_t csp, uint64_t window) = 0;
   virtual int32_t LastError() = 0;
+  // The cause of the last failure in words for the person signing (wrong PIN,
+  // cancelled prompt, ...); empty when only the number is known.
+  virtual std::string LastErrorText() { return {}; }
 };
 
 // The key store on the platform's store (process-wide).

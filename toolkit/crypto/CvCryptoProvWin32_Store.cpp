@@ -20,7 +20,9 @@ constexpr int32_t kNteBadAlgId = static_cast<int32_t>(0x80090008u);
 constexpr int32_t kNteNoKey = static_cast<int32_t>(0x8009000Du);
 constexpr int32_t kNteBadKeyset = static_cast<int32_t>(0x80090016u);
 constexpr int32_t kNteFail = static_cast<int32_t>(0x80090020u);
+constexpr int32_t kScardRemovedCard = static_cast<int32_t>(0x80100069u);
 constexpr int32_t kScardWrongChv = static_cast<int32_t>(0x8010006Bu);
+constexpr int32_t kScardCancelledByUser = static_cast<int32_t>(0x8010006Eu);
 constexpr int32_t kErrorMoreData = 234;
 
 constexpr char16_t kContainerPrefix[] = u"tavra-store-certificate-";
@@ -44,6 +46,59 @@ size_t DigestSize(uint32_t hashId) {
       return 64;
     default:
       return 0;
+  }
+}
+
+// Why the store did not sign, in the words the person signing reads, naming
+// the token when the store knows it.
+std::string CauseOf(platform::KeyStoreResult result, const std::string& token,
+                    const std::string& storeText) {
+  using platform::KeyStoreResult;
+  const std::string forToken = token.empty() ? "" : " for token \"" + token + "\"";
+  switch (result) {
+    case KeyStoreResult::WrongPassword:
+      return "wrong password or PIN" + forToken;
+    case KeyStoreResult::PasswordCancelled:
+      return "password or PIN entry" + forToken + " cancelled";
+    case KeyStoreResult::TokenRemoved:
+      return token.empty() ? "the token holding the key was removed"
+                           : "the token \"" + token + "\" holding the key was removed";
+    case KeyStoreResult::NoPrivateKey:
+      return "the private key of the certificate was not found";
+    case KeyStoreResult::MechanismUnsupported:
+      return "the key cannot sign with the RSA PKCS#1 v1.5 mechanism";
+    case KeyStoreResult::UnsupportedKey:
+      return "the key is not an RSA key and cannot sign here";
+    case KeyStoreResult::UnsupportedHash:
+      return "the key store cannot sign this hash algorithm";
+    case KeyStoreResult::UnknownHandle:
+      return "the certificate is no longer open in the key store";
+    default:
+      return storeText.empty() ? "the key store could not sign"
+                               : "the key store could not sign: " + storeText;
+  }
+}
+
+// The CryptoAPI code a caller of the Windows call would see for the result.
+int32_t CodeOf(platform::KeyStoreResult result, int storeCode) {
+  using platform::KeyStoreResult;
+  switch (result) {
+    case KeyStoreResult::WrongPassword:
+      return kScardWrongChv;
+    case KeyStoreResult::PasswordCancelled:
+      return kScardCancelledByUser;
+    case KeyStoreResult::TokenRemoved:
+      return kScardRemovedCard;
+    case KeyStoreResult::NoPrivateKey:
+      return kNteNoKey;
+    case KeyStoreResult::MechanismUnsupported:
+    case KeyStoreResult::UnsupportedKey:
+    case KeyStoreResult::UnsupportedHash:
+      return kNteBadAlgId;
+    case KeyStoreResult::UnknownHandle:
+      return kNteBadUid;
+    default:
+      return storeCode != 0 ? storeCode : kNteFail;
   }
 }
 
@@ -171,21 +226,12 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     // asking for the password again.
     if (it->second.Certificate == 0 || keySpec != AT_KEYEXCHANGE) return Fail(kNteBadKeyset);
     std::string signature;
-    switch (
-        Store().SignDigest(it->second.Certificate, it->second.Id, it->second.Digest, signature)) {
-      case platform::KeyStoreResult::Ok:
-        break;
-      case platform::KeyStoreResult::LoginFailed:
-        return Fail(kScardWrongChv);
-      case platform::KeyStoreResult::NoPrivateKey:
-        return Fail(kNteNoKey);
-      case platform::KeyStoreResult::UnsupportedKey:
-      case platform::KeyStoreResult::UnsupportedHash:
-        return Fail(kNteBadAlgId);
-      case platform::KeyStoreResult::UnknownHandle:
-        return Fail(kNteBadUid);
-      default:
-        return Fail(Store().LastError() != 0 ? Store().LastError() : kNteFail);
+    const platform::KeyStoreResult result =
+        Store().SignDigest(it->second.Certificate, it->second.Id, it->second.Digest, signature);
+    if (result != platform::KeyStoreResult::Ok) {
+      Fail(CodeOf(result, Store().LastError()));
+      last_error_text_ = CauseOf(result, Store().LastTokenName(), Store().LastErrorText());
+      return false;
     }
     if (buffer == nullptr || size < signature.size()) {
       size = static_cast<uint32_t>(signature.size());
@@ -212,6 +258,10 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     std::lock_guard guard(lock_);
     return last_error_;
   }
+  std::string LastErrorText() override {
+    std::lock_guard guard(lock_);
+    return last_error_text_;
+  }
 
  private:
   struct Csp {
@@ -234,6 +284,7 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
 
   uint64_t Fail(int32_t code) {
     last_error_ = code;
+    last_error_text_.clear();
     return 0;
   }
 
@@ -249,6 +300,7 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
   std::map<uint64_t, Hash> hashes_;
   uint64_t next_ = 1;
   int32_t last_error_ = 0;
+  std::string last_error_text_;  // the cause of a failed signing, in words
 };
 
 }  // namespace

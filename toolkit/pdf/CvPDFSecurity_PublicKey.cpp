@@ -448,9 +448,13 @@ ByteString DataContentTypeValue() { return EncodeOID(oid::PKCS7_DATA); }
 
 constexpr std::string_view kRevocationInfoArchival{"\x2A\x86\x48\x86\xF7\x2F\x01\x01\x08", 9};
 
+// The person reads this: the cause in words, never the signer's bare code.
 std::string SignerFailure(int32_t code, const std::string& info) {
-  return "Signing failed (error " + std::to_string(code) + " " + (info.empty() ? "" : ": " + info) +
-         ")";
+  constexpr std::string_view kPrefix = "Signing failed: ";
+  // A provider's text may say so already; it is not said twice.
+  std::string cause = info.starts_with(kPrefix) ? info.substr(kPrefix.size()) : info;
+  if (cause.empty()) cause = MessageErrorText(code);
+  return std::string(kPrefix) + cause;
 }
 
 }  // namespace

@@ -7,6 +7,39 @@
 
 namespace corvane {
 
+std::string MessageErrorText(int32_t code) {
+  switch (code) {
+    case MSG_ERROR_NO_CERTIFICATE:
+      return "no certificate with a private key to sign with";
+    case MSG_ERROR_BUFFER_TOO_SMALL:
+      return "the signed message could not be written";
+    case MSG_ERROR_UNSUPPORTED_ALGORITHM:
+      return "the algorithm is not supported";
+    case MSG_ERROR_ATTRIBUTES_ENCODING:
+      return "the signed attributes could not be encoded";
+    case MSG_ERROR_UNSUPPORTED_SIGNATURE_TYPE:
+      return "the signature type is not supported";
+    case MSG_ERROR_UNSUPPORTED_HASH:
+      return "the hash algorithm is not supported";
+    case MSG_ERROR_HASHING:
+      return "the document could not be hashed";
+    case MSG_ERROR_MAC:
+      return "the MAC could not be computed";
+    case MSG_ERROR_NO_TSP_CLIENT:
+      return "no timestamp server is set";
+    case MSG_ERROR_INVALID_TIMESTAMP:
+      return "the timestamp is invalid";
+    case MSG_ERROR_RSA_SIGNING:
+      return "the RSA signature could not be made";
+    case MSG_ERROR_DSA_SIGNING:
+      return "the DSA or ECDSA signature could not be made";
+    case MSG_ERROR_PSS_SIGNING:
+      return "the RSA-PSS signature could not be made";
+    default:
+      return "the signature could not be made";
+  }
+}
+
 void TOvMessageProcessor::DoProgress(int64_t total, int64_t processed) {
   if (!on_progress_) return;
   bool cancel = false;

@@ -48,6 +48,10 @@ inline constexpr int32_t MSG_ERROR_RSA_SIGNING = 8219;
 inline constexpr int32_t MSG_ERROR_DSA_SIGNING = 8220;
 inline constexpr int32_t MSG_ERROR_PSS_SIGNING = 8221;
 
+// What a result of the message components means, in a few English words, for
+// messages a person reads when no caught text says more.
+std::string MessageErrorText(int32_t code);
+
 // Progress of hashing: total and processed bytes; the handler may set cancel.
 using TCvProgressEvent = std::function<void(TOvMessageProcessor* sender, int64_t total,
                                             int64_t processed, bool& cancel)>;

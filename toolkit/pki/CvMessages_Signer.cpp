@@ -310,7 +310,10 @@ int32_t TOvMessageSigner::FillSignerInfo(TOvPKCS7Signer& signer, TOvX509Certific
       }
       signer.EncryptedDigest = crypto.SignDetached(value);
       if (signer.EncryptedDigest.empty()) throw EOvMessageError("Empty signature");
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      // The provider's text is often the only place the cause (a wrong PIN,
+      // a cancelled prompt) is named; the code alone would lose it.
+      error_info_ = e.what();
       return pss ? MSG_ERROR_PSS_SIGNING : MSG_ERROR_RSA_SIGNING;
     }
   } else if (family == ALG_DSA || family == ALG_EC) {
