@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
@@ -25,19 +26,6 @@ bool AnswerSizeQuery(const void* output, size_t& outputSize, int64_t required) {
   }
   Raise("Output buffer is too small");
 }
-
-// Releases the front end's context on every path out of an operation.
-template <typename F>
-class ScopeExit {
- public:
-  explicit ScopeExit(F f) : f_(std::move(f)) {}
-  ~ScopeExit() { f_(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  F f_;
-};
 
 }  // namespace
 
@@ -279,7 +267,7 @@ void TOvPublicKeyCrypto::SignDetached(const void* input, size_t size, void* sign
                      : DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoSignDetached);
   if (AnswerSizeQuery(signature, signatureSize, required)) return;
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   SignInit(true);
   SignUpdate(data.data(), data.size());
@@ -297,7 +285,7 @@ int32_t TOvPublicKeyCrypto::VerifyDetached(const void* input, size_t size, const
                      : DecodeInput(input, size);
   const ByteString sig = DecodeInput(signature, signatureSize);
   EstimateOutputSize(data.data(), data.size(), pkoVerifyDetached);
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   VerifyInit(true, sig.data(), sig.size());
   VerifyUpdate(data.data(), data.size());
   return VerifyFinal();
@@ -310,7 +298,7 @@ void TOvPublicKeyCrypto::Encrypt(const void* input, size_t size, void* output, s
   const ByteString data = DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoEncrypt);
   if (AnswerSizeQuery(output, outputSize, required)) return;
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   EncryptInit();
   EncryptUpdate(data.data(), data.size());
@@ -325,7 +313,7 @@ void TOvPublicKeyCrypto::Decrypt(const void* input, size_t size, void* output, s
   const ByteString data = DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoDecrypt);
   if (AnswerSizeQuery(output, outputSize, required)) return;
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   DecryptInit();
   DecryptUpdate(data.data(), data.size());
