@@ -89,24 +89,6 @@ int32_t HashOfMac(int32_t mac) {
   }
 }
 
-// Signature-algorithm codes of certificates -> their hash.
-int32_t HashOfSignatureCode(int32_t code) {
-  switch (code) {
-    case 2:
-      return ALG_MD5;
-    case 3:
-      return ALG_SHA1;
-    case 8:
-      return ALG_SHA256;
-    case 9:
-      return ALG_SHA384;
-    case 10:
-      return ALG_SHA512;
-    default:
-      return code;
-  }
-}
-
 // Minimal DER reading for the few structures the provider looks into.
 struct Der {
   std::string_view Data;
@@ -996,7 +978,10 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
   if (!c.use_algorithm_prefix_) {
     ByteString oid, inner;
     if (ParseDigestInfo(digest, oid, inner)) {
-      c.hash_algorithm_ = HashOfSignatureCode(AlgorithmByOID(oid));
+      // A signature algorithm stands for its hash; a hash stays as it is.
+      const int32_t code = AlgorithmByOID(oid);
+      const int32_t hash = HashOfSignatureAlgorithm(code);
+      c.hash_algorithm_ = hash != ALG_UNKNOWN ? hash : code;
       digest = inner;
     }
   }

@@ -355,33 +355,6 @@ ByteString TOvPublicKeyCrypto::Decrypt(std::string_view input) {
 // ---------------------------------------------------------------------------
 // RSA front end
 
-namespace {
-
-int32_t HashOfCode(int32_t code) {
-  switch (code) {
-    case CERT_ALG_MD2_RSA:
-      return ALG_MD2;
-    case CERT_ALG_MD5_RSA:
-      return ALG_MD5;
-    case CERT_ALG_SHA1_RSA:
-      return ALG_SHA1;
-    case CERT_ALG_SHA224_RSA:
-      return ALG_SHA224;
-    case CERT_ALG_SHA256_RSA:
-      return ALG_SHA256;
-    case CERT_ALG_SHA384_RSA:
-      return ALG_SHA384;
-    case CERT_ALG_SHA512_RSA:
-      return ALG_SHA512;
-    case CERT_ALG_RIPEMD160_RSA:
-      return ALG_RIPEMD160;
-    default:
-      return ALG_UNKNOWN;
-  }
-}
-
-}  // namespace
-
 TOvRSAPublicKeyCrypto::TOvRSAPublicKeyCrypto(TOvCustomCryptoProvider* provider,
                                              TOvCustomCryptoProviderManager* manager)
     : TOvPublicKeyCrypto(provider, manager) {
@@ -392,14 +365,14 @@ TOvRSAPublicKeyCrypto::TOvRSAPublicKeyCrypto(std::string_view algorithmOID,
                                              TOvCustomCryptoProvider* provider,
                                              TOvCustomCryptoProviderManager* manager)
     : TOvPublicKeyCrypto(provider, manager) {
-  const int32_t code = AlgorithmByOID(algorithmOID);
+  const int32_t hash = HashOfSignatureAlgorithm(AlgorithmByOID(algorithmOID), ALG_RSA);
   if (algorithmOID == oid::RSASSA_PSS) {
     scheme_ = RSA_SCHEME_PSS;
   } else if (algorithmOID == oid::RSAES_OAEP) {
     scheme_ = RSA_SCHEME_OAEP;
-  } else if (algorithmOID == oid::RSA_ENCRYPTION || HashOfCode(code) != ALG_UNKNOWN) {
+  } else if (algorithmOID == oid::RSA_ENCRYPTION || hash != ALG_UNKNOWN) {
     scheme_ = RSA_SCHEME_PKCS1;
-    if (HashOfCode(code) != ALG_UNKNOWN) SetHashAlgorithm(HashOfCode(code));
+    if (hash != ALG_UNKNOWN) SetHashAlgorithm(hash);
   } else {
     Raise("Unsupported algorithm: " + OIDToText(algorithmOID));
   }
@@ -422,8 +395,9 @@ TOvRSAPublicKeyCrypto::TOvRSAPublicKeyCrypto(int32_t signatureAlgorithm,
     case CERT_ALG_SHA512_RSA:
     case CERT_ALG_RIPEMD160_RSA:
       scheme_ = RSA_SCHEME_PKCS1;
-      if (HashOfCode(signatureAlgorithm) != ALG_UNKNOWN)
-        SetHashAlgorithm(HashOfCode(signatureAlgorithm));
+      if (const int32_t hash = HashOfSignatureAlgorithm(signatureAlgorithm, ALG_RSA);
+          hash != ALG_UNKNOWN)
+        SetHashAlgorithm(hash);
       break;
     case CERT_ALG_RSAPSS:
       scheme_ = RSA_SCHEME_PSS;
