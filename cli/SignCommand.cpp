@@ -10,10 +10,9 @@
 #include <optional>
 
 #include "app/core/CertificateDatabase.h"
-#include "app/core/LowStuff.h"
 #include "app/core/RKSIni.h"
 #include "app/core/SignerCore.h"
-#include "app/core/SignerForm.h"
+#include "app/core/SigningRequest.h"
 #include "app/core/SignerReporter.h"
 #include "app/core/ToolkitBinding.h"
 #include "cli/CertsCommand.h"
@@ -107,19 +106,24 @@ int RunSignCommand(const std::vector<std::string>& args) {
   }
   if (paths.size() != 2) return Usage("sign needs INPUT and OUTPUT");
 
-  TPdfSignerOptions options;
+  // The window's stored settings first, then what the command line says.
+  TPdfSignerOptions stored;
   const std::string settings = SignerSettingsBeside();
-  if (!settings.empty()) ReadOptions(settings, options);
-  if (issuer) options.CertIssuer = *issuer;
-  if (serial) options.CertSerial = *serial;
-  if (reason) options.SigReason = *reason;
+  if (!settings.empty()) ReadOptions(settings, stored);
+  TSigningRequest request;
+  request.InputPath = paths[0];
+  request.OutputPath = paths[1];
+  request.CertIssuer = issuer.value_or(stored.CertIssuer);
+  request.CertSerial = serial.value_or(stored.CertSerial);
+  request.Reason = reason.value_or(stored.SigReason);
+  request.Kind = SignatureKindOfSigType(stored.SigType);
   if (type) {
     if (*type == "invisible")
-      options.SigType = 0;
+      request.Kind = TSignatureKind::skInvisible;
     else if (*type == "visible")
-      options.SigType = 1;
+      request.Kind = TSignatureKind::skVisible;
     else if (*type == "certify")
-      options.SigType = 2;
+      request.Kind = TSignatureKind::skCertifying;
     else
       return Usage("--type is invisible, visible or certify");
   }
@@ -135,20 +139,8 @@ int RunSignCommand(const std::vector<std::string>& args) {
   int status = 1;
   try {
     TToolkitBinding toolkit;
-    TCommandLine commandLine;
-    commandLine.CmdLinePath = paths[0];
-    commandLine.CmdLineOutput = paths[1];
-    commandLine.CmdLineSignMode = true;
-    commandLine.CmdLineActive = true;
-    TSignerCore core(toolkit, reporter, commandLine);
-    TSignerForm form;
-    form.SignedPDF = paths[0];
-    form.TargetPDF = paths[1];
-    OptionsToForm(options, form);
-    form.SignedPDF = paths[0];
-    form.TargetPDF = paths[1];
-    core.SignAction(form);
-    status = core.LastOutcome() == TSignOutcome::soSucceeded ? 0 : 1;
+    TSignerCore core(toolkit, reporter);
+    status = core.Sign(request) == TSignOutcome::soSucceeded ? 0 : 1;
   } catch (const std::exception& e) {
     reporter.ShowApplicationError(e.what());
   }

@@ -49,25 +49,23 @@ bool CheckStartupPath(const TCommandLine& commandLine, ISignerReporter& reporter
   return true;
 }
 
-TSignatureSetup MakeSignatureSetup(const TPdfSignerOptions& options, double signingTimeUtc) {
+TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signingTimeUtc) {
   TSignatureSetup setup;
   setup.AuthorName.clear();
   setup.SigningTime = signingTimeUtc;
-  if (!options.SigReason.empty()) setup.Reason = ToUtf8Text(options.SigReason);
+  if (!request.Reason.empty()) setup.Reason = ToUtf8Text(request.Reason);
   setup.SignatureType = TSignerSignatureType::sstDocument;
-  switch (options.SigType) {
-    case 0:
+  switch (request.Kind) {
+    case TSignatureKind::skInvisible:
       setup.Invisible = true;
       break;
-    case 1:
+    case TSignatureKind::skVisible:
       setup.Invisible = false;
       break;
-    case 2:
+    case TSignatureKind::skCertifying:
       setup.SignatureType = TSignerSignatureType::sstMDP;
       setup.Invisible = false;
       break;
-    default:
-      break;  // a new entry is visible by default
   }
   if (!setup.Invisible) setup.AutoFontEncoding = true;
   return setup;
@@ -99,30 +97,33 @@ TStartupAction TSignerCore::HandleStartup(TSignerForm& form) const {
   return TStartupAction::saOpenAndQuit;
 }
 
-bool TSignerCore::SignAction(const TSignerForm& form) {
-  bool signed_ok = false;
-  try {
-    const std::string input = TrimText(form.SignedPDF);
-    const std::string output = TrimText(form.TargetPDF);
-    if (input.empty()) throw ESignerError(kMsgNoInputPath);
-    if (!platform::FileExists(input)) throw ESignerError(FileNotFoundText(input));
-    if (output.empty()) throw ESignerError(kMsgNoOutputPath);
-    TPdfSignerOptions options;
-    FormToOptions(form, options);
-    signed_ok = SignDocument(input, output, options);
-  } catch (const std::exception& e) {
+bool TSignerCore::SignAction(const TSigningRequest& request) {
+  if (Sign(request) == TSignOutcome::soRefused) {
     command_line_.CmdLineActive = false;
-    last_outcome_ = TSignOutcome::soFailed;
-    reporter_.ShowApplicationError(e.what());
-    return false;
-  } catch (...) {
-    command_line_.CmdLineActive = false;
-    last_outcome_ = TSignOutcome::soFailed;
-    reporter_.ShowApplicationError("Unknown error");
     return false;
   }
-  last_outcome_ = signed_ok ? TSignOutcome::soSucceeded : TSignOutcome::soFailed;
   return command_line_.CmdLineActive;
+}
+
+TSignOutcome TSignerCore::Sign(const TSigningRequest& request) {
+  try {
+    TSigningRequest checked = request;
+    checked.InputPath = TrimText(request.InputPath);
+    checked.OutputPath = TrimText(request.OutputPath);
+    if (checked.InputPath.empty()) throw ESignerError(kMsgNoInputPath);
+    if (!platform::FileExists(checked.InputPath)) {
+      throw ESignerError(FileNotFoundText(checked.InputPath));
+    }
+    if (checked.OutputPath.empty()) throw ESignerError(kMsgNoOutputPath);
+    last_outcome_ = SignDocument(checked) ? TSignOutcome::soSucceeded : TSignOutcome::soFailed;
+  } catch (const std::exception& e) {
+    last_outcome_ = TSignOutcome::soRefused;
+    reporter_.ShowApplicationError(e.what());
+  } catch (...) {
+    last_outcome_ = TSignOutcome::soRefused;
+    reporter_.ShowApplicationError("Unknown error");
+  }
+  return last_outcome_;
 }
 
 const ISignerCertificate* TSignerCore::FindSigningCertificate(const std::string& issuer,
@@ -140,10 +141,9 @@ const ISignerCertificate* TSignerCore::FindSigningCertificate(const std::string&
   return nullptr;
 }
 
-bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& outputPath,
-                               const TPdfSignerOptions& options) {
+bool TSignerCore::SignDocument(const TSigningRequest& request) {
   const ISignerCertificate* certificate =
-      FindSigningCertificate(options.CertIssuer, options.CertSerial);
+      FindSigningCertificate(request.CertIssuer, request.CertSerial);
   if (certificate == nullptr) throw ESignerError(kMsgCertNotFound);
   if (!certificate->KeyAlgorithmCanSign() || !certificate->PrivateKeyExists()) {
     throw ESignerError(kMsgCertCannotSign);
@@ -151,7 +151,7 @@ bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& 
 
   // The input is opened first: an input that cannot be read is a failed
   // temporary copy, whatever the output's folder is like.
-  const TInputFile input(inputPath);
+  const TInputFile input(request.InputPath);
   if (input.Descriptor() < 0) {
     reporter_.ShowWorkflowError(kMsgTempCopyFailed);
     return false;
@@ -160,7 +160,7 @@ bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& 
   // in the output's folder means the output cannot be written. From here on
   // the guard deletes it whichever way we leave, unless it became the output.
   TTempFileGuard temp;
-  if (!MakeStagingTempFile(outputPath, temp)) {
+  if (!MakeStagingTempFile(request.OutputPath, temp)) {
     reporter_.ShowWorkflowError(kMsgOutputCopyFailed);
     return false;
   }
@@ -190,7 +190,7 @@ bool TSignerCore::SignDocument(const std::string& inputPath, const std::string& 
       return false;
     }
     const int index = toolkit_.AddSignature();
-    toolkit_.ConfigureSignature(index, MakeSignatureSetup(options, clock_ ? clock_() : 0.0));
+    toolkit_.ConfigureSignature(index, MakeSignatureSetup(request, clock_ ? clock_() : 0.0));
     toolkit_.UseSigningCertificate(*certificate);
     ok = true;
     close_attempted = true;

@@ -10,13 +10,19 @@
 #include "app/core/RKSIni.h"
 #include "app/core/SignerForm.h"
 #include "app/core/SignerToolkit.h"
+#include "app/core/SigningRequest.h"
 
 namespace tavra {
 
 class ISignerReporter;
 class ISignerSettings;
 
-enum class TSignOutcome { soNotRun, soSucceeded, soFailed };
+enum class TSignOutcome {
+  soNotRun,
+  soSucceeded,
+  soFailed,   // reported by the workflow's own message boxes
+  soRefused,  // refused before the document was opened, on the error display
+};
 
 // What the deferred start-up call has to do.
 enum class TStartupAction {
@@ -48,16 +54,17 @@ std::string FileNotFoundText(const std::string& path);
 // status 0 before any window exists).
 bool CheckStartupPath(const TCommandLine& commandLine, ISignerReporter& reporter);
 
-// The signature entry's settings for the options (Reason as UTF-8, type and
-// visibility by SigType; other SigType values keep a visible document entry).
-TSignatureSetup MakeSignatureSetup(const TPdfSignerOptions& options, double signingTimeUtc);
+// The signature entry's settings for the request: Reason as UTF-8, type and
+// visibility by its kind.
+TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signingTimeUtc);
 
 // Now as days since 1899-12-30, UTC.
 double CurrentUtcDateTime();
 
 class TSignerCore {
  public:
-  TSignerCore(ISignerToolkit& toolkit, ISignerReporter& reporter, TCommandLine commandLine);
+  // Without a command line the core runs as the interactive window does.
+  TSignerCore(ISignerToolkit& toolkit, ISignerReporter& reporter, TCommandLine commandLine = {});
 
   const TCommandLine& CommandLine() const { return command_line_; }
   ISignerToolkit& Toolkit() { return toolkit_; }
@@ -65,15 +72,20 @@ class TSignerCore {
   // The deferred start-up call (Algorithm 3): fills the paths in sign mode.
   TStartupAction HandleStartup(TSignerForm& form) const;
 
-  // The Sign action (Algorithm 4). Errors of the validation and of the steps
-  // before the document is opened go to the application-wide error display and
-  // clear CmdLineActive. Returns true when the application should end now.
-  bool SignAction(const TSignerForm& form);
+  // The window's Sign action (Algorithm 4) on the request its form makes: Sign,
+  // and a refused request clears CmdLineActive. Returns true when the
+  // application should end now.
+  bool SignAction(const TSigningRequest& request);
 
-  // Algorithm 5. Raises for the errors before the document is opened; reports
-  // everything after that itself. True when the signed file was written.
-  bool SignDocument(const std::string& inputPath, const std::string& outputPath,
-                    const TPdfSignerOptions& options);
+  // One request from its checks to the written file: the paths, trimmed, are
+  // checked in the Sign action's order, then SignDocument runs. Errors before
+  // the document is opened go to the application-wide error display.
+  TSignOutcome Sign(const TSigningRequest& request);
+
+  // Algorithm 5 on checked paths. Raises for the errors before the document is
+  // opened; reports everything after that itself. True when the signed file
+  // was written.
+  bool SignDocument(const TSigningRequest& request);
 
   // Algorithm 6: the first store certificate whose issuer text and serial text
   // match (ASCII letters folded); nullptr when none does.

@@ -16,6 +16,17 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
   options.SigType = static_cast<uint8_t>(form.SignatureTypeIndex);
 }
 
+TSigningRequest SigningRequestOf(const TSignerForm& form) {
+  TSigningRequest request;
+  request.InputPath = form.SignedPDF;
+  request.OutputPath = form.TargetPDF;
+  request.CertIssuer = form.CertIssuerName;
+  request.CertSerial = form.CertSerialNumber;
+  request.Reason = form.SigReason;
+  request.Kind = SignatureKindOfSigType(form.SignatureTypeIndex);
+  return request;
+}
+
 void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
   form.CertIssuerName = options.CertIssuer;
   form.CertSerialNumber = options.CertSerial;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/core/RKSIni.h"
+#include "app/core/SigningRequest.h"
 
 namespace tavra {
 
@@ -28,6 +29,10 @@ inline constexpr int kSignatureTypeCount = 3;
 // Settings fields of the form -> options. SigType is the item index taken as
 // an unsigned byte, so an empty selection gives 255.
 void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options);
+// The request the Sign action makes of the fields, texts as they stand; the
+// type list's index is read as the settings file's SigType.
+TSigningRequest SigningRequestOf(const TSignerForm& form);
+
 // Options -> settings fields; the paths stay as they are. A SigType that names
 // no item leaves the list without a selection.
 void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form);

@@ -330,7 +330,7 @@ void TfrmMain::SignDocumentClick() {
       // A protected store or token asks for its password while this run signs.
       TPasswordPromptScope prompt(services_.PasswordPrompt);
       TSignProgressScope progress(*this);
-      end = core_.SignAction(FormState());
+      end = core_.SignAction(SigningRequestOf(FormState()));
     }
     if (end) EndApplication(core_.ExitStatus());
   });

@@ -87,14 +87,16 @@ class GoldenSigning : public ::testing::Test {
   std::string Sign(const std::string& input, const std::string& output, int sigType) {
     TToolkitBinding toolkit;
     tavra_test::RecordingReporter reporter;
-    TSignerCore core(toolkit, reporter, TCommandLine{});
+    TSignerCore core(toolkit, reporter);
     core.SetClock([] { return kSigningTime; });
-    TPdfSignerOptions options;
-    options.CertIssuer = "Tavra Golden CA";
-    options.CertSerial = "2A17";
-    options.SigReason = "Schváleno";
-    options.SigType = sigType;
-    EXPECT_TRUE(core.SignDocument(input, output, options));
+    TSigningRequest request;
+    request.InputPath = input;
+    request.OutputPath = output;
+    request.CertIssuer = "Tavra Golden CA";
+    request.CertSerial = "2A17";
+    request.Reason = "Schváleno";
+    request.Kind = SignatureKindOfSigType(sigType);
+    EXPECT_TRUE(core.SignDocument(request));
     EXPECT_EQ(reporter.reports.size(), 1u);
     for (const auto& report : reporter.reports) EXPECT_EQ(report.text, kMsgSigned);
     return tavra_test::ReadFile(output);

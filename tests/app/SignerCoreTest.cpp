@@ -68,7 +68,7 @@ class SignerCoreTest : public ::testing::Test {
 
 TEST_F(SignerCoreTest, EmptyInputPathIsReportedByTheErrorDisplay) {
   form.SignedPDF = " \t ";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(
       reporter.reports,
       (std::vector<Report>{{Way::ApplicationError, "Není zadána cesta k podepisovanému souboru"}}));
@@ -77,7 +77,7 @@ TEST_F(SignerCoreTest, EmptyInputPathIsReportedByTheErrorDisplay) {
 
 TEST_F(SignerCoreTest, MissingInputFileNamesTheTrimmedPath) {
   form.SignedPDF = "  " + dir.File("missing.pdf") + "\n";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{
                 {Way::ApplicationError, "Soubor \"" + dir.File("missing.pdf") + "\" nenalezen"}}));
@@ -85,7 +85,7 @@ TEST_F(SignerCoreTest, MissingInputFileNamesTheTrimmedPath) {
 
 TEST_F(SignerCoreTest, DirectoryDoesNotCountAsInputFile) {
   form.SignedPDF = dir.MakeDir("folder");
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{
                 {Way::ApplicationError, "Soubor \"" + dir.File("folder") + "\" nenalezen"}}));
@@ -93,7 +93,7 @@ TEST_F(SignerCoreTest, DirectoryDoesNotCountAsInputFile) {
 
 TEST_F(SignerCoreTest, EmptyOutputPathIsReportedAfterTheInputCheck) {
   form.TargetPDF = "\t";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(
       reporter.reports,
       (std::vector<Report>{{Way::ApplicationError, "Není zadána cesta k výstupnímu souboru"}}));
@@ -130,7 +130,7 @@ TEST_F(SignerCoreTest, CertificateErrorsAreReportedByTheErrorDisplay) {
     TSignerForm f = form;
     c.change(f, toolkit);
     auto core = MakeCore(SignModeArgs());
-    EXPECT_FALSE(core->SignAction(f)) << c.message;
+    EXPECT_FALSE(core->SignAction(SigningRequestOf(f))) << c.message;
     EXPECT_EQ(reporter.reports, (std::vector<Report>{{Way::ApplicationError, c.message}}));
     EXPECT_FALSE(core->CommandLine().CmdLineActive) << c.message;
     EXPECT_TRUE(toolkit.calls.empty()) << c.message;
@@ -143,7 +143,7 @@ TEST_F(SignerCoreTest, CertificateErrorsAreReportedByTheErrorDisplay) {
 
 TEST_F(SignerCoreTest, SuccessWritesInputPlusSignatureAndReportsInformation) {
   auto core = MakeCore();
-  EXPECT_FALSE(core->SignAction(form));
+  EXPECT_FALSE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowInformation, "Podepsání proběhlo úspěšně"}}));
   EXPECT_EQ(ReadFile(output), std::string(kInput) + FakeToolkit::kSignedTail);
@@ -166,7 +166,7 @@ TEST_F(SignerCoreTest, CopyFailureOfTheInputIsAWorkflowErrorAndRemovesTheTempora
   // /proc/self/mem is a regular file whose first page cannot be read (EIO).
   form.SignedPDF = "/proc/self/mem";
   auto core = MakeCore(SignModeArgs());
-  EXPECT_TRUE(core->SignAction(form));  // returned normally: sign mode ends
+  EXPECT_TRUE(core->SignAction(SigningRequestOf(form)));  // returned normally: sign mode ends
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se vytvořit dočasný soubor"}}));
   EXPECT_TRUE(toolkit.calls.empty());
@@ -178,7 +178,7 @@ TEST_F(SignerCoreTest, CopyFailureOfTheInputIsAWorkflowErrorAndRemovesTheTempora
 TEST_F(SignerCoreTest, EncryptedDocumentIsRefusedAndClosedWithoutSaving) {
   toolkit.encrypted = true;
   auto core = MakeCore(SignModeArgs());
-  EXPECT_TRUE(core->SignAction(form));
+  EXPECT_TRUE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Zašifrovaný dokument nelze podepsat"}}));
   EXPECT_EQ(toolkit.calls, (std::vector<std::string>{"Open", "Encrypted", "Close(false)"}));
@@ -207,7 +207,7 @@ TEST_F(SignerCoreTest, ToolkitErrorsBeforeSavingCloseWithoutSavingAndShowChyba) 
     fresh.*(c.failure) = "Bad object";
     RecordingReporter rep;
     TSignerCore core(fresh, rep, ReadCommandLine(SignModeArgs()));
-    EXPECT_TRUE(core.SignAction(form));
+    EXPECT_TRUE(core.SignAction(SigningRequestOf(form)));
     EXPECT_EQ(rep.reports, (std::vector<Report>{{Way::WorkflowError, "Chyba: Bad object"}}));
     EXPECT_EQ(fresh.calls, c.calls);
     EXPECT_TRUE(core.CommandLine().CmdLineActive);
@@ -219,7 +219,7 @@ TEST_F(SignerCoreTest, ToolkitErrorsBeforeSavingCloseWithoutSavingAndShowChyba) 
 
 TEST_F(SignerCoreTest, ErrorInsideCloseWithSavingIsNotFollowedBySecondClose) {
   toolkit.fail_close_save = "Failed to sign data (error code is 8194)";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{
                 {Way::WorkflowError, "Chyba: Failed to sign data (error code is 8194)"}}));
@@ -231,7 +231,7 @@ TEST_F(SignerCoreTest, ErrorInsideCloseWithSavingIsNotFollowedBySecondClose) {
 TEST_F(SignerCoreTest, FailingCloseWithoutSavingDoesNotHideTheFirstError) {
   toolkit.fail_add = "Invalid document";
   toolkit.fail_close_nosave = "second failure";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Chyba: Invalid document"}}));
   ExpectNoTempFiles();
@@ -243,7 +243,7 @@ TEST_F(SignerCoreTest, FailedCopyToTheOutputIsAWorkflowError) {
   dir.Write("out-folder/keep.txt", "keep");
   form.TargetPDF = folder_output;
   auto core = MakeCore(SignModeArgs());
-  EXPECT_TRUE(core->SignAction(form));
+  EXPECT_TRUE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se uložit dočasný soubor"}}));
   EXPECT_EQ(ReadFile(folder_output + "/keep.txt"), "keep");
@@ -255,7 +255,7 @@ TEST_F(SignerCoreTest, FailedCopyToTheOutputIsAWorkflowError) {
 
 TEST_F(SignerCoreTest, OutputFolderWithoutRoomForTheCopyIsAWorkflowErrorBeforeOpening) {
   form.TargetPDF = dir.File("missing/out.pdf");
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se uložit dočasný soubor"}}));
   EXPECT_TRUE(toolkit.calls.empty());
@@ -263,12 +263,9 @@ TEST_F(SignerCoreTest, OutputFolderWithoutRoomForTheCopyIsAWorkflowErrorBeforeOp
 
   // An unreadable input is named first, whatever the output's folder.
   reporter.reports.clear();
-  const TPdfSignerOptions options = [this] {
-    TPdfSignerOptions o;
-    FormToOptions(form, o);
-    return o;
-  }();
-  EXPECT_FALSE(MakeCore()->SignDocument(dir.File("gone.pdf"), form.TargetPDF, options));
+  TSigningRequest request = SigningRequestOf(form);
+  request.InputPath = dir.File("gone.pdf");
+  EXPECT_FALSE(MakeCore()->SignDocument(request));
   EXPECT_EQ(reporter.reports,
             (std::vector<Report>{{Way::WorkflowError, "Nepodařilo se vytvořit dočasný soubor"}}));
 }
@@ -276,14 +273,14 @@ TEST_F(SignerCoreTest, OutputFolderWithoutRoomForTheCopyIsAWorkflowErrorBeforeOp
 TEST_F(SignerCoreTest, OutputEqualToInputIsOverwrittenOnlyAfterSuccessfulSigning) {
   form.TargetPDF = input;
   toolkit.fail_close_save = "Bad object";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(ReadFile(input), kInput);
 
   FakeToolkit ok;
   ok.AddCertificate("Test CA", std::string("\x0A\x1B", 2));
   RecordingReporter rep;
   TSignerCore core(ok, rep, ReadCommandLine({"tavrapdfsg"}));
-  core.SignAction(form);
+  core.SignAction(SigningRequestOf(form));
   EXPECT_EQ(ReadFile(input), std::string(kInput) + FakeToolkit::kSignedTail);
 }
 
@@ -292,7 +289,7 @@ TEST_F(SignerCoreTest, OutputEqualToInputIsOverwrittenOnlyAfterSuccessfulSigning
 TEST_F(SignerCoreTest, SignModeEndsAfterASuccessfulRunWithStatusZero) {
   auto core = MakeCore(SignModeArgs());
   EXPECT_TRUE(core->CommandLine().CmdLineActive);
-  EXPECT_TRUE(core->SignAction(form));
+  EXPECT_TRUE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(core->ExitStatus(), 0);
 }
 
@@ -300,26 +297,27 @@ TEST_F(SignerCoreTest, FailedValidationInSignModeKeepsTheWindowAndLaterRunsDoNot
   auto core = MakeCore(SignModeArgs());
   TSignerForm bad = form;
   bad.CertSerialNumber = "FFFF";
-  EXPECT_FALSE(core->SignAction(bad));
+  EXPECT_FALSE(core->SignAction(SigningRequestOf(bad)));
   EXPECT_FALSE(core->CommandLine().CmdLineActive);
   EXPECT_EQ(core->ExitStatus(), 1);
 
-  EXPECT_FALSE(core->SignAction(form));  // now succeeds, but no longer ends the program
+  EXPECT_FALSE(
+      core->SignAction(SigningRequestOf(form)));  // now succeeds, but no longer ends the program
   EXPECT_EQ(reporter.reports.back(),
             (Report{Way::WorkflowInformation, "Podepsání proběhlo úspěšně"}));
   EXPECT_EQ(core->ExitStatus(), 0);  // the latest run wrote the file
 
   toolkit.encrypted = true;
-  EXPECT_FALSE(core->SignAction(form));
+  EXPECT_FALSE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(core->ExitStatus(), 1);
 }
 
 TEST_F(SignerCoreTest, InteractiveRunsNeverEndTheProgramAndExitWithZero) {
   auto core = MakeCore();
   EXPECT_FALSE(core->CommandLine().CmdLineActive);
-  EXPECT_FALSE(core->SignAction(form));
+  EXPECT_FALSE(core->SignAction(SigningRequestOf(form)));
   toolkit.encrypted = true;
-  EXPECT_FALSE(core->SignAction(form));
+  EXPECT_FALSE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(core->ExitStatus(), 0);
 }
 
@@ -369,58 +367,58 @@ TEST_F(SignerCoreTest, MissingCommandLineFileIsAStartupError) {
 
 // ---- The signature entry ----
 
-TEST(SignatureSetup, TypeAndVisibilityFollowSigType) {
-  TPdfSignerOptions o;
-  o.SigType = 0;
-  auto s = MakeSignatureSetup(o, 1.0);
+TEST(SignatureSetup, TypeAndVisibilityFollowTheKind) {
+  TSigningRequest r;
+  r.Kind = TSignatureKind::skInvisible;
+  auto s = MakeSignatureSetup(r, 1.0);
   EXPECT_EQ(s.SignatureType, TSignerSignatureType::sstDocument);
   EXPECT_TRUE(s.Invisible);
   EXPECT_FALSE(s.AutoFontEncoding);
 
-  o.SigType = 1;
-  s = MakeSignatureSetup(o, 1.0);
+  r.Kind = TSignatureKind::skVisible;
+  s = MakeSignatureSetup(r, 1.0);
   EXPECT_EQ(s.SignatureType, TSignerSignatureType::sstDocument);
   EXPECT_FALSE(s.Invisible);
   EXPECT_TRUE(s.AutoFontEncoding);
 
-  o.SigType = 2;
-  s = MakeSignatureSetup(o, 1.0);
+  r.Kind = TSignatureKind::skCertifying;
+  s = MakeSignatureSetup(r, 1.0);
   EXPECT_EQ(s.SignatureType, TSignerSignatureType::sstMDP);
   EXPECT_FALSE(s.Invisible);
   EXPECT_TRUE(s.AutoFontEncoding);
+}
 
-  for (const int other : {3, 7, 255, -1}) {
-    o.SigType = other;
-    s = MakeSignatureSetup(o, 1.0);
-    EXPECT_EQ(s.SignatureType, TSignerSignatureType::sstDocument) << other;
-    EXPECT_FALSE(s.Invisible) << other;
-    EXPECT_TRUE(s.AutoFontEncoding) << other;
-  }
+TEST(SignatureSetup, StoredSigTypeOutsideTheListIsAVisibleDocumentSignature) {
+  EXPECT_EQ(SignatureKindOfSigType(0), TSignatureKind::skInvisible);
+  EXPECT_EQ(SignatureKindOfSigType(1), TSignatureKind::skVisible);
+  EXPECT_EQ(SignatureKindOfSigType(2), TSignatureKind::skCertifying);
+  for (const int other : {3, 7, 255, -1})
+    EXPECT_EQ(SignatureKindOfSigType(other), TSignatureKind::skVisible) << other;
 }
 
 TEST(SignatureSetup, ReasonIsUtf8AndEmptyReasonStaysEmpty) {
-  TPdfSignerOptions o;
-  o.SigReason = "Schvaluji tento dokument";
-  EXPECT_EQ(MakeSignatureSetup(o, 0).Reason, "Schvaluji tento dokument");
-  o.SigReason = "Důvod \xFF";
-  EXPECT_EQ(MakeSignatureSetup(o, 0).Reason, "Důvod \xEF\xBF\xBD");
-  o.SigReason.clear();
-  EXPECT_EQ(MakeSignatureSetup(o, 0).Reason, "");
-  EXPECT_EQ(MakeSignatureSetup(o, 0).AuthorName, "");
-  EXPECT_EQ(MakeSignatureSetup(o, 44927.5).SigningTime, 44927.5);
+  TSigningRequest r;
+  r.Reason = "Schvaluji tento dokument";
+  EXPECT_EQ(MakeSignatureSetup(r, 0).Reason, "Schvaluji tento dokument");
+  r.Reason = "Důvod \xFF";
+  EXPECT_EQ(MakeSignatureSetup(r, 0).Reason, "Důvod \xEF\xBF\xBD");
+  r.Reason.clear();
+  EXPECT_EQ(MakeSignatureSetup(r, 0).Reason, "");
+  EXPECT_EQ(MakeSignatureSetup(r, 0).AuthorName, "");
+  EXPECT_EQ(MakeSignatureSetup(r, 44927.5).SigningTime, 44927.5);
 }
 
 TEST_F(SignerCoreTest, WorkflowPassesTheOptionsOfTheFormToTheEntry) {
   form.SignatureTypeIndex = 2;
   form.SigReason = "Jsem autor tohoto dokumentu";
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(toolkit.setup.SignatureType, TSignerSignatureType::sstMDP);
   EXPECT_EQ(toolkit.setup.Reason, "Jsem autor tohoto dokumentu");
   EXPECT_EQ(toolkit.setup.SigningTime, 45000.25);
 
   // No selection in the type list is SigType 255: a visible document signature.
   form.SignatureTypeIndex = -1;
-  MakeCore()->SignAction(form);
+  MakeCore()->SignAction(SigningRequestOf(form));
   EXPECT_EQ(toolkit.setup.SignatureType, TSignerSignatureType::sstDocument);
   EXPECT_FALSE(toolkit.setup.Invisible);
 }

@@ -132,6 +132,25 @@ TEST(AlgorithmIdentifier, RsaSignatureHashDrivesOid) {
   EXPECT_EQ(rsa.SignatureHashAlgorithm(), ALG_UNKNOWN);
 }
 
+TEST(AlgorithmIdentifier, SignatureCodesNameTheirHash) {
+  // Codes as the OIDs of RFC 8017, RFC 3279 and RFC 5758 give them.
+  EXPECT_EQ(HashOfSignatureAlgorithm(SignatureAlgorithmOfOID(oid::SHA256_RSA)), ALG_SHA256);
+  EXPECT_EQ(HashOfSignatureAlgorithm(SignatureAlgorithmOfOID(oid::MD2_RSA)), ALG_MD2);
+  EXPECT_EQ(HashOfSignatureAlgorithm(SignatureAlgorithmOfOID(oid::DSA_SHA1)), ALG_SHA1);
+  EXPECT_EQ(HashOfSignatureAlgorithm(SignatureAlgorithmOfOID(oid::ECDSA_SHA384)), ALG_SHA384);
+  // The hash of PSS and of ecdsa-with-Specified is in their parameters.
+  EXPECT_EQ(HashOfSignatureAlgorithm(CERT_ALG_RSAPSS), ALG_UNKNOWN);
+  EXPECT_EQ(HashOfSignatureAlgorithm(CERT_ALG_ECDSA_SPECIFIED), ALG_UNKNOWN);
+  // Neither a key code, nor a hash constant, nor an unknown code names one.
+  EXPECT_EQ(HashOfSignatureAlgorithm(CERT_ALG_RSA), ALG_UNKNOWN);
+  EXPECT_EQ(HashOfSignatureAlgorithm(ALG_SHA256), ALG_UNKNOWN);
+  EXPECT_EQ(HashOfSignatureAlgorithm(0x4242), ALG_UNKNOWN);
+  // Asked for one family, the others do not answer.
+  EXPECT_EQ(HashOfSignatureAlgorithm(CERT_ALG_MD2_RSA, ALG_RSA), ALG_MD2);
+  EXPECT_EQ(HashOfSignatureAlgorithm(CERT_ALG_ECDSA_SHA256, ALG_RSA), ALG_UNKNOWN);
+  EXPECT_EQ(HashOfSignatureAlgorithm(CERT_ALG_DSA_SHA1, ALG_DSA), ALG_SHA1);
+}
+
 TEST(AlgorithmIdentifier, SetAlgorithmAndSupport) {
   TOvRSAAlgorithmIdentifier rsa;
   rsa.SetAlgorithm(CERT_ALG_SHA384_RSA);

@@ -351,8 +351,8 @@ TEST_F(RsaTest, MalformedKeysAreRefused) {
   ASSERT_TRUE(outer.Read(DER_SEQUENCE, body));
   TCvDERReader seq(body);
   TOvMPInt v[9];
-  ASSERT_TRUE(seq.ReadInteger(v[0], true));
-  for (int i = 1; i < 9; ++i) ASSERT_TRUE(seq.ReadInteger(v[i]));
+  ASSERT_TRUE(ReadDERInteger(seq, v[0], true));
+  for (int i = 1; i < 9; ++i) ASSERT_TRUE(ReadDERInteger(seq, v[i]));
   v[6] = TOvMPInt::Sub(v[6], TOvMPInt(2));
   std::string bodyOut;
   for (const auto& x : v) bodyOut += DERInteger(x);

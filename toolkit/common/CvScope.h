@@ -1,5 +1,6 @@
 // Scope guards for state that a call changes for its own length only: the
-// old state comes back when the scope ends, on exceptions too.
+// old state comes back, or the clean-up runs, when the scope ends, on
+// exceptions too.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,19 @@ class TCvScopedValue {
  private:
   T& target_;
   T saved_;
+};
+
+// Runs a clean-up step when the scope ends, however it ends.
+template <class F>
+class TCvScopeExit {
+ public:
+  explicit TCvScopeExit(F f) : f_(std::move(f)) {}
+  ~TCvScopeExit() { f_(); }
+  TCvScopeExit(const TCvScopeExit&) = delete;
+  TCvScopeExit& operator=(const TCvScopeExit&) = delete;
+
+ private:
+  F f_;
 };
 
 // Puts a stream back where it was.

@@ -216,6 +216,33 @@ std::string OIDOfKeyAlgorithm(int32_t code) { return OIDOf(kKeyTable, code); }
 
 std::string OIDOfSignatureAlgorithm(int32_t code) { return OIDOf(kSignatureTable, code); }
 
+int32_t HashOfSignatureAlgorithm(int32_t code, int32_t keyFamily) {
+  struct Row {
+    int32_t signature, family, hash;
+  };
+  static constexpr std::array kRows{
+      Row{CERT_ALG_MD2_RSA, ALG_RSA, ALG_MD2},
+      Row{CERT_ALG_MD5_RSA, ALG_RSA, ALG_MD5},
+      Row{CERT_ALG_SHA1_RSA, ALG_RSA, ALG_SHA1},
+      Row{CERT_ALG_SHA224_RSA, ALG_RSA, ALG_SHA224},
+      Row{CERT_ALG_SHA256_RSA, ALG_RSA, ALG_SHA256},
+      Row{CERT_ALG_SHA384_RSA, ALG_RSA, ALG_SHA384},
+      Row{CERT_ALG_SHA512_RSA, ALG_RSA, ALG_SHA512},
+      Row{CERT_ALG_RIPEMD160_RSA, ALG_RSA, ALG_RIPEMD160},
+      Row{CERT_ALG_DSA_SHA1, ALG_DSA, ALG_SHA1},
+      Row{CERT_ALG_ECDSA_SHA1, ALG_EC, ALG_SHA1},
+      Row{CERT_ALG_ECDSA_SHA224, ALG_EC, ALG_SHA224},
+      Row{CERT_ALG_ECDSA_SHA256, ALG_EC, ALG_SHA256},
+      Row{CERT_ALG_ECDSA_SHA384, ALG_EC, ALG_SHA384},
+      Row{CERT_ALG_ECDSA_SHA512, ALG_EC, ALG_SHA512},
+  };
+  for (const Row& row : kRows) {
+    if (row.signature == code)
+      return keyFamily == ALG_UNKNOWN || keyFamily == row.family ? row.hash : ALG_UNKNOWN;
+  }
+  return ALG_UNKNOWN;
+}
+
 int32_t HashAlgorithmOfOID(std::string_view oid) { return CodeOf(kHashTable, oid); }
 
 std::string OIDOfHashAlgorithm(int32_t algorithm) { return OIDOf(kHashTable, algorithm); }

@@ -113,6 +113,13 @@ int32_t SignatureAlgorithmOfOID(std::string_view oid);
 std::string OIDOfKeyAlgorithm(int32_t code);
 std::string OIDOfSignatureAlgorithm(int32_t code);
 
+// The hash a signature algorithm code names (CERT_ALG_SHA256_RSA -> ALG_SHA256,
+// CERT_ALG_ECDSA_SHA1 -> ALG_SHA1, ...). ALG_UNKNOWN for every other code: key
+// codes, RSASSA-PSS and the ECDSA codes whose hash is in their parameters, hash
+// constants, and anything unknown. With keyFamily (ALG_RSA, ALG_DSA, ALG_EC),
+// only that family's signature codes answer.
+int32_t HashOfSignatureAlgorithm(int32_t code, int32_t keyFamily = ALG_UNKNOWN);
+
 // Digest OIDs and their hash constants; ALG_UNKNOWN / empty when not a digest.
 int32_t HashAlgorithmOfOID(std::string_view oid);
 std::string OIDOfHashAlgorithm(int32_t algorithm);

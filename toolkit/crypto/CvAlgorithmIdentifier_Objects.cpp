@@ -333,35 +333,7 @@ bool TOvRSAAlgorithmIdentifier::IsOIDSupported(std::string_view value) const {
 
 void TOvRSAAlgorithmIdentifier::SetOID(std::string_view value) {
   TOvAlgorithmIdentifier::SetOID(value);
-  switch (algorithm_) {
-    case CERT_ALG_MD2_RSA:
-      hash_algorithm_ = ALG_MD2;
-      break;
-    case CERT_ALG_MD5_RSA:
-      hash_algorithm_ = ALG_MD5;
-      break;
-    case CERT_ALG_SHA1_RSA:
-      hash_algorithm_ = ALG_SHA1;
-      break;
-    case CERT_ALG_SHA224_RSA:
-      hash_algorithm_ = ALG_SHA224;
-      break;
-    case CERT_ALG_SHA256_RSA:
-      hash_algorithm_ = ALG_SHA256;
-      break;
-    case CERT_ALG_SHA384_RSA:
-      hash_algorithm_ = ALG_SHA384;
-      break;
-    case CERT_ALG_SHA512_RSA:
-      hash_algorithm_ = ALG_SHA512;
-      break;
-    case CERT_ALG_RIPEMD160_RSA:
-      hash_algorithm_ = ALG_RIPEMD160;
-      break;
-    default:
-      hash_algorithm_ = ALG_UNKNOWN;
-      break;
-  }
+  hash_algorithm_ = HashOfSignatureAlgorithm(algorithm_, ALG_RSA);
 }
 
 void TOvRSAAlgorithmIdentifier::SetSignatureHash(int32_t hash) {

@@ -307,30 +307,6 @@ TOvCustomCryptoKey* TOvBuiltInCryptoProvider::DecryptKey(
 
 namespace {
 
-// The hash a *WithRSAEncryption signature code names; ALG_UNKNOWN otherwise.
-int32_t HashOfSignatureCode(int32_t code) {
-  switch (code) {
-    case CERT_ALG_MD2_RSA:
-      return ALG_MD2;
-    case CERT_ALG_MD5_RSA:
-      return ALG_MD5;
-    case CERT_ALG_SHA1_RSA:
-      return ALG_SHA1;
-    case CERT_ALG_SHA224_RSA:
-      return ALG_SHA224;
-    case CERT_ALG_SHA256_RSA:
-      return ALG_SHA256;
-    case CERT_ALG_SHA384_RSA:
-      return ALG_SHA384;
-    case CERT_ALG_SHA512_RSA:
-      return ALG_SHA512;
-    case CERT_ALG_RIPEMD160_RSA:
-      return ALG_RIPEMD160;
-    default:
-      return ALG_UNKNOWN;
-  }
-}
-
 // The scheme settings an RSA algorithm OID (with its parameters) carries.
 void ApplyOIDSettings(TOvBuiltInRSAContext& context, std::string_view oidBytes,
                       std::string_view algParams) {
@@ -380,7 +356,7 @@ TOvCustomCryptoContext* TOvBuiltInCryptoProvider::NewRSAContext(
   }
   if (!rsaKey->IsPublic()) Raise("Bad key material");
   const int32_t hashFromOID =
-      oidBytes.empty() ? ALG_UNKNOWN : HashOfSignatureCode(AlgorithmByOID(oidBytes));
+      oidBytes.empty() ? ALG_UNKNOWN : HashOfSignatureAlgorithm(AlgorithmByOID(oidBytes), ALG_RSA);
   auto context = std::make_unique<TOvBuiltInRSAContext>(
       this, static_cast<TCvPublicKeyContextKind>(kind), rsaKey, hashFromOID);
   if (publicCopy) context->AdoptPublicCopy(std::move(publicCopy));

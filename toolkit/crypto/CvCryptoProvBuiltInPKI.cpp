@@ -45,7 +45,7 @@ bool ParseRSAPublicKey(std::string_view der, TOvMPInt& n, TOvMPInt& e) {
   std::string_view body;
   if (!outer.Read(DER_SEQUENCE, body) || !outer.AtEnd()) return false;
   TCvDERReader seq(body);
-  return seq.ReadInteger(n) && seq.ReadInteger(e) && seq.AtEnd();
+  return ReadDERInteger(seq, n) && ReadDERInteger(seq, e) && seq.AtEnd();
 }
 
 }  // namespace
@@ -157,9 +157,9 @@ void TOvBuiltInRSACryptoKey::ImportSecret(const void* data, size_t size, TOvCryp
     if (outer.Read(DER_SEQUENCE, body) && outer.AtEnd()) {
       TCvDERReader seq(body);
       TOvMPInt version;
-      ok = seq.ReadInteger(version, true) && version.IsZero();
+      ok = ReadDERInteger(seq, version, true) && version.IsZero();
       for (TOvMPInt* v : {&c.n, &c.e, &c.d, &c.p, &c.q, &c.dP, &c.dQ, &c.qInv})
-        ok = ok && seq.ReadInteger(*v);
+        ok = ok && ReadDERInteger(seq, *v);
       ok = ok && seq.AtEnd();
     }
     ok = ok && PlausiblePublic(c.n, c.e) && c.p.IsOdd() && c.q.IsOdd() && !c.p.IsOne() &&

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/asn1/CvASN1.h"
+#include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
@@ -96,49 +98,6 @@ int32_t HashOfMac(int32_t mac) {
   }
 }
 
-// Signature-algorithm codes of certificates -> their hash.
-int32_t HashOfSignatureCode(int32_t code) {
-  switch (code) {
-    case 2:
-      return ALG_MD5;
-    case 3:
-      return ALG_SHA1;
-    case 8:
-      return ALG_SHA256;
-    case 9:
-      return ALG_SHA384;
-    case 10:
-      return ALG_SHA512;
-    default:
-      return code;
-  }
-}
-
-// Minimal DER reading for the few structures the provider looks into.
-struct Der {
-  std::string_view Data;
-  size_t Pos = 0;
-  // Reads one element; false on anything malformed.
-  bool Next(uint8_t& tag, std::string_view& content) {
-    if (Pos + 2 > Data.size()) return false;
-    tag = static_cast<uint8_t>(Data[Pos]);
-    size_t len = static_cast<uint8_t>(Data[Pos + 1]);
-    size_t at = Pos + 2;
-    if (len & 0x80) {
-      const size_t n = len & 0x7F;
-      if (n == 0 || n > 4 || at + n > Data.size()) return false;
-      len = 0;
-      for (size_t i = 0; i < n; ++i) len = (len << 8) | static_cast<uint8_t>(Data[at + i]);
-      at += n;
-    }
-    if (len > Data.size() - at) return false;
-    content = Data.substr(at, len);
-    Pos = at + len;
-    return true;
-  }
-  bool AtEnd() const { return Pos == Data.size(); }
-};
-
 std::string_view StripZeros(std::string_view v) {
   while (v.size() > 1 && v[0] == '\0') v.remove_prefix(1);
   return v;
@@ -147,23 +106,22 @@ std::string_view StripZeros(std::string_view v) {
 // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }, bare
 // or inside a SubjectPublicKeyInfo.
 bool ParseRSAPublicKey(std::string_view data, ByteString& modulus, ByteString& exponent) {
-  Der outer{data};
-  uint8_t tag;
+  TCvDERReader outer(data);
   std::string_view seq;
-  if (!outer.Next(tag, seq) || tag != 0x30 || !outer.AtEnd()) return false;
-  Der inner{seq};
-  std::string_view first;
-  if (!inner.Next(tag, first)) return false;
-  if (tag == 0x30) {
+  if (!outer.Read(ASN1_SEQUENCE, seq) || !outer.AtEnd()) return false;
+  TCvDERReader inner(seq);
+  if (inner.PeekTag() == ASN1_SEQUENCE) {
     // SubjectPublicKeyInfo: algorithm, BIT STRING with the RSAPublicKey.
-    std::string_view bits;
-    if (!inner.Next(tag, bits) || tag != 0x03 || bits.empty() || bits[0] != '\0') return false;
+    std::string_view algorithm, bits;
+    if (!inner.Read(ASN1_SEQUENCE, algorithm) || !inner.Read(ASN1_BIT_STRING, bits) ||
+        bits.empty() || bits[0] != '\0')
+      return false;
     return ParseRSAPublicKey(bits.substr(1), modulus, exponent);
   }
-  std::string_view e;
-  if (tag != 0x02 || !inner.Next(tag, e) || tag != 0x02 || !inner.AtEnd()) return false;
-  if (first.empty() || e.empty()) return false;
-  modulus = ByteString(StripZeros(first));
+  std::string_view m, e;
+  if (!inner.Read(ASN1_INTEGER, m) || !inner.Read(ASN1_INTEGER, e) || !inner.AtEnd()) return false;
+  if (m.empty() || e.empty()) return false;
+  modulus = ByteString(StripZeros(m));
   exponent = ByteString(StripZeros(e));
   return true;
 }
@@ -196,17 +154,16 @@ ByteString RSAPublicKeyDer(std::string_view modulus, std::string_view exponent) 
 
 // DigestInfo ::= SEQUENCE { SEQUENCE { OID, parameters }, OCTET STRING }.
 bool ParseDigestInfo(std::string_view data, ByteString& oid, ByteString& digest) {
-  Der outer{data};
-  uint8_t tag;
+  TCvDERReader outer(data);
   std::string_view seq;
-  if (!outer.Next(tag, seq) || tag != 0x30 || !outer.AtEnd()) return false;
-  Der inner{seq};
+  if (!outer.Read(ASN1_SEQUENCE, seq) || !outer.AtEnd()) return false;
+  TCvDERReader inner(seq);
   std::string_view alg, octets;
-  if (!inner.Next(tag, alg) || tag != 0x30) return false;
-  if (!inner.Next(tag, octets) || tag != 0x04 || !inner.AtEnd()) return false;
-  Der algDer{alg};
+  if (!inner.Read(ASN1_SEQUENCE, alg)) return false;
+  if (!inner.Read(ASN1_OCTET_STRING, octets) || !inner.AtEnd()) return false;
+  TCvDERReader algorithm(alg);
   std::string_view oidBytes;
-  if (!algDer.Next(tag, oidBytes) || tag != 0x06) return false;
+  if (!algorithm.Read(ASN1_OBJECT_IDENTIFIER, oidBytes)) return false;
   oid = ByteString(oidBytes);
   digest = ByteString(octets);
   return true;
@@ -1003,7 +960,10 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
   if (!c.use_algorithm_prefix_) {
     ByteString oid, inner;
     if (ParseDigestInfo(digest, oid, inner)) {
-      c.hash_algorithm_ = HashOfSignatureCode(AlgorithmByOID(oid));
+      // A signature algorithm stands for its hash; a hash stays as it is.
+      const int32_t code = AlgorithmByOID(oid);
+      const int32_t hash = HashOfSignatureAlgorithm(code);
+      c.hash_algorithm_ = hash != ALG_UNKNOWN ? hash : code;
       digest = inner;
     }
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
@@ -25,19 +26,6 @@ bool AnswerSizeQuery(const void* output, size_t& outputSize, int64_t required) {
   }
   Raise("Output buffer is too small");
 }
-
-// Releases the front end's context on every path out of an operation.
-template <typename F>
-class ScopeExit {
- public:
-  explicit ScopeExit(F f) : f_(std::move(f)) {}
-  ~ScopeExit() { f_(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  F f_;
-};
 
 }  // namespace
 
@@ -279,7 +267,7 @@ void TOvPublicKeyCrypto::SignDetached(const void* input, size_t size, void* sign
                      : DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoSignDetached);
   if (AnswerSizeQuery(signature, signatureSize, required)) return;
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   SignInit(true);
   SignUpdate(data.data(), data.size());
@@ -297,7 +285,7 @@ int32_t TOvPublicKeyCrypto::VerifyDetached(const void* input, size_t size, const
                      : DecodeInput(input, size);
   const ByteString sig = DecodeInput(signature, signatureSize);
   EstimateOutputSize(data.data(), data.size(), pkoVerifyDetached);
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   VerifyInit(true, sig.data(), sig.size());
   VerifyUpdate(data.data(), data.size());
   return VerifyFinal();
@@ -310,7 +298,7 @@ void TOvPublicKeyCrypto::Encrypt(const void* input, size_t size, void* output, s
   const ByteString data = DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoEncrypt);
   if (AnswerSizeQuery(output, outputSize, required)) return;
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   EncryptInit();
   EncryptUpdate(data.data(), data.size());
@@ -325,7 +313,7 @@ void TOvPublicKeyCrypto::Decrypt(const void* input, size_t size, void* output, s
   const ByteString data = DecodeInput(input, size);
   const int64_t required = EstimateOutputSize(data.data(), data.size(), pkoDecrypt);
   if (AnswerSizeQuery(output, outputSize, required)) return;
-  ScopeExit release([this] { ReleaseContext(); });
+  TCvScopeExit release([this] { ReleaseContext(); });
   output_.clear();
   DecryptInit();
   DecryptUpdate(data.data(), data.size());
@@ -367,33 +355,6 @@ ByteString TOvPublicKeyCrypto::Decrypt(std::string_view input) {
 // ---------------------------------------------------------------------------
 // RSA front end
 
-namespace {
-
-int32_t HashOfCode(int32_t code) {
-  switch (code) {
-    case CERT_ALG_MD2_RSA:
-      return ALG_MD2;
-    case CERT_ALG_MD5_RSA:
-      return ALG_MD5;
-    case CERT_ALG_SHA1_RSA:
-      return ALG_SHA1;
-    case CERT_ALG_SHA224_RSA:
-      return ALG_SHA224;
-    case CERT_ALG_SHA256_RSA:
-      return ALG_SHA256;
-    case CERT_ALG_SHA384_RSA:
-      return ALG_SHA384;
-    case CERT_ALG_SHA512_RSA:
-      return ALG_SHA512;
-    case CERT_ALG_RIPEMD160_RSA:
-      return ALG_RIPEMD160;
-    default:
-      return ALG_UNKNOWN;
-  }
-}
-
-}  // namespace
-
 TOvRSAPublicKeyCrypto::TOvRSAPublicKeyCrypto(TOvCustomCryptoProvider* provider,
                                              TOvCustomCryptoProviderManager* manager)
     : TOvPublicKeyCrypto(provider, manager) {
@@ -404,14 +365,14 @@ TOvRSAPublicKeyCrypto::TOvRSAPublicKeyCrypto(std::string_view algorithmOID,
                                              TOvCustomCryptoProvider* provider,
                                              TOvCustomCryptoProviderManager* manager)
     : TOvPublicKeyCrypto(provider, manager) {
-  const int32_t code = AlgorithmByOID(algorithmOID);
+  const int32_t hash = HashOfSignatureAlgorithm(AlgorithmByOID(algorithmOID), ALG_RSA);
   if (algorithmOID == oid::RSASSA_PSS) {
     scheme_ = RSA_SCHEME_PSS;
   } else if (algorithmOID == oid::RSAES_OAEP) {
     scheme_ = RSA_SCHEME_OAEP;
-  } else if (algorithmOID == oid::RSA_ENCRYPTION || HashOfCode(code) != ALG_UNKNOWN) {
+  } else if (algorithmOID == oid::RSA_ENCRYPTION || hash != ALG_UNKNOWN) {
     scheme_ = RSA_SCHEME_PKCS1;
-    if (HashOfCode(code) != ALG_UNKNOWN) SetHashAlgorithm(HashOfCode(code));
+    if (hash != ALG_UNKNOWN) SetHashAlgorithm(hash);
   } else {
     Raise("Unsupported algorithm: " + OIDToText(algorithmOID));
   }
@@ -434,8 +395,9 @@ TOvRSAPublicKeyCrypto::TOvRSAPublicKeyCrypto(int32_t signatureAlgorithm,
     case CERT_ALG_SHA512_RSA:
     case CERT_ALG_RIPEMD160_RSA:
       scheme_ = RSA_SCHEME_PKCS1;
-      if (HashOfCode(signatureAlgorithm) != ALG_UNKNOWN)
-        SetHashAlgorithm(HashOfCode(signatureAlgorithm));
+      if (const int32_t hash = HashOfSignatureAlgorithm(signatureAlgorithm, ALG_RSA);
+          hash != ALG_UNKNOWN)
+        SetHashAlgorithm(hash);
       break;
     case CERT_ALG_RSAPSS:
       scheme_ = RSA_SCHEME_PSS;

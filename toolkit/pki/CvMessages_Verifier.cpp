@@ -18,37 +18,6 @@
 namespace corvane {
 namespace {
 
-// The hash of a signature-algorithm OID that some signers put where the digest
-// algorithm belongs.
-int32_t HashOfSignatureAlgorithm(std::string_view oid) {
-  switch (SignatureAlgorithmOfOID(oid)) {
-    case CERT_ALG_MD2_RSA:
-      return ALG_MD2;
-    case CERT_ALG_MD5_RSA:
-      return ALG_MD5;
-    case CERT_ALG_SHA1_RSA:
-    case CERT_ALG_DSA_SHA1:
-    case CERT_ALG_ECDSA_SHA1:
-      return ALG_SHA1;
-    case CERT_ALG_SHA224_RSA:
-    case CERT_ALG_ECDSA_SHA224:
-      return ALG_SHA224;
-    case CERT_ALG_SHA256_RSA:
-    case CERT_ALG_ECDSA_SHA256:
-      return ALG_SHA256;
-    case CERT_ALG_SHA384_RSA:
-    case CERT_ALG_ECDSA_SHA384:
-      return ALG_SHA384;
-    case CERT_ALG_SHA512_RSA:
-    case CERT_ALG_ECDSA_SHA512:
-      return ALG_SHA512;
-    case CERT_ALG_RIPEMD160_RSA:
-      return ALG_RIPEMD160;
-    default:
-      return ALG_UNKNOWN;
-  }
-}
-
 bool IsRSASignatureOID(std::string_view oid) {
   if (oid == oid::RSA_ENCRYPTION) return true;
   const int32_t code = SignatureAlgorithmOfOID(oid);
@@ -191,8 +160,9 @@ int32_t TOvMessageVerifier::Run(std::string_view bytes, const std::string_view* 
 
 int32_t TOvMessageVerifier::DigestAlgorithmOf(const TOvPKCS7Signer& signer) const {
   int32_t hash = HashAlgorithmOfOID(signer.DigestAlgorithm);
+  // Some signers put the signature algorithm where the digest algorithm belongs.
   if (hash == ALG_UNKNOWN && (options_ & voLiberalMode))
-    hash = HashOfSignatureAlgorithm(signer.DigestAlgorithm);
+    hash = HashOfSignatureAlgorithm(SignatureAlgorithmOfOID(signer.DigestAlgorithm));
   return hash;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/KeyStore.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/crypto/CvCryptoProv.h"
 #include "toolkit/crypto/CvCryptoProvWin32.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"
@@ -15,18 +16,6 @@ constexpr int32_t kCertExists = static_cast<int32_t>(0x80092005u);
 constexpr int32_t kErrorBusy = 170;
 
 platform::KeyStore& Store() { return platform::KeyStore::Instance(); }
-
-template <class F>
-class ScopeExit {
- public:
-  explicit ScopeExit(F f) : f_(std::move(f)) {}
-  ~ScopeExit() { f_(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  F f_;
-};
 
 // Physical stores other than the default one do not exist here.
 bool OpensAsSystemStore(const std::string& physical) { return physical == ".Default"; }
@@ -199,7 +188,7 @@ void TOvWinCertStorage::Add(TOvX509Certificate& certificate, bool copyPrivateKey
   // The certificate may be one of ours: everything needed is copied above.
   // Writing needs every handle back; the lists are read afresh on every path.
   Close();
-  ScopeExit relist([this] {
+  TCvScopeExit relist([this] {
     try {
       Refresh();
     } catch (const std::exception&) {

@@ -1,0 +1,36 @@
+// What one signing run is asked to do, as the window's form or the command
+// line states it: which file into which, with which certificate, and how. The
+// workflow checks it and turns it into the toolkit binding's setup once.
+#pragma once
+
+#include <string>
+
+namespace tavra {
+
+// The three kinds of signature the signer makes. The settings file and the
+// window's type list keep them as 0, 1 and 2 (SignatureKindOfSigType).
+enum class TSignatureKind {
+  skInvisible,   // an invisible document signature
+  skVisible,     // a visible document signature
+  skCertifying,  // a certifying (MDP) signature, visible
+};
+
+struct TSigningRequest {
+  // As given; the Sign action trims them before its checks.
+  std::string InputPath;
+  std::string OutputPath;
+  // The certificate's identity: issuer common name and serial-number text,
+  // both in the system code page, matched with ASCII letters folded.
+  std::string CertIssuer;
+  std::string CertSerial;
+  // System code page; empty means no /Reason entry.
+  std::string Reason;
+  TSignatureKind Kind = TSignatureKind::skInvisible;
+};
+
+// The stored form: 0 invisible, 2 certifying; every other value (1, or 255
+// from a list without a selection, or a file edited by hand) is what a new
+// entry is by default, a visible document signature.
+TSignatureKind SignatureKindOfSigType(int sigType);
+
+}  // namespace tavra
