@@ -51,13 +51,13 @@ class TokenPinTest : public ::testing::Test {
   std::vector<Report> SignWithCard(bool expectSigned) {
     TToolkitBinding toolkit;
     RecordingReporter reporter;
-    TSignerCore core(toolkit, reporter, TCommandLine{});
-    TPdfSignerOptions options;
-    options.CertIssuer = "Tavra Test CA";
-    options.CertSerial = "1009";
-    EXPECT_EQ(core.SignDocument(std::string(TAVRA_SOURCE_DIR) + "/tests/golden/classic.pdf",
-                                output_, options),
-              expectSigned);
+    TSignerCore core(toolkit, reporter);
+    TSigningRequest request;
+    request.InputPath = std::string(TAVRA_SOURCE_DIR) + "/tests/golden/classic.pdf";
+    request.OutputPath = output_;
+    request.CertIssuer = "Tavra Test CA";
+    request.CertSerial = "1009";
+    EXPECT_EQ(core.SignDocument(request), expectSigned);
     EXPECT_EQ(std::filesystem::exists(output_), expectSigned);
     return reporter.reports;
   }
