@@ -7,12 +7,12 @@
 
 #include "platform/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
 #include "toolkit/crypto/CvCryptoProvWin32.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 namespace {
