@@ -1,4 +1,4 @@
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 
 #include <gtest/gtest.h>
 

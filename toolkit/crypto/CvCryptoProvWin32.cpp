@@ -489,7 +489,7 @@ TOvCustomCryptoContext* TOvWin32CryptoContext::Clone(TOvCryptoParams) {
 // Provider
 
 TOvWin32CryptoProvider::TOvWin32CryptoProvider(TOvWin32KeyStore* store)
-    : store_(store != nullptr ? store : &PlatformWin32KeyStore()) {
+    : store_(store != nullptr ? store : &Win32KeyStore()) {
   Setup();
 }
 

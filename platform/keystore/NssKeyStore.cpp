@@ -15,7 +15,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 
 namespace platform {
 namespace {
