@@ -32,9 +32,6 @@ using KeyStoreCertHandle = uint64_t;
 
 enum class KeyStoreName { My, Root, CA };
 
-// "My", "ROOT" or "CA", letter case ignored (ASCII); anything else is none.
-std::optional<KeyStoreName> KeyStoreNameFromText(std::string_view name);
-
 enum class KeyStoreKeyType { None, RSA, EC, Other };
 
 enum class KeyStoreResult {

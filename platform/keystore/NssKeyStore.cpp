@@ -213,22 +213,6 @@ char* KeyStore::Impl::PasswordCallback(PK11SlotInfo* slot, PRBool retry, void* a
   }
 }
 
-std::optional<KeyStoreName> KeyStoreNameFromText(std::string_view name) {
-  auto equals = [&](std::string_view want) {
-    if (name.size() != want.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-      char c = name[i];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (c != want[i]) return false;
-    }
-    return true;
-  };
-  if (equals("MY")) return KeyStoreName::My;
-  if (equals("ROOT")) return KeyStoreName::Root;
-  if (equals("CA")) return KeyStoreName::CA;
-  return std::nullopt;
-}
-
 KeyStore::KeyStore() : impl_(new Impl) {}
 
 KeyStore& KeyStore::Instance() {
