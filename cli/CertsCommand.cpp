@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/core/LowStuff.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/pki/CvWinCertStorage.h"
 #include "toolkit/pki/CvX509.h"

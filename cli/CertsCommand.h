@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/NssDiscovery.h"
+#include "platform/keystore/NssDiscovery.h"
 
 namespace tavra {
 

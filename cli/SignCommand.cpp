@@ -16,7 +16,7 @@
 #include "app/core/SignerReporter.h"
 #include "app/core/ToolkitBinding.h"
 #include "cli/CertsCommand.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "platform/PlatformSystem.h"
 
 namespace tavra {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/CertificateDatabase.h"
 #include "cli/CertsCommand.h"
 #include "cli/InfoCommand.h"
 #include "cli/SignCommand.h"
@@ -91,6 +92,7 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tavra::InstallKeyStore();
   if (argc < 2) return UsageError("missing command");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {

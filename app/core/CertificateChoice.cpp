@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "app/core/LowStuff.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "toolkit/common/CvConstants.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"

@@ -1,7 +1,8 @@
 #include "app/core/CertificateDatabase.h"
 
 #include "app/core/RKSIni.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
+#include "platform/keystore/ToolkitKeyStore.h"
 
 namespace tavra {
 
@@ -20,5 +21,7 @@ platform::NssDatabase UseCertificateDatabase(std::vector<std::string>& log,
   platform::KeyStore::Instance().SetDatabaseDir(chosen.Spec);
   return chosen;
 }
+
+void InstallKeyStore() { corvane::SetWin32KeyStore(&platform::ToolkitKeyStore()); }
 
 }  // namespace tavra

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/NssDiscovery.h"
+#include "platform/keystore/NssDiscovery.h"
 
 namespace tavra {
 
@@ -20,5 +20,9 @@ std::string ReadNssDbSetting(const std::string& iniPath = {});
 // The places passed over are added to log, a line each.
 platform::NssDatabase UseCertificateDatabase(std::vector<std::string>& log,
                                              const std::string& iniPath = {});
+
+// Hands the key store to the toolkit's CryptoAPI provider and certificate
+// storage. Called once at start, before anything lists or signs.
+void InstallKeyStore();
 
 }  // namespace tavra

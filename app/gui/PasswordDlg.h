@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 
 class QLabel;
 class QLineEdit;

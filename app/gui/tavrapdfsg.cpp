@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/CertificateDatabase.h"
 #include "app/core/LowStuff.h"
 #include "app/core/SignerSettings.h"
 #include "app/gui/GuiServices.h"
@@ -22,6 +23,7 @@ int main(int argc, char* argv[]) {
   // The arguments as delivered, before Qt takes out the ones it knows.
   std::vector<std::string> args(argv, argv + argc);
   tavra::SetProcessArguments(args);
+  tavra::InstallKeyStore();
 
   QApplication app(argc, argv);
   tavra::InstallCzechTranslations(app);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

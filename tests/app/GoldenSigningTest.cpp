@@ -13,7 +13,7 @@
 
 #include "app/core/SignerCore.h"
 #include "app/core/ToolkitBinding.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "platform/PlatformSystem.h"
 #include "tests/app/AppTestSupport.h"
 

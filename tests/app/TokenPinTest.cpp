@@ -10,7 +10,7 @@
 
 #include "app/core/SignerCore.h"
 #include "app/core/ToolkitBinding.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/fixtures/StoreFixture.h"
 

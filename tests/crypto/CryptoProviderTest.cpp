@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "tests/crypto/CryptoTestUtil.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
@@ -15,7 +16,6 @@
 #include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
 #include "toolkit/crypto/CvHashFunction.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 namespace {

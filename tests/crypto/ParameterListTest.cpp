@@ -1,5 +1,5 @@
 // TOvRelativeDistinguishedName as a list: groups, tags, lookup and comparison.
-#include "toolkit/pki/CvRDN.h"
+#include "toolkit/asn1/CvRDN.h"
 
 #include <gtest/gtest.h>
 

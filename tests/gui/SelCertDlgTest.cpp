@@ -22,7 +22,7 @@
 #include "app/gui/Main.h"
 #include "app/gui/PasswordDlg.h"
 #include "app/gui/ShowCertDlg.h"
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/pdf/PdfFixtures.h"

@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
 #include "tests/pdf/PdfFixtures.h"
 #include "toolkit/common/CvConstants.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <set>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"

@@ -4,8 +4,8 @@
 
 #include "tests/pki/PkiTestSupport.h"
 #include "toolkit/asn1/CvASN1Tree.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
-#include "toolkit/pki/CvRDN.h"
 
 using namespace corvane;
 using pkitest::Hex;

@@ -5,14 +5,14 @@
 #include <fstream>
 #include <map>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
 #include "toolkit/crypto/CvCryptoProvWin32.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 namespace {
@@ -301,6 +301,17 @@ class ScriptedStore : public TOvWin32KeyStore {
   void FreeCertificate(uint64_t) override {}
   bool SetParentWindow(uint64_t, uint64_t) override { return true; }
   int32_t LastError() override { return error_; }
+  TOvWin32StoreResult ListStore(TOvWin32StoreName,
+                                std::vector<TOvWin32StoreCertificate>&) override {
+    return TOvWin32StoreResult::CannotOpen;
+  }
+  bool Encoded(uint64_t, std::string&) override { return false; }
+  TOvWin32StoreResult AddCertificate(TOvWin32StoreName, std::string_view) override {
+    return TOvWin32StoreResult::CannotOpen;
+  }
+  TOvWin32StoreResult RemoveCertificate(std::string_view) override {
+    return TOvWin32StoreResult::Failed;
+  }
 
  private:
   int32_t error_ = 0;

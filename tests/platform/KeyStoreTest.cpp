@@ -1,4 +1,4 @@
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 
 #include <gtest/gtest.h>
 
@@ -129,10 +129,6 @@ TEST_F(KeyStoreTest, RootAndCaStoresAndHandles) {
   ASSERT_EQ(ca.size(), 1u);
   EXPECT_EQ(ca[0].Der, Store::Get().Der("inter"));
   EXPECT_EQ(KeyStore::Instance().KeyType(ca[0].Handle), KeyStoreKeyType::None);
-
-  EXPECT_EQ(KeyStoreNameFromText("my"), KeyStoreName::My);
-  EXPECT_EQ(KeyStoreNameFromText("Root"), KeyStoreName::Root);
-  EXPECT_EQ(KeyStoreNameFromText("AddressBook"), std::nullopt);
 }
 
 TEST_F(KeyStoreTest, SignedDigestsVerifyWithOpenssl) {

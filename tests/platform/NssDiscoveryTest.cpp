@@ -1,7 +1,7 @@
 // Store discovery against fake home folders holding databases made by certutil
 // and pk12util: which database wins, that its certificate signs (openssl
 // verifies), and that nothing in a profile changes.
-#include "platform/NssDiscovery.h"
+#include "platform/keystore/NssDiscovery.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "platform/PlatformSystem.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvBuiltInPKI.h"
 #include "toolkit/crypto/CvDER.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/asn1/CvASN1.h"
 #include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 
@@ -453,7 +453,7 @@ TOvCustomCryptoContext* TOvWin32CryptoContext::Clone(TOvCryptoParams) {
 // Provider
 
 TOvWin32CryptoProvider::TOvWin32CryptoProvider(TOvWin32KeyStore* store)
-    : store_(store != nullptr ? store : &PlatformWin32KeyStore()) {
+    : store_(store != nullptr ? store : &Win32KeyStore()) {
   Setup();
 }
 

@@ -1,12 +1,13 @@
 // The system key-store provider: signs digests with private keys that only the
 // system store holds. The provider logic (hash ids, byte order, size
 // negotiation, key spec retry, errors) is the CryptoAPI one; the key-store
-// operations it needs come from TOvWin32KeyStore, whose default implementation
-// sits on the platform key store (the user's NSS database).
+// operations it needs come from TOvWin32KeyStore, which the application
+// installs (SetWin32KeyStore) over its key store (the user's NSS database).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +46,29 @@ struct TOvWin32CSPAlgorithm {
   std::string Name;
 };
 
-// The key-store operations the provider needs from the platform. Handles are
-// opaque non-zero numbers; 0 means failure (LastError tells why).
+// The system stores TOvWinCertStorage opens.
+enum class TOvWin32StoreName { My, Root, CA };
+
+// "My", "ROOT" or "CA", letter case ignored (ASCII); anything else is none.
+std::optional<TOvWin32StoreName> Win32StoreNameFromText(std::string_view name);
+
+enum class TOvWin32StoreResult {
+  Ok,
+  CannotOpen,     // the store cannot be opened in the needed mode
+  Busy,           // handles are still held and the store must be re-opened
+  AlreadyExists,  // adding a certificate the store holds already
+  Failed,         // anything else; LastError tells the store's code
+};
+
+struct TOvWin32StoreCertificate {
+  uint64_t Handle = 0;  // owned by the caller: release with FreeCertificate
+  std::string Der;
+  std::string Nickname;
+};
+
+// The key-store operations the provider and TOvWinCertStorage need from the
+// system. Handles are opaque non-zero numbers; 0 means failure (LastError
+// tells why). Certificate handles are shared by both sides.
 class TOvWin32KeyStore {
  public:
   virtual ~TOvWin32KeyStore() = default;
@@ -74,10 +96,22 @@ class TOvWin32KeyStore {
   // The cause of the last failure in words for the person signing (wrong PIN,
   // cancelled prompt, ...); empty when only the number is known.
   virtual std::string LastErrorText() { return {}; }
+
+  // The certificate store. Lists one store in a fixed order.
+  virtual TOvWin32StoreResult ListStore(TOvWin32StoreName store,
+                                        std::vector<TOvWin32StoreCertificate>& certificates) = 0;
+  virtual bool Encoded(uint64_t certificate, std::string& der) = 0;
+  // Writing needs every handle freed first (Busy otherwise).
+  virtual TOvWin32StoreResult AddCertificate(TOvWin32StoreName store, std::string_view der) = 0;
+  virtual TOvWin32StoreResult RemoveCertificate(std::string_view der) = 0;
 };
 
-// The key store on the platform's store (process-wide).
-TOvWin32KeyStore& PlatformWin32KeyStore();
+// The key store the application installs once at start, before any provider
+// or storage is used; nullptr removes it. Not owned. With none installed the
+// stores are empty and no key-store CSP exists.
+void SetWin32KeyStore(TOvWin32KeyStore* store);
+// The installed key store, else one that holds nothing.
+TOvWin32KeyStore& Win32KeyStore();
 
 class TOvWin32CryptoProviderOptions : public TOvCustomCryptoProviderOptions {
  public:
@@ -219,7 +253,7 @@ class TOvWin32CryptoContext : public TOvCustomCryptoContext {
 
 class TOvWin32CryptoProvider : public TOvExternalCryptoProvider {
  public:
-  // store nullptr: the platform's store.
+  // store nullptr: the installed one (Win32KeyStore).
   explicit TOvWin32CryptoProvider(TOvWin32KeyStore* store = nullptr);
   ~TOvWin32CryptoProvider() override;
 

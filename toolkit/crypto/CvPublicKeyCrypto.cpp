@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/common/CvScope.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "toolkit/asn1/CvASN1Tree.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvStream.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 

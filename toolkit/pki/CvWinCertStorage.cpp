@@ -1,6 +1,5 @@
 #include "toolkit/pki/CvWinCertStorage.h"
 
-#include "platform/KeyStore.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/common/CvScope.h"
 #include "toolkit/crypto/CvCryptoProv.h"
@@ -15,7 +14,9 @@ namespace {
 constexpr int32_t kCertExists = static_cast<int32_t>(0x80092005u);
 constexpr int32_t kErrorBusy = 170;
 
-platform::KeyStore& Store() { return platform::KeyStore::Instance(); }
+// The key store the application installed; its handles are the ones the
+// system key-store provider's keys hold.
+TOvWin32KeyStore& Store() { return Win32KeyStore(); }
 
 // Physical stores other than the default one do not exist here.
 bool OpensAsSystemStore(const std::string& physical) { return physical == ".Default"; }
@@ -116,27 +117,26 @@ void TOvWinCertStorage::Refresh() {
   {
     TOvWriteLock guard(Lock());
     // The names tried, in order; a name that cannot be opened keeps its slot.
-    std::vector<std::pair<std::string, std::optional<platform::KeyStoreName>>> names;
+    std::vector<std::pair<std::string, std::optional<TOvWin32StoreName>>> names;
     if (storage_type_ == stMemory) {
       nothingOpened = false;  // an empty in-memory store
     } else if (!physical_stores_.empty() && storage_type_ == stSystem) {
       for (const std::string& s : system_stores_)
         for (const std::string& p : physical_stores_)
-          names.emplace_back(s + "\\" + p, OpensAsSystemStore(p) ? platform::KeyStoreNameFromText(s)
-                                                                 : std::nullopt);
+          names.emplace_back(s + "\\" + p,
+                             OpensAsSystemStore(p) ? Win32StoreNameFromText(s) : std::nullopt);
     } else {
       for (const std::string& s : system_stores_)
         // Registry and LDAP stores do not exist on this platform.
-        names.emplace_back(
-            s, storage_type_ == stSystem ? platform::KeyStoreNameFromText(s) : std::nullopt);
+        names.emplace_back(s, storage_type_ == stSystem ? Win32StoreNameFromText(s) : std::nullopt);
     }
     for (size_t i = 0; i < names.size(); ++i) {
       opened_names_.push_back(names[i].first);
       if (!names[i].second) continue;
-      std::vector<platform::KeyStoreCertificate> listed;
-      if (Store().List(*names[i].second, listed) != platform::KeyStoreResult::Ok) continue;
+      std::vector<TOvWin32StoreCertificate> listed;
+      if (Store().ListStore(*names[i].second, listed) != TOvWin32StoreResult::Ok) continue;
       nothingOpened = false;
-      for (platform::KeyStoreCertificate& c : listed) {
+      for (TOvWin32StoreCertificate& c : listed) {
         Entry entry;
         entry.Handle = c.Handle;
         entry.NameIndex = static_cast<int>(i);
@@ -177,8 +177,8 @@ uint64_t TOvWinCertStorage::ContextHandle(int index) {
 
 void TOvWinCertStorage::Add(TOvX509Certificate& certificate, bool copyPrivateKey) {
   const std::string name = system_stores_.empty() ? std::string("ROOT") : system_stores_.front();
-  const std::optional<platform::KeyStoreName> store =
-      storage_type_ == stSystem ? platform::KeyStoreNameFromText(name) : std::nullopt;
+  const std::optional<TOvWin32StoreName> store =
+      storage_type_ == stSystem ? Win32StoreNameFromText(name) : std::nullopt;
   if (!store) throw ECorvaneError("Failed to open storage");
   // The store keeps its private keys to itself and takes none in: refuse
   // before anything changes rather than leave a certificate without its key.
@@ -195,17 +195,17 @@ void TOvWinCertStorage::Add(TOvX509Certificate& certificate, bool copyPrivateKey
       // The add's own outcome is what the caller hears about.
     }
   });
-  platform::KeyStoreResult result = Store().Add(*store, der);
-  if (result == platform::KeyStoreResult::CannotOpen && system_store_fallback_)
-    result = Store().Add(*store, der);
+  TOvWin32StoreResult result = Store().AddCertificate(*store, der);
+  if (result == TOvWin32StoreResult::CannotOpen && system_store_fallback_)
+    result = Store().AddCertificate(*store, der);
   switch (result) {
-    case platform::KeyStoreResult::Ok:
+    case TOvWin32StoreResult::Ok:
       break;
-    case platform::KeyStoreResult::CannotOpen:
+    case TOvWin32StoreResult::CannotOpen:
       throw ECorvaneError("Failed to open storage");
-    case platform::KeyStoreResult::AlreadyExists:
+    case TOvWin32StoreResult::AlreadyExists:
       throw EOvDuplicateCertError("Certificate already exists", kCertExists);
-    case platform::KeyStoreResult::Busy:
+    case TOvWin32StoreResult::Busy:
       throw EOvCertStorageError("Failed to add certificate to Windows storage due to error ",
                                 kErrorBusy);
     default:
@@ -225,10 +225,9 @@ void TOvWinCertStorage::Remove(int index) {
   // Deleting opens the database for writing, which needs every handle given
   // back; the storage lists afresh afterwards.
   Close();
-  const platform::KeyStoreResult result = Store().Remove(der);
+  const TOvWin32StoreResult result = Store().RemoveCertificate(der);
   Refresh();
-  if (result != platform::KeyStoreResult::Ok)
-    throw EOvCertStorageError("Unable to delete certificate");
+  if (result != TOvWin32StoreResult::Ok) throw EOvCertStorageError("Unable to delete certificate");
 }
 
 }  // namespace corvane

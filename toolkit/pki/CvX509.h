@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvUtils.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
-#include "toolkit/pki/CvRDN.h"
 #include "toolkit/pki/CvX509Ext.h"
 
 namespace corvane {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "toolkit/asn1/CvASN1Tree.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvUtils.h"
-#include "toolkit/pki/CvRDN.h"
 
 namespace corvane {
 

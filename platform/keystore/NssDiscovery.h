@@ -6,11 +6,15 @@
 // the usual, Snap and Flatpak locations. Nothing found is ever written to.
 #pragma once
 
+#ifndef TAVRA_KEYSTORE_LINKED
+#error "The key store is the application's: link tavra_keystore (no toolkit target does)"
+#endif
+
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/NssDiscovery.h"
+#include "platform/keystore/NssDiscovery.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

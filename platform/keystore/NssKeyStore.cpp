@@ -15,7 +15,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/KeyStore.h"
+#include "platform/keystore/KeyStore.h"
 
 namespace platform {
 namespace {
@@ -238,22 +238,6 @@ char* KeyStore::Impl::PasswordCallback(PK11SlotInfo* slot, PRBool retry, void* a
     self->PasswordCancelled = true;
     return nullptr;
   }
-}
-
-std::optional<KeyStoreName> KeyStoreNameFromText(std::string_view name) {
-  auto equals = [&](std::string_view want) {
-    if (name.size() != want.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-      char c = name[i];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (c != want[i]) return false;
-    }
-    return true;
-  };
-  if (equals("MY")) return KeyStoreName::My;
-  if (equals("ROOT")) return KeyStoreName::Root;
-  if (equals("CA")) return KeyStoreName::CA;
-  return std::nullopt;
 }
 
 KeyStore::KeyStore() : impl_(new Impl) {}

@@ -1,8 +1,12 @@
 // The user's certificate and key store (an NSS "sql:" database and the tokens
-// of its PKCS#11 modules), seen through the few operations the toolkit needs.
+// of its PKCS#11 modules), seen through the few operations the signer needs.
 // No NSS type appears here: certificates are numbered handles into a table the
 // store keeps, so a stale or forged handle is refused instead of dereferenced.
 #pragma once
+
+#ifndef TAVRA_KEYSTORE_LINKED
+#error "The key store is the application's: link tavra_keystore (no toolkit target does)"
+#endif
 
 #include <cstdint>
 #include <mutex>
@@ -27,9 +31,6 @@ class KeyStorePasswordPrompt {
 using KeyStoreCertHandle = uint64_t;
 
 enum class KeyStoreName { My, Root, CA };
-
-// "My", "ROOT" or "CA", letter case ignored (ASCII); anything else is none.
-std::optional<KeyStoreName> KeyStoreNameFromText(std::string_view name);
 
 enum class KeyStoreKeyType { None, RSA, EC, Other };
 

@@ -1,4 +1,4 @@
-#include "toolkit/pki/CvRDN.h"
+#include "toolkit/asn1/CvRDN.h"
 
 #include <stdexcept>
 

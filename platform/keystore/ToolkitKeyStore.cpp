@@ -1,16 +1,20 @@
-// The key-store operations of the system key-store provider, on the platform
-// key store. A "key container" is the certificate whose key the store holds;
-// the store keeps one key per certificate, used as the exchange key.
+// The key-store operations of the toolkit's system key-store provider and of
+// TOvWinCertStorage, on KeyStore. A "key container" is the certificate whose
+// key the store holds; the store keeps one key per certificate, used as the
+// exchange key.
+#include "platform/keystore/ToolkitKeyStore.h"
+
 #include <map>
 #include <mutex>
 #include <string>
 
-#include "platform/KeyStore.h"
-#include "toolkit/crypto/CvCryptoProvWin32.h"
+#include "platform/keystore/KeyStore.h"
 
-namespace corvane {
+namespace platform {
 
 namespace {
+
+using namespace corvane;
 
 // CryptoAPI error codes the operations report through LastError.
 constexpr int32_t kNteBadUid = static_cast<int32_t>(0x80090001u);
@@ -263,6 +267,28 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     return last_error_text_;
   }
 
+  TOvWin32StoreResult ListStore(TOvWin32StoreName store,
+                                std::vector<TOvWin32StoreCertificate>& certificates) override {
+    std::vector<KeyStoreCertificate> listed;
+    const TOvWin32StoreResult result = Outcome(Store().List(StoreOf(store), listed));
+    certificates.clear();
+    for (KeyStoreCertificate& c : listed)
+      certificates.push_back({c.Handle, std::move(c.Der), std::move(c.Nickname)});
+    return result;
+  }
+
+  bool Encoded(uint64_t certificate, std::string& der) override {
+    return Store().Encoded(certificate, der);
+  }
+
+  TOvWin32StoreResult AddCertificate(TOvWin32StoreName store, std::string_view der) override {
+    return Outcome(Store().Add(StoreOf(store), der));
+  }
+
+  TOvWin32StoreResult RemoveCertificate(std::string_view der) override {
+    return Outcome(Store().Remove(der));
+  }
+
  private:
   struct Csp {
     uint64_t Certificate = 0;  // a duplicate owned by the container, 0 for verify-only
@@ -276,7 +302,38 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     bool HasValue = false;
   };
 
-  static platform::KeyStore& Store() { return platform::KeyStore::Instance(); }
+  static KeyStore& Store() { return KeyStore::Instance(); }
+
+  static KeyStoreName StoreOf(TOvWin32StoreName store) {
+    switch (store) {
+      case TOvWin32StoreName::My:
+        return KeyStoreName::My;
+      case TOvWin32StoreName::Root:
+        return KeyStoreName::Root;
+      case TOvWin32StoreName::CA:
+        return KeyStoreName::CA;
+    }
+    return KeyStoreName::My;
+  }
+
+  // A failure the storage reports with the store's own code keeps that code.
+  TOvWin32StoreResult Outcome(KeyStoreResult result) {
+    switch (result) {
+      case KeyStoreResult::Ok:
+        return TOvWin32StoreResult::Ok;
+      case KeyStoreResult::CannotOpen:
+        return TOvWin32StoreResult::CannotOpen;
+      case KeyStoreResult::Busy:
+        return TOvWin32StoreResult::Busy;
+      case KeyStoreResult::AlreadyExists:
+        return TOvWin32StoreResult::AlreadyExists;
+      default: {
+        std::lock_guard guard(lock_);
+        last_error_ = Store().LastError();
+        return TOvWin32StoreResult::Failed;
+      }
+    }
+  }
 
   static std::u16string ToU16(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
@@ -305,9 +362,9 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
 
 }  // namespace
 
-TOvWin32KeyStore& PlatformWin32KeyStore() {
+corvane::TOvWin32KeyStore& ToolkitKeyStore() {
   static PlatformKeyStore* store = new PlatformKeyStore;  // outlives every provider
   return *store;
 }
 
-}  // namespace corvane
+}  // namespace platform
