@@ -47,13 +47,12 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
     InvalidSignature();
   }
   const std::string subFilter = GetNameEntry(value, "SubFilter", "", false);
-  ContentsObject = dynamic_cast<TOvPDFString*>(GetResolvedEntry(value, "Contents"));
-  if (!ContentsObject) InvalidSignature();
+  if (!dynamic_cast<TOvPDFString*>(GetResolvedEntry(value, "Contents"))) InvalidSignature();
   if (subFilter == "adbe.x509.rsa_sha1" && !GetEntry(value, "Cert")) InvalidSignature();
-  ByteRangeObject = GetArrayEntry(value, "ByteRange", false);
-  if (!ByteRangeObject || dynamic_cast<TOvPDFDictionary*>(ByteRangeObject)) InvalidSignature();
+  TOvPDFArray* byteRange = GetArrayEntry(value, "ByteRange", false);
+  if (!byteRange || dynamic_cast<TOvPDFDictionary*>(byteRange)) InvalidSignature();
 
-  References.clear();
+  references_.clear();
   if (TOvPDFArray* refs = GetArrayEntry(value, "Reference", false)) {
     for (const auto& item : refs->Items()) {
       auto* ref = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
@@ -68,7 +67,7 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
       entry.TransformMethod = TransformMethodOf(method);
       const std::string digest = GetNameEntry(ref, "DigestMethod", "MD5", false);
       entry.DigestMethod = digest == "MD5" ? 0 : digest == "SHA1" ? 1 : 2;
-      ReferenceDigestMethod = entry.DigestMethod;
+      referenceDigestMethod_ = entry.DigestMethod;
       entry.DigestValue = GetStringEntry(ref, "DigestValue", false);
       entry.Data = GetEntry(ref, "Data");
       if (entry.TransformMethod == 0 || entry.TransformMethod == 3) {
@@ -103,41 +102,41 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
           }
         }
       }
-      References.push_back(std::move(entry));
+      references_.push_back(std::move(entry));
     }
   }
-  if (References.empty()) {
-    SignatureType = stDocument;
+  if (references_.empty()) {
+    signatureType_ = stDocument;
   } else {
-    switch (References.front().TransformMethod) {
+    switch (references_.front().TransformMethod) {
       case 0:
       case 3:
-        SignatureType = stMDP;
+        signatureType_ = stMDP;
         break;
       case 1:
       case 2:
-        SignatureType = stUsageRights;
+        signatureType_ = stUsageRights;
         break;
       case 4:
-        SignatureType = stIdentity;
+        signatureType_ = stIdentity;
         break;
       default:
-        SignatureType = stUnknown;
+        signatureType_ = stUnknown;
     }
   }
-  AuthorName = TextEntry(value, "Name");
-  ContactInfo = TextEntry(value, "ContactInfo");
-  Location = TextEntry(value, "Location");
-  Reason = TextEntry(value, "Reason");
-  SigningTime = PdfDateFromString(GetStringEntry(value, "M", false));
+  authorName_ = TextEntry(value, "Name");
+  contactInfo_ = TextEntry(value, "ContactInfo");
+  location_ = TextEntry(value, "Location");
+  reason_ = TextEntry(value, "Reason");
+  signingTime_ = PdfDateFromString(GetStringEntry(value, "M", false));
 
-  if (ByteRangeObject->ItemCount() % 2 != 0) InvalidSignature();
-  ByteRanges.clear();
-  for (size_t i = 0; i < ByteRangeObject->ItemCount(); i += 2) {
-    auto* offset = dynamic_cast<TOvPDFReal*>(ResolveValue(ByteRangeObject->GetItem(i)));
-    auto* length = dynamic_cast<TOvPDFReal*>(ResolveValue(ByteRangeObject->GetItem(i + 1)));
+  if (byteRange->ItemCount() % 2 != 0) InvalidSignature();
+  byteRanges_.clear();
+  for (size_t i = 0; i < byteRange->ItemCount(); i += 2) {
+    auto* offset = dynamic_cast<TOvPDFReal*>(ResolveValue(byteRange->GetItem(i)));
+    auto* length = dynamic_cast<TOvPDFReal*>(ResolveValue(byteRange->GetItem(i + 1)));
     if (!offset || !length || !offset->IsInteger() || !length->IsInteger()) InvalidSignature();
-    ByteRanges.push_back(TOvPDFByteRange{offset->AsInt64(), length->AsInt64()});
+    byteRanges_.push_back(TOvPDFByteRange{offset->AsInt64(), length->AsInt64()});
   }
 }
 
@@ -161,9 +160,9 @@ void TOvPDFDocument::ReadSignatures() {
         entry->LoadFromDictionary(ur3);
         uint32_t random = 0;
         platform::SystemRandomBytes(&random, sizeof random);
-        entry->SignatureName = "UsageRightsSignature-" + std::to_string(random % 1000000000u);
-        entry->Written = true;
-        entry->FieldDictionary = catalog;
+        entry->SetSignatureName("UsageRightsSignature-" + std::to_string(random % 1000000000u));
+        entry->written_ = true;
+        entry->SetFieldDictionary(catalog);
         BindReadSignatureHandler(*entry, ur3);
         held.insert(ur3);
         signatures_.push_back(std::move(entry));
@@ -219,8 +218,8 @@ void TOvPDFDocument::ReadSignatures() {
     } catch (const EOvPDFError&) {
       continue;  // a signature that cannot be read is skipped
     }
-    entry->Written = true;
-    entry->SignatureName = name;
+    entry->written_ = true;
+    entry->SetSignatureName(name);
     // The widget: the field itself, or its first widget kid.
     TOvPDFDictionary* widget = nullptr;
     if (GetNameEntry(field, "Subtype", "", false) == "Widget") {
@@ -234,13 +233,13 @@ void TOvPDFDocument::ReadSignatures() {
         }
       }
     }
-    entry->Invisible = !widget || !GetEntry(widget, "AP");
-    entry->Page = 0;
+    entry->SetInvisible(!widget || !GetEntry(widget, "AP"));
+    entry->SetPage(0);
     if (widget) {
       auto* pageDict = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(widget, "P"));
       const int64_t index = IndexOfPage(pageDict);
       if (index >= 0 && index <= std::numeric_limits<int32_t>::max())
-        entry->Page = static_cast<int32_t>(index);
+        entry->SetPage(static_cast<int32_t>(index));
       TOvPDFArray* rect = GetArrayEntry(widget, "Rect", false);
       if (rect && rect->ItemCount() == 4) {
         int32_t v4[4] = {};
@@ -254,17 +253,17 @@ void TOvPDFDocument::ReadSignatures() {
           v4[i] = number->AsInt();
         }
         if (integers) {
-          TOvPDFSignatureWidgetProps& props = entry->WidgetProps;
+          TOvPDFSignatureWidgetProps& props = entry->WidgetProps();
           props.OffsetX = v4[0];
           props.OffsetY = v4[1];
           props.Width = static_cast<int32_t>(static_cast<int64_t>(v4[2]) - v4[0]);
           props.Height = static_cast<int32_t>(static_cast<int64_t>(v4[3]) - v4[1]);
           props.AutoSize = props.AutoPos = false;
-          if (props.Width == 0 || props.Height == 0) entry->Invisible = true;
+          if (props.Width == 0 || props.Height == 0) entry->SetInvisible(true);
         }
       }
     }
-    entry->FieldDictionary = value;
+    entry->SetFieldDictionary(value);
     BindReadSignatureHandler(*entry, value);
     held.insert(value);
     signatures_.push_back(std::move(entry));

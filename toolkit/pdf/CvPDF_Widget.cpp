@@ -466,7 +466,7 @@ TCvWidgetRect ComputeWidgetRect(const TOvPDFSignatureWidgetProps& props,
 void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
                            TOvPDFDictionary* field, const TCvWidgetRect& rect) {
   TOvPDFFile& file = document.File();
-  TOvPDFSignatureWidgetProps& props = entry.WidgetProps;
+  TOvPDFSignatureWidgetProps& props = entry.WidgetProps();
   const double W = static_cast<double>(rect.W);
   const double H = static_cast<double>(rect.H);
   const int rotate = ((props.Rotate % 360) + 360) % 360;
@@ -572,7 +572,7 @@ void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
   std::string dateMatrix = "0 0 0 0 0 0";
   if (props.ShowDate) {
     int year, month, day, hour, minute, second;
-    DecodeDateTimeParts(entry.SigningTime, year, month, day, hour, minute, second);
+    DecodeDateTimeParts(entry.SigningTime(), year, month, day, hour, minute, second);
     char text[64];
     std::snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d", year, month, day, hour,
                   minute, second);
