@@ -51,7 +51,7 @@ std::string TimeText(double value) {
 // gap between them exactly the /Contents string.
 bool CoversWholeFile(const TOvPDFSignature& signature, int64_t fileSize, int64_t contentsOffset,
                      int64_t contentsLength) {
-  const auto& ranges = signature.ByteRanges;
+  const auto& ranges = signature.ByteRanges();
   if (ranges.size() != 2) return false;
   const int64_t gapStart = int64_t{ranges[0].Offset} + ranges[0].Length;
   return ranges[0].Offset == 0 && ranges[1].Offset == gapStart + contentsLength &&
@@ -102,10 +102,10 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
   int valid = 0, total = 0;
   for (size_t i = 0; i < document.SignatureCount(); ++i) {
     TOvPDFSignature& signature = *document.Signatures(i);
-    if (!signature.Written || !signature.FieldDictionary) continue;
+    if (!signature.Written() || !signature.FieldDictionary()) continue;
     ++total;
-    out << signature.SignatureName << "\n";
-    TOvPDFDictionary* value = signature.FieldDictionary;
+    out << signature.SignatureName() << "\n";
+    TOvPDFDictionary* value = signature.FieldDictionary();
     const std::string filter = GetNameEntry(value, "Filter", "", false);
     const std::string subFilter = GetNameEntry(value, "SubFilter", "", false);
     // Our own handler reads every subfilter the signer writes; it is made
@@ -119,7 +119,7 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
       problem = e.what();
     }
     out << "  signer: " << (problem.empty() ? SignerName(*handler) : "unknown") << "\n";
-    out << "  signing time: " << TimeText(signature.SigningTime) << "\n";
+    out << "  signing time: " << TimeText(signature.SigningTime()) << "\n";
     out << "  filter: " << filter << "\n";
     out << "  subfilter: " << subFilter << "\n";
     out << "  digest: " << (problem.empty() ? HashName(handler->HashAlgorithm()) : "unknown")
@@ -127,7 +127,7 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
     const std::string contents = GetStringEntry(value, "Contents", false);
     const int64_t contentsLength = 2 * static_cast<int64_t>(contents.size()) + 2;
     out << "  byte ranges:";
-    for (const TOvPDFByteRange& range : signature.ByteRanges)
+    for (const TOvPDFByteRange& range : signature.ByteRanges())
       out << " " << range.Offset << "+" << range.Length;
     out << "\n  covers the whole file but the signature value: "
         << (CoversWholeFile(signature, fileSize, -1, contentsLength) ? "yes" : "no") << "\n";
@@ -136,7 +136,7 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
       try {
         handler->BeginSigning(&document.File());
         std::string digest;
-        if (HashRanges(*handler, input, signature.ByteRanges, digest)) {
+        if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
           ok = handler->VerifyDigest(digest);
           if (!ok) problem = "error " + std::to_string(handler->LastVerificationResult());
         } else {

@@ -73,13 +73,13 @@ int TToolkitBinding::AddSignature() { return static_cast<int>(document_->AddSign
 void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup) {
   TOvPDFSignature& signature = *document_->Signatures(static_cast<size_t>(index));
   signature.SetHandler(handler_.get());
-  signature.AuthorName = setup.AuthorName;
-  signature.SigningTime = setup.SigningTime;
-  signature.Reason = setup.Reason;
-  signature.SignatureType =
-      setup.SignatureType == TSignerSignatureType::sstMDP ? stMDP : stDocument;
-  signature.Invisible = setup.Invisible;
-  if (!signature.Invisible) signature.WidgetProps.AutoFontEncoding = setup.AutoFontEncoding;
+  signature.SetAuthorName(setup.AuthorName);
+  signature.SetSigningTime(setup.SigningTime);
+  signature.SetReason(setup.Reason);
+  signature.SetSignatureType(setup.SignatureType == TSignerSignatureType::sstMDP ? stMDP
+                                                                                 : stDocument);
+  signature.SetInvisible(setup.Invisible);
+  if (!signature.Invisible()) signature.WidgetProps().AutoFontEncoding = setup.AutoFontEncoding;
 }
 
 void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificate) {

@@ -35,8 +35,8 @@ std::string Sign(const std::string& input, TSigningTestHandler& handler,
     for (const TSetup& setup : setups) {
       TOvPDFSignature* entry = document.Signatures(document.AddSignature());
       entry->SetHandler(&handler);
-      entry->Reason = "Schváleno";
-      entry->SigningTime = 45356.29733796;  // 2024-03-05 07:08:10
+      entry->SetReason("Schváleno");
+      entry->SetSigningTime(45356.29733796);  // 2024-03-05 07:08:10
       if (setup) setup(*entry);
     }
     document.Close(true);
@@ -49,11 +49,11 @@ std::string Sign(const std::string& input, TSigningTestHandler& handler,
   return stream.Data();
 }
 
-const TSetup kInvisible = [](TOvPDFSignature& e) { e.Invisible = true; };
+const TSetup kInvisible = [](TOvPDFSignature& e) { e.SetInvisible(true); };
 const TSetup kVisible = [](TOvPDFSignature&) {};
 const TSetup kCertify = [](TOvPDFSignature& e) {
-  e.SignatureType = corvane::stMDP;
-  e.AllowedChanges = corvane::PDF_ALLOW_FORM_FILL;
+  e.SetSignatureType(corvane::stMDP);
+  e.SetAllowedChanges(corvane::PDF_ALLOW_FORM_FILL);
 };
 
 std::string ObjectStreamsFile(const ScratchDir& dir) {
@@ -142,20 +142,20 @@ TEST(Signing, ReadsExistingSignaturesBack) {
   document.Open(stream);
   ASSERT_EQ(document.SignatureCount(), 2u);
   TOvPDFSignature* first = document.Signatures(0);
-  EXPECT_TRUE(first->Written);
-  EXPECT_EQ(first->SignatureName, "Signature1");
-  EXPECT_EQ(first->SignatureType, corvane::stMDP);
-  EXPECT_EQ(first->Reason, "Schváleno");
-  EXPECT_FALSE(first->Invisible);
-  EXPECT_EQ(first->WidgetProps.Width, 70);
-  ASSERT_EQ(first->References.size(), 2u);
-  EXPECT_EQ(first->References[0].P, 2);
-  EXPECT_EQ(first->References[1].Fields, std::vector<std::string>{"Signature1"});
+  EXPECT_TRUE(first->Written());
+  EXPECT_EQ(first->SignatureName(), "Signature1");
+  EXPECT_EQ(first->SignatureType(), corvane::stMDP);
+  EXPECT_EQ(first->Reason(), "Schváleno");
+  EXPECT_FALSE(first->Invisible());
+  EXPECT_EQ(first->WidgetProps().Width, 70);
+  ASSERT_EQ(first->References().size(), 2u);
+  EXPECT_EQ(first->References()[0].P, 2);
+  EXPECT_EQ(first->References()[1].Fields, std::vector<std::string>{"Signature1"});
   TOvPDFSignature* second = document.Signatures(1);
-  EXPECT_EQ(second->SignatureName, "Signature2");
-  EXPECT_TRUE(second->Invisible);
-  ASSERT_EQ(second->ByteRanges.size(), 2u);
-  EXPECT_EQ(second->ByteRanges[1].Offset + second->ByteRanges[1].Length,
+  EXPECT_EQ(second->SignatureName(), "Signature2");
+  EXPECT_TRUE(second->Invisible());
+  ASSERT_EQ(second->ByteRanges().size(), 2u);
+  EXPECT_EQ(second->ByteRanges()[1].Offset + second->ByteRanges()[1].Length,
             static_cast<int64_t>(twice.size()));
 }
 
@@ -181,8 +181,8 @@ TEST(Signing, FillsAnEmptySignatureField) {
   TSigningTestHandler handler;
   TOvPDFSignature* entry = document.Signatures(document.AddSignature());
   entry->SetHandler(&handler);
-  entry->FieldDictionary = document.EmptySignatureFields()[0].Field;
-  entry->ExistingField = true;
+  entry->SetFieldDictionary(document.EmptySignatureFields()[0].Field);
+  entry->SetExistingField(true);
   document.Close(true);
   const std::string path = dir.Write("filled.pdf", stream.Data());
   ExpectSignedCleanly(input, path, 1);
@@ -247,8 +247,8 @@ TEST(Signing, SigningTimeInUtcAndInLocalTime) {
   ASSERT_TRUE(corvane::TryEncodeDateTime(2024, 3, 5, 7, 8, 9, when));
   TSigningTestHandler handler;
   const TSetup at = [when](TOvPDFSignature& e) {
-    e.Invisible = true;
-    e.SigningTime = when;
+    e.SetInvisible(true);
+    e.SetSigningTime(when);
   };
   EXPECT_NE(Sign(OnePage().Build(), handler, {at}).find("/M (D:20240305070809Z)"),
             std::string::npos);
@@ -289,7 +289,7 @@ TEST(Signing, CertificationRules) {
   EXPECT_NE(error.find("only one MDP"), std::string::npos);
   // A certification that permits no change is not broken by a new signature.
   const std::string locked =
-      Sign(input, handler, {[](TOvPDFSignature& e) { e.SignatureType = corvane::stMDP; }});
+      Sign(input, handler, {[](TOvPDFSignature& e) { e.SetSignatureType(corvane::stMDP); }});
   EXPECT_NE(locked.find("/P 1"), std::string::npos);
   Sign(locked, handler, {kInvisible}, &error);
   EXPECT_EQ(error, "Document certification does not permit changes");
@@ -303,7 +303,7 @@ TEST(Signing, CertificationRules) {
   TSigningTestHandler sha1;
   const std::string withSha1 = Sign(input, sha1, {[](TOvPDFSignature& e) {
                                       kCertify(e);
-                                      e.ReferenceDigestMethod = 1;
+                                      e.SetReferenceDigestMethod(1);
                                     }});
   EXPECT_TRUE(std::regex_search(withSha1, std::regex(R"(/DigestValue <[0-9A-F]{40}>)")));
 }
@@ -466,12 +466,12 @@ TEST(Widget, GeometryEncodingAndEscapes) {
 
   handler.signerName = "Čáp \\ (x)";
   const std::string out = Sign(OnePage().Build(), handler, {[](TOvPDFSignature& e) {
-                                 e.WidgetProps.AutoSize = false;
-                                 e.WidgetProps.Width = 100;
-                                 e.WidgetProps.Height = 50;
-                                 e.WidgetProps.Rotate = 90;
-                                 e.WidgetProps.ShowDate = false;
-                                 e.WidgetProps.OnGlyphName = nullptr;
+                                 e.WidgetProps().AutoSize = false;
+                                 e.WidgetProps().Width = 100;
+                                 e.WidgetProps().Height = 50;
+                                 e.WidgetProps().Rotate = 90;
+                                 e.WidgetProps().ShowDate = false;
+                                 e.WidgetProps().OnGlyphName = nullptr;
                                }});
   EXPECT_NE(out.find("/Matrix [0 -1 1 0 0 100]"), std::string::npos);
   EXPECT_NE(out.find("/BBox [1 1 99 49]"), std::string::npos);
@@ -479,9 +479,9 @@ TEST(Widget, GeometryEncodingAndEscapes) {
   EXPECT_NE(out.find("0 0 0 0 0 0 Tm\r\n()Tj"), std::string::npos);
   std::string error;
   Sign(OnePage().Build(), handler, {[](TOvPDFSignature& e) {
-         e.WidgetProps.BackgroundStyle = 2;
-         e.WidgetProps.Background.ImageType = 1;
-         e.WidgetProps.Background.Data = "image";
+         e.WidgetProps().BackgroundStyle = 2;
+         e.WidgetProps().Background.ImageType = 1;
+         e.WidgetProps().Background.Data = "image";
        }},
        &error);
   EXPECT_EQ(error, "Unsupported image type");

@@ -47,7 +47,7 @@ class PublicKeyHandlerTest : public ::testing::Test {
       document.Open(stream);
       TOvPDFSignature* entry = document.Signatures(document.AddSignature());
       entry->SetHandler(&handler);
-      entry->Invisible = true;
+      entry->SetInvisible(true);
       document.Close(true);
     } catch (const ECorvaneError& e) {
       if (error) *error = e.what();

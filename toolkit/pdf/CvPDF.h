@@ -24,6 +24,10 @@ struct TOvPDFSignatureInfo;
 class TOvPDFSecurityHandler;
 class TOvCustomCryptoProviderManager;
 
+namespace sigimpl {
+struct TCvPendingSignature;
+}
+
 // What the registry asks of a handler class without an instance: its name,
 // capabilities, subfilters, and how to make one.
 struct TOvPDFSecurityHandlerClass {
@@ -300,12 +304,6 @@ class TOvPDFDocument {
   const std::vector<TOvPDFSignatureInfo>& EmptySignatureFields() const {
     return emptySignatureFields_;
   }
-  // The objects of the first entry not yet written (called by Close).
-  void BuildSignatureField();
-  // Fills the byte ranges and the value of that entry after its update was
-  // written (called by Close).
-  void InsertActualSignatureInformation();
-
   // Calls back for every string (and, when asked, every stream) reachable from
   // the objects of ObjectList from startIndex on and from extraObjects.
   void EnumerateStringsAndStreams(bool includeStreams, size_t startIndex,
@@ -388,7 +386,15 @@ class TOvPDFDocument {
   // The first entry that counts for certification (a document or MDP one).
   TOvPDFSignature* FirstCertificationCandidate() const;
   void PrepareCertification();
+  // One incremental update per new entry (CvPDF_Signature.cpp).
   void WriteSignatureEntries();
+  // The objects of the pending entry, before its update is written.
+  void BuildSignatureField(sigimpl::TCvPendingSignature& pending);
+  // Refuses a new certification that is not the first entry counting for one.
+  void CheckCertificationRule() const;
+  // Fills the byte ranges and the value of the pending entry after its
+  // update was written.
+  void InsertActualSignatureInformation(sigimpl::TCvPendingSignature& pending);
   void RefuseRewriteOfSignedDocument();
   class TCvFileHooks;
   void InstallFileHooks();
@@ -617,36 +623,88 @@ class TOvPDFSignature {
   // Binds the handler to this entry's document as well.
   void SetHandler(TOvPDFSecurityHandler* handler);
 
-  std::string AuthorName;
-  std::string ContactInfo;
-  std::string Location;
-  std::string Reason;
-  std::string SignatureName;
-  TCvPDFSignatureType SignatureType = stDocument;
-  double SigningTime = 0;
-  std::vector<TOvPDFSigRefEntry> References;
-  std::vector<TOvPDFByteRange> ByteRanges;
-  bool Written = false;
-  TOvPDFDictionary* FieldDictionary = nullptr;
-  TOvPDFSignatureWidgetProps WidgetProps;
-  TOvPDFString* ContentsObject = nullptr;
-  TOvPDFArray* ByteRangeObject = nullptr;
-  bool Invisible = false;
-  int32_t Page = 0;
-  uint8_t AllowedChanges = 0;
-  bool ExistingField = false;
-  bool HexTextStrings = false;
-  uint8_t ReferenceDigestMethod = 0;
-  int64_t ExtraSpace = 0;
-  bool EmptyField = false;
+  // Written as /Name; empty is written "Not specified".
+  const std::string& AuthorName() const { return authorName_; }
+  void SetAuthorName(std::string value) { authorName_ = std::move(value); }
+  const std::string& ContactInfo() const { return contactInfo_; }
+  void SetContactInfo(std::string value) { contactInfo_ = std::move(value); }
+  const std::string& Location() const { return location_; }
+  void SetLocation(std::string value) { location_ = std::move(value); }
+  const std::string& Reason() const { return reason_; }
+  void SetReason(std::string value) { reason_ = std::move(value); }
+  // The form field name (/T); empty gets the next free "SignatureN".
+  const std::string& SignatureName() const { return signatureName_; }
+  void SetSignatureName(std::string value) { signatureName_ = std::move(value); }
+  TCvPDFSignatureType SignatureType() const { return signatureType_; }
+  void SetSignatureType(TCvPDFSignatureType value) { signatureType_ = value; }
+  // UTC, days since 1899-12-30.
+  double SigningTime() const { return signingTime_; }
+  void SetSigningTime(double value) { signingTime_ = value; }
+  // The transform references and byte ranges read from the value (for a
+  // new entry, the ranges it was signed over).
+  const std::vector<TOvPDFSigRefEntry>& References() const { return references_; }
+  const std::vector<TOvPDFByteRange>& ByteRanges() const { return byteRanges_; }
+  // The value is in the file: read from it, or written by a saving Close.
+  bool Written() const { return written_; }
+  // For a new entry, the field already in the file that it fills (with
+  // ExistingField), nil for a new field; for an entry read from the file,
+  // its signature value dictionary.
+  TOvPDFDictionary* FieldDictionary() const { return fieldDictionary_; }
+  void SetFieldDictionary(TOvPDFDictionary* value) { fieldDictionary_ = value; }
+  TOvPDFSignatureWidgetProps& WidgetProps() { return widgetProps_; }
+  const TOvPDFSignatureWidgetProps& WidgetProps() const { return widgetProps_; }
+  bool Invisible() const { return invisible_; }
+  void SetInvisible(bool value) { invisible_ = value; }
+  // Zero-based page of the widget.
+  int32_t Page() const { return page_; }
+  void SetPage(int32_t value) { page_ = value; }
+  // PDF_ALLOW_* bits: what a certification still permits.
+  uint8_t AllowedChanges() const { return allowedChanges_; }
+  void SetAllowedChanges(uint8_t value) { allowedChanges_ = value; }
+  bool ExistingField() const { return existingField_; }
+  void SetExistingField(bool value) { existingField_ = value; }
+  bool HexTextStrings() const { return hexTextStrings_; }
+  void SetHexTextStrings(bool value) { hexTextStrings_ = value; }
+  // Digest of the MDP references: 0 MD5, 1 SHA-1.
+  uint8_t ReferenceDigestMethod() const { return referenceDigestMethod_; }
+  void SetReferenceDigestMethod(uint8_t value) { referenceDigestMethod_ = value; }
+  // Bytes reserved for the value beyond the handler's estimate.
+  int64_t ExtraSpace() const { return extraSpace_; }
+  void SetExtraSpace(int64_t value) { extraSpace_ = value; }
+  // Only an empty signature field is written, no value.
+  bool EmptyField() const { return emptyField_; }
+  void SetEmptyField(bool value) { emptyField_ = value; }
 
   // Reads a signature value dictionary; "Invalid signature information" when
   // it is malformed.
   void LoadFromDictionary(TOvPDFDictionary* value);
 
  private:
+  // Reads entries from the file and writes new ones.
+  friend class TOvPDFDocument;
+
   TOvPDFDocument* document_;
   TOvPDFSecurityHandler* handler_ = nullptr;
+  std::string authorName_;
+  std::string contactInfo_;
+  std::string location_;
+  std::string reason_;
+  std::string signatureName_;
+  TCvPDFSignatureType signatureType_ = stDocument;
+  double signingTime_ = 0;
+  std::vector<TOvPDFSigRefEntry> references_;
+  std::vector<TOvPDFByteRange> byteRanges_;
+  bool written_ = false;
+  TOvPDFDictionary* fieldDictionary_ = nullptr;
+  TOvPDFSignatureWidgetProps widgetProps_;
+  bool invisible_ = false;
+  int32_t page_ = 0;
+  uint8_t allowedChanges_ = 0;
+  bool existingField_ = false;
+  bool hexTextStrings_ = false;
+  uint8_t referenceDigestMethod_ = 0;
+  int64_t extraSpace_ = 0;
+  bool emptyField_ = false;
 };
 
 // The object digest of a DocMDP or FieldMDP transform reference.

@@ -39,6 +39,130 @@ std::string TextEntry(TOvPDFDictionary* dict, std::string_view key) {
 
 }  // namespace
 
+namespace {
+
+// /TransformParams of a DocMDP or FieldMDP reference.
+void ReadTransformParams(TOvPDFDictionary* params, TOvPDFSigRefEntry& entry) {
+  if (entry.TransformMethod == 0) {
+    entry.P = GetIntEntry(params, "P", 2, false);
+    entry.V = GetNameEntry(params, "V", "1.2", false);
+    return;
+  }
+  if (entry.TransformMethod != 3) return;
+  std::string action;
+  try {
+    action = GetNameEntry(params, "Action", "", true);
+  } catch (const EOvPDFSilentError&) {
+    InvalidSignature();
+  }
+  entry.Action = action == "All" ? 0 : action == "Include" ? 1 : action == "Exclude" ? 2 : 3;
+  if (TOvPDFArray* fields = GetArrayEntry(params, "Fields", false)) {
+    for (const auto& name : fields->Items()) {
+      if (auto* text = dynamic_cast<TOvPDFString*>(ResolveValue(name.Object)))
+        entry.Fields.push_back(DecodeTextString(text->GetText()));
+    }
+  }
+}
+
+// One dictionary of /Reference.
+TOvPDFSigRefEntry ReadReference(TOvPDFDictionary* ref) {
+  TOvPDFSigRefEntry entry;
+  std::string method;
+  try {
+    method = GetNameEntry(ref, "TransformMethod", "", true);
+  } catch (const EOvPDFSilentError&) {
+    InvalidSignature();
+  }
+  entry.TransformMethod = TransformMethodOf(method);
+  const std::string digest = GetNameEntry(ref, "DigestMethod", "MD5", false);
+  entry.DigestMethod = digest == "MD5" ? 0 : digest == "SHA1" ? 1 : 2;
+  entry.DigestValue = GetStringEntry(ref, "DigestValue", false);
+  entry.Data = GetEntry(ref, "Data");
+  if (entry.TransformMethod == 0 || entry.TransformMethod == 3) {
+    if (TOvPDFArray* location = GetArrayEntry(ref, "DigestLocation", false)) {
+      auto* offset = dynamic_cast<TOvPDFReal*>(location->GetItem(0));
+      auto* length = dynamic_cast<TOvPDFReal*>(location->GetItem(1));
+      if (location->ItemCount() != 2 || !offset || !length) InvalidSignature();
+      entry.DigestLocationOffset = offset->AsInt64();
+      entry.DigestLocationLength = length->AsInt64();
+    }
+  }
+  if (TOvPDFDictionary* params = GetDictEntry(ref, "TransformParams", false)) {
+    ReadTransformParams(params, entry);
+  }
+  return entry;
+}
+
+// The kind of signature its first transform reference names.
+TCvPDFSignatureType SignatureTypeOf(const std::vector<TOvPDFSigRefEntry>& references) {
+  if (references.empty()) return stDocument;
+  switch (references.front().TransformMethod) {
+    case 0:
+    case 3:
+      return stMDP;
+    case 1:
+    case 2:
+      return stUsageRights;
+    case 4:
+      return stIdentity;
+    default:
+      return stUnknown;
+  }
+}
+
+// /ByteRange: pairs of integers.
+std::vector<TOvPDFByteRange> ReadByteRanges(TOvPDFArray* byteRange) {
+  if (byteRange->ItemCount() % 2 != 0) InvalidSignature();
+  std::vector<TOvPDFByteRange> ranges;
+  for (size_t i = 0; i < byteRange->ItemCount(); i += 2) {
+    auto* offset = dynamic_cast<TOvPDFReal*>(ResolveValue(byteRange->GetItem(i)));
+    auto* length = dynamic_cast<TOvPDFReal*>(ResolveValue(byteRange->GetItem(i + 1)));
+    if (!offset || !length || !offset->IsInteger() || !length->IsInteger()) InvalidSignature();
+    ranges.push_back(TOvPDFByteRange{offset->AsInt64(), length->AsInt64()});
+  }
+  return ranges;
+}
+
+// The field's widget: the field itself, or its first widget kid.
+TOvPDFDictionary* WidgetOf(TOvPDFDictionary* field) {
+  if (GetNameEntry(field, "Subtype", "", false) == "Widget") return field;
+  if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
+    for (const auto& item : kids->Items()) {
+      auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
+      if (kid && GetNameEntry(kid, "Subtype", "", false) == "Widget") return kid;
+    }
+  }
+  return nullptr;
+}
+
+// Visibility, page and rectangle of a read entry, from its widget.
+void ReadWidget(TOvPDFDocument& document, TOvPDFSignature& entry, TOvPDFDictionary* widget) {
+  entry.SetInvisible(!widget || !GetEntry(widget, "AP"));
+  entry.SetPage(0);
+  if (!widget) return;
+  auto* pageDict = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(widget, "P"));
+  const int64_t index = document.IndexOfPage(pageDict);
+  if (index >= 0 && index <= std::numeric_limits<int32_t>::max())
+    entry.SetPage(static_cast<int32_t>(index));
+  TOvPDFArray* rect = GetArrayEntry(widget, "Rect", false);
+  if (!rect || rect->ItemCount() != 4) return;
+  int32_t v4[4] = {};
+  for (size_t i = 0; i < 4; ++i) {
+    auto* number = dynamic_cast<TOvPDFReal*>(ResolveValue(rect->GetItem(i)));
+    if (!number || !number->IsInteger()) return;
+    v4[i] = number->AsInt();
+  }
+  TOvPDFSignatureWidgetProps& props = entry.WidgetProps();
+  props.OffsetX = v4[0];
+  props.OffsetY = v4[1];
+  props.Width = static_cast<int32_t>(static_cast<int64_t>(v4[2]) - v4[0]);
+  props.Height = static_cast<int32_t>(static_cast<int64_t>(v4[3]) - v4[1]);
+  props.AutoSize = props.AutoPos = false;
+  if (props.Width == 0 || props.Height == 0) entry.SetInvisible(true);
+}
+
+}  // namespace
+
 void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
   if (!value) InvalidSignature();
   try {
@@ -47,98 +171,28 @@ void TOvPDFSignature::LoadFromDictionary(TOvPDFDictionary* value) {
     InvalidSignature();
   }
   const std::string subFilter = GetNameEntry(value, "SubFilter", "", false);
-  ContentsObject = dynamic_cast<TOvPDFString*>(GetResolvedEntry(value, "Contents"));
-  if (!ContentsObject) InvalidSignature();
+  if (!dynamic_cast<TOvPDFString*>(GetResolvedEntry(value, "Contents"))) InvalidSignature();
   if (subFilter == "adbe.x509.rsa_sha1" && !GetEntry(value, "Cert")) InvalidSignature();
-  ByteRangeObject = GetArrayEntry(value, "ByteRange", false);
-  if (!ByteRangeObject || dynamic_cast<TOvPDFDictionary*>(ByteRangeObject)) InvalidSignature();
+  TOvPDFArray* byteRange = GetArrayEntry(value, "ByteRange", false);
+  if (!byteRange || dynamic_cast<TOvPDFDictionary*>(byteRange)) InvalidSignature();
 
-  References.clear();
+  std::vector<TOvPDFSigRefEntry> references;
   if (TOvPDFArray* refs = GetArrayEntry(value, "Reference", false)) {
     for (const auto& item : refs->Items()) {
       auto* ref = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
       if (!ref) InvalidSignature();
-      TOvPDFSigRefEntry entry;
-      std::string method;
-      try {
-        method = GetNameEntry(ref, "TransformMethod", "", true);
-      } catch (const EOvPDFSilentError&) {
-        InvalidSignature();
-      }
-      entry.TransformMethod = TransformMethodOf(method);
-      const std::string digest = GetNameEntry(ref, "DigestMethod", "MD5", false);
-      entry.DigestMethod = digest == "MD5" ? 0 : digest == "SHA1" ? 1 : 2;
-      ReferenceDigestMethod = entry.DigestMethod;
-      entry.DigestValue = GetStringEntry(ref, "DigestValue", false);
-      entry.Data = GetEntry(ref, "Data");
-      if (entry.TransformMethod == 0 || entry.TransformMethod == 3) {
-        if (TOvPDFArray* location = GetArrayEntry(ref, "DigestLocation", false)) {
-          auto* offset = dynamic_cast<TOvPDFReal*>(location->GetItem(0));
-          auto* length = dynamic_cast<TOvPDFReal*>(location->GetItem(1));
-          if (location->ItemCount() != 2 || !offset || !length) InvalidSignature();
-          entry.DigestLocationOffset = offset->AsInt64();
-          entry.DigestLocationLength = length->AsInt64();
-        }
-      }
-      if (TOvPDFDictionary* params = GetDictEntry(ref, "TransformParams", false)) {
-        if (entry.TransformMethod == 0) {
-          entry.P = GetIntEntry(params, "P", 2, false);
-          entry.V = GetNameEntry(params, "V", "1.2", false);
-        } else if (entry.TransformMethod == 3) {
-          std::string action;
-          try {
-            action = GetNameEntry(params, "Action", "", true);
-          } catch (const EOvPDFSilentError&) {
-            InvalidSignature();
-          }
-          entry.Action = action == "All"       ? 0
-                         : action == "Include" ? 1
-                         : action == "Exclude" ? 2
-                                               : 3;
-          if (TOvPDFArray* fields = GetArrayEntry(params, "Fields", false)) {
-            for (const auto& name : fields->Items()) {
-              if (auto* text = dynamic_cast<TOvPDFString*>(ResolveValue(name.Object)))
-                entry.Fields.push_back(DecodeTextString(text->GetText()));
-            }
-          }
-        }
-      }
-      References.push_back(std::move(entry));
+      references.push_back(ReadReference(ref));
+      referenceDigestMethod_ = references.back().DigestMethod;
     }
   }
-  if (References.empty()) {
-    SignatureType = stDocument;
-  } else {
-    switch (References.front().TransformMethod) {
-      case 0:
-      case 3:
-        SignatureType = stMDP;
-        break;
-      case 1:
-      case 2:
-        SignatureType = stUsageRights;
-        break;
-      case 4:
-        SignatureType = stIdentity;
-        break;
-      default:
-        SignatureType = stUnknown;
-    }
-  }
-  AuthorName = TextEntry(value, "Name");
-  ContactInfo = TextEntry(value, "ContactInfo");
-  Location = TextEntry(value, "Location");
-  Reason = TextEntry(value, "Reason");
-  SigningTime = PdfDateFromString(GetStringEntry(value, "M", false));
-
-  if (ByteRangeObject->ItemCount() % 2 != 0) InvalidSignature();
-  ByteRanges.clear();
-  for (size_t i = 0; i < ByteRangeObject->ItemCount(); i += 2) {
-    auto* offset = dynamic_cast<TOvPDFReal*>(ResolveValue(ByteRangeObject->GetItem(i)));
-    auto* length = dynamic_cast<TOvPDFReal*>(ResolveValue(ByteRangeObject->GetItem(i + 1)));
-    if (!offset || !length || !offset->IsInteger() || !length->IsInteger()) InvalidSignature();
-    ByteRanges.push_back(TOvPDFByteRange{offset->AsInt64(), length->AsInt64()});
-  }
+  signatureType_ = SignatureTypeOf(references);
+  references_ = std::move(references);
+  authorName_ = TextEntry(value, "Name");
+  contactInfo_ = TextEntry(value, "ContactInfo");
+  location_ = TextEntry(value, "Location");
+  reason_ = TextEntry(value, "Reason");
+  signingTime_ = PdfDateFromString(GetStringEntry(value, "M", false));
+  byteRanges_ = ReadByteRanges(byteRange);
 }
 
 void TOvPDFDocument::ReadSignatures() {
@@ -161,9 +215,9 @@ void TOvPDFDocument::ReadSignatures() {
         entry->LoadFromDictionary(ur3);
         uint32_t random = 0;
         platform::SystemRandomBytes(&random, sizeof random);
-        entry->SignatureName = "UsageRightsSignature-" + std::to_string(random % 1000000000u);
-        entry->Written = true;
-        entry->FieldDictionary = catalog;
+        entry->SetSignatureName("UsageRightsSignature-" + std::to_string(random % 1000000000u));
+        entry->written_ = true;
+        entry->SetFieldDictionary(catalog);
         BindReadSignatureHandler(*entry, ur3);
         held.insert(ur3);
         signatures_.push_back(std::move(entry));
@@ -219,52 +273,10 @@ void TOvPDFDocument::ReadSignatures() {
     } catch (const EOvPDFError&) {
       continue;  // a signature that cannot be read is skipped
     }
-    entry->Written = true;
-    entry->SignatureName = name;
-    // The widget: the field itself, or its first widget kid.
-    TOvPDFDictionary* widget = nullptr;
-    if (GetNameEntry(field, "Subtype", "", false) == "Widget") {
-      widget = field;
-    } else if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
-      for (const auto& item : kids->Items()) {
-        auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
-        if (kid && GetNameEntry(kid, "Subtype", "", false) == "Widget") {
-          widget = kid;
-          break;
-        }
-      }
-    }
-    entry->Invisible = !widget || !GetEntry(widget, "AP");
-    entry->Page = 0;
-    if (widget) {
-      auto* pageDict = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(widget, "P"));
-      const int64_t index = IndexOfPage(pageDict);
-      if (index >= 0 && index <= std::numeric_limits<int32_t>::max())
-        entry->Page = static_cast<int32_t>(index);
-      TOvPDFArray* rect = GetArrayEntry(widget, "Rect", false);
-      if (rect && rect->ItemCount() == 4) {
-        int32_t v4[4] = {};
-        bool integers = true;
-        for (size_t i = 0; i < 4; ++i) {
-          auto* number = dynamic_cast<TOvPDFReal*>(ResolveValue(rect->GetItem(i)));
-          if (!number || !number->IsInteger()) {
-            integers = false;
-            break;
-          }
-          v4[i] = number->AsInt();
-        }
-        if (integers) {
-          TOvPDFSignatureWidgetProps& props = entry->WidgetProps;
-          props.OffsetX = v4[0];
-          props.OffsetY = v4[1];
-          props.Width = static_cast<int32_t>(static_cast<int64_t>(v4[2]) - v4[0]);
-          props.Height = static_cast<int32_t>(static_cast<int64_t>(v4[3]) - v4[1]);
-          props.AutoSize = props.AutoPos = false;
-          if (props.Width == 0 || props.Height == 0) entry->Invisible = true;
-        }
-      }
-    }
-    entry->FieldDictionary = value;
+    entry->written_ = true;
+    entry->SetSignatureName(name);
+    ReadWidget(*this, *entry, WidgetOf(field));
+    entry->SetFieldDictionary(value);
     BindReadSignatureHandler(*entry, value);
     held.insert(value);
     signatures_.push_back(std::move(entry));

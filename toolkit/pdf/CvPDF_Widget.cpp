@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -463,56 +464,58 @@ TCvWidgetRect ComputeWidgetRect(const TOvPDFSignatureWidgetProps& props,
   return rect;
 }
 
-void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
-                           TOvPDFDictionary* field, const TCvWidgetRect& rect) {
-  TOvPDFFile& file = document.File();
-  TOvPDFSignatureWidgetProps& props = entry.WidgetProps;
-  const double W = static_cast<double>(rect.W);
-  const double H = static_cast<double>(rect.H);
-  const int rotate = ((props.Rotate % 360) + 360) % 360;
+namespace {
 
-  // The texts.
-  std::string name, details, key;
-  if (props.AutoText) {
-    TOvPDFSecurityHandler* handler = entry.Handler();
-    if (!handler || !handler->GetSignerInfo(name, details, key)) {
-      name = "UNKNOWN SIGNER";
-      details = "Not available";
-      key = "Unknown";
-    }
-  } else {
-    name = props.SignerName;
-    details = props.SignerDetails;
-    key = props.KeyDescription;
+// The three texts of the appearance: the signer's, from the handler or the
+// properties.
+struct TCvSignerTexts {
+  std::string Name, Details, Key;
+};
+
+TCvSignerTexts SignerTexts(TOvPDFSignature& entry, const TOvPDFSignatureWidgetProps& props) {
+  TCvSignerTexts texts;
+  if (!props.AutoText) return {props.SignerName, props.SignerDetails, props.KeyDescription};
+  TOvPDFSecurityHandler* handler = entry.Handler();
+  if (!handler || !handler->GetSignerInfo(texts.Name, texts.Details, texts.Key)) {
+    texts = {"UNKNOWN SIGNER", "Not available", "Unknown"};
   }
+  return texts;
+}
 
-  // Fonts and the automatic encoding.
-  if (props.Fonts.empty()) props.AddFont(std::make_unique<TOvPDFSimpleFont>());
-  TCvTextEncoder encoder(document, props);
+// The automatic encoding of the first font, when it applies: every
+// character above ASCII in the texts gets a code from 128 on.
+void BuildAutoEncoding(TOvPDFDocument& document, TOvPDFSignatureWidgetProps& props,
+                       TCvTextEncoder& encoder, const TCvSignerTexts& texts) {
   auto* simple = dynamic_cast<TOvPDFSimpleFont*>(props.Fonts.front().get());
-  if (props.AutoFontEncoding && simple && !simple->Encoding) {
-    for (const std::string* text :
-         {&props.SignerCaption, &props.PublicKeyCaption, &name, &details, &key}) {
-      encoder.Collect(*text);
-    }
-    if (!encoder.Table().empty()) {
-      auto encoding = std::make_unique<TOvPDFEncoding>();
-      encoding->BaseEncoding = "WinAnsiEncoding";
-      for (size_t i = 0; i < encoder.Table().size(); ++i) {
-        std::string glyph;
-        if (props.OnGlyphName) props.OnGlyphName(&document, encoder.Table()[i], glyph);
-        if (glyph.empty()) glyph = UniName(encoder.Table()[i]);
-        encoding->SetGlyphName(static_cast<int32_t>(128 + i), std::move(glyph));
-      }
-      simple->Encoding = encoding.get();
-      props.AddEncoding(std::move(encoding));
-    }
-  } else {
+  if (!props.AutoFontEncoding || !simple || simple->Encoding) {
     props.AutoFontEncoding = false;
+    return;
   }
+  // Captions first, then the texts, in the order they are numbered.
+  for (const std::string& text :
+       {std::cref(props.SignerCaption), std::cref(props.PublicKeyCaption), std::cref(texts.Name),
+        std::cref(texts.Details), std::cref(texts.Key)}) {
+    encoder.Collect(text);
+  }
+  if (encoder.Table().empty()) return;
+  auto encoding = std::make_unique<TOvPDFEncoding>();
+  encoding->BaseEncoding = "WinAnsiEncoding";
+  for (size_t i = 0; i < encoder.Table().size(); ++i) {
+    std::string glyph;
+    if (props.OnGlyphName) props.OnGlyphName(&document, encoder.Table()[i], glyph);
+    if (glyph.empty()) glyph = UniName(encoder.Table()[i]);
+    encoding->SetGlyphName(static_cast<int32_t>(128 + i), std::move(glyph));
+  }
+  simple->Encoding = encoding.get();
+  props.AddEncoding(std::move(encoding));
+}
+
+// Writes the encodings and fonts not written yet; the /Font resources that
+// name them (the first font as T1_0 when none has a name).
+TOvPDFDictionary* WriteFonts(TOvPDFDocument& document, TOvPDFSignatureWidgetProps& props) {
   for (auto& encoding : props.Encodings) encoding->Write(document);
   for (auto& font : props.Fonts) font->Write(document);
-  TOvPDFDictionary* fonts = file.NewDictionary();
+  TOvPDFDictionary* fonts = document.File().NewDictionary();
   bool named = false;
   for (auto& font : props.Fonts) {
     if (font->ResourceName.empty()) continue;
@@ -525,143 +528,182 @@ void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
     firstFont->ResourceName = "T1_0";
     fonts->AddEntry("T1_0", document.MakeRef(firstFont->ObjectNumber, firstFont->ObjectGeneration));
   }
+  return fonts;
+}
 
-  // The layout, in the unrotated box.
-  const bool standard = props.StandardLayout;
-  const double f = standard ? 8.77 : props.TitleFontSize;
-  const double g = standard ? 4.89 : props.DateFontSize;
-  const double e = standard ? 7 : props.CaptionFontSize;
-  const double p = standard ? 5 : props.TextFontSize;
-  double sx = 1, sy = 1, bx = 1, by = 1, cw = 66, ch = 66, m = 70, o = 70;
-  const double ux = rotate % 180 == 90 ? H : W;  // the unrotated width and height
-  const double uy = rotate % 180 == 90 ? W : H;
-  if (standard) {
+// Sizes and positions of the generated content, in the unrotated box.
+struct TCvLayout {
+  double F = 8.77, G = 4.89, E = 7, P = 5;  // name, date, caption and text sizes
+  double Sx = 1, Sy = 1;                    // content scale
+  double Bx = 1, By = 1;                    // background scale
+  double Cw = 66, Ch = 66;                  // clip
+  double M = 70, O = 70;                    // text box
+};
+
+TCvLayout ComputeLayout(const TOvPDFSignatureWidgetProps& props, double ux, double uy) {
+  TCvLayout l;
+  if (!props.StandardLayout) {
+    l.F = props.TitleFontSize;
+    l.G = props.DateFontSize;
+    l.E = props.CaptionFontSize;
+    l.P = props.TextFontSize;
+  }
+  if (props.StandardLayout) {
     if (!props.AutoSize) {
-      sx = ux / 67;
-      sy = uy / 70;
-    }
-    if (props.AutoStretchBackground) {
-      bx = sx;
-      by = sy;
-    } else {
-      bx = props.BackgroundWidth / 70;
-      by = props.BackgroundHeight / 70;
+      l.Sx = ux / 67;
+      l.Sy = uy / 70;
     }
   } else {
-    if (props.AutoStretchBackground) {
-      bx = ux / 70;
-      by = uy / 70;
-    } else {
-      bx = props.BackgroundWidth / 70;
-      by = props.BackgroundHeight / 70;
-    }
-    cw = ux * 66 / 70;
-    ch = uy * 66 / 70;
-    m = std::floor(ux * 68 / 70);
-    o = std::floor(uy * 68 / 70);
+    l.Cw = ux * 66 / 70;
+    l.Ch = uy * 66 / 70;
+    l.M = std::floor(ux * 68 / 70);
+    l.O = std::floor(uy * 68 / 70);
   }
-  const double t1 = o - std::ceil(f) - 1;
+  if (!props.AutoStretchBackground) {
+    l.Bx = props.BackgroundWidth / 70;
+    l.By = props.BackgroundHeight / 70;
+  } else if (props.StandardLayout) {
+    l.Bx = l.Sx;
+    l.By = l.Sy;
+  } else {
+    l.Bx = ux / 70;
+    l.By = uy / 70;
+  }
+  return l;
+}
+
+// The details block: at most four lines, each shown and the next begun.
+std::string DetailsLines(const TCvTextEncoder& encoder, const std::string& details) {
+  std::string lines;
+  size_t start = 0;
+  for (int count = 0; count < 4 && start <= details.size(); ++count) {
+    const size_t end = details.find("\r\n", start);
+    const std::string line =
+        details.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (count > 0) lines += "T*\r\n";
+    lines += encoder.Operand(line) + "Tj\r\n";
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::string BackgroundOperand(const TOvPDFSignatureWidgetProps& props) {
+  if (props.BackgroundStyle == 1) return {};
+  if (props.BackgroundStyle == 2) return "q 66 0 0 66 0 0 cm /CvBgImg Do Q\r\n";
+  return kLogo;
+}
+
+// The content of n2: the background, then the six text lines in the clip.
+std::string GeneratedContent(const TOvPDFSignature& entry, const TCvTextEncoder& encoder,
+                             const TCvSignerTexts& texts, const TCvLayout& l) {
+  const TOvPDFSignatureWidgetProps& props = entry.WidgetProps();
+  const double t1 = l.O - std::ceil(l.F) - 1;
   // The name and date lines sit a fifth of the name's size lower than the
   // grid puts them, so that the accents of capitals (Č, Ř, Š) stay inside
   // the clip instead of being cut off.
-  const double nameLine = t1 - std::ceil(0.2 * f);
-  const double t2 = t1 - std::ceil(f) - std::ceil(e) - 1;
-  const double t3 = t2 - 5 * std::ceil(p) - std::ceil(e) - 3;
-
+  const double nameLine = t1 - std::ceil(0.2 * l.F);
+  const double t2 = t1 - std::ceil(l.F) - std::ceil(l.E) - 1;
+  const double t3 = t2 - 5 * std::ceil(l.P) - std::ceil(l.E) - 3;
   std::string date;
   std::string dateMatrix = "0 0 0 0 0 0";
   if (props.ShowDate) {
     int year, month, day, hour, minute, second;
-    DecodeDateTimeParts(entry.SigningTime, year, month, day, hour, minute, second);
+    DecodeDateTimeParts(entry.SigningTime(), year, month, day, hour, minute, second);
     char text[64];
     std::snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d", year, month, day, hour,
                   minute, second);
     date = text;
-    dateMatrix = Matrix(g, m - 10 * g, nameLine - g - 1.1);
+    dateMatrix = Matrix(l.G, l.M - 10 * l.G, nameLine - l.G - 1.1);
   }
-  // The details: at most four lines.
-  std::string lines;
-  {
-    size_t start = 0;
-    for (int count = 0; count < 4 && start <= details.size(); ++count) {
-      const size_t end = details.find("\r\n", start);
-      const std::string line =
-          details.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      if (count > 0) lines += "T*\r\n";
-      lines += encoder.Operand(line) + "Tj\r\n";
-      if (end == std::string::npos) break;
-      start = end + 2;
-    }
-  }
-  std::string background;
-  if (props.BackgroundStyle == 1) {
-    background.clear();
-  } else if (props.BackgroundStyle == 2) {
-    background = "q 66 0 0 66 0 0 cm /CvBgImg Do Q\r\n";
-  } else {
-    background = kLogo;
-  }
+  std::string content =
+      "q\r\n" + F2(l.Bx) + " 0 0 " + F2(l.By) + " 1 1 cm\r\n" + BackgroundOperand(props) + "Q\r\n";
+  content += "q\r\n" + F2(l.Sx) + " 0 0 " + F2(l.Sy) + " 1 1 cm\r\n1 1 " + F2(l.Cw) + " " +
+             F2(l.Ch) + " re\r\nW* n\r\nq\r\n1 0 0 1 1 1 cm\r\n0 0 " + F2(l.Cw) + " " + F2(l.Ch) +
+             " re\r\nW n\r\n1 0 0 1 -1 -1 cm\r\n0 g\r\n1 i\r\n";
+  content += TextBlock(Matrix(l.F, 1, nameLine), encoder.Operand(texts.Name), false);
+  content += TextBlock(dateMatrix, encoder.Operand(date), false);
+  content += TextBlock(Matrix(l.E, 1, t2), encoder.Operand(props.SignerCaption), false);
+  content += TextBlock(Matrix(l.P, l.P, t2 - 2), DetailsLines(encoder, texts.Details), true);
+  content += TextBlock(Matrix(l.E, 1, t3), encoder.Operand(props.PublicKeyCaption), false);
+  content +=
+      TextBlock(Matrix(l.P, l.P, t3 - std::ceil(l.P) - 2), encoder.Operand(texts.Key), false);
+  content += "Q\r\nQ\r\n\r\n";
+  return content;
+}
 
-  std::string content;
-  if (!props.CustomAppearance.empty()) {
-    content = props.CustomAppearance;
-  } else {
-    content = "q\r\n" + F2(bx) + " 0 0 " + F2(by) + " 1 1 cm\r\n" + background + "Q\r\n";
-    content += "q\r\n" + F2(sx) + " 0 0 " + F2(sy) + " 1 1 cm\r\n1 1 " + F2(cw) + " " + F2(ch) +
-               " re\r\nW* n\r\nq\r\n1 0 0 1 1 1 cm\r\n0 0 " + F2(cw) + " " + F2(ch) +
-               " re\r\nW n\r\n1 0 0 1 -1 -1 cm\r\n0 g\r\n1 i\r\n";
-    content += TextBlock(Matrix(f, 1, nameLine), encoder.Operand(name), false);
-    content += TextBlock(dateMatrix, encoder.Operand(date), false);
-    content += TextBlock(Matrix(e, 1, t2), encoder.Operand(props.SignerCaption), false);
-    content += TextBlock(Matrix(p, p, t2 - 2), lines, true);
-    content += TextBlock(Matrix(e, 1, t3), encoder.Operand(props.PublicKeyCaption), false);
-    content += TextBlock(Matrix(p, p, t3 - std::ceil(p) - 2), encoder.Operand(key), false);
-    content += "Q\r\nQ\r\n\r\n";
-  }
-
-  // n2: the text layer.
-  TOvPDFDictionary* n2Resources = file.NewDictionary();
-  n2Resources->AddEntry("Font", fonts);
-  n2Resources->AddEntry("ProcSet", NameArray(file, {"PDF", "Text"}));
+// n2, the text layer: its rotation, box, fonts and background image.
+TOvPDFRef* WriteTextLayer(TOvPDFDocument& document, TOvPDFSignatureWidgetProps& props,
+                          TOvPDFDictionary* fonts, const std::string& content, int rotate, double W,
+                          double H) {
+  TOvPDFFile& file = document.File();
+  TOvPDFDictionary* resources = file.NewDictionary();
+  resources->AddEntry("Font", fonts);
+  resources->AddEntry("ProcSet", NameArray(file, {"PDF", "Text"}));
   if (props.BackgroundStyle == 2) {
     props.Background.Write(document);
     TOvPDFDictionary* xobjects = file.NewDictionary();
     xobjects->AddEntry("CvBgImg", document.MakeRef(props.Background.ObjectNumber,
                                                    props.Background.ObjectGeneration));
-    n2Resources->AddEntry("XObject", xobjects);
+    resources->AddEntry("XObject", xobjects);
   }
   std::vector<double> matrix = {1, 0, 0, 1, 0, 0};
   if (rotate == 90) matrix = {0, -1, 1, 0, 0, H};
   if (rotate == 180) matrix = {-1, 0, 0, -1, W, H};
   if (rotate == 270) matrix = {0, 1, -1, 0, W, 0};
-  const std::vector<double> n2Box = rotate % 180 == 90 ? std::vector<double>{1, 1, H - 1, W - 1}
-                                                       : std::vector<double>{1, 1, W - 1, H - 1};
-  TOvPDFRef* n2 = NewIndirectRef(document, FormXObject(file, matrix, n2Box, n2Resources, content));
+  const std::vector<double> box = rotate % 180 == 90 ? std::vector<double>{1, 1, H - 1, W - 1}
+                                                     : std::vector<double>{1, 1, W - 1, H - 1};
+  return NewIndirectRef(document, FormXObject(file, matrix, box, resources, content));
+}
 
+// A form XObject of the box W x H drawing the named XObjects.
+TOvPDFRef* WriteHolder(TOvPDFDocument& document, TOvPDFDictionary* xobjects, double W, double H,
+                       const std::string& content) {
+  TOvPDFFile& file = document.File();
+  TOvPDFDictionary* resources = file.NewDictionary();
+  resources->AddEntry("XObject", xobjects);
+  resources->AddEntry("ProcSet", NameArray(file, {"PDF"}));
+  return NewIndirectRef(document,
+                        FormXObject(file, {1, 0, 0, 1, 0, 0}, {0, 0, W, H}, resources, content));
+}
+
+}  // namespace
+
+void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
+                           TOvPDFDictionary* field, const TCvWidgetRect& rect) {
+  TOvPDFFile& file = document.File();
+  TOvPDFSignatureWidgetProps& props = entry.WidgetProps();
+  const double W = static_cast<double>(rect.W);
+  const double H = static_cast<double>(rect.H);
+  const int rotate = ((props.Rotate % 360) + 360) % 360;
+
+  const TCvSignerTexts texts = SignerTexts(entry, props);
+  if (props.Fonts.empty()) props.AddFont(std::make_unique<TOvPDFSimpleFont>());
+  TCvTextEncoder encoder(document, props);
+  BuildAutoEncoding(document, props, encoder, texts);
+  TOvPDFDictionary* fonts = WriteFonts(document, props);
+  std::string content = props.CustomAppearance;
+  if (content.empty()) {
+    const double ux = rotate % 180 == 90 ? H : W;  // the unrotated width and height
+    const double uy = rotate % 180 == 90 ? W : H;
+    content = GeneratedContent(entry, encoder, texts, ComputeLayout(props, ux, uy));
+  }
+
+  TOvPDFRef* n2 = WriteTextLayer(document, props, fonts, content, rotate, W, H);
   // n0: the blank layer.
   TOvPDFDictionary* n0Resources = file.NewDictionary();
   n0Resources->AddEntry("ProcSet", NameArray(file, {"PDF"}));
   TOvPDFRef* n0 = NewIndirectRef(document, FormXObject(file, {1, 0, 0, 1, 0, 0}, {0, 0, 100, 100},
                                                        n0Resources, "% DSBlank\r\n\r\n"));
-
   // FRM holds both layers; N holds FRM.
   TOvPDFDictionary* frmObjects = file.NewDictionary();
   frmObjects->AddEntry("n0", n0);
   frmObjects->AddEntry("n2", n2);
-  TOvPDFDictionary* frmResources = file.NewDictionary();
-  frmResources->AddEntry("XObject", frmObjects);
-  frmResources->AddEntry("ProcSet", NameArray(file, {"PDF"}));
-  TOvPDFRef* frm = NewIndirectRef(
-      document, FormXObject(file, {1, 0, 0, 1, 0, 0}, {0, 0, W, H}, frmResources,
-                            "q 1 0 0 1 0 0 cm /n0 Do Q\r\nq 1 0 0 1 0 0 cm /n2 Do Q\r\n\r\n"));
+  TOvPDFRef* frm = WriteHolder(document, frmObjects, W, H,
+                               "q 1 0 0 1 0 0 cm /n0 Do Q\r\nq 1 0 0 1 0 0 cm /n2 Do Q\r\n\r\n");
   TOvPDFDictionary* nObjects = file.NewDictionary();
   nObjects->AddEntry("FRM", frm);
-  TOvPDFDictionary* nResources = file.NewDictionary();
-  nResources->AddEntry("XObject", nObjects);
-  nResources->AddEntry("ProcSet", NameArray(file, {"PDF"}));
-  TOvPDFRef* n =
-      NewIndirectRef(document, FormXObject(file, {1, 0, 0, 1, 0, 0}, {0, 0, W, H}, nResources,
-                                           "q 1 0 0 1 0 0 cm /FRM Do Q\r\n"));
+  TOvPDFRef* n = WriteHolder(document, nObjects, W, H, "q 1 0 0 1 0 0 cm /FRM Do Q\r\n");
   TOvPDFDictionary* ap = file.NewDictionary();
   ap->AddEntry("N", n);
   SetEntry(field, "AP", ap);
