@@ -185,7 +185,7 @@ TEST(PdfReal, RoundingAndRanges) {
 
 TEST(PdfContainer, NewContainersUseTheLineEnd) {
   TOvPDFFile file;
-  file.LineEnd = "\r\n";
+  file.SetLineEnd("\r\n");
   TOvPDFDictionary* empty = file.NewDictionary();
   empty->SetModified(true);
   EXPECT_EQ(empty->Data, "<<\r\n>>");
@@ -251,9 +251,9 @@ TEST(PdfContainer, RemovedItemIsDetached) {
   dict->SetModified(true);
   TOvPDFName* name = AddNameEntry(dict, "A", "x");
   AddIntEntry(dict, "B", 2);
-  EXPECT_EQ(name->Parent, dict);
+  EXPECT_EQ(name->Parent(), dict);
   RemoveEntry(dict, "A");
-  EXPECT_EQ(name->Parent, nullptr);
+  EXPECT_EQ(name->Parent(), nullptr);
   EXPECT_EQ(dict->ItemCount(), 1u);
   EXPECT_EQ(GetIntEntry(dict, "B", 0, false), 2);
   EXPECT_THROW(GetIntEntry(dict, "A", 0, true), EOvPDFSilentError);
@@ -303,9 +303,10 @@ TEST(PdfKey, EveryKindOfKeyKeepsItsText) {
   ASSERT_EQ(copy->ItemCount(), keys.size());
   for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(copy->KeyAt(i), dict->KeyAt(i));
   EXPECT_EQ(Written(dict), source);
-  TCvPDFKey moved = std::move(copy->Items().back().Key);
+  TCvPDFKey key = copy->Items().back().Key;
+  TCvPDFKey moved = std::move(key);
   EXPECT_EQ(moved, "AVeryLongPrivateKeyOfSomeApplication");
-  EXPECT_TRUE(copy->Items().back().Key.empty());
+  EXPECT_TRUE(key.empty());
   moved = copy->Items()[1].Key;
   EXPECT_EQ(moved, std::string("MediaBox"));
 }
@@ -436,11 +437,11 @@ TEST(PdfStream, SourceStreamWithoutSourceCannotBeWritten) {
 TEST(PdfStream, DataHookTransformsWhatIsWritten) {
   TParsed p;
   auto* indirect = p.ParseIndirect("1 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n");
-  p.file.OnStreamData = [](TOvPDFStream& s) {
+  p.file.SetOnStreamData([](TOvPDFStream& s) {
     std::string data = s.GetRawData();
     for (char& c : data) c = static_cast<char>(c - 32);
     s.SetContent(data + "!");
-  };
+  });
   const std::string text = Written(indirect);
   EXPECT_EQ(text, "1 0 obj\n<< /Length 4 >>\nstream\nABC!\nendstream\nendobj\n");
 }

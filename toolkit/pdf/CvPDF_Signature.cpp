@@ -52,7 +52,7 @@ int32_t PermissionsOf(uint8_t allowed) {
 }
 
 bool HasXRefEntry(TOvPDFFile& file, int32_t number) {
-  for (const auto& [key, entry] : file.XRefs) {
+  for (const auto& [key, entry] : file.XRefs()) {
     if (entry.Number == number) return true;
   }
   return false;
@@ -148,7 +148,7 @@ TOvPDFRef* NewIndirectRef(TOvPDFDocument& document, TOvPDFObject* value) {
 TOvPDFIndirect* HolderOf(TOvPDFObject* obj) {
   for (int depth = 0; obj && depth <= 4 * PDF_MAX_NESTING; ++depth) {
     if (auto* indirect = dynamic_cast<TOvPDFIndirect*>(obj)) return indirect;
-    obj = obj->Parent;
+    obj = obj->Parent();
   }
   return nullptr;
 }
@@ -175,8 +175,7 @@ TOvPDFArray* NewNumberArray(TOvPDFFile& file, const std::vector<double>& values)
   for (size_t i = 0; i < values.size(); ++i) {
     TOvPDFReal* number = file.NewReal(values[i]);
     number->TrailingSpace = i + 1 < values.size() ? " " : "";
-    array->Items().push_back(TOvPDFArray::TItem{{}, number, {}, false});
-    number->Parent = array;
+    array->AddItem(number);
   }
   array->SetModified(true);
   return array;
@@ -268,11 +267,7 @@ void TOvPDFDocument::WriteSignatureEntries() {
                                   signatures_.end(), [](const auto& e) { return !e->Written; });
     if (!more) break;
     // The next update builds on this one as its previous revision.
-    working_->SetPosition(0);
-    file_->Reset();
-    file_->Source = working_;
-    file_->Load();
-    file_->FullRewrite = false;
+    file_->Reload(*working_);
     const std::vector<std::string> names = usedFieldNames_;
     ReadStructure();
     usedFieldNames_ = names;
@@ -283,7 +278,7 @@ void TOvPDFDocument::WriteSignatureEntries() {
 
 void TOvPDFDocument::BuildSignatureField() {
   TOvPDFFile& file = *file_;
-  file.LineEnd = "\r\n";
+  file.SetLineEnd("\r\n");
 
   TOvPDFSignature* first = FirstCertificationCandidate();
   bool afterFirst = false;
@@ -295,7 +290,7 @@ void TOvPDFDocument::BuildSignatureField() {
     if (afterFirst && e->SignatureType == stMDP && !e->Written) throw EOvPDFError(kOnlyOneMDP);
   }
 
-  auto* rootRef = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer, "Root"));
+  auto* rootRef = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer(), "Root"));
   TOvPDFIndirect* rootObject = rootRef ? rootRef->Resolve() : nullptr;
   auto* catalog = rootObject ? dynamic_cast<TOvPDFDictionary*>(rootObject->Value) : nullptr;
   if (!catalog) throw EOvPDFDocumentError("Invalid ROOT entry");
@@ -542,8 +537,7 @@ void TOvPDFDocument::BuildSignatureField() {
   for (int i = 0; i < 4; ++i) {
     TOvPDFReal* zero = file.NewInt(0);
     zero->TrailingSpace.assign(10, ' ');
-    range->Items().push_back(TOvPDFArray::TItem{{}, zero, {}, false});
-    zero->Parent = range;
+    range->AddItem(zero);
   }
   range->OpenSpace.clear();
   range->LeadingSpace.clear();
