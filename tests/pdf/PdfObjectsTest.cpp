@@ -245,6 +245,40 @@ TEST(PdfContainer, OnlyIndirectAndNewObjectsRecordWherePlaced) {
   EXPECT_THROW(AbsoluteWriteOffset(box), EOvPDFTypeError);
 }
 
+// The parent chain is what absolute write offsets are summed along: every
+// way into a container links the item to it, every way out unlinks it.
+TEST(PdfContainer, ItemsAreLinkedToTheContainerThatHoldsThem) {
+  TOvPDFFile file;
+  TOvPDFArray* array = file.NewArray();
+  TOvPDFReal* a = file.NewInt(1);
+  TOvPDFReal* b = file.NewInt(2);
+  array->AddItems({a, b});
+  EXPECT_EQ(a->Parent(), array);
+  EXPECT_EQ(b->Parent(), array);
+  TOvPDFArray* oneByOne = file.NewArray();
+  AppendInt(oneByOne, 1);
+  AppendInt(oneByOne, 2);
+  EXPECT_EQ(Written(array), Written(oneByOne));
+  TOvPDFReal* c = file.NewInt(3);
+  array->SetItem(c, 0);
+  EXPECT_EQ(a->Parent(), nullptr);
+  EXPECT_EQ(c->Parent(), array);
+  array->RemoveItemAt(1);
+  EXPECT_EQ(b->Parent(), nullptr);
+  EXPECT_EQ(array->ItemCount(), 1u);
+
+  TOvPDFDictionary* dict = file.NewDictionary();
+  SetEntry(dict, "K", a);
+  SetEntry(dict, "K", b);
+  EXPECT_EQ(a->Parent(), nullptr);
+  EXPECT_EQ(b->Parent(), dict);
+  auto* copy = dynamic_cast<TOvPDFDictionary*>(dict->Clone());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(GetEntry(copy, "K")->Parent(), copy);
+  TOvPDFIndirect* holder = file.NewIndirect(5, 0, dict);
+  EXPECT_EQ(dict->Parent(), holder);
+}
+
 TEST(PdfContainer, RemovedItemIsDetached) {
   TOvPDFFile file;
   TOvPDFDictionary* dict = file.NewDictionary();

@@ -230,6 +230,38 @@ TEST(Writer, FullRewriteWritesOneCleanFile) {
   }
 }
 
+// Reloading after a save reads what the save wrote, and the next save
+// appends to that: after a full rewrite too.
+TEST(Writer, ReloadReadsTheSavedRevisionAndAppendsToIt) {
+  TLoaded loaded(OnePage().Build());
+  loaded.file.SetFullRewrite(true);
+  loaded.file.Save();
+  const std::string rewritten = loaded.Bytes();
+  loaded.file.Reload(loaded.source);
+  EXPECT_FALSE(loaded.file.FullRewrite());
+  EXPECT_TRUE(loaded.file.ModifiedEntries().empty());
+  EXPECT_EQ(loaded.file.RevisionCount(), 1);
+  const int64_t previous = loaded.file.LastStartXRef();
+  auto* pages = dynamic_cast<TOvPDFDictionary*>(loaded.Object(2)->Value);
+  ASSERT_NE(pages, nullptr);
+  AddIntEntry(pages, "New", 1);
+  loaded.Object(2)->MarkModified();
+  loaded.file.Save();
+  const std::string saved = loaded.Bytes();
+  EXPECT_EQ(saved.compare(0, rewritten.size(), rewritten), 0);
+  EXPECT_NE(saved.find("/Prev " + std::to_string(previous), rewritten.size()), std::string::npos);
+  loaded.file.Reload(loaded.source);
+  EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+  EXPECT_EQ(loaded.file.RevisionCount(), 2);
+  EXPECT_GT(loaded.file.LastStartXRef(), previous);
+  EXPECT_EQ(GetIntEntry(dynamic_cast<TOvPDFDictionary*>(loaded.Object(2)->Value), "New", 0, false),
+            1);
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
+  std::string report;
+  EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
+}
+
 TEST(Writer, FullRewriteOfAStreamFileDropsStreamKeys) {
   TAVRA_REQUIRE_TOOL("qpdf");
   ScratchDir dir;
