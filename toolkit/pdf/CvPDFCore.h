@@ -985,6 +985,7 @@ class TOvPDFFile {
   const std::vector<TOvPDFXrefEntry>& ModifiedEntries() const { return modified_entries_; }
   // The trailer of the newest section; nil before loading.
   TOvPDFDictionary* Trailer() const { return trailer_; }
+  // The cross-reference table read from the file.
   const TOvPDFXRefs& XRefs() const { return xrefs_; }
   // The offset the last "startxref" names, as read (-1 when not a number).
   int64_t LastStartXRef() const { return last_start_xref_; }
