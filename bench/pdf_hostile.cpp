@@ -59,13 +59,13 @@ TMeasure OpenAndResolve(const std::string& input) {
   }
   if (m.opened) {
     TOvPDFFile& file = document.File();
-    for (size_t i = 0; i < file.ObjectList.size(); ++i) {
+    for (size_t i = 0; i < file.ObjectList().size(); ++i) {
       try {
-        file.ObjectList[i]->Resolve();
+        file.ObjectList()[i]->Resolve();
       } catch (const EOvPDFError&) {
       }
     }
-    m.objects = static_cast<int64_t>(file.ObjectList.size());
+    m.objects = static_cast<int64_t>(file.ObjectList().size());
     m.warnings = static_cast<int64_t>(file.Warnings().size() + file.WarningsDropped());
     document.Close(false);
   }

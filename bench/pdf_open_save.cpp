@@ -149,11 +149,11 @@ TMeasure OpenModifySave(const std::string& input, const std::string& output) {
   });
   document.Open(in);
   TOvPDFFile& file = document.File();
-  auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer, "Root"));
+  auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer(), "Root"));
   TOvPDFIndirect* catalog = root->Resolve();
   SetNameEntry(dynamic_cast<TOvPDFDictionary*>(catalog->Value), "PageMode", "UseNone", true);
   catalog->MarkModified();
-  file.FullRewrite = false;
+  file.SetFullRewrite(false);
   file.Save();
   TOvStream& working = *document.WorkingStream();
   TOvFileStream out(output, TFileMode::fmCreate);
@@ -161,7 +161,7 @@ TMeasure OpenModifySave(const std::string& input, const std::string& output) {
   out.CopyFrom(working, working.Size());
   out.Close();
   TMeasure m;
-  m.objects = static_cast<int64_t>(file.ObjectList.size());
+  m.objects = static_cast<int64_t>(file.ObjectList().size());
   m.outputBytes = working.Size();
   document.Close(false);
   m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

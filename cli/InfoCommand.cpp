@@ -182,15 +182,15 @@ void PrintInfo(const std::string& path, std::ostream& out,
   }
   TOvPDFFile& file = document.File();
   out << "File: " << path << "\n";
-  out << "PDF version: " << VersionText(file.Version) << "\n";
+  out << "PDF version: " << VersionText(file.Version()) << "\n";
   // The first-page section of a linearized file is not an update of its own.
   const int32_t revisions =
-      file.RevisionCount - (document.Linearized() && file.RevisionCount > 1 ? 1 : 0);
+      file.RevisionCount() - (document.Linearized() && file.RevisionCount() > 1 ? 1 : 0);
   out << "Revisions: " << revisions << "\n";
-  out << "Objects: " << file.ObjectList.size() << "\n";
+  out << "Objects: " << file.ObjectList().size() << "\n";
   out << "Pages: " << document.PageCount() << "\n";
   out << "Rebuilt by scanning: "
-      << (file.Damaged ? "yes (" + file.DamageReason + ")" : std::string("no")) << "\n";
+      << (file.Damaged() ? "yes (" + file.DamageReason() + ")" : std::string("no")) << "\n";
   // What was repaired, and where, for a person looking at a damaged file.
   const auto& warnings = file.Warnings();
   out << "Warnings: " << warnings.size() + file.WarningsDropped() << "\n";

@@ -46,19 +46,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   EXPECTED_FAILURES
   try {
-    const size_t count = std::min<size_t>(file.ObjectList.size(), 2000);
+    const size_t count = std::min<size_t>(file.ObjectList().size(), 2000);
     for (size_t i = 0; i < count; ++i) {
       try {
-        if (TOvPDFIndirect* obj = file.ObjectList[i]->Resolve()) obj->Rebuild();
+        if (TOvPDFIndirect* obj = file.ObjectList()[i]->Resolve()) obj->Rebuild();
       }
       EXPECTED_FAILURES
     }
     document.HasSignatureValues();
     document.DocumentID();
-    if (auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer, "Root"))) {
+    if (auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer(), "Root"))) {
       if (TOvPDFIndirect* catalog = root->Resolve()) catalog->MarkModified();
     }
-    file.FullRewrite = false;
+    file.SetFullRewrite(false);
     file.Save();
   } catch (const EOvPDFError&) {
     return 0;
@@ -74,9 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!working) return 0;
   TOvMemoryStream saved(working->Data());
   TOvPDFFile again;
-  again.Source = &saved;
   try {
-    again.Load();
+    again.Reload(saved);
   }
   EXPECTED_FAILURES
   return 0;

@@ -56,7 +56,6 @@ void Exercise(TOvPDFObject* obj) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TOvPDFFile file;
   TOvMemoryStream input(std::string(reinterpret_cast<const char*>(data), size));
-  file.Source = &input;
   try {
     for (int i = 0; i < 1000; ++i) {
       TOvPDFObject* obj = file.ParseObject(input);

@@ -68,8 +68,8 @@ TEST(Document, CloseWithSavingRewritesWhenThereIsNothingToAppend) {
   TOvMemoryStream reread(saved);
   TOvPDFDocument again;
   again.Open(reread);
-  EXPECT_EQ(again.File().RevisionCount, 1);
-  EXPECT_EQ(again.File().ObjectList.size(), 5u);
+  EXPECT_EQ(again.File().RevisionCount(), 1);
+  EXPECT_EQ(again.File().ObjectList().size(), 5u);
   {
     TAVRA_REQUIRE_TOOL("qpdf");
     ScratchDir dir;
@@ -82,12 +82,12 @@ TEST(Document, DamagedFileWithoutSignaturesIsRewrittenCleanly) {
   TOvMemoryStream input(Broken(OnePage().Build()));
   TOvPDFDocument doc;
   doc.Open(input);
-  EXPECT_TRUE(doc.File().Damaged);
+  EXPECT_TRUE(doc.File().Damaged());
   doc.Close(true);
   TOvMemoryStream reread(input.Data());
   TOvPDFDocument again;
   again.Open(reread);
-  EXPECT_FALSE(again.File().Damaged);
+  EXPECT_FALSE(again.File().Damaged());
   EXPECT_EQ(again.PageCount(), 1u);
 }
 
@@ -305,7 +305,7 @@ TEST(Document, NewObjectsContinueAfterSize) {
   ASSERT_NE(ref->Resolve(), nullptr);
   EXPECT_EQ(dynamic_cast<TOvPDFString*>(ref->Resolve()->Value)->GetText(), "new");
   // Written by the file as an update, and read back.
-  doc.File().FullRewrite = false;
+  doc.File().SetFullRewrite(false);
   doc.File().Save();
   TOvMemoryStream reread(dynamic_cast<TOvMemoryStream*>(doc.WorkingStream())->Data());
   TOvPDFDocument again;

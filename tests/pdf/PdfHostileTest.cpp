@@ -34,7 +34,8 @@ class TCountingStream final : public TOvStream {
 struct TCounted {
   TCountingStream source;
   TOvPDFFile file;
-  explicit TCounted(const std::string& bytes) : source(bytes) { file.Source = &source; }
+  explicit TCounted(const std::string& bytes) : source(bytes) {}
+  void Load() { file.Reload(source); }
   // How many times the file was read over, so far.
   double Passes() {
     return static_cast<double>(source.BytesRead) / static_cast<double>(source.Size());
@@ -73,9 +74,9 @@ TEST(Hostile, RebuildStepsOverLinesThatNeverCloseByTheirOwnLength) {
   TFixture f = OnePage();
   f.header = "%PDF-1.4\n" + garbage;
   TCounted loaded(BreakStartXRef(f.Build()));
-  loaded.file.Load();
+  loaded.Load();
   EXPECT_LT(loaded.Passes(), 8.0);
-  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_TRUE(loaded.file.Damaged());
   EXPECT_NE(loaded.Value(3), nullptr);
   EXPECT_TRUE(HasWarning(loaded.file, "bytes that start no object", 9)) << WarningList(loaded.file);
 
@@ -84,7 +85,7 @@ TEST(Hostile, RebuildStepsOverLinesThatNeverCloseByTheirOwnLength) {
   std::string objects = "%PDF-1.4\n";
   while (objects.size() < 100000) objects += "7 0 obj (never closed " + std::string(40, 'x') + "\n";
   TCounted hostile(objects + "startxref\nx\n%%EOF\n");
-  EXPECT_THROW(hostile.file.Load(), EOvPDFParseError);
+  EXPECT_THROW(hostile.Load(), EOvPDFParseError);
   EXPECT_LT(hostile.Passes(), 8.0);
 }
 
@@ -101,8 +102,8 @@ TEST(Hostile, SharedIndirectLengthIsReadOnce) {
   const std::string text = f.Build();
   for (const bool rebuild : {false, true}) {
     TCounted loaded(rebuild ? BreakStartXRef(text) : text);
-    loaded.file.Load();
-    ASSERT_EQ(loaded.file.Damaged, rebuild);
+    loaded.Load();
+    ASSERT_EQ(loaded.file.Damaged(), rebuild);
     const size_t registry = loaded.file.RegistrySize();
     for (int i = 0; i < 200; ++i) {
       auto* stream = dynamic_cast<TOvPDFStream*>(loaded.Value(10 + i));
@@ -139,9 +140,9 @@ TEST(Hostile, ManyEntriesSharingAnOffsetAreSortedOutOnce) {
   text = text.substr(0, table) + entries + text.substr(trailer);
   text.replace(text.find("/Size 4"), 7, "/Size 20004");
   TCounted loaded(text);
-  loaded.file.Load();
-  EXPECT_FALSE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 3u);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.ObjectList().size(), 3u);
   EXPECT_NE(dynamic_cast<TOvPDFDictionary*>(loaded.Value(3)), nullptr);
   EXPECT_EQ(loaded.file.FindCanonical(4, 0), nullptr);
   EXPECT_LT(loaded.Passes(), 4.0);
@@ -168,16 +169,16 @@ TEST(Hostile, LongPrevChainIsReadSectionBySection) {
   }
   text += "startxref\n" + std::to_string(prev) + "\n%%EOF\n";
   TCounted loaded(text);
-  loaded.file.Load();
-  EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
-  EXPECT_EQ(loaded.file.RevisionCount, 2000);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+  EXPECT_EQ(loaded.file.RevisionCount(), 2000);
   EXPECT_NE(loaded.Value(2), nullptr);
   // Each section costs about its own length (reading it to the end of the
   // file each time would be about a thousand passes).
   EXPECT_LT(loaded.Passes(), 40.0);
   // A section whose "startxref" follows its trailer still keeps it as its text.
   TCounted single(f.Build());
-  single.file.Load();
+  single.Load();
   single.source.SetPosition(static_cast<int64_t>(f.Build().find("xref\n0 3")));
   auto* section = dynamic_cast<TOvPDFXRef*>(single.file.ParseObject(single.source));
   ASSERT_NE(section, nullptr);
@@ -243,7 +244,7 @@ std::string WithXRefStream(std::string out, std::map<int, std::pair<int, long lo
 TEST(Hostile, ObjectStreamsInflateOnlyWhatTheirMembersNeed) {
   // Five streams of 8 MB each once inflated, one small member in each.
   TCounted loaded(ObjectStreamBombs(5, size_t{8} << 20));
-  loaded.file.Load();
+  loaded.Load();
   for (int k = 0; k < 5; ++k) {
     auto* member = dynamic_cast<TOvPDFDictionary*>(loaded.Value(10 + k));
     ASSERT_NE(member, nullptr) << k;
@@ -251,7 +252,7 @@ TEST(Hostile, ObjectStreamsInflateOnlyWhatTheirMembersNeed) {
     // Whitespace cut short by the decoding is not kept.
     EXPECT_LE(member->TrailingSpace.size(), 1u);
   }
-  const int64_t used = PDF_MAX_INFLATE_TOTAL - loaded.file.InflateBudget;
+  const int64_t used = PDF_MAX_INFLATE_TOTAL - loaded.file.InflateBudget();
   EXPECT_GT(used, 0);
   EXPECT_LT(used, int64_t{5} << 20) << "bytes inflated and kept: " << used;
 
@@ -259,7 +260,7 @@ TEST(Hostile, ObjectStreamsInflateOnlyWhatTheirMembersNeed) {
   // are still read whole.
   for (const size_t offset : {size_t{3} << 20, size_t{64 * 1024 - 60}}) {
     TCounted far(ObjectStreamBombs(1, size_t{1} << 20, offset));
-    far.file.Load();
+    far.Load();
     auto* member = dynamic_cast<TOvPDFDictionary*>(far.Value(10));
     ASSERT_NE(member, nullptr) << offset;
     EXPECT_EQ(GetStringEntry(member, "Text", false), std::string(100, 'm')) << offset;
@@ -280,7 +281,7 @@ TEST(Hostile, AnObjectStreamThatFailsIsDecodedOnce) {
          " >>\nstream\n" + content + "\nendstream\nendobj\n";
   for (int n = 100; n < 2100; ++n) rows[n] = {2, 20};
   TCounted loaded(WithXRefStream(out, rows, 2100));
-  loaded.file.Load();
+  loaded.Load();
   for (int n = 100; n < 2100; ++n) EXPECT_THROW(loaded.Value(n), EOvPDFError) << n;
   EXPECT_LT(loaded.Passes(), 3.0);
 }
@@ -288,8 +289,8 @@ TEST(Hostile, AnObjectStreamThatFailsIsDecodedOnce) {
 TEST(Hostile, ObjectStreamsStillRespectTheBudget) {
   // A member beyond what the file may still inflate is an error, not a read.
   TCounted loaded(ObjectStreamBombs(1, 0, size_t{2} << 20));
-  loaded.file.Load();
-  loaded.file.InflateBudget = 1 << 20;
+  loaded.Load();
+  loaded.file.SetInflateBudget(1 << 20);
   try {
     loaded.Value(10);
     ADD_FAILURE() << "no error";
@@ -334,8 +335,8 @@ TEST(Warnings, RebuildRecordsWhatItSkippedAndWhy) {
   std::map<int, long long> offsets;
   const std::string text = BreakStartXRef(f.Build(&offsets));
   TCounted loaded(text);
-  loaded.file.Load();
-  ASSERT_TRUE(loaded.file.Damaged);
+  loaded.Load();
+  ASSERT_TRUE(loaded.file.Damaged());
   const TOvPDFFile& file = loaded.file;
   EXPECT_TRUE(HasWarning(file, "rebuilt by scanning: the offset after startxref is not a number"))
       << WarningList(file);
@@ -366,7 +367,7 @@ TEST(Warnings, ObjectsReadAsNullSayWhy) {
   };
   text.replace(entry(7), 20, "0000000000 00000 f \n");
   TCounted loaded(text);
-  loaded.file.Load();
+  loaded.Load();
   auto* array = dynamic_cast<TOvPDFArray*>(loaded.Value(5));
   ASSERT_NE(array, nullptr);
   EXPECT_EQ(ResolveValue(array->GetItem(0)), nullptr);
@@ -401,7 +402,7 @@ TEST(Warnings, UnreadableObjectStreamInARebuildIsRecorded) {
         "<< /Type /ObjStm /N 1 /First 4 /Filter /FlateDecode /Length 10 >>\nstream\nnot "
         "zlib!!\nendstream");
   TCounted loaded(BreakStartXRef(f.Build()));
-  loaded.file.Load();
+  loaded.Load();
   EXPECT_TRUE(HasWarning(loaded.file, "object stream cannot be read, its members are not indexed"))
       << WarningList(loaded.file);
   EXPECT_NE(loaded.Value(3), nullptr);

@@ -185,7 +185,7 @@ TEST(PdfReal, RoundingAndRanges) {
 
 TEST(PdfContainer, NewContainersUseTheLineEnd) {
   TOvPDFFile file;
-  file.LineEnd = "\r\n";
+  file.SetLineEnd("\r\n");
   TOvPDFDictionary* empty = file.NewDictionary();
   empty->SetModified(true);
   EXPECT_EQ(empty->Data, "<<\r\n>>");
@@ -245,15 +245,49 @@ TEST(PdfContainer, OnlyIndirectAndNewObjectsRecordWherePlaced) {
   EXPECT_THROW(AbsoluteWriteOffset(box), EOvPDFTypeError);
 }
 
+// The parent chain is what absolute write offsets are summed along: every
+// way into a container links the item to it, every way out unlinks it.
+TEST(PdfContainer, ItemsAreLinkedToTheContainerThatHoldsThem) {
+  TOvPDFFile file;
+  TOvPDFArray* array = file.NewArray();
+  TOvPDFReal* a = file.NewInt(1);
+  TOvPDFReal* b = file.NewInt(2);
+  array->AddItems({a, b});
+  EXPECT_EQ(a->Parent(), array);
+  EXPECT_EQ(b->Parent(), array);
+  TOvPDFArray* oneByOne = file.NewArray();
+  AppendInt(oneByOne, 1);
+  AppendInt(oneByOne, 2);
+  EXPECT_EQ(Written(array), Written(oneByOne));
+  TOvPDFReal* c = file.NewInt(3);
+  array->SetItem(c, 0);
+  EXPECT_EQ(a->Parent(), nullptr);
+  EXPECT_EQ(c->Parent(), array);
+  array->RemoveItemAt(1);
+  EXPECT_EQ(b->Parent(), nullptr);
+  EXPECT_EQ(array->ItemCount(), 1u);
+
+  TOvPDFDictionary* dict = file.NewDictionary();
+  SetEntry(dict, "K", a);
+  SetEntry(dict, "K", b);
+  EXPECT_EQ(a->Parent(), nullptr);
+  EXPECT_EQ(b->Parent(), dict);
+  auto* copy = dynamic_cast<TOvPDFDictionary*>(dict->Clone());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(GetEntry(copy, "K")->Parent(), copy);
+  TOvPDFIndirect* holder = file.NewIndirect(5, 0, dict);
+  EXPECT_EQ(dict->Parent(), holder);
+}
+
 TEST(PdfContainer, RemovedItemIsDetached) {
   TOvPDFFile file;
   TOvPDFDictionary* dict = file.NewDictionary();
   dict->SetModified(true);
   TOvPDFName* name = AddNameEntry(dict, "A", "x");
   AddIntEntry(dict, "B", 2);
-  EXPECT_EQ(name->Parent, dict);
+  EXPECT_EQ(name->Parent(), dict);
   RemoveEntry(dict, "A");
-  EXPECT_EQ(name->Parent, nullptr);
+  EXPECT_EQ(name->Parent(), nullptr);
   EXPECT_EQ(dict->ItemCount(), 1u);
   EXPECT_EQ(GetIntEntry(dict, "B", 0, false), 2);
   EXPECT_THROW(GetIntEntry(dict, "A", 0, true), EOvPDFSilentError);
@@ -303,9 +337,10 @@ TEST(PdfKey, EveryKindOfKeyKeepsItsText) {
   ASSERT_EQ(copy->ItemCount(), keys.size());
   for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(copy->KeyAt(i), dict->KeyAt(i));
   EXPECT_EQ(Written(dict), source);
-  TCvPDFKey moved = std::move(copy->Items().back().Key);
+  TCvPDFKey key = copy->Items().back().Key;
+  TCvPDFKey moved = std::move(key);
   EXPECT_EQ(moved, "AVeryLongPrivateKeyOfSomeApplication");
-  EXPECT_TRUE(copy->Items().back().Key.empty());
+  EXPECT_TRUE(key.empty());
   moved = copy->Items()[1].Key;
   EXPECT_EQ(moved, std::string("MediaBox"));
 }
@@ -436,11 +471,11 @@ TEST(PdfStream, SourceStreamWithoutSourceCannotBeWritten) {
 TEST(PdfStream, DataHookTransformsWhatIsWritten) {
   TParsed p;
   auto* indirect = p.ParseIndirect("1 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n");
-  p.file.OnStreamData = [](TOvPDFStream& s) {
+  p.file.SetOnStreamData([](TOvPDFStream& s) {
     std::string data = s.GetRawData();
     for (char& c : data) c = static_cast<char>(c - 32);
     s.SetContent(data + "!");
-  };
+  });
   const std::string text = Written(indirect);
   EXPECT_EQ(text, "1 0 obj\n<< /Length 4 >>\nstream\nABC!\nendstream\nendobj\n");
 }

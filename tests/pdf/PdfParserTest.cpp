@@ -292,8 +292,7 @@ TEST(PdfParser, LoadingAnObjectAddsOnlyThatObject) {
   const std::string bytes = pdftest::OnePage().Build();
   TOvMemoryStream source(bytes);
   TOvPDFFile file;
-  file.Source = &source;
-  file.Load();
+  file.Reload(source);
   const size_t before = file.RegistrySize();
   TOvPDFIndirect* page = file.LoadObject(source, 3, 0);
   ASSERT_NE(page, nullptr);

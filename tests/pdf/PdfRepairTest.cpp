@@ -94,7 +94,8 @@ std::vector<std::pair<int, std::string>> OnePageObjects() { return OnePage().obj
 struct TLoaded {
   TOvMemoryStream source;
   TOvPDFFile file;
-  explicit TLoaded(const std::string& bytes) : source(bytes) { file.Source = &source; }
+  explicit TLoaded(const std::string& bytes) : source(bytes) {}
+  void Load() { file.Reload(source); }
   TOvPDFIndirect* Object(int number) {
     TOvPDFRef* ref = file.FindCanonical(number, 0);
     return ref ? ref->Resolve() : nullptr;
@@ -124,7 +125,7 @@ TEST(Repair, CommentsBeforeObjectStreamMembersAreWhitespace) {
   TOvPDFRef* page = doc.File().FindCanonical(3, 0);
   ASSERT_NE(page, nullptr);
   page->Resolve()->MarkModified();
-  doc.File().FullRewrite = false;
+  doc.File().SetFullRewrite(false);
   doc.File().Save();
   const std::string output = dynamic_cast<TOvMemoryStream*>(doc.WorkingStream())->Data();
   const std::string update = output.substr(input.size());
@@ -145,15 +146,15 @@ TEST(Repair, StaleEntryOfAnUnreachedObjectDoesNotCondemnTheFile) {
   ASSERT_EQ(first.compare(0, input.size(), input), 0);
   {
     TLoaded loaded(first);
-    loaded.file.Load();
-    EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+    loaded.Load();
+    EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
   }
   const std::string second = SignatureLikeUpdate(first);
   ASSERT_EQ(second.compare(0, first.size(), first), 0);
   TOvMemoryStream stream(second);
   TOvPDFDocument doc;
   doc.Open(stream);
-  EXPECT_FALSE(doc.File().Damaged) << doc.File().DamageReason;
+  EXPECT_FALSE(doc.File().Damaged()) << doc.File().DamageReason();
   EXPECT_EQ(doc.PageCount(), 1u);
   ExpectQpdfClean(second);
 }
@@ -171,9 +172,9 @@ TEST(Repair, StaleEntryOfAReachedObjectRebuilds) {
   std::snprintf(other, sizeof other, "%010lld", offsets[1]);
   text.replace(text.find(std::string(line) + " 00000 n"), 10, other);
   TLoaded loaded(text);
-  loaded.file.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.DamageReason,
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.DamageReason(),
             "object 2 is not at its offset " + std::to_string(offsets[1]));
   ASSERT_NE(loaded.Dict(2), nullptr);
   EXPECT_EQ(GetNameEntry(loaded.Dict(2), "Type", "", false), "Pages");
@@ -188,9 +189,9 @@ TEST(Repair, BlankLinesInsideASubsectionAreSkipped) {
   ASSERT_NE(at, std::string::npos);
   text.insert(at + 20, "\n\r\n");
   TLoaded loaded(text);
-  loaded.file.Load();
-  EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  loaded.Load();
+  EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
   ASSERT_NE(loaded.Dict(3), nullptr);
   EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
 }
@@ -241,7 +242,7 @@ TEST(Repair, AbbreviatedFilterNames) {
     TOvMemoryStream stream(f.Build());
     TOvPDFDocument doc;
     doc.Open(stream);
-    EXPECT_FALSE(doc.File().Damaged) << fl << ": " << doc.File().DamageReason;
+    EXPECT_FALSE(doc.File().Damaged()) << fl << ": " << doc.File().DamageReason();
     EXPECT_EQ(doc.PageCount(), 1u) << fl;
   }
   // Other abbreviations are filters we do not decode, and say so.
@@ -287,18 +288,18 @@ TEST(Repair, DamagedFilesAreNeverAppendedTo) {
   std::string text = OnePage().Build();
   text.replace(text.rfind("startxref\n") + 10, 1, "x");
   TLoaded loaded(text);
-  loaded.file.Load();
-  ASSERT_TRUE(loaded.file.Damaged);
+  loaded.Load();
+  ASSERT_TRUE(loaded.file.Damaged());
   loaded.Object(1)->MarkModified();
-  loaded.file.FullRewrite = false;
+  loaded.file.SetFullRewrite(false);
   EXPECT_THROW(loaded.file.Save(), EOvPDFError);
   EXPECT_EQ(loaded.source.Data(), text);
   // The clean rewrite stays open to it.
-  loaded.file.FullRewrite = true;
+  loaded.file.SetFullRewrite(true);
   loaded.file.Save();
   TLoaded again(loaded.source.Data());
-  again.file.Load();
-  EXPECT_FALSE(again.file.Damaged) << again.file.DamageReason;
+  again.Load();
+  EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
 }
 
 TEST(Repair, PredictorRejectsParametersOutOfRange) {
@@ -322,9 +323,9 @@ TEST(Repair, PredictorRejectsParametersOutOfRange) {
   f.direct = OnePageObjects();
   f.trailerExtra = " /DecodeParms << /Predictor 12 /Columns 6 /Colors -1 >>";
   TLoaded loaded(f.Build());
-  loaded.file.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.DamageReason, "Invalid PNG data");
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.DamageReason(), "Invalid PNG data");
 }
 
 TEST(Repair, SixtyFourBitStreamFieldsAreNotTruncated) {
@@ -351,16 +352,16 @@ TEST(Repair, SixtyFourBitStreamFieldsAreNotTruncated) {
            "\nendstream\nendobj\nstartxref\n" + std::to_string(offsets[5]) + "\n%%EOF\n";
   };
   TLoaded sound(build(offsets[3], 0));
-  sound.file.Load();
-  EXPECT_FALSE(sound.file.Damaged) << sound.file.DamageReason;
+  sound.Load();
+  EXPECT_FALSE(sound.file.Damaged()) << sound.file.DamageReason();
   TLoaded far(build((1LL << 32) + offsets[3], 0));
-  far.file.Load();
-  EXPECT_TRUE(far.file.Damaged);
-  EXPECT_EQ(far.file.DamageReason, "object 3 lies past the end of the file");
+  far.Load();
+  EXPECT_TRUE(far.file.Damaged());
+  EXPECT_EQ(far.file.DamageReason(), "object 3 lies past the end of the file");
   TLoaded generation(build(offsets[3], (uint64_t{1} << 32)));
-  generation.file.Load();
-  EXPECT_TRUE(generation.file.Damaged);
-  EXPECT_EQ(generation.file.DamageReason,
+  generation.Load();
+  EXPECT_TRUE(generation.file.Damaged());
+  EXPECT_EQ(generation.file.DamageReason(),
             "Invalid cross-reference stream: Invalid cross-reference stream data");
 }
 
@@ -372,8 +373,8 @@ TEST(Repair, RebuildScanStepsOverAStrayEndobj) {
   text.replace(page - 1, 1, " endobj ");
   text.replace(text.rfind("startxref\n") + 10, 1, "x");
   TLoaded loaded(text);
-  loaded.file.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged());
   ASSERT_NE(loaded.Dict(3), nullptr);
   EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
 }
@@ -386,11 +387,11 @@ TEST(Repair, FailedWritesLeaveTheLineEnd) {
   std::string text = f.Build();
   text.replace(text.find("/Size 6"), 7, "/Size 2147483647");
   TLoaded loaded(text);
-  loaded.file.Load();
-  ASSERT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+  loaded.Load();
+  ASSERT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
   loaded.Object(1)->MarkModified();
   EXPECT_THROW(loaded.file.Save(), EOvPDFError);
-  EXPECT_EQ(loaded.file.LineEnd, "\n");
+  EXPECT_EQ(loaded.file.LineEnd(), "\n");
   TOvPDFArray* array = loaded.file.NewArray();
   EXPECT_EQ(array->OpenSpace, "\n");
 }
@@ -406,9 +407,9 @@ TEST(Repair, DocumentHooksEndWithTheCallThatSetThem) {
   TOvMemoryStream input(text);
   TOvPDFDocument doc;
   doc.Open(input);
-  ASSERT_TRUE(doc.File().Damaged);
-  EXPECT_FALSE(doc.File().OnProgress);
+  ASSERT_TRUE(doc.File().Damaged());
+  EXPECT_FALSE(doc.File().OnProgress());
   EXPECT_THROW(doc.Close(true), EOvPDFError);
-  EXPECT_FALSE(doc.File().OnProgress);
-  EXPECT_FALSE(doc.File().OnCreateTemporaryStream);
+  EXPECT_FALSE(doc.File().OnProgress());
+  EXPECT_FALSE(doc.File().OnCreateTemporaryStream());
 }

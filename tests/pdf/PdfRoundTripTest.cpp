@@ -61,7 +61,7 @@ bool OpensForUpdate(const std::string& bytes) {
   } catch (const std::exception&) {
     return false;
   }
-  return !doc.File().Damaged && !doc.Encrypted();
+  return !doc.File().Damaged() && !doc.Encrypted();
 }
 
 void ExpectSoundUpdate(const ScratchDir& dir, const std::string& name, const std::string& before,
@@ -78,7 +78,7 @@ void ExpectSoundUpdate(const ScratchDir& dir, const std::string& name, const std
   TOvMemoryStream stream(after);
   TOvPDFDocument doc;
   doc.Open(stream);
-  EXPECT_FALSE(doc.File().Damaged) << name << ": " << doc.File().DamageReason;
+  EXPECT_FALSE(doc.File().Damaged()) << name << ": " << doc.File().DamageReason();
   // Every page is still there, for us and for qpdf.
   const int pages = QpdfPageCount(dir, after);
   EXPECT_GT(pages, 0) << name;

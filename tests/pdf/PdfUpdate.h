@@ -17,7 +17,7 @@ inline std::string SignatureLikeUpdate(const std::string& input, int* newNumber 
   corvane::TOvMemoryStream stream(input);
   corvane::TOvPDFDocument doc;
   doc.Open(stream);
-  EXPECT_FALSE(doc.File().Damaged) << doc.File().DamageReason;
+  EXPECT_FALSE(doc.File().Damaged()) << doc.File().DamageReason();
   corvane::TOvPDFFile& file = doc.File();
   corvane::TOvPDFDictionary* value = file.NewDictionary();
   AddNameEntry(value, "Type", "Sig");
@@ -26,7 +26,7 @@ inline std::string SignatureLikeUpdate(const std::string& input, int* newNumber 
   int32_t generation = 0;
   doc.AddNewObject(value, number, generation);
   if (newNumber) *newNumber = number;
-  auto* root = dynamic_cast<corvane::TOvPDFRef*>(GetEntry(file.Trailer, "Root"));
+  auto* root = dynamic_cast<corvane::TOvPDFRef*>(GetEntry(file.Trailer(), "Root"));
   EXPECT_NE(root, nullptr);
   corvane::TOvPDFIndirect* catalog = root ? root->Resolve() : nullptr;
   EXPECT_NE(catalog, nullptr);
@@ -34,7 +34,7 @@ inline std::string SignatureLikeUpdate(const std::string& input, int* newNumber 
   SetRefEntry(static_cast<corvane::TOvPDFDictionary*>(catalog->Value), "TavraTest",
               doc.MakeRef(number, 0), true);
   catalog->MarkModified();
-  file.FullRewrite = false;
+  file.SetFullRewrite(false);
   file.Save();
   return dynamic_cast<corvane::TOvMemoryStream*>(doc.WorkingStream())->Data();
 }

@@ -13,10 +13,7 @@ namespace {
 struct TLoaded {
   TOvMemoryStream source;
   TOvPDFFile file;
-  explicit TLoaded(const std::string& bytes) : source(bytes) {
-    file.Source = &source;
-    file.Load();
-  }
+  explicit TLoaded(const std::string& bytes) : source(bytes) { file.Reload(source); }
   TOvPDFIndirect* Object(int number) { return file.FindCanonical(number, 0)->Resolve(); }
   const std::string& Bytes() { return source.Data(); }
 };
@@ -48,14 +45,14 @@ TEST(Writer, IncrementalUpdateKeepsEveryEarlierByte) {
   const std::string update = saved.substr(original.size());
   EXPECT_EQ(update.substr(0, 8), "\n1 0 obj");
   EXPECT_NE(update.find("xref\r\n0 2\r\n0000000000 65535 f\r\n"), std::string::npos);
-  EXPECT_NE(update.find("/Prev " + std::to_string(loaded.file.LastStartXRef)), std::string::npos);
-  const int64_t written = loaded.file.ModifiedEntries.at(0).Offset;
+  EXPECT_NE(update.find("/Prev " + std::to_string(loaded.file.LastStartXRef())), std::string::npos);
+  const int64_t written = loaded.file.ModifiedEntries().at(0).Offset;
   EXPECT_EQ(saved.compare(static_cast<size_t>(written), 7, "1 0 obj"), 0);
   EXPECT_EQ(loaded.Object(1)->WriteOffset(), written);
   // Read back by us and by qpdf.
   TLoaded again(saved);
-  EXPECT_FALSE(again.file.Damaged);
-  EXPECT_EQ(again.file.RevisionCount, 2);
+  EXPECT_FALSE(again.file.Damaged());
+  EXPECT_EQ(again.file.RevisionCount(), 2);
   {
     TAVRA_REQUIRE_TOOL("qpdf");
     ScratchDir dir;
@@ -108,9 +105,9 @@ TEST(Writer, AnObjectMarkedTwiceIsWrittenOnce) {
   loaded.file.Save();
   const std::string update = loaded.Bytes().substr(before);
   EXPECT_EQ(update.find("3 0 obj"), update.rfind("3 0 obj"));
-  ASSERT_EQ(loaded.file.ModifiedEntries.size(), 2u);
-  EXPECT_EQ(loaded.file.ModifiedEntries[0].Offset, loaded.file.ModifiedEntries[1].Offset);
-  EXPECT_EQ(loaded.Object(3)->WriteOffset(), loaded.file.ModifiedEntries[0].Offset);
+  ASSERT_EQ(loaded.file.ModifiedEntries().size(), 2u);
+  EXPECT_EQ(loaded.file.ModifiedEntries()[0].Offset, loaded.file.ModifiedEntries()[1].Offset);
+  EXPECT_EQ(loaded.Object(3)->WriteOffset(), loaded.file.ModifiedEntries()[0].Offset);
 }
 
 TEST(Writer, UpdateWithoutChangesIsAnEmptyTable) {
@@ -120,7 +117,7 @@ TEST(Writer, UpdateWithoutChangesIsAnEmptyTable) {
   const std::string update = loaded.Bytes().substr(before);
   EXPECT_EQ(update.substr(0, 19), "\nxref\r\n0 0\r\ntrailer");
   TLoaded again(loaded.Bytes());
-  EXPECT_FALSE(again.file.Damaged);
+  EXPECT_FALSE(again.file.Damaged());
 }
 
 TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
@@ -130,10 +127,10 @@ TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
       QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
   ASSERT_FALSE(original.empty());
   TLoaded loaded(original);
-  ASSERT_TRUE(loaded.file.UsesXRefStreams);
-  const int64_t size = GetInt64Entry(loaded.file.Trailer, "Size", 0, false);
+  ASSERT_TRUE(loaded.file.UsesXRefStreams());
+  const int64_t size = GetInt64Entry(loaded.file.Trailer(), "Size", 0, false);
   // The catalog, compressed in qpdf's output.
-  const int catalog = dynamic_cast<TOvPDFRef*>(GetEntry(loaded.file.Trailer, "Root"))->Number;
+  const int catalog = dynamic_cast<TOvPDFRef*>(GetEntry(loaded.file.Trailer(), "Root"))->Number;
   ASSERT_TRUE(loaded.Object(catalog)->InObjectStream);
   loaded.Object(catalog)->MarkModified();
   loaded.file.Save();
@@ -152,8 +149,8 @@ TEST(Writer, CrossReferenceStreamFilesGetAStreamUpdate) {
   EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
   EXPECT_EQ(QpdfOffsets(dir, saved)[catalog], loaded.Object(catalog)->WriteOffset());
   TLoaded again(saved);
-  EXPECT_FALSE(again.file.Damaged) << again.file.DamageReason;
-  EXPECT_EQ(again.file.RevisionCount, 2);
+  EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
+  EXPECT_EQ(again.file.RevisionCount(), 2);
   EXPECT_FALSE(again.Object(catalog)->InObjectStream);
 }
 
@@ -195,7 +192,7 @@ TEST(Writer, HybridFilesGetStreamAndTables) {
   EXPECT_NE(update.find("0000000000 65535 f\r\n", firstTable), std::string::npos);
   EXPECT_NE(update.find("/XRefStm", lastTable), std::string::npos);
   TLoaded again(saved);
-  EXPECT_FALSE(again.file.Damaged) << again.file.DamageReason;
+  EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
   EXPECT_EQ(dynamic_cast<TOvPDFString*>(again.Object(5)->Value)->GetText(), "hidden");
   EXPECT_EQ(again.Object(5)->SourceOffset, loaded.Object(5)->WriteOffset() + 4);
   {
@@ -212,8 +209,8 @@ TEST(Writer, FullRewriteWritesOneCleanFile) {
   std::string text =
       AppendUpdate(f.Build(), {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /New 1 >>"}}, 5);
   TLoaded loaded(text);
-  RemoveEntry(loaded.file.Trailer, "Prev");
-  loaded.file.FullRewrite = true;
+  RemoveEntry(loaded.file.Trailer(), "Prev");
+  loaded.file.SetFullRewrite(true);
   loaded.file.Save();
   const std::string& saved = loaded.Bytes();
   EXPECT_EQ(saved.substr(0, 15), "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n");
@@ -221,8 +218,8 @@ TEST(Writer, FullRewriteWritesOneCleanFile) {
   EXPECT_EQ(saved.find("/Prev"), std::string::npos);
   EXPECT_NE(saved.find("xref\r\n0 5\r\n0000000000 65535 f\r\n"), std::string::npos);
   TLoaded again(saved);
-  EXPECT_FALSE(again.file.Damaged);
-  EXPECT_EQ(again.file.RevisionCount, 1);
+  EXPECT_FALSE(again.file.Damaged());
+  EXPECT_EQ(again.file.RevisionCount(), 1);
   EXPECT_EQ(GetIntEntry(dynamic_cast<TOvPDFDictionary*>(again.Object(2)->Value), "New", 0, false),
             1);
   {
@@ -233,13 +230,45 @@ TEST(Writer, FullRewriteWritesOneCleanFile) {
   }
 }
 
+// Reloading after a save reads what the save wrote, and the next save
+// appends to that: after a full rewrite too.
+TEST(Writer, ReloadReadsTheSavedRevisionAndAppendsToIt) {
+  TLoaded loaded(OnePage().Build());
+  loaded.file.SetFullRewrite(true);
+  loaded.file.Save();
+  const std::string rewritten = loaded.Bytes();
+  loaded.file.Reload(loaded.source);
+  EXPECT_FALSE(loaded.file.FullRewrite());
+  EXPECT_TRUE(loaded.file.ModifiedEntries().empty());
+  EXPECT_EQ(loaded.file.RevisionCount(), 1);
+  const int64_t previous = loaded.file.LastStartXRef();
+  auto* pages = dynamic_cast<TOvPDFDictionary*>(loaded.Object(2)->Value);
+  ASSERT_NE(pages, nullptr);
+  AddIntEntry(pages, "New", 1);
+  loaded.Object(2)->MarkModified();
+  loaded.file.Save();
+  const std::string saved = loaded.Bytes();
+  EXPECT_EQ(saved.compare(0, rewritten.size(), rewritten), 0);
+  EXPECT_NE(saved.find("/Prev " + std::to_string(previous), rewritten.size()), std::string::npos);
+  loaded.file.Reload(loaded.source);
+  EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+  EXPECT_EQ(loaded.file.RevisionCount(), 2);
+  EXPECT_GT(loaded.file.LastStartXRef(), previous);
+  EXPECT_EQ(GetIntEntry(dynamic_cast<TOvPDFDictionary*>(loaded.Object(2)->Value), "New", 0, false),
+            1);
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
+  std::string report;
+  EXPECT_TRUE(QpdfCheck(dir, saved, &report)) << report;
+}
+
 TEST(Writer, FullRewriteOfAStreamFileDropsStreamKeys) {
   TAVRA_REQUIRE_TOOL("qpdf");
   ScratchDir dir;
   const std::string original =
       QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
   TLoaded loaded(original);
-  loaded.file.FullRewrite = true;
+  loaded.file.SetFullRewrite(true);
   loaded.file.Save();
   const std::string& saved = loaded.Bytes();
   const std::string trailer = saved.substr(saved.rfind("trailer"));
@@ -252,7 +281,8 @@ TEST(Writer, FullRewriteOfAStreamFileDropsStreamKeys) {
 
 TEST(Writer, FailuresAndCancel) {
   TLoaded loaded(OnePage().Build());
-  loaded.file.ModifiedEntries.push_back(TOvPDFXrefEntry{99, 0, 1, false, 0, 0});
+  // Recorded as changed, but never added to the file.
+  loaded.file.NewIndirect(99, 0, loaded.file.NewNull())->MarkModified();
   try {
     loaded.file.Save();
     FAIL();
@@ -261,7 +291,8 @@ TEST(Writer, FailuresAndCancel) {
   }
   EXPECT_THROW(loaded.file.AddObject(loaded.file.NewNull()), EOvPDFTypeError);
   TLoaded cancelled(OnePage().Build());
-  cancelled.file.OnProgress = [](TOvPDFFile&, int percent, bool& cancel) { cancel = percent > 0; };
+  cancelled.file.SetOnProgress(
+      [](TOvPDFFile&, int percent, bool& cancel) { cancel = percent > 0; });
   cancelled.Object(1)->MarkModified();
   try {
     cancelled.file.Save();

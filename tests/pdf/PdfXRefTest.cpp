@@ -1,5 +1,7 @@
 // Reading files: startxref, classic sections and Prev chains, cross-reference
 // and object streams, hybrid files, damage and the rebuild by scanning.
+#include <algorithm>
+
 #include "tests/pdf/PdfFixtures.h"
 #include "toolkit/pdf/CvZlib.h"
 
@@ -12,8 +14,8 @@ namespace {
 struct TLoaded {
   TOvMemoryStream source;
   TOvPDFFile file;
-  explicit TLoaded(const std::string& bytes) : source(bytes) { file.Source = &source; }
-  void Load() { file.Load(); }
+  explicit TLoaded(const std::string& bytes) : source(bytes) {}
+  void Load() { file.Reload(source); }
   TOvPDFDictionary* Dict(int number) {
     TOvPDFRef* ref = file.FindCanonical(number, 0);
     TOvPDFIndirect* target = ref ? ref->Resolve() : nullptr;
@@ -70,10 +72,10 @@ std::string XRefStreamFile(const std::string& head,
 TEST(XRef, LoadsAHandWrittenFile) {
   TLoaded loaded(OnePage().Build());
   loaded.Load();
-  EXPECT_EQ(loaded.file.Version, 140);
-  EXPECT_FALSE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.RevisionCount, 1);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_EQ(loaded.file.Version(), 140);
+  EXPECT_FALSE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.RevisionCount(), 1);
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
   EXPECT_EQ(GetNameEntry(loaded.Dict(1), "Type", "", false), "Catalog");
   EXPECT_EQ(GetIntEntry(loaded.Dict(2), "Count", 0, false), 1);
 }
@@ -89,8 +91,8 @@ TEST(XRef, StartXRefForms) {
         "startxref\n" + offset + "\n%%EOF\n" + std::string(3000, 'x') + "\n"}) {
     TLoaded loaded(body + tail);
     loaded.Load();
-    EXPECT_EQ(loaded.file.LastStartXRef, std::stoll(offset));
-    EXPECT_FALSE(loaded.file.Damaged) << tail.substr(0, 40);
+    EXPECT_EQ(loaded.file.LastStartXRef(), std::stoll(offset));
+    EXPECT_FALSE(loaded.file.Damaged()) << tail.substr(0, 40);
   }
 }
 
@@ -111,9 +113,9 @@ TEST(XRef, NewerSectionWinsAndRevisionsAreCounted) {
   updated = AppendUpdate(updated, {{5, "(new)"}}, 6);
   TLoaded loaded(updated);
   loaded.Load();
-  EXPECT_FALSE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.RevisionCount, 3);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+  EXPECT_FALSE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.RevisionCount(), 3);
+  EXPECT_EQ(loaded.file.ObjectList().size(), 5u);
   TOvPDFArray* box = GetArrayEntry(loaded.Dict(3), "MediaBox", false);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(dynamic_cast<TOvPDFReal*>(box->GetItem(2))->AsInt(), 100);
@@ -126,9 +128,9 @@ TEST(XRef, PrevLoopIsDamageAndRebuilds) {
   text.replace(text.find("/Root 1 0 R"), 11, "/Root 1 0 R /Prev " + offset);
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.DamageReason, "Cycle previous cross-reference");
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.DamageReason(), "Cycle previous cross-reference");
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
   EXPECT_NE(loaded.Dict(3), nullptr);
 }
 
@@ -138,15 +140,15 @@ TEST(XRef, BrokenTableIsDamageNotSilence) {
   text.replace(text.find("xref\n0 5\n"), 9, "xref\n0\n");
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
   // /Prev that is not a number.
   std::string prev = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
   prev.replace(prev.rfind("/Prev "), 6, "/Prev /X ");
   TLoaded second(prev);
   second.Load();
-  EXPECT_TRUE(second.file.Damaged);
-  EXPECT_EQ(second.file.ObjectList.size(), 5u);
+  EXPECT_TRUE(second.file.Damaged());
+  EXPECT_EQ(second.file.ObjectList().size(), 5u);
   // A negative /Prev cannot be followed either; /Prev 0 means there is none.
   for (const char* value : {"-1", "0"}) {
     std::string text2 = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
@@ -154,8 +156,8 @@ TEST(XRef, BrokenTableIsDamageNotSilence) {
     text2.replace(p2, text2.find(' ', p2) - p2, value);
     TLoaded third(text2);
     third.Load();
-    EXPECT_EQ(third.file.Damaged, value[0] == '-') << value;
-    EXPECT_EQ(third.file.ObjectList.size(), value[0] == '-' ? 5u : 1u) << value;
+    EXPECT_EQ(third.file.Damaged(), value[0] == '-') << value;
+    EXPECT_EQ(third.file.ObjectList().size(), value[0] == '-' ? 5u : 1u) << value;
   }
 }
 
@@ -170,8 +172,8 @@ TEST(XRef, EntryWithBadMarkerIsDamage) {
   TLoaded loaded(text);
   loaded.Load();
   // The page tree's entry cannot be read: the scan finds it again.
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.DamageReason, "Invalid reference table");
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.DamageReason(), "Invalid reference table");
   ASSERT_NE(loaded.Dict(2), nullptr);
   EXPECT_EQ(GetNameEntry(loaded.Dict(2), "Type", "", false), "Pages");
   EXPECT_NE(loaded.file.FindCanonical(3, 0), nullptr);
@@ -187,7 +189,7 @@ TEST(XRef, EntriesThatCannotBeFollowedRebuild) {
     text.replace(text.find(std::string(line) + " 00000 n"), 10, wrong);
     TLoaded loaded(text);
     loaded.Load();
-    EXPECT_TRUE(loaded.file.Damaged) << wrong;
+    EXPECT_TRUE(loaded.file.Damaged()) << wrong;
     EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
   }
 }
@@ -198,7 +200,7 @@ TEST(XRef, RebuildLetsTheLaterDefinitionWin) {
   text.replace(text.rfind("startxref\n") + 10, 1, "9");  // break the newest pointer
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
+  EXPECT_TRUE(loaded.file.Damaged());
   EXPECT_TRUE(GetBoolEntry(loaded.Dict(1), "Later", false, false));
 }
 
@@ -209,8 +211,8 @@ TEST(XRef, RebuildSurvivesStrayEndobjAndStartxref) {
   text.replace(text.rfind("startxref\n") + 10, 1, "x");
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
 }
 
 TEST(XRef, DuplicateOffsetsKeepTheMatchingObject) {
@@ -223,7 +225,7 @@ TEST(XRef, DuplicateOffsetsKeepTheMatchingObject) {
   text.replace(text.find(std::string(line) + " 00000 n"), 10, other);
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_FALSE(loaded.file.Damaged);
+  EXPECT_FALSE(loaded.file.Damaged());
   EXPECT_NE(loaded.file.FindCanonical(3, 0), nullptr);
   EXPECT_EQ(loaded.file.FindCanonical(4, 0), nullptr);
 }
@@ -233,20 +235,21 @@ TEST(XRef, CrossReferenceStreams) {
   for (const bool useIndex : {false, true}) {
     TLoaded loaded(XRefStreamFile("%PDF-1.5\n", objects, 2, "", useIndex));
     loaded.Load();
-    EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
-    EXPECT_TRUE(loaded.file.UsesXRefStreams);
-    EXPECT_EQ(loaded.file.ObjectList.size(), 5u);  // with the stream itself
+    EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+    EXPECT_TRUE(loaded.file.UsesXRefStreams());
+    EXPECT_EQ(loaded.file.ObjectList().size(), 5u);  // with the stream itself
     EXPECT_EQ(GetNameEntry(loaded.Dict(1), "Type", "", false), "Catalog");
-    EXPECT_EQ(GetNameEntry(loaded.file.Trailer, "Type", "", false), "XRef");
+    EXPECT_EQ(GetNameEntry(loaded.file.Trailer(), "Type", "", false), "XRef");
   }
   // Field widths above 4 bytes carry 64-bit offsets; above 8 they are refused.
   TLoaded wide(XRefStreamFile("%PDF-1.5\n", objects, 5, "", false));
   wide.Load();
-  EXPECT_FALSE(wide.file.Damaged) << wide.file.DamageReason;
+  EXPECT_FALSE(wide.file.Damaged()) << wide.file.DamageReason();
   TLoaded tooWide(XRefStreamFile("%PDF-1.5\n", objects, 9, "", false));
   tooWide.Load();
-  EXPECT_TRUE(tooWide.file.Damaged);
-  EXPECT_EQ(tooWide.file.DamageReason, "Invalid cross-reference stream: Unsupported field size: 9");
+  EXPECT_TRUE(tooWide.file.Damaged());
+  EXPECT_EQ(tooWide.file.DamageReason(),
+            "Invalid cross-reference stream: Unsupported field size: 9");
 }
 
 TEST(XRef, MalformedCrossReferenceStreamsAreDamage) {
@@ -261,8 +264,8 @@ TEST(XRef, MalformedCrossReferenceStreamsAreDamage) {
     text.replace(text.find(from), from.size(), to);
     TLoaded loaded(text);
     loaded.Load();
-    EXPECT_TRUE(loaded.file.Damaged) << to;
-    return loaded.file.DamageReason;
+    EXPECT_TRUE(loaded.file.Damaged()) << to;
+    return loaded.file.DamageReason();
   };
   EXPECT_EQ(variant("/W [1 2 1]", "/W [0 0 0]"),
             "Invalid cross-reference stream: Invalid W entry in a cross-reference stream");
@@ -291,15 +294,18 @@ TEST(XRef, CorruptDeflateInAStreamIsDecompressionError) {
   text[data + 4] = static_cast<char>(0xFF);
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.DamageReason.rfind(
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.DamageReason().rfind(
                 "Decompression error: Decompression failed, inflate returned [", 0),
             0u)
-      << loaded.file.DamageReason;
+      << loaded.file.DamageReason();
 }
 
-TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
-  // Objects 2 and 3 live in object stream 5 whose /Filter is an array.
+namespace {
+
+// Objects 2 and 3 live in object stream 5 (its /Filter an array, its /First
+// the text given), listed by the cross-reference stream 6.
+std::string ObjectStreamFile(const std::string& first, const std::string& extraTrailer) {
   const std::string members =
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n<< /Type /Page /Parent 2 0 R >>";
   const std::string header = "2 0 3 " + std::to_string(members.find("\n<<") + 1) + " ";
@@ -309,7 +315,8 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
   const long long o1 = static_cast<long long>(out.size());
   out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
   const long long o5 = static_cast<long long>(out.size());
-  out += "5 0 obj\n<< /Type /ObjStm /N 2 /First " + std::to_string(header.size()) +
+  out += "5 0 obj\n<< /Type /ObjStm /N 2 /First " +
+         (first.empty() ? std::to_string(header.size()) : first) +
          " /Filter [/FlateDecode] /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
          packed + "\nendstream\nendobj\n";
   const long long o6 = static_cast<long long>(out.size());
@@ -328,18 +335,23 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
   rec(0, 0, 0);
   rec(1, o5, 0);
   rec(1, o6, 0);
+  return out + "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
+         std::to_string(records.size()) + extraTrailer + " >>\nstream\n" + records +
+         "\nendstream\nendobj\nstartxref\n" + std::to_string(o6) + "\n%%EOF\n";
+}
+
+}  // namespace
+
+TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
   for (const std::string& extra :
        {std::string(""), std::string(" /Encrypt << /Filter /Standard >>")}) {
-    const std::string text = out +
-                             "6 0 obj\n<< /Type /XRef /Size 7 /W [1 3 1] /Root 1 0 R /Length " +
-                             std::to_string(records.size()) + extra + " >>\nstream\n" + records +
-                             "\nendstream\nendobj\nstartxref\n" + std::to_string(o6) + "\n%%EOF\n";
+    const std::string text = ObjectStreamFile("", extra);
     TLoaded loaded(text);
     loaded.Load();
-    EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
-    EXPECT_TRUE(loaded.file.HasCompressedObjects);
+    EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+    EXPECT_TRUE(loaded.file.HasCompressedObjects());
     if (extra.empty()) {
-      EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+      EXPECT_EQ(loaded.file.ObjectList().size(), 5u);
       // A look at a member decodes its stream for good and keeps nothing
       // of the member; loading one member makes no other.
       std::string type;
@@ -368,22 +380,24 @@ TEST(XRef, ObjectStreamsLoadLazilyAndWaitForDecryption) {
       EXPECT_TRUE(page->Data.empty());
       EXPECT_EQ(Written(holder, false), "3 0 obj\n<< /Type /Page /Parent 2 0 R >>\nendobj\n");
     } else {
-      EXPECT_EQ(loaded.file.ObjectList.size(), 3u);
+      EXPECT_EQ(loaded.file.ObjectList().size(), 3u);
       EXPECT_EQ(loaded.file.FindCanonical(3, 0), nullptr);
       loaded.file.AddCompressedObjects();
-      EXPECT_EQ(loaded.file.ObjectList.size(), 5u);
+      EXPECT_EQ(loaded.file.ObjectList().size(), 5u);
     }
   }
 }
 
 TEST(XRef, HostileStructuresEndInErrorsNotHangs) {
-  // An object stream that lists itself as its own container.
-  std::string text = XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, "", false);
-  TLoaded self(text);
+  // An object stream that needs one of its own members to be read: the
+  // member reads as null, so the stream lacks its /First.
+  TLoaded self(ObjectStreamFile("3 0 R", ""));
   self.Load();
-  self.file.XRefs.AddCompressed(7, 0, 0, 7, true);
-  self.file.AddCompressedObjects();
-  EXPECT_EQ(self.file.FindCanonical(7, 0)->Resolve(), nullptr);
+  EXPECT_THROW(self.file.FindCanonical(2, 0)->Resolve(), EOvPDFSilentError);
+  const auto& warnings = self.file.Warnings();
+  EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [](const TOvPDFWarning& w) {
+    return w.Text.find("is needed while that stream is being read") != std::string::npos;
+  }));
   // A stream whose /Length names itself.
   TFixture f = OnePage();
   f.objects[3].second = "<< /Length 4 0 R >>\nstream\nabc\nendstream";
@@ -397,8 +411,8 @@ TEST(XRef, HostileStructuresEndInErrorsNotHangs) {
   big.replace(big.find("xref\n0 5"), 8, "xref\n2147483647 5");
   TLoaded huge(big);
   huge.Load();
-  EXPECT_TRUE(huge.file.Damaged);
-  EXPECT_EQ(huge.file.ObjectList.size(), 4u);
+  EXPECT_TRUE(huge.file.Damaged());
+  EXPECT_EQ(huge.file.ObjectList().size(), 4u);
   // Deeply nested object in a file.
   TFixture deep = OnePage();
   deep.Add(5, std::string(3000, '[') + std::string(3000, ']'));
@@ -410,13 +424,13 @@ TEST(XRef, HostileStructuresEndInErrorsNotHangs) {
 TEST(XRef, HybridFilesFollowXRefStm) {
   TLoaded loaded(HybridFile());
   loaded.Load();
-  EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
-  EXPECT_FALSE(loaded.file.UsesXRefStreams);
+  EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
+  EXPECT_FALSE(loaded.file.UsesXRefStreams());
   ASSERT_NE(loaded.file.FindCanonical(5, 0), nullptr);
   auto* hidden = dynamic_cast<TOvPDFString*>(loaded.file.FindCanonical(5, 0)->Resolve()->Value);
   ASSERT_NE(hidden, nullptr);
   EXPECT_EQ(hidden->GetText(), "hidden");
-  EXPECT_EQ(loaded.file.XRefStreamObject, nullptr);  // the stream itself has no entry
+  EXPECT_EQ(loaded.file.XRefStreamObject(), nullptr);  // the stream itself has no entry
 }
 
 TEST(XRef, QpdfVariantsAgreeWithQpdf) {
@@ -431,8 +445,8 @@ TEST(XRef, QpdfVariantsAgreeWithQpdf) {
     ASSERT_FALSE(variant.empty()) << options;
     TLoaded loaded(variant);
     loaded.Load();
-    EXPECT_FALSE(loaded.file.Damaged) << options << ": " << loaded.file.DamageReason;
-    EXPECT_EQ(static_cast<int>(loaded.file.ObjectList.size()), QpdfObjectCount(dir, variant))
+    EXPECT_FALSE(loaded.file.Damaged()) << options << ": " << loaded.file.DamageReason();
+    EXPECT_EQ(static_cast<int>(loaded.file.ObjectList().size()), QpdfObjectCount(dir, variant))
         << options;
   }
 }
@@ -470,9 +484,9 @@ void LoadAndResolveOrFailCleanly(const std::string& bytes, const std::string& wh
   } catch (const EOvPDFError&) {
     return;
   }
-  for (size_t i = 0; i < loaded.file.ObjectList.size(); ++i) {
+  for (size_t i = 0; i < loaded.file.ObjectList().size(); ++i) {
     try {
-      loaded.file.ObjectList[i]->Resolve();
+      loaded.file.ObjectList()[i]->Resolve();
     } catch (const EOvPDFError&) {
     }
   }
@@ -539,8 +553,8 @@ TEST(XRefBadInput, EveryTruncationFailsCleanlyOrLoads) {
   const std::string updated = AppendUpdate(OnePage().Build(), {{5, "(x)"}}, 6);
   TLoaded first(updated.substr(0, OnePage().Build().size()));
   first.Load();
-  EXPECT_FALSE(first.file.Damaged);
-  EXPECT_EQ(first.file.ObjectList.size(), 4u);
+  EXPECT_FALSE(first.file.Damaged());
+  EXPECT_EQ(first.file.ObjectList().size(), 4u);
   // Cut in the middle of a body: no "%%EOF" is left, so this is not a loadable file.
   EXPECT_EQ(LoadError(updated.substr(0, updated.size() / 2)), "Bad document trailer");
 }
@@ -551,8 +565,8 @@ TEST(XRefBadInput, StartXRefPastTheEndRebuilds) {
   text.replace(sx, text.find('\n', sx) - sx, "987654321987");
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
   EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
   // /Prev past the end as well.
   std::string prev = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
@@ -560,8 +574,8 @@ TEST(XRefBadInput, StartXRefPastTheEndRebuilds) {
   prev.replace(at, prev.find(' ', at) - at, "99999999999");
   TLoaded second(prev);
   second.Load();
-  EXPECT_TRUE(second.file.Damaged);
-  EXPECT_EQ(second.file.ObjectList.size(), 5u);
+  EXPECT_TRUE(second.file.Damaged());
+  EXPECT_EQ(second.file.ObjectList().size(), 5u);
   // A negative /Prev cannot be followed either; /Prev 0 means there is none.
   for (const char* value : {"-1", "0"}) {
     std::string text2 = AppendUpdate(OnePage().Build(), {{5, "1"}}, 6);
@@ -569,8 +583,8 @@ TEST(XRefBadInput, StartXRefPastTheEndRebuilds) {
     text2.replace(p2, text2.find(' ', p2) - p2, value);
     TLoaded third(text2);
     third.Load();
-    EXPECT_EQ(third.file.Damaged, value[0] == '-') << value;
-    EXPECT_EQ(third.file.ObjectList.size(), value[0] == '-' ? 5u : 1u) << value;
+    EXPECT_EQ(third.file.Damaged(), value[0] == '-') << value;
+    EXPECT_EQ(third.file.ObjectList().size(), value[0] == '-' ? 5u : 1u) << value;
   }
 }
 
@@ -579,7 +593,7 @@ TEST(XRefBadInput, ObjectStreamThatContainsItself) {
   {
     TLoaded loaded(ObjectStreamFile(2, true));
     loaded.Load();
-    EXPECT_TRUE(loaded.file.Damaged);
+    EXPECT_TRUE(loaded.file.Damaged());
     // The rebuild finds the stream where it stands and reads its members.
     EXPECT_EQ(GetNameEntry(loaded.Dict(3), "Type", "", false), "Page");
   }
@@ -590,7 +604,7 @@ TEST(XRefBadInput, ObjectStreamThatContainsItself) {
     text.replace(text.rfind("startxref\n") + 10, 1, "x");  // force the rebuild scan
     TLoaded loaded(text);
     loaded.Load();
-    EXPECT_TRUE(loaded.file.Damaged);
+    EXPECT_TRUE(loaded.file.Damaged());
     TOvPDFRef* ref = loaded.file.FindCanonical(5, 0);
     ASSERT_NE(ref, nullptr);
     TOvPDFIndirect* stream = ref->Resolve();
@@ -611,7 +625,7 @@ TEST(XRefBadInput, ObjectStreamThatContainsItself) {
 TEST(XRefBadInput, ABrokenObjectStreamMemberTakesOnlyItself) {
   TLoaded loaded(ObjectStreamFile(2, false, "<< (not a key) 1 >>"));
   loaded.Load();
-  EXPECT_FALSE(loaded.file.Damaged) << loaded.file.DamageReason;
+  EXPECT_FALSE(loaded.file.Damaged()) << loaded.file.DamageReason();
   ASSERT_NE(loaded.Dict(2), nullptr);
   EXPECT_EQ(GetIntEntry(loaded.Dict(2), "Count", 0, true), 1);
   EXPECT_THROW(loaded.Dict(3), EOvPDFParseError);
@@ -646,9 +660,9 @@ TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {
   text.replace(text.rfind("startxref\n") + 10, 1, "x");
   TLoaded loaded(text);
   loaded.Load();
-  EXPECT_TRUE(loaded.file.Damaged);
-  EXPECT_EQ(loaded.file.ObjectList.size(), 4u);
-  for (TOvPDFRef* ref : loaded.file.ObjectList) EXPECT_GE(ref->Number, 0);
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
+  for (TOvPDFRef* ref : loaded.file.ObjectList()) EXPECT_GE(ref->Number, 0);
   // A reference to it, and the largest number that is allowed.
   TParsed p;
   EXPECT_THROW(p.Parse("<< /A 2147483648 0 R >>"), EOvPDFParseError);
@@ -659,7 +673,7 @@ TEST(XRefBadInput, ObjectNumbersPastTwoToThe31AreNeverWrapped) {
   TLoaded stream(
       XRefStreamFile("%PDF-1.5\n", OnePage().objects, 2, " /Index [2147483646 6]", false));
   stream.Load();
-  EXPECT_TRUE(stream.file.Damaged);
+  EXPECT_TRUE(stream.file.Damaged());
 }
 
 TEST(XRefBadInput, DecodedStreamsShareOneBudgetPerFile) {
@@ -667,9 +681,9 @@ TEST(XRefBadInput, DecodedStreamsShareOneBudgetPerFile) {
   // their decoded content stays cached: the file's budget bounds the sum.
   TLoaded loaded(ObjectStreamFile(2, false));
   loaded.Load();
-  const int64_t before = loaded.file.InflateBudget;
+  const int64_t before = loaded.file.InflateBudget();
   EXPECT_EQ(before, PDF_MAX_INFLATE_TOTAL);
-  loaded.file.InflateBudget = 20;
+  loaded.file.SetInflateBudget(20);
   try {
     loaded.file.FindCanonical(3, 0)->Resolve();
     ADD_FAILURE() << "no error";
@@ -679,6 +693,6 @@ TEST(XRefBadInput, DecodedStreamsShareOneBudgetPerFile) {
   TLoaded again(ObjectStreamFile(2, false));
   again.Load();
   ASSERT_NE(again.Dict(3), nullptr);
-  EXPECT_LT(again.file.InflateBudget, before);
-  EXPECT_GT(again.file.InflateBudget, before - 200);
+  EXPECT_LT(again.file.InflateBudget(), before);
+  EXPECT_GT(again.file.InflateBudget(), before - 200);
 }

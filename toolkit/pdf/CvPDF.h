@@ -315,7 +315,7 @@ class TOvPDFDocument {
   bool HasSignatureValues();
 
   TOvPDFFile& File() { return *file_; }
-  TOvPDFDictionary* Trailer() { return file_->Trailer; }
+  TOvPDFDictionary* Trailer() { return file_->Trailer(); }
   TOvStream* WorkingStream() const { return working_; }
   bool FreeWorkingStream() const { return freeWorking_; }
   TOvStream* DocumentStream() const { return documentStream_; }

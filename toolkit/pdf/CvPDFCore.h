@@ -10,8 +10,9 @@
 // destruction); containers only refer to their items.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -373,11 +374,19 @@ class TOvPDFObject {
   void ShiftWriteOffset(int64_t delta);
   bool KeepsWritePosition() const { return keepsWritePosition_; }
 
+  // The file the object belongs to (set when the file makes it) and the
+  // container that holds it (set by the container when it takes the object).
+  TOvPDFFile* Owner() const { return owner_; }
+  TOvPDFObject* Parent() const { return parent_; }
+
   // The members are ordered so that the flags close the object and a
   // subclass's small members fill the space after them: a large document
   // holds millions of these.
-  TOvPDFFile* Owner = nullptr;
-  TOvPDFObject* Parent = nullptr;
+ private:
+  TOvPDFFile* owner_ = nullptr;
+  TOvPDFObject* parent_ = nullptr;
+
+ public:
   TCvPDFText Data;
   TCvPDFSpace TrailingSpace;
   TCvPDFSpace LeadingSpace;
@@ -402,6 +411,11 @@ class TOvPDFObject {
  protected:
   // The common part of Clone: whitespace and Invalid; Data empty.
   void AssignBase(const TOvPDFObject& source);
+  // How a container takes an item (parent: the container) or lets it go
+  // (parent: nil).
+  static void Link(TOvPDFObject* child, TOvPDFObject* parent) {
+    if (child) child->parent_ = parent;
+  }
   // New objects take the file's line-end text as their whitespace.
   const std::string& OwnerLineEnd() const;
 };
@@ -548,21 +562,21 @@ class TOvPDFArray : public TOvPDFCpxObj {
   virtual void SetItem(TOvPDFObject* obj, size_t index);
   virtual void SetModified(bool flag);
   virtual void AddItem(TOvPDFObject* obj);
+  // Appends all and rebuilds once (AddItem rebuilds after each).
+  void AddItems(const std::vector<TOvPDFObject*>& objs);
   virtual void InsertItem(TOvPDFObject* obj, size_t index);
   virtual void RemoveItem(TOvPDFObject* obj);
+  void RemoveItemAt(size_t index);
   virtual void ClearItems();
 
   size_t ItemCount() const { return Items().size(); }
   std::string_view KeyAt(size_t index) const { return Items().at(index).Key; }
   bool Modified() const { return modified_; }
 
-  // The entries. A container parsed inside another is kept as its text until
-  // its entries are first asked for, and read then (a parse error raises
-  // here): most of what a large document holds is never looked at.
-  std::vector<TItem>& Items() {
-    if (unread_) ReadItems();
-    return items_;
-  }
+  // The entries; they change only through the operations above, which link
+  // each item to its container. A container parsed inside another is kept as
+  // its text until its entries are first asked for, and read then (a parse
+  // error raises here): most of what a large document holds is never looked at.
   const std::vector<TItem>& Items() const {
     if (unread_) const_cast<TOvPDFArray*>(this)->ReadItems();
     return items_;
@@ -571,6 +585,10 @@ class TOvPDFArray : public TOvPDFCpxObj {
   bool Unread() const { return unread_; }
 
  protected:
+  std::vector<TItem>& MutableItems() {
+    if (unread_) ReadItems();
+    return items_;
+  }
   // Regenerates Data; nested items are rebuilt first only when asked.
   void RebuildItems(bool rebuildChildren);
   // The common part of Clone: whitespace and a deep copy of the entries.
@@ -866,8 +884,10 @@ class TOvPDFFile {
   virtual void Reset();
   // Reset, then frees every object created for this file.
   void FreeObjects();
-  // Reads the header and the cross-reference information of Source.
-  virtual void Load();
+  // Reset, then reads the header and the cross-reference information of
+  // source, which becomes Source: the first reading, and each later one of
+  // a stream that Save changed. The next Save appends an update to it.
+  void Reload(TOvStream& source);
   // Appends an incremental update, or rewrites the file (FullRewrite).
   virtual void Save();
 
@@ -947,39 +967,73 @@ class TOvPDFFile {
   size_t WarningsDropped() const { return warnings_dropped_; }
   void AddWarning(int64_t offset, int32_t number, const std::string& text);
 
-  // --- state (Parts of the file format) ---
-  int32_t Version = 0;
-  TOvStream* Source = nullptr;
-  std::vector<TOvPDFRef*> ObjectList;
-  bool FullRewrite = false;
-  std::vector<TOvPDFXrefEntry> ModifiedEntries;
-  TOvPDFDictionary* Trailer = nullptr;
-  TCvPDFTemporaryStreamHook OnCreateTemporaryStream;
-  TOvPDFXRefs XRefs;
-  int64_t LastStartXRef = -1;
-  bool Damaged = false;
-  bool UsesXRefStreams = false;
-  TOvPDFIndirect* XRefStreamObject = nullptr;
-  std::string LineEnd = "\n";
-  bool HasCompressedObjects = false;
-  TCvPDFFileProgressHook OnProgress;
-  TCvPDFStreamDataHook OnStreamData;
-  // Number of cross-reference sections read along the /Prev chain (a hybrid
-  // table and its stream count once).
-  int32_t RevisionCount = 0;
-  // Why the cross-reference information was rebuilt (for diagnostics).
-  std::string DamageReason;
+  // --- what was read, and how the next Save writes ---
+
+  // The header version as major * 100 + minor * 10 ("1.4" gives 140); 0 when unknown.
+  int32_t Version() const { return version_; }
+  // A full rewrite writes at least this version in its header.
+  void RequireVersion(int32_t version) { version_ = std::max(version_, version); }
+  // The stream read and, for incremental updates, appended to (not owned).
+  TOvStream* Source() const { return source_; }
+  // One canonical reference per known object, in the order they were added.
+  const std::vector<TOvPDFRef*>& ObjectList() const { return object_list_; }
+  // Save rewrites the whole file instead of appending an update.
+  bool FullRewrite() const { return full_rewrite_; }
+  void SetFullRewrite(bool value) { full_rewrite_ = value; }
+  // Objects changed or added since loading, in the order they were recorded
+  // (Offset 0: to be freed); after Save, where each was written.
+  const std::vector<TOvPDFXrefEntry>& ModifiedEntries() const { return modified_entries_; }
+  // The trailer of the newest section; nil before loading.
+  TOvPDFDictionary* Trailer() const { return trailer_; }
+  // The cross-reference table read from the file.
+  const TOvPDFXRefs& XRefs() const { return xrefs_; }
+  // The offset the last "startxref" names, as read (-1 when not a number).
+  int64_t LastStartXRef() const { return last_start_xref_; }
+  // The cross-reference information was rebuilt by scanning, and why.
+  bool Damaged() const { return damaged_; }
+  const std::string& DamageReason() const { return damage_reason_; }
+  // The newest section is a cross-reference stream.
+  bool UsesXRefStreams() const { return uses_xref_streams_; }
+  // The object the trailer's /XRefStm names (hybrid files), or nil.
+  TOvPDFIndirect* XRefStreamObject() const { return xref_stream_object_; }
+  // Some section declared objects in object streams.
+  bool HasCompressedObjects() const { return has_compressed_objects_; }
+  // Cross-reference sections read along the /Prev chain (a hybrid table and
+  // its stream count once).
+  int32_t RevisionCount() const { return revision_count_; }
+  // Line-end text of new objects; "\n" at construction.
+  const std::string& LineEnd() const { return line_end_; }
+  void SetLineEnd(std::string value) { line_end_ = std::move(value); }
   // What DecodeFlate may still produce for this file. Decoded object streams
   // stay cached, so many small deflate bombs must not add up without bound.
-  int64_t InflateBudget = PDF_MAX_INFLATE_TOTAL;
+  int64_t InflateBudget() const { return inflate_budget_; }
+  void SetInflateBudget(int64_t value) { inflate_budget_ = value; }
+
+  // Supplies the stream a full rewrite is built in (a memory stream owned by
+  // the file when unset or when it supplies none).
+  const TCvPDFTemporaryStreamHook& OnCreateTemporaryStream() const {
+    return on_create_temporary_stream_;
+  }
+  void SetOnCreateTemporaryStream(TCvPDFTemporaryStreamHook hook) {
+    on_create_temporary_stream_ = std::move(hook);
+  }
+  // Told the progress of loading and saving; may cancel.
+  const TCvPDFFileProgressHook& OnProgress() const { return on_progress_; }
+  void SetOnProgress(TCvPDFFileProgressHook hook) { on_progress_ = std::move(hook); }
+  // Transforms stream data read from Source (decryption); Reset removes it.
+  const TCvPDFStreamDataHook& OnStreamData() const { return on_stream_data_; }
+  void SetOnStreamData(TCvPDFStreamDataHook hook) { on_stream_data_ = std::move(hook); }
 
  private:
   friend class TCvPDFParser;
   friend class TOvPDFRef;
+  friend class TOvPDFIndirect;
   friend class TOvPDFObject;
   friend class TOvPDFArray;
 
   // Cross-reference reading (CvPDFCore_XRef.cpp).
+  // Reads the header and the cross-reference information of Source.
+  virtual void Load();
   void ReadHeader();
   // Returns where the rebuild scan stops.
   int64_t ReadCrossReference();
@@ -1089,6 +1143,26 @@ class TOvPDFFile {
   bool peeking_ = false;
   // Where objects that keep it were last written: offset and length.
   std::unordered_map<const TOvPDFObject*, std::pair<int64_t, int64_t>> write_positions_;
+
+  int32_t version_ = 0;
+  TOvStream* source_ = nullptr;
+  std::vector<TOvPDFRef*> object_list_;
+  bool full_rewrite_ = false;
+  std::vector<TOvPDFXrefEntry> modified_entries_;
+  TOvPDFDictionary* trailer_ = nullptr;
+  TCvPDFTemporaryStreamHook on_create_temporary_stream_;
+  TOvPDFXRefs xrefs_;
+  int64_t last_start_xref_ = -1;
+  bool damaged_ = false;
+  bool uses_xref_streams_ = false;
+  TOvPDFIndirect* xref_stream_object_ = nullptr;
+  std::string line_end_ = "\n";
+  bool has_compressed_objects_ = false;
+  TCvPDFFileProgressHook on_progress_;
+  TCvPDFStreamDataHook on_stream_data_;
+  int32_t revision_count_ = 0;
+  std::string damage_reason_;
+  int64_t inflate_budget_ = PDF_MAX_INFLATE_TOTAL;
 };
 
 }  // namespace corvane

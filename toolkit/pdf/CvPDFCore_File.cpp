@@ -158,17 +158,24 @@ void TOvPDFFile::DestroyNewest(size_t count) noexcept {
 }
 
 void TOvPDFFile::Reset() {
-  for (TOvPDFRef* ref : ObjectList) ref->Parent = nullptr;
-  ObjectList.clear();
+  for (TOvPDFRef* ref : object_list_) ref->parent_ = nullptr;
+  object_list_.clear();
   canonical_.clear();
   canonical_dirty_ = false;
-  Trailer = nullptr;
-  ModifiedEntries.clear();
-  XRefs.Clear();
-  XRefStreamObject = nullptr;
-  OnStreamData = nullptr;
+  trailer_ = nullptr;
+  modified_entries_.clear();
+  xrefs_.Clear();
+  xref_stream_object_ = nullptr;
+  on_stream_data_ = nullptr;
   lengths_.clear();
   highest_reference_ = 0;
+}
+
+void TOvPDFFile::Reload(TOvStream& source) {
+  Reset();
+  source_ = &source;
+  full_rewrite_ = false;
+  Load();
 }
 
 void TOvPDFFile::FreeObjects() {
@@ -226,18 +233,18 @@ void TOvPDFFile::AddObject(TOvPDFObject* obj) {
   if (!indirect) throw EOvPDFTypeError("Only indirect objects allowed");
   TOvPDFRef* ref = NewRef(indirect->Number, indirect->Generation);
   ref->Target = indirect;
-  indirect->Owner = this;
+  indirect->owner_ = this;
   AppendCanonical(ref);
 }
 
 void TOvPDFFile::AppendCanonical(TOvPDFRef* ref) {
-  ObjectList.push_back(ref);
+  object_list_.push_back(ref);
   if (!canonical_dirty_) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
 }
 
 void TOvPDFFile::RebuildCanonicalIndex() {
   canonical_.clear();
-  for (TOvPDFRef* ref : ObjectList) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
+  for (TOvPDFRef* ref : object_list_) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
   canonical_dirty_ = false;
 }
 
@@ -247,10 +254,10 @@ TOvPDFRef* TOvPDFFile::FindCanonical(int32_t number, int32_t generation) {
   return it == canonical_.end() ? nullptr : it->second;
 }
 
-bool TOvPDFFile::IsEncrypted() { return Trailer && Trailer->IndexOfKey("Encrypt") >= 0; }
+bool TOvPDFFile::IsEncrypted() { return trailer_ && trailer_->IndexOfKey("Encrypt") >= 0; }
 
 void TOvPDFFile::AddCompressedObjects() {
-  for (const auto& [key, entry] : XRefs) {
+  for (const auto& [key, entry] : xrefs_) {
     if (entry.Compressed && !FindCanonical(entry.Number, entry.Generation)) {
       TOvPDFRef* ref = NewRef(entry.Number, entry.Generation);
       AppendCanonical(ref);
@@ -268,8 +275,8 @@ int64_t TOvPDFFile::IndexOfObject(TOvPDFObject* obj) {
   if (!obj) return -1;
   // Only objects that were loaded (or added) can be the value asked for, so the
   // search never loads anything.
-  for (size_t i = 0; i < ObjectList.size(); ++i) {
-    const TOvPDFIndirect* target = ObjectList[i]->Target;
+  for (size_t i = 0; i < object_list_.size(); ++i) {
+    const TOvPDFIndirect* target = object_list_[i]->Target;
     if (target && target->Value == obj) return static_cast<int64_t>(i);
   }
   return -1;
@@ -277,13 +284,13 @@ int64_t TOvPDFFile::IndexOfObject(TOvPDFObject* obj) {
 
 int32_t TOvPDFFile::MaxObjectNumber() const {
   int32_t max = 0;
-  for (const auto& [key, entry] : XRefs) max = std::max(max, entry.Number);
+  for (const auto& [key, entry] : xrefs_) max = std::max(max, entry.Number);
   return max;
 }
 
 int32_t TOvPDFFile::HighestKnownNumber() const {
   int32_t highest = std::max(MaxObjectNumber(), highest_reference_);
-  if (const auto* size = dynamic_cast<const TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
+  if (const auto* size = dynamic_cast<const TOvPDFReal*>(GetEntry(trailer_, "Size"))) {
     int32_t value = 0;
     if (TryStrToInt32(size->Data, value) && value > 0) highest = std::max(highest, value - 1);
   }
@@ -295,11 +302,11 @@ int32_t TOvPDFFile::HighestUsedNumber() {
   // and afterwards nothing the scan of the other objects reaches needs
   // loading. Index based: loading an object stream may add to the list.
   for (size_t pass = 0; pass < 2; ++pass) {
-    for (size_t i = 0; i < ObjectList.size(); ++i) {
-      TOvPDFRef* ref = ObjectList[i];
+    for (size_t i = 0; i < object_list_.size(); ++i) {
+      TOvPDFRef* ref = object_list_[i];
       // Parsed objects counted their references when they were read.
       if (ref->Resolved || ref->Target) continue;
-      const TOvPDFXrefEntry* entry = XRefs.Find(ref->Number, ref->Generation);
+      const TOvPDFXrefEntry* entry = xrefs_.Find(ref->Number, ref->Generation);
       if ((entry && entry->Compressed) == (pass == 1)) continue;
       try {
         if (!PeekObject(ref->Number, ref->Generation, {})) ref->Resolve();
@@ -315,8 +322,8 @@ int32_t TOvPDFFile::HighestUsedNumber() {
 bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
                             const std::function<void(TOvPDFIndirect* object)>& look) {
   const TOvPDFRef* canonical = FindCanonical(number, generation);
-  const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
-  if (!Source || !canonical || canonical->Resolved || canonical->Target || !entry) return false;
+  const TOvPDFXrefEntry* entry = xrefs_.Find(number, generation);
+  if (!source_ || !canonical || canonical->Resolved || canonical->Target || !entry) return false;
   TOvPDFStream* stream = nullptr;
   int64_t member = -1;
   if (entry->Compressed) {
@@ -332,15 +339,15 @@ bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
   const TCvRegistryRollback rollback{*this, registry_.size()};
   const TCvScopedValue<bool> scanning(peeking_, true);
   TOvPDFIndirect* object = stream ? ParseMemberAt(stream, static_cast<size_t>(member))
-                                  : LoadObject(*Source, number, generation);
+                                  : LoadObject(*source_, number, generation);
   if (look) look(object);
   return true;
 }
 
 bool TOvPDFFile::Progress(int percent) {
-  if (!OnProgress) return true;
+  if (!on_progress_) return true;
   bool cancel = false;
-  OnProgress(*this, percent, cancel);
+  on_progress_(*this, percent, cancel);
   return !cancel;
 }
 

@@ -43,11 +43,12 @@ std::string DecodeStreamData(TOvPDFStream* stream) {
 }
 
 std::string DecodeFlate(TOvPDFStream* stream) {
-  TOvPDFFile* file = stream->Owner;
+  TOvPDFFile* file = stream->Owner();
   size_t limit = PDF_MAX_INFLATE_SIZE;
-  if (file) limit = std::min(limit, static_cast<size_t>(std::max<int64_t>(file->InflateBudget, 0)));
+  if (file)
+    limit = std::min(limit, static_cast<size_t>(std::max<int64_t>(file->InflateBudget(), 0)));
   std::string data = ZlibDecompress(stream->GetRawData(), limit);
-  if (file) file->InflateBudget -= static_cast<int64_t>(data.size());
+  if (file) file->SetInflateBudget(file->InflateBudget() - static_cast<int64_t>(data.size()));
   return data;
 }
 

@@ -30,23 +30,15 @@ TOvPDFObject* GetResolvedEntry(const TOvPDFDictionary* dict, std::string_view ke
 void SetEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFObject* obj) {
   const int64_t index = dict->IndexOfKey(key);
   if (index >= 0) {
-    auto& item = dict->Items()[static_cast<size_t>(index)];
-    if (item.Object && item.Object != obj) item.Object->Parent = nullptr;
-    item.Object = obj;
+    dict->SetItem(obj, static_cast<size_t>(index));
   } else {
-    dict->Items().push_back(TOvPDFArray::TItem{std::string(key), obj, {}, false});
+    dict->AddEntry(key, obj);
   }
-  if (obj) obj->Parent = dict;
-  dict->Rebuild();
 }
 
 void RemoveEntry(TOvPDFDictionary* dict, std::string_view key) {
   const int64_t index = dict->IndexOfKey(key);
-  if (index < 0) return;
-  auto& items = dict->Items();
-  if (TOvPDFObject* obj = items[static_cast<size_t>(index)].Object) obj->Parent = nullptr;
-  items.erase(items.begin() + index);
-  dict->Rebuild();
+  if (index >= 0) dict->RemoveItemAt(static_cast<size_t>(index));
 }
 
 std::string GetNameEntry(const TOvPDFDictionary* dict, std::string_view key,
@@ -105,7 +97,7 @@ bool GetBoolEntry(const TOvPDFDictionary* dict, std::string_view key, bool defau
 }
 
 TOvPDFReal* AddIntEntry(TOvPDFDictionary* dict, std::string_view key, int64_t n) {
-  TOvPDFReal* number = dict->Owner->NewInt(n);
+  TOvPDFReal* number = dict->Owner()->NewInt(n);
   dict->AddEntry(key, number);
   return number;
 }
@@ -114,7 +106,7 @@ void SetIntEntry(TOvPDFDictionary* dict, std::string_view key, int64_t n, bool i
   if (inPlace) {
     if (auto* number = dynamic_cast<TOvPDFReal*>(GetResolvedEntry(dict, key))) {
       number->SetInt(n);
-      if (number->Parent) number->Parent->Rebuild();
+      if (number->Parent()) number->Parent()->Rebuild();
       dict->Rebuild();
       return;
     }
@@ -124,7 +116,7 @@ void SetIntEntry(TOvPDFDictionary* dict, std::string_view key, int64_t n, bool i
 
 TOvPDFString* AddStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view bytes,
                              uint8_t kind) {
-  TOvPDFString* text = dict->Owner->NewString(bytes, kind);
+  TOvPDFString* text = dict->Owner()->NewString(bytes, kind);
   dict->AddEntry(key, text);
   return text;
 }
@@ -135,7 +127,7 @@ void SetStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_vi
     if (auto* value = dynamic_cast<TOvPDFString*>(GetResolvedEntry(dict, key))) {
       value->Kind = kind;
       value->SetText(text);
-      if (value->Parent) value->Parent->Rebuild();
+      if (value->Parent()) value->Parent()->Rebuild();
       dict->Rebuild();
       return;
     }
@@ -144,7 +136,7 @@ void SetStringEntry(TOvPDFDictionary* dict, std::string_view key, std::string_vi
 }
 
 TOvPDFName* AddNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view name) {
-  TOvPDFName* value = dict->Owner->NewName(name);
+  TOvPDFName* value = dict->Owner()->NewName(name);
   dict->AddEntry(key, value);
   return value;
 }
@@ -154,7 +146,7 @@ void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view
   if (inPlace) {
     if (auto* value = dynamic_cast<TOvPDFName*>(GetResolvedEntry(dict, key))) {
       value->SetName(name);
-      if (value->Parent) value->Parent->Rebuild();
+      if (value->Parent()) value->Parent()->Rebuild();
       dict->Rebuild();
       return;
     }
@@ -164,7 +156,7 @@ void SetNameEntry(TOvPDFDictionary* dict, std::string_view key, std::string_view
 
 TOvPDFArray* AddRectEntry(TOvPDFDictionary* dict, std::string_view key, int64_t a, int64_t b,
                           int64_t c, int64_t d) {
-  TOvPDFFile* file = dict->Owner;
+  TOvPDFFile* file = dict->Owner();
   TOvPDFArray* rect = file->NewArray();
   for (const int64_t v : {a, b, c, d}) rect->AddItem(file->NewInt(v));
   rect->SetModified(true);
@@ -185,22 +177,22 @@ void SetRefEntry(TOvPDFDictionary* dict, std::string_view key, TOvPDFRef* ref, b
 }
 
 void AppendReal(TOvPDFArray* array, double x) {
-  array->AddItem(array->Owner->NewReal(x));
+  array->AddItem(array->Owner()->NewReal(x));
   array->SetModified(true);
 }
 
 void AppendInt(TOvPDFArray* array, int64_t n) {
-  array->AddItem(array->Owner->NewInt(n));
+  array->AddItem(array->Owner()->NewInt(n));
   array->SetModified(true);
 }
 
 void AppendName(TOvPDFArray* array, std::string_view name) {
-  array->AddItem(array->Owner->NewName(name));
+  array->AddItem(array->Owner()->NewName(name));
   array->SetModified(true);
 }
 
 void AppendString(TOvPDFArray* array, std::string_view bytes, uint8_t kind) {
-  array->AddItem(array->Owner->NewString(bytes, kind));
+  array->AddItem(array->Owner()->NewString(bytes, kind));
 }
 
 // --- factories --------------------------------------------------------------------
@@ -261,7 +253,7 @@ TOvPDFIndirect* TOvPDFFile::NewIndirect(int32_t number, int32_t generation, TOvP
   indirect->Number = number;
   indirect->Generation = generation;
   indirect->Value = value;
-  if (value) value->Parent = indirect;
+  if (value) value->parent_ = indirect;
   auto* stream = dynamic_cast<TOvPDFStream*>(value);
   if (!stream || stream->InMemory) indirect->Rebuild();
   return indirect;

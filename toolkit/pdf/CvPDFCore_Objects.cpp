@@ -300,12 +300,14 @@ void TCvPDFKey::Assign(std::string_view text) {
 
 // --- TOvPDFObject ------------------------------------------------------------------
 
-TOvPDFObject::TOvPDFObject(TOvPDFFile* owner) : Owner(owner) {
+TOvPDFObject::TOvPDFObject(TOvPDFFile* owner) : owner_(owner) {
   TrailingSpace = OwnerLineEnd();
   LeadingSpace = OwnerLineEnd();
 }
 
-const std::string& TOvPDFObject::OwnerLineEnd() const { return Owner ? Owner->LineEnd : kEmpty; }
+const std::string& TOvPDFObject::OwnerLineEnd() const {
+  return owner_ ? owner_->LineEnd() : kEmpty;
+}
 
 void TOvPDFObject::SetData(std::string_view bytes) { Data.assign(bytes); }
 
@@ -318,7 +320,7 @@ void TOvPDFObject::AssignBase(const TOvPDFObject& source) {
   Invalid = source.Invalid;
   SourceOffset = 0;
   SetWritePosition(0, 0);
-  Parent = nullptr;
+  parent_ = nullptr;
 }
 
 void TOvPDFObject::WriteTo(TOvStream& stream, bool rebuildFirst) {
@@ -330,23 +332,23 @@ void TOvPDFObject::WriteTo(TOvStream& stream, bool rebuildFirst) {
 
 int64_t TOvPDFObject::WriteOffset() const {
   if (!writeRecorded_) return 0;
-  return Owner->write_positions_.at(this).first;
+  return owner_->write_positions_.at(this).first;
 }
 
 int64_t TOvPDFObject::WriteLength() const {
   if (!writeRecorded_) return 0;
-  return Owner->write_positions_.at(this).second;
+  return owner_->write_positions_.at(this).second;
 }
 
 void TOvPDFObject::SetWritePosition(int64_t offset, int64_t length) {
-  if (!keepsWritePosition_ || !Owner) return;
+  if (!keepsWritePosition_ || !owner_) return;
   if (!writeRecorded_ && offset == 0 && length == 0) return;
-  Owner->write_positions_[this] = {offset, length};
+  owner_->write_positions_[this] = {offset, length};
   writeRecorded_ = true;
 }
 
 void TOvPDFObject::ShiftWriteOffset(int64_t delta) {
-  if (writeRecorded_) Owner->write_positions_.at(this).first += delta;
+  if (writeRecorded_) owner_->write_positions_.at(this).first += delta;
 }
 
 int64_t AbsoluteWriteOffset(const TOvPDFObject* obj) {
@@ -356,7 +358,7 @@ int64_t AbsoluteWriteOffset(const TOvPDFObject* obj) {
     if (!obj->KeepsWritePosition()) throw EOvPDFTypeError("Internal error");
     sum += obj->WriteOffset();
     if (dynamic_cast<const TOvPDFIndirect*>(obj)) break;
-    obj = obj->Parent;
+    obj = obj->Parent();
   }
   return sum;
 }
@@ -366,14 +368,14 @@ int64_t AbsoluteWriteOffset(const TOvPDFObject* obj) {
 TOvPDFNull::TOvPDFNull(TOvPDFFile* owner) : TOvPDFObject(owner) { Data = "null"; }
 
 TOvPDFObject* TOvPDFNull::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFNull>();
+  auto* clone = Owner()->NewObject<TOvPDFNull>();
   clone->AssignBase(*this);
   clone->Data = "null";  // never an empty text, even for the empty value of "obj endobj"
   return clone;
 }
 
 TOvPDFObject* TOvPDFBoolean::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFBoolean>();
+  auto* clone = Owner()->NewObject<TOvPDFBoolean>();
   clone->AssignBase(*this);
   clone->SetBool(GetBool());
   return clone;
@@ -434,13 +436,13 @@ std::string TOvPDFReal::FormatReal(double value) {
 void TOvPDFReal::SetValue(double value) {
   Data = FormatReal(value);
   Invalid = false;
-  if (Parent) Parent->Rebuild();
+  if (Parent()) Parent()->Rebuild();
 }
 
 void TOvPDFReal::SetInt(int64_t value) {
   Data = std::to_string(value);
   Invalid = false;
-  if (Parent) Parent->Rebuild();
+  if (Parent()) Parent()->Rebuild();
 }
 
 bool TOvPDFReal::IsInteger() const {
@@ -468,7 +470,7 @@ int32_t TOvPDFReal::AsInt() {
 }
 
 TOvPDFObject* TOvPDFReal::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFReal>();
+  auto* clone = Owner()->NewObject<TOvPDFReal>();
   clone->AssignBase(*this);
   if (IsInteger()) {
     clone->Data = std::to_string(AsInt());
@@ -628,7 +630,7 @@ void TOvPDFString::SetText(std::string_view bytes) {
 }
 
 TOvPDFObject* TOvPDFString::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFString>();
+  auto* clone = Owner()->NewObject<TOvPDFString>();
   clone->AssignBase(*this);
   clone->Kind = Kind;
   clone->PlainValue = PlainValue;
@@ -657,7 +659,7 @@ void TOvPDFComment::SetComment(std::string_view text) {
 }
 
 TOvPDFObject* TOvPDFComment::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFComment>();
+  auto* clone = Owner()->NewObject<TOvPDFComment>();
   clone->AssignBase(*this);
   clone->Data = "%" + GetComment();  // the kept line end comes with the text
   return clone;
@@ -723,7 +725,7 @@ void TOvPDFName::SetName(std::string_view name) {
 }
 
 TOvPDFObject* TOvPDFName::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFName>();
+  auto* clone = Owner()->NewObject<TOvPDFName>();
   clone->AssignBase(*this);
   clone->SetName(GetName());
   return clone;
@@ -742,7 +744,7 @@ void TOvPDFRef::SetTarget(int32_t number, int32_t generation) {
 }
 
 TOvPDFRef* TOvPDFRef::FindCanonical() const {
-  return Owner ? Owner->FindCanonical(Number, Generation) : nullptr;
+  return Owner() ? Owner()->FindCanonical(Number, Generation) : nullptr;
 }
 
 TOvPDFIndirect* TOvPDFRef::Resolve() {
@@ -751,19 +753,20 @@ TOvPDFIndirect* TOvPDFRef::Resolve() {
   TOvPDFRef* canonical = FindCanonical();
   if (canonical && canonical->Resolved) target = canonical->Target;
   // A peek frees what it parsed: it loads nothing for good.
-  if (!target && Owner && Owner->Source && !Owner->peeking_) {
-    TOvPDFIndirect* loaded = Owner->LoadObject(*Owner->Source, Number, Generation);
+  TOvPDFFile* file = Owner();
+  if (!target && file && file->Source() && !file->peeking_) {
+    TOvPDFIndirect* loaded = file->LoadObject(*file->Source(), Number, Generation);
     if (loaded) {
-      if (loaded->Value) loaded->Value->Parent = loaded;
+      Link(loaded->Value, loaded);
       if (!canonical) throw EOvPDFTypeError("Internal error");
-      loaded->Parent = canonical;
+      Link(loaded, canonical);
       canonical->Target = loaded;
       canonical->Resolved = true;
       target = loaded;
     }
   }
   if (!target && canonical && canonical->Target) {
-    for (const auto& entry : Owner->ModifiedEntries) {
+    for (const auto& entry : file->ModifiedEntries()) {
       if (entry.Number == Number && entry.Generation == Generation) {
         canonical->Resolved = true;
         target = canonical->Target;
@@ -779,7 +782,7 @@ TOvPDFIndirect* TOvPDFRef::Resolve() {
 }
 
 TOvPDFObject* TOvPDFRef::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFRef>();
+  auto* clone = Owner()->NewObject<TOvPDFRef>();
   clone->AssignBase(*this);
   clone->Number = Number;
   clone->Generation = Generation;
@@ -833,12 +836,12 @@ TOvPDFObject* TOvPDFArray::GetItem(size_t index) const {
 }
 
 void TOvPDFArray::SetItem(TOvPDFObject* obj, size_t index) {
-  std::vector<TItem>& items = Items();
+  std::vector<TItem>& items = MutableItems();
   if (index >= items.size()) return;
   TOvPDFObject*& slot = items[index].Object;
-  if (slot && slot != obj) slot->Parent = nullptr;
+  if (slot != obj) Link(slot, nullptr);
   slot = obj;
-  if (obj) obj->Parent = this;
+  Link(obj, this);
   Rebuild();
 }
 
@@ -850,24 +853,34 @@ void TOvPDFArray::SetModified(bool flag) {
 }
 
 void TOvPDFArray::AddItem(TOvPDFObject* obj) {
-  Items().push_back(TItem{{}, obj, {}, false});
-  if (obj) obj->Parent = this;
+  MutableItems().push_back(TItem{{}, obj, {}, false});
+  Link(obj, this);
+  Rebuild();
+}
+
+void TOvPDFArray::AddItems(const std::vector<TOvPDFObject*>& objs) {
+  std::vector<TItem>& items = MutableItems();
+  items.reserve(items.size() + objs.size());
+  for (TOvPDFObject* obj : objs) {
+    items.push_back(TItem{{}, obj, {}, false});
+    Link(obj, this);
+  }
   Rebuild();
 }
 
 void TOvPDFArray::InsertItem(TOvPDFObject* obj, size_t index) {
-  std::vector<TItem>& items = Items();
+  std::vector<TItem>& items = MutableItems();
   index = std::min(index, items.size());
   items.insert(items.begin() + static_cast<std::ptrdiff_t>(index), TItem{{}, obj, {}, false});
-  if (obj) obj->Parent = this;
+  Link(obj, this);
   Rebuild();
 }
 
 void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
-  std::vector<TItem>& items = Items();
+  std::vector<TItem>& items = MutableItems();
   for (auto it = items.begin(); it != items.end(); ++it) {
     if (it->Object == obj) {
-      if (obj) obj->Parent = nullptr;
+      Link(obj, nullptr);
       items.erase(it);
       break;
     }
@@ -875,11 +888,17 @@ void TOvPDFArray::RemoveItem(TOvPDFObject* obj) {
   Rebuild();
 }
 
+void TOvPDFArray::RemoveItemAt(size_t index) {
+  std::vector<TItem>& items = MutableItems();
+  if (index >= items.size()) return;
+  Link(items[index].Object, nullptr);
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(index));
+  Rebuild();
+}
+
 void TOvPDFArray::ClearItems() {
-  std::vector<TItem>& items = Items();
-  for (auto& item : items) {
-    if (item.Object) item.Object->Parent = nullptr;
-  }
+  std::vector<TItem>& items = MutableItems();
+  for (auto& item : items) Link(item.Object, nullptr);
   items.clear();
   Rebuild();
 }
@@ -889,26 +908,26 @@ void TOvPDFArray::CloneInto(TOvPDFArray* clone) {
   for (const auto& item : Items()) {
     TOvPDFObject* copy = item.Object ? item.Object->Clone() : nullptr;
     clone->items_.push_back(TItem{item.Key, copy, {}, false});
-    if (copy) copy->Parent = clone;
+    Link(copy, clone);
   }
   clone->SetModified(true);
 }
 
 TOvPDFObject* TOvPDFArray::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFArray>();
+  auto* clone = Owner()->NewObject<TOvPDFArray>();
   CloneInto(clone);
   return clone;
 }
 
 TOvPDFObject* TOvPDFDictionary::Clone() {
-  auto* clone = Owner->NewObject<TOvPDFDictionary>();
+  auto* clone = Owner()->NewObject<TOvPDFDictionary>();
   CloneInto(clone);
   return clone;
 }
 
 void TOvPDFDictionary::AddEntry(std::string_view key, TOvPDFObject* obj) {
-  Items().push_back(TItem{std::string(key), obj, {}, false});
-  if (obj) obj->Parent = this;
+  MutableItems().push_back(TItem{std::string(key), obj, {}, false});
+  Link(obj, this);
   Rebuild();
 }
 
@@ -930,7 +949,7 @@ TOvPDFStream::TOvPDFStream(TOvPDFFile* owner) : TOvPDFCpxObj(owner) {
 TOvPDFStream* TOvPDFStream::NewStream(TOvPDFFile* file) {
   auto* stream = file->NewObject<TOvPDFStream>();
   stream->Dictionary = file->NewDictionary();
-  stream->Dictionary->Parent = stream;
+  Link(stream->Dictionary, stream);
   stream->Dictionary->TrailingSpace = stream->OpenSpace;  // ">>" and "stream" on their own lines
   stream->InMemory = true;
   stream->Data = "stream" + stream->OpenSpace + stream->CloseSpace + "endstream";
@@ -965,7 +984,7 @@ std::string TOvPDFStream::RunStreamDataHook() {
   // SetContent writes into TransformBuffer while the hook runs.
   const TCvScopedValue<bool> inTransform(InTransform, true);
   const TCvScopedValue<std::string> buffer(TransformBuffer, std::string());
-  Owner->OnStreamData(*this);
+  Owner()->OnStreamData()(*this);
   std::string result = std::move(TransformBuffer);
   return result;
 }
@@ -1007,7 +1026,7 @@ std::string TOvPDFStream::GetRawData() {
     return std::string(text.substr(start, static_cast<size_t>(length)));
   }
   if (Source) {
-    if (!Owner || !Owner->OnStreamData || InTransform) return ReadSourceData();
+    if (!Owner() || !Owner()->OnStreamData() || InTransform) return ReadSourceData();
     std::string result = RunStreamDataHook();
     Invalid = false;
     return result;
@@ -1029,11 +1048,11 @@ void TOvPDFStream::UpdateLength(int64_t length) {
     if (!number) throw EOvPDFError("Invalid stream dictionary");
   }
   if (!number) {
-    number = Owner->NewInt(length);
+    number = Owner()->NewInt(length);
     SetEntry(Dictionary, "Length", number);
   }
   number->SetInt(length);
-  if (number->Parent) number->Parent->Rebuild();
+  if (number->Parent()) number->Parent()->Rebuild();
   Dictionary->SetModified(true);
 }
 
@@ -1054,7 +1073,7 @@ void TOvPDFStream::SetContent(std::string_view bytes) {
 std::string TOvPDFStream::GetStreamText() {
   if (InMemory) return Data.str();
   std::string text = Data.str();
-  if (Owner && Owner->OnStreamData) {
+  if (Owner() && Owner()->OnStreamData()) {
     text += RunStreamDataHook();
   } else {
     if (!Source) throw EOvPDFParseError("Invalid stream data");
@@ -1067,7 +1086,7 @@ std::string TOvPDFStream::GetStreamText() {
 
 void TOvPDFStream::WriteTo(TOvStream& stream, bool rebuildFirst) {
   std::string transformed;
-  const bool useHook = !InMemory && Owner && Owner->OnStreamData;
+  const bool useHook = !InMemory && Owner() && Owner()->OnStreamData();
   if (useHook) {
     transformed = RunStreamDataHook();
     UpdateLength(static_cast<int64_t>(transformed.size()));
@@ -1142,7 +1161,7 @@ bool HoldsSourceStream(const TOvPDFIndirect* indirect) {
 
 void TOvPDFIndirect::SetObject(TOvPDFObject* obj) {
   Value = obj;
-  if (obj) obj->Parent = this;
+  Link(obj, this);
   if (!HoldsSourceStream(this)) Rebuild();
   MarkModified();
 }
@@ -1166,13 +1185,13 @@ void TOvPDFIndirect::Renumber(int32_t number, int32_t generation) {
 }
 
 void TOvPDFIndirect::MarkModified() {
-  if (!Owner || (Number == 0 && Generation == 0)) return;
-  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Number, Generation, 1, false, 0, 0});
+  if (!Owner() || (Number == 0 && Generation == 0)) return;
+  Owner()->modified_entries_.push_back(TOvPDFXrefEntry{Number, Generation, 1, false, 0, 0});
 }
 
 void TOvPDFIndirect::MarkFree() {
-  if (!Owner || (Number == 0 && Generation == 0)) return;
-  Owner->ModifiedEntries.push_back(TOvPDFXrefEntry{Number, Generation, 0, false, 0, 0});
+  if (!Owner() || (Number == 0 && Generation == 0)) return;
+  Owner()->modified_entries_.push_back(TOvPDFXrefEntry{Number, Generation, 0, false, 0, 0});
 }
 
 }  // namespace corvane

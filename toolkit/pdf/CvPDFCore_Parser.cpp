@@ -443,9 +443,9 @@ void TCvPDFParser::ParseItemsOf(TOvPDFArray* container) {
 void TOvPDFArray::ReadItems() {
   // A peek frees every object made while it runs: entries
   // read then would be freed under their container.
-  if (!Owner || Owner->peeking_) throw EOvPDFTypeError("Internal error");
+  if (!Owner() || Owner()->peeking_) throw EOvPDFTypeError("Internal error");
   TOvMemoryStream input(Data.str());
-  TCvPDFParser parser(*Owner, input);
+  TCvPDFParser parser(*Owner(), input);
   parser.ParseItemsOf(this);
   unread_ = false;
   // Read, the container is written from its entries again, as any parsed
@@ -483,7 +483,7 @@ void TCvPDFParser::ParseContainer(TOvPDFArray* container, TContainerKind kind) {
     } else {
       items.push_back(TOvPDFArray::TItem{{}, item, {}, false});
     }
-    item->Parent = container;
+    item->parent_ = container;
   };
   auto flush = [&]() {
     if (heldCount == 0) return;
@@ -669,7 +669,7 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
   indirect->TrailingSpace = CollectWhitespace();
   indirect->OpenSpace = std::move(openSpace);
   indirect->Value = value;
-  value->Parent = indirect;
+  value->parent_ = indirect;
   indirect->Renumber(0, 0);
   return indirect;
 }
@@ -741,7 +741,7 @@ TOvPDFStream* TCvPDFParser::ParseStreamBody(TOvPDFDictionary* dictionary) {
   stream->Tail = closeSpace + "endstream";
   stream->TrailingSpace = CollectWhitespace();
   stream->Dictionary = dictionary;
-  dictionary->Parent = stream;
+  dictionary->parent_ = stream;
   stream->Source = &in_;
   stream->Invalid = false;
   return stream;
@@ -865,7 +865,7 @@ TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
   xref->TrailingSpace.clear();
   xref->OpenSpace.clear();
   xref->Dictionary = dictionary;
-  dictionary->Parent = xref;
+  dictionary->parent_ = xref;
   return xref;
 }
 

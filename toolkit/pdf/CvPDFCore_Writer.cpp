@@ -52,7 +52,7 @@ void PutInt(TOvPDFDictionary* dict, std::string_view key, int64_t value) {
     number->SetInt(value);
     dict->Rebuild();
   } else {
-    SetEntry(dict, key, dict->Owner->NewInt(value));
+    SetEntry(dict, key, dict->Owner()->NewInt(value));
   }
 }
 
@@ -60,13 +60,13 @@ void PutInt(TOvPDFDictionary* dict, std::string_view key, int64_t value) {
 
 void TOvPDFFile::Save() {
   if (!Progress(0)) Interrupted();
-  if (!Source || !Trailer) throw EOvPDFError("Bad document trailer");
-  if (FullRewrite) {
+  if (!source_ || !trailer_) throw EOvPDFError("Bad document trailer");
+  if (full_rewrite_) {
     SaveFull();
   } else {
     // Offsets found by scanning are guesses; an update chained to them
     // would point back into tables that readers cannot follow.
-    if (Damaged) {
+    if (damaged_) {
       throw EOvPDFError("The cross-reference table was rebuilt; only a full rewrite can save it");
     }
     SaveIncremental();
@@ -74,12 +74,12 @@ void TOvPDFFile::Save() {
 }
 
 void TOvPDFFile::SaveIncremental() {
-  Source->Seek(0, TSeekOrigin::soEnd);
-  Source->Write(LineEnd);
+  source_->Seek(0, TSeekOrigin::soEnd);
+  source_->Write(line_end_);
   // One entry per object and generation; the last change recorded wins.
   std::vector<TOvPDFXrefEntry> entries;
   std::unordered_map<uint64_t, size_t> where;
-  for (const TOvPDFXrefEntry& change : ModifiedEntries) {
+  for (const TOvPDFXrefEntry& change : modified_entries_) {
     const uint64_t key = EntryKey(change.Number, change.Generation);
     auto it = where.find(key);
     if (it == where.end()) {
@@ -99,41 +99,42 @@ void TOvPDFFile::SaveIncremental() {
       if (!indirect) throw EOvPDFError("Invalid object or generation number");
       entry.Number = indirect->Number;
       entry.Generation = indirect->Generation;
-      entry.Offset = Source->Position();
-      indirect->WriteTo(*Source, true);
-      if (indirect->TrailingSpace.empty()) Source->Write(LineEnd);
+      entry.Offset = source_->Position();
+      indirect->WriteTo(*source_, true);
+      if (indirect->TrailingSpace.empty()) source_->Write(line_end_);
     }
     if (!Progress(static_cast<int>(i * 100 / count))) Interrupted();
   }
-  for (TOvPDFXrefEntry& change : ModifiedEntries) {
+  for (TOvPDFXrefEntry& change : modified_entries_) {
     const TOvPDFXrefEntry& written = entries[where[EntryKey(change.Number, change.Generation)]];
     change.Offset = written.Offset;
   }
 
-  TOvPDFReal* prev = NewInt(LastStartXRef);
-  SetEntry(Trailer, "Prev", prev);
+  TOvPDFReal* prev = NewInt(last_start_xref_);
+  SetEntry(trailer_, "Prev", prev);
   prev->LeadingSpace = " ";
-  Trailer->Rebuild();
+  trailer_->Rebuild();
 
-  const bool hybrid = XRefStreamObject || dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "XRefStm"));
-  if (UsesXRefStreams) {
-    WriteXRefStream(*Source, entries, false);
+  const bool hybrid =
+      xref_stream_object_ || dynamic_cast<TOvPDFReal*>(GetEntry(trailer_, "XRefStm"));
+  if (uses_xref_streams_) {
+    WriteXRefStream(*source_, entries, false);
   } else if (hybrid) {
-    RemoveEntry(Trailer, "XRefStm");
-    const int64_t streamOffset = Source->Position();
-    const int32_t n = WriteXRefStream(*Source, entries, true);
-    PutInt(Trailer, "Size", static_cast<int64_t>(n) + 1);
-    const int64_t tableOffset = Source->Position();
+    RemoveEntry(trailer_, "XRefStm");
+    const int64_t streamOffset = source_->Position();
+    const int32_t n = WriteXRefStream(*source_, entries, true);
+    PutInt(trailer_, "Size", static_cast<int64_t>(n) + 1);
+    const int64_t tableOffset = source_->Position();
     const TOvPDFXrefEntry self{n, 65535, 0, false, 0, 0};
-    ModifiedEntries.push_back(self);
+    modified_entries_.push_back(self);
     entries.push_back(self);
-    WriteXRefTable(*Source, entries, true, false);
-    PutInt(Trailer, "XRefStm", streamOffset);
-    PutInt(Trailer, "Prev", tableOffset);
+    WriteXRefTable(*source_, entries, true, false);
+    PutInt(trailer_, "XRefStm", streamOffset);
+    PutInt(trailer_, "Prev", tableOffset);
     entries.clear();
-    WriteXRefTable(*Source, entries, false, false);
+    WriteXRefTable(*source_, entries, false, false);
   } else {
-    WriteXRefTable(*Source, entries, false, false);
+    WriteXRefTable(*source_, entries, false, false);
   }
   if (!Progress(100)) Interrupted();
 }
@@ -166,11 +167,11 @@ void TOvPDFFile::WriteXRefTable(TOvStream& output, std::vector<TOvPDFXrefEntry>&
         body += kFreeHead;
       }
     }
-    if (dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "XRefStm"))) {
-      if (XRefStreamObject) {
-        PutInt(Trailer, "XRefStm", XRefStreamObject->WriteOffset());
+    if (dynamic_cast<TOvPDFReal*>(GetEntry(trailer_, "XRefStm"))) {
+      if (xref_stream_object_) {
+        PutInt(trailer_, "XRefStm", xref_stream_object_->WriteOffset());
       } else {
-        RemoveEntry(Trailer, "XRefStm");
+        RemoveEntry(trailer_, "XRefStm");
       }
     }
   } else {
@@ -200,8 +201,8 @@ void TOvPDFFile::WriteXRefTable(TOvStream& output, std::vector<TOvPDFXrefEntry>&
   if (body.empty()) body = "0 0\r\n";
   text += body;
   text += "trailer\r\n";
-  Trailer->Rebuild();
-  text += Trailer->Data;
+  trailer_->Rebuild();
+  text += trailer_->Data;
   if (!noTail) text += "\r\nstartxref\r\n" + std::to_string(start) + "\r\n%%EOF";
   text += "\r\n";
   output.Write(text);
@@ -215,7 +216,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   index->LeadingSpace = " ";
   index->OpenSpace.clear();
   // The numbers created for /Index get no trailing whitespace.
-  std::optional<TCvScopedValue<std::string>> noLineEnd(std::in_place, LineEnd, std::string());
+  std::optional<TCvScopedValue<std::string>> noLineEnd(std::in_place, line_end_, std::string());
   const int64_t start = output.Position();
 
   std::stable_sort(entries.begin(), entries.end(),
@@ -223,7 +224,7 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   // The stream takes the number after every object in use.
   int64_t highest = 0;
   for (const auto& entry : entries) highest = std::max<int64_t>(highest, entry.Number);
-  if (auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "Size"))) {
+  if (auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(trailer_, "Size"))) {
     highest = std::max<int64_t>(highest, size->AsInt64() - 1);
   }
   // Nor may it take the number of a reference seen in the file.
@@ -253,12 +254,11 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   const int w3 = BytesFor(maxThird);
   std::string records;
   records.reserve(listed.size() * static_cast<size_t>(1 + w2 + w3));
+  std::vector<TOvPDFObject*> runs;
+  runs.reserve(listed.size() * 2);
   for (const auto& entry : listed) {
-    for (const int64_t v : {static_cast<int64_t>(entry.Number), int64_t{1}}) {
-      TOvPDFReal* number = NewInt(v);
-      index->Items().push_back(TOvPDFArray::TItem{{}, number, {}, false});
-      number->Parent = index;
-    }
+    runs.push_back(NewInt(entry.Number));
+    runs.push_back(NewInt(1));
     if (entry.Compressed) {
       records += '\x02';
       PutBigEndian(records, static_cast<uint64_t>(entry.StreamNumber), w2);
@@ -273,15 +273,15 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
       PutBigEndian(records, static_cast<uint64_t>(entry.Generation), w3);
     }
   }
-  index->SetModified(true);
+  index->AddItems(runs);
   noLineEnd.reset();
-  stream->CloseSpace = LineEnd;
+  stream->CloseSpace = line_end_;
   stream->Tail = stream->CloseSpace + "endstream";
   stream->SetContent(records);
 
   static const std::string_view kSkipped[] = {"Index",       "W",      "Length",
                                               "DecodeParms", "Filter", "Type"};
-  for (const auto& item : Trailer->Items()) {
+  for (const auto& item : trailer_->Items()) {
     if (std::find(std::begin(kSkipped), std::end(kSkipped), item.Key) != std::end(kSkipped)) {
       continue;
     }
@@ -310,17 +310,17 @@ int32_t TOvPDFFile::WriteXRefStream(TOvStream& output, std::vector<TOvPDFXrefEnt
   dict->AddEntry("Size", NewInt(static_cast<int64_t>(n) + 1));
   dict->SetModified(true);
 
-  output.Write(std::to_string(n) + " 0 obj" + LineEnd);
+  output.Write(std::to_string(n) + " 0 obj" + line_end_);
   stream->WriteTo(output, true);
-  output.Write("endobj" + LineEnd);
-  if (!noTail) output.Write("startxref" + LineEnd + std::to_string(start) + LineEnd + "%%EOF");
+  output.Write("endobj" + line_end_);
+  if (!noTail) output.Write("startxref" + line_end_ + std::to_string(start) + line_end_ + "%%EOF");
   return n;
 }
 
 void TOvPDFFile::SaveFull() {
   TOvStream* output = nullptr;
   bool owns = false;
-  if (OnCreateTemporaryStream) OnCreateTemporaryStream(*this, output, owns);
+  if (on_create_temporary_stream_) on_create_temporary_stream_(*this, output, owns);
   std::unique_ptr<TOvStream> owned;
   if (!output) {
     owned = std::make_unique<TOvMemoryStream>();
@@ -331,24 +331,24 @@ void TOvPDFFile::SaveFull() {
   output->SetPosition(0);
 
   std::string header;
-  if (Version > 0) {
-    const int32_t minor = Version % 10 != 0 ? Version % 100 : (Version % 100) / 10;
-    header = "%PDF-" + std::to_string(Version / 100) + "." + std::to_string(minor);
+  if (version_ > 0) {
+    const int32_t minor = version_ % 10 != 0 ? version_ % 100 : (version_ % 100) / 10;
+    header = "%PDF-" + std::to_string(version_ / 100) + "." + std::to_string(minor);
   } else {
-    header = UsesXRefStreams ? "%PDF-1.5" : "%PDF-1.4";
+    header = uses_xref_streams_ ? "%PDF-1.5" : "%PDF-1.4";
   }
-  output->Write(header + LineEnd + "%\xE2\xE3\xCF\xD3" + LineEnd);
+  output->Write(header + line_end_ + "%\xE2\xE3\xCF\xD3" + line_end_);
 
   std::vector<TOvPDFXrefEntry> entries;
-  const size_t count = ObjectList.size();
+  const size_t count = object_list_.size();
   int64_t highest = 0;
   for (size_t i = 0; i < count; ++i) {
-    TOvPDFIndirect* indirect = ObjectList[i]->Resolve();
+    TOvPDFIndirect* indirect = object_list_[i]->Resolve();
     if (indirect) {
       TOvPDFXrefEntry entry{
           indirect->Number, indirect->Generation, output->Position(), false, 0, 0};
       indirect->WriteTo(*output, true);
-      if (indirect->TrailingSpace.empty()) output->Write(LineEnd);
+      if (indirect->TrailingSpace.empty()) output->Write(line_end_);
       entries.push_back(entry);
       highest = std::max<int64_t>(highest, indirect->Number);
     }
@@ -357,21 +357,21 @@ void TOvPDFFile::SaveFull() {
 
   // The trailer of a file that used cross-reference streams is a stream
   // dictionary; what described that stream does not belong in a table trailer.
-  if (GetNameEntry(Trailer, "Type", "", false) == "XRef") {
+  if (GetNameEntry(trailer_, "Type", "", false) == "XRef") {
     for (const char* key : {"Type", "W", "Index", "Length", "Filter", "DecodeParms"}) {
-      RemoveEntry(Trailer, key);
+      RemoveEntry(trailer_, key);
     }
   }
   // /Size covers every object written (ISO 32000-1 7.5.5).
-  auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "Size"));
-  if (!size || size->AsInt64() < highest + 1) PutInt(Trailer, "Size", highest + 1);
+  auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(trailer_, "Size"));
+  if (!size || size->AsInt64() < highest + 1) PutInt(trailer_, "Size", highest + 1);
 
   WriteXRefTable(*output, entries, false, true);
   output->SetSize(output->Position());
-  Source->SetSize(output->Size());
-  Source->SetPosition(0);
+  source_->SetSize(output->Size());
+  source_->SetPosition(0);
   output->SetPosition(0);
-  Source->CopyFrom(*output, output->Size());
+  source_->CopyFrom(*output, output->Size());
 }
 
 }  // namespace corvane

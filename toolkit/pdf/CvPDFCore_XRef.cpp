@@ -135,52 +135,52 @@ int64_t ErrorOffset(const std::exception& e) {
 // --- loading ----------------------------------------------------------------------
 
 void TOvPDFFile::Load() {
-  if (!Source) throw EOvPDFError("Bad document trailer");
-  Source->SetPosition(0);
-  Damaged = false;
-  UsesXRefStreams = false;
-  HasCompressedObjects = false;
-  RevisionCount = 0;
-  DamageReason.clear();
+  if (!source_) throw EOvPDFError("Bad document trailer");
+  source_->SetPosition(0);
+  damaged_ = false;
+  uses_xref_streams_ = false;
+  has_compressed_objects_ = false;
+  revision_count_ = 0;
+  damage_reason_.clear();
   warnings_.clear();
   warning_keys_.clear();
   warnings_dropped_ = 0;
   lengths_.clear();
-  LastStartXRef = -1;
+  last_start_xref_ = -1;
   stale_entries_.clear();
   ReadHeader();
   const int64_t scanLimit = ReadCrossReference();
-  if (!Trailer) throw EOvPDFError("Bad document trailer");
-  Source->SetPosition(0);
+  if (!trailer_) throw EOvPDFError("Bad document trailer");
+  source_->SetPosition(0);
   BuildObjectList();
   if (!stale_entries_.empty() && StaleEntryIsReached()) {
     // A stale entry that the document needs: the tables are really broken.
     MarkDamaged(stale_reason_);
     stale_entries_.clear();
-    for (TOvPDFRef* ref : ObjectList) ref->Parent = nullptr;
-    ObjectList.clear();
+    for (TOvPDFRef* ref : object_list_) ref->parent_ = nullptr;
+    object_list_.clear();
     canonical_.clear();
     canonical_dirty_ = false;
     RebuildByScanning(scanLimit);
-    if (!Trailer) throw EOvPDFError("Bad document trailer");
-    Source->SetPosition(0);
+    if (!trailer_) throw EOvPDFError("Bad document trailer");
+    source_->SetPosition(0);
     BuildObjectList();
   }
   FindXRefStm();
 }
 
 void TOvPDFFile::MarkDamaged(const std::string& reason, int64_t offset, int32_t number) {
-  if (!Damaged) DamageReason = reason;
-  Damaged = true;
+  if (!damaged_) damage_reason_ = reason;
+  damaged_ = true;
   AddWarning(offset, number, "cross-reference information rebuilt by scanning: " + reason);
 }
 
 void TOvPDFFile::ReadHeader() {
-  Version = 0;
+  version_ = 0;
   TOvPDFObject* first = nullptr;
   try {
-    Source->SetPosition(0);
-    first = ParseObject(*Source);
+    source_->SetPosition(0);
+    first = ParseObject(*source_);
   } catch (const EOvPDFError&) {
     return;  // no readable header; the cross-reference decides whether this is a PDF
   }
@@ -199,24 +199,24 @@ void TOvPDFFile::ReadHeader() {
   const size_t dot = rest.find('.');
   if (dot == std::string::npos) {
     if (!TryStrToInt32(rest, major) || major < 0 || major > 1000) major = 0;
-    Version = major * 100;
+    version_ = major * 100;
     return;
   }
   if (!TryStrToInt32(rest.substr(0, dot), major) || major < 0 || major > 1000) major = 0;
   if (!TryStrToInt32(rest.substr(dot + 1), minor) || minor < 0 || minor > 99) minor = 0;
-  Version = major * 100 + (minor < 10 ? minor * 10 : minor);
+  version_ = major * 100 + (minor < 10 ? minor * 10 : minor);
 }
 
 bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
   // Lines are read backwards from the end through a small cache.
-  const int64_t size = Source->Size();
+  const int64_t size = source_->Size();
   std::string cache;
   int64_t cacheStart = 0;
   auto byteAt = [&](int64_t i) -> uint8_t {
     if (i < cacheStart || i >= cacheStart + static_cast<int64_t>(cache.size())) {
       cacheStart = std::max<int64_t>(0, i - 4095);
-      Source->SetPosition(cacheStart);
-      cache = Source->ReadString(static_cast<size_t>(i + 1 - cacheStart));
+      source_->SetPosition(cacheStart);
+      cache = source_->ReadString(static_cast<size_t>(i + 1 - cacheStart));
       if (cache.empty()) return 0;
     }
     return static_cast<uint8_t>(cache[static_cast<size_t>(i - cacheStart)]);
@@ -264,17 +264,17 @@ bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
       offset = -1;
     }
   }
-  LastStartXRef = offset;
+  last_start_xref_ = offset;
   return true;
 }
 
 int64_t TOvPDFFile::ReadCrossReference() {
-  int64_t scanLimit = Source->Size();
+  int64_t scanLimit = source_->Size();
   if (!FindStartXRef(scanLimit)) return scanLimit;  // no "%%EOF": not loadable
-  if (LastStartXRef < 0) {
+  if (last_start_xref_ < 0) {
     MarkDamaged("the offset after startxref is not a number");
   } else {
-    int64_t current = LastStartXRef;
+    int64_t current = last_start_xref_;
     try {
       WalkSections(current);
     } catch (const std::exception& e) {
@@ -284,10 +284,10 @@ int64_t TOvPDFFile::ReadCrossReference() {
   }
   std::string reason;
   const TOvPDFXrefEntry* bad = nullptr;
-  if (!Damaged && !VerifyEntries(reason, bad)) {
+  if (!damaged_ && !VerifyEntries(reason, bad)) {
     MarkDamaged(reason, bad && !bad->Compressed ? bad->Offset : -1, bad ? bad->Number : -1);
   }
-  if (Damaged) {
+  if (damaged_) {
     stale_entries_.clear();
     RebuildByScanning(scanLimit);
   }
@@ -296,24 +296,24 @@ int64_t TOvPDFFile::ReadCrossReference() {
 
 void TOvPDFFile::WalkSections(int64_t& current) {
   std::unordered_set<int64_t> visited;
-  int64_t offset = LastStartXRef;
+  int64_t offset = last_start_xref_;
   bool newest = true;
   for (;;) {
     current = offset;
     if (!visited.insert(offset).second) throw EOvPDFError("Cycle previous cross-reference");
-    if (offset >= Source->Size()) throw EOvPDFError("Unsupported document version");
-    Source->SetPosition(offset);
-    TOvPDFObject* obj = ParseObject(*Source);
+    if (offset >= source_->Size()) throw EOvPDFError("Unsupported document version");
+    source_->SetPosition(offset);
+    TOvPDFObject* obj = ParseObject(*source_);
     TOvPDFXRef* section = nullptr;
     if (dynamic_cast<TOvPDFReal*>(obj)) {
-      section = ReadXRefStreamAt(*Source, offset);
-      if (section && newest) UsesXRefStreams = true;
+      section = ReadXRefStreamAt(*source_, offset);
+      if (section && newest) uses_xref_streams_ = true;
     } else {
       section = dynamic_cast<TOvPDFXRef*>(obj);
     }
     if (!section) throw EOvPDFError("Unsupported document version");
-    if (newest) Trailer = section->Dictionary;
-    ++RevisionCount;
+    if (newest) trailer_ = section->Dictionary;
+    ++revision_count_;
     if (!section->IsStream) {
       ReadClassicEntries(section);
       // Read into entries, the table's text (20 bytes an object) is not needed again.
@@ -383,8 +383,8 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
       if (line[17] == 'f') {
         freed.push_back(TFree{static_cast<int32_t>(number), static_cast<int32_t>(generation)});
       } else {
-        XRefs.Add(static_cast<int32_t>(number), static_cast<int32_t>(generation), false, false,
-                  offset);
+        xrefs_.Add(static_cast<int32_t>(number), static_cast<int32_t>(generation), false, false,
+                   offset);
       }
     }
   }
@@ -395,12 +395,12 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
     int64_t stmOffset = 0;
     auto* number = dynamic_cast<TOvPDFReal*>(stm);
     if (!number || !TryStrToInt64(number->Data, stmOffset) || stmOffset <= 0 ||
-        stmOffset >= Source->Size()) {
+        stmOffset >= source_->Size()) {
       throw EOvPDFError("Invalid reference table");
     }
-    if (!ReadXRefStreamAt(*Source, stmOffset)) throw EOvPDFError("Unsupported document version");
+    if (!ReadXRefStreamAt(*source_, stmOffset)) throw EOvPDFError("Unsupported document version");
   }
-  for (const TFree& f : freed) XRefs.Add(f.number, f.generation, false, false, 0);
+  for (const TFree& f : freed) xrefs_.Add(f.number, f.generation, false, false, 0);
 }
 
 TOvPDFXRef* TOvPDFFile::ReadXRefStreamAt(TOvStream& input, int64_t offset) {
@@ -487,19 +487,20 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
         const uint64_t second = field(widths[1], 0);
         const uint64_t third = field(widths[2], 0);
         if (type == 0) {
-          XRefs.Add(number, 0, false, false, 0);
+          xrefs_.Add(number, 0, false, false, 0);
         } else if (type == 1) {
           if (third > kMaxNumber || second > static_cast<uint64_t>(INT64_MAX)) {
             XRefStreamFailure("Invalid cross-reference stream data");
           }
-          XRefs.Add(number, static_cast<int32_t>(third), false, false,
-                    static_cast<int64_t>(second));
+          xrefs_.Add(number, static_cast<int32_t>(third), false, false,
+                     static_cast<int64_t>(second));
         } else if (type == 2) {
           if (second > kMaxNumber || third > kMaxNumber) {
             XRefStreamFailure("Invalid cross-reference stream data");
           }
-          XRefs.AddCompressed(number, 0, static_cast<int32_t>(third), static_cast<int32_t>(second));
-          HasCompressedObjects = true;
+          xrefs_.AddCompressed(number, 0, static_cast<int32_t>(third),
+                               static_cast<int32_t>(second));
+          has_compressed_objects_ = true;
         }
       }
     }
@@ -510,8 +511,8 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
 }
 
 bool TOvPDFFile::HeaderAt(int64_t offset, int32_t& number, int32_t& generation) {
-  Source->SetPosition(offset);
-  const std::string head = Source->ReadString(64);
+  source_->SetPosition(offset);
+  const std::string head = source_->ReadString(64);
   size_t i = 0;
   auto skipSpace = [&]() {
     while (i < head.size() && IsPdfWhitespace(static_cast<uint8_t>(head[i]))) ++i;
@@ -533,10 +534,10 @@ bool TOvPDFFile::HeaderAt(int64_t offset, int32_t& number, int32_t& generation) 
 bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad) {
   // Every entry in use must lead to its object; an entry that cannot be
   // followed means the tables are damaged (then the file is rebuilt).
-  const int64_t size = Source->Size();
+  const int64_t size = source_->Size();
   std::vector<const TOvPDFXrefEntry*> direct;
   std::vector<const TOvPDFXrefEntry*> compressed;
-  for (const auto& [key, entry] : XRefs) {
+  for (const auto& [key, entry] : xrefs_) {
     if (entry.Compressed) {
       compressed.push_back(&entry);
     } else if (entry.Offset > 0) {
@@ -545,7 +546,7 @@ bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad)
   }
   std::sort(direct.begin(), direct.end(),
             [](const auto* a, const auto* b) { return a->Offset < b->Offset; });
-  const TCvPositionGuard restore(*Source);
+  const TCvPositionGuard restore(*source_);
   for (size_t i = 0; i < direct.size(); ++i) {
     const TOvPDFXrefEntry& entry = *direct[i];
     if (entry.Offset >= size) {
@@ -566,7 +567,7 @@ bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad)
     // Some writers leave an entry at another object's offset (a stale entry,
     // often the cross-reference stream's own). It only matters when the
     // document reaches that object; Load checks that.
-    if (!header || !XRefs.Find(number, generation)) {
+    if (!header || !xrefs_.Find(number, generation)) {
       reason = why;
       bad = &entry;
       return false;
@@ -576,7 +577,7 @@ bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad)
     AddWarning(entry.Offset, entry.Number, why + "; the entry is left out");
   }
   for (const TOvPDFXrefEntry* entry : compressed) {
-    const TOvPDFXrefEntry* container = XRefs.Find(entry->StreamNumber, 0);
+    const TOvPDFXrefEntry* container = xrefs_.Find(entry->StreamNumber, 0);
     if (!container || container->Compressed || container->Offset <= 0) {
       reason = "object " + std::to_string(entry->Number) + " names a missing object stream " +
                std::to_string(entry->StreamNumber);
@@ -590,7 +591,7 @@ bool TOvPDFFile::VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad)
 void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
   // Later definitions replace earlier ones: incremental updates append the
   // newer text of an object after the older one.
-  Source->SetPosition(0);
+  source_->SetPosition(0);
   lengths_.clear();
   TOvPDFObject* previous[2] = {nullptr, nullptr};
   TOvPDFDictionary* lastTrailer = nullptr;
@@ -602,16 +603,16 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
   // Moves to the start of the line after the one holding position, reading
   // about as much as the line holds.
   auto SkipLine = [this, scanLimit](int64_t position) {
-    Source->SetPosition(position + 1);
+    source_->SetPosition(position + 1);
     for (size_t want = 128;; want = std::min<size_t>(want * 2, 64 * 1024)) {
-      const std::string chunk = Source->ReadString(want);
+      const std::string chunk = source_->ReadString(want);
       if (chunk.empty()) return;
       const size_t eol = chunk.find_first_of("\r\n");
       if (eol != std::string::npos) {
-        Source->SetPosition(Source->Position() - static_cast<int64_t>(chunk.size() - eol - 1));
+        source_->SetPosition(source_->Position() - static_cast<int64_t>(chunk.size() - eol - 1));
         return;
       }
-      if (Source->Position() >= scanLimit) return;
+      if (source_->Position() >= scanLimit) return;
     }
   };
   // Runs of lines stepped over unread make one warning each.
@@ -622,21 +623,21 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
                "skipped " + std::to_string(at - skippedFrom) + " bytes that start no object");
     skippedFrom = -1;
   };
-  while (Source->Position() < scanLimit) {
-    const int64_t before = Source->Position();
-    std::string peek = Source->ReadString(32);
+  while (source_->Position() < scanLimit) {
+    const int64_t before = source_->Position();
+    std::string peek = source_->ReadString(32);
     size_t i = 0;
     while (i < peek.size() && IsPdfWhitespace(static_cast<uint8_t>(peek[i]))) ++i;
     if (i == peek.size()) {
       if (peek.empty()) break;
-      Source->SetPosition(before + static_cast<int64_t>(i));
+      source_->SetPosition(before + static_cast<int64_t>(i));
       continue;
     }
     const int64_t lineStart = before + static_cast<int64_t>(i);
     // "startxref" and its offset stand outside any object.
     if (peek.compare(i, 9, "startxref") == 0) {
       EndSkipped(lineStart);
-      Source->SetPosition(lineStart + 9);
+      source_->SetPosition(lineStart + 9);
       previous[0] = previous[1] = nullptr;
       continue;
     }
@@ -652,11 +653,11 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
       previous[0] = previous[1] = nullptr;
       continue;
     }
-    Source->SetPosition(before);
+    source_->SetPosition(before);
     TOvPDFObject* obj = nullptr;
     const int64_t readBefore = parse_read_;
     try {
-      obj = ParseObject(*Source);
+      obj = ParseObject(*source_);
     } catch (const EOvPDFParseError& e) {
       // What cannot be read (typically the broken table that caused the
       // rebuild) is stepped over a line at a time, within the budget.
@@ -673,7 +674,7 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
     if (!obj) break;
     if (auto* null = dynamic_cast<TOvPDFNull*>(obj); null && null->Data.empty()) {
       // A stray "endobj": step over it.
-      Source->SetPosition(obj->SourceOffset + 6);
+      source_->SetPosition(obj->SourceOffset + 6);
       previous[0] = previous[1] = nullptr;
       continue;
     }
@@ -683,7 +684,7 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
         indirect && AsInteger(previous[0], number) && AsInteger(previous[1], generation) &&
         number >= 0 && generation >= 0) {
       indirect->Renumber(number, generation);
-      XRefs.Add(number, generation, true, false, previous[0]->SourceOffset);
+      xrefs_.Add(number, generation, true, false, previous[0]->SourceOffset);
       if (auto* stream = dynamic_cast<TOvPDFStream*>(indirect->Value)) {
         const std::string type = GetNameEntry(stream->Dictionary, "Type", "", false);
         if (type == "ObjStm") IndexObjectStream(indirect);
@@ -693,10 +694,10 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
     if (auto* section = dynamic_cast<TOvPDFXRef*>(obj)) lastTrailer = section->Dictionary;
     previous[0] = previous[1];
     previous[1] = obj;
-    if (Source->Position() <= before) Source->SetPosition(before + 1);
+    if (source_->Position() <= before) source_->SetPosition(before + 1);
   }
-  EndSkipped(std::min(Source->Position(), scanLimit));
-  if (!Trailer && lastTrailer) Trailer = lastTrailer;
+  EndSkipped(std::min(source_->Position(), scanLimit));
+  if (!trailer_ && lastTrailer) trailer_ = lastTrailer;
   // Lengths read during the scan may name objects the scan replaced later.
   lengths_.clear();
 }
@@ -729,8 +730,8 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
       // A stream cannot lie inside itself (ISO 32000-1 7.5.7); taking such a
       // member would hide the object stream and all its members.
       if (numbers[i] == indirect->Number) continue;
-      XRefs.AddCompressed(numbers[i], 0, static_cast<int32_t>(i), indirect->Number, true);
-      HasCompressedObjects = true;
+      xrefs_.AddCompressed(numbers[i], 0, static_cast<int32_t>(i), indirect->Number, true);
+      has_compressed_objects_ = true;
     }
   } catch (const std::exception& e) {
     // An object stream that cannot be read (encrypted, broken) indexes nothing.
@@ -740,19 +741,19 @@ void TOvPDFFile::IndexObjectStream(TOvPDFIndirect* indirect) {
 }
 
 void TOvPDFFile::BuildObjectList() {
-  if (!dynamic_cast<TOvPDFRef*>(GetEntry(Trailer, "Root"))) {
+  if (!dynamic_cast<TOvPDFRef*>(GetEntry(trailer_, "Root"))) {
     throw EOvPDFParseError("Bad document trailer");
   }
   if (!Progress(0)) throw EOvPDFError("Interrupted by user");
   // Entries that lose a shared offset never get a reference: thousands of
   // them must cost neither memory nor a search each.
   const std::unordered_set<uint64_t> dropped = ResolveDuplicateOffsets();
-  const size_t count = XRefs.Count();
+  const size_t count = xrefs_.Count();
   // Sized once: a hundred thousand objects must not leave growth slack behind.
-  ObjectList.reserve(ObjectList.size() + count);
+  object_list_.reserve(object_list_.size() + count);
   if (!canonical_dirty_) canonical_.reserve(canonical_.size() + count);
   size_t i = 0;
-  for (const auto& [key, entry] : XRefs) {
+  for (const auto& [key, entry] : xrefs_) {
     if (!entry.Compressed && entry.Offset > 0) {
       if (!dropped.count(ObjectKey(entry.Number, entry.Generation)) &&
           !stale_entries_.count(EntryKey(entry.Number, entry.Generation))) {
@@ -764,7 +765,7 @@ void TOvPDFFile::BuildObjectList() {
   }
   if (IsEncrypted()) return;  // compressed objects wait for decryption
   i = 0;
-  for (const auto& [key, entry] : XRefs) {
+  for (const auto& [key, entry] : xrefs_) {
     if (entry.Compressed) {
       AppendCanonical(NewRef(entry.Number, entry.Generation));
       if (!Progress(static_cast<int>(i * 50 / count + 50))) {
@@ -778,13 +779,13 @@ void TOvPDFFile::BuildObjectList() {
 
 std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
   std::vector<const TOvPDFXrefEntry*> direct;
-  for (const auto& [key, entry] : XRefs) {
+  for (const auto& [key, entry] : xrefs_) {
     if (!entry.Compressed && entry.Offset > 0) direct.push_back(&entry);
   }
   std::stable_sort(direct.begin(), direct.end(),
                    [](const auto* a, const auto* b) { return a->Offset < b->Offset; });
-  const int64_t size = Source->Size();
-  const TCvPositionGuard restore(*Source);
+  const int64_t size = source_->Size();
+  const TCvPositionGuard restore(*source_);
   // Each shared offset is read once: many entries naming one offset must
   // not cost their square.
   std::unordered_set<uint64_t> dropped;
@@ -793,10 +794,10 @@ std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
     size_t end = i + 1;
     while (end < direct.size() && direct[end]->Offset == offset) ++end;
     if (end - i > 1 && offset < size) {
-      Source->SetPosition(offset);
+      source_->SetPosition(offset);
       int32_t number = 0;
       int32_t generation = 0;
-      if (!ParseInteger(*Source, number) || !ParseInteger(*Source, generation)) {
+      if (!ParseInteger(*source_, number) || !ParseInteger(*source_, generation)) {
         ParseErrorAt(offset, "Indirect object expected");
       }
       for (size_t k = i; k < end; ++k) {
@@ -815,7 +816,7 @@ std::unordered_set<uint64_t> TOvPDFFile::ResolveDuplicateOffsets() {
 
 bool TOvPDFFile::StaleEntryIsReached() {
   // Every object reachable from the trailer, each once, without recursion.
-  std::vector<TOvPDFObject*> pending{Trailer};
+  std::vector<TOvPDFObject*> pending{trailer_};
   std::unordered_set<uint64_t> seen;
   while (!pending.empty()) {
     TOvPDFObject* obj = pending.back();
@@ -845,14 +846,14 @@ bool TOvPDFFile::StaleEntryIsReached() {
 }
 
 void TOvPDFFile::FindXRefStm() {
-  XRefStreamObject = nullptr;
-  auto* number = dynamic_cast<TOvPDFReal*>(GetEntry(Trailer, "XRefStm"));
+  xref_stream_object_ = nullptr;
+  auto* number = dynamic_cast<TOvPDFReal*>(GetEntry(trailer_, "XRefStm"));
   int64_t offset = 0;
   if (!number || !TryStrToInt64(number->Data, offset) || offset < 1) return;
-  for (const auto& [key, entry] : XRefs) {
+  for (const auto& [key, entry] : xrefs_) {
     if (!entry.Compressed && entry.Offset == offset) {
       if (TOvPDFRef* ref = FindCanonical(entry.Number, entry.Generation)) {
-        XRefStreamObject = ref->Resolve();
+        xref_stream_object_ = ref->Resolve();
       }
       return;
     }
@@ -862,7 +863,7 @@ void TOvPDFFile::FindXRefStm() {
 // --- objects on demand ----------------------------------------------------------------
 
 TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t generation) {
-  const TOvPDFXrefEntry* entry = XRefs.Find(number, generation);
+  const TOvPDFXrefEntry* entry = xrefs_.Find(number, generation);
   if (!entry) {
     // Objects added since loading have no entry yet; they are not missing.
     const TOvPDFRef* added = FindCanonical(number, generation);
@@ -909,7 +910,7 @@ TOvPDFIndirect* TOvPDFFile::LoadObject(TOvStream& input, int32_t number, int32_t
   auto* indirect = dynamic_cast<TOvPDFIndirect*>(ParseObject(input));
   if (!indirect) ParseErrorAt(offset, "Indirect object expected");
   indirect->Renumber(number, generation);
-  if (indirect->Value) indirect->Value->Parent = nullptr;
+  if (indirect->Value) indirect->Value->parent_ = nullptr;
   return indirect;
 }
 
@@ -939,9 +940,9 @@ bool TOvPDFFile::LoadLengthValue(int32_t number, int32_t generation, int64_t& le
     auto it = lengths_.find(key);
     if (it == lengths_.end()) {
       // Not known yet (the rebuild scan may meet it later): not remembered.
-      if (!Source || !XRefs.Find(number, generation)) return false;
+      if (!source_ || !xrefs_.Find(number, generation)) return false;
       try {
-        if (TOvPDFIndirect* loaded = LoadObject(*Source, number, generation);
+        if (TOvPDFIndirect* loaded = LoadObject(*source_, number, generation);
             loaded && loaded->Value) {
           auto* real = dynamic_cast<TOvPDFReal*>(loaded->Value);
           if (!real || !TryStrToInt64(real->Data, value) || value < 0) value = kNotInteger;
@@ -976,7 +977,7 @@ void TOvPDFFile::ReadObjectStreamPrefix(
   // decoded again), so the work stays within a small multiple of what is kept.
   constexpr size_t kFirstPrefix = 64 * 1024;
   const size_t limit =
-      std::min(PDF_MAX_INFLATE_SIZE, static_cast<size_t>(std::max<int64_t>(InflateBudget, 0)));
+      std::min(PDF_MAX_INFLATE_SIZE, static_cast<size_t>(std::max<int64_t>(inflate_budget_, 0)));
   const std::string raw = stream->GetRawData();
   size_t keep = std::min(limit, kFirstPrefix);
   for (;;) {
@@ -985,7 +986,7 @@ void TOvPDFFile::ReadObjectStreamPrefix(
     const auto kept = static_cast<int64_t>(data.size());
     TOvMemoryStream input(std::move(data));
     if (parse(input, truncated) || !truncated) {
-      InflateBudget -= kept;
+      inflate_budget_ -= kept;
       return;
     }
     if (keep >= limit) throw EOvPDFError("Decompression error");
@@ -1109,7 +1110,7 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
 
 TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
   TCvObjectStreamCache& cache = stream->ObjectStream;
-  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent);
+  const auto* owner = dynamic_cast<const TOvPDFIndirect*>(stream->Parent());
   const int32_t container = owner ? owner->Number : 0;
   const auto size = static_cast<int64_t>(cache.Content.size());
   const int64_t start = cache.First + cache.Offsets[i];
@@ -1128,12 +1129,12 @@ TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
     }
   }
   if (!obj) obj = NewNull();
-  if (obj->TrailingSpace.empty()) obj->TrailingSpace = LineEnd;
+  if (obj->TrailingSpace.empty()) obj->TrailingSpace = line_end_;
   // Like an object read from the file, a member gets its text only when
   // it is written: a large document must not hold a copy of all of them.
   auto* indirect = NewObject<TOvPDFIndirect>();
   indirect->Value = obj;
-  obj->Parent = indirect;
+  obj->parent_ = indirect;
   indirect->Renumber(cache.Numbers[i], 0);
   indirect->InObjectStream = true;
   indirect->ContainerNumber = container;

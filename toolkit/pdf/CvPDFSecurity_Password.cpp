@@ -165,7 +165,7 @@ size_t TOvPDFPasswordSecurityHandler::KeyBytes() const {
 }
 
 void TOvPDFPasswordSecurityHandler::RequireFile() const {
-  if (!document_ && !(file_ && file_->Trailer)) {
+  if (!document_ && !(file_ && file_->Trailer())) {
     throw EOvPDFPasswordSecurityHandlerError("Security handler is not bound to PDF document");
   }
 }
@@ -184,7 +184,7 @@ std::string FirstIdentifier(TOvPDFDictionary* trailer) {
 // Algorithm 2.
 ByteString TOvPDFPasswordSecurityHandler::ComputeFileKey(std::string_view password) {
   RequireFile();
-  TOvPDFDictionary* trailer = document_ ? document_->Trailer() : file_->Trailer;
+  TOvPDFDictionary* trailer = document_ ? document_->Trailer() : file_->Trailer();
   if (o_.empty() && newO_.empty()) newO_ = ComputeO();
   std::string input = PaddedPassword(password);
   input += o_.empty() ? newO_ : o_;
@@ -225,7 +225,7 @@ ByteString TOvPDFPasswordSecurityHandler::ComputeU(std::string_view fileKey) {
   }
   if (revision_ == 2) return RC4(fileKey, PaddingString());
   RequireFile();
-  TOvPDFDictionary* trailer = document_ ? document_->Trailer() : file_->Trailer;
+  TOvPDFDictionary* trailer = document_ ? document_->Trailer() : file_->Trailer();
   std::string value =
       RC4(fileKey, HashMD5(std::string(PaddingString()) + FirstIdentifier(trailer)));
   for (int i = 1; i <= 19; ++i) value = RC4(XorKey(fileKey, i), value);
@@ -409,7 +409,7 @@ void TOvPDFPasswordSecurityHandler::ComputeNewValues() {
   }
   // Only a handler that knows its file can compute /O and /U; PrepareEncryption
   // sets the passwords again once it does.
-  if (!document_ && !(file_ && file_->Trailer)) return;
+  if (!document_ && !(file_ && file_->Trailer())) return;
   if (revision_ >= 5) {
     if (fileKey_.size() != 32) fileKey_ = SystemRandom(32);
     return;
@@ -457,7 +457,7 @@ void TOvPDFPasswordSecurityHandler::PrepareEncryption(TOvPDFFile* file) {
 }
 
 void TOvPDFPasswordSecurityHandler::SaveEncryptionInfo(TOvPDFDictionary* encryptDict) {
-  TOvPDFFile* owner = encryptDict->Owner;
+  TOvPDFFile* owner = encryptDict->Owner();
   encryptDict->ClearItems();
   encryptDict->AddEntry("R", owner->NewInt(revision_));
   if (revision_ >= 5) {

@@ -248,7 +248,7 @@ void TOvPDFPublicKeySecurityHandler::WriteCertificateChain(TOvPDFDictionary* sig
   }
   TOvX509Certificate* current = SigningCertificate();
   if (!current) return;
-  TOvPDFArray* chain = sigDict->Owner->NewArray();
+  TOvPDFArray* chain = sigDict->Owner()->NewArray();
   std::unordered_set<const TOvX509Certificate*> seen;
   while (current) {
     if (!seen.insert(current).second) Fail("Invalid signing certificate chain");

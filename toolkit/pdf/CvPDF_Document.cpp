@@ -11,7 +11,6 @@
 
 #include "platform/PlatformFiles.h"
 #include "platform/PlatformSystem.h"
-#include "toolkit/common/CvScope.h"
 #include "toolkit/crypto/CvMD.h"
 
 namespace corvane {
@@ -91,20 +90,20 @@ class TOvPDFDocument::TCvFileHooks {
 };
 
 void TOvPDFDocument::InstallFileHooks() {
-  file_->OnProgress = [this](TOvPDFFile&, int percent, bool& cancel) {
+  file_->SetOnProgress([this](TOvPDFFile&, int percent, bool& cancel) {
     if (onProgress_) onProgress_(this, percent, cancel);
-  };
+  });
   // A full rewrite is built in a scratch file, so memory does not grow with
   // the size of the document.
-  file_->OnCreateTemporaryStream = [](TOvPDFFile&, TOvStream*& stream, bool& owns) {
+  file_->SetOnCreateTemporaryStream([](TOvPDFFile&, TOvStream*& stream, bool& owns) {
     stream = NewScratchFileStream().release();
     owns = true;
-  };
+  });
 }
 
 void TOvPDFDocument::RemoveFileHooks() {
-  file_->OnProgress = nullptr;
-  file_->OnCreateTemporaryStream = nullptr;
+  file_->SetOnProgress(nullptr);
+  file_->SetOnCreateTemporaryStream(nullptr);
 }
 
 void TOvPDFDocument::Open(TOvStream& stream) {
@@ -147,13 +146,11 @@ void TOvPDFDocument::Open(TOvStream& stream) {
 }
 
 void TOvPDFDocument::OpenStream() {
-  file_->Reset();
-  file_->Source = working_;
   {
     const TCvFileHooks hooks(*this);
-    file_->Load();
+    file_->Reload(*working_);
   }
-  if (file_->IsEncrypted() && file_->HasCompressedObjects) {
+  if (file_->IsEncrypted() && file_->HasCompressedObjects()) {
     DetectEncryption();
     if (onDecryptionInfoNeeded_) onDecryptionInfoNeeded_(this);
     Decrypt();
@@ -171,7 +168,7 @@ void TOvPDFDocument::EnumerateStringsAndStreams(
     const std::function<bool(TOvPDFObject*)>& callback) {
   std::vector<TOvPDFObject*> roots;
   std::unordered_set<TOvPDFObject*> seen;
-  const auto& list = file_->ObjectList;
+  const auto& list = file_->ObjectList();
   const size_t count = list.size() > startIndex ? list.size() - startIndex : 0;
   for (size_t i = startIndex; i < list.size(); ++i) {
     TOvPDFIndirect* target = list[i]->Resolve();
@@ -270,30 +267,26 @@ void TOvPDFDocument::Close(bool save) {
   if (!opened_) return;
   if (save) {
     const TCvFileHooks hooks(*this);
-    const bool hasEntries = PendingSignatureCount() > 0;
-    file_->FullRewrite = !hasEntries;
-    if (hasEntries) PrepareCertification();
-    if (file_->FullRewrite) {
-      RemoveEntry(file_->Trailer, "Prev");
-      if (!hasEntries) {
-        RefuseRewriteOfSignedDocument();
-        file_->Save();
-      }
-    }
-    if (!file_->FullRewrite && (file_->Damaged || decrypted_)) {
-      // Updates are appended to a clean rewrite, never to damaged tables.
+    if (PendingSignatureCount() == 0) {
+      // Nothing to sign: the document is written anew.
+      file_->SetFullRewrite(true);
+      RemoveEntry(file_->Trailer(), "Prev");
       RefuseRewriteOfSignedDocument();
-      RemoveEntry(file_->Trailer, "Prev");
-      {
-        const TCvScopedValue<bool> rewrite(file_->FullRewrite, true);
+      file_->Save();
+    } else {
+      file_->SetFullRewrite(false);
+      PrepareCertification();
+      if (file_->Damaged() || decrypted_) {
+        // Updates are appended to a clean rewrite, never to damaged tables.
+        RefuseRewriteOfSignedDocument();
+        RemoveEntry(file_->Trailer(), "Prev");
+        file_->SetFullRewrite(true);
         file_->Save();
+        file_->Reload(*working_);
+        if (!file_->IsEncrypted()) ReadStructure();
       }
-      file_->Reset();
-      file_->Source = working_;
-      file_->Load();
-      if (!file_->IsEncrypted()) ReadStructure();
+      WriteSignatureEntries();
     }
-    WriteSignatureEntries();
     if (working_ != documentStream_) {
       working_->SetPosition(0);
       documentStream_->SetSize(working_->Size());
@@ -307,7 +300,7 @@ void TOvPDFDocument::Close(bool save) {
 }
 
 TOvPDFDictionary* TOvPDFDocument::Catalog() {
-  TOvPDFObject* root = GetEntry(file_->Trailer, "Root");
+  TOvPDFObject* root = GetEntry(file_->Trailer(), "Root");
   if (!root) return nullptr;
   auto* catalog = dynamic_cast<TOvPDFDictionary*>(ResolveValue(root));
   if (!catalog) throw EOvPDFDocumentError("Invalid document (Bad document catalog)");
@@ -315,7 +308,7 @@ TOvPDFDictionary* TOvPDFDocument::Catalog() {
 }
 
 TOvPDFDictionary* TOvPDFDocument::Info() {
-  TOvPDFObject* info = GetEntry(file_->Trailer, "Info");
+  TOvPDFObject* info = GetEntry(file_->Trailer(), "Info");
   if (!info) return nullptr;
   auto* dictionary = dynamic_cast<TOvPDFDictionary*>(ResolveValue(info));
   if (!dictionary) throw EOvPDFDocumentError("Invalid document (Bad information dictionary)");
@@ -328,7 +321,7 @@ TOvPDFDictionary* TOvPDFDocument::NamesDictionary() {
 }
 
 TOvPDFArray* TOvPDFDocument::DocumentID() {
-  TOvPDFDictionary* trailer = file_->Trailer;
+  TOvPDFDictionary* trailer = file_->Trailer();
   if (TOvPDFObject* id = GetEntry(trailer, "ID")) {
     auto* array = dynamic_cast<TOvPDFArray*>(ResolveValue(id));
     if (!array || dynamic_cast<TOvPDFDictionary*>(array)) {
@@ -385,7 +378,7 @@ TOvPDFRef* TOvPDFDocument::MakeRef(int32_t number, int32_t generation) {
 }
 
 void TOvPDFDocument::SetTrailerSize(int64_t size) {
-  SetIntEntry(file_->Trailer, "Size", size, true);
+  SetIntEntry(file_->Trailer(), "Size", size, true);
 }
 
 bool TOvPDFDocument::ReportProgress(int percent) {

@@ -9,7 +9,7 @@ void TOvPDFDocument::DetectEncryption() {
   encrypted_ = false;
   encryptionFilter_.clear();
   encryptionSubFilter_.clear();
-  TOvPDFObject* entry = GetEntry(file_->Trailer, "Encrypt");
+  TOvPDFObject* entry = GetEntry(file_->Trailer(), "Encrypt");
   TOvPDFDictionary* dictionary = nullptr;
   if (auto* ref = dynamic_cast<TOvPDFRef*>(entry)) {
     if (TOvPDFIndirect* target = ref->Resolve()) {
@@ -75,10 +75,10 @@ void TOvPDFDocument::Decrypt() {
   if (decryptionMode_ == 0) {
     EnumerateStringsAndStreams(true, 0, {}, [this](TOvPDFObject* obj) {
       securityHandler_->DecryptObject(obj);
-      if (auto* owner = dynamic_cast<TOvPDFIndirect*>(obj->Parent)) owner->MarkModified();
+      if (auto* owner = dynamic_cast<TOvPDFIndirect*>(obj->Parent())) owner->MarkModified();
       return true;
     });
-    RemoveEntry(file_->Trailer, "Encrypt");
+    RemoveEntry(file_->Trailer(), "Encrypt");
   }
   encrypted_ = false;
   decrypted_ = true;

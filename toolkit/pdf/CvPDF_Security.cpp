@@ -56,7 +56,7 @@ bool HasType(TOvPDFDictionary* dict, std::string_view type) {
 TOvPDFIndirect* EnclosingIndirect(TOvPDFObject* object) {
   for (int depth = 0; object && depth <= PDF_MAX_NESTING + 2; ++depth) {
     if (auto* indirect = dynamic_cast<TOvPDFIndirect*>(object)) return indirect;
-    object = object->Parent;
+    object = object->Parent();
   }
   return nullptr;
 }
@@ -212,15 +212,15 @@ void TOvPDFSecurityHandler::WriteFilterName(TOvPDFDictionary* dict) const {
 void TOvPDFSecurityHandler::PrepareEncryption(TOvPDFFile* file) {
   metadataStream_ = nullptr;
   TOvPDFDictionary* catalog = nullptr;
-  if (file && file->Trailer) {
-    catalog = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(file->Trailer, "Root"));
+  if (file && file->Trailer()) {
+    catalog = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(file->Trailer(), "Root"));
     if (catalog) {
       metadataStream_ = dynamic_cast<TOvPDFStream*>(GetResolvedEntry(catalog, "Metadata"));
     }
   }
   if (!metadataStream_) encryptMetadata_ = true;
   int32_t minimumVersion = 0;
-  const int32_t rc4Version = file && file->UsesXRefStreams ? 150 : 140;
+  const int32_t rc4Version = file && file->UsesXRefStreams() ? 150 : 140;
   switch (streamAlgorithm_) {
     case ALG_RC4_CODE:
       if (!encryptMetadata_ && metadataStream_) {
@@ -267,9 +267,9 @@ void TOvPDFSecurityHandler::PrepareEncryption(TOvPDFFile* file) {
       streamCryptMethod_ = stringCryptMethod_ = PDF_CRYPT_NONE;
       break;
   }
-  if (file && minimumVersion > file->Version) file->Version = minimumVersion;
-  if (file && file->Trailer) {
-    if (auto* id = dynamic_cast<TOvPDFArray*>(GetResolvedEntry(file->Trailer, "ID"))) {
+  if (file) file->RequireVersion(minimumVersion);
+  if (file && file->Trailer()) {
+    if (auto* id = dynamic_cast<TOvPDFArray*>(GetResolvedEntry(file->Trailer(), "ID"))) {
       if (!dynamic_cast<TOvPDFDictionary*>(id) && id->ItemCount() == 2) {
         excludedObjects_.push_back(id->GetItem(0));
         excludedObjects_.push_back(id->GetItem(1));
@@ -318,16 +318,16 @@ namespace {
 
 // A string inside a trailer's /ID (a dictionary with /Size > 1 and /Root).
 bool IsTrailerID(TOvPDFObject* object) {
-  auto* array = dynamic_cast<TOvPDFArray*>(object->Parent);
+  auto* array = dynamic_cast<TOvPDFArray*>(object->Parent());
   if (!array || dynamic_cast<TOvPDFDictionary*>(array) || array->ItemCount() != 2) return false;
-  auto* owner = dynamic_cast<TOvPDFDictionary*>(array->Parent);
+  auto* owner = dynamic_cast<TOvPDFDictionary*>(array->Parent());
   if (!owner || GetEntry(owner, "ID") != array || !GetEntry(owner, "Root")) return false;
   auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(owner, "Size"));
   return size && size->GetValue() > 1;
 }
 
 bool ParentIsXRef(TOvPDFObject* object) {
-  return HasType(dynamic_cast<TOvPDFDictionary*>(object->Parent), "XRef");
+  return HasType(dynamic_cast<TOvPDFDictionary*>(object->Parent()), "XRef");
 }
 
 }  // namespace
@@ -363,17 +363,17 @@ void TOvPDFSecurityHandler::EncryptObject(TOvPDFObject* object) {
       TOvPDFObject* filter = GetEntry(stream->Dictionary, "Filter");
       TOvPDFArray* filters = nullptr;
       if (!filter) {
-        filters = object->Owner->NewArray();
+        filters = object->Owner()->NewArray();
       } else if (auto* name = dynamic_cast<TOvPDFName*>(filter)) {
-        filters = object->Owner->NewArray();
-        filters->AddItem(object->Owner->NewName(name->GetName()));
+        filters = object->Owner()->NewArray();
+        filters->AddItem(object->Owner()->NewName(name->GetName()));
       } else if (auto* array = dynamic_cast<TOvPDFArray*>(filter);
                  array && !dynamic_cast<TOvPDFDictionary*>(array)) {
         filters = array;
       } else {
         throw EOvPDFSecurityHandlerError("Invalid stream dictionary");
       }
-      filters->AddItem(object->Owner->NewName("Crypt"));
+      filters->AddItem(object->Owner()->NewName("Crypt"));
       filters->SetModified(true);
       SetEntry(stream->Dictionary, "Filter", filters);
       stream->Dictionary->SetModified(true);
@@ -437,7 +437,7 @@ void TOvPDFSecurityHandler::EncryptObject(TOvPDFObject* object) {
     stream->SetContent(out);
   } else {
     string->SetText(out);
-    if (string->Parent) string->Parent->Rebuild();
+    if (string->Parent()) string->Parent()->Rebuild();
   }
 }
 
@@ -522,7 +522,7 @@ void TOvPDFSecurityHandler::DecryptObject(TOvPDFObject* object) {
     stream->SetContent(out);
   } else {
     string->SetText(out);
-    if (string->Parent) string->Parent->Rebuild();
+    if (string->Parent()) string->Parent()->Rebuild();
   }
 }
 

@@ -60,11 +60,7 @@ void TOvPDFDocument::WriteSignatureEntries() {
                                   signatures_.end(), [](const auto& e) { return !e->Written(); });
     if (!more) break;
     // The next update builds on this one as its previous revision.
-    working_->SetPosition(0);
-    file_->Reset();
-    file_->Source = working_;
-    file_->Load();
-    file_->FullRewrite = false;
+    file_->Reload(*working_);
     const std::vector<std::string> names = usedFieldNames_;
     ReadStructure();
     usedFieldNames_ = names;
@@ -87,7 +83,7 @@ void TOvPDFDocument::CheckCertificationRule() const {
 }
 
 void TOvPDFDocument::BuildSignatureField(sigimpl::TCvPendingSignature& pending) {
-  file_->LineEnd = "\r\n";
+  file_->SetLineEnd("\r\n");
   CheckCertificationRule();
   sigimpl::FindCatalog(*file_, pending);
   TOvPDFSignature* entry = pending.Entry;

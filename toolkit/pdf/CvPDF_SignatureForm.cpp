@@ -12,7 +12,7 @@ namespace {
 constexpr char kInvalidAcroForm[] = "Invalid AcroForm entry";
 
 bool HasXRefEntry(TOvPDFFile& file, int32_t number) {
-  for (const auto& [key, entry] : file.XRefs) {
+  for (const auto& [key, entry] : file.XRefs()) {
     if (entry.Number == number) return true;
   }
   return false;
@@ -140,7 +140,7 @@ void LockField(TOvPDFDocument& document, TOvPDFSignature& entry, TOvPDFDictionar
 }  // namespace
 
 void FindCatalog(TOvPDFFile& file, TCvPendingSignature& pending) {
-  auto* rootRef = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer, "Root"));
+  auto* rootRef = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer(), "Root"));
   TOvPDFIndirect* rootObject = rootRef ? rootRef->Resolve() : nullptr;
   auto* catalog = rootObject ? dynamic_cast<TOvPDFDictionary*>(rootObject->Value) : nullptr;
   if (!catalog) throw EOvPDFDocumentError("Invalid ROOT entry");

@@ -25,7 +25,7 @@ TOvPDFRef* NewIndirectRef(TOvPDFDocument& document, TOvPDFObject* value) {
 TOvPDFIndirect* HolderOf(TOvPDFObject* obj) {
   for (int depth = 0; obj && depth <= 4 * PDF_MAX_NESTING; ++depth) {
     if (auto* indirect = dynamic_cast<TOvPDFIndirect*>(obj)) return indirect;
-    obj = obj->Parent;
+    obj = obj->Parent();
   }
   return nullptr;
 }
@@ -60,8 +60,7 @@ TOvPDFArray* NewNumberArray(TOvPDFFile& file, const std::vector<double>& values)
   for (size_t i = 0; i < values.size(); ++i) {
     TOvPDFReal* number = file.NewReal(values[i]);
     number->TrailingSpace = i + 1 < values.size() ? " " : "";
-    array->Items().push_back(TOvPDFArray::TItem{{}, number, {}, false});
-    number->Parent = array;
+    array->AddItem(number);
   }
   array->SetModified(true);
   return array;

@@ -30,8 +30,7 @@ void TCvSignaturePlaceholder::Reserve(TOvPDFFile& file, TOvPDFDictionary* value,
   for (size_t i = 0; i < kRangeNumbers; ++i) {
     TOvPDFReal* zero = file.NewInt(0);
     zero->TrailingSpace.assign(kRangePadding, ' ');
-    range->Items().push_back(TOvPDFArray::TItem{{}, zero, {}, false});
-    zero->Parent = range;
+    range->AddItem(zero);
   }
   range->OpenSpace.clear();
   range->LeadingSpace.clear();

@@ -83,7 +83,7 @@ const void* VisitKey(TOvPDFObject* item, TOvPDFDictionary* node) {
 
 void TOvPDFDocument::ReadStructure() {
   ReadLinearization();
-  const auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(file_->Trailer, "Size"));
+  const auto* size = dynamic_cast<TOvPDFReal*>(GetEntry(file_->Trailer(), "Size"));
   int32_t next = 0;
   if (size && TryStrToInt32(size->Data, next)) {
     next = next > 0 ? next - 1 : 0;
@@ -103,7 +103,7 @@ void TOvPDFDocument::ReadLinearization() {
   // The linearization dictionary is the first object in the file (ISO 32000-1
   // F.2), whatever its number.
   const TOvPDFXrefEntry* firstEntry = nullptr;
-  for (const auto& [key, entry] : file_->XRefs) {
+  for (const auto& [key, entry] : file_->XRefs()) {
     if (!entry.Compressed && entry.Offset > 0 &&
         (!firstEntry || entry.Offset < firstEntry->Offset)) {
       firstEntry = &entry;

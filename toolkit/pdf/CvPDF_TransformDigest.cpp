@@ -428,7 +428,7 @@ ByteString TCvTransformDigest::DocMDP() {
     std::stable_sort(pairs.begin(), pairs.end(),
                      [](const auto& x, const auto& y) { return x.first < y.first; });
     for (const auto& [name, keyObject] : pairs) {
-      auto* array = dynamic_cast<TOvPDFArray*>(keyObject->Parent);
+      auto* array = dynamic_cast<TOvPDFArray*>(keyObject->Parent());
       TOvPDFObject* value = nullptr;
       for (size_t i = 0; array && i + 1 < array->ItemCount(); i += 2) {
         if (array->GetItem(i) == keyObject) value = array->GetItem(i + 1);
