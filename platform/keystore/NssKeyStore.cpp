@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/keystore/KeyStore.h"
+#include "toolkit/common/CvScope.h"
 
 namespace platform {
 namespace {
@@ -465,10 +466,7 @@ KeyStoreResult KeyStore::Add(KeyStoreName store, std::string_view der) {
   const KeyStoreResult opened = impl_->OpenForWriting();
   if (opened != KeyStoreResult::Ok) return opened;
   // Whatever happens, the database is not left writable.
-  struct CloseAfter {
-    Impl* impl;
-    ~CloseAfter() { impl->Close(); }
-  } closeAfter{impl_};
+  const corvane::TCvScopeExit closeAfter([this] { impl_->Close(); });
 
   SECItem item = ItemOf(der);
   {
@@ -519,10 +517,8 @@ KeyStoreResult KeyStore::Remove(std::string_view der) {
   impl_->LastError = 0;
   const KeyStoreResult opened = impl_->OpenForWriting();
   if (opened != KeyStoreResult::Ok) return opened;
-  struct CloseAfter {
-    Impl* impl;
-    ~CloseAfter() { impl->Close(); }
-  } closeAfter{impl_};
+  // Whatever happens, the database is not left writable.
+  const corvane::TCvScopeExit closeAfter([this] { impl_->Close(); });
   SECItem item = ItemOf(der);
   CERTCertificate* cert = CERT_FindCertByDERCert(CERT_GetDefaultCertDB(), &item);
   if (cert == nullptr) {
