@@ -127,7 +127,7 @@ void Step(const uint32_t table[4][256], uint8_t h[32], const uint8_t m[32]) {
     TransformP(w, k);
     uint32_t key[8];
     for (size_t i = 0; i < 8; ++i) key[i] = LoadLE32(k + 4 * i);
-    EncryptBlock(table, key, h + 8 * j, s + 8 * j);
+    EncryptBlock(table, key, h + size_t{8} * j, s + size_t{8} * j);
   }
   // H' = psi^61(H ^ psi(M ^ psi^12(S)))
   uint16_t x[16], y[16];

@@ -65,7 +65,7 @@ void MD5Blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
   for (; blocks > 0; --blocks, data += 64) {
     for (size_t i = 0; i < 16; ++i) x[i] = LoadLE32(data + 4 * i);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-#define CV_STEP(f, a, b, c, d, xk, s, t) (a) = (b) + Rotl32((a) + f(b, c, d) + (xk) + (t), s)
+#define CV_STEP(f, a, b, c, d, xk, s, t) ((a) = (b) + Rotl32((a) + f(b, c, d) + (xk) + (t), s))
     CV_STEP(F, a, b, c, d, x[0], 7, 0xd76aa478);
     CV_STEP(F, d, a, b, c, x[1], 12, 0xe8c7b756);
     CV_STEP(F, c, d, a, b, x[2], 17, 0x242070db);
