@@ -187,12 +187,10 @@ bool TOvASN1SimpleTag::SaveToBuffer(void* buffer, int64_t& size) const {
 uint8_t* TOvASN1SimpleTag::WriteEncoding(uint8_t* out) const {
   const int64_t size = source_.Size();
   const std::string header = HeaderBytes(size);
-  std::memcpy(out, header.data(), header.size());
-  out += header.size();
+  out = std::copy(header.begin(), header.end(), out);
   for (int64_t done = 0; done < size; done += ASN1_STREAM_CHUNK) {
     const std::string chunk = source_.Read(done, std::min(ASN1_STREAM_CHUNK, size - done));
-    std::memcpy(out, chunk.data(), chunk.size());
-    out += chunk.size();
+    out = std::copy(chunk.begin(), chunk.end(), out);
   }
   return out;
 }
@@ -256,8 +254,7 @@ int64_t TOvASN1ConstrainedTag::EncodedLength() const {
 
 uint8_t* TOvASN1ConstrainedTag::WriteEncoding(uint8_t* out) const {
   const std::string header = HeaderBytes(ContentEncodedLength());
-  std::memcpy(out, header.data(), header.size());
-  out += header.size();
+  out = std::copy(header.begin(), header.end(), out);
   for (const auto& child : children_) out = child->WriteEncoding(out);
   if (TrailerLength() != 0) {
     *out++ = 0;
@@ -379,8 +376,7 @@ bool TOvASN1ConstrainedTag::ConcatenatedContent(void* buffer, int64_t& size) con
   auto* out = static_cast<uint8_t*>(buffer);
   for (const auto& child : children_) {
     const std::string content = static_cast<const TOvASN1SimpleTag&>(*child).Content();
-    std::memcpy(out, content.data(), content.size());
-    out += content.size();
+    out = std::copy(content.begin(), content.end(), out);
   }
   size = needed;
   return true;

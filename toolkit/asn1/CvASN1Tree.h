@@ -66,7 +66,9 @@ class TOvASN1CustomTag {
   virtual void SaveToStream(TOvStream& stream) const;
 
   // Conveniences over the two calls above.
-  bool LoadFromBytes(std::string_view bytes) { return LoadFromBuffer(bytes.data(), bytes.size()); }
+  bool LoadFromBytes(std::string_view bytes) {
+    return LoadFromBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
   std::string SaveToBytes() const;
 
   uint8_t TagByte() const { return tag_byte_; }

@@ -30,11 +30,14 @@ class ECorvaneError : public std::runtime_error {
   int32_t error_code_ = 0;
 };
 
+// Class names cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define CV_DECLARE_ERROR(Name, Parent) \
   class Name : public Parent {         \
    public:                             \
     using Parent::Parent;              \
   };
+// NOLINTEND(bugprone-macro-parentheses)
 
 CV_DECLARE_ERROR(EOvASN1Error, ECorvaneError)
 CV_DECLARE_ERROR(EOvASN1ReadError, ECorvaneError)

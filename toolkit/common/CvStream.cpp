@@ -75,7 +75,8 @@ int64_t TOvStream::CopyFrom(TOvStream& source, int64_t count) {
   std::string chunk(std::min<int64_t>(count, 1 << 20), '\0');
   int64_t left = count;
   while (left > 0) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(left, chunk.size()));
+    const size_t want =
+        static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(chunk.size())));
     source.ReadBuffer(chunk.data(), want);
     Write(chunk.data(), want);
     left -= static_cast<int64_t>(want);

@@ -107,7 +107,7 @@ class TOvFileStream final : public TOvStream {
   void CopyRangeFrom(TOvFileStream& source, int64_t count);
 
  private:
-  static constexpr size_t kBufferSize = 64 * 1024;
+  static constexpr size_t kBufferSize = size_t{64} * 1024;
 
   void FillReadBuffer();
 

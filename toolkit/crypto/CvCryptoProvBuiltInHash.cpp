@@ -177,7 +177,6 @@ int32_t TOvBuiltInHashFunction::DigestSizeBits(int32_t algorithm) {
     case ALG_SHA1:
       return 160;
     case ALG_MD5:
-      return 128;
     case ALG_MD2:
       return 128;
     case ALG_SHA256:

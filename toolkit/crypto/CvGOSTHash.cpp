@@ -35,8 +35,8 @@ constexpr TGOST28147SBox kCryptoProParamSet = {{
 }};
 
 void ExpandSBox(const TGOST28147SBox& sbox, uint32_t table[4][256]) {
-  for (int b = 0; b < 4; ++b) {
-    for (int x = 0; x < 256; ++x) {
+  for (size_t b = 0; b < 4; ++b) {
+    for (size_t x = 0; x < 256; ++x) {
       const uint32_t v = static_cast<uint32_t>(sbox.Rows[2 * b][x & 15]) |
                          static_cast<uint32_t>(sbox.Rows[2 * b + 1][x >> 4]) << 4;
       table[b][x] = Rotl32(v << (8 * b), 11);
@@ -93,11 +93,12 @@ void Psi(uint16_t w[16]) {
 }
 
 void LoadWords(const uint8_t bytes[32], uint16_t w[16]) {
-  for (int i = 0; i < 16; ++i) w[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  for (size_t i = 0; i < 16; ++i)
+    w[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
 }
 
 void StoreWords(const uint16_t w[16], uint8_t bytes[32]) {
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     bytes[2 * i] = static_cast<uint8_t>(w[i]);
     bytes[2 * i + 1] = static_cast<uint8_t>(w[i] >> 8);
   }
@@ -125,8 +126,8 @@ void Step(const uint32_t table[4][256], uint8_t h[32], const uint8_t m[32]) {
     for (int i = 0; i < 32; ++i) w[i] = u[i] ^ v[i];
     TransformP(w, k);
     uint32_t key[8];
-    for (int i = 0; i < 8; ++i) key[i] = LoadLE32(k + 4 * i);
-    EncryptBlock(table, key, h + 8 * j, s + 8 * j);
+    for (size_t i = 0; i < 8; ++i) key[i] = LoadLE32(k + 4 * i);
+    EncryptBlock(table, key, h + size_t{8} * j, s + size_t{8} * j);
   }
   // H' = psi^61(H ^ psi(M ^ psi^12(S)))
   uint16_t x[16], y[16];

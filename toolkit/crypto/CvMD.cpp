@@ -63,9 +63,9 @@ inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 void MD5Blocks(uint32_t state[4], const uint8_t* data, size_t blocks) {
   uint32_t x[16];
   for (; blocks > 0; --blocks, data += 64) {
-    for (int i = 0; i < 16; ++i) x[i] = LoadLE32(data + 4 * i);
+    for (size_t i = 0; i < 16; ++i) x[i] = LoadLE32(data + 4 * i);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-#define CV_STEP(f, a, b, c, d, xk, s, t) a = b + Rotl32(a + f(b, c, d) + (xk) + (t), s)
+#define CV_STEP(f, a, b, c, d, xk, s, t) ((a) = (b) + Rotl32((a) + f(b, c, d) + (xk) + (t), s))
     CV_STEP(F, a, b, c, d, x[0], 7, 0xd76aa478);
     CV_STEP(F, d, a, b, c, x[1], 12, 0xe8c7b756);
     CV_STEP(F, c, d, a, b, x[2], 17, 0x242070db);
@@ -190,7 +190,7 @@ void MD5Finish(TMD5State& state, uint8_t digest[MD5_DIGEST_SIZE]) {
   hashdetail::PadAndFinish<64, 8, false>(
       state.Buffer, state.Used, state.Length * 8,
       [&](const uint8_t* p, size_t n) { MD5Blocks(state.H, p, n); });
-  for (int i = 0; i < 4; ++i) hashdetail::StoreLE32(digest + 4 * i, state.H[i]);
+  for (size_t i = 0; i < 4; ++i) hashdetail::StoreLE32(digest + 4 * i, state.H[i]);
 }
 
 std::string HashMD5(std::string_view data) {

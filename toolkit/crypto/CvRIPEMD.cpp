@@ -68,7 +68,7 @@ inline void RoundPair(const uint32_t x[16], uint32_t& a, uint32_t& b, uint32_t& 
 void Blocks(uint32_t h[5], const uint8_t* data, size_t blocks) {
   uint32_t x[16];
   for (; blocks > 0; --blocks, data += 64) {
-    for (int i = 0; i < 16; ++i) x[i] = LoadLE32(data + 4 * i);
+    for (size_t i = 0; i < 16; ++i) x[i] = LoadLE32(data + 4 * i);
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
     uint32_t ap = a, bp = b, cp = c, dp = d, ep = e;
     RoundPair<0>(x, a, b, c, d, e, ap, bp, cp, dp, ep);
@@ -107,7 +107,7 @@ void RIPEMD160Finish(TRIPEMD160State& state, uint8_t digest[RIPEMD160_DIGEST_SIZ
   hashdetail::PadAndFinish<64, 8, false>(
       state.Buffer, state.Used, state.Length * 8,
       [&](const uint8_t* p, size_t n) { Blocks(state.H, p, n); });
-  for (int i = 0; i < 5; ++i) hashdetail::StoreLE32(digest + 4 * i, state.H[i]);
+  for (size_t i = 0; i < 5; ++i) hashdetail::StoreLE32(digest + 4 * i, state.H[i]);
 }
 
 std::string HashRIPEMD160(std::string_view data) {

@@ -20,7 +20,7 @@ void SHA1CompressPortable(uint32_t state[5], const uint8_t* data, size_t blocks)
   uint32_t a, b, c, d, e;
   uint32_t w[16];
   for (; blocks > 0; --blocks, data += 64) {
-    for (int i = 0; i < 16; ++i) w[i] = LoadBE32(data + 4 * i);
+    for (size_t i = 0; i < 16; ++i) w[i] = LoadBE32(data + 4 * i);
     a = state[0];
     b = state[1];
     c = state[2];
@@ -94,7 +94,7 @@ void SHA1Finish(TSHA1State& state, uint8_t digest[SHA1_DIGEST_SIZE]) {
   hashdetail::PadAndFinish<64, 8, true>(
       state.Buffer, state.Used, state.Length * 8,
       [&](const uint8_t* p, size_t n) { Compress(state.H, p, n); });
-  for (int i = 0; i < 5; ++i) hashdetail::StoreBE32(digest + 4 * i, state.H[i]);
+  for (size_t i = 0; i < 5; ++i) hashdetail::StoreBE32(digest + 4 * i, state.H[i]);
 }
 
 std::string HashSHA1(std::string_view data) {

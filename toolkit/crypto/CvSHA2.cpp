@@ -53,17 +53,17 @@ inline void Sha512Blocks(uint64_t state[8], const uint8_t* data, size_t blocks) 
 #define CV_S1(x) (Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41))
 #define CV_s0(x) (Rotr64(x, 1) ^ Rotr64(x, 8) ^ ((x) >> 7))
 #define CV_s1(x) (Rotr64(x, 19) ^ Rotr64(x, 61) ^ ((x) >> 6))
-#define CV_ROUND(a, b, c, d, e, f, g, h, i, wi)                              \
-  do {                                                                       \
-    const uint64_t t1 = h + CV_S1(e) + (g ^ (e & (f ^ g))) + K512[i] + (wi); \
-    const uint64_t t2 = CV_S0(a) + ((a & b) | (c & (a | b)));                \
-    d += t1;                                                                 \
-    h = t1 + t2;                                                             \
+#define CV_ROUND(a, b, c, d, e, f, g, h, i, wi)                                        \
+  do {                                                                                 \
+    const uint64_t t1 = (h) + CV_S1(e) + ((g) ^ ((e) & ((f) ^ (g)))) + K512[i] + (wi); \
+    const uint64_t t2 = CV_S0(a) + (((a) & (b)) | ((c) & ((a) | (b))));                \
+    (d) += t1;                                                                         \
+    (h) = t1 + t2;                                                                     \
   } while (0)
 #define CV_WX(j) \
   (w[(j)&15] += CV_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + CV_s0(w[((j) + 1) & 15]))
     for (int i = 0; i < 16; i += 8) {
-      for (int k = 0; k < 8; ++k) w[i + k] = LoadBE64(data + 8 * (i + k));
+      for (int k = 0; k < 8; ++k) w[i + k] = LoadBE64(data + size_t{8} * (i + k));
       CV_ROUND(a, b, c, d, e, f, g, h, i + 0, w[i + 0]);
       CV_ROUND(h, a, b, c, d, e, f, g, i + 1, w[i + 1]);
       CV_ROUND(g, h, a, b, c, d, e, f, i + 2, w[i + 2]);
@@ -111,17 +111,17 @@ void SHA256CompressPortable(uint32_t state[8], const uint8_t* data, size_t block
 #define CV_S1(x) (Rotr32(x, 6) ^ Rotr32(x, 11) ^ Rotr32(x, 25))
 #define CV_s0(x) (Rotr32(x, 7) ^ Rotr32(x, 18) ^ ((x) >> 3))
 #define CV_s1(x) (Rotr32(x, 17) ^ Rotr32(x, 19) ^ ((x) >> 10))
-#define CV_ROUND(a, b, c, d, e, f, g, h, i, wi)                              \
-  do {                                                                       \
-    const uint32_t t1 = h + CV_S1(e) + (g ^ (e & (f ^ g))) + K256[i] + (wi); \
-    const uint32_t t2 = CV_S0(a) + ((a & b) | (c & (a | b)));                \
-    d += t1;                                                                 \
-    h = t1 + t2;                                                             \
+#define CV_ROUND(a, b, c, d, e, f, g, h, i, wi)                                        \
+  do {                                                                                 \
+    const uint32_t t1 = (h) + CV_S1(e) + ((g) ^ ((e) & ((f) ^ (g)))) + K256[i] + (wi); \
+    const uint32_t t2 = CV_S0(a) + (((a) & (b)) | ((c) & ((a) | (b))));                \
+    (d) += t1;                                                                         \
+    (h) = t1 + t2;                                                                     \
   } while (0)
 #define CV_WX(j) \
   (w[(j)&15] += CV_s1(w[((j) + 14) & 15]) + w[((j) + 9) & 15] + CV_s0(w[((j) + 1) & 15]))
     for (int i = 0; i < 16; i += 8) {
-      for (int k = 0; k < 8; ++k) w[i + k] = LoadBE32(data + 4 * (i + k));
+      for (int k = 0; k < 8; ++k) w[i + k] = LoadBE32(data + size_t{4} * (i + k));
       CV_ROUND(a, b, c, d, e, f, g, h, i + 0, w[i + 0]);
       CV_ROUND(h, a, b, c, d, e, f, g, i + 1, w[i + 1]);
       CV_ROUND(g, h, a, b, c, d, e, f, i + 2, w[i + 2]);

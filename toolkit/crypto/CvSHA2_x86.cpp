@@ -31,10 +31,11 @@ CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& state0
                                                                  const uint8_t* data,
                                                                  const __m128i mask) {
   if constexpr (G < 4) {
-    w[G] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * G)), mask);
+    w[G] = _mm_shuffle_epi8(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size_t{16} * G)), mask);
   }
-  __m128i msg =
-      _mm_add_epi32(w[G % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(K256 + 4 * G)));
+  __m128i msg = _mm_add_epi32(
+      w[G % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(K256 + size_t{4} * G)));
   state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
   if constexpr (G >= 3 && G <= 14) {
     const __m128i tmp = _mm_alignr_epi8(w[G % 4], w[(G + 3) % 4], 4);

@@ -22,7 +22,8 @@ CV_SHANI_TARGET inline __attribute__((always_inline)) void Group(__m128i& abcd, 
                                                                  const uint8_t* data,
                                                                  const __m128i mask) {
   if constexpr (G < 4) {
-    w[G] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * G)), mask);
+    w[G] = _mm_shuffle_epi8(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size_t{16} * G)), mask);
   }
   __m128i& ecur = (G % 2 == 0) ? e0 : e1;
   __m128i& enext = (G % 2 == 0) ? e1 : e0;

@@ -341,7 +341,7 @@ bool TOvPDFPasswordSecurityHandler::VerifyPerms(std::string_view key) const {
   aes.DecryptBlock(reinterpret_cast<const uint8_t*>(perms_.data()), plain);
   const std::string p = LittleEndian32(p_);
   if (std::memcmp(plain, p.data(), 4) != 0) return false;
-  if (plain[8] != (encryptMetadata_ ? 'T' : 'F')) return false;
+  if (plain[8] != static_cast<uint8_t>(encryptMetadata_ ? 'T' : 'F')) return false;
   return std::memcmp(plain + 9, "adb", 3) == 0;
 }
 

@@ -88,7 +88,7 @@ int64_t TOvMessageSigner::EstimateMACSize(int64_t dataSize, bool detached) {
   parts.attributes = authenticated_attributes_.SaveToBytes() + ByteString(128, '\0');
   parts.mac = ByteString(kMacPlaceholder, '\0');
   const int64_t size = static_cast<int64_t>(EncodeAuthenticatedData(parts).size());
-  const int64_t content = detached ? 0 : dataSize + 2 * (2 + 8);
+  const int64_t content = detached ? 0 : dataSize + int64_t{2} * (2 + 8);
   return size + content + 64;
 }
 

@@ -129,6 +129,7 @@ int32_t TOvMessageVerifier::Run(std::string_view bytes, const std::string_view* 
     if (content != nullptr) *content = encapsulated;
     if (on_cert_ids_) {
       std::vector<const TOvPKCS7Issuer*> ids;
+      ids.reserve(static_cast<size_t>(data.SignerCount()));
       for (int i = 0; i < data.SignerCount(); ++i) ids.push_back(&data.Signers(i)->Issuer);
       on_cert_ids_(this, ids);
     }

@@ -66,7 +66,7 @@ int32_t TOvPKCS7Signer::LoadFromTag(const TOvASN1ConstrainedTag& node, std::stri
   const ByteString v = version->Content();
   if (v != std::string_view("\x01", 1) && v != std::string_view("\x03", 1))
     return PKCS7_ERROR_SIGNER_INFO_VERSION;
-  Version = v[0];
+  Version = static_cast<uint8_t>(v[0]);
   if (Version == 1) {
     const auto* ias = Constructed(node.GetChild(at++), ASN1_SEQUENCE);
     if (ias == nullptr || ias->Count() < 2) return PKCS7_ERROR_INVALID_SIGNER_INFO;

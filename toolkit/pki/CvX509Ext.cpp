@@ -155,8 +155,8 @@ void TOvAuthorityKeyIdentifierExtension::SetValue(std::string_view value) {
     KeyIdentifier = id->Content();
     pos = 1;
   } else if (const TOvASN1ConstrainedTag* wrapped = Constructed(*seq, 0, 0xA0)) {
-    if (const TOvASN1SimpleTag* id = Simple(*wrapped, 0, ASN1_OCTET_STRING))
-      KeyIdentifier = id->Content();
+    if (const TOvASN1SimpleTag* inner = Simple(*wrapped, 0, ASN1_OCTET_STRING))
+      KeyIdentifier = inner->Content();
     pos = 1;
   }
   if (const TOvASN1ConstrainedTag* issuer = Constructed(*seq, pos, 0xA1)) {
