@@ -21,6 +21,11 @@
 namespace platform {
 namespace {
 
+// CERT_LIST_END without the macro's C-style casts.
+bool ListEnd(const CERTCertListNode* node, const CERTCertList* list) {
+  return static_cast<const void*>(node) == static_cast<const void*>(&list->list);
+}
+
 constexpr uint32_t HASH_MD2 = 0x8001;
 constexpr uint32_t HASH_MD5 = 0x8003;
 constexpr uint32_t HASH_SHA1 = 0x8004;
@@ -320,7 +325,7 @@ KeyStoreResult KeyStore::List(KeyStoreName store, std::vector<KeyStoreCertificat
   if (!list) return KeyStoreResult::Ok;
 
   std::vector<CERTCertificate*> chosen;
-  for (CERTCertListNode* node = CERT_LIST_HEAD(list.get()); !CERT_LIST_END(node, list.get());
+  for (CERTCertListNode* node = CERT_LIST_HEAD(list.get()); !ListEnd(node, list.get());
        node = CERT_LIST_NEXT(node)) {
     CERTCertificate* cert = node->cert;
     bool take = false;
@@ -362,7 +367,7 @@ KeyStoreResult KeyStore::Inspect(const std::string& dir, KeyStoreCounts& counts)
   if (opened != KeyStoreResult::Ok) return opened;
   std::unique_ptr<CERTCertList, CertListDeleter> all(PK11_ListCerts(PK11CertListUnique, nullptr));
   if (all) {
-    for (CERTCertListNode* node = CERT_LIST_HEAD(all.get()); !CERT_LIST_END(node, all.get());
+    for (CERTCertListNode* node = CERT_LIST_HEAD(all.get()); !ListEnd(node, all.get());
          node = CERT_LIST_NEXT(node)) {
       ++counts.Certificates;
       if (CERT_IsUserCert(node->cert)) ++counts.WithKey;

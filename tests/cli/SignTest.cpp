@@ -214,9 +214,9 @@ TEST_P(SignMatrix, IndependentCheckersAcceptTheSignedFile) {
 INSTANTIATE_TEST_SUITE_P(Inputs, SignMatrix,
                          ::testing::Combine(::testing::Range(0, 6),
                                             ::testing::Values("invisible", "visible", "certify")),
-                         [](const auto& info) {
-                           return Inputs()[std::get<0>(info.param)].name + "_" +
-                                  std::get<1>(info.param);
+                         [](const auto& test) {
+                           return Inputs()[std::get<0>(test.param)].name + "_" +
+                                  std::get<1>(test.param);
                          });
 
 // Our own output signed a second and a third time; every earlier signature

@@ -158,7 +158,9 @@ class TOvAlgorithmIdentifier {
   // The serialised parameters element, empty when the identifier writes none.
   virtual std::string EncodedParameters() const;
 
-  void LoadFromBytes(std::string_view bytes) { LoadFromBuffer(bytes.data(), bytes.size()); }
+  void LoadFromBytes(std::string_view bytes) {
+    LoadFromBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
   std::string SaveToBytes() const;
 
   const std::string& AlgorithmOID() const { return algorithm_oid_; }

@@ -642,8 +642,8 @@ ByteString TOvBuiltInRSAContext::Encrypt() {
     RaiseEngine("Unsupported operation");
   }
   if (!em) RaiseEngine("Input is too long");
-  const ByteString out = RSAPublicApply(TOvMPInt::FromBytes(key_->Modulus()),
-                                        TOvMPInt::FromBytes(key_->PublicExponent()), *em);
+  ByteString out = RSAPublicApply(TOvMPInt::FromBytes(key_->Modulus()),
+                                  TOvMPInt::FromBytes(key_->PublicExponent()), *em);
   if (out.empty()) RaiseEngine("Encryption failed");
   return out;
 }

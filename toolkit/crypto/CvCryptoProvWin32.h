@@ -233,6 +233,8 @@ class TOvWin32CryptoContext : public TOvCustomCryptoContext {
   void SetContextProp(std::string_view name, std::string_view value) override;
   TOvCustomCryptoContext* Clone(TOvCryptoParams params) override;
   int64_t EstimateOutputSize(int64_t) override { return 16640; }
+  // The operation (TCvCryptoOperation) the context was created for.
+  int32_t Operation() const { return operation_; }
 
  private:
   friend class TOvWin32CryptoProvider;

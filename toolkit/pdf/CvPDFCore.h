@@ -319,7 +319,7 @@ class TCvPDFKey {
   bool IsInline() const noexcept { return (bytes_[0] & 1) != 0; }
   const std::string* Pointer() const noexcept {
     const std::string* text = nullptr;
-    std::memcpy(&text, bytes_, sizeof text);
+    std::memcpy(&text, bytes_, sizeof text);  // NOLINT(bugprone-sizeof-expression): its bytes
     return text;
   }
   void SetInline(std::string_view text) noexcept {
@@ -327,7 +327,9 @@ class TCvPDFKey {
     bytes_[0] = static_cast<unsigned char>(text.size() << 1 | 1);
     if (!text.empty()) std::memcpy(bytes_ + 1, text.data(), text.size());
   }
-  void SetPointer(const std::string* text) noexcept { std::memcpy(bytes_, &text, sizeof text); }
+  void SetPointer(const std::string* text) noexcept {
+    std::memcpy(bytes_, &text, sizeof text);  // NOLINT(bugprone-sizeof-expression): its bytes
+  }
   void Assign(std::string_view text);
   void Release() noexcept {
     if (!IsInline() && !IsCommon(Pointer())) delete Pointer();

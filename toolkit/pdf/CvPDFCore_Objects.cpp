@@ -625,7 +625,7 @@ void TOvPDFString::SetText(std::string_view bytes) {
     }
     text += ')';
   }
-  Data = std::move(text);
+  Data = text;
   Invalid = false;
 }
 

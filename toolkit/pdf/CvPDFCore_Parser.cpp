@@ -757,7 +757,7 @@ int64_t TCvPDFParser::FindEndStream(TOvStream& in, int64_t end, int64_t start, i
   const int64_t last = std::min(size, base + end + static_cast<int64_t>(kKeyword.size()));
   if (first >= last) return -1;
   const TCvPositionGuard restore(in);
-  constexpr size_t kWindow = 64 * 1024;
+  constexpr size_t kWindow = size_t{64} * 1024;
   std::string window;
   int64_t windowStart = first;
   int64_t result = -1;
@@ -861,7 +861,7 @@ TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
     text += CollectWhitespace();
   }
   auto* xref = file_.NewObject<TOvPDFXRef>();
-  xref->Data = std::move(text);
+  xref->Data = text;
   xref->TrailingSpace.clear();
   xref->OpenSpace.clear();
   xref->Dictionary = dictionary;

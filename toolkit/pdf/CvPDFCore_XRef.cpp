@@ -58,6 +58,13 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+// A filter other than FlateDecode: a name, or a non-empty chain.
+bool IsOtherFilter(TOvPDFObject* filter) {
+  if (auto* name = dynamic_cast<TOvPDFName*>(filter)) return !name->GetName().empty();
+  auto* array = dynamic_cast<TOvPDFArray*>(filter);
+  return array && !dynamic_cast<TOvPDFDictionary*>(filter) && array->ItemCount() > 0;
+}
+
 // The data of a cross-reference stream: FlateDecode (or none), then the PNG
 // predictor of /DecodeParms.
 std::string DecodeXRefStreamData(TOvPDFStream* stream) {
@@ -71,11 +78,8 @@ std::string DecodeXRefStreamData(TOvPDFStream* stream) {
     } catch (const std::exception& e) {
       throw EOvPDFError(std::string("Decompression error: ") + e.what());
     }
-  } else if (auto* name = dynamic_cast<TOvPDFName*>(filter); name && !name->GetName().empty()) {
-    throw EOvPDFError("Unsupported encoding filter");
-  } else if (auto* array = dynamic_cast<TOvPDFArray*>(filter);
-             array && !dynamic_cast<TOvPDFDictionary*>(filter) && array->ItemCount() > 0) {
-    // Any other filter chain: its output read as raw entries would be garbage.
+  } else if (IsOtherFilter(filter)) {
+    // Its output read as raw entries would be garbage.
     throw EOvPDFError("Unsupported encoding filter");
   } else {
     data = stream->GetRawData();
@@ -598,13 +602,13 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
   // What parses that fail may read in all: a few passes over the file. A
   // failure can read far beyond its own line (a string that never closes
   // runs to the end), so without a bound the scan would be quadratic.
-  const int64_t failBudget = 4 * scanLimit + 64 * 1024;
+  const int64_t failBudget = 4 * scanLimit + int64_t{64} * 1024;
   int64_t failedWork = 0;
   // Moves to the start of the line after the one holding position, reading
   // about as much as the line holds.
   auto SkipLine = [this, scanLimit](int64_t position) {
     source_->SetPosition(position + 1);
-    for (size_t want = 128;; want = std::min<size_t>(want * 2, 64 * 1024)) {
+    for (size_t want = 128;; want = std::min<size_t>(want * 2, size_t{64} * 1024)) {
       const std::string chunk = source_->ReadString(want);
       if (chunk.empty()) return;
       const size_t eol = chunk.find_first_of("\r\n");
@@ -975,7 +979,7 @@ void TOvPDFFile::ReadObjectStreamPrefix(
   // than they need is decoded only as far as they reach. A parse that runs
   // into the end of the prefix asks for a longer one (four times as long,
   // decoded again), so the work stays within a small multiple of what is kept.
-  constexpr size_t kFirstPrefix = 64 * 1024;
+  constexpr size_t kFirstPrefix = size_t{64} * 1024;
   const size_t limit =
       std::min(PDF_MAX_INFLATE_SIZE, static_cast<size_t>(std::max<int64_t>(inflate_budget_, 0)));
   const std::string raw = stream->GetRawData();

@@ -291,7 +291,7 @@ ByteString TOvPDFSecurityHandler::ObjectKey(TOvPDFObject* object) {
   } else {
     throw EOvPDFSecurityHandlerError("Object is not encrypted");
   }
-  const ByteString fileKey = GetEncryptionKey();
+  ByteString fileKey = GetEncryptionKey();
   if (encryptionVersion_ == 5) return fileKey;
   int32_t number = 0;
   int32_t generation = 0;

@@ -56,7 +56,7 @@ ByteString PSSParameters(int32_t hash) {
 
 // Certificate-list bytes of a content, for the size estimate: the content
 // [0] { OCTET STRING } around n bytes, with room for any length form.
-int64_t ContentOverhead(int64_t n) { return n > 0 ? n + 2 * (2 + 8) + 4 : 0; }
+int64_t ContentOverhead(int64_t n) { return n > 0 ? n + int64_t{2} * (2 + 8) + 4 : 0; }
 
 }  // namespace
 

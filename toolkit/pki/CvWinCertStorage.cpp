@@ -123,7 +123,7 @@ void TOvWinCertStorage::Refresh() {
     } else if (!physical_stores_.empty() && storage_type_ == stSystem) {
       for (const std::string& s : system_stores_)
         for (const std::string& p : physical_stores_)
-          names.emplace_back(s + "\\" + p,
+          names.emplace_back(std::string(s).append("\\").append(p),
                              OpensAsSystemStore(p) ? Win32StoreNameFromText(s) : std::nullopt);
     } else {
       for (const std::string& s : system_stores_)
