@@ -12,6 +12,7 @@
 #include "app/core/ToolkitBinding.h"
 #include "platform/keystore/KeyStore.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/fixtures/ScriptedPrompt.h"
 #include "tests/fixtures/StoreFixture.h"
 
 namespace {
@@ -21,16 +22,6 @@ using tavra_fixture::Store;
 using tavra_test::RecordingReporter;
 using tavra_test::Report;
 using tavra_test::Way;
-
-class ScriptedPrompt final : public platform::KeyStorePasswordPrompt {
- public:
-  std::optional<std::string> Answer;  // nothing: the person cancels
-  int Calls = 0;
-  std::optional<std::string> AskPassword(const std::string&, bool) override {
-    ++Calls;
-    return Answer;
-  }
-};
 
 class TokenPinTest : public ::testing::Test {
  protected:
@@ -62,7 +53,7 @@ class TokenPinTest : public ::testing::Test {
     return reporter.reports;
   }
 
-  ScriptedPrompt prompt_;
+  tavra_fixture::ScriptedPrompt prompt_;
   tavra_test::ScratchDir scratch_;
   const std::string output_ = scratch_ / "signed.pdf";
 };

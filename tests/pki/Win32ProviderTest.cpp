@@ -7,6 +7,7 @@
 
 #include "platform/keystore/KeyStore.h"
 #include "tests/fixtures/StoreFixture.h"
+#include "tests/fixtures/ScriptedPrompt.h"
 #include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
@@ -53,16 +54,6 @@ std::string SpkiOf(const std::string& cert) {
   return RunTool("openssl x509 -in " + Quote(Store::Get().File(cert + ".crt")) +
                  " -pubkey -noout | openssl pkey -pubin -outform DER");
 }
-
-class RecordingPrompt : public platform::KeyStorePasswordPrompt {
- public:
-  std::optional<std::string> Answer;
-  int Calls = 0;
-  std::optional<std::string> AskPassword(const std::string&, bool) override {
-    ++Calls;
-    return Answer;
-  }
-};
 
 // Store keys through the process-wide provider, as the storages make them.
 class StoreProviderTest : public ::testing::Test {
@@ -129,7 +120,7 @@ class StoreProviderTest : public ::testing::Test {
   }
 
   TOvWin32CryptoProvider* provider_ = TOvWin32CryptoProvider::DefaultInstanceOfClass();
-  RecordingPrompt prompt_;
+  tavra_fixture::ScriptedPrompt prompt_;
   std::vector<platform::KeyStoreCertificate> listed_;
   std::vector<TOvCustomCryptoKey*> keys_;
 };
