@@ -711,7 +711,4 @@ class TOvPDFSignature {
 ByteString ComputeTransformDigest(TOvPDFSecurityHandler* handler, TOvPDFSignature& entry,
                                   const TOvPDFSigRefEntry& reference);
 
-// Makes the document keep its working copy in a scratch file.
-void UseScratchFileWorkingStream(TOvPDFDocument& document);
-
 }  // namespace corvane
