@@ -2,6 +2,7 @@
 // dictionary written between other bytes, then patched and signed in place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -116,6 +117,40 @@ TEST(SignaturePlaceholder, SignHashesAroundTheValueAndWritesItPadded) {
   EXPECT_EQ(handler.hashed, data.substr(0, c) + data.substr(end));
   EXPECT_NE(handler.hashed.find("/ByteRange [0 "), std::string::npos);
   EXPECT_EQ(handler.signedDigest, "digest of " + handler.hashed);
+}
+
+// A stream that hands out at most three bytes a read and ends early, before
+// the size it reports.
+class TEarlyEndStream final : public corvane::TOvStream {
+ public:
+  TEarlyEndStream(corvane::TOvMemoryStream& data, int64_t end) : data_(data), end_(end) {}
+  size_t Read(void* buffer, size_t count) override {
+    const int64_t at = data_.Position();
+    if (at >= end_) return 0;
+    return data_.Read(buffer, std::min({count, size_t{3}, static_cast<size_t>(end_ - at)}));
+  }
+  void Write(const void* buffer, size_t count) override { data_.Write(buffer, count); }
+  using corvane::TOvStream::Write;
+  int64_t Seek(int64_t offset, corvane::TSeekOrigin origin) override {
+    return data_.Seek(offset, origin);
+  }
+  int64_t Size() override { return data_.Size(); }
+  void SetSize(int64_t size) override { data_.SetSize(size); }
+
+ private:
+  corvane::TOvMemoryStream& data_;
+  int64_t end_;
+};
+
+// Short reads are read on; a read that ends before the byte ranges do fails
+// the signing instead of signing fewer bytes than /ByteRange declares.
+TEST(SignaturePlaceholder, ByteRangesThatCannotBeReadFailTheSigning) {
+  TWrittenValue v;
+  TRecordingHandler handler;
+  TEarlyEndStream early(v.out, v.out.Size() - 4);
+  EXPECT_EQ(Failure([&] { v.placeholder.Sign(early, handler, &v.file); }),
+            "Cannot read the signed byte ranges");
+  EXPECT_EQ(handler.signedDigest, "");
 }
 
 TEST(SignaturePlaceholder, ValueLargerThanTheReservationIsRefused) {

@@ -336,6 +336,27 @@ TEST(Signing, HostileStructuresAreWalkedSafely) {
   EXPECT_EQ(error, "Bad object");
 }
 
+// A dangling /AcroForm is replaced only when the file never had an object of
+// that number; a number the table knows is a damaged form, not a missing one.
+TEST(Signing, DanglingAcroFormIsDroppedOnlyWithoutAnEntry) {
+  TSigningTestHandler handler;
+  std::string error;
+  TFixture missing = OnePage();
+  missing.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm 40 0 R >>";
+  const std::string input = missing.Build();
+  const std::string out = Sign(input, handler, {kInvisible}, &error);
+  EXPECT_EQ(error, "");
+  const std::string update = out.substr(std::min(input.size(), out.size()));
+  EXPECT_EQ(update.find("40 0 R"), std::string::npos);
+  EXPECT_NE(update.find("/SigFlags 3"), std::string::npos);
+
+  TFixture freed = OnePage();
+  freed.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm 5 0 R >>";
+  freed.Add(6, "<< /Other 1 >>");  // leaves 5 as a free entry of the table
+  Sign(freed.Build(), handler, {kInvisible}, &error);
+  EXPECT_EQ(error, "Invalid AcroForm entry");
+}
+
 TEST(Signing, CatalogPermissionsAndPages) {
   TSigningTestHandler handler;
   std::string error;

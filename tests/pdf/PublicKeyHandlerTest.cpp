@@ -158,4 +158,13 @@ TEST_F(PublicKeyHandlerTest, RefusesWithoutKeyOrWithAnUnsupportedHash) {
   EXPECT_EQ(error, "Hash algorithm not supported");
 }
 
+// A reset forgets the last document's choice of hash: the handler is bound
+// again with SHA-256, never with SHA-1.
+TEST(PublicKeyHandler, ResetReturnsToSha256) {
+  TOvPDFPublicKeySecurityHandler handler;
+  handler.SetHashAlgorithm(ALG_SHA1);
+  handler.ResetHandler();
+  EXPECT_EQ(handler.HashAlgorithm(), ALG_SHA256);
+}
+
 }  // namespace

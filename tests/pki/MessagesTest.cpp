@@ -438,6 +438,23 @@ TEST_F(MessagesTest, PSSSignatureAndCancelledHashing) {
   EXPECT_EQ(verifier.VerifyDetached(data.data(), static_cast<int64_t>(data.size()), der.data(),
                                     static_cast<int64_t>(der.size())),
             0);
+  // The parameters as openssl reads them: a 48-byte salt for SHA-384 (a
+  // consistent 20 would verify just as well above).
+  const auto parsed = tavra_test::RunCapturing("openssl cms -cmsout -print -inform DER -in " +
+                                               Quote(dir_.Write("pss.der", der)));
+  ASSERT_EQ(parsed.status, 0) << parsed.err;
+  const size_t pss = parsed.out.find("rsassaPss");
+  ASSERT_NE(pss, std::string::npos) << parsed.out;
+  // openssl dumps the parameters as parsed DER; single spaces make it searchable.
+  std::string params;
+  for (char ch : parsed.out.substr(pss, parsed.out.find("signature:", pss) - pss))
+    if (ch != ' ' || params.empty() || params.back() != ' ') params += ch;
+  size_t at = 0;
+  for (const char* part : {"cont [ 0 ]", ":sha384", "cont [ 1 ]", ":mgf1", ":sha384", "cont [ 2 ]",
+                           "prim: INTEGER :30\n"}) {
+    at = params.find(part, at);
+    ASSERT_NE(at, std::string::npos) << part << " in\n" << params;
+  }
 
   int calls = 0;
   signer.SetOnProgress([&](TOvMessageProcessor*, int64_t total, int64_t done, bool& cancel) {

@@ -54,6 +54,20 @@ class LocalTSA {
     return tavra_test::ReadFile(dir_.File("reply.der"));
   }
 
+  // The token's TSTInfo signed again by the authority's key as plain id-data:
+  // a sound signature over a sound TSTInfo, under the wrong content type.
+  std::string ResignAsData(const std::string& token) const {
+    const std::string d = Quote(dir_.Path());
+    dir_.Write("token.der", token);
+    const auto r = tavra_test::RunCapturing(
+        "cd " + d +
+        " && openssl cms -verify -noverify -inform DER -in token.der -out tstinfo.der"
+        " && openssl cms -sign -binary -nodetach -outform DER -md sha256 -in tstinfo.der"
+        " -signer tsa.crt -inkey tsa.key -out data.der");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return tavra_test::ReadFile(dir_.File("data.der"));
+  }
+
  private:
   ScratchDir dir_;
   bool ok_ = false;
@@ -74,11 +88,13 @@ class LocalTSPClient : public TOvCustomTSPClient {
     std::string stamped = digest;
     if (WrongImprint) stamped[0] ^= 0x01;
     token = tsa_.Stamp(HashAlgorithm(), stamped, WholeResponse);
+    if (AsData) token = tsa_.ResignAsData(token);
     LastToken = token;
     return 0;
   }
   bool WrongImprint = false;
   bool WholeResponse = false;
+  bool AsData = false;
   int32_t FailWith = 0;
   int Calls = 0;
   std::string LastToken;
@@ -187,6 +203,20 @@ TEST_F(TSPTest, WrongImprintAndBadTokenSignatureFailClosed) {
   TOvMessageVerifier lenient;
   lenient.SetVerificationOptions(lenient.VerificationOptions() & ~voVerifyTimestamps);
   EXPECT_EQ(Verify(der, lenient), 0);
+}
+
+// A token is trusted only when it carries a TSTInfo, even when its
+// signature holds and its content reads as one.
+TEST_F(TSPTest, TokenOfAnotherContentTypeFailsClosed) {
+  LocalTSPClient client(tsa_);
+  client.AsData = true;
+  std::string der;
+  ASSERT_EQ(SignWith(&client, der), 0);
+  TOvMessageVerifier verifier;
+  EXPECT_EQ(Verify(der, verifier), MSG_ERROR_INVALID_TIMESTAMP);
+  ASSERT_EQ(verifier.TimestampCount(), 1);
+  EXPECT_EQ(verifier.Timestamps(0)->SignatureResult(), 0);
+  EXPECT_EQ(verifier.Timestamps(0)->ContentType(), oid::PKCS7_DATA);
 }
 
 TEST_F(TSPTest, WholeReplyIsAcceptedWhereATokenBelongs) {
