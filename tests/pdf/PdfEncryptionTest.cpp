@@ -3,10 +3,12 @@
 // Encrypt dictionaries fail with their errors; new encryptions are read back
 // by qpdf; the per-object processing is checked against openssl.
 #include <memory>
+#include <utility>
 
 #include "tests/pdf/PdfFixtures.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvAES.h"
+#include "toolkit/crypto/CvMD.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
 
@@ -122,6 +124,66 @@ std::string Encrypt(const ScratchDir& dir, const std::string& user, const std::s
                      "enc");
 }
 
+// RC4 written out here, apart from the toolkit's.
+std::string Rc4(const std::string& key, std::string data) {
+  unsigned char box[256];
+  for (int i = 0; i < 256; ++i) box[i] = static_cast<unsigned char>(i);
+  for (size_t i = 0, j = 0; i < 256; ++i) {
+    j = (j + box[i] + static_cast<unsigned char>(key[i % key.size()])) & 0xFF;
+    std::swap(box[i], box[j]);
+  }
+  for (size_t k = 0, i = 0, j = 0; k < data.size(); ++k) {
+    i = (i + 1) & 0xFF;
+    j = (j + box[i]) & 0xFF;
+    std::swap(box[i], box[j]);
+    data[k] = static_cast<char>(data[k] ^ box[(box[i] + box[j]) & 0xFF]);
+  }
+  return data;
+}
+
+// The 19 further RC4 passes of revision 3, with the key XORed by the pass.
+std::string Rc4Passes(const std::string& key, std::string data) {
+  for (int pass = 1; pass <= 19; ++pass) {
+    std::string k = key;
+    for (char& c : k) c = static_cast<char>(c ^ pass);
+    data = Rc4(k, data);
+  }
+  return data;
+}
+
+// A revision 3 file with a 56-bit key (user "user", owner "owner"), its
+// values computed by ISO 32000-1 7.6.3 step by step. qpdf has no option to
+// write this length, but reads it: that makes the file's values sound.
+std::string Rc4Key56File() {
+  const unsigned char padBytes[32] = {0x28, 0xBF, 0x4E, 0x5E, 0x4E, 0x75, 0x8A, 0x41,
+                                      0x64, 0x00, 0x4E, 0x56, 0xFF, 0xFA, 0x01, 0x08,
+                                      0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68, 0x3E, 0x80,
+                                      0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A};
+  const std::string pad(reinterpret_cast<const char*>(padBytes), 32);
+  auto padded = [&](const std::string& password) { return (password + pad).substr(0, 32); };
+  const std::string id =
+      std::string("\x00\x11\x22\x33\x44\x55\x66\x77", 8) + "\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF";
+  const size_t n = 7;
+  std::string ownerKey = HashMD5(padded("owner"));
+  for (int k = 0; k < 50; ++k) ownerKey = HashMD5(ownerKey);
+  ownerKey.resize(n);
+  const std::string o = Rc4Passes(ownerKey, Rc4(ownerKey, padded("user")));
+  // /P -4 as four bytes, low byte first.
+  std::string key = HashMD5(padded("user") + o + std::string("\xFC\xFF\xFF\xFF") + id);
+  for (int k = 0; k < 50; ++k) key = HashMD5(key.substr(0, n));  // the first n bytes only
+  key.resize(n);
+  const std::string u = Rc4Passes(key, Rc4(key, HashMD5(pad + id))) + std::string(16, '\0');
+  // Object 4 generation 0: number and generation low byte first, n + 5 bytes.
+  const std::string objectKey =
+      HashMD5(key + std::string("\x04\x00\x00\x00\x00", 5)).substr(0, n + 5);
+  TFixture f = OnePage();
+  f.objects[3].second = StreamBody("", Rc4(objectKey, kContent));
+  f.Add(5, "<< /Filter /Standard /V 2 /R 3 /Length 56 /P -4 /O <" + BytesToHex(o) + "> /U <" +
+               BytesToHex(u) + "> >>");
+  f.trailerExtra = " /Encrypt 5 0 R /ID [<" + BytesToHex(id) + "> <" + BytesToHex(id) + ">]";
+  return f.Build();
+}
+
 }  // namespace
 
 TEST(Encryption, QpdfFilesOpenWithTheRightPasswordAndAgreeWithQpdf) {
@@ -183,6 +245,29 @@ TEST(Encryption, QpdfFilesOpenWithTheRightPasswordAndAgreeWithQpdf) {
     EXPECT_TRUE(doc.Encrypted());
     EXPECT_FALSE(doc.Opened());
   }
+}
+
+// Below 128 bits the 50 re-hashes of the file key take only its first
+// Length/8 bytes; qpdf and we must read the same content.
+TEST(Encryption, ShortRc4KeysRehashTheirFirstBytes) {
+  TAVRA_REQUIRE_TOOL("qpdf");
+  ScratchDir dir;
+  const std::string pdf = Rc4Key56File();
+  const std::string path = dir.Write("rc4-56.pdf", pdf);
+  int status = -1;
+  const std::string report =
+      RunCommand("qpdf --password=user --check " + Quote(path) + " 2>&1", &status);
+  ASSERT_EQ(status, 0) << report;
+  EXPECT_EQ(RunCommand("qpdf --password=user --show-object=4 --filtered-stream-data " +
+                       Quote(path) + " 2>/dev/null"),
+            kContent);
+  TOvMemoryStream input(pdf);
+  TOvPDFDocument doc;
+  OpenDecrypted(doc, input, "user", "");
+  int32_t number = 0;
+  TOvPDFStream* content = ContentStream(doc, &number);
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(DecodeStreamData(content), kContent);
 }
 
 // Same-length edits of qpdf's Encrypt dictionary keep every offset valid.
