@@ -18,6 +18,7 @@
 #include "cli/CertsCommand.h"
 #include "platform/keystore/KeyStore.h"
 #include "platform/PlatformSystem.h"
+#include "toolkit/common/CvScope.h"
 
 namespace tavra {
 
@@ -134,6 +135,8 @@ int RunSignCommand(const std::vector<std::string>& args) {
   platform::KeyStore::Instance().SetDatabaseDir(database.Spec);
   TTerminalPasswordPrompt prompt;
   platform::KeyStore::Instance().SetPasswordPrompt(&prompt);
+  const corvane::TCvScopeExit forgetPrompt(
+      [] { platform::KeyStore::Instance().SetPasswordPrompt(nullptr); });
 
   TStderrReporter reporter;
   int status = 1;
@@ -144,7 +147,6 @@ int RunSignCommand(const std::vector<std::string>& args) {
   } catch (const std::exception& e) {
     reporter.ShowApplicationError(e.what());
   }
-  platform::KeyStore::Instance().SetPasswordPrompt(nullptr);
   return status;
 }
 
