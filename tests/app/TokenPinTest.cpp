@@ -27,10 +27,7 @@ class TokenPinTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_STORE_FIXTURE();
-    // A fresh opening: no token stays logged in from an earlier signing.
-    platform::KeyStore::Instance().Shutdown();
-    platform::KeyStore::Instance().SetDatabaseDir(Store::Get().Db());
-    platform::KeyStore::Instance().SetPasswordPrompt(&prompt_);
+    tavra_fixture::ReopenKeyStore(Store::Get().Db(), &prompt_);
   }
   void TearDown() override {
     platform::KeyStore::Instance().SetPasswordPrompt(nullptr);

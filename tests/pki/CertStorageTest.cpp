@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/keystore/KeyStore.h"
+#include "tests/fixtures/ScriptedPrompt.h"
 #include "tests/fixtures/StoreFixture.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"
@@ -20,15 +21,6 @@ using tavra_fixture::RunTool;
 using tavra_fixture::ScratchDir;
 using tavra_fixture::Store;
 
-class CountingPrompt : public platform::KeyStorePasswordPrompt {
- public:
-  int Calls = 0;
-  std::optional<std::string> AskPassword(const std::string&, bool) override {
-    ++Calls;
-    return std::nullopt;
-  }
-};
-
 template <class F>
 std::string MessageOf(F f) {
   try {
@@ -43,9 +35,7 @@ class CertStorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_STORE_FIXTURE();
-    platform::KeyStore::Instance().Shutdown();
-    platform::KeyStore::Instance().SetDatabaseDir(Store::Get().Db());
-    platform::KeyStore::Instance().SetPasswordPrompt(&prompt_);
+    tavra_fixture::ReopenKeyStore(Store::Get().Db(), &prompt_);
     SetCertStorageLog([this](const std::string& line) { log_.push_back(line); });
   }
   void TearDown() override {
@@ -61,7 +51,7 @@ class CertStorageTest : public ::testing::Test {
     return cert;
   }
 
-  CountingPrompt prompt_;
+  tavra_fixture::ScriptedPrompt prompt_;  // answers nothing
   std::vector<std::string> log_;
 };
 

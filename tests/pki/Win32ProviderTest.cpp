@@ -60,9 +60,7 @@ class StoreProviderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_STORE_FIXTURE();
-    platform::KeyStore::Instance().Shutdown();
-    platform::KeyStore::Instance().SetDatabaseDir(Store::Get().Db());
-    platform::KeyStore::Instance().SetPasswordPrompt(&prompt_);
+    tavra_fixture::ReopenKeyStore(Store::Get().Db(), &prompt_);
     ASSERT_EQ(platform::KeyStore::Instance().List(platform::KeyStoreName::My, listed_),
               platform::KeyStoreResult::Ok);
   }
