@@ -238,9 +238,11 @@ TOvPDFSignatureShape ReadSignatureShape(TOvStream& file, int64_t objectOffset) {
     shape.Problem = problem;
     return shape;
   };
-  // N G obj << (or from "obj", where the object reader leaves the offset)
+  // N G obj << (or from "obj", where the object reader leaves the offset,
+  // or from the "<<" itself)
   scan.SkipSpace(pos);
-  std::string token = scan.Token(pos);
+  const bool bare = w.At(pos) == '<';
+  std::string token = bare ? "obj" : scan.Token(pos);
   if (AllDigits(token)) {
     scan.SkipSpace(pos);
     const bool generation = AllDigits(scan.Token(pos));
