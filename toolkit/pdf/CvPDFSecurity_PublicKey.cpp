@@ -553,8 +553,9 @@ void TOvPDFPublicKeySecurityHandler::LoadPKCS7Value() {
 bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
   signerCertificate_.reset();
   // A PDF signature is one signer's; a second SignerInfo could stand for
-  // anything its verifier chooses to show.
-  if (readSignerCount_ != 1) {
+  // anything its verifier chooses to show. (None at all is the verifier's
+  // invalid message.)
+  if (readSignerCount_ > 1) {
     lastVerificationResult_ = MSG_ERROR_SIGNER_COUNT;
     return false;
   }
