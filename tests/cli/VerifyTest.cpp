@@ -9,6 +9,11 @@
 #include <regex>
 
 #include "tests/pdf/PdfFixtures.h"
+#include "toolkit/common/CvStream.h"
+#include "toolkit/pdf/CvPDF.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pki/CvCustomCertStorage.h"
+#include "toolkit/pki/CvX509.h"
 
 using namespace pdftest;
 using namespace tavra_test;
@@ -18,7 +23,7 @@ namespace {
 const std::string kTool = std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf";
 const std::string kGolden = std::string(TAVRA_SOURCE_DIR) + "/tests/golden/";
 
-std::string Run(const std::string& command) {
+std::string Shell(const std::string& command) {
   int status = -1;
   const std::string out = RunCommand(command + " 2>&1", &status);
   EXPECT_EQ(status, 0) << command << "\n" << out;
@@ -32,20 +37,21 @@ struct TKeys {
   ScratchDir dir;
   TKeys() {
     const std::string p12 = Quote(kGolden + "signer.p12");
-    Run("openssl pkcs12 -in " + p12 + " -passin pass:tavra -nodes -nocerts -out " +
-        Quote(dir / "key.pem"));
-    Run("openssl pkcs12 -in " + p12 + " -passin pass:tavra -clcerts -nokeys -out " +
-        Quote(dir / "cert.pem"));
-    Run("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=Mallory Other' -keyout " +
-        Quote(dir / "other.key") + " -out " + Quote(dir / "other.pem"));
-    Run("openssl req -x509 -newkey rsa:2048 -nodes -days 30 "
+    Shell("openssl pkcs12 -in " + p12 + " -passin pass:tavra -nodes -nocerts -out " +
+          Quote(dir / "key.pem"));
+    Shell("openssl pkcs12 -in " + p12 + " -passin pass:tavra -clcerts -nokeys -out " +
+          Quote(dir / "cert.pem"));
+    Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=Mallory Other' -keyout " +
+          Quote(dir / "other.key") + " -out " + Quote(dir / "other.pem"));
+    Shell(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 30 "
         "-subj '/CN=Tavra Golden CA/O=Tavra Test/C=CZ' -keyout " +
         Quote(dir / "fakeca.key") + " -out " + Quote(dir / "fakeca.pem"));
-    Run("openssl req -new -key " + Quote(dir / "key.pem") + " -subj '/CN=Eve Impostor' -out " +
-        Quote(dir / "eve.csr"));
-    Run("openssl x509 -req -in " + Quote(dir / "eve.csr") + " -CA " + Quote(dir / "fakeca.pem") +
-        " -CAkey " + Quote(dir / "fakeca.key") + " -set_serial 0x2A17 -days 30 -out " +
-        Quote(dir / "eve.pem"));
+    Shell("openssl req -new -key " + Quote(dir / "key.pem") + " -subj '/CN=Eve Impostor' -out " +
+          Quote(dir / "eve.csr"));
+    Shell("openssl x509 -req -in " + Quote(dir / "eve.csr") + " -CA " + Quote(dir / "fakeca.pem") +
+          " -CAkey " + Quote(dir / "fakeca.key") + " -set_serial 0x2A17 -days 30 -out " +
+          Quote(dir / "eve.pem"));
   }
   std::string Signer() const {
     return "-signer " + Quote(dir / "cert.pem") + " -inkey " + Quote(dir / "key.pem");
@@ -69,10 +75,8 @@ std::string Placeholder(const std::string& subFilter, bool lineBreaks,
   std::string zeros;
   for (size_t i = 0; i < kHexDigits; i += 64)
     zeros += std::string(64, '0') + (lineBreaks ? "\n" : "");
-  TFixture base = OnePage();
-  const std::string plain = base.Build();
   return AppendUpdate(
-      plain,
+      OnePage().Build(),
       {{1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>"},
        {3,
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
@@ -117,8 +121,8 @@ std::string SignPlaceholder(const ScratchDir& dir, std::string pdf, const std::s
         static_cast<size_t>(numbers[i] + numbers[i + 1]) <= pdf.size())
       covered += pdf.substr(static_cast<size_t>(numbers[i]), static_cast<size_t>(numbers[i + 1]));
   WriteFile(dir / "covered.bin", covered);
-  Run("openssl cms -sign -binary -outform DER -in " + Quote(dir / "covered.bin") + " -out " +
-      Quote(dir / "sig.der") + " " + cmsOptions);
+  Shell("openssl cms -sign -binary -outform DER -in " + Quote(dir / "covered.bin") + " -out " +
+        Quote(dir / "sig.der") + " " + cmsOptions);
   const std::string der = ReadFile(dir / "sig.der");
   EXPECT_LT(2 * der.size(), kHexDigits);
   static const char kDigits[] = "0123456789abcdef";
@@ -141,9 +145,9 @@ std::string Verify(const ScratchDir& dir, const std::string& pdf) {
 void ExpectCheckersAccept(const ScratchDir& dir, const std::string& pdf) {
   TAVRA_REQUIRE_TOOL("pdfsig");
   WriteFile(dir / "checked.pdf", pdf);
-  Run("openssl cms -verify -binary -inform DER -in " + Quote(dir / "sig.der") + " -content " +
-      Quote(dir / "covered.bin") + " -CAfile " + Quote(kGolden + "ca.crt") +
-      " -purpose any -out /dev/null");
+  Shell("openssl cms -verify -binary -inform DER -in " + Quote(dir / "sig.der") + " -content " +
+        Quote(dir / "covered.bin") + " -CAfile " + Quote(kGolden + "ca.crt") +
+        " -purpose any -out /dev/null");
   const std::string report = RunCommand("pdfsig -nocert " + Quote(dir / "checked.pdf") + " 2>&1");
   EXPECT_NE(report.find("Signature Validation: Signature is Valid."), std::string::npos) << report;
 }
@@ -194,15 +198,48 @@ TEST(VerifySigner, TheSignerInfoNamesTheSigner) {
     EXPECT_NE(out.find("valid: yes"), std::string::npos) << out;
   }
 
+  // The same key under another name: signing-certificate (SHA-1, from
+  // openssl for -md sha1) and signing-certificate-v2 name the real one.
+  for (const char* md : {"sha1", "sha256"}) {
+    ScratchDir dir;
+    const std::string swapped =
+        SignPlaceholder(dir, placeholder,
+                        "-cades -md " + std::string(md) + " -nocerts -certfile " +
+                            Quote(Keys() / "eve.pem") + " " + Keys().Signer());
+    const std::string out = Verify(dir, swapped);
+    EXPECT_NE(out.find("valid: no (the signing-certificate attribute names another certificate"),
+              std::string::npos)
+        << md << "\n"
+        << out;
+  }
+}
+
+// A SignedData without certificates: the signer comes from the local storage.
+TEST(VerifySigner, ACertificateMissingFromTheValueComesFromTheLocalStorage) {
+  TAVRA_REQUIRE_TOOL("openssl");
   ScratchDir dir;
-  const std::string swapped = SignPlaceholder(
-      dir, placeholder,
-      "-cades -md sha256 -nocerts -certfile " + Quote(Keys() / "eve.pem") + " " + Keys().Signer());
-  const std::string out = Verify(dir, swapped);
-  EXPECT_NE(out.find("valid: no (the signing-certificate attribute names another certificate"),
-            std::string::npos)
-      << out;
-  EXPECT_EQ(out.find("valid: yes"), std::string::npos) << out;
+  const std::string pdf = SignPlaceholder(dir, Placeholder("adbe.pkcs7.detached", false),
+                                          "-md sha256 -nocerts " + Keys().Signer());
+  Shell("openssl x509 -in " + Quote(Keys() / "cert.pem") + " -outform DER -out " +
+        Quote(dir / "cert.der"));
+  corvane::TOvX509Certificate certificate;
+  certificate.LoadFromBytes(ReadFile(dir / "cert.der"));
+  corvane::TOvMemoryCertStorage local;
+  local.Add(certificate, false);
+  corvane::TOvMemoryStream stream(pdf);
+  corvane::TOvPDFDocument document;
+  document.Open(stream);
+  ASSERT_EQ(document.SignatureCount(), 1u);
+  corvane::TOvPDFPublicKeySecurityHandler handler;
+  handler.SetCertStorage(&local);
+  handler.SetDocument(&document);
+  handler.LoadSignatureInfo(document.Signatures(0)->FieldDictionary());
+  handler.BeginSigning(&document.File());
+  handler.HashInit();
+  handler.HashUpdate(ReadFile(dir / "covered.bin"));
+  EXPECT_TRUE(handler.VerifyDigest(handler.HashFinal())) << handler.LastVerificationResult();
+  ASSERT_NE(handler.SignerCertificate(), nullptr);
+  EXPECT_EQ(handler.SignerCertificate()->SubjectName().CommonName, "Jana Zlatá");
 }
 
 TEST(VerifySigner, TwoSignerInfosAreNotValid) {

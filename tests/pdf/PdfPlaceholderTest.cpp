@@ -15,7 +15,8 @@ namespace {
 using corvane::sigimpl::TCvSignaturePlaceholder;
 
 constexpr char kHead[] = "%PDF-1.7\n% bytes before the value\n";
-constexpr char kTail[] = "\nxref and trailer would follow\n";
+// Signing reads the value back, up to the end of its revision.
+constexpr char kTail[] = "\nxref and trailer would follow\nstartxref\n0\n%%EOF\r\n";
 
 // A handler that signs nothing: it keeps what it was given to hash and
 // answers a fixed value.

@@ -199,6 +199,12 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   // CertStorage (adbe.x509.rsa_sha1: the first of /Cert). Nil when none was
   // found or nothing was verified.
   TOvX509Certificate* SignerCertificate() const;
+  // Reads back a value this handler made for digest, as it was written into
+  // the file: it must parse in this handler's format, name the signing
+  // certificate, verify with its public key and carry digest as its message
+  // digest. Trust and timestamps are not asked. Raises
+  // EOvPDFPublicKeySecurityHandlerError with the cause.
+  void CheckWrittenValue(std::string_view value, std::string_view digest) const;
 
  private:
   TOvX509Certificate& RequireSigningCertificate() const;
@@ -230,6 +236,7 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   double readSigningTime_ = 0;
   std::unique_ptr<TOvX509Certificate> signerCertificate_;
   int readSignerCount_ = 0;
+  bool verifyTimestamps_ = true;
 };
 
 }  // namespace corvane

@@ -553,8 +553,9 @@ void TOvPDFPublicKeySecurityHandler::LoadPKCS7Value() {
 bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
   signerCertificate_.reset();
   // A PDF signature is one signer's; a second SignerInfo could stand for
-  // anything its verifier chooses to show.
-  if (readSignerCount_ != 1) {
+  // anything its verifier chooses to show. (None at all is the verifier's
+  // invalid message.)
+  if (readSignerCount_ > 1) {
     lastVerificationResult_ = MSG_ERROR_SIGNER_COUNT;
     return false;
   }
@@ -564,7 +565,9 @@ bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
   // The value's own certificates come first; a signer certificate it lacks
   // is looked up in the local storage.
   verifier.SetCertStorage(certStorage_ ? certStorage_ : readCertificates_.get());
-  verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
+  TCvVerificationOptions options = verifier.VerificationOptions() | voLiberalMode;
+  if (!verifyTimestamps_) options &= ~voVerifyTimestamps;
+  verifier.SetVerificationOptions(options);
   int32_t result = 0;
   if (detachedSignature_) {
     verifier.SetInputIsHash(true);
@@ -588,6 +591,39 @@ bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
     if (values && !values->empty()) revocationInfo_.Decode(values->front());
   }
   return result == 0;
+}
+
+void TOvPDFPublicKeySecurityHandler::CheckWrittenValue(std::string_view value,
+                                                       std::string_view digest) const {
+  // A handler of its own reads the value, so nothing of this one changes.
+  TOvPDFPublicKeySecurityHandler checker;
+  checker.SetCryptoProviderManager(CryptoProviderManager());
+  checker.certStorage_ = certStorage_;
+  checker.signatureKind_ = signatureKind_;
+  checker.detachedSignature_ = detachedSignature_;
+  checker.verifyTimestamps_ = false;
+  checker.readValue_ = ByteString(value);
+  const TOvX509Certificate* signing = SigningCertificate();
+  bool verified = false;
+  try {
+    if (signatureKind_ == PDF_SIGNATURE_KIND_X509) {
+      if (signing) checker.readCertificates_->Add(*SigningCertificate(), false);
+      checker.LoadX509Value();
+    } else {
+      checker.LoadPKCS7Value();
+    }
+    verified = checker.VerifyDigest(digest);
+  } catch (const std::exception& e) {
+    Fail(std::string("The signature written cannot be read back: ") + e.what());
+  }
+  if (!verified) {
+    const int32_t code = checker.lastVerificationResult_;
+    Fail("The signature written does not verify" +
+         (code != 0 ? " (error " + std::to_string(code) + ")" : std::string()));
+  }
+  const TOvX509Certificate* named = checker.SignerCertificate();
+  if (!signing || !named || named->CertificateBinary() != signing->CertificateBinary())
+    Fail("The signature written names another signer");
 }
 
 ByteString TOvPDFPublicKeySecurityHandler::TimestampSignature() {

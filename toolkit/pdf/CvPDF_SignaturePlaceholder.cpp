@@ -3,10 +3,13 @@
 #include "toolkit/pdf/CvPDF_SignaturePlaceholder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "toolkit/common/CvScope.h"
+#include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pdf/CvPDF_SignatureImpl.h"
+#include "toolkit/pdf/CvPDF_SignatureShape.h"
 
 namespace corvane::sigimpl {
 
@@ -20,10 +23,15 @@ constexpr char kContentsWidthChanged[] = "OvPDFDocument.InsertActualSignatureInf
 constexpr char kNotReserved[] = "OvPDFDocument.InsertActualSignatureInformation.6";
 constexpr char kRangeTooLong[] = "OvPDFDocument.InsertActualSignatureInformation.7";
 
+std::atomic<bool> g_corruptValue{false};
+
 }  // namespace
+
+void SetCorruptSignatureValueForTesting(bool corrupt) { g_corruptValue = corrupt; }
 
 void TCvSignaturePlaceholder::Reserve(TOvPDFFile& file, TOvPDFDictionary* value, int64_t size) {
   if (size <= 0 || size > kMaxValueSize) InternalError(kTooLarge);
+  value_ = value;
   contents_ = file.NewString(std::string(static_cast<size_t>(size), '\0'), 1);
   SetEntry(value, "Contents", contents_);
   TOvPDFArray* range = NewFlatArray(file);
@@ -109,8 +117,29 @@ std::vector<TOvPDFByteRange> TCvSignaturePlaceholder::Sign(TOvStream& out,
   std::vector<TOvPDFByteRange> ranges = PatchByteRange(out);
   handler.BeginSigning(file);
   const ByteString digest = Hash(out, handler, ranges);
-  WriteValue(out, handler.SignDigest(digest));
+  ByteString value = handler.SignDigest(digest);
+  if (g_corruptValue && !value.empty()) value.back() = static_cast<char>(value.back() ^ 1);
+  WriteValue(out, value);
+  ReadBack(out, handler, ranges, value, digest);
   return ranges;
+}
+
+void TCvSignaturePlaceholder::ReadBack(TOvStream& out, TOvPDFSecurityHandler& handler,
+                                       const std::vector<TOvPDFByteRange>& ranges,
+                                       std::string_view value, std::string_view digest) const {
+  const TOvPDFSignatureShape shape = ReadSignatureShape(out, AbsoluteWriteOffset(value_));
+  if (!shape.Sound())
+    throw EOvPDFDocumentError("The signature written is malformed: " + shape.Problem);
+  if (ranges.size() != 2 || shape.ByteRange[1] != ranges[0].Length ||
+      shape.ByteRange[2] != ranges[1].Offset || shape.ByteRange[3] != ranges[1].Length)
+    throw EOvPDFDocumentError(
+        "The signature written is malformed: the byte range is not the one hashed");
+  const std::string_view written(shape.Contents);
+  if (written.substr(0, value.size()) != value ||
+      written.find_first_not_of('\0', value.size()) != std::string_view::npos)
+    throw EOvPDFDocumentError("The signature written is not the value that was made");
+  if (auto* publicKey = dynamic_cast<TOvPDFPublicKeySecurityHandler*>(&handler))
+    publicKey->CheckWrittenValue(written, digest);
 }
 
 }  // namespace corvane::sigimpl

@@ -53,17 +53,30 @@ class TCvSignaturePlaceholder {
   // Writes the value, padded with zero bytes to the reservation, over the
   // /Contents placeholder. A value larger than the reservation is refused.
   void WriteValue(TOvStream& out, std::string_view value) const;
-  // PatchByteRange, then BeginSigning(file), Hash, SignDigest and WriteValue;
-  // returns the byte ranges.
+  // PatchByteRange, then BeginSigning(file), Hash, SignDigest, WriteValue and
+  // ReadBack; returns the byte ranges.
   std::vector<TOvPDFByteRange> Sign(TOvStream& out, TOvPDFSecurityHandler& handler,
                                     TOvPDFFile* file) const;
+  // Reads the written value dictionary back from out, as a verifier reads
+  // it: the byte range must have its strict shape and name ranges, /Contents
+  // must decode to value, and a public-key handler's value must verify for
+  // digest. The file is not hashed again. Raises EOvPDFDocumentError (or the
+  // handler's error) with the cause.
+  void ReadBack(TOvStream& out, TOvPDFSecurityHandler& handler,
+                const std::vector<TOvPDFByteRange>& ranges, std::string_view value,
+                std::string_view digest) const;
 
  private:
   // The placeholders must have been reserved and written.
   void CheckWritten() const;
 
+  TOvPDFDictionary* value_ = nullptr;
   TOvPDFString* contents_ = nullptr;
   TOvPDFArray* range_ = nullptr;
 };
+
+// Test-only: while set, the last byte of every new signature value is
+// flipped before it is written, so that its read-back must refuse it.
+void SetCorruptSignatureValueForTesting(bool corrupt);
 
 }  // namespace corvane::sigimpl

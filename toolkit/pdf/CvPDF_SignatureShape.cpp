@@ -202,15 +202,15 @@ int64_t RevisionEndAfter(TWindow& w, int64_t from) {
     if (!match) continue;
     // Back over the offset's line to "startxref".
     // (Each run is bounded, so a file full of "%%EOF" stays linear.)
-    const int64_t floor = std::max(from, at - 512);
+    const int64_t lowest = std::max(from, at - 512);
     int64_t back = at - 1;
-    while (back >= floor && IsSpace(w.At(back))) --back;
+    while (back >= lowest && IsSpace(w.At(back))) --back;
     const int64_t digitsEnd = back;
-    while (back >= floor && w.At(back) >= '0' && w.At(back) <= '9') --back;
-    if (back == digitsEnd || back < floor || !IsSpace(w.At(back))) continue;
-    while (back >= floor && IsSpace(w.At(back))) --back;
+    while (back >= lowest && w.At(back) >= '0' && w.At(back) <= '9') --back;
+    if (back == digitsEnd || back < lowest || !IsSpace(w.At(back))) continue;
+    while (back >= lowest && IsSpace(w.At(back))) --back;
     const int64_t keyword = back - static_cast<int64_t>(kStartXRef.size()) + 1;
-    if (keyword < floor) continue;
+    if (keyword < lowest) continue;
     for (size_t i = 0; i < kStartXRef.size() && match; ++i)
       match = w.At(keyword + static_cast<int64_t>(i)) == kStartXRef[i];
     if (!match) continue;
@@ -238,9 +238,11 @@ TOvPDFSignatureShape ReadSignatureShape(TOvStream& file, int64_t objectOffset) {
     shape.Problem = problem;
     return shape;
   };
-  // N G obj << (or from "obj", where the object reader leaves the offset)
+  // N G obj << (or from "obj", where the object reader leaves the offset,
+  // or from the "<<" itself)
   scan.SkipSpace(pos);
-  std::string token = scan.Token(pos);
+  const bool bare = w.At(pos) == '<';
+  std::string token = bare ? "obj" : scan.Token(pos);
   if (AllDigits(token)) {
     scan.SkipSpace(pos);
     const bool generation = AllDigits(scan.Token(pos));

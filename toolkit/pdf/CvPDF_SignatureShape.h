@@ -33,8 +33,8 @@ struct TOvPDFSignatureShape {
 };
 
 // Reads the signature dictionary of the indirect object whose "N G obj" (or
-// just its "obj") starts at objectOffset in file (the position of file is kept). Never
-// throws for malformed bytes: the result says what is wrong.
+// just its "obj", or the dictionary's "<<") starts at objectOffset in file (the position of file is
+// kept). Never throws for malformed bytes: the result says what is wrong.
 TOvPDFSignatureShape ReadSignatureShape(TOvStream& file, int64_t objectOffset);
 
 // The same for a signature dictionary read from file: it must be an indirect
