@@ -272,7 +272,9 @@ class TCvJudge {
   bool FormAllowed() const { return level_ != 1; }
   bool AnnotsAllowed() const { return level_ == 0 || level_ == 3; }
 
-  void ReadStructure(TCvSide& side);
+  // The entries and the catalog; with roles, what each object is to the
+  // document (only the signed revision needs that).
+  void ReadStructure(TCvSide& side, bool roles);
   void WalkPages(TCvSide& side);
   void WalkDSS(TCvSide& side, TOvPDFObject* dss);
   void ReadPermission();
@@ -328,23 +330,24 @@ std::string TCvJudge::FieldName(TOvPDFDictionary* field) {
   return name.empty() ? std::string("without a name") : ShortText(name);
 }
 
-void TCvJudge::ReadStructure(TCvSide& side) {
+void TCvJudge::ReadStructure(TCvSide& side, bool roles) {
   for (const auto& [key, entry] : side.File.XRefs()) {
     if (entry.Compressed || entry.Offset > 0) side.InUse.emplace(entry.Number, entry);
   }
   TOvPDFDictionary* trailer = side.File.Trailer();
   side.CatalogNumber = RefNumber(GetEntry(trailer, "Root"));
   side.Catalog = AsDict(GetResolvedEntry(trailer, "Root"));
-  if (!side.Catalog) return;
+  if (!side.Catalog || !roles) return;
   side.Roles[side.CatalogNumber] = {TRole::Catalog};
-  if (const int32_t info = RefNumber(GetEntry(trailer, "Info")); info >= 0)
-    side.Roles.emplace(info, TRoleOf{TRole::Info});
-  // A tree that cannot be read leaves its objects without a role: their
-  // changes are then not allowed.
+  // The pages first: an object that is also one of the more lenient kinds
+  // below keeps the role of page content. A tree that cannot be read leaves
+  // its objects without a role: their changes are then not allowed.
   try {
     WalkPages(side);
   } catch (const std::exception&) {
   }
+  if (const int32_t info = RefNumber(GetEntry(trailer, "Info")); info >= 0)
+    side.Roles.emplace(info, TRoleOf{TRole::Info});
   if (const int32_t form = RefNumber(GetEntry(side.Catalog, "AcroForm")); form >= 0)
     side.Roles.emplace(form, TRoleOf{TRole::AcroForm});
   if (auto* form = AsDict(GetResolvedEntry(side.Catalog, "AcroForm"))) {
@@ -451,12 +454,12 @@ void TCvJudge::ReadPermission() {
 }
 
 void TCvJudge::Run() {
-  ReadStructure(rev_);
+  ReadStructure(rev_, true);
   if (!rev_.Catalog) {
     Refuse("the signed revision has no catalog");
     return;
   }
-  ReadStructure(fin_);
+  ReadStructure(fin_, false);
   ReadPermission();
   result_.Permission = level_;
   CheckTrailer();
@@ -629,6 +632,8 @@ void TCvJudge::CheckCatalog(TOvPDFDictionary* before, TOvPDFDictionary* after) {
       Allow(was ? "DSS updated" : "DSS added");
     } else if (key == "Metadata") {
       Allow("XMP metadata changed");
+    } else if (key == "Extensions" && GetEntry(after, "DSS")) {
+      // The extension level writers of a store declare with it.
     } else if (key == "Perms" && Same(GetEntry(AsDict(ResolveValue(was)), "DocMDP"),
                                       GetEntry(AsDict(ResolveValue(now)), "DocMDP"), 0)) {
       Allow("permissions changed");
