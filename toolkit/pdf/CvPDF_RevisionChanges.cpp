@@ -477,7 +477,7 @@ void TCvJudge::CheckTrailer() {
 }
 
 void TCvJudge::CheckSections() {
-  // The sections written after the revision, oldest first.
+  // The sections written after the revision, newest first.
   const std::vector<TOvPDFXRefSection>& sections = fin_.File.Sections();
   const int64_t signedSection = rev_.File.LastStartXRef();
   size_t later = 0;
@@ -486,9 +486,12 @@ void TCvJudge::CheckSections() {
     Refuse("the updates after the signed revision do not continue it");
     return;
   }
-  // The newest entry of each object the later sections list.
+  // The entry of each object the later sections list that counts, as the
+  // reader takes it: from the newest section, the first in a section, an
+  // entry in use before a free one (a hybrid table marks free what its
+  // stream puts into object streams).
   std::map<int32_t, TOvPDFXrefEntry> touched;
-  for (size_t s = later; s-- > 0;) {
+  for (size_t s = 0; s < later; ++s) {
     const TOvPDFXRefSection& section = sections[s];
     if (section.Offset < revisionEnd_) {
       Refuse("a later cross-reference section lies inside the signed revision");
@@ -496,7 +499,7 @@ void TCvJudge::CheckSections() {
     bool bringsObjects = false;
     for (const TOvPDFXrefEntry& entry : section.Entries) {
       if (entry.Number == 0) continue;
-      touched[entry.Number] = entry;
+      if (entry.Compressed || entry.Offset > 0) touched.emplace(entry.Number, entry);
       auto old = rev_.InUse.find(entry.Number);
       if (entry.Compressed) {
         const bool same = old != rev_.InUse.end() && old->second.Compressed &&
@@ -513,6 +516,10 @@ void TCvJudge::CheckSections() {
                  " marked in use at bytes of the signed revision");
         }
       }
+    }
+    for (const TOvPDFXrefEntry& entry : section.Entries) {
+      if (entry.Number != 0 && !entry.Compressed && entry.Offset <= 0)
+        touched.emplace(entry.Number, entry);
     }
     if (!bringsObjects) {
       Refuse("the cross-reference section at " + std::to_string(section.Offset) +
@@ -854,7 +861,7 @@ TOvPDFRevisionChanges CompareRevisionWithFinal(TOvStream& file, int64_t revision
     result.Verdict = TOvPDFChangeVerdict::cvNotAllowed;
   } else {
     result.Verdict = TOvPDFChangeVerdict::cvAllowed;
-    if (result.Allowed.empty()) result.Allowed.emplace_back("an update that changes nothing");
+    if (result.Allowed.empty()) result.Allowed.emplace_back("an update that changes nothing shown");
   }
   return result;
 }
