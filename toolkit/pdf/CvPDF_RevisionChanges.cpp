@@ -550,8 +550,11 @@ void TCvJudge::CheckSections() {
     if (!old->second.Compressed && !entry.Compressed && old->second.Offset == entry.Offset)
       continue;
     try {
+      // An object the reader cannot make (one in the object stream of an
+      // encrypted file, one whose entry it set aside) cannot be compared.
       TOvPDFObject* before = ValueOf(rev_, number);
       TOvPDFObject* after = ValueOf(fin_, number);
+      if (!before || !after) throw EOvPDFError("not read");
       if (!Same(before, after, 0)) CheckObject(number, before, after);
     } catch (const std::exception&) {
       Refuse("object " + std::to_string(number) + " cannot be read");
