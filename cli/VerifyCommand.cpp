@@ -9,6 +9,8 @@
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pdf/CvPDF_RevisionChanges.h"
+#include "toolkit/pdf/CvPDF_SignatureShape.h"
+#include "toolkit/pki/CvMessages.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
 #include "toolkit/pki/CvX509.h"
 
@@ -86,11 +88,20 @@ bool HashRanges(TOvPDFSecurityHandler& handler, TOvStream& file,
   return !digest.empty();
 }
 
+// The certificate the signature names as its signer, not whichever the
+// value happens to list first.
 std::string SignerName(TOvPDFPublicKeySecurityHandler& handler) {
-  TOvMemoryCertStorage& certificates = handler.ReadCertificates();
-  if (certificates.Count() == 0) return "unknown";
-  const TOvCertificateName& name = certificates.Certificates(0)->SubjectName();
+  const TOvX509Certificate* certificate = handler.SignerCertificate();
+  if (certificate == nullptr) return "unknown";
+  const TOvCertificateName& name = certificate->SubjectName();
   return !name.CommonName.empty() ? name.CommonName : name.Organization;
+}
+
+std::string FailureText(TOvPDFPublicKeySecurityHandler& handler) {
+  const int32_t code = handler.LastVerificationResult();
+  if (code == MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH || code == MSG_ERROR_SIGNER_COUNT)
+    return MessageErrorText(code);
+  return "error " + std::to_string(code);
 }
 
 }  // namespace
@@ -120,19 +131,10 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
     } catch (const std::exception& e) {
       problem = e.what();
     }
-    out << "  signer: " << (problem.empty() ? SignerName(*handler) : "unknown") << "\n";
-    out << "  signing time: " << TimeText(signature.SigningTime()) << "\n";
-    out << "  filter: " << filter << "\n";
-    out << "  subfilter: " << subFilter << "\n";
-    out << "  digest: " << (problem.empty() ? HashName(handler->HashAlgorithm()) : "unknown")
-        << "\n";
-    const std::string contents = GetStringEntry(value, "Contents", false);
-    const int64_t contentsLength = 2 * static_cast<int64_t>(contents.size()) + 2;
-    out << "  byte ranges:";
-    for (const TOvPDFByteRange& range : signature.ByteRanges())
-      out << " " << range.Offset << "+" << range.Length;
-    out << "\n  covers the whole file but the signature value: "
-        << (CoversWholeFile(signature, fileSize, -1, contentsLength) ? "yes" : "no") << "\n";
+    // The value is verified first: the signer is the certificate that
+    // verification finds.
+    const TOvPDFSignatureShape shape = ReadSignatureShape(input, value);
+    const bool loaded = problem.empty();
     bool ok = false;
     if (problem.empty()) {
       try {
@@ -140,14 +142,32 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
         std::string digest;
         if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
           ok = handler->VerifyDigest(digest);
-          if (!ok) problem = "error " + std::to_string(handler->LastVerificationResult());
+          if (!ok) problem = FailureText(*handler);
         } else {
           problem = "the byte ranges cannot be read";
         }
       } catch (const std::exception& e) {
         problem = e.what();
       }
+      if (!shape.Sound()) {
+        ok = false;
+        problem = "byte range malformed";
+      }
     }
+    out << "  signer: " << SignerName(*handler) << "\n";
+    out << "  signing time: " << TimeText(signature.SigningTime()) << "\n";
+    out << "  filter: " << filter << "\n";
+    out << "  subfilter: " << subFilter << "\n";
+    out << "  digest: " << (loaded ? HashName(handler->HashAlgorithm()) : "unknown") << "\n";
+    out << "  byte ranges:";
+    for (const TOvPDFByteRange& range : signature.ByteRanges())
+      out << " " << range.Offset << "+" << range.Length;
+    out << "\n  covers the whole file but the signature value: "
+        << (shape.Sound() && CoversWholeFile(signature, fileSize, shape.ContentsStart,
+                                             shape.ContentsEnd - shape.ContentsStart)
+                ? "yes"
+                : "no")
+        << "\n";
     out << "  valid: " << (ok ? "yes" : "no (" + problem + ")") << "\n";
     valid += ok;
     // What the updates after the signed revision changed.
