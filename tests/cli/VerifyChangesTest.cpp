@@ -32,8 +32,8 @@ TEST(VerifyChanges, OneLinePerSignatureAndTheStatusFollowsTheVerdict) {
   // The page's content stream written again after the signature: the
   // signature still verifies, the change is not allowed.
   std::string pdf = Golden("classic-visible.pdf");
-  const size_t startxref = pdf.rfind("startxref\n") + 10;
-  const std::string prev = pdf.substr(startxref, pdf.find('\n', startxref) - startxref);
+  const size_t digits = pdf.find_first_of("0123456789", pdf.rfind("startxref"));
+  const std::string prev = pdf.substr(digits, pdf.find_first_not_of("0123456789", digits) - digits);
   const std::string data = "BT /F1 40 Tf 100 700 Td (PAID) Tj ET";
   const size_t object = pdf.size();
   pdf += "4 0 obj\n<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
