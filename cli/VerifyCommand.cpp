@@ -1,5 +1,6 @@
 #include "cli/VerifyCommand.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -7,6 +8,7 @@
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pdf/CvPDF_RevisionChanges.h"
 #include "toolkit/pdf/CvPDF_SignatureShape.h"
 #include "toolkit/pki/CvMessages.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
@@ -110,7 +112,7 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
   UseScratchFileWorkingStream(document);
   document.Open(input);
   const int64_t fileSize = input.Size();
-  int valid = 0, total = 0;
+  int valid = 0, total = 0, refused = 0;
   for (size_t i = 0; i < document.SignatureCount(); ++i) {
     TOvPDFSignature& signature = *document.Signatures(i);
     if (!signature.Written() || !signature.FieldDictionary()) continue;
@@ -168,10 +170,17 @@ int VerifySignatures(const std::string& path, std::ostream& out) {
         << "\n";
     out << "  valid: " << (ok ? "yes" : "no (" + problem + ")") << "\n";
     valid += ok;
+    // What the updates after the signed revision changed.
+    int64_t revisionEnd = 0;
+    for (const TOvPDFByteRange& range : signature.ByteRanges())
+      revisionEnd = std::max(revisionEnd, int64_t{range.Offset} + range.Length);
+    const TOvPDFRevisionChanges changes = CompareRevisionWithFinal(input, revisionEnd);
+    out << "  changed after signing: " << changes.Summary() << "\n";
+    refused += changes.Verdict == TOvPDFChangeVerdict::cvNotAllowed;
   }
   if (total == 0) out << "no signatures\n";
   document.Close(false);
-  return total > 0 && valid == total ? 0 : 1;
+  return total > 0 && valid == total && refused == 0 ? 0 : 1;
 }
 
 }  // namespace tavra

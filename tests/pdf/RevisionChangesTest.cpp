@@ -80,9 +80,11 @@ TEST(RevisionChanges, OurOwnSignaturesAreUnchangedOrChangedOnlyBySigning) {
   EXPECT_EQ(first.Summary(), "yes, allowed (signature Signature2 added)");
   EXPECT_EQ(first.Permission, 0);
 
-  // A P 2 certification signed again by the toolkit: the approval is allowed.
+  // A P 2 certification of a file with object streams and cross-reference
+  // streams, signed again by the toolkit: the approval is allowed.
+  tavra_test::ScratchDir dir;
   TSigningTestHandler handler;
-  auto sign = [&](const std::string& input, bool certify) {
+  auto sign = [&](const std::string& input, bool certify, bool fillEmptyField = false) {
     corvane::TOvMemoryStream stream(input);
     corvane::TOvPDFDocument document;
     document.Open(stream);
@@ -92,17 +94,34 @@ TEST(RevisionChanges, OurOwnSignaturesAreUnchangedOrChangedOnlyBySigning) {
       entry->SetSignatureType(corvane::stMDP);
       entry->SetAllowedChanges(corvane::PDF_ALLOW_FORM_FILL);
     }
+    if (fillEmptyField) {
+      entry->SetFieldDictionary(document.EmptySignatureFields().at(0).Field);
+      entry->SetExistingField(true);
+    }
     document.Close(true);
     return stream.Data();
   };
-  const std::string chain = sign(sign(OnePage().Build(), true), false);
+  const std::string compressed =
+      QpdfVariant(dir, OnePage().Build(), "--object-streams=generate", "objstm");
+  ASSERT_NE(compressed.find("/ObjStm"), std::string::npos);
+  const std::string chain = sign(sign(compressed, true), false);
   const TOvPDFRevisionChanges certified = Judge(chain, 0);
   EXPECT_EQ(certified.Permission, 2);
   EXPECT_EQ(certified.Verdict, TOvPDFChangeVerdict::cvAllowed) << Describe(certified);
   EXPECT_EQ(certified.Summary(), "yes, allowed (signature Signature2 added)");
 
+  // An empty signature field of the signed revision filled later.
+  TFixture withField = OnePage();
+  withField.objects[0].second = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] >> >>";
+  withField.objects[2].second =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Annots [5 0 R] >>";
+  withField.Add(5,
+                "<< /FT /Sig /T (Approval) /Type /Annot /Subtype /Widget /F 4 /Rect [100 100 "
+                "200 150] /P 3 0 R >>");
+  const std::string filled = sign(sign(withField.Build(), false), false, true);
+  EXPECT_EQ(Judge(filled, 0).Summary(), "yes, allowed (signature Approval added)");
+
   // The controls are genuinely signed: pdfsig finds every signature valid.
-  tavra_test::ScratchDir dir;
   EXPECT_EQ(Count(Pdfsig(dir.Write("twice.pdf", twice)), "Signature is Valid"), 2);
   EXPECT_EQ(Count(Pdfsig(dir.Write("chain.pdf", chain)), "Signature is Valid"), 2);
 }

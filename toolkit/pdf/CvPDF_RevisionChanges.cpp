@@ -272,7 +272,9 @@ class TCvJudge {
   bool FormAllowed() const { return level_ != 1; }
   bool AnnotsAllowed() const { return level_ == 0 || level_ == 3; }
 
-  void ReadStructure(TCvSide& side);
+  // The entries and the catalog; with roles, what each object is to the
+  // document (only the signed revision needs that).
+  void ReadStructure(TCvSide& side, bool roles);
   void WalkPages(TCvSide& side);
   void WalkDSS(TCvSide& side, TOvPDFObject* dss);
   void ReadPermission();
@@ -328,23 +330,24 @@ std::string TCvJudge::FieldName(TOvPDFDictionary* field) {
   return name.empty() ? std::string("without a name") : ShortText(name);
 }
 
-void TCvJudge::ReadStructure(TCvSide& side) {
+void TCvJudge::ReadStructure(TCvSide& side, bool roles) {
   for (const auto& [key, entry] : side.File.XRefs()) {
     if (entry.Compressed || entry.Offset > 0) side.InUse.emplace(entry.Number, entry);
   }
   TOvPDFDictionary* trailer = side.File.Trailer();
   side.CatalogNumber = RefNumber(GetEntry(trailer, "Root"));
   side.Catalog = AsDict(GetResolvedEntry(trailer, "Root"));
-  if (!side.Catalog) return;
+  if (!side.Catalog || !roles) return;
   side.Roles[side.CatalogNumber] = {TRole::Catalog};
-  if (const int32_t info = RefNumber(GetEntry(trailer, "Info")); info >= 0)
-    side.Roles.emplace(info, TRoleOf{TRole::Info});
-  // A tree that cannot be read leaves its objects without a role: their
-  // changes are then not allowed.
+  // The pages first: an object that is also one of the more lenient kinds
+  // below keeps the role of page content. A tree that cannot be read leaves
+  // its objects without a role: their changes are then not allowed.
   try {
     WalkPages(side);
   } catch (const std::exception&) {
   }
+  if (const int32_t info = RefNumber(GetEntry(trailer, "Info")); info >= 0)
+    side.Roles.emplace(info, TRoleOf{TRole::Info});
   if (const int32_t form = RefNumber(GetEntry(side.Catalog, "AcroForm")); form >= 0)
     side.Roles.emplace(form, TRoleOf{TRole::AcroForm});
   if (auto* form = AsDict(GetResolvedEntry(side.Catalog, "AcroForm"))) {
@@ -451,12 +454,12 @@ void TCvJudge::ReadPermission() {
 }
 
 void TCvJudge::Run() {
-  ReadStructure(rev_);
+  ReadStructure(rev_, true);
   if (!rev_.Catalog) {
     Refuse("the signed revision has no catalog");
     return;
   }
-  ReadStructure(fin_);
+  ReadStructure(fin_, false);
   ReadPermission();
   result_.Permission = level_;
   CheckTrailer();
@@ -474,7 +477,7 @@ void TCvJudge::CheckTrailer() {
 }
 
 void TCvJudge::CheckSections() {
-  // The sections written after the revision, oldest first.
+  // The sections written after the revision, newest first.
   const std::vector<TOvPDFXRefSection>& sections = fin_.File.Sections();
   const int64_t signedSection = rev_.File.LastStartXRef();
   size_t later = 0;
@@ -483,9 +486,12 @@ void TCvJudge::CheckSections() {
     Refuse("the updates after the signed revision do not continue it");
     return;
   }
-  // The newest entry of each object the later sections list.
+  // The entry of each object the later sections list that counts, as the
+  // reader takes it: from the newest section, the first in a section, an
+  // entry in use before a free one (a hybrid table marks free what its
+  // stream puts into object streams).
   std::map<int32_t, TOvPDFXrefEntry> touched;
-  for (size_t s = later; s-- > 0;) {
+  for (size_t s = 0; s < later; ++s) {
     const TOvPDFXRefSection& section = sections[s];
     if (section.Offset < revisionEnd_) {
       Refuse("a later cross-reference section lies inside the signed revision");
@@ -493,7 +499,7 @@ void TCvJudge::CheckSections() {
     bool bringsObjects = false;
     for (const TOvPDFXrefEntry& entry : section.Entries) {
       if (entry.Number == 0) continue;
-      touched[entry.Number] = entry;
+      if (entry.Compressed || entry.Offset > 0) touched.emplace(entry.Number, entry);
       auto old = rev_.InUse.find(entry.Number);
       if (entry.Compressed) {
         const bool same = old != rev_.InUse.end() && old->second.Compressed &&
@@ -510,6 +516,10 @@ void TCvJudge::CheckSections() {
                  " marked in use at bytes of the signed revision");
         }
       }
+    }
+    for (const TOvPDFXrefEntry& entry : section.Entries) {
+      if (entry.Number != 0 && !entry.Compressed && entry.Offset <= 0)
+        touched.emplace(entry.Number, entry);
     }
     if (!bringsObjects) {
       Refuse("the cross-reference section at " + std::to_string(section.Offset) +
@@ -540,8 +550,11 @@ void TCvJudge::CheckSections() {
     if (!old->second.Compressed && !entry.Compressed && old->second.Offset == entry.Offset)
       continue;
     try {
+      // An object the reader cannot make (one in the object stream of an
+      // encrypted file, one whose entry it set aside) cannot be compared.
       TOvPDFObject* before = ValueOf(rev_, number);
       TOvPDFObject* after = ValueOf(fin_, number);
+      if (!before || !after) throw EOvPDFError("not read");
       if (!Same(before, after, 0)) CheckObject(number, before, after);
     } catch (const std::exception&) {
       Refuse("object " + std::to_string(number) + " cannot be read");
@@ -629,6 +642,8 @@ void TCvJudge::CheckCatalog(TOvPDFDictionary* before, TOvPDFDictionary* after) {
       Allow(was ? "DSS updated" : "DSS added");
     } else if (key == "Metadata") {
       Allow("XMP metadata changed");
+    } else if (key == "Extensions" && GetEntry(after, "DSS")) {
+      // The extension level writers of a store declare with it.
     } else if (key == "Perms" && Same(GetEntry(AsDict(ResolveValue(was)), "DocMDP"),
                                       GetEntry(AsDict(ResolveValue(now)), "DocMDP"), 0)) {
       Allow("permissions changed");
@@ -849,7 +864,7 @@ TOvPDFRevisionChanges CompareRevisionWithFinal(TOvStream& file, int64_t revision
     result.Verdict = TOvPDFChangeVerdict::cvNotAllowed;
   } else {
     result.Verdict = TOvPDFChangeVerdict::cvAllowed;
-    if (result.Allowed.empty()) result.Allowed.emplace_back("an update that changes nothing");
+    if (result.Allowed.empty()) result.Allowed.emplace_back("an update that changes nothing shown");
   }
   return result;
 }

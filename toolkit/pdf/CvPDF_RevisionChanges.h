@@ -9,7 +9,8 @@
 // judges every object they add, change or free.
 //
 // Allowed at every level:
-//  - a /DSS dictionary and everything in it, the catalog gaining /DSS;
+//  - a /DSS dictionary and everything in it, the catalog gaining /DSS (and
+//    /Extensions, which the writers of a store declare it with);
 //  - document timestamp signatures (/Type /DocTimeStamp) with their fields
 //    and widgets;
 //  - changes of the document information dictionary (the trailer's /Info)
@@ -30,7 +31,8 @@
 //
 // Anything else is not allowed, among it: page content streams, resources,
 // fonts, the page tree, catalog entries other than /AcroForm, /DSS,
-// /Metadata and /Perms (and /Perms only when its /DocMDP stays), the trailer
+// /Metadata and /Perms (/Perms only when its /DocMDP stays, /Extensions only
+// beside a /DSS), the trailer
 // naming another catalog or encryption, objects freed, objects that were free
 // in the signed revision defined again, an object redefined as another kind
 // (a widget turned into a stream), a section that brings no new object (it
@@ -62,7 +64,8 @@ struct TOvPDFRevisionChanges {
   // added"), each once, in the order they were found.
   std::vector<std::string> Allowed;
   std::vector<std::string> NotAllowed;
-  // The /P of the certification the revision carries; 0 without one.
+  // The /P of the certification the revision carries; 0 without one, and 0
+  // when nothing follows the revision (it is not read then).
   int32_t Permission = 0;
 
   // "no", "yes, allowed (...)" or "yes, NOT allowed (...)".
