@@ -551,9 +551,11 @@ TEST(X509Signatures, KeyMaterialByFamily) {
   EXPECT_FALSE(rsa->PrivateKeyExists());
   // A built-in key holds no store context.
   EXPECT_EQ(rsa->CertContextHandle(), 0u);
-  // EC parses, has no key material, and still can sign by its algorithm.
+  // EC key material on a named curve, without a private key.
   const auto ec = Load(FixtureDER("ec"));
-  EXPECT_EQ(ec->KeyMaterial(), nullptr);
+  ASSERT_NE(ec->KeyMaterial(), nullptr);
+  EXPECT_EQ(ec->KeyMaterial()->Algorithm(), ALG_EC);
+  EXPECT_EQ(ec->KeyMaterial()->Bits(), 256);
   EXPECT_TRUE(ec->KeyAlgorithmCanSign());
   EXPECT_FALSE(ec->PrivateKeyExists());
   EXPECT_EQ(ec->CertContextHandle(), 0u);

@@ -229,7 +229,17 @@ int32_t TOvMessageVerifier::CheckSignature(TOvPKCS7Signer& signer,
     return OpensToPKCS1Block(*key, signer.EncryptedDigest) ? MSG_ERROR_DIGEST_MISMATCH
                                                            : MSG_ERROR_INVALID_SIGNATURE;
   }
-  // DSA and ECDSA keys cannot be checked with the keys this toolkit makes.
+  if (algorithm == oid::EC_PUBLIC_KEY ||
+      KeyFamilyOf(SignatureAlgorithmOfOID(algorithm)) == ALG_EC) {
+    // id-ecPublicKey or ecdsa-with-*: the value is the digest of the signer's
+    // digest algorithm (RFC 5753 7.1.3).
+    const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(certificate.KeyMaterial());
+    if (ec == nullptr) return MSG_ERROR_UNSUPPORTED_ALGORITHM;
+    return ec->VerifyDigest(value, signer.EncryptedDigest) == VERIFY_VALID
+               ? 0
+               : MSG_ERROR_INVALID_SIGNATURE;
+  }
+  // DSA keys cannot be checked with the keys this toolkit makes.
   return MSG_ERROR_UNSUPPORTED_ALGORITHM;
 }
 
