@@ -109,6 +109,18 @@ TEST(Ecdsa, OutOfRangeScalarsAndBadPointsAreRefused) {
         std::pair{TOvMPInt::Add(r, n), s}, std::pair{r, TOvMPInt::Add(s, n)}})
     EXPECT_EQ(key.VerifyDetached(ALG_SHA256, m.data, ECDSAEncodeSignature(rr, ss)), VERIFY_INVALID);
 
+  // Not strict DER: a negative or padded INTEGER, a long-form short length,
+  // a third element, a cut value.
+  for (const std::string& der : {std::string("\x30\x06\x02\x01\x80\x02\x01\x01", 8),
+                                 std::string("\x30\x07\x02\x02\x00\x01\x02\x01\x01", 9),
+                                 std::string("\x30\x81\x06\x02\x01\x01\x02\x01\x01", 9),
+                                 std::string("\x30\x08\x02\x01\x01\x02\x01\x01\x05\x00", 10),
+                                 m.signature.substr(0, m.signature.size() - 1)}) {
+    TOvMPInt a, b;
+    EXPECT_FALSE(ECDSADecodeSignature(der, a, b));
+    EXPECT_EQ(key.VerifyDetached(ALG_SHA256, m.data, der), VERIFY_INVALID);
+  }
+
   // The point: off the curve (y + 1), at infinity, x >= p, hybrid, short.
   const std::string point = key.PublicPoint();
   const std::string p = curve.Prime().ToBytes(32);

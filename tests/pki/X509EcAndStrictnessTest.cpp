@@ -217,7 +217,7 @@ TEST(X509Strictness, T61UniversalAndBMPNamesComeBackAsUTF8) {
   EXPECT_EQ(odd->SubjectName().StateOrProvince, "a" + fffd + "b" + fffd + fffd + fffd);
 }
 
-TEST(X509Strictness, UnknownKeyAlgorithmLoadsWithoutKeyMaterial) {
+TEST(X509Strictness, UnknownKeyAlgorithmsAndCurvesLoadWithoutKeyMaterial) {
   TAVRA_REQUIRE_TOOL("openssl");
   ScratchDir dir;
   bool ok = false;
@@ -237,6 +237,19 @@ TEST(X509Strictness, UnknownKeyAlgorithmLoadsWithoutKeyMaterial) {
   EXPECT_EQ(c->KeyMaterial(), nullptr);
   EXPECT_TRUE(c->IsSelfIssued());
   EXPECT_FALSE(c->ValidateWithIssuer(*c));
+  // An EC key on a curve we do not compute on: loaded, key unsupported.
+  const std::string k1 = pkitest::Run(
+      "cd " + Quote(dir.Path()) +
+          " && openssl ecparam -name secp256k1 -genkey -noout -out k1.key"
+          " && openssl req -x509 -new -key k1.key -subj '/CN=K1 Root' -days 30 -out k1.pem"
+          " && openssl x509 -in k1.pem -outform DER",
+      &ok);
+  ASSERT_TRUE(ok);
+  const auto other = Load(k1);
+  EXPECT_EQ(other->PublicKeyAlgorithm(), CERT_ALG_EC);
+  EXPECT_EQ(other->KeyMaterial(), nullptr);
+  EXPECT_FALSE(other->ValidateWithIssuer(*other));
+
   // A known key algorithm with broken parameters still refuses the certificate.
   const std::string subject = EncodeSequence({Attribute(kCN, EncodePrintableString("x"))});
   EXPECT_NO_THROW(Load(Certificate(
