@@ -300,6 +300,44 @@ TEST(Repair, DamagedFilesAreNeverAppendedTo) {
   TLoaded again(loaded.source.Data());
   again.Load();
   EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
+  ExpectQpdfClean(loaded.source.Data());
+}
+
+namespace {
+
+// Saves a document with no new signature (a full rewrite) and returns what
+// the caller's stream then holds.
+std::string RewrittenByTheDocument(const std::string& input) {
+  TOvMemoryStream stream(input);
+  TOvPDFDocument doc;
+  doc.Open(stream);
+  EXPECT_TRUE(doc.File().Damaged());
+  doc.Close(true);
+  return stream.Data();
+}
+
+}  // namespace
+
+TEST(Repair, ARewriteWritesTheLengthOfTheDataItWrites) {
+  // One stream's length is indirect and lies, written before the stream;
+  // another's is direct and runs past the data.
+  TFixture f = OnePage();
+  f.Add(5, "4");
+  f.Add(6, "<< /Length 5 0 R >>\nstream\n0 0 m 100 100 l S\nendstream");
+  f.Add(7, "<< /Length 900 >>\nstream\n0 0 m 200 200 l S\nendstream");
+  std::string text = f.Build();
+  text.replace(text.rfind("startxref\n") + 10, 1, "x");
+  const std::string rewritten = RewrittenByTheDocument(text);
+  ExpectQpdfClean(rewritten);
+  TLoaded again(rewritten);
+  again.Load();
+  EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
+  EXPECT_TRUE(again.file.Warnings().empty()) << again.file.Warnings().front().Text;
+  for (const int number : {6, 7}) {
+    auto* stream = dynamic_cast<TOvPDFStream*>(again.Object(number)->Value);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(GetIntEntry(stream->Dictionary, "Length", 0, false), stream->DataLength) << number;
+  }
 }
 
 TEST(Repair, PredictorRejectsParametersOutOfRange) {
