@@ -1123,6 +1123,13 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
   const int64_t first = GetInt64Entry(dict, "First", 0, true);
   if (first < 0 || count < 0) throw EOvPDFError("Invalid object stream");
+  // The header of N pairs lies in the first /First bytes; the shortest,
+  // "0 0 0 0 ... 0 0", takes 4 N - 1 of them.
+  if (count > (first + 1) / 4) {
+    throw EOvPDFParseError("Invalid object stream", "/First " + std::to_string(first) +
+                                                        " cannot hold the header of /N " +
+                                                        std::to_string(count) + " objects");
+  }
   ReadObjectStreamPrefix(stream, [&](TOvMemoryStream& input, bool truncated) {
     const int64_t size = input.Size();
     cache.Numbers.clear();
@@ -1137,24 +1144,22 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
       return false;
     };
     if (first > size) return incomplete();
-    input.SetPosition(0);
+    // The header is read from its own bytes: nothing past /First is inflated
+    // to find it.
+    TOvMemoryStream header(input.Data().substr(0, static_cast<size_t>(first)));
     for (int64_t i = 0; i < count; ++i) {
       int32_t number = 0;
       int64_t offset = 0;
       bool ok = false;
       bool offsetRead = false;
-      try {
-        TOvPDFObject* a = ParseMember(input);
-        auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(input));
+      {
+        TOvPDFObject* a = ParseMember(header);
+        auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(header));
         offsetRead = b && TryStrToInt64(b->Data, offset) && offset >= 0;
         ok = AsInteger(a, number) && number >= 0 && offsetRead && offset <= size;
         ReleaseScratch(b);
         ReleaseScratch(a);
-      } catch (const EOvPDFError&) {
-        if (truncated) return false;
-        throw;
       }
-      if (truncated && input.Position() >= size) return false;
       if (!ok) {
         // An offset past a truncated prefix may lie within the whole content.
         if (truncated && offsetRead) return false;
