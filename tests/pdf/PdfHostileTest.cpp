@@ -286,25 +286,35 @@ TEST(Hostile, AnObjectStreamThatFailsIsDecodedOnce) {
   EXPECT_LT(loaded.Passes(), 3.0);
 }
 
-TEST(Hostile, AnObjectStreamHeaderLiesWithinFirst) {
+namespace {
+
+// Object 10 alone in object stream 20, whose content is given, listed in a
+// cross-reference stream.
+std::string OneMemberStream(const std::string& content, int first) {
+  std::string out = "%PDF-1.5\n";
+  std::map<int, std::pair<int, long long>> rows;
+  rows[1] = {1, static_cast<long long>(out.size())};
+  out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  rows[2] = {1, static_cast<long long>(out.size())};
+  out += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
+  const std::string packed = ZlibCompress(content, 9);
+  rows[20] = {1, static_cast<long long>(out.size())};
+  rows[10] = {2, 20};
+  out += "20 0 obj\n<< /Type /ObjStm /N 1 /First " + std::to_string(first) +
+         " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
+         packed + "\nendstream\nendobj\n";
+  return WithXRefStream(out, rows, 21);
+}
+
+}  // namespace
+
+TEST(Hostile, ObjectStreamsLieWhereTheirHeaderSays) {
   // Two megabytes of spaces after a header of no bytes (too short for one
   // pair: damage at once) and after one of sixteen spaces (read no further
   // than /First): the small budget left is never reached.
+  const std::string spaces(size_t{2} << 20, ' ');
   for (const int first : {0, 16}) {
-    const std::string content(static_cast<size_t>(first) + (size_t{2} << 20), ' ');
-    std::string out = "%PDF-1.5\n";
-    std::map<int, std::pair<int, long long>> rows;
-    rows[1] = {1, static_cast<long long>(out.size())};
-    out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
-    rows[2] = {1, static_cast<long long>(out.size())};
-    out += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
-    const std::string packed = ZlibCompress(content, 9);
-    rows[20] = {1, static_cast<long long>(out.size())};
-    rows[10] = {2, 20};
-    out += "20 0 obj\n<< /Type /ObjStm /N 1 /First " + std::to_string(first) +
-           " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
-           packed + "\nendstream\nendobj\n";
-    TCounted loaded(WithXRefStream(out, rows, 21));
+    TCounted loaded(OneMemberStream(std::string(static_cast<size_t>(first), ' ') + spaces, first));
     loaded.Load();
     loaded.file.SetInflateBudget(1 << 20);
     try {
@@ -318,6 +328,13 @@ TEST(Hostile, AnObjectStreamHeaderLiesWithinFirst) {
                 first ? "" : "/First 0 cannot hold the header of /N 1 objects");
     }
   }
+  // A member whose offset is followed by nothing but spaces holds no object.
+  TCounted empty(OneMemberStream("10 0 " + spaces, 5));
+  empty.Load();
+  empty.file.SetInflateBudget(1 << 20);
+  EXPECT_NE(dynamic_cast<TOvPDFNull*>(empty.Value(10)), nullptr);
+  EXPECT_TRUE(HasWarning(empty.file, "object 10 0 in object stream 20 holds no object"))
+      << WarningList(empty.file);
 }
 
 TEST(Hostile, ObjectStreamsStillRespectTheBudget) {

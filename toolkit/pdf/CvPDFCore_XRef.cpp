@@ -1116,6 +1116,9 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   }
 }
 
+// How much whitespace may stand between a member's offset and its object.
+constexpr size_t kMemberSpace = size_t{64} * 1024;
+
 void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
   TCvObjectStreamCache& cache = stream->ObjectStream;
   TOvPDFDictionary* dict = stream->Dictionary;
@@ -1201,8 +1204,13 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
         return false;
       }
       // Whitespace cut by the prefix's end follows a complete object;
-      // anything else may continue beyond it.
-      if (input.Position() >= size && (!obj || obj->TrailingSpace.empty())) return false;
+      // anything else may continue beyond it. An object begins where its
+      // offset says: a first prefix's length of nothing but whitespace after
+      // it holds none, however far the whitespace runs.
+      const bool nothing = !obj && size - start >= static_cast<int64_t>(kMemberSpace);
+      if (input.Position() >= size && !nothing && (!obj || obj->TrailingSpace.empty())) {
+        return false;
+      }
     }
     cache.First = first;
     cache.Truncated = truncated;
@@ -1233,6 +1241,10 @@ TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
     obj = ParseMember(input);
     if (obj && cache.Truncated && end == size && input.Position() >= input.Size()) {
       obj->TrailingSpace.clear();
+    }
+    if (!obj) {
+      AddWarning(-1, cache.Numbers[i],
+                 MemberName(cache.Numbers[i], container) + " holds no object; read as null");
     }
   }
   if (!obj) obj = NewNull();
