@@ -139,6 +139,14 @@ struct TCvFoundObject {
 // information dictionary; the later of each wins, as later definitions do.
 void NoteTrailerCandidate(TOvPDFDictionary* dict, const TOvPDFIndirect& indirect, int64_t offset,
                           TCvFoundObject& catalog, TCvFoundObject& info) {
+  // A dictionary still held as its source text is read into entries only
+  // when that text names what is looked for: the scan keeps the rest as text.
+  const std::string_view text = dict->Data.view();
+  if (!text.empty() && text.find("Catalog") == std::string_view::npos &&
+      text.find("Producer") == std::string_view::npos &&
+      text.find("Creat") == std::string_view::npos) {
+    return;
+  }
   // Only direct entries are looked at: the scan must load nothing else.
   const TCvFoundObject found{indirect.Number, indirect.Generation, offset};
   auto* type = dynamic_cast<TOvPDFName*>(GetEntry(dict, "Type"));
