@@ -138,8 +138,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "could not generate the inputs (python3 is needed)\n");
     return 1;
   }
-  for (const char* name : {"unterminated-strings.pdf", "shared-length.pdf", "duplicate-offsets.pdf",
-                           "prev-chain.pdf", "objstm-bombs.pdf", "objstm-overlap.pdf"}) {
+  for (const char* name :
+       {"unterminated-strings.pdf", "shared-length.pdf", "duplicate-offsets.pdf", "prev-chain.pdf",
+        "objstm-bombs.pdf", "objstm-overlap.pdf", "objstm-empty-headers.pdf",
+        "objstm-members-in-nothing.pdf", "comments-in-dictionary.pdf", "comment-before-endobj.pdf",
+        "no-trailer.pdf", "no-startxref.pdf", "wrong-lengths.pdf"}) {
     benchmark::RegisterBenchmark(("BM_OpenHostile/" + std::string(name)).c_str(), BM_OpenHostile,
                                  std::string(name))
         ->Iterations(3)

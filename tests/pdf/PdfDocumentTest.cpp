@@ -440,7 +440,7 @@ TEST(Document, FilesThatAreNotPdfsGiveAClearErrorAndStayUntouched) {
   const std::string onePage = OnePage().Build();
   for (const std::string& bytes :
        {std::string(), std::string("Just text.\n"), std::string(4096, '\0'),
-        onePage.substr(0, onePage.size() / 2)}) {
+        onePage.substr(0, onePage.find("1 0 obj"))}) {
     TOvMemoryStream input(bytes);
     TOvPDFDocument doc;
     try {

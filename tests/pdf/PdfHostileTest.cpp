@@ -277,13 +277,64 @@ TEST(Hostile, AnObjectStreamThatFailsIsDecodedOnce) {
   out += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
   const std::string content = "100 0 (" + std::string(100000, 'x') + ")";
   rows[20] = {1, static_cast<long long>(out.size())};
-  out += "20 0 obj\n<< /Type /ObjStm /N 2000 /First 5 /Length " + std::to_string(content.size()) +
-         " >>\nstream\n" + content + "\nendstream\nendobj\n";
+  out += "20 0 obj\n<< /Type /ObjStm /N 2000 /First 8000 /Length " +
+         std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream\nendobj\n";
   for (int n = 100; n < 2100; ++n) rows[n] = {2, 20};
   TCounted loaded(WithXRefStream(out, rows, 2100));
   loaded.Load();
   for (int n = 100; n < 2100; ++n) EXPECT_THROW(loaded.Value(n), EOvPDFError) << n;
   EXPECT_LT(loaded.Passes(), 3.0);
+}
+
+namespace {
+
+// Object 10 alone in object stream 20, whose content is given, listed in a
+// cross-reference stream.
+std::string OneMemberStream(const std::string& content, int first) {
+  std::string out = "%PDF-1.5\n";
+  std::map<int, std::pair<int, long long>> rows;
+  rows[1] = {1, static_cast<long long>(out.size())};
+  out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  rows[2] = {1, static_cast<long long>(out.size())};
+  out += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
+  const std::string packed = ZlibCompress(content, 9);
+  rows[20] = {1, static_cast<long long>(out.size())};
+  rows[10] = {2, 20};
+  out += "20 0 obj\n<< /Type /ObjStm /N 1 /First " + std::to_string(first) +
+         " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
+         packed + "\nendstream\nendobj\n";
+  return WithXRefStream(out, rows, 21);
+}
+
+}  // namespace
+
+TEST(Hostile, ObjectStreamsLieWhereTheirHeaderSays) {
+  // Two megabytes of spaces after a header of no bytes (too short for one
+  // pair: damage at once) and after one of sixteen spaces (read no further
+  // than /First): the small budget left is never reached.
+  const std::string spaces(size_t{2} << 20, ' ');
+  for (const int first : {0, 16}) {
+    TCounted loaded(OneMemberStream(std::string(static_cast<size_t>(first), ' ') + spaces, first));
+    loaded.Load();
+    loaded.file.SetInflateBudget(1 << 20);
+    try {
+      loaded.Value(10);
+      ADD_FAILURE() << "no error";
+    } catch (const EOvPDFError& e) {
+      EXPECT_STREQ(e.what(), "Invalid object stream") << first;
+      // Too short for one pair: nothing is inflated at all.
+      const auto* parse = dynamic_cast<const EOvPDFParseError*>(&e);
+      EXPECT_EQ(parse ? parse->Detail : "",
+                first ? "" : "/First 0 cannot hold the header of /N 1 objects");
+    }
+  }
+  // A member whose offset is followed by nothing but spaces holds no object.
+  TCounted empty(OneMemberStream("10 0 " + spaces, 5));
+  empty.Load();
+  empty.file.SetInflateBudget(1 << 20);
+  EXPECT_NE(dynamic_cast<TOvPDFNull*>(empty.Value(10)), nullptr);
+  EXPECT_TRUE(HasWarning(empty.file, "object 10 0 in object stream 20 holds no object"))
+      << WarningList(empty.file);
 }
 
 TEST(Hostile, ObjectStreamsStillRespectTheBudget) {

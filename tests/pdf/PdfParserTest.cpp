@@ -131,6 +131,34 @@ TEST(PdfParser, CommentBetweenNumbersKeepsThemApart) {
   EXPECT_EQ(Written(open), "[1 %c\n]");
 }
 
+TEST(PdfParser, CommentsEndTokensInsideObjectsToo) {
+  // Whitespace wherever a token may end: at the end of each line of a
+  // dictionary, between a value and "endobj", before the trailer's dictionary.
+  const std::string lines = "<<  % the catalog\n/Type /Catalog  % its type\n/Pages 2 0 R  %\n>>  %";
+  for (const std::string& catalog : {lines, std::string("<< /Type /Catalog /Pages 2 0 R >> %")}) {
+    pdftest::TFixture f;
+    f.Add(1, catalog + " before endobj");
+    f.Add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n% its kids");
+    f.Add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
+    std::string text = f.Build();
+    text.replace(text.find("trailer\n"), 8, "trailer % the last\n");
+    TOvMemoryStream source(text);
+    TOvPDFFile file;
+    file.Reload(source);
+    EXPECT_FALSE(file.Damaged()) << file.DamageReason();
+    TOvPDFIndirect* root = file.FindCanonical(1, 0)->Resolve();
+    auto* dict = As<TOvPDFDictionary>(root->Value);
+    ASSERT_NE(dict, nullptr) << catalog;
+    EXPECT_EQ(GetNameEntry(dict, "Type", "", false), "Catalog");
+    EXPECT_NE(file.FindCanonical(3, 0)->Resolve(), nullptr);
+    // Written back, the object reads again as the same dictionary.
+    TParsed p;
+    TOvPDFIndirect* again = p.ParseIndirect(Written(root));
+    ASSERT_NE(again, nullptr) << Written(root);
+    EXPECT_EQ(GetNameEntry(As<TOvPDFDictionary>(again->Value), "Type", "", false), "Catalog");
+  }
+}
+
 TEST(PdfParser, EndOfInputCases) {
   TParsed p;
   EXPECT_EQ(p.Parse("   \n "), nullptr);

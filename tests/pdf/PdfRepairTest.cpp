@@ -300,6 +300,113 @@ TEST(Repair, DamagedFilesAreNeverAppendedTo) {
   TLoaded again(loaded.source.Data());
   again.Load();
   EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
+  ExpectQpdfClean(loaded.source.Data());
+}
+
+namespace {
+
+// Saves a document with no new signature (a full rewrite) and returns what
+// the caller's stream then holds.
+std::string RewrittenByTheDocument(const std::string& input) {
+  TOvMemoryStream stream(input);
+  TOvPDFDocument doc;
+  doc.Open(stream);
+  EXPECT_TRUE(doc.File().Damaged());
+  doc.Close(true);
+  return stream.Data();
+}
+
+}  // namespace
+
+TEST(Repair, AFileWithoutTrailerGetsOneMadeFromWhatTheScanFound) {
+  TFixture f = OnePage();
+  f.Add(5, "<< /Producer (hand) /CreationDate (D:20260101000000Z) >>");
+  // An annotation may carry a creation date too; it is no information dictionary.
+  f.Add(6, "<< /Subtype /Text /CreationDate (D:20260101000000Z) >>");
+  const std::string full = f.Build();
+  // Cut before the table, and cut before "startxref" (a table and trailer left).
+  for (const size_t cut : {full.rfind("xref\n0 "), full.rfind("startxref")}) {
+    const std::string text = full.substr(0, cut);
+    TLoaded loaded(text);
+    loaded.Load();
+    EXPECT_TRUE(loaded.file.Damaged());
+    TOvPDFDictionary* trailer = loaded.file.Trailer();
+    auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(trailer, "Root"));
+    ASSERT_NE(root, nullptr) << cut;
+    EXPECT_EQ(root->Number, 1);
+    EXPECT_EQ(GetIntEntry(trailer, "Size", 0, false), 7);
+    ASSERT_NE(loaded.Dict(3), nullptr);
+    const bool made = cut == full.rfind("xref\n0 ");
+    if (made) {
+      auto* info = dynamic_cast<TOvPDFRef*>(GetEntry(trailer, "Info"));
+      ASSERT_NE(info, nullptr);
+      EXPECT_EQ(info->Number, 5);
+      ASSERT_FALSE(loaded.file.Warnings().empty());
+      const TOvPDFWarning& last = loaded.file.Warnings().back();
+      EXPECT_EQ(
+          last.Text,
+          "no trailer found; one is made with /Root object 1 0, /Info object 5 0 and /Size 7");
+      EXPECT_EQ(last.Offset, static_cast<int64_t>(full.find("1 0 obj")));
+    }
+    // Saved, it is rewritten whole into a sound file.
+    const std::string rewritten = RewrittenByTheDocument(text);
+    ExpectQpdfClean(rewritten);
+    TLoaded again(rewritten);
+    again.Load();
+    EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
+    EXPECT_EQ(GetEntry(again.file.Trailer(), "Info") != nullptr, made);
+  }
+}
+
+TEST(Repair, AnEntryLeadingNowhereIsDroppedByTheRebuild) {
+  // Object 5 is listed at the second ">" of the catalog's ">>" and is
+  // nowhere in the file; the rewrite reads every object listed.
+  TFixture f = OnePage();
+  f.size = 6;
+  std::map<int, long long> offsets;
+  std::string text = f.Build(&offsets);
+  const long long wrong = static_cast<long long>(text.find(">>", offsets[1]) + 1);
+  char entry[32];
+  std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", wrong);
+  text.replace(text.find("xref\n0 5"), 8, "xref\n0 6");
+  text.insert(text.find("trailer"), entry);
+  TLoaded loaded(text);
+  loaded.Load();
+  EXPECT_TRUE(loaded.file.Damaged());
+  EXPECT_EQ(loaded.file.FindCanonical(5, 0), nullptr);
+  const std::string dropped = "object 5 0 is neither at offset " + std::to_string(wrong) +
+                              " as its entry says nor anywhere else; the entry is dropped";
+  EXPECT_TRUE(
+      std::any_of(loaded.file.Warnings().begin(), loaded.file.Warnings().end(),
+                  [&](const TOvPDFWarning& w) { return w.Text == dropped && w.Offset == wrong; }));
+  // The table written lists what the file holds, and /Size follows it.
+  const std::string rewritten = RewrittenByTheDocument(text);
+  ExpectQpdfClean(rewritten);
+  TLoaded again(rewritten);
+  again.Load();
+  EXPECT_EQ(GetIntEntry(again.file.Trailer(), "Size", 0, false), 5);
+}
+
+TEST(Repair, ARewriteWritesTheLengthOfTheDataItWrites) {
+  // One stream's length is indirect and lies, written before the stream;
+  // another's is direct and runs past the data.
+  TFixture f = OnePage();
+  f.Add(5, "4");
+  f.Add(6, "<< /Length 5 0 R >>\nstream\n0 0 m 100 100 l S\nendstream");
+  f.Add(7, "<< /Length 900 >>\nstream\n0 0 m 200 200 l S\nendstream");
+  std::string text = f.Build();
+  text.replace(text.rfind("startxref\n") + 10, 1, "x");
+  const std::string rewritten = RewrittenByTheDocument(text);
+  ExpectQpdfClean(rewritten);
+  TLoaded again(rewritten);
+  again.Load();
+  EXPECT_FALSE(again.file.Damaged()) << again.file.DamageReason();
+  EXPECT_TRUE(again.file.Warnings().empty()) << again.file.Warnings().front().Text;
+  for (const int number : {6, 7}) {
+    auto* stream = dynamic_cast<TOvPDFStream*>(again.Object(number)->Value);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(GetIntEntry(stream->Dictionary, "Length", 0, false), stream->DataLength) << number;
+  }
 }
 
 TEST(Repair, PredictorRejectsParametersOutOfRange) {

@@ -96,11 +96,18 @@ TEST(XRef, StartXRefForms) {
   }
 }
 
-TEST(XRef, MissingEofIsBadTrailer) {
+TEST(XRef, MissingEofRebuildsAndWhatHoldsNoCatalogIsBadTrailer) {
   std::string text = OnePage().Build();
   text = text.substr(0, text.rfind("%%EOF"));
-  EXPECT_EQ(LoadError(text + std::string(2048 - text.size() % 2048, ' ')), "Bad document trailer");
-  EXPECT_EQ(LoadError(text + std::string(10000, '\n')), "Bad document trailer");
+  for (const std::string& cut :
+       {text + std::string(2048 - text.size() % 2048, ' '), text + std::string(10000, '\n')}) {
+    TLoaded loaded(cut);
+    loaded.Load();
+    EXPECT_TRUE(loaded.file.Damaged());
+    EXPECT_EQ(loaded.file.DamageReason(), "the file does not end in %%EOF");
+    EXPECT_EQ(loaded.file.ObjectList().size(), 4u);
+  }
+  EXPECT_EQ(LoadError(text.substr(0, text.find("1 0 obj"))), "Bad document trailer");
   EXPECT_EQ(LoadError(""), "Bad document trailer");
   EXPECT_EQ(LoadError("This is a text file, not a PDF.\n"), "Bad document trailer");
   EXPECT_EQ(LoadError(std::string(5000, '\0')), "Bad document trailer");
@@ -555,8 +562,12 @@ TEST(XRefBadInput, EveryTruncationFailsCleanlyOrLoads) {
   first.Load();
   EXPECT_FALSE(first.file.Damaged());
   EXPECT_EQ(first.file.ObjectList().size(), 4u);
-  // Cut in the middle of a body: no "%%EOF" is left, so this is not a loadable file.
-  EXPECT_EQ(LoadError(updated.substr(0, updated.size() / 2)), "Bad document trailer");
+  // Cut in the middle of a body: no "%%EOF" is left, the objects before the
+  // cut are found by scanning.
+  TLoaded half(updated.substr(0, updated.size() / 2));
+  half.Load();
+  EXPECT_TRUE(half.file.Damaged());
+  EXPECT_EQ(GetNameEntry(half.Dict(1), "Type", "", false), "Catalog");
 }
 
 TEST(XRefBadInput, StartXRefPastTheEndRebuilds) {

@@ -1084,12 +1084,34 @@ std::string TOvPDFStream::GetStreamText() {
   return text + Tail;
 }
 
+// Writing is strict: the /Length written is the length of the data written,
+// also when the source's was wrong and the data was found by its
+// "endstream". A wrong indirect length becomes a direct one, since its
+// object may already have been written.
+void WriteTrueLength(TOvPDFDictionary* dict, int64_t length) {
+  TOvPDFObject* entry = GetEntry(dict, "Length");
+  int64_t declared = -1;
+  TOvPDFReal* direct = dynamic_cast<TOvPDFReal*>(entry);
+  const auto* value = direct ? direct : dynamic_cast<TOvPDFReal*>(ResolveValue(entry));
+  if (value && TryStrToInt64(value->Data, declared) && declared == length) return;
+  if (direct) {
+    direct->SetInt(length);
+  } else {
+    TOvPDFReal* number = dict->Owner()->NewInt(length);
+    if (entry) number->LeadingSpace = entry->LeadingSpace;
+    SetEntry(dict, "Length", number);
+  }
+  dict->SetModified(true);
+}
+
 void TOvPDFStream::WriteTo(TOvStream& stream, bool rebuildFirst) {
   std::string transformed;
   const bool useHook = !InMemory && Owner() && Owner()->OnStreamData();
   if (useHook) {
     transformed = RunStreamDataHook();
     UpdateLength(static_cast<int64_t>(transformed.size()));
+  } else if (!InMemory && Dictionary && Dictionary->Owner() && rebuildFirst) {
+    WriteTrueLength(Dictionary, DataLength);
   }
   const int64_t start = stream.Position();
   if (Dictionary) {

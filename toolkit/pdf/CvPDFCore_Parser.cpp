@@ -121,6 +121,17 @@ class TCvPDFParser {
     }
     return out;
   }
+  // A comment ends a token like whitespace does (ISO 32000-1 7.2.3): the
+  // comments from the current byte on, each with the whitespace after it,
+  // as text. Every round consumes at least the "%".
+  std::string CollectComments() {
+    std::string out;
+    while (!eof_ && cur_ == '%') {
+      out += CollectLine();
+      out += CollectWhitespace();
+    }
+    return out;
+  }
   std::string CollectLine() {
     std::string out;
     while (!eof_ && cur_ != CR && cur_ != LF) {
@@ -657,11 +668,14 @@ TOvPDFObject* TCvPDFParser::ParseIndirectBody() {
                 kind_ == TParsedKind::Indirect || kind_ == TParsedKind::XRef)) {
     Fail("Bad object", "an indirect object holds no value");
   }
+  // Comments between the value and its keyword stay with the value's space.
+  if (value) value->TrailingSpace += CollectComments();
   std::string keyword = CollectRegular();
   if (keyword == "stream") {
     auto* dictionary = dynamic_cast<TOvPDFDictionary*>(value);
     if (!dictionary) Fail("Illegal stream dictionary");
     value = ParseStreamBody(dictionary);
+    value->TrailingSpace += CollectComments();
     keyword = CollectRegular();
   }
   if (keyword != "endobj") Fail("Bad object", "indirect object not ended by endobj");
@@ -821,7 +835,14 @@ TOvPDFXRef* TCvPDFParser::ParseXRefSection(bool withTable) {
   }
   text += CollectWhitespace();
   if (!eof_) StepBack();
-  auto* dictionary = dynamic_cast<TOvPDFDictionary*>(ParseObject());
+  TOvPDFObject* parsed = ParseObject();
+  // Comments before the trailer dictionary are kept in the section's text.
+  while (parsed && kind_ == TParsedKind::Comment) {
+    text += parsed->Data.str() + std::string(parsed->TrailingSpace);
+    file_.ReleaseScratch(parsed);
+    parsed = ParseObject();
+  }
+  auto* dictionary = dynamic_cast<TOvPDFDictionary*>(parsed);
   if (!dictionary) Fail("Invalid reference table");
   ReadNext();
   dictionary->Rebuild();

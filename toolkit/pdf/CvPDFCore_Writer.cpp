@@ -157,6 +157,10 @@ void TOvPDFFile::WriteXRefTable(TOvStream& output, std::vector<TOvPDFXrefEntry>&
       byNumber.push_back(&entry);
     }
     const int64_t highest = byNumber.empty() ? 0 : byNumber.back()->Number;
+    // The whole file is in this one table: /Size is one more than its
+    // highest number (readers check this), whatever the source said.
+    const auto* size = dynamic_cast<const TOvPDFReal*>(GetEntry(trailer_, "Size"));
+    if (!size || size->Data != std::to_string(highest + 1)) PutInt(trailer_, "Size", highest + 1);
     body = "0 " + std::to_string(highest + 1) + "\r\n";
     body += kFreeHead;
     size_t k = 0;

@@ -128,6 +128,75 @@ int64_t ErrorOffset(const std::exception& e) {
   return parse ? parse->Offset : -1;
 }
 
+// An object the rebuild scan found, for a trailer made from what it found.
+struct TCvFoundObject {
+  int32_t Number = 0;
+  int32_t Generation = 0;
+  int64_t Offset = -1;
+};
+
+// Remembers the dictionary when it is a catalog or looks like a document
+// information dictionary; the later of each wins, as later definitions do.
+void NoteTrailerCandidate(TOvPDFDictionary* dict, const TOvPDFIndirect& indirect, int64_t offset,
+                          TCvFoundObject& catalog, TCvFoundObject& info) {
+  // A dictionary still held as its source text is read into entries only
+  // when that text names what is looked for: the scan keeps the rest as text.
+  const std::string_view text = dict->Data.view();
+  if (!text.empty() && text.find("Catalog") == std::string_view::npos &&
+      text.find("Producer") == std::string_view::npos &&
+      text.find("Creat") == std::string_view::npos) {
+    return;
+  }
+  // Only direct entries are looked at: the scan must load nothing else.
+  const TCvFoundObject found{indirect.Number, indirect.Generation, offset};
+  auto* type = dynamic_cast<TOvPDFName*>(GetEntry(dict, "Type"));
+  if (type && type->GetName() == "Catalog") {
+    catalog = found;
+    return;
+  }
+  // An information dictionary (ISO 32000-1 14.3.3) has no type of its own;
+  // an annotation, which may carry a creation date too, has a subtype.
+  if (type || GetEntry(dict, "Subtype")) return;
+  if (GetEntry(dict, "Producer") || GetEntry(dict, "Creator") || GetEntry(dict, "CreationDate")) {
+    info = found;
+  }
+}
+
+TOvPDFRef* FoundRef(TOvPDFFile& file, const TCvFoundObject& found) {
+  TOvPDFRef* ref = file.NewRef(found.Number, found.Generation);
+  ref->LeadingSpace.assign(1, ' ');
+  return ref;
+}
+
+// A file whose scan found no trailer gets one: /Size above every number
+// found, /Root the last catalog, /Info the last information dictionary.
+// A trailer without a catalog gets the last one found. Nil when nothing was
+// supplied.
+TOvPDFDictionary* SupplyTrailer(TOvPDFFile& file, TOvPDFDictionary* trailer,
+                                const TCvFoundObject& catalog, const TCvFoundObject& info) {
+  if (catalog.Number <= 0) return nullptr;
+  const std::string root = ObjectName(catalog.Number, catalog.Generation);
+  if (trailer) {
+    if (dynamic_cast<TOvPDFRef*>(GetEntry(trailer, "Root"))) return nullptr;
+    SetEntry(trailer, "Root", FoundRef(file, catalog));
+    trailer->SetModified(true);
+    file.AddWarning(catalog.Offset, catalog.Number, "the trailer names no catalog; /Root " + root);
+    return trailer;
+  }
+  const int64_t size = int64_t{file.MaxObjectNumber()} + 1;
+  TOvPDFDictionary* made = file.NewDictionary();
+  made->AddEntry("Size", file.NewInt(size));
+  made->AddEntry("Root", FoundRef(file, catalog));
+  std::string text = "no trailer found; one is made with /Root " + root;
+  if (info.Number > 0) {
+    made->AddEntry("Info", FoundRef(file, info));
+    text += ", /Info " + ObjectName(info.Number, info.Generation);
+  }
+  made->SetModified(true);
+  file.AddWarning(catalog.Offset, catalog.Number, text + " and /Size " + std::to_string(size));
+  return made;
+}
+
 [[noreturn]] void ParseErrorAt(int64_t offset, const std::string& message) {
   EOvPDFParseError error(message);
   error.Offset = offset;
@@ -275,8 +344,10 @@ bool TOvPDFFile::FindStartXRef(int64_t& scanLimit) {
 
 int64_t TOvPDFFile::ReadCrossReference() {
   int64_t scanLimit = source_->Size();
-  if (!FindStartXRef(scanLimit)) return scanLimit;  // no "%%EOF": not loadable
-  if (last_start_xref_ < 0) {
+  if (!FindStartXRef(scanLimit)) {
+    // Cut short, or never finished: what the file holds is found by scanning.
+    MarkDamaged("the file does not end in %%EOF", source_->Size());
+  } else if (last_start_xref_ < 0) {
     MarkDamaged("the offset after startxref is not a number");
   } else {
     int64_t current = last_start_xref_;
@@ -615,6 +686,11 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
   lengths_.clear();
   TOvPDFObject* previous[2] = {nullptr, nullptr};
   TOvPDFDictionary* lastTrailer = nullptr;
+  // What a trailer is made of when the scan finds none.
+  TCvFoundObject catalog;
+  TCvFoundObject info;
+  // The objects the scan found where they stand.
+  std::unordered_set<uint64_t> found;
   // What parses that fail may read in all: a few passes over the file. A
   // failure can read far beyond its own line (a string that never closes
   // runs to the end), so without a bound the scan would be quadratic.
@@ -705,10 +781,13 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
         number >= 0 && generation >= 0) {
       indirect->Renumber(number, generation);
       xrefs_.Add(number, generation, true, false, previous[0]->SourceOffset);
+      found.insert(EntryKey(number, generation));
       if (auto* stream = dynamic_cast<TOvPDFStream*>(indirect->Value)) {
         const std::string type = GetNameEntry(stream->Dictionary, "Type", "", false);
         if (type == "ObjStm") IndexObjectStream(indirect);
         if (type == "XRef") lastTrailer = stream->Dictionary;
+      } else if (auto* dict = dynamic_cast<TOvPDFDictionary*>(indirect->Value)) {
+        NoteTrailerCandidate(dict, *indirect, previous[0]->SourceOffset, catalog, info);
       }
     }
     if (auto* section = dynamic_cast<TOvPDFXRef*>(obj)) lastTrailer = section->Dictionary;
@@ -717,7 +796,34 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
     if (source_->Position() <= before) source_->SetPosition(before + 1);
   }
   EndSkipped(std::min(source_->Position(), scanLimit));
+  {
+    // An entry of the broken tables whose object the scan did not find, and
+    // whose offset holds no such object, cannot be followed: reading it would
+    // fail wherever the object is needed (a rewrite reads every object).
+    const int64_t size = source_->Size();
+    const TCvPositionGuard restore(*source_);
+    std::vector<std::pair<int32_t, int32_t>> dropped;
+    for (const auto& [key, entry] : xrefs_) {
+      if (entry.Compressed || entry.Offset <= 0 ||
+          found.count(EntryKey(entry.Number, entry.Generation))) {
+        continue;
+      }
+      int32_t number = 0;
+      int32_t generation = 0;
+      if (entry.Offset < size && HeaderAt(entry.Offset, number, generation) &&
+          number == entry.Number && generation == entry.Generation) {
+        continue;
+      }
+      dropped.emplace_back(entry.Number, entry.Generation);
+      AddWarning(entry.Offset, entry.Number,
+                 ObjectName(entry.Number, entry.Generation) + " is neither at offset " +
+                     std::to_string(entry.Offset) +
+                     " as its entry says nor anywhere else; the entry is dropped");
+    }
+    for (const auto& [number, generation] : dropped) xrefs_.Remove(number, generation);
+  }
   if (!trailer_ && lastTrailer) trailer_ = lastTrailer;
+  if (TOvPDFDictionary* made = SupplyTrailer(*this, trailer_, catalog, info)) trailer_ = made;
   // Lengths read during the scan may name objects the scan replaced later.
   lengths_.clear();
 }
@@ -1034,6 +1140,9 @@ void TOvPDFFile::DecodeObjectStream(TOvPDFStream* stream) {
   }
 }
 
+// How much whitespace may stand between a member's offset and its object.
+constexpr size_t kMemberSpace = size_t{64} * 1024;
+
 void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
   TCvObjectStreamCache& cache = stream->ObjectStream;
   TOvPDFDictionary* dict = stream->Dictionary;
@@ -1041,6 +1150,13 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
   const int64_t count = GetInt64Entry(dict, "N", 0, true);
   const int64_t first = GetInt64Entry(dict, "First", 0, true);
   if (first < 0 || count < 0) throw EOvPDFError("Invalid object stream");
+  // The header of N pairs lies in the first /First bytes; the shortest,
+  // "0 0 0 0 ... 0 0", takes 4 N - 1 of them.
+  if (count > (first + 1) / 4) {
+    throw EOvPDFParseError("Invalid object stream", "/First " + std::to_string(first) +
+                                                        " cannot hold the header of /N " +
+                                                        std::to_string(count) + " objects");
+  }
   ReadObjectStreamPrefix(stream, [&](TOvMemoryStream& input, bool truncated) {
     const int64_t size = input.Size();
     cache.Numbers.clear();
@@ -1055,24 +1171,22 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
       return false;
     };
     if (first > size) return incomplete();
-    input.SetPosition(0);
+    // The header is read from its own bytes: nothing past /First is inflated
+    // to find it.
+    TOvMemoryStream header(input.Data().substr(0, static_cast<size_t>(first)));
     for (int64_t i = 0; i < count; ++i) {
       int32_t number = 0;
       int64_t offset = 0;
       bool ok = false;
       bool offsetRead = false;
-      try {
-        TOvPDFObject* a = ParseMember(input);
-        auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(input));
+      {
+        TOvPDFObject* a = ParseMember(header);
+        auto* b = dynamic_cast<TOvPDFReal*>(ParseMember(header));
         offsetRead = b && TryStrToInt64(b->Data, offset) && offset >= 0;
         ok = AsInteger(a, number) && number >= 0 && offsetRead && offset <= size;
         ReleaseScratch(b);
         ReleaseScratch(a);
-      } catch (const EOvPDFError&) {
-        if (truncated) return false;
-        throw;
       }
-      if (truncated && input.Position() >= size) return false;
       if (!ok) {
         // An offset past a truncated prefix may lie within the whole content.
         if (truncated && offsetRead) return false;
@@ -1114,8 +1228,13 @@ void TOvPDFFile::DecodeObjectStreamOnce(TOvPDFStream* stream) {
         return false;
       }
       // Whitespace cut by the prefix's end follows a complete object;
-      // anything else may continue beyond it.
-      if (input.Position() >= size && (!obj || obj->TrailingSpace.empty())) return false;
+      // anything else may continue beyond it. An object begins where its
+      // offset says: a first prefix's length of nothing but whitespace after
+      // it holds none, however far the whitespace runs.
+      const bool nothing = !obj && size - start >= static_cast<int64_t>(kMemberSpace);
+      if (input.Position() >= size && !nothing && (!obj || obj->TrailingSpace.empty())) {
+        return false;
+      }
     }
     cache.First = first;
     cache.Truncated = truncated;
@@ -1146,6 +1265,10 @@ TOvPDFIndirect* TOvPDFFile::ParseMemberAt(TOvPDFStream* stream, size_t i) {
     obj = ParseMember(input);
     if (obj && cache.Truncated && end == size && input.Position() >= input.Size()) {
       obj->TrailingSpace.clear();
+    }
+    if (!obj) {
+      AddWarning(-1, cache.Numbers[i],
+                 MemberName(cache.Numbers[i], container) + " holds no object; read as null");
     }
   }
   if (!obj) obj = NewNull();
