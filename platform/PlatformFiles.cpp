@@ -121,9 +121,11 @@ std::string RandomStagingName(const std::string& targetName) {
 // An advisory lock on the whole file, held by this open file description
 // (not by the process, so that it is also seen inside this process) until
 // the last descriptor of it closes, whichever way the process ends.
-bool LockWhole(int fd) {
+// A shared lock is refused while the owner holds its exclusive one, and it
+// needs only read access (a staging file may carry a read-only mode).
+bool LockWhole(int fd, short type) {
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  lock.l_type = type;
   lock.l_whence = SEEK_SET;
   return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
@@ -233,10 +235,10 @@ void RemoveStaleStagingFiles(const std::string& folder) {
         st.st_uid != ::geteuid() || !OlderThanRunStart(st))
       continue;
     const int fd =
-        ::openat(dirfd, entry->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        ::openat(dirfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat opened {};
-    if (LockWhole(fd) && ::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino &&
+    if (LockWhole(fd, F_RDLCK) && ::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino &&
         opened.st_dev == st.st_dev)
       ::unlinkat(dirfd, entry->d_name, 0);
     ::close(fd);
@@ -371,7 +373,7 @@ bool CreateStagingFile(const std::string& target, StagingFile& out, std::string&
     file.fd = named.fd;
     file.path = std::move(named.path);
     file.slot = RegisterForCleanup(file.path);
-    LockWhole(file.fd);
+    LockWhole(file.fd, F_WRLCK);
   }
   ::fchmod(file.fd, mode);
   out = std::move(file);
