@@ -1,14 +1,19 @@
 #include "platform/PlatformFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -60,6 +65,214 @@ std::string ResolveTarget(const std::string& target) {
     path = link.is_absolute() ? link : path.parent_path() / link;
   }
   return AbsolutePath(path.string());
+}
+
+// ---- Staging files ----
+
+// Every staging name is ".<target name>" + kStagingMark + six letters or digits.
+constexpr std::string_view kStagingMark = ".tmp-tavra-";
+constexpr size_t kStagingRandom = 6;
+
+// When this process started (near enough: when its libraries were set up). A
+// staging file older than that cannot be one this run is writing.
+timespec NowRealTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now;
+}
+const timespec kRunStart = NowRealTime();
+
+bool OlderThanRunStart(const struct stat& st) {
+  return st.st_mtim.tv_sec < kRunStart.tv_sec ||
+         (st.st_mtim.tv_sec == kRunStart.tv_sec && st.st_mtim.tv_nsec < kRunStart.tv_nsec);
+}
+
+bool NamedStagingForced() {
+  const char* value = std::getenv("TAVRA_NAMED_STAGING_FOR_TESTING");
+  return value != nullptr && std::string_view(value) == "1";
+}
+
+bool IsStagingName(std::string_view name) {
+  if (name.size() < 2 + kStagingMark.size() + kStagingRandom || name[0] != '.') return false;
+  const size_t mark = name.size() - kStagingRandom - kStagingMark.size();
+  if (mark < 2 || name.substr(mark, kStagingMark.size()) != kStagingMark) return false;
+  return std::all_of(name.end() - kStagingRandom, name.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+std::string RandomStagingName(const std::string& targetName) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[kStagingRandom] = {};
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // No random bytes: the time and the process still make clashes rare, and
+    // a clash only costs another try.
+    const uint64_t mix =
+        static_cast<uint64_t>(NowRealTime().tv_nsec) ^ (static_cast<uint64_t>(::getpid()) << 20);
+    for (size_t i = 0; i < kStagingRandom; ++i)
+      bytes[i] = static_cast<unsigned char>(mix >> (i * 7));
+  }
+  std::string name = "." + targetName + std::string(kStagingMark);
+  for (unsigned char b : bytes) name += kLetters[b % (sizeof kLetters - 1)];
+  return name;
+}
+
+// An advisory lock on the whole file, held by this open file description
+// (not by the process, so that it is also seen inside this process) until
+// the last descriptor of it closes, whichever way the process ends.
+// A shared lock is refused while the owner holds its exclusive one, and it
+// needs only read access (a staging file may carry a read-only mode).
+bool LockWhole(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// ---- Removal of named staging files on SIGTERM, SIGINT and SIGHUP ----
+//
+// The handler only reads this fixed table and calls unlink, both safe in a
+// signal handler. A slot is 0 (free), 1 (being filled) or 2 (holds a name).
+
+constexpr int kCleanupSlots = 16;
+constexpr size_t kCleanupPathMax = 4096;
+struct CleanupSlot {
+  std::atomic<int> state{0};
+  char path[kCleanupPathMax] = {};
+};
+CleanupSlot g_cleanup[kCleanupSlots];
+constexpr int kCleanupSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void RemoveStagingFilesAndDie(int signal_number) {
+  for (CleanupSlot& slot : g_cleanup) {
+    if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+  }
+  // The default action (the end of the process) with the original signal,
+  // so that whoever waits for us sees why we stopped.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal_number, &fallback, nullptr);
+  ::raise(signal_number);
+}
+
+void InstallCleanupHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (const int signal_number : kCleanupSignals) {
+      struct sigaction old {};
+      if (::sigaction(signal_number, nullptr, &old) != 0) continue;
+      // An ignored signal stays ignored; a handler of the program's own stays.
+      if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) continue;
+      struct sigaction ours {};
+      ours.sa_handler = RemoveStagingFilesAndDie;
+      sigfillset(&ours.sa_mask);
+      ::sigaction(signal_number, &ours, nullptr);
+    }
+  });
+}
+
+// Holds back the cleanup signals for its lifetime, so that a file is never
+// on disk without the handler knowing its name; what came meanwhile is
+// delivered when the mask is restored.
+class TCleanupSignalsHeld {
+ public:
+  TCleanupSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal_number : kCleanupSignals) sigaddset(&held, signal_number);
+    active_ = ::pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
+  }
+  ~TCleanupSignalsHeld() {
+    if (active_) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  TCleanupSignalsHeld(const TCleanupSignalsHeld&) = delete;
+  TCleanupSignalsHeld& operator=(const TCleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+  bool active_ = false;
+};
+
+// Puts path into a free slot; -1 when none is free or the path is too long
+// (then only the next run's cleanup can remove the file).
+int RegisterForCleanup(const std::string& path) {
+  if (path.size() >= kCleanupPathMax) return -1;
+  InstallCleanupHandlers();
+  for (int i = 0; i < kCleanupSlots; ++i) {
+    int expected = 0;
+    if (!g_cleanup[i].state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel))
+      continue;
+    std::memcpy(g_cleanup[i].path, path.c_str(), path.size() + 1);
+    g_cleanup[i].state.store(2, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterForCleanup(int& slot) {
+  if (slot >= 0 && slot < kCleanupSlots) g_cleanup[slot].state.store(0, std::memory_order_release);
+  slot = -1;
+}
+
+// Removes the named staging files in folder that a run killed before it
+// could clean up left behind: ours by name, our user's, older than this
+// run, and held by no live process (the lock of the owner is gone).
+void RemoveStaleStagingFiles(const std::string& folder) {
+  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirfd < 0) return;
+  DIR* dir = ::fdopendir(dirfd);
+  if (dir == nullptr) {
+    ::close(dirfd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!IsStagingName(name)) continue;
+    struct stat st {};
+    if (::fstatat(dirfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid() || !OlderThanRunStart(st))
+      continue;
+    const int fd =
+        ::openat(dirfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened {};
+    if (LockWhole(fd, F_RDLCK) && ::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino &&
+        opened.st_dev == st.st_dev)
+      ::unlinkat(dirfd, entry->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// Gives the nameless staging file its short-lived hidden name beside the
+// target; the name is known to the signal cleanup until the caller is done
+// with it. False with error set when no link can be made.
+bool LinkAnonymous(StagingFile& staging, const std::string& folder, std::string& error) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(staging.fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = folder + "/" + RandomStagingName(FileNameOf(staging.target));
+    int slot = RegisterForCleanup(path);
+    int rc = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc != 0 && errno == ENOENT) {
+      // No /proc: linking the descriptor itself needs more privileges, but try.
+      rc = ::linkat(staging.fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    }
+    if (rc == 0) {
+      staging.path = path;
+      staging.slot = slot;
+      return true;
+    }
+    const int cause = errno;
+    UnregisterForCleanup(slot);
+    if (cause != EEXIST) {
+      error = ErrnoText(cause);
+      return false;
+    }
+  }
+  error = ErrnoText(EEXIST);
+  return false;
 }
 
 }  // namespace
@@ -134,15 +347,36 @@ bool CreateStagingFile(const std::string& target, StagingFile& out, std::string&
   const std::string real_target = ResolveTarget(target);
   std::string folder = DirectoryOf(real_target);
   if (folder.empty()) folder = ".";
-  TempFile file;
-  if (!CreateTempFile(folder, "." + FileNameOf(real_target) + ".tmp", file, error)) return false;
+  RemoveStaleStagingFiles(folder);
   struct stat st {};
   const mode_t mode =
       ::stat(real_target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+
+  StagingFile file;
+  file.target = real_target;
+  if (!NamedStagingForced()) {
+    file.fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file.fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      error = ErrnoText(errno);
+      return false;
+    }
+  }
+  if (file.fd < 0) {
+    // No nameless files here: a hidden name, removed on the signals that end
+    // us and found by the next run when we die harder than that.
+    InstallCleanupHandlers();
+    const TCleanupSignalsHeld held;
+    TempFile named;
+    if (!CreateTempFile(folder, "." + FileNameOf(real_target) + std::string(kStagingMark), named,
+                        error))
+      return false;
+    file.fd = named.fd;
+    file.path = std::move(named.path);
+    file.slot = RegisterForCleanup(file.path);
+    LockWhole(file.fd, F_WRLCK);
+  }
   ::fchmod(file.fd, mode);
-  out.fd = file.fd;
-  out.path = std::move(file.path);
-  out.target = real_target;
+  out = std::move(file);
   return true;
 }
 
@@ -152,28 +386,34 @@ bool CommitStagingFile(StagingFile& staging, std::string& error) {
     AbandonStagingFile(staging);
     return false;
   }
-  const int fd = staging.fd;
-  staging.fd = -1;
-  if (::close(fd) != 0) {
-    error = ErrnoText(errno);
+  std::string folder = DirectoryOf(staging.target);
+  if (folder.empty()) folder = ".";
+  if (staging.path.empty() && !LinkAnonymous(staging, folder, error)) {
     AbandonStagingFile(staging);
     return false;
   }
+  // The descriptor (and with it the lock that marks the file as in use)
+  // stays open until the rename has put the file in place.
   if (::rename(staging.path.c_str(), staging.target.c_str()) != 0) {
     error = ErrnoText(errno);
     AbandonStagingFile(staging);
     return false;
   }
   staging.path.clear();
-  SyncFolder(DirectoryOf(staging.target));
+  UnregisterForCleanup(staging.slot);
+  const int fd = staging.fd;
+  staging.fd = -1;
+  ::close(fd);  // the data is on disk already: fsync reported any write error
+  SyncFolder(folder);
   return true;
 }
 
 void AbandonStagingFile(StagingFile& staging) {
-  if (staging.fd >= 0) ::close(staging.fd);
-  staging.fd = -1;
   if (!staging.path.empty()) ::unlink(staging.path.c_str());
   staging.path.clear();
+  UnregisterForCleanup(staging.slot);
+  if (staging.fd >= 0) ::close(staging.fd);
+  staging.fd = -1;
 }
 
 EarlySync& EarlySync::operator=(EarlySync&& other) noexcept {

@@ -28,19 +28,31 @@ bool CreateTempFile(const std::string& folder, const std::string& prefix, TempFi
 // set on a read or write error. Copies less only when the input ends.
 int64_t CopyFileBytes(int in, int64_t& inOffset, int out, int64_t& outOffset, int64_t count);
 
-// A file that is to replace target: made with a random name (O_EXCL) in the
-// folder of the file target really names (symlinks followed, so that the link
-// stays and the file it points to is updated), with that file's mode (new
-// files: 0666 & ~umask). fd is open for reading and writing.
+// A file that is to replace target, in the folder of the file target really
+// names (symlinks followed, so that the link stays and the file it points to
+// is updated), with that file's mode (new files: 0666 & ~umask). fd is open
+// for reading and writing.
+//
+// Where the file system allows it the file has no name until the commit
+// links it in (path is empty): a process that dies at any moment leaves
+// nothing behind. Elsewhere it is a hidden ".<name>.tmp-tavra-XXXXXX" made
+// with O_EXCL (path names it); SIGTERM, SIGINT and SIGHUP remove it before
+// the process ends, and a later CreateStagingFile in the same folder removes
+// such files that no live process holds and that are older than its own
+// start (what a SIGKILL or a crash left).
+//
+// The environment variable TAVRA_NAMED_STAGING_FOR_TESTING=1 forces the
+// named file, so that tests can reach that path on any file system.
 struct StagingFile {
   int fd = -1;
-  std::string path;
+  std::string path;    // empty while the file has no name
   std::string target;  // the file the rename replaces
+  int slot = -1;       // where the signal cleanup knows the name from
 };
 bool CreateStagingFile(const std::string& target, StagingFile& out, std::string& error);
-// Syncs the staging file, renames it over its target and syncs the folder.
-// On failure the staging file is removed, the target is untouched and error
-// tells why. The descriptor is closed either way.
+// Syncs the staging file, puts it in place of its target in one rename and
+// syncs the folder. On failure the staging file is removed, the target is
+// untouched and error tells why. The descriptor is closed either way.
 bool CommitStagingFile(StagingFile& staging, std::string& error);
 // Closes and removes the staging file; the target is untouched.
 void AbandonStagingFile(StagingFile& staging);

@@ -171,8 +171,10 @@ bool TSignerCore::SignDocument(const TSigningRequest& request) {
 
   // A stream that cannot be opened is an error of the first kind. The
   // document works in this stream directly: it is our own disposable copy.
+  // A copy without a name yet goes by the output's name in messages.
   auto stream = std::make_unique<corvane::TOvFileStream>(
-      ::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0), temp.Path());
+      ::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
+      temp.Path().empty() ? request.OutputPath : temp.Path());
 
   bool ok = false;
   bool close_attempted = false;

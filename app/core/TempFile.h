@@ -21,6 +21,8 @@ class TTempFileGuard {
   TTempFileGuard(const TTempFileGuard&) = delete;
   TTempFileGuard& operator=(const TTempFileGuard&) = delete;
 
+  // Empty while the file has no name (where the file system allows that,
+  // it has none until the commit).
   const std::string& Path() const { return file_.path; }
   int Descriptor() const { return file_.fd; }
 

@@ -142,6 +142,8 @@ TEST_F(SignerCoreTest, CertificateErrorsAreReportedByTheErrorDisplay) {
 // ---- Reporting: the second way (the workflow's own message boxes) ----
 
 TEST_F(SignerCoreTest, SuccessWritesInputPlusSignatureAndReportsInformation) {
+  // The named staging file, so that where the document was opened shows.
+  const tavra_test::ScopedEnv named("TAVRA_NAMED_STAGING_FOR_TESTING", "1");
   auto core = MakeCore();
   EXPECT_FALSE(core->SignAction(SigningRequestOf(form)));
   EXPECT_EQ(reporter.reports,

@@ -16,6 +16,8 @@ using tavra_test::ReadFile;
 int OpenForReading(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
 
 TEST(TempFile, StagedBesideTheOutputAndDeletedUnlessCommitted) {
+  // The named staging file, so that the copy can be looked at by its name.
+  const tavra_test::ScopedEnv named("TAVRA_NAMED_STAGING_FOR_TESTING", "1");
   tavra_test::ScratchDir dir;
   const std::string output = dir.Write("out.pdf", "old");
   const std::string source = dir.Write("src.pdf", std::string(17 << 20, 'x') + "end");

@@ -1,8 +1,11 @@
 #include "platform/PlatformFiles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <filesystem>
 
@@ -101,6 +104,61 @@ TEST(ReplaceFileWithCopy, MissingTargetFolderFails) {
   EXPECT_FALSE(ReplaceFileWithCopy(dir.File("in.pdf"), dir.File("nowhere/out.pdf"), error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+TEST(StagingFile, HasNoNameUntilTheCommitAndAFailedRenameLeavesNone) {
+  ScratchDir dir;
+  WriteFile(dir.File("out.pdf"), "old");
+  StagingFile staging;
+  std::string error;
+  ASSERT_TRUE(CreateStagingFile(dir.File("out.pdf"), staging, error)) << error;
+  EXPECT_TRUE(staging.path.empty());
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+  ASSERT_EQ(write(staging.fd, "new", 3), 3);
+  ASSERT_TRUE(CommitStagingFile(staging, error)) << error;
+  EXPECT_EQ(ReadFile(dir.File("out.pdf")), "new");
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+
+  // A folder in the way makes the final rename fail after the link was made.
+  std::filesystem::create_directory(dir.File("taken"));
+  ASSERT_TRUE(CreateStagingFile(dir.File("taken"), staging, error)) << error;
+  EXPECT_FALSE(CommitStagingFile(staging, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(EntriesIn(dir.Path()), 2u);
+  EXPECT_EQ(staging.fd, -1);
+}
+
+TEST(StagingFile, NamedOneRemovesOnlyStaleLeftoversOfDeadRuns) {
+  const tavra_test::ScopedEnv named("TAVRA_NAMED_STAGING_FOR_TESTING", "1");
+  ScratchDir dir;
+  const auto old_file = [&](const std::string& name) {
+    WriteFile(dir.File(name), "left");
+    const timespec hour_ago[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    utimensat(AT_FDCWD, dir.File(name).c_str(), hour_ago, 0);
+  };
+  old_file(".a.pdf.tmp-tavra-Stale1");    // a dead run's, of another output
+  old_file(".out.pdf.tmp-tavra-Held01");  // a live run's that waits
+  old_file(".out.pdf.tmp-tavra-x");       // not our pattern
+  WriteFile(dir.File(".out.pdf.tmp-tavra-Fresh1"), "newer than this run");
+  const int held = open(dir.File(".out.pdf.tmp-tavra-Held01").c_str(), O_RDWR | O_CLOEXEC);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  ASSERT_EQ(fcntl(held, F_OFD_SETLK, &lock), 0);
+
+  StagingFile staging;
+  std::string error;
+  ASSERT_TRUE(CreateStagingFile(dir.File("out.pdf"), staging, error)) << error;
+  EXPECT_EQ(FileNameOf(staging.path).rfind(".out.pdf.tmp-tavra-", 0), 0u) << staging.path;
+  EXPECT_EQ(DirectoryOf(staging.path), dir.Path());
+  EXPECT_FALSE(FileExists(dir.File(".a.pdf.tmp-tavra-Stale1")));
+  EXPECT_TRUE(FileExists(dir.File(".out.pdf.tmp-tavra-Held01")));
+  EXPECT_TRUE(FileExists(dir.File(".out.pdf.tmp-tavra-x")));
+  EXPECT_TRUE(FileExists(dir.File(".out.pdf.tmp-tavra-Fresh1")));
+  close(held);
+  const std::string path = staging.path;
+  AbandonStagingFile(staging);
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(EntriesIn(dir.Path()), 3u);
 }
 
 TEST(Paths, AbsolutePathIsCleanedButKeepsLetterCase) {
