@@ -1,13 +1,26 @@
 #include "cli/VerifyCommand.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <memory>
+#include <optional>
 
+#include "app/core/CertificateDatabase.h"
+#include "cli/CertsCommand.h"
+#include "platform/keystore/KeyStore.h"
+#include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvConstants.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pki/CvCertPath.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
+#include "toolkit/pki/CvMessages.h"
+#include "toolkit/pki/CvPKCS7.h"
+#include "toolkit/pki/CvTSPClient.h"
 #include "toolkit/pki/CvX509.h"
 
 namespace tavra {
@@ -91,67 +104,433 @@ std::string SignerName(TOvPDFPublicKeySecurityHandler& handler) {
   return !name.CommonName.empty() ? name.CommonName : name.Organization;
 }
 
+// The value of /Contents without the zero padding after the DER element.
+std::string_view SignatureElement(std::string_view contents) {
+  TCvDERReader reader(contents);
+  uint8_t tag = 0;
+  std::string_view content, whole;
+  return reader.ReadAny(tag, content, whole) ? whole : contents;
+}
+
+// The CMS check once more, keeping what the verifier found: the SignerInfo's
+// certificate and the timestamps. True when the value verifies over digest.
+bool CheckMessage(TOvPDFPublicKeySecurityHandler& handler, std::string_view der,
+                  const std::string& subFilter, const std::string& digest,
+                  TOvMessageVerifier& verifier) {
+  verifier.SetCryptoProviderManager(handler.CryptoProviderManager());
+  verifier.SetCertStorage(&handler.ReadCertificates());
+  verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
+  const auto size = static_cast<int64_t>(der.size());
+  if (subFilter == "adbe.pkcs7.sha1") {
+    ByteString content(der.size(), '\0');
+    int64_t contentSize = size;
+    const int32_t result = verifier.Verify(der.data(), size, contentSize, content.data());
+    return result == 0 && contentSize >= 0 &&
+           content.substr(0, static_cast<size_t>(contentSize)) == digest;
+  }
+  verifier.SetInputIsHash(true);
+  return verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()), der.data(),
+                                 size) == 0;
+}
+
+// The certificate the signature value verifies with: the SignerInfo's when
+// the value is a CMS message, else the first of /Cert. nullptr when unknown.
+const TOvX509Certificate* SignerCertificate(TOvPDFPublicKeySecurityHandler& handler,
+                                            const TOvMessageVerifier* verifier) {
+  if (verifier != nullptr)
+    return verifier->SignerCount() > 0 ? verifier->SignerCertificate(0) : nullptr;
+  TOvMemoryCertStorage& certificates = handler.ReadCertificates();
+  return certificates.Count() > 0 ? certificates.Certificates(0) : nullptr;
+}
+
+// The signing-time attribute among the first signer's signed attributes; 0 when none.
+double SignedSigningTime(std::string_view der) {
+  try {
+    TOvPKCS7Message message;
+    if (message.LoadFromBytes(der) != 0 || message.ContentType != ctSignedData) return 0;
+    TOvPKCS7SignedData& data = message.SignedData();
+    if (data.SignerCount() == 0) return 0;
+    const TOvPKCS7Attributes& attributes = data.Signers(0)->AuthenticatedAttributes;
+    const int at = attributes.IndexOfType(oid::ATTR_SIGNING_TIME);
+    const std::vector<ByteString>* values = at >= 0 ? attributes.Values(at) : nullptr;
+    if (values == nullptr || values->empty()) return 0;
+    TCvDERReader reader(values->front());
+    std::string_view text;
+    if (reader.Read(0x17, text)) return UTCTimeToDateTime(text);
+    if (reader.Read(0x18, text)) return GeneralizedTimeToDateTime(text);
+  } catch (const std::exception&) {
+  }
+  return 0;
+}
+
+// A valid timestamp's time, else what the signer says (/M, else the signed
+// signing-time attribute), else now.
+void ChooseCheckedTime(const TOvMessageVerifier* verifier, bool valid, std::string_view der,
+                       TSignatureReport& report) {
+  if (verifier != nullptr && valid) {
+    for (int i = 0; i < verifier->TimestampCount(); ++i) {
+      const TOvClientTSPInfo* token = verifier->Timestamps(i);
+      if (token != nullptr && token->SignatureResult() == 0 && token->GenTime > 0) {
+        report.TimeSource = TCheckedTimeSource::Timestamp;
+        report.CheckedTime = token->GenTime;
+        return;
+      }
+    }
+  }
+  double claimed = report.SigningTime;
+  if (claimed <= 0 && verifier != nullptr) claimed = SignedSigningTime(der);
+  if (claimed > 0) {
+    report.TimeSource = TCheckedTimeSource::Signer;
+    report.CheckedTime = claimed;
+  } else {
+    report.TimeSource = TCheckedTimeSource::VerifyingTime;
+    report.CheckedTime = NowUTC();
+  }
+}
+
+void JudgeTrust(TOvPDFPublicKeySecurityHandler& handler, const TOvX509Certificate* signer,
+                const TVerifyTrust& trust, TSignatureReport& report) {
+  TOvCertificatePath path;
+  for (const auto& anchor : trust.Anchors) path.AddAnchor(anchor.get());
+  for (const auto& authority : trust.Authorities) path.AddIntermediate(authority.get());
+  TOvMemoryCertStorage& carried = handler.ReadCertificates();
+  for (int i = 0; i < carried.Count(); ++i) path.AddIntermediate(carried.Certificates(i));
+  const TOvCertPathResult result = path.Validate(signer, report.CheckedTime);
+  for (const TOvX509Certificate* c : result.Path)
+    report.Chain.push_back(CertificateNameText(*c, false));
+  report.CertificateValidAtTime = signer != nullptr && result.ValidAtMoment;
+  report.Trusted = report.Valid && result.Trusted;
+  if (signer == nullptr)
+    report.TrustProblem = "signer certificate not found";
+  else if (!report.Valid)
+    report.TrustProblem = "the signature is not valid";
+  else
+    report.TrustProblem = result.Reason;
+}
+
+TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signature,
+                                TOvStream& input, const TVerifyTrust& trust) {
+  TSignatureReport report;
+  report.Field = signature.SignatureName();
+  TOvPDFDictionary* value = signature.FieldDictionary();
+  report.Filter = GetNameEntry(value, "Filter", "", false);
+  report.SubFilter = GetNameEntry(value, "SubFilter", "", false);
+  // Our own handler reads every subfilter the signer writes; it is made
+  // here so that verifying does not depend on how the entry was bound.
+  auto handler = std::make_unique<TOvPDFPublicKeySecurityHandler>();
+  std::string problem;
+  try {
+    handler->SetDocument(&document);
+    handler->LoadSignatureInfo(value);
+  } catch (const std::exception& e) {
+    problem = e.what();
+  }
+  report.Signer = problem.empty() ? SignerName(*handler) : "unknown";
+  report.SigningTime = signature.SigningTime();
+  report.Digest = problem.empty() ? HashName(handler->HashAlgorithm()) : "unknown";
+  const std::string contents = GetStringEntry(value, "Contents", false);
+  const int64_t contentsLength = 2 * static_cast<int64_t>(contents.size()) + 2;
+  for (const TOvPDFByteRange& range : signature.ByteRanges())
+    report.ByteRanges.emplace_back(range.Offset, range.Length);
+  report.CoversWholeFile = CoversWholeFile(signature, input.Size(), -1, contentsLength);
+  std::string digest;
+  if (problem.empty()) {
+    try {
+      handler->BeginSigning(&document.File());
+      if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
+        report.Valid = handler->VerifyDigest(digest);
+        if (!report.Valid) problem = "error " + std::to_string(handler->LastVerificationResult());
+      } else {
+        problem = "the byte ranges cannot be read";
+      }
+    } catch (const std::exception& e) {
+      problem = e.what();
+    }
+  }
+  report.Problem = problem;
+
+  std::unique_ptr<TOvMessageVerifier> verifier;
+  const std::string_view der = SignatureElement(contents);
+  const bool cms = report.SubFilter != "adbe.x509.rsa_sha1";
+  if (cms && !digest.empty()) {
+    verifier = std::make_unique<TOvMessageVerifier>();
+    // Both checks must agree; the handler's is the one reported.
+    if (!CheckMessage(*handler, der, report.SubFilter, digest, *verifier) && report.Valid) {
+      report.Valid = false;
+      report.Problem = "the signature value does not verify";
+    }
+  }
+  const TOvX509Certificate* signer = nullptr;
+  if (!cms || verifier != nullptr) signer = SignerCertificate(*handler, verifier.get());
+  ChooseCheckedTime(verifier.get(), report.Valid, der, report);
+  JudgeTrust(*handler, signer, trust, report);
+  return report;
+}
+
+// Control characters and broken UTF-8 never reach the reader as they are.
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else {
+      // One well-formed UTF-8 sequence (no overlong forms, no surrogates), else U+FFFD.
+      size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      if (n > 4 || c > 0xF4 || i + n > text.size()) n = 0;
+      for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+      if (n >= 3) {
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) ||
+            (c == 0xF0 && second < 0x90) || (c == 0xF4 && second >= 0x90))
+          n = 0;
+      }
+      if (n == 0) {
+        out += "\xEF\xBF\xBD";
+        ++i;
+      } else {
+        out.append(text.substr(i, n));
+        i += n;
+      }
+    }
+  }
+  return out + "\"";
+}
+
+// Text lines may not be split by what a certificate or a file holds.
+std::string Line(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return text;
+}
+
+const char* TimeSourceText(TCheckedTimeSource source) {
+  switch (source) {
+    case TCheckedTimeSource::Timestamp:
+      return "timestamp";
+    case TCheckedTimeSource::Signer:
+      return "signer";
+    case TCheckedTimeSource::VerifyingTime:
+      break;
+  }
+  return "verifying";
+}
+
+void PrintText(const TSignatureReport& r, std::ostream& out) {
+  out << r.Field << "\n";
+  out << "  signer: " << r.Signer << "\n";
+  out << "  signing time: " << TimeText(r.SigningTime) << "\n";
+  out << "  filter: " << r.Filter << "\n";
+  out << "  subfilter: " << r.SubFilter << "\n";
+  out << "  digest: " << r.Digest << "\n";
+  out << "  byte ranges:";
+  for (const auto& [offset, length] : r.ByteRanges) out << " " << offset << "+" << length;
+  out << "\n  covers the whole file but the signature value: " << (r.CoversWholeFile ? "yes" : "no")
+      << "\n";
+  out << "  valid: " << (r.Valid ? "yes" : "no (" + r.Problem + ")") << "\n";
+  out << "  trusted: " << (r.Trusted ? "yes" : "no (" + Line(r.TrustProblem) + ")") << "\n";
+  out << "  certificate valid at signing time: " << (r.CertificateValidAtTime ? "yes" : "no");
+  if (r.TimeSource == TCheckedTimeSource::Signer)
+    out << " (time claimed by the signer)";
+  else if (r.TimeSource == TCheckedTimeSource::VerifyingTime)
+    out << " (no signing time given; checked at the time of verifying)";
+  out << "\n";
+  out << "  revocation: not checked\n";
+}
+
+void PrintJson(const TSignatureReport& r, std::ostream& out) {
+  auto optionalText = [](bool present, const std::string& text) {
+    return present ? JsonString(text) : std::string("null");
+  };
+  out << "    {\n";
+  out << "      \"field\": " << JsonString(r.Field) << ",\n";
+  out << "      \"signer\": " << JsonString(r.Signer) << ",\n";
+  out << "      \"signingTime\": " << optionalText(r.SigningTime > 0, TimeText(r.SigningTime))
+      << ",\n";
+  out << "      \"filter\": " << JsonString(r.Filter) << ",\n";
+  out << "      \"subfilter\": " << JsonString(r.SubFilter) << ",\n";
+  out << "      \"digest\": " << JsonString(r.Digest) << ",\n";
+  out << "      \"byteRanges\": [";
+  for (size_t i = 0; i < r.ByteRanges.size(); ++i)
+    out << (i ? ", " : "") << "[" << r.ByteRanges[i].first << ", " << r.ByteRanges[i].second << "]";
+  out << "],\n";
+  out << "      \"coversWholeFile\": " << (r.CoversWholeFile ? "true" : "false") << ",\n";
+  out << "      \"valid\": " << (r.Valid ? "true" : "false") << ",\n";
+  out << "      \"problem\": " << optionalText(!r.Valid, r.Problem) << ",\n";
+  out << "      \"trusted\": " << (r.Trusted ? "true" : "false") << ",\n";
+  out << "      \"trustProblem\": " << optionalText(!r.Trusted, r.TrustProblem) << ",\n";
+  out << "      \"chain\": [";
+  for (size_t i = 0; i < r.Chain.size(); ++i) out << (i ? ", " : "") << JsonString(r.Chain[i]);
+  out << "],\n";
+  out << "      \"certificateValidAtSigningTime\": "
+      << (r.CertificateValidAtTime ? "true" : "false") << ",\n";
+  out << "      \"checkedTime\": " << JsonString(TimeText(r.CheckedTime)) << ",\n";
+  out << "      \"checkedTimeSource\": " << JsonString(TimeSourceText(r.TimeSource)) << ",\n";
+  out << "      \"revocation\": \"not checked\"\n";
+  out << "    }";
+}
+
+int Usage(const std::string& message) {
+  std::cerr << "tavrapdf: " << message << "\n"
+            << "Try 'tavrapdf --help'.\n";
+  return 2;
+}
+
+// The database's trusted roots become anchors, its other authorities intermediates.
+void ReadDatabaseAuthorities(const std::string& database, TVerifyTrust& trust) {
+  platform::KeyStore& store = platform::KeyStore::Instance();
+  store.SetDatabaseDir(database);
+  const std::pair<platform::KeyStoreName, std::vector<std::unique_ptr<TOvX509Certificate>>*>
+      stores[] = {{platform::KeyStoreName::Root, &trust.Anchors},
+                  {platform::KeyStoreName::CA, &trust.Authorities}};
+  for (const auto& [name, into] : stores) {
+    std::vector<platform::KeyStoreCertificate> listed;
+    const TCvScopeExit release([&store, &listed] {
+      for (const platform::KeyStoreCertificate& c : listed) store.FreeCertificate(c.Handle);
+    });
+    if (store.List(name, listed) != platform::KeyStoreResult::Ok) {
+      std::cerr << "tavrapdf: the certificate database cannot be read";
+      const std::string why = store.LastErrorText();
+      if (!why.empty()) std::cerr << " (" << why << ")";
+      std::cerr << "; its authorities are not used\n";
+      return;
+    }
+    for (const platform::KeyStoreCertificate& c : listed) {
+      auto certificate = std::make_unique<TOvX509Certificate>();
+      try {
+        certificate->LoadFromBytes(c.Der);
+      } catch (const std::exception&) {
+        continue;  // one odd certificate does not hide the others
+      }
+      into->push_back(std::move(certificate));
+    }
+  }
+}
+
 }  // namespace
 
-int VerifySignatures(const std::string& path, std::ostream& out) {
+std::vector<std::unique_ptr<TOvX509Certificate>> ReadPemCertificates(const std::string& path) {
+  constexpr size_t kLimit = 16 << 20;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot be read");
+  std::string text(kLimit + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) throw std::runtime_error("cannot be read");
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kLimit) throw std::runtime_error("is too large for a certificate file");
+  constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
+  constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
+  std::vector<std::unique_ptr<TOvX509Certificate>> certificates;
+  for (size_t at = text.find(kBegin); at != std::string::npos; at = text.find(kBegin, at)) {
+    const size_t body = at + kBegin.size();
+    const size_t end = text.find(kEnd, body);
+    const std::string number = "certificate " + std::to_string(certificates.size() + 1);
+    if (end == std::string::npos) throw std::runtime_error(number + " has no END line");
+    ByteString der;
+    if (Base64DecodeString(std::string_view(text).substr(body, end - body), der) != BASE64_OK)
+      throw std::runtime_error(number + " is not valid Base64");
+    auto certificate = std::make_unique<TOvX509Certificate>();
+    try {
+      certificate->LoadFromBytes(der);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(number + ": " + e.what());
+    }
+    certificates.push_back(std::move(certificate));
+    at = end + kEnd.size();
+  }
+  if (certificates.empty()) throw std::runtime_error("holds no PEM certificate");
+  return certificates;
+}
+
+int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTrust& trust,
+                     bool json) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
   UseScratchFileWorkingStream(document);
   document.Open(input);
-  const int64_t fileSize = input.Size();
-  int valid = 0, total = 0;
+  std::vector<TSignatureReport> reports;
   for (size_t i = 0; i < document.SignatureCount(); ++i) {
     TOvPDFSignature& signature = *document.Signatures(i);
     if (!signature.Written() || !signature.FieldDictionary()) continue;
-    ++total;
-    out << signature.SignatureName() << "\n";
-    TOvPDFDictionary* value = signature.FieldDictionary();
-    const std::string filter = GetNameEntry(value, "Filter", "", false);
-    const std::string subFilter = GetNameEntry(value, "SubFilter", "", false);
-    // Our own handler reads every subfilter the signer writes; it is made
-    // here so that verifying does not depend on how the entry was bound.
-    auto handler = std::make_unique<TOvPDFPublicKeySecurityHandler>();
-    std::string problem;
-    try {
-      handler->SetDocument(&document);
-      handler->LoadSignatureInfo(value);
-    } catch (const std::exception& e) {
-      problem = e.what();
-    }
-    out << "  signer: " << (problem.empty() ? SignerName(*handler) : "unknown") << "\n";
-    out << "  signing time: " << TimeText(signature.SigningTime()) << "\n";
-    out << "  filter: " << filter << "\n";
-    out << "  subfilter: " << subFilter << "\n";
-    out << "  digest: " << (problem.empty() ? HashName(handler->HashAlgorithm()) : "unknown")
-        << "\n";
-    const std::string contents = GetStringEntry(value, "Contents", false);
-    const int64_t contentsLength = 2 * static_cast<int64_t>(contents.size()) + 2;
-    out << "  byte ranges:";
-    for (const TOvPDFByteRange& range : signature.ByteRanges())
-      out << " " << range.Offset << "+" << range.Length;
-    out << "\n  covers the whole file but the signature value: "
-        << (CoversWholeFile(signature, fileSize, -1, contentsLength) ? "yes" : "no") << "\n";
-    bool ok = false;
-    if (problem.empty()) {
-      try {
-        handler->BeginSigning(&document.File());
-        std::string digest;
-        if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
-          ok = handler->VerifyDigest(digest);
-          if (!ok) problem = "error " + std::to_string(handler->LastVerificationResult());
-        } else {
-          problem = "the byte ranges cannot be read";
-        }
-      } catch (const std::exception& e) {
-        problem = e.what();
-      }
-    }
-    out << "  valid: " << (ok ? "yes" : "no (" + problem + ")") << "\n";
-    valid += ok;
+    reports.push_back(CheckSignature(document, signature, input, trust));
   }
-  if (total == 0) out << "no signatures\n";
   document.Close(false);
-  return total > 0 && valid == total ? 0 : 1;
+  bool all = !reports.empty();
+  for (const TSignatureReport& r : reports) all = all && r.Valid && r.Trusted;
+  if (json) {
+    out << "{\n  \"file\": " << JsonString(path) << ",\n  \"signatures\": [";
+    for (size_t i = 0; i < reports.size(); ++i) {
+      out << (i ? ",\n" : "\n");
+      PrintJson(reports[i], out);
+    }
+    out << (reports.empty() ? "" : "\n  ")
+        << "],\n  \"allValidAndTrusted\": " << (all ? "true" : "false") << "\n}\n";
+  } else {
+    for (const TSignatureReport& r : reports) PrintText(r, out);
+    if (reports.empty()) out << "no signatures\n";
+  }
+  return all ? 0 : 1;
+}
+
+int RunVerifyCommand(const std::vector<std::string>& args) {
+  std::string path;
+  std::vector<std::string> trustFiles;
+  std::optional<std::string> nssdb;
+  bool json = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--trust" || arg == "--nssdb") {
+      if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+      if (arg == "--trust")
+        trustFiles.push_back(args[++i]);
+      else if (nssdb)
+        return Usage("--nssdb is given once");
+      else
+        nssdb = args[++i];
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      return Usage("unknown option '" + arg + "'");
+    } else if (path.empty()) {
+      path = arg;
+    } else {
+      return Usage("verify needs exactly one FILE.pdf");
+    }
+  }
+  if (path.empty()) return Usage("verify needs exactly one FILE.pdf");
+
+  TVerifyTrust trust;
+  for (const std::string& file : trustFiles) {
+    try {
+      for (auto& certificate : ReadPemCertificates(file))
+        trust.Anchors.push_back(std::move(certificate));
+    } catch (const std::exception& e) {
+      return Usage("--trust " + file + ": " + e.what());
+    }
+  }
+  std::vector<std::string> log;
+  const platform::NssDatabase database = ChooseCertificateDatabase(nssdb.value_or(""), log);
+  std::cerr << "tavrapdf: " << DatabaseLine(database) << "\n";
+  ReadDatabaseAuthorities(database.Spec, trust);
+  try {
+    const int status = VerifySignatures(path, std::cout, trust, json);
+    std::cout.flush();
+    return std::cout ? status : 1;
+  } catch (const std::exception& e) {
+    std::cerr << "tavrapdf: " << path << ": " << e.what() << "\n";
+    return 1;
+  }
 }
 
 }  // namespace tavra

@@ -1,0 +1,190 @@
+// `tavrapdf verify` on trust: files signed by our signer with certificates
+// openssl makes here, judged with and without the authority as an anchor,
+// from --trust and from the database's trusted roots.
+#include <gtest/gtest.h>
+
+#include "tests/pdf/PdfFixtures.h"
+#include "tests/support/TestSupport.h"
+
+using namespace tavra_test;
+
+namespace {
+
+const std::string kTool = std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf";
+
+// An authority, signers issued by it (good, expired, without a signing key
+// usage, with an unknown critical extension) and a self-signed one, all
+// with their keys in an NSS database that trusts none of them.
+constexpr const char* kScript = R"(set -e
+mkdir -p db ca-db && : > ca-db/index.txt
+cat > ca.cnf <<EOF
+[ ca ]
+default_ca = t
+[ t ]
+dir = $PWD/ca-db
+database = \$dir/index.txt
+new_certs_dir = \$dir
+serial = \$dir/serial
+default_md = sha256
+policy = any
+[ any ]
+commonName = supplied
+[ good ]
+keyUsage = critical,digitalSignature,nonRepudiation
+authorityKeyIdentifier = keyid
+[ nosign ]
+keyUsage = critical,keyEncipherment
+[ odd ]
+keyUsage = critical,digitalSignature
+1.2.3.4 = critical,ASN1:NULL
+EOF
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 \
+  -subj "/CN=Trust Test CA" -addext "basicConstraints=critical,CA:TRUE" \
+  -addext "keyUsage=critical,keyCertSign" 2>/dev/null
+issue() {
+  openssl req -new -newkey rsa:2048 -nodes -keyout $1.key -subj "/CN=Trust $1" -out $1.csr 2>/dev/null
+  echo $2 > ca-db/serial
+  openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in $1.csr -out $1.pem \
+    -extensions $3 -notext $4 2>/dev/null
+}
+issue good 3001 good "-days 30"
+issue expired 3002 good "-startdate 20200101000000Z -enddate 20210101000000Z"
+issue nosign 3003 nosign "-days 30"
+issue odd 3004 odd "-days 30"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout self.key -out self.pem -days 30 \
+  -subj "/CN=Trust self" -set_serial 0x3005 -addext "keyUsage=critical,digitalSignature" 2>/dev/null
+certutil -N -d sql:db --empty-password
+for n in good expired nosign odd self; do
+  openssl pkcs12 -export -in $n.pem -inkey $n.key -name $n -out $n.p12 -passout pass:t
+  pk12util -i $n.p12 -d sql:db -W t > /dev/null
+done
+)";
+
+class VerifyTrustTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (const char* tool : {"openssl", "certutil", "pk12util", "python3"})
+      if (!HaveTool(tool)) return;
+    dir_ = new ScratchDir;
+    const TCommandResult made =
+        RunCapturing("cd " + Quote(dir_->Path()) + " && bash -c " + Quote(kScript));
+    made_ = made.status == 0;
+    if (!made_) std::cerr << made.err;
+    WriteFile(dir_->File("in.pdf"), pdftest::OnePage().Build());
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  void SetUp() override {
+    for (const char* tool : {"openssl", "certutil", "pk12util", "python3"})
+      TAVRA_REQUIRE_TOOL(tool);
+    ASSERT_TRUE(made_);
+  }
+
+  static TCommandResult Run(const std::string& args) {
+    return RunCapturing("TMPDIR=" + Quote(dir_->Path()) + " " + kTool + " " + args);
+  }
+  // Signs in.pdf with the named signer; returns the signed file.
+  static std::string Signed(const std::string& name, const std::string& issuer,
+                            const std::string& serial) {
+    const std::string out = dir_->File(name + ".pdf");
+    const TCommandResult run =
+        Run("sign " + Quote(dir_->File("in.pdf")) + " " + Quote(out) + " --nssdb " +
+            Quote(dir_->File("db")) + " --issuer " + Quote(issuer) + " --serial " + serial);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return out;
+  }
+  static TCommandResult Verify(const std::string& pdf, const std::string& options = "") {
+    return Run("verify " + Quote(pdf) + " --nssdb " + Quote(dir_->File("db")) + " " + options);
+  }
+  static std::string Trust(const std::string& name) {
+    return "--trust " + Quote(dir_->File(name + ".pem"));
+  }
+
+  static inline ScratchDir* dir_ = nullptr;
+  static inline bool made_ = false;
+};
+
+TEST_F(VerifyTrustTest, AnchorFromTrustFileOrDatabase) {
+  const std::string pdf = Signed("good", "Trust Test CA", "3001");
+  TCommandResult run = Verify(pdf);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("  valid: yes\n  trusted: no (no trust anchor for issuer CN=Trust Test "
+                         "CA)\n  certificate valid at signing time: yes (time claimed by the "
+                         "signer)\n  revocation: not checked\n"),
+            std::string::npos)
+      << run.out;
+
+  run = Verify(pdf, Trust("ca"));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("  trusted: yes\n"), std::string::npos) << run.out;
+
+  // The same as JSON, read by Python's parser.
+  run = Verify(pdf, Trust("ca") + " --json");
+  EXPECT_EQ(run.status, 0);
+  dir_->Write("report.json", run.out);
+  const TCommandResult parsed = RunCapturing(
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); s=d[\"signatures\"][0]; "
+      "print(d[\"allValidAndTrusted\"], s[\"valid\"], s[\"trusted\"], s[\"trustProblem\"], "
+      "s[\"chain\"], s[\"checkedTimeSource\"], s[\"revocation\"])' " +
+      Quote(dir_->File("report.json")));
+  EXPECT_EQ(parsed.out,
+            "True True True None ['CN=Trust good', 'CN=Trust Test CA'] signer not checked\n")
+      << parsed.err << run.out;
+
+  // Trusted as a root by the database itself.
+  ASSERT_EQ(RunCapturing("certutil -A -d " + Quote("sql:" + dir_->File("db")) +
+                         " -n ca -t CT,C,C -i " + Quote(dir_->File("ca.pem")))
+                .status,
+            0);
+  run = Verify(pdf);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  ASSERT_EQ(RunCapturing("certutil -D -d " + Quote("sql:" + dir_->File("db")) + " -n ca").status,
+            0);
+}
+
+TEST_F(VerifyTrustTest, EachRefusalIsNamed) {
+  const struct {
+    const char* name;
+    const char* issuer;
+    const char* serial;
+    const char* trusted;
+    const char* validAtTime;
+  } cases[] = {
+      {"expired", "Trust Test CA", "3002",
+       "no (certificate CN=Trust expired expired at signing time)", "no"},
+      {"nosign", "Trust Test CA", "3003", "no (signer key usage does not allow signing)", "yes"},
+      {"odd", "Trust Test CA", "3004", "no (unknown critical extension 1.2.3.4 in CN=Trust odd)",
+       "yes"},
+      {"self", "Trust self", "3005",
+       "no (self-signed certificate CN=Trust self is not a trust "
+       "anchor)",
+       "yes"},
+  };
+  for (const auto& c : cases) {
+    const TCommandResult run = Verify(Signed(c.name, c.issuer, c.serial), Trust("ca"));
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_NE(run.out.find("  valid: yes\n  trusted: " + std::string(c.trusted) +
+                           "\n  certificate valid at signing time: " + c.validAtTime),
+              std::string::npos)
+        << run.out;
+  }
+  // A self-signed signer given as its own anchor.
+  const TCommandResult self = Verify(dir_->File("self.pdf"), Trust("self"));
+  EXPECT_EQ(self.status, 0) << self.out;
+  EXPECT_NE(self.out.find("  trusted: yes\n"), std::string::npos) << self.out;
+}
+
+TEST_F(VerifyTrustTest, BadTrustFileIsUsageError) {
+  dir_->Write("empty.pem", "no certificate here\n");
+  dir_->Write("broken.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+  for (const auto& [file, why] :
+       {std::pair<std::string, std::string>{"empty", "holds no PEM certificate"},
+        {"broken", "certificate 1: Invalid certificate data"},
+        {"missing", "cannot be read"}}) {
+    const TCommandResult run = Verify(dir_->File("in.pdf"), Trust(file));
+    EXPECT_EQ(run.status, 2) << file;
+    EXPECT_NE(run.err.find("--trust " + dir_->File(file + ".pem") + ": " + why), std::string::npos)
+        << run.err;
+  }
+}
+
+}  // namespace
