@@ -3,6 +3,9 @@
 // from --trust and from the database's trusted roots.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <regex>
+
 #include "tests/pdf/PdfFixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -130,15 +133,22 @@ TEST_F(VerifyTrustTest, AnchorFromTrustFileOrDatabase) {
             "True True True None ['CN=Trust good', 'CN=Trust Test CA'] signer not checked\n")
       << parsed.err << run.out;
 
-  // Trusted as a root by the database itself.
-  ASSERT_EQ(RunCapturing("certutil -A -d " + Quote("sql:" + dir_->File("db")) +
-                         " -n ca -t CT,C,C -i " + Quote(dir_->File("ca.pem")))
+  // In the database without trust the authority is an intermediate only;
+  // trusted as a root, it is an anchor.
+  const std::string db = Quote("sql:" + dir_->File("db"));
+  ASSERT_EQ(RunCapturing("certutil -A -d " + db + " -n ca -t ,, -i " + Quote(dir_->File("ca.pem")))
                 .status,
             0);
   run = Verify(pdf);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("  trusted: no (self-signed certificate CN=Trust Test CA is not a trust "
+                         "anchor)\n"),
+            std::string::npos)
+      << run.out;
+  ASSERT_EQ(RunCapturing("certutil -M -d " + db + " -n ca -t CT,C,C").status, 0);
+  run = Verify(pdf);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  ASSERT_EQ(RunCapturing("certutil -D -d " + Quote("sql:" + dir_->File("db")) + " -n ca").status,
-            0);
+  ASSERT_EQ(RunCapturing("certutil -D -d " + db + " -n ca").status, 0);
 }
 
 TEST_F(VerifyTrustTest, EachRefusalIsNamed) {
@@ -171,6 +181,46 @@ TEST_F(VerifyTrustTest, EachRefusalIsNamed) {
   const TCommandResult self = Verify(dir_->File("self.pdf"), Trust("self"));
   EXPECT_EQ(self.status, 0) << self.out;
   EXPECT_NE(self.out.find("  trusted: yes\n"), std::string::npos) << self.out;
+}
+
+// The value re-made by openssl: signed with a look-alike of the signer's
+// certificate (same subject, an issuer of the same name but another key) and
+// carrying the real certificate first. The look-alike is what gets judged.
+TEST_F(VerifyTrustTest, LookAlikeSignerIsNotTrusted) {
+  const std::string pdf = ReadFile(Signed("real", "Trust Test CA", "3001"));
+  std::smatch m;
+  ASSERT_TRUE(
+      std::regex_search(pdf, m, std::regex(R"(/ByteRange\s*\[\s*0\s+(\d+)\s+(\d+)\s+(\d+))")));
+  const size_t gapStart = std::stoull(m[1]), gapEnd = std::stoull(m[2]), tail = std::stoull(m[3]);
+  dir_->Write("signed.bin", pdf.substr(0, gapStart) + pdf.substr(gapEnd, tail));
+  dir_->Write("evil.ext", "keyUsage=critical,digitalSignature\n");
+  const TCommandResult made = RunCapturing(
+      "cd " + Quote(dir_->Path()) +
+      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout evilca.key -out evilca.pem -days 30"
+      " -subj '/CN=Trust Test CA' -addext basicConstraints=critical,CA:TRUE 2>/dev/null"
+      " && openssl req -new -newkey rsa:2048 -nodes -keyout evil.key -subj '/CN=Trust good'"
+      " -out evil.csr 2>/dev/null && openssl x509 -req -in evil.csr -CA evilca.pem -CAkey"
+      " evilca.key -set_serial 0x4001 -days 30 -extfile evil.ext -out evil.pem 2>/dev/null"
+      " && cat good.pem evil.pem > both.pem && openssl cms -sign -binary -md sha256 -in"
+      " signed.bin -signer evil.pem -inkey evil.key -nocerts -certfile both.pem -outform DER"
+      " -out evil.der");
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::string hex;
+  for (const char c : ReadFile(dir_->File("evil.der"))) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(c));
+    hex += two;
+  }
+  ASSERT_LE(hex.size() + 2, gapEnd - gapStart);
+  hex.resize(gapEnd - gapStart - 2, '0');
+  const std::string forged =
+      dir_->Write("lookalike.pdf", pdf.substr(0, gapStart + 1) + hex + pdf.substr(gapEnd - 1));
+  const TCommandResult run = Verify(forged, Trust("ca"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("  valid: yes\n  trusted: no (no trust anchor for issuer CN=Trust Test "
+                         "CA)\n"),
+            std::string::npos)
+      << run.out;
 }
 
 TEST_F(VerifyTrustTest, BadTrustFileIsUsageError) {
