@@ -200,10 +200,10 @@ void JudgeTrust(TOvPDFPublicKeySecurityHandler& handler, const TOvX509Certificat
     report.Chain.push_back(CertificateNameText(*c, false));
   report.CertificateValidAtTime = signer != nullptr && result.ValidAtMoment;
   report.Trusted = report.Valid && result.Trusted;
-  if (signer == nullptr)
-    report.TrustProblem = "signer certificate not found";
-  else if (!report.Valid)
+  if (!report.Valid)
     report.TrustProblem = "the signature is not valid";
+  else if (signer == nullptr)
+    report.TrustProblem = "signer certificate not found";
   else
     report.TrustProblem = result.Reason;
 }
@@ -347,6 +347,7 @@ void PrintText(const TSignatureReport& r, std::ostream& out) {
     out << " (no signing time given; checked at the time of verifying)";
   out << "\n";
   out << "  revocation: not checked\n";
+  // Lines on what changed in the document after signing follow here.
 }
 
 void PrintJson(const TSignatureReport& r, std::ostream& out) {
@@ -377,6 +378,7 @@ void PrintJson(const TSignatureReport& r, std::ostream& out) {
       << (r.CertificateValidAtTime ? "true" : "false") << ",\n";
   out << "      \"checkedTime\": " << JsonString(TimeText(r.CheckedTime)) << ",\n";
   out << "      \"checkedTimeSource\": " << JsonString(TimeSourceText(r.TimeSource)) << ",\n";
+  // Keys on what changed in the document after signing go in above this last one.
   out << "      \"revocation\": \"not checked\"\n";
   out << "    }";
 }
