@@ -8,8 +8,13 @@
 
 #include "tests/pdf/PdfFixtures.h"
 #include "tests/support/TestSupport.h"
+#include "toolkit/asn1/CvDERReader.h"
+#include "toolkit/pki/CvPKCS7.h"
 
 using namespace tavra_test;
+using corvane::TOvPKCS7Message;
+using corvane::TOvPKCS7Signer;
+namespace oid = corvane::oid;
 
 namespace {
 
@@ -102,6 +107,43 @@ class VerifyTrustTest : public ::testing::Test {
     return "--trust " + Quote(dir_->File(name + ".pem"));
   }
 
+  // The signature value of a signed file and the bytes its /ByteRange covers.
+  struct TValue {
+    size_t start = 0, end = 0;  // the /Contents string, "<" to after ">"
+    std::string covered;
+    std::string der;
+  };
+  static TValue ValueOf(const std::string& pdf) {
+    TValue value;
+    std::smatch m;
+    if (!std::regex_search(pdf, m, std::regex(R"(/ByteRange\s*\[\s*0\s+(\d+)\s+(\d+)\s+(\d+))")))
+      return value;
+    value.start = std::stoull(m[1]);
+    value.end = std::stoull(m[2]);
+    value.covered = pdf.substr(0, value.start) + pdf.substr(value.end, std::stoull(m[3]));
+    std::string bytes;
+    for (size_t i = value.start + 1; i + 2 < value.end; i += 2)
+      bytes.push_back(static_cast<char>(std::stoi(pdf.substr(i, 2), nullptr, 16)));
+    corvane::TCvDERReader reader(bytes);
+    uint8_t tag = 0;
+    std::string_view content, whole;
+    if (reader.ReadAny(tag, content, whole)) value.der = std::string(whole);
+    return value;
+  }
+  // The file with another value in the same place, written as name; empty when it does not fit.
+  static std::string WithValue(const std::string& pdf, const TValue& value, const std::string& der,
+                               const std::string& name) {
+    std::string hex;
+    for (const char c : der) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(c));
+      hex += two;
+    }
+    if (value.end <= value.start || hex.size() + 2 > value.end - value.start) return "";
+    hex.resize(value.end - value.start - 2, '0');
+    return dir_->Write(name, pdf.substr(0, value.start + 1) + hex + pdf.substr(value.end - 1));
+  }
+
   static inline ScratchDir* dir_ = nullptr;
   static inline bool made_ = false;
 };
@@ -188,11 +230,9 @@ TEST_F(VerifyTrustTest, EachRefusalIsNamed) {
 // carrying the real certificate first. The look-alike is what gets judged.
 TEST_F(VerifyTrustTest, LookAlikeSignerIsNotTrusted) {
   const std::string pdf = ReadFile(Signed("real", "Trust Test CA", "3001"));
-  std::smatch m;
-  ASSERT_TRUE(
-      std::regex_search(pdf, m, std::regex(R"(/ByteRange\s*\[\s*0\s+(\d+)\s+(\d+)\s+(\d+))")));
-  const size_t gapStart = std::stoull(m[1]), gapEnd = std::stoull(m[2]), tail = std::stoull(m[3]);
-  dir_->Write("signed.bin", pdf.substr(0, gapStart) + pdf.substr(gapEnd, tail));
+  const TValue value = ValueOf(pdf);
+  ASSERT_GT(value.end, value.start);
+  dir_->Write("signed.bin", value.covered);
   dir_->Write("evil.ext", "keyUsage=critical,digitalSignature\n");
   const TCommandResult made = RunCapturing(
       "cd " + Quote(dir_->Path()) +
@@ -205,22 +245,51 @@ TEST_F(VerifyTrustTest, LookAlikeSignerIsNotTrusted) {
       " signed.bin -signer evil.pem -inkey evil.key -nocerts -certfile both.pem -outform DER"
       " -out evil.der");
   ASSERT_EQ(made.status, 0) << made.err;
-  std::string hex;
-  for (const char c : ReadFile(dir_->File("evil.der"))) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(c));
-    hex += two;
-  }
-  ASSERT_LE(hex.size() + 2, gapEnd - gapStart);
-  hex.resize(gapEnd - gapStart - 2, '0');
   const std::string forged =
-      dir_->Write("lookalike.pdf", pdf.substr(0, gapStart + 1) + hex + pdf.substr(gapEnd - 1));
+      WithValue(pdf, value, ReadFile(dir_->File("evil.der")), "lookalike.pdf");
+  ASSERT_FALSE(forged.empty());
   const TCommandResult run = Verify(forged, Trust("ca"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("  valid: yes\n  trusted: no (no trust anchor for issuer CN=Trust Test "
                          "CA)\n"),
             std::string::npos)
       << run.out;
+}
+
+// The certificates are checked at the time of a timestamp token that a local
+// authority (openssl ts) puts on the signature value.
+TEST_F(VerifyTrustTest, TimestampTimeIsUsed) {
+  const std::string pdf = ReadFile(Signed("stamped", "Trust Test CA", "3001"));
+  const TValue value = ValueOf(pdf);
+  TOvPKCS7Message message;
+  ASSERT_EQ(message.LoadFromBytes(value.der), 0);
+  ASSERT_EQ(message.SignedData().SignerCount(), 1);
+  TOvPKCS7Signer& signer = *message.SignedData().Signers(0);
+  dir_->Write("value.bin", signer.EncryptedDigest);
+  dir_->Write("tsa.ext", "extendedKeyUsage=critical,timeStamping\n");
+  dir_->Write("tsa.cnf", "[tsa]\ndefault_tsa = t\n[t]\ndir = " + dir_->Path() +
+                             "\nserial = $dir/tsa-serial\nsigner_cert = $dir/tsa.pem\n"
+                             "signer_key = $dir/tsa.key\nsigner_digest = sha256\n"
+                             "default_policy = 1.2.3.4.1\ndigests = sha256\n"
+                             "ess_cert_id_alg = sha256\n");
+  dir_->Write("tsa-serial", "01\n");
+  const TCommandResult made = RunCapturing(
+      "cd " + Quote(dir_->Path()) +
+      " && openssl req -new -newkey rsa:2048 -nodes -keyout tsa.key -subj '/CN=Trust TSA'"
+      " -out tsa.csr 2>/dev/null && openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key"
+      " -set_serial 0x3007 -days 30 -extfile tsa.ext -out tsa.pem 2>/dev/null"
+      " && openssl ts -query -data value.bin -sha256 -cert -out q.tsq"
+      " && openssl ts -reply -config tsa.cnf -queryfile q.tsq -token_out -out token.der");
+  ASSERT_EQ(made.status, 0) << made.err;
+  signer.UnauthenticatedAttributes.Add(oid::ATTR_TIMESTAMP_TOKEN,
+                                       ReadFile(dir_->File("token.der")));
+  const std::string stamped = WithValue(pdf, value, message.SaveToBytes(), "stamped-ts.pdf");
+  ASSERT_FALSE(stamped.empty());
+  const TCommandResult run = Verify(stamped, Trust("ca") + " --json");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("\"checkedTimeSource\": \"timestamp\""), std::string::npos) << run.out;
+  EXPECT_NE(Verify(stamped, Trust("ca")).out.find("certificate valid at signing time: yes\n"),
+            std::string::npos);
 }
 
 TEST_F(VerifyTrustTest, BadTrustFileIsUsageError) {
