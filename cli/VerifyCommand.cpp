@@ -16,6 +16,7 @@
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pdf/CvPDF_SignatureShape.h"
 #include "toolkit/pki/CvCertPath.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
 #include "toolkit/pki/CvMessages.h"
@@ -97,11 +98,20 @@ bool HashRanges(TOvPDFSecurityHandler& handler, TOvStream& file,
   return !digest.empty();
 }
 
+// The certificate the signature names as its signer, not whichever the
+// value happens to list first.
 std::string SignerName(TOvPDFPublicKeySecurityHandler& handler) {
-  TOvMemoryCertStorage& certificates = handler.ReadCertificates();
-  if (certificates.Count() == 0) return "unknown";
-  const TOvCertificateName& name = certificates.Certificates(0)->SubjectName();
+  const TOvX509Certificate* certificate = handler.SignerCertificate();
+  if (certificate == nullptr) return "unknown";
+  const TOvCertificateName& name = certificate->SubjectName();
   return !name.CommonName.empty() ? name.CommonName : name.Organization;
+}
+
+std::string FailureText(TOvPDFPublicKeySecurityHandler& handler) {
+  const int32_t code = handler.LastVerificationResult();
+  if (code == MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH || code == MSG_ERROR_SIGNER_COUNT)
+    return MessageErrorText(code);
+  return "error " + std::to_string(code);
 }
 
 // The value of /Contents without the zero padding after the DER element.
@@ -133,14 +143,10 @@ bool CheckMessage(TOvPDFPublicKeySecurityHandler& handler, std::string_view der,
                                  size) == 0;
 }
 
-// The certificate the signature value verifies with: the SignerInfo's when
-// the value is a CMS message, else the first of /Cert. nullptr when unknown.
-const TOvX509Certificate* SignerCertificate(TOvPDFPublicKeySecurityHandler& handler,
-                                            const TOvMessageVerifier* verifier) {
-  if (verifier != nullptr)
-    return verifier->SignerCount() > 0 ? verifier->SignerCertificate(0) : nullptr;
-  TOvMemoryCertStorage& certificates = handler.ReadCertificates();
-  return certificates.Count() > 0 ? certificates.Certificates(0) : nullptr;
+// The certificate the signature names as its signer (the handler's accessor:
+// the one the SignerInfo identifies); nullptr when none was found.
+const TOvX509Certificate* SignerCertificate(TOvPDFPublicKeySecurityHandler& handler) {
+  return handler.SignerCertificate();
 }
 
 // The signing-time attribute among the first signer's signed attributes; 0 when none.
@@ -225,29 +231,38 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
   } catch (const std::exception& e) {
     problem = e.what();
   }
-  report.Signer = problem.empty() ? SignerName(*handler) : "unknown";
-  report.SigningTime = signature.SigningTime();
-  report.Digest = problem.empty() ? HashName(handler->HashAlgorithm()) : "unknown";
-  const std::string contents = GetStringEntry(value, "Contents", false);
-  const int64_t contentsLength = 2 * static_cast<int64_t>(contents.size()) + 2;
-  for (const TOvPDFByteRange& range : signature.ByteRanges())
-    report.ByteRanges.emplace_back(range.Offset, range.Length);
-  report.CoversWholeFile = CoversWholeFile(signature, input.Size(), -1, contentsLength);
+  // The value is verified first: the signer is the certificate that
+  // verification finds.
+  const TOvPDFSignatureShape shape = ReadSignatureShape(input, value);
+  const bool loaded = problem.empty();
   std::string digest;
   if (problem.empty()) {
     try {
       handler->BeginSigning(&document.File());
       if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
         report.Valid = handler->VerifyDigest(digest);
-        if (!report.Valid) problem = "error " + std::to_string(handler->LastVerificationResult());
+        if (!report.Valid) problem = FailureText(*handler);
       } else {
         problem = "the byte ranges cannot be read";
       }
     } catch (const std::exception& e) {
       problem = e.what();
     }
+    if (!shape.Sound()) {
+      report.Valid = false;
+      problem = "byte range malformed";
+    }
   }
   report.Problem = problem;
+  report.Signer = SignerName(*handler);
+  report.SigningTime = signature.SigningTime();
+  report.Digest = loaded ? HashName(handler->HashAlgorithm()) : "unknown";
+  for (const TOvPDFByteRange& range : signature.ByteRanges())
+    report.ByteRanges.emplace_back(range.Offset, range.Length);
+  report.CoversWholeFile =
+      shape.Sound() && CoversWholeFile(signature, input.Size(), shape.ContentsStart,
+                                       shape.ContentsEnd - shape.ContentsStart);
+  const std::string contents = GetStringEntry(value, "Contents", false);
 
   std::unique_ptr<TOvMessageVerifier> verifier;
   const std::string_view der = SignatureElement(contents);
@@ -260,8 +275,7 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
       report.Problem = "the signature value does not verify";
     }
   }
-  const TOvX509Certificate* signer = nullptr;
-  if (!cms || verifier != nullptr) signer = SignerCertificate(*handler, verifier.get());
+  const TOvX509Certificate* signer = report.Valid ? SignerCertificate(*handler) : nullptr;
   ChooseCheckedTime(verifier.get(), report.Valid, der, report);
   JudgeTrust(*handler, signer, trust, report);
   return report;

@@ -415,7 +415,10 @@ TEST(X509Parse, ShapeViolationsAreInvalidData) {
     Parts p;
     p.spki = EncodeSequence(
         {EncodeSequence({EncodeOID(Hex("2A0304")), EncodeNull()}), EncodeBitString(Hex("3000"))});
-    ExpectInvalid(p.Build(), "unknown key algorithm");
+    // An unknown key algorithm loads; its key is unsupported.
+    const auto unknown = Load(p.Build());
+    EXPECT_EQ(unknown->PublicKeyAlgorithm(), ALG_UNKNOWN);
+    EXPECT_EQ(unknown->KeyMaterial(), nullptr);
   }
   {
     Parts p;
@@ -548,9 +551,11 @@ TEST(X509Signatures, KeyMaterialByFamily) {
   EXPECT_FALSE(rsa->PrivateKeyExists());
   // A built-in key holds no store context.
   EXPECT_EQ(rsa->CertContextHandle(), 0u);
-  // EC parses, has no key material, and still can sign by its algorithm.
+  // EC key material on a named curve, without a private key.
   const auto ec = Load(FixtureDER("ec"));
-  EXPECT_EQ(ec->KeyMaterial(), nullptr);
+  ASSERT_NE(ec->KeyMaterial(), nullptr);
+  EXPECT_EQ(ec->KeyMaterial()->Algorithm(), ALG_EC);
+  EXPECT_EQ(ec->KeyMaterial()->Bits(), 256);
   EXPECT_TRUE(ec->KeyAlgorithmCanSign());
   EXPECT_FALSE(ec->PrivateKeyExists());
   EXPECT_EQ(ec->CertContextHandle(), 0u);

@@ -4,8 +4,64 @@
 
 #include "toolkit/asn1/CvASN1Tree.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvUtils.h"
 
 namespace corvane {
+
+namespace {
+
+constexpr uint8_t kT61String = 0x14;
+constexpr uint8_t kUniversalString = 0x1C;
+constexpr uint8_t kBMPString = 0x1E;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+void AppendUTF8(std::string& out, uint32_t c) {
+  if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+    out += kReplacement;
+  } else if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+uint32_t BigEndian(std::string_view bytes, size_t at, size_t count) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < count; ++i) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return v;
+}
+
+}  // namespace
+
+std::string DirectoryStringText(std::string_view value, uint8_t tag) {
+  std::string out;
+  switch (tag) {
+    case kT61String:
+      for (const char c : value) AppendUTF8(out, static_cast<uint8_t>(c));
+      return out;
+    case kUniversalString:
+      for (size_t i = 0; i + 4 <= value.size(); i += 4) AppendUTF8(out, BigEndian(value, i, 4));
+      if (value.size() % 4 != 0) out += kReplacement;
+      return out;
+    case kBMPString:
+      // UCS-2 (X.680 41.3): a surrogate unit is not a character.
+      for (size_t i = 0; i + 2 <= value.size(); i += 2) AppendUTF8(out, BigEndian(value, i, 2));
+      if (value.size() % 2 != 0) out += kReplacement;
+      return out;
+    default:
+      return SanitizeUTF8(value, kReplacement);
+  }
+}
 
 const TOvRelativeDistinguishedName::Entry& TOvRelativeDistinguishedName::At(int index) const {
   if (index < 0 || index >= Count())
@@ -33,6 +89,10 @@ const std::string& TOvRelativeDistinguishedName::Types(int index) const { return
 const std::string& TOvRelativeDistinguishedName::Values(int index) const { return At(index).value; }
 uint8_t TOvRelativeDistinguishedName::Tags(int index) const { return At(index).tag; }
 int32_t TOvRelativeDistinguishedName::Groups(int index) const { return At(index).group; }
+std::string TOvRelativeDistinguishedName::ValueText(int index) const {
+  const Entry& e = At(index);
+  return DirectoryStringText(e.value, e.tag);
+}
 void TOvRelativeDistinguishedName::SetTypes(int index, std::string_view type) {
   At(index).type = type;
 }

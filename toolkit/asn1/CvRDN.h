@@ -13,6 +13,13 @@ namespace corvane {
 
 class TOvASN1ConstrainedTag;
 
+// A directory string as UTF-8 text, by its tag: T61String as Latin-1,
+// BMPString as UCS-2 and UniversalString as UCS-4 (both big-endian), every
+// other tag as UTF-8. Whatever is not a character (a malformed UTF-8 sequence,
+// a surrogate, a code point past U+10FFFF, a cut last unit) becomes U+FFFD,
+// so the result is always valid UTF-8.
+std::string DirectoryStringText(std::string_view value, uint8_t tag);
+
 class TOvRelativeDistinguishedName {
  public:
   // Tag stored when none is given.
@@ -27,6 +34,8 @@ class TOvRelativeDistinguishedName {
   const std::string& Values(int index) const;
   uint8_t Tags(int index) const;
   int32_t Groups(int index) const;
+  // The value as UTF-8 text (DirectoryStringText of value and tag).
+  std::string ValueText(int index) const;
   void SetTypes(int index, std::string_view type);
   void SetValues(int index, std::string_view value);
   void SetTags(int index, uint8_t tag);

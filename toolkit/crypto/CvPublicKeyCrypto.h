@@ -16,6 +16,8 @@ namespace corvane {
 
 class TOvAlgorithmIdentifier;
 class TOvRelativeDistinguishedName;
+class TOvECCurve;
+struct TCvECPoint;
 
 // The OID-less name of the concatenated MD5 + SHA-1 hash ("ssl-hash@" + suffix).
 inline const std::string SSL_HASH_IDENTIFIER = PropertyId("ssl-hash");
@@ -57,10 +59,12 @@ class TOvPublicKeyMaterial : public TOvKeyMaterial {
   TOvCustomCryptoProvider* Provider() const { return provider_; }
   TOvCustomCryptoProviderManager* Manager() const { return manager_; }
 
-  bool PublicKeyExists() const;
+  // Through the wrapped key; key materials that compute without a provider
+  // key answer themselves.
+  virtual bool PublicKeyExists() const;
   bool SecretKeyExists() const;
-  bool IsValid() const;
-  int32_t Bits() const;
+  virtual bool IsValid() const;
+  virtual int32_t Bits() const;
 
   // Raise EOvPublicKeyCryptoError "Unsupported operation" in the base.
   virtual void LoadPublic(const void* data, size_t size);
@@ -149,6 +153,57 @@ class TOvRSAKeyMaterial : public TOvPublicKeyMaterial {
   bool pem_output_ = false;
   int32_t key_format_ = RSA_KEY_FORMAT_PKCS1;
   int32_t store_format_ = RSA_STORE_FORMAT_PLAIN;
+};
+
+// The public key of an id-ecPublicKey SubjectPublicKeyInfo on a named curve
+// (P-256, P-384, P-521). Verification needs nothing but the point, so the
+// material holds it itself instead of a provider key; it never has a secret part.
+class TOvECKeyMaterial : public TOvPublicKeyMaterial {
+ public:
+  explicit TOvECKeyMaterial(TOvCustomCryptoProvider* provider = nullptr,
+                            TOvCustomCryptoProviderManager* manager = nullptr);
+  ~TOvECKeyMaterial() override;
+
+  int32_t Algorithm() const override { return ALG_EC; }
+  bool PublicKeyExists() const override { return curve_ != nullptr; }
+  bool IsValid() const override { return curve_ != nullptr; }
+  // The curve's order in bits; 0 when empty.
+  int32_t Bits() const override;
+
+  // A DER SubjectPublicKeyInfo. "Invalid public key" for anything malformed,
+  // a point that is not on its curve included; "Unsupported elliptic curve"
+  // for explicit, implicit or unknown curves. A failed load leaves the
+  // material empty.
+  void LoadPublic(const void* data, size_t size) override;
+  // A namedCurve and an encoded point (SEC1 2.3.4); raises as LoadPublic.
+  void SetPublicKey(std::string_view curveOID, std::string_view point);
+  // The SubjectPublicKeyInfo with the point uncompressed.
+  void SavePublic(void* buffer, size_t& size) override;
+  // "Invalid key material type" unless other is EC key material.
+  void Assign(const TOvPublicKeyMaterial& other) override;
+  std::unique_ptr<TOvPublicKeyMaterial> Clone() const override;
+  bool Equals(const TOvPublicKeyMaterial& other, bool publicOnly) const override;
+
+  using TOvPublicKeyMaterial::LoadPublic;
+
+  // nullptr when empty.
+  const TOvECCurve* Curve() const { return curve_; }
+  // The namedCurve OID's content octets.
+  ByteString CurveOID() const;
+  // The point, uncompressed (04 X Y); empty when empty.
+  ByteString PublicPoint() const;
+
+  // VERIFY_VALID when the DER ECDSA signature is valid for the digest (cut to
+  // the order's length), VERIFY_INVALID otherwise, an empty material included.
+  int32_t VerifyDigest(std::string_view digest, std::string_view signature) const;
+  // The same over data hashed with hashAlgorithm (ALG_SHA1, ALG_SHA256, ...);
+  // an unknown hash gives VERIFY_INVALID.
+  int32_t VerifyDetached(int32_t hashAlgorithm, std::string_view data,
+                         std::string_view signature) const;
+
+ private:
+  const TOvECCurve* curve_ = nullptr;
+  std::unique_ptr<TCvECPoint> point_;
 };
 
 class TOvPublicKeyCrypto {

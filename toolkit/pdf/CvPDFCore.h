@@ -822,6 +822,16 @@ class TOvPDFXRefs {
   TMap map_;
 };
 
+// One cross-reference section as its table or stream lists it, for a caller
+// that asks to keep them (TOvPDFFile::SetKeepSections): where it starts and
+// every entry it holds, in its own order. A free entry has Offset 0 and is not
+// compressed. A hybrid table and the stream its /XRefStm names are one section.
+struct TOvPDFXRefSection {
+  int64_t Offset = 0;
+  bool IsStream = false;
+  std::vector<TOvPDFXrefEntry> Entries;
+};
+
 // One recovery from damaged input: where (file offset, or -1), which object
 // (or -1) and what was done.
 struct TOvPDFWarning {
@@ -1003,6 +1013,12 @@ class TOvPDFFile {
   // Cross-reference sections read along the /Prev chain (a hybrid table and
   // its stream count once).
   int32_t RevisionCount() const { return revision_count_; }
+  // Whether the next reading keeps each section's own entries (off at
+  // construction: they double the memory of the table), and the sections
+  // read along the /Prev chain, newest first. A chain broken by damage keeps
+  // the sections read before the break.
+  void SetKeepSections(bool value) { keep_sections_ = value; }
+  const std::vector<TOvPDFXRefSection>& Sections() const { return sections_; }
   // Line-end text of new objects; "\n" at construction.
   const std::string& LineEnd() const { return line_end_; }
   void SetLineEnd(std::string value) { line_end_ = std::move(value); }
@@ -1048,6 +1064,8 @@ class TOvPDFFile {
   // False with the reason and the entry at fault when an entry cannot be followed.
   bool VerifyEntries(std::string& reason, const TOvPDFXrefEntry*& bad);
   bool HeaderAt(int64_t offset, int32_t& number, int32_t& generation);
+  // Adds an entry to the section being walked, when sections are kept.
+  void NoteSectionEntry(const TOvPDFXrefEntry& entry);
   void RebuildByScanning(int64_t scanLimit);
   void IndexObjectStream(TOvPDFIndirect* indirect);
   void BuildObjectList();
@@ -1163,6 +1181,10 @@ class TOvPDFFile {
   TCvPDFFileProgressHook on_progress_;
   TCvPDFStreamDataHook on_stream_data_;
   int32_t revision_count_ = 0;
+  bool keep_sections_ = false;
+  // Set while WalkSections reads a section whose entries are kept.
+  bool noting_sections_ = false;
+  std::vector<TOvPDFXRefSection> sections_;
   std::string damage_reason_;
   int64_t inflate_budget_ = PDF_MAX_INFLATE_TOTAL;
 };

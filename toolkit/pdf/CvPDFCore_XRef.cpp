@@ -145,6 +145,7 @@ void TOvPDFFile::Load() {
   uses_xref_streams_ = false;
   has_compressed_objects_ = false;
   revision_count_ = 0;
+  sections_.clear();
   damage_reason_.clear();
   warnings_.clear();
   warning_keys_.clear();
@@ -307,6 +308,8 @@ void TOvPDFFile::WalkSections(int64_t& current) {
     if (!visited.insert(offset).second) throw EOvPDFError("Cycle previous cross-reference");
     if (offset >= source_->Size()) throw EOvPDFError("Unsupported document version");
     source_->SetPosition(offset);
+    if (keep_sections_) sections_.push_back(TOvPDFXRefSection{offset, false, {}});
+    const TCvScopedValue<bool> noting(noting_sections_, keep_sections_);
     TOvPDFObject* obj = ParseObject(*source_);
     TOvPDFXRef* section = nullptr;
     if (dynamic_cast<TOvPDFReal*>(obj)) {
@@ -317,6 +320,7 @@ void TOvPDFFile::WalkSections(int64_t& current) {
     }
     if (!section) throw EOvPDFError("Unsupported document version");
     if (newest) trailer_ = section->Dictionary;
+    if (keep_sections_) sections_.back().IsStream = section->IsStream;
     ++revision_count_;
     if (!section->IsStream) {
       ReadClassicEntries(section);
@@ -384,6 +388,9 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
       }
       const int64_t number = first + k;
       if (number > PDF_MAX_OBJECT_NUMBER) throw EOvPDFError("Invalid reference table");
+      NoteSectionEntry(TOvPDFXrefEntry{static_cast<int32_t>(number),
+                                       static_cast<int32_t>(generation),
+                                       line[17] == 'f' ? 0 : offset, false, 0, 0});
       if (line[17] == 'f') {
         freed.push_back(TFree{static_cast<int32_t>(number), static_cast<int32_t>(generation)});
       } else {
@@ -491,17 +498,22 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
         const uint64_t second = field(widths[1], 0);
         const uint64_t third = field(widths[2], 0);
         if (type == 0) {
+          NoteSectionEntry(TOvPDFXrefEntry{number, 0, 0, false, 0, 0});
           xrefs_.Add(number, 0, false, false, 0);
         } else if (type == 1) {
           if (third > kMaxNumber || second > static_cast<uint64_t>(INT64_MAX)) {
             XRefStreamFailure("Invalid cross-reference stream data");
           }
+          NoteSectionEntry(TOvPDFXrefEntry{number, static_cast<int32_t>(third),
+                                           static_cast<int64_t>(second), false, 0, 0});
           xrefs_.Add(number, static_cast<int32_t>(third), false, false,
                      static_cast<int64_t>(second));
         } else if (type == 2) {
           if (second > kMaxNumber || third > kMaxNumber) {
             XRefStreamFailure("Invalid cross-reference stream data");
           }
+          NoteSectionEntry(TOvPDFXrefEntry{number, 0, 0, true, static_cast<int32_t>(second),
+                                           static_cast<int32_t>(third)});
           xrefs_.AddCompressed(number, 0, static_cast<int32_t>(third),
                                static_cast<int32_t>(second));
           has_compressed_objects_ = true;
@@ -512,6 +524,10 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
     throw EOvPDFError(std::string("Invalid cross-reference stream: ") + e.what());
   }
   return section;
+}
+
+void TOvPDFFile::NoteSectionEntry(const TOvPDFXrefEntry& entry) {
+  if (noting_sections_ && !sections_.empty()) sections_.back().Entries.push_back(entry);
 }
 
 bool TOvPDFFile::HeaderAt(int64_t offset, int32_t& number, int32_t& generation) {

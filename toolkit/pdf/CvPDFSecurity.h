@@ -194,6 +194,11 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
 
   // The certificate that signs: the first of CertStorage with a private key.
   TOvX509Certificate* SigningCertificate() const;
+  // The certificate the last verified signature names as its signer: the one
+  // its SignerInfo identifies, from the value's certificates or else from
+  // CertStorage (adbe.x509.rsa_sha1: the first of /Cert). Nil when none was
+  // found or nothing was verified.
+  TOvX509Certificate* SignerCertificate() const;
 
  private:
   TOvX509Certificate& RequireSigningCertificate() const;
@@ -223,6 +228,8 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   TOvCustomTSPClient* tspClient_ = nullptr;
   bool ignoreTimestampFailure_ = false;
   double readSigningTime_ = 0;
+  std::unique_ptr<TOvX509Certificate> signerCertificate_;
+  int readSignerCount_ = 0;
 };
 
 }  // namespace corvane

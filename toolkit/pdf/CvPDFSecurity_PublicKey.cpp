@@ -22,7 +22,7 @@ namespace corvane {
 namespace {
 
 const std::string_view kSigningSubFilters[] = {"adbe.x509.rsa_sha1", "adbe.pkcs7.detached",
-                                               "adbe.pkcs7.sha1"};
+                                               "adbe.pkcs7.sha1", "ETSI.CAdES.detached"};
 const std::string_view kEncryptionSubFilters[] = {"adbe.pkcs7.s3", "adbe.pkcs7.s4",
                                                   "adbe.pkcs7.s5"};
 
@@ -199,6 +199,8 @@ void TOvPDFPublicKeySecurityHandler::ResetHandler() {
   hash_.reset();
   lastVerificationResult_ = 0;
   readSigningTime_ = 0;
+  signerCertificate_.reset();
+  readSignerCount_ = 0;
 }
 
 TOvX509Certificate* TOvPDFPublicKeySecurityHandler::SigningCertificate() const {
@@ -208,6 +210,10 @@ TOvX509Certificate* TOvPDFPublicKeySecurityHandler::SigningCertificate() const {
     if (certificate && certificate->PrivateKeyExists()) return certificate;
   }
   return nullptr;
+}
+
+TOvX509Certificate* TOvPDFPublicKeySecurityHandler::SignerCertificate() const {
+  return signerCertificate_.get();
 }
 
 TOvX509Certificate& TOvPDFPublicKeySecurityHandler::RequireSigningCertificate() const {
@@ -360,6 +366,8 @@ void TOvPDFPublicKeySecurityHandler::LoadSignatureInfo(TOvPDFDictionary* sigDict
     readSubFilter_ = GetNameEntry(sigDict, "SubFilter", "", false);
     readValue_ = GetStringEntry(sigDict, "Contents", false);
     readCertificates_->Clear();
+    signerCertificate_.reset();
+    readSignerCount_ = 0;
     if (TOvPDFObject* cert = GetResolvedEntry(sigDict, "Cert")) {
       std::vector<ByteString> blobs;
       if (auto* text = dynamic_cast<TOvPDFString*>(cert)) {
@@ -375,9 +383,12 @@ void TOvPDFPublicKeySecurityHandler::LoadSignatureInfo(TOvPDFDictionary* sigDict
         readCertificates_->Add(certificate, false);
       }
     }
-    if (readSubFilter_ == "adbe.pkcs7.detached" || readSubFilter_ == "adbe.pkcs7.sha1") {
+    // A CAdES value is a detached SignedData read as adbe.pkcs7.detached is.
+    const bool detached =
+        readSubFilter_ == "adbe.pkcs7.detached" || readSubFilter_ == "ETSI.CAdES.detached";
+    if (detached || readSubFilter_ == "adbe.pkcs7.sha1") {
       signatureKind_ = PDF_SIGNATURE_KIND_PKCS7;
-      detachedSignature_ = readSubFilter_ == "adbe.pkcs7.detached";
+      detachedSignature_ = detached;
       LoadPKCS7Value();
     } else if (readSubFilter_ == "adbe.x509.rsa_sha1") {
       signatureKind_ = PDF_SIGNATURE_KIND_X509;
@@ -428,6 +439,8 @@ bool TOvPDFPublicKeySecurityHandler::VerifyDigest(std::string_view digest) {
 
 bool TOvPDFPublicKeySecurityHandler::VerifyRaw(std::string_view digest) {
   if (readCertificates_->Count() == 0) Fail("Signer certificate not found");
+  signerCertificate_ = std::make_unique<TOvX509Certificate>();
+  readCertificates_->Certificates(0)->Clone(signerCertificate_.get(), false);
   const int32_t algorithm = hashAlgorithm_ == 0x7FFF ? ALG_SHA1 : RequireSupportedHash();
   TCvDERReader reader(DERPrefix(readValue_));
   std::string_view signature;
@@ -530,6 +543,7 @@ void TOvPDFPublicKeySecurityHandler::LoadPKCS7Value() {
     if (TOvX509Certificate* certificate = data.Certificates().Certificates(i))
       readCertificates_->Add(*certificate, false);
   hashAlgorithm_ = ALG_SHA1;
+  readSignerCount_ = data.SignerCount();
   if (data.SignerCount() > 0) {
     const int32_t found = HashAlgorithmOfOID(data.Signers(0)->DigestAlgorithm);
     if (IsSupportedHash(found)) hashAlgorithm_ = found;
@@ -537,10 +551,19 @@ void TOvPDFPublicKeySecurityHandler::LoadPKCS7Value() {
 }
 
 bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
+  signerCertificate_.reset();
+  // A PDF signature is one signer's; a second SignerInfo could stand for
+  // anything its verifier chooses to show.
+  if (readSignerCount_ != 1) {
+    lastVerificationResult_ = MSG_ERROR_SIGNER_COUNT;
+    return false;
+  }
   const std::string_view der = DERPrefix(readValue_);
   TOvMessageVerifier verifier;
   verifier.SetCryptoProviderManager(CryptoProviderManager());
-  verifier.SetCertStorage(readCertificates_.get());
+  // The value's own certificates come first; a signer certificate it lacks
+  // is looked up in the local storage.
+  verifier.SetCertStorage(certStorage_ ? certStorage_ : readCertificates_.get());
   verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
   int32_t result = 0;
   if (detachedSignature_) {
@@ -555,6 +578,10 @@ bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
       result = MSG_ERROR_DIGEST_MISMATCH;
   }
   lastVerificationResult_ = result;
+  if (TOvX509Certificate* found = verifier.SignerCertificate(0)) {
+    signerCertificate_ = std::make_unique<TOvX509Certificate>();
+    found->Clone(signerCertificate_.get(), false);
+  }
   const int revocation = verifier.Attributes().IndexOfType(kRevocationInfoArchival);
   if (revocation >= 0) {
     const std::vector<ByteString>* values = verifier.Attributes().Values(revocation);

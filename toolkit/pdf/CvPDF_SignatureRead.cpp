@@ -110,11 +110,11 @@ TCvPDFSignatureType SignatureTypeOf(const std::vector<TOvPDFSigRefEntry>& refere
   }
 }
 
-// /ByteRange: pairs of integers.
+// /ByteRange: pairs of integers. A last number without its pair is left out
+// here: the signature is still listed, and its shape check refuses it.
 std::vector<TOvPDFByteRange> ReadByteRanges(TOvPDFArray* byteRange) {
-  if (byteRange->ItemCount() % 2 != 0) InvalidSignature();
   std::vector<TOvPDFByteRange> ranges;
-  for (size_t i = 0; i < byteRange->ItemCount(); i += 2) {
+  for (size_t i = 0; i + 1 < byteRange->ItemCount(); i += 2) {
     auto* offset = dynamic_cast<TOvPDFReal*>(ResolveValue(byteRange->GetItem(i)));
     auto* length = dynamic_cast<TOvPDFReal*>(ResolveValue(byteRange->GetItem(i + 1)));
     if (!offset || !length || !offset->IsInteger() || !length->IsInteger()) InvalidSignature();

@@ -35,6 +35,10 @@ std::string MessageErrorText(int32_t code) {
       return "the DSA or ECDSA signature could not be made";
     case MSG_ERROR_PSS_SIGNING:
       return "the RSA-PSS signature could not be made";
+    case MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH:
+      return "the signing-certificate attribute names another certificate than the signer's";
+    case MSG_ERROR_SIGNER_COUNT:
+      return "the signature has more than one signer";
     default:
       return "the signature could not be made";
   }

@@ -47,6 +47,11 @@ inline constexpr int32_t MSG_ERROR_INVALID_TIMESTAMP = 8218;
 inline constexpr int32_t MSG_ERROR_RSA_SIGNING = 8219;
 inline constexpr int32_t MSG_ERROR_DSA_SIGNING = 8220;
 inline constexpr int32_t MSG_ERROR_PSS_SIGNING = 8221;
+// An ESS signing-certificate attribute (RFC 2634, RFC 5035) names another
+// certificate than the one that verifies the signature.
+inline constexpr int32_t MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH = 8222;
+// A message that must have one signer has another number of them.
+inline constexpr int32_t MSG_ERROR_SIGNER_COUNT = 8223;
 
 // What a result of the message components means, in a few English words, for
 // messages a person reads when no caught text says more.
@@ -235,7 +240,9 @@ class TOvMessageVerifier : public TOvMessageProcessor {
   void ClearTimestamps();
   // The eContentType of the last message verified.
   const ByteString& ContentType() const { return content_type_; }
-  // The signing certificate of the first signer (owned by the verifier).
+  // The certificate that the index-th SignerInfo names (its
+  // IssuerAndSerialNumber or SubjectKeyIdentifier), found among the message's
+  // certificates or else in CertStorage; owned by the verifier.
   TOvX509Certificate* SignerCertificate(int index) const;
   int SignerCount() const { return static_cast<int>(signer_certificates_.size()); }
 
@@ -245,6 +252,8 @@ class TOvMessageVerifier : public TOvMessageProcessor {
                       std::string_view contentDigest, int32_t hashAlgorithm, bool checkDigest);
   int32_t CheckSignature(TOvPKCS7Signer& signer, const TOvX509Certificate& certificate,
                          std::string_view value, int32_t hashAlgorithm);
+  int32_t CheckSigningCertificate(const TOvPKCS7Signer& signer,
+                                  const TOvX509Certificate& certificate);
   int32_t CheckCountersignatures(TOvPKCS7Signer& signer, TOvPKCS7SignedData& data);
   int32_t CheckTimestamps(TOvPKCS7Signer& signer);
   TOvX509Certificate* FindCertificate(const TOvPKCS7Issuer& issuer, TOvPKCS7SignedData& data);

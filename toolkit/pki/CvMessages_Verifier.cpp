@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "toolkit/asn1/CvASN1.h"
+#include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvHashFunction.h"
@@ -46,6 +47,58 @@ bool MessageDigestOf(const TOvPKCS7Attributes& attributes, ByteString& digest) {
   uint8_t tag = 0;
   digest = UnwrapTag(values.front(), tag);
   return tag == ASN1_OCTET_STRING;
+}
+
+// ESS signing-certificate (RFC 2634 5.4) and signing-certificate-v2 (RFC 5035).
+constexpr std::string_view kSigningCertificate{"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x10\x02\x0C", 11};
+constexpr std::string_view kSigningCertificateV2{"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x10\x02\x2F",
+                                                 11};
+
+// The first ESSCertID of a signing-certificate attribute value: the hash
+// algorithm, the hash and the issuerSerial's issuer names and serial (both
+// empty when it is absent). False when the value does not parse.
+struct TESSCertID {
+  int32_t HashAlgorithm = ALG_SHA1;
+  std::string_view Hash;
+  std::vector<std::string_view> IssuerNames;
+  std::string_view Serial;
+  bool HasIssuerSerial = false;
+};
+
+bool ReadFirstESSCertID(std::string_view value, bool v2, TESSCertID& id) {
+  std::string_view attribute, certs, certID;
+  TCvDERReader outer(value);
+  if (!outer.Read(ASN1_SEQUENCE, attribute) || !outer.AtEnd()) return false;
+  TCvDERReader fields(attribute);
+  if (!fields.Read(ASN1_SEQUENCE, certs)) return false;
+  TCvDERReader list(certs);
+  if (!list.Read(ASN1_SEQUENCE, certID)) return false;
+  TCvDERReader parts(certID);
+  id.HashAlgorithm = v2 ? ALG_SHA256 : ALG_SHA1;
+  if (v2 && parts.PeekTag() == ASN1_SEQUENCE) {
+    std::string_view algorithm, oid;
+    if (!parts.Read(ASN1_SEQUENCE, algorithm)) return false;
+    TCvDERReader identifier(algorithm);
+    if (!identifier.Read(ASN1_OBJECT_IDENTIFIER, oid)) return false;
+    id.HashAlgorithm = HashAlgorithmOfOID(oid);
+    if (id.HashAlgorithm == ALG_UNKNOWN) return false;
+  }
+  if (!parts.Read(ASN1_OCTET_STRING, id.Hash)) return false;
+  if (parts.AtEnd()) return true;
+  std::string_view issuerSerial, names;
+  if (!parts.Read(ASN1_SEQUENCE, issuerSerial) || !parts.AtEnd()) return false;
+  TCvDERReader serialParts(issuerSerial);
+  if (!serialParts.Read(ASN1_SEQUENCE, names)) return false;
+  TCvDERReader generalNames(names);
+  while (!generalNames.AtEnd()) {
+    uint8_t tag = 0;
+    std::string_view content, whole;
+    if (!generalNames.ReadAny(tag, content, whole)) return false;
+    if (tag == 0xA4) id.IssuerNames.push_back(content);  // directoryName [4] EXPLICIT Name
+  }
+  if (!serialParts.Read(ASN1_INTEGER, id.Serial) || !serialParts.AtEnd()) return false;
+  id.HasIssuerSerial = true;
+  return true;
 }
 
 }  // namespace
@@ -229,7 +282,17 @@ int32_t TOvMessageVerifier::CheckSignature(TOvPKCS7Signer& signer,
     return OpensToPKCS1Block(*key, signer.EncryptedDigest) ? MSG_ERROR_DIGEST_MISMATCH
                                                            : MSG_ERROR_INVALID_SIGNATURE;
   }
-  // DSA and ECDSA keys cannot be checked with the keys this toolkit makes.
+  if (algorithm == oid::EC_PUBLIC_KEY ||
+      KeyFamilyOf(SignatureAlgorithmOfOID(algorithm)) == ALG_EC) {
+    // id-ecPublicKey or ecdsa-with-*: the value is the digest of the signer's
+    // digest algorithm (RFC 5753 7.1.3).
+    const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(certificate.KeyMaterial());
+    if (ec == nullptr) return MSG_ERROR_UNSUPPORTED_ALGORITHM;
+    return ec->VerifyDigest(value, signer.EncryptedDigest) == VERIFY_VALID
+               ? 0
+               : MSG_ERROR_INVALID_SIGNATURE;
+  }
+  // DSA keys cannot be checked with the keys this toolkit makes.
   return MSG_ERROR_UNSUPPORTED_ALGORITHM;
 }
 
@@ -249,6 +312,8 @@ int32_t TOvMessageVerifier::CheckSigner(TOvPKCS7Signer& signer, TOvPKCS7SignedDa
     value = HashBuffer(hashAlgorithm, signer.AuthenticatedAttributesEncoding);
   }
   if (const int32_t rc = CheckSignature(signer, *certificate, value, hashAlgorithm)) return rc;
+  if (signedAttributes)
+    if (const int32_t rc = CheckSigningCertificate(signer, *certificate)) return rc;
   if (checkDigest && (options_ & voVerifyMessageDigests) && signedAttributes) {
     ByteString digest;
     if (!MessageDigestOf(signer.AuthenticatedAttributes, digest))
@@ -261,6 +326,40 @@ int32_t TOvMessageVerifier::CheckSigner(TOvPKCS7Signer& signer, TOvPKCS7SignedDa
     if (const int32_t rc = CheckCountersignatures(signer, data)) return rc;
   if (options_ & voVerifyTimestamps)
     if (const int32_t rc = CheckTimestamps(signer)) return rc;
+  return 0;
+}
+
+// A signer that names its certificate in the signed attributes binds the
+// signature to that certificate: another one with the same key (a new name,
+// the same issuer and serial) is refused.
+int32_t TOvMessageVerifier::CheckSigningCertificate(const TOvPKCS7Signer& signer,
+                                                    const TOvX509Certificate& certificate) {
+  const TOvPKCS7Attributes& attributes = signer.AuthenticatedAttributes;
+  for (const bool v2 : {false, true}) {
+    const int index = attributes.IndexOfType(v2 ? kSigningCertificateV2 : kSigningCertificate);
+    if (index < 0) continue;
+    const std::vector<ByteString>* values = attributes.Values(index);
+    TESSCertID id;
+    if (values == nullptr || values->empty() || !ReadFirstESSCertID(values->front(), v2, id))
+      return MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH;
+    ByteString hash;
+    try {
+      hash = HashBuffer(id.HashAlgorithm, certificate.CertificateBinary());
+    } catch (const EOvMessageUserCancelledError&) {
+      throw;
+    } catch (const std::exception& e) {
+      error_info_ = e.what();
+      return MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH;
+    }
+    if (hash != id.Hash) return MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH;
+    if (id.HasIssuerSerial) {
+      const bool serial = id.Serial == certificate.SerialNumberOctets();
+      const bool issuer =
+          std::find(id.IssuerNames.begin(), id.IssuerNames.end(),
+                    std::string_view(certificate.IssuerNameDER())) != id.IssuerNames.end();
+      if (!serial || !issuer) return MSG_ERROR_SIGNING_CERTIFICATE_MISMATCH;
+    }
+  }
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "toolkit/pki/CvX509.h"
 
 #include <exception>
+#include <set>
 
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvCryptoProv.h"
@@ -76,6 +77,15 @@ std::string BitStringContent(std::string_view source, const TOvASN1SimpleTag* no
   return std::string(raw);
 }
 
+// Whether some identifier class takes the OID.
+bool IsKnownIdentifierOID(std::string_view oid) {
+  try {
+    return IdentifierFromOID(oid) != nullptr;
+  } catch (const EOvAlgorithmIdentifierError&) {
+    return false;
+  }
+}
+
 // An identifier object for an AlgorithmIdentifier; nullptr when the OID is not known.
 std::unique_ptr<TOvAlgorithmIdentifier> OptionalIdentifier(const TOvASN1ConstrainedTag& node) {
   try {
@@ -92,21 +102,6 @@ const std::string_view kOrganization{"\x55\x04\x0A", 3};
 const std::string_view kOrganizationUnit{"\x55\x04\x0B", 3};
 const std::string_view kCommonNameOID{"\x55\x04\x03", 3};
 const std::string_view kEMail{"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x01", 9};
-
-constexpr uint8_t kBMPString = 0x1E;
-
-std::string NameText(const std::string& value, uint8_t tag) {
-  if (tag != kBMPString) return value;
-  // UTF-16 big-endian; an odd last octet cannot be a character and is dropped.
-  std::string little = SwapBytePairs(std::string_view(value).substr(0, value.size() & ~size_t{1}));
-  std::u16string wide(little.size() / 2, u'\0');
-  for (size_t i = 0; i < wide.size(); ++i)
-    wide[i] = static_cast<char16_t>(static_cast<uint8_t>(little[2 * i]) |
-                                    (static_cast<uint8_t>(little[2 * i + 1]) << 8));
-  std::string utf8;
-  UTF16ToUTF8(wide, false, false, utf8);
-  return utf8;
-}
 
 }  // namespace
 
@@ -133,6 +128,7 @@ void TOvX509Certificate::Clear() {
   issuer_unique_id_.clear();
   subject_unique_id_.clear();
   key_algorithm_.reset();
+  key_algorithm_oid_.clear();
   public_key_bits_.clear();
   public_key_.clear();
   spki_.clear();
@@ -242,14 +238,19 @@ void TOvX509Certificate::Parse() {
   if (spki == nullptr || spki->Count() != 2) InvalidData();
   const TOvASN1ConstrainedTag* key_algorithm = ConstructedAt(*spki, 0, ASN1_SEQUENCE);
   if (key_algorithm == nullptr) InvalidData();
+  const TOvASN1SimpleTag* key_oid = SimpleAt(*key_algorithm, 0, ASN1_OBJECT_IDENTIFIER);
+  if (key_oid == nullptr || key_algorithm->Count() > 2) InvalidData();
+  key_algorithm_oid_ = key_oid->Content();
   try {
     key_algorithm_ = IdentifierFromTag(*key_algorithm);
   } catch (const ECorvaneError&) {
-    InvalidData();
+    // A key algorithm the toolkit has no class for (Ed25519, say) loads with
+    // its key unsupported; a known one with bad parameters does not load.
+    if (IsKnownIdentifierOID(key_algorithm_oid_)) InvalidData();
   }
   public_key_bits_ = BitStringContent(encoded_, spki->SimpleChild(1));
   public_key_ = public_key_bits_.substr(1);
-  if (key_algorithm_->Algorithm() != CERT_ALG_EC) {
+  if (key_algorithm_ != nullptr && key_algorithm_->Algorithm() != CERT_ALG_EC) {
     TOvASN1ConstrainedTag key;
     if (public_key_.empty() || !key.LoadFromBytes(public_key_)) InvalidData();
   }
@@ -272,11 +273,13 @@ void TOvX509Certificate::Parse() {
     const TOvASN1ConstrainedTag* list = ConstructedAt(*wrapper, 0, ASN1_SEQUENCE);
     if (wrapper->Count() != 1 || list == nullptr) InvalidData();
     TOvExtensionReader reader(*extensions_);
+    std::set<std::string> seen;
     for (int32_t i = 0; i < list->Count(); ++i) {
       const TOvASN1ConstrainedTag* extension = ConstructedAt(*list, i, ASN1_SEQUENCE);
       if (extension == nullptr) InvalidData();
       const TOvASN1SimpleTag* oid = SimpleAt(*extension, 0, ASN1_OBJECT_IDENTIFIER);
-      if (oid == nullptr) InvalidData();
+      // RFC 5280 4.2: an extension appears at most once.
+      if (oid == nullptr || !seen.insert(oid->Content()).second) InvalidData();
       int32_t at = 1;
       bool critical = false;
       if (const TOvASN1SimpleTag* flag = SimpleAt(*extension, 1, ASN1_BOOLEAN)) {
@@ -340,7 +343,7 @@ void TOvX509Certificate::ReadName(const TOvASN1CustomTag* node, TOvRelativeDisti
       field = &name.CommonName;
     else if (type == kEMail)
       field = &name.EMail;
-    if (field != nullptr) *field = NameText(rdn.Values(i), rdn.Tags(i));
+    if (field != nullptr) *field = rdn.ValueText(i);
   }
   der = RawElement(encoded_, *seq);
 }

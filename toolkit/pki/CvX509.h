@@ -96,7 +96,11 @@ class TOvX509Certificate {
   const TOvAlgorithmIdentifier* PublicKeyAlgorithmIdentifier() const {
     return key_algorithm_.get();
   }
-  // The key algorithm code (CERT_ALG_RSA, CERT_ALG_EC, ...); ALG_UNKNOWN when empty.
+  // The key algorithm's OID (content octets), also when no identifier class
+  // knows it; the identifier is then nullptr and the key unsupported.
+  const ByteString& PublicKeyAlgorithmOID() const { return key_algorithm_oid_; }
+  // The key algorithm code (CERT_ALG_RSA, CERT_ALG_EC, ...); ALG_UNKNOWN when
+  // empty or unknown.
   int32_t PublicKeyAlgorithm() const;
   // The subjectPublicKey BIT STRING content with its leading 0x00 octet.
   ByteString GetPublicKeyBits() const { return public_key_bits_; }
@@ -107,8 +111,9 @@ class TOvX509Certificate {
 
   TOvCertificateExtensions& Extensions() const { return *extensions_; }
 
-  // Key material made from the public key (RSA keys); nullptr when none could
-  // be made. Families without key material classes (DSA, EC, GOST, DH) get none.
+  // Key material made from the public key (RSA keys, EC keys on P-256, P-384
+  // and P-521); nullptr when none could be made. Families without key material
+  // classes (DSA, GOST, DH, unknown algorithms) and other curves get none.
   TOvPublicKeyMaterial* KeyMaterial() const { return key_material_.get(); }
 
   bool KeyAlgorithmCanSign() const;
@@ -172,6 +177,7 @@ class TOvX509Certificate {
   ByteString issuer_unique_id_;
   ByteString subject_unique_id_;
   std::unique_ptr<TOvAlgorithmIdentifier> key_algorithm_;
+  ByteString key_algorithm_oid_;
   ByteString public_key_bits_;
   ByteString public_key_;
   ByteString spki_;

@@ -53,7 +53,19 @@ bool SignatureFitsKey(int32_t signature, int32_t key) {
 void TOvX509Certificate::CreateKeyMaterial() {
   key_material_.reset();
   if (public_key_.empty() || key_algorithm_ == nullptr) return;
-  // Only RSA has key material classes in the toolkit; other families parse
+  if (key_algorithm_->Algorithm() == CERT_ALG_EC) {
+    // A curve we do not compute on, or a point off its curve: the certificate
+    // loads, its key is unsupported.
+    try {
+      auto material = std::make_unique<TOvECKeyMaterial>(provider_, manager_);
+      material->LoadPublic(spki_);
+      key_material_ = std::move(material);
+    } catch (const std::exception&) {
+      key_material_.reset();
+    }
+    return;
+  }
+  // RSA and EC have key material classes in the toolkit; other families parse
   // without key material.
   if (!IsRSAKey(key_algorithm_->Algorithm())) return;
   try {
@@ -119,6 +131,12 @@ void TOvX509Certificate::Clone(TOvX509Certificate* target, bool copyPrivateKey) 
 bool TOvX509Certificate::VerifySignatureWith(const TOvX509Certificate& issuer) const {
   if (outer_algorithm_ == nullptr || issuer.key_material_ == nullptr) return false;
   if (!SignatureFitsKey(SignatureAlgorithm(), issuer.PublicKeyAlgorithm())) return false;
+  if (const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(issuer.key_material_.get())) {
+    // ecdsa-with-SHA*: the hash comes with the identifier (RFC 5758 3.2).
+    const int32_t hash = outer_algorithm_->SignatureHashAlgorithm();
+    if (hash == ALG_UNKNOWN) return false;
+    return ec->VerifyDetached(hash, SignedRegion(), signature_) == VERIFY_VALID;
+  }
   if (!IsRSAKey(issuer.PublicKeyAlgorithm())) return false;  // no other verifiers yet
   TOvRSAPublicKeyCrypto crypto(outer_algorithm_->AlgorithmOID(), nullptr, manager_);
   crypto.LoadAlgorithmIdentifier(*outer_algorithm_);
