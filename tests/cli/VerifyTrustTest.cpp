@@ -306,4 +306,24 @@ TEST_F(VerifyTrustTest, BadTrustFileIsUsageError) {
   }
 }
 
+// An EC P-256 authority issuing an RSA signer: the link is an ECDSA signature.
+TEST_F(VerifyTrustTest, EcAuthorityIssuesRsaSigner) {
+  const std::string d = Quote(dir_->Path());
+  const TCommandResult made = RunCapturing(
+      "cd " + d +
+      " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ecca.key"
+      " -out ecca.pem -days 30 -subj '/CN=Trust EC CA' -addext"
+      " basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null"
+      " && openssl req -new -newkey rsa:2048 -nodes -keyout ecuser.key -subj '/CN=Trust ecuser'"
+      " -out ecuser.csr 2>/dev/null && printf 'keyUsage=critical,digitalSignature\\n' > ecuser.ext"
+      " && openssl x509 -req -in ecuser.csr -CA ecca.pem -CAkey ecca.key -set_serial 0x3006"
+      " -days 30 -extfile ecuser.ext -out ecuser.pem 2>/dev/null"
+      " && openssl pkcs12 -export -in ecuser.pem -inkey ecuser.key -name ecuser -out ecuser.p12"
+      " -passout pass:t && pk12util -i ecuser.p12 -d sql:db -W t");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const TCommandResult run = Verify(Signed("ecuser", "Trust EC CA", "3006"), Trust("ecca"));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("  trusted: yes\n"), std::string::npos) << run.out;
+}
+
 }  // namespace
