@@ -2,16 +2,28 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <memory>
+#include <optional>
 
+#include "app/core/CertificateDatabase.h"
+#include "cli/CertsCommand.h"
+#include "platform/keystore/KeyStore.h"
+#include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvConstants.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pdf/CvPDF_RevisionChanges.h"
 #include "toolkit/pdf/CvPDF_SignatureShape.h"
-#include "toolkit/pki/CvMessages.h"
+#include "toolkit/pki/CvCertPath.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
+#include "toolkit/pki/CvMessages.h"
+#include "toolkit/pki/CvPKCS7.h"
+#include "toolkit/pki/CvTSPClient.h"
 #include "toolkit/pki/CvX509.h"
 
 namespace tavra {
@@ -104,83 +116,464 @@ std::string FailureText(TOvPDFPublicKeySecurityHandler& handler) {
   return "error " + std::to_string(code);
 }
 
+// The value of /Contents without the zero padding after the DER element.
+std::string_view SignatureElement(std::string_view contents) {
+  TCvDERReader reader(contents);
+  uint8_t tag = 0;
+  std::string_view content, whole;
+  return reader.ReadAny(tag, content, whole) ? whole : contents;
+}
+
+// The CMS check once more, keeping what the verifier found: the SignerInfo's
+// certificate and the timestamps. True when the value verifies over digest.
+bool CheckMessage(TOvPDFPublicKeySecurityHandler& handler, std::string_view der,
+                  const std::string& subFilter, const std::string& digest,
+                  TOvMessageVerifier& verifier) {
+  verifier.SetCryptoProviderManager(handler.CryptoProviderManager());
+  verifier.SetCertStorage(&handler.ReadCertificates());
+  verifier.SetVerificationOptions(verifier.VerificationOptions() | voLiberalMode);
+  const auto size = static_cast<int64_t>(der.size());
+  if (subFilter == "adbe.pkcs7.sha1") {
+    ByteString content(der.size(), '\0');
+    int64_t contentSize = size;
+    const int32_t result = verifier.Verify(der.data(), size, contentSize, content.data());
+    return result == 0 && contentSize >= 0 &&
+           content.substr(0, static_cast<size_t>(contentSize)) == digest;
+  }
+  verifier.SetInputIsHash(true);
+  return verifier.VerifyDetached(digest.data(), static_cast<int64_t>(digest.size()), der.data(),
+                                 size) == 0;
+}
+
+// The certificate the signature names as its signer (the handler's accessor:
+// the one the SignerInfo identifies); nullptr when none was found.
+const TOvX509Certificate* SignerCertificate(TOvPDFPublicKeySecurityHandler& handler) {
+  return handler.SignerCertificate();
+}
+
+// The signing-time attribute among the first signer's signed attributes; 0 when none.
+double SignedSigningTime(std::string_view der) {
+  try {
+    TOvPKCS7Message message;
+    if (message.LoadFromBytes(der) != 0 || message.ContentType != ctSignedData) return 0;
+    TOvPKCS7SignedData& data = message.SignedData();
+    if (data.SignerCount() == 0) return 0;
+    const TOvPKCS7Attributes& attributes = data.Signers(0)->AuthenticatedAttributes;
+    const int at = attributes.IndexOfType(oid::ATTR_SIGNING_TIME);
+    const std::vector<ByteString>* values = at >= 0 ? attributes.Values(at) : nullptr;
+    if (values == nullptr || values->empty()) return 0;
+    TCvDERReader reader(values->front());
+    std::string_view text;
+    if (reader.Read(0x17, text)) return UTCTimeToDateTime(text);
+    if (reader.Read(0x18, text)) return GeneralizedTimeToDateTime(text);
+  } catch (const std::exception&) {
+  }
+  return 0;
+}
+
+// A valid timestamp's time, else what the signer says (/M, else the signed
+// signing-time attribute), else now.
+void ChooseCheckedTime(const TOvMessageVerifier* verifier, bool valid, std::string_view der,
+                       TSignatureReport& report) {
+  if (verifier != nullptr && valid) {
+    for (int i = 0; i < verifier->TimestampCount(); ++i) {
+      const TOvClientTSPInfo* token = verifier->Timestamps(i);
+      if (token != nullptr && token->SignatureResult() == 0 && token->GenTime > 0) {
+        report.TimeSource = TCheckedTimeSource::Timestamp;
+        report.CheckedTime = token->GenTime;
+        return;
+      }
+    }
+  }
+  double claimed = report.SigningTime;
+  if (claimed <= 0 && verifier != nullptr) claimed = SignedSigningTime(der);
+  if (claimed > 0) {
+    report.TimeSource = TCheckedTimeSource::Signer;
+    report.CheckedTime = claimed;
+  } else {
+    report.TimeSource = TCheckedTimeSource::VerifyingTime;
+    report.CheckedTime = NowUTC();
+  }
+}
+
+void JudgeTrust(TOvPDFPublicKeySecurityHandler& handler, const TOvX509Certificate* signer,
+                const TVerifyTrust& trust, TSignatureReport& report) {
+  TOvCertificatePath path;
+  for (const auto& anchor : trust.Anchors) path.AddAnchor(anchor.get());
+  for (const auto& authority : trust.Authorities) path.AddIntermediate(authority.get());
+  TOvMemoryCertStorage& carried = handler.ReadCertificates();
+  for (int i = 0; i < carried.Count(); ++i) path.AddIntermediate(carried.Certificates(i));
+  const TOvCertPathResult result = path.Validate(signer, report.CheckedTime);
+  for (const TOvX509Certificate* c : result.Path)
+    report.Chain.push_back(CertificateNameText(*c, false));
+  report.CertificateValidAtTime = signer != nullptr && result.ValidAtMoment;
+  report.Trusted = report.Valid && result.Trusted;
+  if (!report.Valid)
+    report.TrustProblem = "the signature is not valid";
+  else if (signer == nullptr)
+    report.TrustProblem = "signer certificate not found";
+  else
+    report.TrustProblem = result.Reason;
+}
+
+TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signature,
+                                TOvStream& input, const TVerifyTrust& trust) {
+  TSignatureReport report;
+  report.Field = signature.SignatureName();
+  TOvPDFDictionary* value = signature.FieldDictionary();
+  report.Filter = GetNameEntry(value, "Filter", "", false);
+  report.SubFilter = GetNameEntry(value, "SubFilter", "", false);
+  // Our own handler reads every subfilter the signer writes; it is made
+  // here so that verifying does not depend on how the entry was bound.
+  auto handler = std::make_unique<TOvPDFPublicKeySecurityHandler>();
+  std::string problem;
+  try {
+    handler->SetDocument(&document);
+    handler->LoadSignatureInfo(value);
+  } catch (const std::exception& e) {
+    problem = e.what();
+  }
+  // The value is verified first: the signer is the certificate that
+  // verification finds.
+  const TOvPDFSignatureShape shape = ReadSignatureShape(input, value);
+  const bool loaded = problem.empty();
+  std::string digest;
+  if (problem.empty()) {
+    try {
+      handler->BeginSigning(&document.File());
+      if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
+        report.Valid = handler->VerifyDigest(digest);
+        if (!report.Valid) problem = FailureText(*handler);
+      } else {
+        problem = "the byte ranges cannot be read";
+      }
+    } catch (const std::exception& e) {
+      problem = e.what();
+    }
+    if (!shape.Sound()) {
+      report.Valid = false;
+      problem = "byte range malformed";
+    }
+  }
+  report.Problem = problem;
+  report.Signer = SignerName(*handler);
+  report.SigningTime = signature.SigningTime();
+  report.Digest = loaded ? HashName(handler->HashAlgorithm()) : "unknown";
+  for (const TOvPDFByteRange& range : signature.ByteRanges())
+    report.ByteRanges.emplace_back(range.Offset, range.Length);
+  report.CoversWholeFile =
+      shape.Sound() && CoversWholeFile(signature, input.Size(), shape.ContentsStart,
+                                       shape.ContentsEnd - shape.ContentsStart);
+  const std::string contents = GetStringEntry(value, "Contents", false);
+
+  std::unique_ptr<TOvMessageVerifier> verifier;
+  const std::string_view der = SignatureElement(contents);
+  const bool cms = report.SubFilter != "adbe.x509.rsa_sha1";
+  if (cms && !digest.empty()) {
+    verifier = std::make_unique<TOvMessageVerifier>();
+    // Both checks must agree; the handler's is the one reported.
+    if (!CheckMessage(*handler, der, report.SubFilter, digest, *verifier) && report.Valid) {
+      report.Valid = false;
+      report.Problem = "the signature value does not verify";
+    }
+  }
+  const TOvX509Certificate* signer = report.Valid ? SignerCertificate(*handler) : nullptr;
+  ChooseCheckedTime(verifier.get(), report.Valid, der, report);
+  JudgeTrust(*handler, signer, trust, report);
+  int64_t revisionEnd = 0;
+  for (const auto& [offset, length] : report.ByteRanges)
+    revisionEnd = std::max(revisionEnd, offset + length);
+  report.Changes = CompareRevisionWithFinal(input, revisionEnd);
+  return report;
+}
+
+// Control characters and broken UTF-8 never reach the reader as they are.
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else {
+      // One well-formed UTF-8 sequence (no overlong forms, no surrogates), else U+FFFD.
+      size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      if (n > 4 || c > 0xF4 || i + n > text.size()) n = 0;
+      for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+      if (n >= 3) {
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) ||
+            (c == 0xF0 && second < 0x90) || (c == 0xF4 && second >= 0x90))
+          n = 0;
+      }
+      if (n == 0) {
+        out += "\xEF\xBF\xBD";
+        ++i;
+      } else {
+        out.append(text.substr(i, n));
+        i += n;
+      }
+    }
+  }
+  return out + "\"";
+}
+
+// Text lines may not be split by what a certificate or a file holds.
+std::string Line(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return text;
+}
+
+const char* TimeSourceText(TCheckedTimeSource source) {
+  switch (source) {
+    case TCheckedTimeSource::Timestamp:
+      return "timestamp";
+    case TCheckedTimeSource::Signer:
+      return "signer";
+    case TCheckedTimeSource::VerifyingTime:
+      break;
+  }
+  return "verifying";
+}
+
+void PrintText(const TSignatureReport& r, std::ostream& out) {
+  out << r.Field << "\n";
+  out << "  signer: " << r.Signer << "\n";
+  out << "  signing time: " << TimeText(r.SigningTime) << "\n";
+  out << "  filter: " << r.Filter << "\n";
+  out << "  subfilter: " << r.SubFilter << "\n";
+  out << "  digest: " << r.Digest << "\n";
+  out << "  byte ranges:";
+  for (const auto& [offset, length] : r.ByteRanges) out << " " << offset << "+" << length;
+  out << "\n  covers the whole file but the signature value: " << (r.CoversWholeFile ? "yes" : "no")
+      << "\n";
+  out << "  valid: " << (r.Valid ? "yes" : "no (" + r.Problem + ")") << "\n";
+  out << "  trusted: " << (r.Trusted ? "yes" : "no (" + Line(r.TrustProblem) + ")") << "\n";
+  out << "  certificate valid at signing time: " << (r.CertificateValidAtTime ? "yes" : "no");
+  if (r.TimeSource == TCheckedTimeSource::Signer)
+    out << " (time claimed by the signer)";
+  else if (r.TimeSource == TCheckedTimeSource::VerifyingTime)
+    out << " (no signing time given; checked at the time of verifying)";
+  out << "\n";
+  out << "  revocation: not checked\n";
+  out << "  changed after signing: " << Line(r.Changes.Summary()) << "\n";
+}
+
+const char* VerdictText(TOvPDFChangeVerdict verdict) {
+  switch (verdict) {
+    case TOvPDFChangeVerdict::cvAllowed:
+      return "allowed";
+    case TOvPDFChangeVerdict::cvNotAllowed:
+      return "not allowed";
+    case TOvPDFChangeVerdict::cvNone:
+      break;
+  }
+  return "no";
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonString(items[i]);
+  return out + "]";
+}
+
+void PrintJson(const TSignatureReport& r, std::ostream& out) {
+  auto optionalText = [](bool present, const std::string& text) {
+    return present ? JsonString(text) : std::string("null");
+  };
+  out << "    {\n";
+  out << "      \"field\": " << JsonString(r.Field) << ",\n";
+  out << "      \"signer\": " << JsonString(r.Signer) << ",\n";
+  out << "      \"signingTime\": " << optionalText(r.SigningTime > 0, TimeText(r.SigningTime))
+      << ",\n";
+  out << "      \"filter\": " << JsonString(r.Filter) << ",\n";
+  out << "      \"subfilter\": " << JsonString(r.SubFilter) << ",\n";
+  out << "      \"digest\": " << JsonString(r.Digest) << ",\n";
+  out << "      \"byteRanges\": [";
+  for (size_t i = 0; i < r.ByteRanges.size(); ++i)
+    out << (i ? ", " : "") << "[" << r.ByteRanges[i].first << ", " << r.ByteRanges[i].second << "]";
+  out << "],\n";
+  out << "      \"coversWholeFile\": " << (r.CoversWholeFile ? "true" : "false") << ",\n";
+  out << "      \"valid\": " << (r.Valid ? "true" : "false") << ",\n";
+  out << "      \"problem\": " << optionalText(!r.Valid, r.Problem) << ",\n";
+  out << "      \"trusted\": " << (r.Trusted ? "true" : "false") << ",\n";
+  out << "      \"trustProblem\": " << optionalText(!r.Trusted, r.TrustProblem) << ",\n";
+  out << "      \"chain\": [";
+  for (size_t i = 0; i < r.Chain.size(); ++i) out << (i ? ", " : "") << JsonString(r.Chain[i]);
+  out << "],\n";
+  out << "      \"certificateValidAtSigningTime\": "
+      << (r.CertificateValidAtTime ? "true" : "false") << ",\n";
+  out << "      \"checkedTime\": " << JsonString(TimeText(r.CheckedTime)) << ",\n";
+  out << "      \"checkedTimeSource\": " << JsonString(TimeSourceText(r.TimeSource)) << ",\n";
+  out << "      \"revocation\": \"not checked\",\n";
+  out << "      \"changedAfterSigning\": " << JsonString(VerdictText(r.Changes.Verdict)) << ",\n";
+  out << "      \"allowedChanges\": " << JsonList(r.Changes.Allowed) << ",\n";
+  out << "      \"disallowedChanges\": " << JsonList(r.Changes.NotAllowed) << "\n";
+  out << "    }";
+}
+
+int Usage(const std::string& message) {
+  std::cerr << "tavrapdf: " << message << "\n"
+            << "Try 'tavrapdf --help'.\n";
+  return 2;
+}
+
+// The database's trusted roots become anchors, its other authorities intermediates.
+void ReadDatabaseAuthorities(const std::string& database, TVerifyTrust& trust) {
+  platform::KeyStore& store = platform::KeyStore::Instance();
+  store.SetDatabaseDir(database);
+  const std::pair<platform::KeyStoreName, std::vector<std::unique_ptr<TOvX509Certificate>>*>
+      stores[] = {{platform::KeyStoreName::Root, &trust.Anchors},
+                  {platform::KeyStoreName::CA, &trust.Authorities}};
+  for (const auto& [name, into] : stores) {
+    std::vector<platform::KeyStoreCertificate> listed;
+    const TCvScopeExit release([&store, &listed] {
+      for (const platform::KeyStoreCertificate& c : listed) store.FreeCertificate(c.Handle);
+    });
+    if (store.List(name, listed) != platform::KeyStoreResult::Ok) {
+      std::cerr << "tavrapdf: the certificate database cannot be read";
+      const std::string why = store.LastErrorText();
+      if (!why.empty()) std::cerr << " (" << why << ")";
+      std::cerr << "; its authorities are not used\n";
+      return;
+    }
+    for (const platform::KeyStoreCertificate& c : listed) {
+      auto certificate = std::make_unique<TOvX509Certificate>();
+      try {
+        certificate->LoadFromBytes(c.Der);
+      } catch (const std::exception&) {
+        continue;  // one odd certificate does not hide the others
+      }
+      into->push_back(std::move(certificate));
+    }
+  }
+}
+
 }  // namespace
 
-int VerifySignatures(const std::string& path, std::ostream& out) {
+std::vector<std::unique_ptr<TOvX509Certificate>> ReadPemCertificates(const std::string& path) {
+  constexpr size_t kLimit = 16 << 20;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot be read");
+  std::string text(kLimit + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) throw std::runtime_error("cannot be read");
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kLimit) throw std::runtime_error("is too large for a certificate file");
+  constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
+  constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
+  std::vector<std::unique_ptr<TOvX509Certificate>> certificates;
+  for (size_t at = text.find(kBegin); at != std::string::npos; at = text.find(kBegin, at)) {
+    const size_t body = at + kBegin.size();
+    const size_t end = text.find(kEnd, body);
+    const std::string number = "certificate " + std::to_string(certificates.size() + 1);
+    if (end == std::string::npos) throw std::runtime_error(number + " has no END line");
+    ByteString der;
+    if (Base64DecodeString(std::string_view(text).substr(body, end - body), der) != BASE64_OK)
+      throw std::runtime_error(number + " is not valid Base64");
+    auto certificate = std::make_unique<TOvX509Certificate>();
+    try {
+      certificate->LoadFromBytes(der);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(number + ": " + e.what());
+    }
+    certificates.push_back(std::move(certificate));
+    at = end + kEnd.size();
+  }
+  if (certificates.empty()) throw std::runtime_error("holds no PEM certificate");
+  return certificates;
+}
+
+int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTrust& trust,
+                     bool json) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
   UseScratchFileWorkingStream(document);
   document.Open(input);
-  const int64_t fileSize = input.Size();
-  int valid = 0, total = 0, refused = 0;
+  std::vector<TSignatureReport> reports;
   for (size_t i = 0; i < document.SignatureCount(); ++i) {
     TOvPDFSignature& signature = *document.Signatures(i);
     if (!signature.Written() || !signature.FieldDictionary()) continue;
-    ++total;
-    out << signature.SignatureName() << "\n";
-    TOvPDFDictionary* value = signature.FieldDictionary();
-    const std::string filter = GetNameEntry(value, "Filter", "", false);
-    const std::string subFilter = GetNameEntry(value, "SubFilter", "", false);
-    // Our own handler reads every subfilter the signer writes; it is made
-    // here so that verifying does not depend on how the entry was bound.
-    auto handler = std::make_unique<TOvPDFPublicKeySecurityHandler>();
-    std::string problem;
-    try {
-      handler->SetDocument(&document);
-      handler->LoadSignatureInfo(value);
-    } catch (const std::exception& e) {
-      problem = e.what();
-    }
-    // The value is verified first: the signer is the certificate that
-    // verification finds.
-    const TOvPDFSignatureShape shape = ReadSignatureShape(input, value);
-    const bool loaded = problem.empty();
-    bool ok = false;
-    if (problem.empty()) {
-      try {
-        handler->BeginSigning(&document.File());
-        std::string digest;
-        if (HashRanges(*handler, input, signature.ByteRanges(), digest)) {
-          ok = handler->VerifyDigest(digest);
-          if (!ok) problem = FailureText(*handler);
-        } else {
-          problem = "the byte ranges cannot be read";
-        }
-      } catch (const std::exception& e) {
-        problem = e.what();
-      }
-      if (!shape.Sound()) {
-        ok = false;
-        problem = "byte range malformed";
-      }
-    }
-    out << "  signer: " << SignerName(*handler) << "\n";
-    out << "  signing time: " << TimeText(signature.SigningTime()) << "\n";
-    out << "  filter: " << filter << "\n";
-    out << "  subfilter: " << subFilter << "\n";
-    out << "  digest: " << (loaded ? HashName(handler->HashAlgorithm()) : "unknown") << "\n";
-    out << "  byte ranges:";
-    for (const TOvPDFByteRange& range : signature.ByteRanges())
-      out << " " << range.Offset << "+" << range.Length;
-    out << "\n  covers the whole file but the signature value: "
-        << (shape.Sound() && CoversWholeFile(signature, fileSize, shape.ContentsStart,
-                                             shape.ContentsEnd - shape.ContentsStart)
-                ? "yes"
-                : "no")
-        << "\n";
-    out << "  valid: " << (ok ? "yes" : "no (" + problem + ")") << "\n";
-    valid += ok;
-    // What the updates after the signed revision changed.
-    int64_t revisionEnd = 0;
-    for (const TOvPDFByteRange& range : signature.ByteRanges())
-      revisionEnd = std::max(revisionEnd, int64_t{range.Offset} + range.Length);
-    const TOvPDFRevisionChanges changes = CompareRevisionWithFinal(input, revisionEnd);
-    out << "  changed after signing: " << changes.Summary() << "\n";
-    refused += changes.Verdict == TOvPDFChangeVerdict::cvNotAllowed;
+    reports.push_back(CheckSignature(document, signature, input, trust));
   }
-  if (total == 0) out << "no signatures\n";
   document.Close(false);
-  return total > 0 && valid == total && refused == 0 ? 0 : 1;
+  bool all = !reports.empty();
+  for (const TSignatureReport& r : reports)
+    all = all && r.Valid && r.Trusted && r.Changes.Verdict != TOvPDFChangeVerdict::cvNotAllowed;
+  if (json) {
+    out << "{\n  \"file\": " << JsonString(path) << ",\n  \"signatures\": [";
+    for (size_t i = 0; i < reports.size(); ++i) {
+      out << (i ? ",\n" : "\n");
+      PrintJson(reports[i], out);
+    }
+    out << (reports.empty() ? "" : "\n  ")
+        << "],\n  \"allVerified\": " << (all ? "true" : "false") << "\n}\n";
+  } else {
+    for (const TSignatureReport& r : reports) PrintText(r, out);
+    if (reports.empty()) out << "no signatures\n";
+  }
+  return all ? 0 : 1;
+}
+
+int RunVerifyCommand(const std::vector<std::string>& args) {
+  std::string path;
+  std::vector<std::string> trustFiles;
+  std::optional<std::string> nssdb;
+  bool json = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--trust" || arg == "--nssdb") {
+      if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+      if (arg == "--trust")
+        trustFiles.push_back(args[++i]);
+      else if (nssdb)
+        return Usage("--nssdb is given once");
+      else
+        nssdb = args[++i];
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg.rfind("--", 0) == 0) {
+      return Usage("unknown option '" + arg + "'");
+    } else if (path.empty()) {
+      path = arg;
+    } else {
+      return Usage("verify needs exactly one FILE.pdf");
+    }
+  }
+  if (path.empty()) return Usage("verify needs exactly one FILE.pdf");
+
+  TVerifyTrust trust;
+  for (const std::string& file : trustFiles) {
+    try {
+      for (auto& certificate : ReadPemCertificates(file))
+        trust.Anchors.push_back(std::move(certificate));
+    } catch (const std::exception& e) {
+      return Usage("--trust " + file + ": " + e.what());
+    }
+  }
+  std::vector<std::string> log;
+  const platform::NssDatabase database = ChooseCertificateDatabase(nssdb.value_or(""), log);
+  std::cerr << "tavrapdf: " << DatabaseLine(database) << "\n";
+  ReadDatabaseAuthorities(database.Spec, trust);
+  try {
+    const int status = VerifySignatures(path, std::cout, trust, json);
+    std::cout.flush();
+    return std::cout ? status : 1;
+  } catch (const std::exception& e) {
+    std::cerr << "tavrapdf: " << path << ": " << e.what() << "\n";
+    return 1;
+  }
 }
 
 }  // namespace tavra

@@ -70,11 +70,24 @@ constexpr const char* kHelp =
     "                  made as a hidden file beside OUTPUT and replaces OUTPUT\n"
     "                  only when it is complete; INPUT is never changed unless it\n"
     "                  is OUTPUT too.\n"
-    "  verify FILE.pdf Print, for each signature: field name, signer, signing time,\n"
+    "  verify FILE.pdf [--trust FILE.pem]... [--nssdb DIR] [--json]\n"
+    "                  Print, for each signature: field name, signer, signing time,\n"
     "                  filter and subfilter, digest algorithm, the byte ranges and\n"
     "                  whether they cover the whole file but the signature value,\n"
-    "                  and whether the signature is valid. Exit status 0 only when\n"
-    "                  there are signatures and every one is valid.\n"
+    "                  whether the signature is valid, whether the signer's\n"
+    "                  certificate leads to a trusted authority (trusted: yes, or\n"
+    "                  no and why), whether the certificates were valid at the\n"
+    "                  signing time (a valid timestamp's time, else the time the\n"
+    "                  signer claims, which the line then says), and that\n"
+    "                  revocation is not checked. Trusted authorities are the\n"
+    "                  database's trusted roots and the certificates of each\n"
+    "                  --trust FILE.pem (one or more PEM certificates); the\n"
+    "                  database's other CA certificates and those the signature\n"
+    "                  carries may stand between. DIR is chosen as for certs.\n"
+    "                  --json prints the same as one JSON document\n"
+    "                  (docs/verify-json.md). Exit status 0 only when there are\n"
+    "                  signatures and every one is valid and trusted. The first\n"
+    "                  line on standard error names the database used.\n"
     "  --help, -h      Show this text.\n"
     "\n"
     "info and verify read the file through a temporary copy in $TMPDIR (else /tmp)\n"
@@ -127,15 +140,7 @@ int main(int argc, char** argv) {
     return tavra::RunSignCommand(std::vector<std::string>(argv + 2, argv + argc));
   }
   if (command == "verify") {
-    if (argc != 3) return UsageError("verify needs exactly one FILE.pdf");
-    try {
-      const int status = tavra::VerifySignatures(argv[2], std::cout);
-      std::cout.flush();
-      return std::cout ? status : 1;
-    } catch (const std::exception& e) {
-      std::cerr << "tavrapdf: " << argv[2] << ": " << e.what() << "\n";
-      return 1;
-    }
+    return tavra::RunVerifyCommand(std::vector<std::string>(argv + 2, argv + argc));
   }
   if (command == "certs" || command == "stores") {
     const bool certs = command == "certs";
