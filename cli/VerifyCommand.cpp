@@ -517,8 +517,8 @@ int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTr
       out << (i ? ",\n" : "\n");
       PrintJson(reports[i], out);
     }
-    out << (reports.empty() ? "" : "\n  ")
-        << "],\n  \"allVerified\": " << (all ? "true" : "false") << "\n}\n";
+    out << (reports.empty() ? "" : "\n  ") << "],\n  \"allVerified\": " << (all ? "true" : "false")
+        << "\n}\n";
   } else {
     for (const TSignatureReport& r : reports) PrintText(r, out);
     if (reports.empty()) out << "no signatures\n";

@@ -48,7 +48,8 @@ struct TSignatureReport {
 
 // Verifies every signature of path and prints the reports, as text or as one
 // JSON document. Returns 0 when there is at least one signature and every one
-// is valid, trusted and without a change it does not allow, else 1. Raises when the file cannot be read.
+// is valid, trusted and without a change it does not allow, else 1. Raises when the file cannot be
+// read.
 int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTrust& trust,
                      bool json);
 

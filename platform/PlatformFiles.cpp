@@ -82,10 +82,10 @@ timespec NowRealTime() {
 }
 const timespec kRunStart = NowRealTime();
 
-bool OlderThanRunStart(const struct stat& st) {
-  return st.st_mtim.tv_sec < kRunStart.tv_sec ||
-         (st.st_mtim.tv_sec == kRunStart.tv_sec && st.st_mtim.tv_nsec < kRunStart.tv_nsec);
-}
+// File times come from the kernel's coarse clock, which lags the precise one
+// by up to a tick: a file written just after the start can look older. Only
+// a file at least two seconds older than the start counts.
+bool OlderThanRunStart(const struct stat& st) { return st.st_mtim.tv_sec + 2 <= kRunStart.tv_sec; }
 
 bool NamedStagingForced() {
   const char* value = std::getenv("TAVRA_NAMED_STAGING_FOR_TESTING");
