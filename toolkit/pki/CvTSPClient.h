@@ -91,8 +91,17 @@ class TOvCustomTSPClient : public TOvTSPClass {
   virtual int32_t Timestamp(const ByteString& digest, uint8_t& status, uint32_t& failureInfo,
                             ByteString& token) = 0;
 
+  // Why the last Timestamp failed, in words a person can act on (empty after
+  // a success or when the client gives no cause). The signer keeps returning
+  // its codes; whoever reports the failure adds this text.
+  const std::string& FailureText() const { return failure_text_; }
+
+ protected:
+  void SetFailureText(std::string value) { failure_text_ = std::move(value); }
+
  private:
   std::unique_ptr<TOvClientTSPInfo> info_;
+  std::string failure_text_;
   int32_t hash_algorithm_ = ALG_SHA1;
   bool include_certificates_ = true;
   std::string req_policy_;
