@@ -74,18 +74,21 @@ constexpr std::string_view kStagingMark = ".tmp-tavra-";
 constexpr size_t kStagingRandom = 6;
 
 // When this process started (near enough: when its libraries were set up). A
-// staging file older than that cannot be one this run is writing.
-timespec NowRealTime() {
+// staging file older than that cannot be one this run is writing. File times
+// come from the kernel's coarse clock, which lags the precise one by up to a
+// tick, so the start is read from the same clock: a file this run writes is
+// never dated before it, and one from an earlier run is.
+timespec RunStartOnFileClock() {
   timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
   return now;
 }
-const timespec kRunStart = NowRealTime();
+const timespec kRunStart = RunStartOnFileClock();
 
-// File times come from the kernel's coarse clock, which lags the precise one
-// by up to a tick: a file written just after the start can look older. Only
-// a file at least two seconds older than the start counts.
-bool OlderThanRunStart(const struct stat& st) { return st.st_mtim.tv_sec + 2 <= kRunStart.tv_sec; }
+bool OlderThanRunStart(const struct stat& st) {
+  return st.st_mtim.tv_sec < kRunStart.tv_sec ||
+         (st.st_mtim.tv_sec == kRunStart.tv_sec && st.st_mtim.tv_nsec < kRunStart.tv_nsec);
+}
 
 bool NamedStagingForced() {
   const char* value = std::getenv("TAVRA_NAMED_STAGING_FOR_TESTING");
@@ -108,8 +111,10 @@ std::string RandomStagingName(const std::string& targetName) {
   if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
     // No random bytes: the time and the process still make clashes rare, and
     // a clash only costs another try.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     const uint64_t mix =
-        static_cast<uint64_t>(NowRealTime().tv_nsec) ^ (static_cast<uint64_t>(::getpid()) << 20);
+        static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(::getpid()) << 20);
     for (size_t i = 0; i < kStagingRandom; ++i)
       bytes[i] = static_cast<unsigned char>(mix >> (i * 7));
   }
