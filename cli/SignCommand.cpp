@@ -87,7 +87,7 @@ std::string SignerSettingsBeside() {
 
 int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
-  std::optional<std::string> issuer, serial, reason, type, nssdb;
+  std::optional<std::string> issuer, serial, reason, type, nssdb, font, image;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::optional<std::string>* target = arg == "--issuer"   ? &issuer
@@ -95,6 +95,8 @@ int RunSignCommand(const std::vector<std::string>& args) {
                                          : arg == "--reason" ? &reason
                                          : arg == "--type"   ? &type
                                          : arg == "--nssdb"  ? &nssdb
+                                         : arg == "--font"   ? &font
+                                         : arg == "--image"  ? &image
                                                              : nullptr;
     if (target) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
@@ -118,6 +120,8 @@ int RunSignCommand(const std::vector<std::string>& args) {
   request.CertSerial = serial.value_or(stored.CertSerial);
   request.Reason = reason.value_or(stored.SigReason);
   request.Kind = SignatureKindOfSigType(stored.SigType);
+  request.FontPath = font.value_or(stored.FontFile);
+  request.ImagePath = image.value_or(stored.ImageFile);
   if (type) {
     if (*type == "invisible")
       request.Kind = TSignatureKind::skInvisible;

@@ -648,6 +648,8 @@ void ReadOptions(const std::string& iniPath, TPdfSignerOptions& options) {
   options.SigReason = text("sigreason");
   const int32_t type = ini.ReadInteger(kOptionsSection, "sigtype", 0);
   options.SigType = type < 0 ? 0 : (type > 2 ? 2 : type);
+  options.FontFile = text("fontfile");
+  options.ImageFile = text("imagefile");
 }
 
 void WriteOptions(const TPdfSignerOptions& options) { WriteOptions(SettingsFilePath(), options); }

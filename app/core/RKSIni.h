@@ -179,6 +179,8 @@ size_t SharedIniFileCount();
 struct TPdfSignerOptions {
   std::string CertIssuer, CertSerial, CertCommonName, SigReason;
   int SigType = 0;
+  // Visible signatures: "fontfile" and "imagefile" (empty: none).
+  std::string FontFile, ImageFile;
 };
 
 // "tavrapdfsg.ini" beside the running executable (its name with the suffix

@@ -67,7 +67,11 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
       setup.Invisible = false;
       break;
   }
-  if (!setup.Invisible) setup.AutoFontEncoding = true;
+  if (!setup.Invisible) {
+    setup.AutoFontEncoding = true;
+    setup.FontPath = request.FontPath;
+    setup.ImagePath = request.ImagePath;
+  }
   return setup;
 }
 

@@ -46,6 +46,10 @@ struct TSignatureSetup {
   bool Invisible = false;
   // Set for visible entries so that the widget's text picks its own encoding.
   bool AutoFontEncoding = false;
+  // Visible entries: the font to embed (also used, with a default, when the
+  // document claims PDF/A) and the background picture; empty for none.
+  std::string FontPath;
+  std::string ImagePath;
 };
 
 // The toolkit components the main window owns: the personal store, one

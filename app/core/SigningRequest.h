@@ -26,6 +26,10 @@ struct TSigningRequest {
   // System code page; empty means no /Reason entry.
   std::string Reason;
   TSignatureKind Kind = TSignatureKind::skInvisible;
+  // Visible signatures: a TrueType font to embed and a background picture
+  // (PNG or JPEG); empty means none asked for.
+  std::string FontPath;
+  std::string ImagePath;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255

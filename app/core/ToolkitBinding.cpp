@@ -1,5 +1,6 @@
 #include "app/core/ToolkitBinding.h"
 
+#include "platform/media/MediaFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
@@ -79,7 +80,22 @@ void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup
   signature.SetSignatureType(setup.SignatureType == TSignerSignatureType::sstMDP ? stMDP
                                                                                  : stDocument);
   signature.SetInvisible(setup.Invisible);
-  if (!signature.Invisible()) signature.WidgetProps().AutoFontEncoding = setup.AutoFontEncoding;
+  if (!signature.Invisible()) {
+    TOvPDFSignatureWidgetProps& props = signature.WidgetProps();
+    props.AutoFontEncoding = setup.AutoFontEncoding;
+    // Both files are read and checked here, before anything is written.
+    if (!setup.ImagePath.empty()) {
+      media::LoadImageFile(setup.ImagePath, props.Background);
+      props.BackgroundStyle = 2;
+    }
+    // A PDF/A document may not use a font it does not embed.
+    if (!setup.FontPath.empty() || document_->DeclaresPDFA()) {
+      props.AddFont(std::make_unique<TOvPDFCompositeFont>(media::LoadTrueTypeFont(
+          setup.FontPath.empty() ? media::kDefaultFontPath : setup.FontPath)));
+      props.AutoFontEncoding = false;
+      props.UnicodeText = true;
+    }
+  }
 }
 
 void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificate) {

@@ -269,6 +269,8 @@ class TOvPDFDocument {
   // nil when the trailer has no /Root; a /Root that is not a dictionary raises
   // "Invalid document (Bad document catalog)".
   TOvPDFDictionary* Catalog();
+  // True when the catalog's XMP metadata claims PDF/A (a pdfaid:part).
+  bool DeclaresPDFA();
   TOvPDFDictionary* Info();
   TOvPDFDictionary* NamesDictionary();
   // The trailer's /ID, created (two equal 16-byte strings) when absent.
@@ -545,13 +547,57 @@ class TOvPDFSimpleFont : public TOvPDFCustomFont {
   void Write(TOvPDFDocument& document) override;
 };
 
-// A background image of a widget (JPEG 2000 only).
+// A TrueType font program an appearance can embed. The toolkit has no font
+// engine of its own: the application supplies one.
+class TOvTrueTypeProgram {
+ public:
+  virtual ~TOvTrueTypeProgram() = default;
+  struct TMetrics {
+    int32_t Ascent = 0, Descent = 0, CapHeight = 0;  // 1/1000 em
+    double ItalicAngle = 0;
+    int32_t BBox[4] = {0, 0, 0, 0};  // 1/1000 em
+  };
+  // A name usable as a PDF name (no spaces or delimiters).
+  virtual std::string PostScriptName() const = 0;
+  // The glyph of a character; 0 (.notdef) when the font lacks it.
+  virtual uint32_t GlyphOf(uint32_t codePoint) const = 0;
+  // Advance width in 1/1000 em.
+  virtual int32_t GlyphWidth(uint32_t glyph) const = 0;
+  virtual TMetrics Metrics() const = 0;
+  // A font program with only these glyphs, each under its own glyph id.
+  virtual ByteString Subset(const std::vector<uint32_t>& glyphs) const = 0;
+};
+
+// A composite font (Type0, Identity-H) over an embedded TrueType subset. Its
+// codes are the UTF-16 units of the texts, so the operands are the ones
+// UnicodeText writes; /CIDToGIDMap takes each to its glyph.
+class TOvPDFCompositeFont : public TOvPDFCustomFont {
+ public:
+  explicit TOvPDFCompositeFont(std::shared_ptr<const TOvTrueTypeProgram> program);
+  // Notes the characters of a text, so the subset has their glyphs.
+  void Use(const std::string& utf8);
+  // The width of a text in 1/1000 em.
+  double TextWidth(const std::string& utf8) const;
+  void Write(TOvPDFDocument& document) override;
+
+ private:
+  uint32_t GlyphOfUnit(char16_t unit) const;
+  std::shared_ptr<const TOvTrueTypeProgram> program_;
+  std::vector<char16_t> used_;  // sorted, distinct
+};
+
+// A background image of a widget: JPEG 2000 (type 0), JPEG passed through
+// as DCT data (type 1), or 8-bit samples compressed with Flate (type 2, with
+// an optional alpha channel that becomes a soft mask).
 class TOvPDFImage {
  public:
   int32_t ImageType = 0;
   ByteString Data;
   int32_t Width = 0;
   int32_t Height = 0;
+  int32_t Components = 3;     // types 1 and 2: 1 gray, 3 RGB, 4 CMYK
+  bool InvertedCMYK = false;  // type 1: Adobe's inverted CMYK
+  ByteString Alpha;           // type 2: one byte per pixel, or empty
   int32_t ObjectNumber = 0;
   int32_t ObjectGeneration = 0;
   bool Empty() const { return Data.empty(); }

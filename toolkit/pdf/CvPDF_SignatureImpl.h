@@ -90,7 +90,10 @@ TOvPDFArray* NewNameList(TOvPDFFile& file, const std::string& name);
 // Uppercase hexadecimal of the bytes.
 std::string Hex(std::string_view bytes);
 
-// --- appearance (CvPDF_Widget.cpp) ---
+// --- appearance (CvPDF_Widget.cpp, CvPDF_FontMetrics.cpp, CvPDF_CompositeFont.cpp) ---
+// The standard Helvetica's advance width of a character in 1/1000 em; 1000
+// for a character it lacks.
+int32_t HelveticaWidth(uint32_t codePoint);
 // The widget rectangle of a visible entry on its page.
 struct TCvWidgetRect {
   int64_t X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;

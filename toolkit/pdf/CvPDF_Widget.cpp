@@ -187,7 +187,9 @@ std::vector<uint32_t> CodePoints(const std::string& utf8) {
 class TCvTextEncoder {
  public:
   TCvTextEncoder(TOvPDFDocument& document, TOvPDFSignatureWidgetProps& props)
-      : document_(document), props_(props) {}
+      : document_(document),
+        props_(props),
+        composite_(dynamic_cast<const TOvPDFCompositeFont*>(props.Fonts.front().get())) {}
 
   void Collect(const std::string& text) {
     for (const uint32_t cp : CodePoints(text)) {
@@ -197,6 +199,19 @@ class TCvTextEncoder {
     }
   }
   const std::vector<uint32_t>& Table() const { return table_; }
+
+  // The width of the text as its operand shows it, in 1/1000 em: the
+  // embedded font's own widths, else the standard Helvetica's.
+  double Width(const std::string& text) const {
+    if (composite_) return composite_->TextWidth(text);
+    if (props_.AutoFontEncoding && table_.size() >= 128) return 0;
+    double width = 0;
+    for (const uint32_t cp : CodePoints(text)) {
+      if (props_.AutoFontEncoding && cp >= 128 && !index_.count(cp)) continue;
+      width += sigimpl::HelveticaWidth(cp);
+    }
+    return width;
+  }
 
   // Every literal operand escapes backslash and both parentheses, so no
   // text can end the string early and corrupt the content stream.
@@ -238,6 +253,7 @@ class TCvTextEncoder {
 
   TOvPDFDocument& document_;
   TOvPDFSignatureWidgetProps& props_;
+  const TOvPDFCompositeFont* composite_;
   std::vector<uint32_t> table_;
   std::unordered_map<uint32_t, int> index_;
 };
@@ -380,18 +396,65 @@ void TOvPDFEncoding::Write(TOvPDFDocument& document) {
   ObjectGeneration = ref->Generation;
 }
 
-void TOvPDFImage::Write(TOvPDFDocument& document) {
-  if (ImageType != 0) throw EOvPDFError("Unsupported image type");
-  if (!document.Opened()) throw EOvPDFError("Document is not opened");
-  if (ObjectNumber > 0) return;
-  TOvPDFFile& file = document.File();
+namespace {
+
+TOvPDFStream* NewImageStream(TOvPDFFile& file, int32_t width, int32_t height) {
   TOvPDFStream* stream = TOvPDFStream::NewStream(&file);
   AddNameEntry(stream->Dictionary, "Type", "XObject");
   AddNameEntry(stream->Dictionary, "Subtype", "Image");
-  AddIntEntry(stream->Dictionary, "Width", Width);
-  AddIntEntry(stream->Dictionary, "Height", Height);
-  AddNameEntry(stream->Dictionary, "Filter", "JPXDecode");
-  stream->SetContent(Data);
+  AddIntEntry(stream->Dictionary, "Width", width);
+  AddIntEntry(stream->Dictionary, "Height", height);
+  return stream;
+}
+
+void AddSampleFormat(TOvPDFStream* stream, int32_t components) {
+  AddNameEntry(stream->Dictionary, "ColorSpace",
+               components == 1 ? "DeviceGray" : (components == 4 ? "DeviceCMYK" : "DeviceRGB"));
+  AddIntEntry(stream->Dictionary, "BitsPerComponent", 8);
+}
+
+bool SamplesFit(const TOvPDFImage& image) {
+  if (image.Width <= 0 || image.Height <= 0) return false;
+  const uint64_t pixels = static_cast<uint64_t>(image.Width) * static_cast<uint64_t>(image.Height);
+  if (image.ImageType == 1)
+    return image.Components == 1 || image.Components == 3 || image.Components == 4;
+  return (image.Components == 1 || image.Components == 3) &&
+         image.Data.size() == pixels * static_cast<uint64_t>(image.Components) &&
+         (image.Alpha.empty() || image.Alpha.size() == pixels);
+}
+
+}  // namespace
+
+void TOvPDFImage::Write(TOvPDFDocument& document) {
+  if (ImageType < 0 || ImageType > 2 || (ImageType != 0 && !SamplesFit(*this)))
+    throw EOvPDFError("Unsupported image type");
+  if (!document.Opened()) throw EOvPDFError("Document is not opened");
+  if (ObjectNumber > 0) return;
+  TOvPDFFile& file = document.File();
+  TOvPDFStream* stream = NewImageStream(file, Width, Height);
+  if (ImageType == 0) {
+    AddNameEntry(stream->Dictionary, "Filter", "JPXDecode");
+    stream->SetContent(Data);
+  } else if (ImageType == 1) {
+    AddSampleFormat(stream, Components);
+    if (Components == 4 && InvertedCMYK) {
+      stream->Dictionary->AddEntry("Decode",
+                                   sigimpl::NewNumberArray(file, {1, 0, 1, 0, 1, 0, 1, 0}));
+    }
+    AddNameEntry(stream->Dictionary, "Filter", "DCTDecode");
+    stream->SetContent(Data);
+  } else {
+    AddSampleFormat(stream, Components);
+    if (!Alpha.empty()) {
+      TOvPDFStream* mask = NewImageStream(file, Width, Height);
+      AddSampleFormat(mask, 1);
+      mask->SetContent(Alpha);
+      CompressStream(mask, false);
+      stream->Dictionary->AddEntry("SMask", sigimpl::NewIndirectRef(document, mask));
+    }
+    stream->SetContent(Data);
+    CompressStream(stream, false);
+  }
   TOvPDFRef* ref = sigimpl::NewIndirectRef(document, stream);
   ObjectNumber = ref->Number;
   ObjectGeneration = ref->Generation;
@@ -572,25 +635,50 @@ TCvLayout ComputeLayout(const TOvPDFSignatureWidgetProps& props, double ux, doub
   return l;
 }
 
-// The details block: at most four lines, each shown and the next begun.
-std::string DetailsLines(const TCvTextEncoder& encoder, const std::string& details) {
-  std::string lines;
+// The details text as it is shown: at most four lines.
+std::vector<std::string> SplitDetails(const std::string& details) {
+  std::vector<std::string> lines;
   size_t start = 0;
   for (int count = 0; count < 4 && start <= details.size(); ++count) {
     const size_t end = details.find("\r\n", start);
-    const std::string line =
-        details.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (count > 0) lines += "T*\r\n";
-    lines += encoder.Operand(line) + "Tj\r\n";
+    lines.push_back(
+        details.substr(start, end == std::string::npos ? std::string::npos : end - start));
     if (end == std::string::npos) break;
     start = end + 2;
   }
   return lines;
 }
 
+// The details block: each line shown and the next begun.
+std::string DetailsLines(const TCvTextEncoder& encoder, const std::vector<std::string>& details) {
+  std::string lines;
+  for (size_t i = 0; i < details.size(); ++i) {
+    if (i > 0) lines += "T*\r\n";
+    lines += encoder.Operand(details[i]) + "Tj\r\n";
+  }
+  return lines;
+}
+
+// The size a line is set in: the layout's, or, when the text (width in
+// 1/1000 em) would run past the room it has, the largest size in hundredths
+// that fits.
+double FittedSize(double size, double room, double width) {
+  if (width <= 0 || width * size / 1000 <= room) return size;
+  return std::max(0.0, std::floor(room * 1000 / width * 100) / 100);
+}
+
 std::string BackgroundOperand(const TOvPDFSignatureWidgetProps& props) {
   if (props.BackgroundStyle == 1) return {};
-  if (props.BackgroundStyle == 2) return "q 66 0 0 66 0 0 cm /CvBgImg Do Q\r\n";
+  if (props.BackgroundStyle == 2) {
+    // An image that is not square keeps its proportions, centred in the box.
+    const TOvPDFImage& image = props.Background;
+    if (image.Width <= 0 || image.Height <= 0 || image.Width == image.Height)
+      return "q 66 0 0 66 0 0 cm /CvBgImg Do Q\r\n";
+    const double w = image.Width > image.Height ? 66 : 66.0 * image.Width / image.Height;
+    const double h = image.Height > image.Width ? 66 : 66.0 * image.Height / image.Width;
+    return "q " + F2(w) + " 0 0 " + F2(h) + " " + F2((66 - w) / 2) + " " + F2((66 - h) / 2) +
+           " cm /CvBgImg Do Q\r\n";
+  }
   return kLogo;
 }
 
@@ -605,6 +693,15 @@ std::string GeneratedContent(const TOvPDFSignature& entry, const TCvTextEncoder&
   const double nameLine = t1 - std::ceil(0.2 * l.F);
   const double t2 = t1 - std::ceil(l.F) - std::ceil(l.E) - 1;
   const double t3 = t2 - 5 * std::ceil(l.P) - std::ceil(l.E) - 3;
+  // With the standard layout no line runs past the clip's right edge: one
+  // that would is set smaller. Positions stay on the layout's grid.
+  const auto size = [&](double layoutSize, double x, double width) {
+    return props.StandardLayout ? FittedSize(layoutSize, 1 + l.Cw - x, width) : layoutSize;
+  };
+  const std::vector<std::string> details = SplitDetails(texts.Details);
+  double detailsWidth = 0;
+  for (const std::string& line : details)
+    detailsWidth = std::max(detailsWidth, encoder.Width(line));
   std::string date;
   std::string dateMatrix = "0 0 0 0 0 0";
   if (props.ShowDate) {
@@ -614,20 +711,25 @@ std::string GeneratedContent(const TOvPDFSignature& entry, const TCvTextEncoder&
     std::snprintf(text, sizeof text, "%04d.%02d.%02d %02d:%02d:%02d", year, month, day, hour,
                   minute, second);
     date = text;
-    dateMatrix = Matrix(l.G, l.M - 10 * l.G, nameLine - l.G - 1.1);
+    const double x = l.M - 10 * l.G;
+    dateMatrix = Matrix(size(l.G, x, encoder.Width(date)), x, nameLine - l.G - 1.1);
   }
   std::string content =
       "q\r\n" + F2(l.Bx) + " 0 0 " + F2(l.By) + " 1 1 cm\r\n" + BackgroundOperand(props) + "Q\r\n";
   content += "q\r\n" + F2(l.Sx) + " 0 0 " + F2(l.Sy) + " 1 1 cm\r\n1 1 " + F2(l.Cw) + " " +
              F2(l.Ch) + " re\r\nW* n\r\nq\r\n1 0 0 1 1 1 cm\r\n0 0 " + F2(l.Cw) + " " + F2(l.Ch) +
              " re\r\nW n\r\n1 0 0 1 -1 -1 cm\r\n0 g\r\n1 i\r\n";
-  content += TextBlock(Matrix(l.F, 1, nameLine), encoder.Operand(texts.Name), false);
+  const auto line = [&](double layoutSize, double x, double y, const std::string& text) {
+    return TextBlock(Matrix(size(layoutSize, x, encoder.Width(text)), x, y), encoder.Operand(text),
+                     false);
+  };
+  content += line(l.F, 1, nameLine, texts.Name);
   content += TextBlock(dateMatrix, encoder.Operand(date), false);
-  content += TextBlock(Matrix(l.E, 1, t2), encoder.Operand(props.SignerCaption), false);
-  content += TextBlock(Matrix(l.P, l.P, t2 - 2), DetailsLines(encoder, texts.Details), true);
-  content += TextBlock(Matrix(l.E, 1, t3), encoder.Operand(props.PublicKeyCaption), false);
-  content +=
-      TextBlock(Matrix(l.P, l.P, t3 - std::ceil(l.P) - 2), encoder.Operand(texts.Key), false);
+  content += line(l.E, 1, t2, props.SignerCaption);
+  content += TextBlock(Matrix(size(l.P, l.P, detailsWidth), l.P, t2 - 2),
+                       DetailsLines(encoder, details), true);
+  content += line(l.E, 1, t3, props.PublicKeyCaption);
+  content += line(l.P, l.P, t3 - std::ceil(l.P) - 2, texts.Key);
   content += "Q\r\nQ\r\n\r\n";
   return content;
 }
@@ -681,6 +783,15 @@ void WriteWidgetAppearance(TOvPDFDocument& document, TOvPDFSignature& entry,
   if (props.Fonts.empty()) props.AddFont(std::make_unique<TOvPDFSimpleFont>());
   TCvTextEncoder encoder(document, props);
   BuildAutoEncoding(document, props, encoder, texts);
+  // An embedded font holds the glyphs of every text it shows.
+  if (auto* composite = dynamic_cast<TOvPDFCompositeFont*>(props.Fonts.front().get())) {
+    for (const std::string& text :
+         {std::cref(props.SignerCaption), std::cref(props.PublicKeyCaption), std::cref(texts.Name),
+          std::cref(texts.Details), std::cref(texts.Key)}) {
+      composite->Use(text);
+    }
+    composite->Use("0123456789.: ");  // the date
+  }
   TOvPDFDictionary* fonts = WriteFonts(document, props);
   std::string content = props.CustomAppearance;
   if (content.empty()) {
