@@ -39,6 +39,31 @@ class TCapturingReporter final : public ISignerReporter {
   std::string error;
 };
 
+class TBorrowedToolkit final : public ISignerToolkit {
+ public:
+  explicit TBorrowedToolkit(ISignerToolkit& toolkit) : toolkit_(toolkit) {}
+  size_t CertificateCount() const override { return toolkit_.CertificateCount(); }
+  const ISignerCertificate& Certificate(size_t index) const override {
+    return toolkit_.Certificate(index);
+  }
+  void Open(corvane::TOvStream& stream) override { toolkit_.Open(stream); }
+  bool Encrypted() const override { return toolkit_.Encrypted(); }
+  int AddSignature() override { return toolkit_.AddSignature(); }
+  void ConfigureSignature(int index, const TSignatureSetup& setup) override {
+    toolkit_.ConfigureSignature(index, setup);
+  }
+  void UseSigningCertificate(const ISignerCertificate& certificate) override {
+    toolkit_.UseSigningCertificate(certificate);
+  }
+  void Close(bool save) override { toolkit_.Close(save); }
+  void SetProgressHandler(std::function<void(int percent)> handler) override {
+    toolkit_.SetProgressHandler(std::move(handler));
+  }
+
+ private:
+  ISignerToolkit& toolkit_;
+};
+
 double SecondsNow() { return static_cast<double>(platform::GetTickCount()) / 1000.0; }
 
 }  // namespace
@@ -157,6 +182,27 @@ void TBatchSigner::Finish(const TBatchFileResult& result) {
   if (!result.Signed) ++progress_.Failed;
   progress_.ElapsedSeconds = SecondsNow() - started_;
   if (on_file_done_) on_file_done_(result, progress_);
+}
+
+std::string BatchSummaryText(const std::vector<TBatchFileResult>& results) {
+  constexpr size_t kListed = 20;
+  size_t failed = 0;
+  std::string list;
+  for (const TBatchFileResult& result : results) {
+    if (result.Signed) continue;
+    if (++failed <= kListed)
+      list += "\n" + platform::FileNameOf(result.InputPath) + ": " + result.Error;
+  }
+  std::string text = "Podepsáno " + std::to_string(results.size() - failed) + " z " +
+                     std::to_string(results.size()) + " souborů";
+  if (failed == 0) return text;
+  text += "\nNepodařilo se podepsat:" + list;
+  if (failed > kListed) text += "\n… a " + std::to_string(failed - kListed) + " dalších";
+  return text;
+}
+
+std::unique_ptr<ISignerToolkit> BorrowedToolkit(ISignerToolkit& toolkit) {
+  return std::make_unique<TBorrowedToolkit>(toolkit);
 }
 
 std::optional<std::string> TOncePasswordPrompt::AskPassword(const std::string& tokenName,

@@ -93,6 +93,14 @@ class TBatchSigner {
   double started_ = 0;
 };
 
+// The window's summary of a run: how many were signed and, a line each, the
+// files that were not with the reason (at most a screenful, then how many
+// more).
+std::string BatchSummaryText(const std::vector<TBatchFileResult>& results);
+
+// A toolkit the caller keeps, for a single worker signing with the window's.
+std::unique_ptr<ISignerToolkit> BorrowedToolkit(ISignerToolkit& toolkit);
+
 // Asks the wrapped prompt once for the whole run: a token logs in on the
 // first signing and stays logged in. A second question means the first
 // answer did not log in; it is not put to the token again (a few wrong PINs
