@@ -153,8 +153,7 @@ class TBatchPrinter {
 
 int RunBatch(const TSigningRequest& common, const std::vector<std::string>& inputs,
              const TBatchOptions& options) {
-  if (const std::optional<std::string> problem = CheckBatchOptions(options))
-    return Usage(*problem);
+  if (const std::optional<std::string> problem = CheckBatchOptions(options)) return Usage(*problem);
   TBatchSigner batch([] { return std::make_unique<TToolkitBinding>(); });
   TTerminalPasswordPrompt terminal;
   TOncePasswordPrompt prompt(terminal, [&batch] { batch.RequestStop(); });

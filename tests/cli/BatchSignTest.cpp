@@ -156,9 +156,8 @@ TEST(BatchSign, ExistingOutputsAreKeptUnlessOverwriteAndNamesNeverCollide) {
   EXPECT_EQ(ReadFile(out + "/a-signed.pdf"), "older");
 
   // Two inputs of one name: the second is refused, the first overwrites.
-  run = Batch(dir,
-              Quote(dir / "a.pdf") + " " + Quote(dir / "other/a.pdf") + " --overwrite --out-dir " +
-                  Quote(out));
+  run = Batch(dir, Quote(dir / "a.pdf") + " " + Quote(dir / "other/a.pdf") +
+                       " --overwrite --out-dir " + Quote(out));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find(dir / "other/a.pdf: Výstupní soubor \"" + out +
                          "/a-signed.pdf\" patří už jinému vstupu\n"),

@@ -326,8 +326,9 @@ TEST_F(MainWindowTest, BatchSignsIntoAFolderAndListsTheFailures) {
   w.act_SignBatch->trigger();
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].caption, "Error");
-  EXPECT_EQ(Boxes()[0].text, "Podepsáno 2 z 3 souborů\nNepodařilo se podepsat:\nchybi.pdf: Soubor \"" +
-                                 FromStd(dir / "chybi.pdf") + "\" nenalezen");
+  EXPECT_EQ(Boxes()[0].text,
+            "Podepsáno 2 z 3 souborů\nNepodařilo se podepsat:\nchybi.pdf: Soubor \"" +
+                FromStd(dir / "chybi.pdf") + "\" nenalezen");
   EXPECT_EQ(ReadFile(out + "/in-signed.pdf"), ReadFile(input) + FakeToolkit::kSignedTail);
   EXPECT_EQ(ReadFile(out + "/druhy-signed.pdf"), ReadFile(second) + FakeToolkit::kSignedTail);
   EXPECT_FALSE(w.SignProgress->isVisible());
