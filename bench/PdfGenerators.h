@@ -118,4 +118,29 @@ inline void WriteLargeStreamPdf(const std::string& path, int megabytes) {
   pdf.Finish(1);
 }
 
+// A one-page invoice of its own number: catalog, pages, page, font and a
+// content stream of a few lines, about 1.5 KB.
+inline void WriteInvoicePdf(const std::string& path, int number) {
+  TPdfBuilder pdf(path);
+  pdf.Begin(1);
+  pdf.Put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+  pdf.Begin(2);
+  pdf.Put("<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n");
+  pdf.Begin(3);
+  pdf.Put(
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 4 0 R >> "
+      ">> /Contents 5 0 R >>\nendobj\n");
+  pdf.Begin(4);
+  pdf.Put("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>\nendobj\n");
+  std::string text = "BT /F1 20 Tf 56 780 Td (Faktura 2024-" + std::to_string(number) + ") Tj ET\n";
+  for (int line = 0; line < 20; ++line)
+    text += "BT /F1 10 Tf 56 " + std::to_string(700 - line * 18) + " Td (Polozka " +
+            std::to_string(line + 1) + "  " + std::to_string((number * 37 + line * 11) % 9000) +
+            ",00 CZK) Tj ET\n";
+  pdf.Begin(5);
+  pdf.Put("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text +
+          "\nendstream\nendobj\n");
+  pdf.Finish(1);
+}
+
 }  // namespace tavra_bench

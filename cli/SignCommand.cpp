@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 
+#include "app/core/BatchSigner.h"
 #include "app/core/CertificateDatabase.h"
 #include "app/core/RKSIni.h"
 #include "app/core/SignerCore.h"
@@ -83,39 +85,158 @@ std::string SignerSettingsBeside() {
   return std::filesystem::is_regular_file(ini, ec) ? ini.string() : std::string();
 }
 
+// Reads one path a line (an empty line is skipped) from the file, or from
+// standard input for "-". False with the reason when the list is unusable.
+bool ReadInputList(const std::string& from, std::vector<std::string>& paths, std::string& error) {
+  constexpr size_t kMaxPaths = 1000000;
+  constexpr size_t kMaxPathLength = 4096;
+  std::ifstream file;
+  if (from != "-") {
+    file.open(from);
+    if (!file) {
+      error = "cannot read the input list '" + from + "'";
+      return false;
+    }
+  }
+  std::istream& in = from == "-" ? std::cin : file;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (line.size() > kMaxPathLength || paths.size() >= kMaxPaths) {
+      error = "the input list holds a line too long or too many lines";
+      return false;
+    }
+    paths.push_back(line);
+  }
+  return true;
+}
+
+// "1:05" for 65 seconds.
+std::string Duration(double seconds) {
+  const long total = seconds > 0 && seconds < 1e7 ? static_cast<long>(seconds + 0.5) : 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+  return text;
+}
+
+// One line per file on standard output, whole; on a terminal a progress line
+// on standard error that each of them clears first.
+class TBatchPrinter {
+ public:
+  TBatchPrinter() : progress_(::isatty(STDERR_FILENO) == 1) {}
+
+  void FileDone(const TBatchFileResult& result, const TBatchProgress& progress) {
+    ClearProgress();
+    std::cout << (result.Signed ? result.InputPath + " -> " + result.OutputPath
+                                : result.InputPath + ": " + result.Error)
+              << std::endl;
+    if (!progress_ || progress.Done == progress.Total) return;
+    const double rate = progress.ElapsedSeconds > 0 ? progress.Done / progress.ElapsedSeconds : 0;
+    const double left = rate > 0 ? (progress.Total - progress.Done) / rate : 0;
+    char line[128];
+    std::snprintf(line, sizeof line, "\r%zu / %zu  %.1f files/s  %s left", progress.Done,
+                  progress.Total, rate, Duration(left).c_str());
+    std::cerr << line << std::flush;
+    shown_ = true;
+  }
+
+  void ClearProgress() {
+    if (shown_) std::cerr << "\r\033[K" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  bool progress_;
+  bool shown_ = false;
+};
+
+int RunBatch(const TSigningRequest& common, const std::vector<std::string>& inputs,
+             const TBatchOptions& options) {
+  if (const std::optional<std::string> problem = CheckBatchOptions(options)) return Usage(*problem);
+  TBatchSigner batch([] { return std::make_unique<TToolkitBinding>(); });
+  TTerminalPasswordPrompt terminal;
+  TOncePasswordPrompt prompt(terminal, [&batch] { batch.RequestStop(); });
+  platform::KeyStore::Instance().SetPasswordPrompt(&prompt);
+  const corvane::TCvScopeExit forgetPrompt(
+      [] { platform::KeyStore::Instance().SetPasswordPrompt(nullptr); });
+  TBatchPrinter printer;
+  batch.SetOnFileDone([&printer](const TBatchFileResult& result, const TBatchProgress& progress) {
+    printer.FileDone(result, progress);
+  });
+  const std::vector<TBatchFileResult> results = batch.Run(common, inputs, options);
+  printer.ClearProgress();
+  size_t failed = 0;
+  for (const TBatchFileResult& result : results) failed += result.Signed ? 0 : 1;
+  std::cout << "signed " << results.size() - failed << " of " << results.size() << " files, "
+            << failed << " failed" << std::endl;
+  return failed == 0 && std::cout ? 0 : 1;
+}
+
 }  // namespace
 
 int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
-  std::optional<std::string> issuer, serial, reason, type, nssdb, font, image;
+  std::optional<std::string> issuer, serial, reason, type, nssdb, font, image, outDir, suffix, jobs,
+      fromFile;
+  bool overwrite = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    std::optional<std::string>* target = arg == "--issuer"   ? &issuer
-                                         : arg == "--serial" ? &serial
-                                         : arg == "--reason" ? &reason
-                                         : arg == "--type"   ? &type
-                                         : arg == "--nssdb"  ? &nssdb
-                                         : arg == "--font"   ? &font
-                                         : arg == "--image"  ? &image
-                                                             : nullptr;
+    std::optional<std::string>* target = arg == "--issuer"      ? &issuer
+                                         : arg == "--serial"    ? &serial
+                                         : arg == "--reason"    ? &reason
+                                         : arg == "--type"      ? &type
+                                         : arg == "--nssdb"     ? &nssdb
+                                         : arg == "--font"      ? &font
+                                         : arg == "--image"     ? &image
+                                         : arg == "--out-dir"   ? &outDir
+                                         : arg == "--suffix"    ? &suffix
+                                         : arg == "--jobs"      ? &jobs
+                                         : arg == "--from-file" ? &fromFile
+                                                                : nullptr;
     if (target) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
       *target = args[++i];
+    } else if (arg == "--overwrite") {
+      overwrite = true;
     } else if (arg.rfind("--", 0) == 0) {
       return Usage("unknown option '" + arg + "'");
     } else {
       paths.push_back(arg);
     }
   }
-  if (paths.size() != 2) return Usage("sign needs INPUT and OUTPUT");
+  TBatchOptions batch;
+  if (outDir) {
+    if (fromFile) {
+      std::string error;
+      if (!ReadInputList(*fromFile, paths, error)) return Usage(error);
+    }
+    if (paths.empty()) return Usage("sign --out-dir needs at least one INPUT");
+    batch.OutputDir = *outDir;
+    batch.Suffix = suffix.value_or(kBatchDefaultSuffix);
+    batch.Overwrite = overwrite;
+    if (jobs) {
+      char* end = nullptr;
+      const long n = std::strtol(jobs->c_str(), &end, 10);
+      if (jobs->empty() || *end != '\0' || n < 1 || n > 256)
+        return Usage("--jobs is a number from 1 to 256");
+      batch.Jobs = static_cast<unsigned>(n);
+    }
+  } else {
+    if (suffix || jobs || fromFile || overwrite)
+      return Usage("--suffix, --jobs, --from-file and --overwrite go with --out-dir");
+    if (paths.size() != 2) return Usage("sign needs INPUT and OUTPUT");
+  }
 
   // The window's stored settings first, then what the command line says.
   TPdfSignerOptions stored;
   const std::string settings = SignerSettingsBeside();
   if (!settings.empty()) ReadOptions(settings, stored);
   TSigningRequest request;
-  request.InputPath = paths[0];
-  request.OutputPath = paths[1];
+  if (!outDir) {
+    request.InputPath = paths[0];
+    request.OutputPath = paths[1];
+  }
   request.CertIssuer = issuer.value_or(stored.CertIssuer);
   request.CertSerial = serial.value_or(stored.CertSerial);
   request.Reason = reason.value_or(stored.SigReason);
@@ -137,6 +258,8 @@ int RunSignCommand(const std::vector<std::string>& args) {
   const platform::NssDatabase database =
       nssdb ? ChooseCertificateDatabase(*nssdb, log) : UseCertificateDatabase(log, settings);
   platform::KeyStore::Instance().SetDatabaseDir(database.Spec);
+  if (outDir) return RunBatch(request, paths, batch);
+
   TTerminalPasswordPrompt prompt;
   platform::KeyStore::Instance().SetPasswordPrompt(&prompt);
   const corvane::TCvScopeExit forgetPrompt(

@@ -74,6 +74,19 @@ constexpr const char* kHelp =
     "                  embedded as a subset; DejaVu Sans when the document claims\n"
     "                  PDF/A) and --image FILE (a PNG or JPEG background), or the\n"
     "                  settings' fontfile and imagefile.\n"
+    "  sign INPUT... --out-dir DIR [--suffix TEXT] [--overwrite] [--jobs N]\n"
+    "       [--from-file PATH|-] [the options above]\n"
+    "                  Sign every INPUT (and every path of PATH, one a line; - is\n"
+    "                  standard input) as above into DIR under its own name with\n"
+    "                  TEXT before \".pdf\" (default -signed). The store is opened\n"
+    "                  and the password asked once. An existing output is kept\n"
+    "                  (that file fails) unless --overwrite. A file that fails is\n"
+    "                  reported and the others go on; nothing half-written is left\n"
+    "                  in DIR. One line per file on standard output (INPUT -> OUTPUT,\n"
+    "                  or INPUT: the error), then a summary; on a terminal a\n"
+    "                  progress line on standard error. N files are signed at once\n"
+    "                  (default: the number of cores). Exit status 0 only when\n"
+    "                  every file was signed.\n"
     "  verify FILE.pdf [--trust FILE.pem]... [--nssdb DIR] [--json]\n"
     "                  Print, for each signature: field name, signer, signing time,\n"
     "                  filter and subfilter, digest algorithm, the byte ranges and\n"
@@ -92,7 +105,8 @@ constexpr const char* kHelp =
     "                  (docs/verify-json.md). Exit status 0 only when there are\n"
     "                  signatures and every one is valid and trusted. The first\n"
     "                  line on standard error names the database used.\n"
-    "  --help, -h      Show this text.\n"
+    "  --help, -h      Show this text; after a COMMAND, that command's part.\n"
+    "  --version       Show the program's version.\n"
     "\n"
     "info and verify read the file through a temporary copy in $TMPDIR (else /tmp)\n"
     "and never change it.\n"
@@ -106,6 +120,32 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+// The command's entries in kHelp, each up to the next entry, so the two
+// texts never disagree.
+std::string CommandHelp(const std::string& command) {
+  const std::string help = kHelp;
+  std::string text;
+  for (size_t at = help.find("\n  " + command); at != std::string::npos;
+       at = help.find("\n  " + command, at + 1)) {
+    const char after = at + 3 + command.size() < help.size() ? help[at + 3 + command.size()] : '\0';
+    if (after != ' ' && after != '\n') continue;  // another command that starts alike
+    size_t end = at + 1;
+    // An entry's continuation lines are indented further than its first.
+    while ((end = help.find('\n', end)) != std::string::npos && end + 3 < help.size() &&
+           help.compare(end + 1, 3, "   ") == 0)
+      ++end;
+    if (end == std::string::npos) end = help.size() - 1;
+    text += "Usage: tavrapdf " + help.substr(at + 3, end - at - 2);
+  }
+  return text;
+}
+
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i)
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,6 +155,17 @@ int main(int argc, char** argv) {
   if (command == "--help" || command == "-h" || command == "help") {
     if (argc > 2) return UsageError("--help takes no arguments");
     std::cout << kHelp;
+    return 0;
+  }
+  if (command == "--version") {
+    if (argc > 2) return UsageError("--version takes no arguments");
+    std::cout << "tavrapdf " << TAVRA_VERSION << "\n";
+    return 0;
+  }
+  if (AsksForHelp(argc, argv)) {
+    const std::string help = CommandHelp(command);
+    if (help.empty()) return UsageError("unknown command '" + command + "'");
+    std::cout << help;
     return 0;
   }
   if (command == "info") {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -280,6 +281,16 @@ bool LinkAnonymous(StagingFile& staging, const std::string& folder, std::string&
   return false;
 }
 
+// rename() that never replaces: where the file system cannot say so in the
+// rename itself, a hard link (which fails on an existing name) and an unlink.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from.c_str(), to.c_str()) != 0) return -1;
+  ::unlink(from.c_str());
+  return 0;
+}
+
 }  // namespace
 
 std::string TempDirectory() {
@@ -385,7 +396,7 @@ bool CreateStagingFile(const std::string& target, StagingFile& out, std::string&
   return true;
 }
 
-bool CommitStagingFile(StagingFile& staging, std::string& error) {
+bool CommitStagingFile(StagingFile& staging, std::string& error, bool replace) {
   if (::fsync(staging.fd) != 0) {
     error = ErrnoText(errno);
     AbandonStagingFile(staging);
@@ -399,7 +410,8 @@ bool CommitStagingFile(StagingFile& staging, std::string& error) {
   }
   // The descriptor (and with it the lock that marks the file as in use)
   // stays open until the rename has put the file in place.
-  if (::rename(staging.path.c_str(), staging.target.c_str()) != 0) {
+  if ((replace ? ::rename(staging.path.c_str(), staging.target.c_str())
+               : RenameNoReplace(staging.path, staging.target)) != 0) {
     error = ErrnoText(errno);
     AbandonStagingFile(staging);
     return false;

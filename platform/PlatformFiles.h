@@ -52,8 +52,10 @@ struct StagingFile {
 bool CreateStagingFile(const std::string& target, StagingFile& out, std::string& error);
 // Syncs the staging file, puts it in place of its target in one rename and
 // syncs the folder. On failure the staging file is removed, the target is
-// untouched and error tells why. The descriptor is closed either way.
-bool CommitStagingFile(StagingFile& staging, std::string& error);
+// untouched and error tells why. The descriptor is closed either way. With
+// replace false an existing target is kept and the commit fails (EEXIST),
+// decided by the file system in the same step as the rename.
+bool CommitStagingFile(StagingFile& staging, std::string& error, bool replace = true);
 // Closes and removes the staging file; the target is untouched.
 void AbandonStagingFile(StagingFile& staging);
 

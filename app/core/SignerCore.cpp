@@ -221,7 +221,7 @@ bool TSignerCore::SignDocument(const TSigningRequest& request) {
   if (!ok) return false;
 
   std::string error;
-  if (!temp.Commit(error)) {
+  if (!temp.Commit(error, replace_output_)) {
     reporter_.ShowWorkflowError(kMsgOutputCopyFailed);
     return false;
   }

@@ -105,6 +105,10 @@ class TSignerCore {
   // Tests replace what time it is.
   void SetClock(std::function<double()> clock);
 
+  // False keeps an existing output: the signed copy then takes its place only
+  // where no file is, decided at the final rename. True by default.
+  void SetReplaceOutput(bool replace) { replace_output_ = replace; }
+
  private:
   ISignerToolkit& toolkit_;
   ISignerReporter& reporter_;
@@ -112,6 +116,7 @@ class TSignerCore {
   bool started_in_sign_mode_ = false;
   TSignOutcome last_outcome_ = TSignOutcome::soNotRun;
   std::function<double()> clock_;
+  bool replace_output_ = true;
 };
 
 }  // namespace tavra

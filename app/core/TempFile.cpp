@@ -34,10 +34,10 @@ bool TTempFileGuard::CopyFrom(int sourceFd) {
   return true;
 }
 
-bool TTempFileGuard::Commit(std::string& error) {
+bool TTempFileGuard::Commit(std::string& error, bool replace) {
   if (file_.fd < 0) return false;
   sync_.Wait();
-  const bool ok = platform::CommitStagingFile(file_, error);
+  const bool ok = platform::CommitStagingFile(file_, error, replace);
   file_ = {};
   return ok;
 }

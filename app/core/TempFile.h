@@ -30,9 +30,10 @@ class TTempFileGuard {
   // from its start, then starts putting it on disk while the caller goes on;
   // false on any failure.
   bool CopyFrom(int sourceFd);
-  // Syncs the file and renames it over the output; false (and the file is
-  // gone, the output untouched) on failure.
-  bool Commit(std::string& error);
+  // Syncs the file and renames it over the output (with replace false only
+  // where no output exists); false (and the file is gone, the output
+  // untouched) on failure.
+  bool Commit(std::string& error, bool replace = true);
   // Closes and deletes now.
   void Remove();
 

@@ -99,6 +99,23 @@ bool TQtFileDialogs::SaveFileName(QWidget* parent, const QString& startFolder, Q
   return RunFileDialog(parent, startFolder, fileName, true);
 }
 
+bool TQtFileDialogs::OpenFileNames(QWidget* parent, QStringList& fileNames) {
+  QFileDialog dialog(parent, QString(), QString(), QtFilter(QString::fromUtf8(kPdfDialogFilter)));
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  fileNames = dialog.selectedFiles();
+  return !fileNames.isEmpty();
+}
+
+bool TQtFileDialogs::ExistingFolder(QWidget* parent, QString& folder) {
+  const QString chosen = QFileDialog::getExistingDirectory(parent);
+  if (chosen.isEmpty()) return false;
+  folder = chosen;
+  return true;
+}
+
 void TXdgShellOpener::OpenFile(const std::string& path) { ShellOpenFile(path); }
 
 void TXdgShellOpener::OpenUrl(const std::string& url) { ShellOpen(url); }

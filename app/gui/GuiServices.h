@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
 
@@ -55,12 +56,26 @@ class IFileDialogs {
   virtual bool OpenFileName(QWidget* parent, const QString& startFolder, QString& fileName) = 0;
   // Never asks before overwriting.
   virtual bool SaveFileName(QWidget* parent, const QString& startFolder, QString& fileName) = 0;
+  // Several existing files at once.
+  virtual bool OpenFileNames(QWidget* parent, QStringList& fileNames) {
+    (void)parent;
+    (void)fileNames;
+    return false;
+  }
+  // An existing folder.
+  virtual bool ExistingFolder(QWidget* parent, QString& folder) {
+    (void)parent;
+    (void)folder;
+    return false;
+  }
 };
 
 class TQtFileDialogs final : public IFileDialogs {
  public:
   bool OpenFileName(QWidget* parent, const QString& startFolder, QString& fileName) override;
   bool SaveFileName(QWidget* parent, const QString& startFolder, QString& fileName) override;
+  bool OpenFileNames(QWidget* parent, QStringList& fileNames) override;
+  bool ExistingFolder(QWidget* parent, QString& folder) override;
 };
 
 // The certificate selection dialog: preselects the certificate with the given

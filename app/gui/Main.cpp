@@ -16,11 +16,14 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/core/BatchSigner.h"
 #include "app/core/SignerCore.h"
+#include "app/core/SignerErrors.h"
 #include "app/core/SignerSettings.h"
 #include "app/gui/About.h"
 #include "app/gui/Help.h"
 #include "app/gui/PasswordDlg.h"
+#include "toolkit/common/CvScope.h"
 
 namespace tavra {
 
@@ -104,6 +107,8 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::CreateActions() {
   act_SignDocument = new QAction(QStringLiteral("&Podepsat PDF"), this);
   act_SignDocument->setObjectName(QStringLiteral("act_SignDocument"));
+  act_SignBatch = new QAction(QStringLiteral("Podepsat více souborů…"), this);
+  act_SignBatch->setObjectName(QStringLiteral("act_SignBatch"));
   act_SelectCert = new QAction(QStringLiteral("&Nastavit certifikát"), this);
   act_SelectCert->setObjectName(QStringLiteral("act_SelectCert"));
   act_SaveSettings = new QAction(QStringLiteral("&Uložit nastavení"), this);
@@ -116,6 +121,7 @@ void TfrmMain::CreateActions() {
   act_About->setObjectName(QStringLiteral("act_About"));
 
   connect(act_SignDocument, &QAction::triggered, this, &TfrmMain::SignDocumentClick);
+  connect(act_SignBatch, &QAction::triggered, this, &TfrmMain::SignBatchClick);
   connect(act_SelectCert, &QAction::triggered, this, &TfrmMain::SelectCertClick);
   connect(act_SaveSettings, &QAction::triggered, this, &TfrmMain::SaveSettingsClick);
   connect(act_Quit, &QAction::triggered, this, &QWidget::close);
@@ -226,6 +232,7 @@ void TfrmMain::CreateMenu() {
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
   mnuAction = MainMenu1->addMenu(QStringLiteral("&Akce"));
   mnuAction->addAction(act_SignDocument);
+  mnuAction->addAction(act_SignBatch);
   mnuAction->addAction(act_SelectCert);
   mnuAction->addAction(act_SaveSettings);
   mnuAction->addSeparator();
@@ -333,6 +340,55 @@ void TfrmMain::SignDocumentClick() {
       end = core_.SignAction(SigningRequestOf(FormState()));
     }
     if (end) EndApplication(core_.ExitStatus());
+  });
+}
+
+// Many files into one folder with the window's settings: one at a time on
+// this thread (the password dialog and the progress bar live here), a line
+// per failure in the summary.
+void TfrmMain::SignBatchClick() {
+  RunGuarded(reporter_, [this] {
+    QStringList files;
+    if (!services_.FileDialogs->OpenFileNames(this, files)) return;
+    QString folder;
+    if (!services_.FileDialogs->ExistingFolder(this, folder)) return;
+    const TSigningRequest request = SigningRequestOf(FormState());
+    if (TrimText(request.CertIssuer).empty()) throw ESignerError(kMsgNoIssuer);
+    if (TrimText(request.CertSerial).empty()) throw ESignerError(kMsgNoSerial);
+    TBatchOptions options;
+    options.OutputDir = ToStd(folder);
+    options.Jobs = 1;
+    if (const std::optional<std::string> problem = CheckBatchOptions(options))
+      throw ESignerError(*problem);
+    std::vector<std::string> inputs;
+    for (const QString& file : files) inputs.push_back(ToStd(file));
+
+    TBatchSigner batch([this] { return BorrowedToolkit(core_.Toolkit()); });
+    std::vector<TBatchFileResult> results;
+    {
+      std::optional<TOncePasswordPrompt> once;
+      if (services_.PasswordPrompt != nullptr)
+        once.emplace(*services_.PasswordPrompt, [&batch] { batch.RequestStop(); });
+      TPasswordPromptScope prompt(once ? &*once : nullptr);
+      SignProgress->setRange(0, static_cast<int>(inputs.size()));
+      SignProgress->setValue(0);
+      SignProgress->setVisible(true);
+      const corvane::TCvScopeExit hide([this] {
+        SignProgress->setVisible(false);
+        SignProgress->setRange(0, 100);
+      });
+      batch.SetOnFileDone([this](const TBatchFileResult&, const TBatchProgress& progress) {
+        SignProgress->setValue(static_cast<int>(progress.Done));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      });
+      results = batch.Run(request, inputs, options);
+    }
+    bool all = true;
+    for (const TBatchFileResult& result : results) all = all && result.Signed;
+    if (all)
+      reporter_.ShowWorkflowInformation(BatchSummaryText(results));
+    else
+      reporter_.ShowWorkflowError(BatchSummaryText(results));
   });
 }
 

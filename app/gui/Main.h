@@ -73,6 +73,7 @@ class TfrmMain : public QDialog {
   QProgressBar* SignProgress;
 
   QAction* act_SignDocument;
+  QAction* act_SignBatch;
   QAction* act_SelectCert;
   QAction* act_SaveSettings;
   QAction* act_Quit;
@@ -101,6 +102,7 @@ class TfrmMain : public QDialog {
 
   void OnStartup();
   void SignDocumentClick();
+  void SignBatchClick();
   void SelectCertClick();
   void SaveSettingsClick();
   void HelpClick();

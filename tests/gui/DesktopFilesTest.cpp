@@ -50,7 +50,7 @@ TEST(DesktopFiles, ManualPagesRenderAndListEveryCommandOfTheHelp) {
     EXPECT_NE(page.find("\n       " + command), std::string::npos) << command;
     ++commands;
   }
-  EXPECT_EQ(commands, 6);  // info, certs, stores, sign, verify, --help
+  EXPECT_EQ(commands, 8);  // info, certs, stores, sign, sign --out-dir, verify, --help, --version
 }
 
 TEST(DesktopFiles, InstallPutsEverythingInItsPlace) {
@@ -60,8 +60,8 @@ TEST(DesktopFiles, InstallPutsEverythingInItsPlace) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   for (const char* file :
        {"bin/tavrapdf", "bin/tavrapdfsg", "share/applications/tavrapdfsg.desktop",
-        "share/icons/hicolor/scalable/apps/tavrapdfsg.svg", "share/man/man1/tavrapdf.1",
-        "share/man/man1/tavrapdfsg.1"})
+        "share/icons/hicolor/scalable/apps/tavrapdfsg.svg", "share/man/man1/tavrapdf.1.gz",
+        "share/man/man1/tavrapdfsg.1.gz"})
     EXPECT_TRUE(std::filesystem::is_regular_file(dir.File(std::string("usr/") + file))) << file;
 }
 

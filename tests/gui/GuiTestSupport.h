@@ -107,6 +107,16 @@ class FakeDialogs final : public tavra::IFileDialogs {
     name = save_result;
     return true;
   }
+  QStringList open_files;  // empty: the user cancels
+  QString folder_result;
+  bool OpenFileNames(QWidget*, QStringList& names) override {
+    names = open_files;
+    return !open_files.isEmpty();
+  }
+  bool ExistingFolder(QWidget*, QString& folder) override {
+    folder = folder_result;
+    return !folder_result.isEmpty();
+  }
 };
 
 class FakeSelector final : public tavra::ICertificateSelector {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
@@ -112,12 +113,14 @@ TEST_F(MainWindowTest, ActionsAndMenus) {
   EXPECT_EQ(menus[0]->text(), "&Akce");
   EXPECT_EQ(menus[1]->text(), "Nápo&věda");
   const QList<QAction*> akce = w.mnuAction->actions();
-  ASSERT_EQ(akce.size(), 5);
+  ASSERT_EQ(akce.size(), 6);
   EXPECT_EQ(akce[0], w.act_SignDocument);
-  EXPECT_EQ(akce[1], w.act_SelectCert);
-  EXPECT_EQ(akce[2], w.act_SaveSettings);
-  EXPECT_TRUE(akce[3]->isSeparator());
-  EXPECT_EQ(akce[4], w.act_Quit);
+  EXPECT_EQ(akce[1], w.act_SignBatch);
+  EXPECT_EQ(akce[2], w.act_SelectCert);
+  EXPECT_EQ(akce[3], w.act_SaveSettings);
+  EXPECT_TRUE(akce[4]->isSeparator());
+  EXPECT_EQ(akce[5], w.act_Quit);
+  EXPECT_EQ(w.act_SignBatch->text(), "Podepsat více souborů…");
   EXPECT_EQ(w.mnuHelp->actions(), (QList<QAction*>{w.act_help, w.act_About}));
 }
 
@@ -309,6 +312,32 @@ TEST_F(MainWindowTest, EncryptedInputInSignModeEndsWithStatusOne) {
   EXPECT_EQ(Boxes()[0].text, "Zašifrovaný dokument nelze podepsat");
   ASSERT_EQ(ends->statuses.size(), 1u);
   EXPECT_EQ(ends->statuses[0], 1);
+}
+
+// Several files into a folder with the window's settings: the good ones are
+// signed, the summary names the one that failed, and the progress bar is
+// gone afterwards.
+TEST_F(MainWindowTest, BatchSignsIntoAFolderAndListsTheFailures) {
+  TfrmMain& w = Make();
+  Settle();
+  const std::string second = dir.Write("druhy.pdf", "%PDF-1.4\n%second\n%%EOF\n");
+  const std::string out = dir.MakeDir("out");
+  services_.dialogs.open_files = {FromStd(input), FromStd(dir / "chybi.pdf"), FromStd(second)};
+  services_.dialogs.folder_result = FromStd(out);
+  w.act_SignBatch->trigger();
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].caption, "Error");
+  EXPECT_EQ(Boxes()[0].text,
+            "Podepsáno 2 z 3 souborů\nNepodařilo se podepsat:\nchybi.pdf: Soubor \"" +
+                FromStd(dir / "chybi.pdf") + "\" nenalezen");
+  EXPECT_EQ(ReadFile(out + "/in-signed.pdf"), ReadFile(input) + FakeToolkit::kSignedTail);
+  EXPECT_EQ(ReadFile(out + "/druhy-signed.pdf"), ReadFile(second) + FakeToolkit::kSignedTail);
+  EXPECT_FALSE(w.SignProgress->isVisible());
+
+  // Cancelling the folder dialog signs nothing.
+  services_.dialogs.folder_result.clear();
+  w.act_SignBatch->trigger();
+  EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(MainWindowTest, WorkflowNeverChangesTheFields) {
