@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reads the target graph of a fresh configure (cmake --graphviz) and fails on a
-cycle among our targets, on a toolkit library that reaches the key store, NSS
-or Qt, and on a fuzz target that reaches the key store or NSS.
+cycle among our targets, on a toolkit library that reaches the key store, NSS,
+Qt, the HTTP transport or curl, and on a fuzz target that reaches the key
+store, NSS, the HTTP transport or curl.
 
 usage: check_library_graph.py CMAKE SOURCE_DIR [-DOPTION=VALUE ...]
 """
@@ -73,12 +74,16 @@ def is_nss(name):
     return name == "tavra_keystore" or re.search(r"nss|nspr", name, re.IGNORECASE) is not None
 
 
+def is_http(name):
+    return name == "tavra_http" or re.search(r"curl", name, re.IGNORECASE) is not None
+
+
 def main():
     cmake, source, options = sys.argv[1], sys.argv[2], sys.argv[3:]
     with tempfile.TemporaryDirectory() as folder:
         graph = read_graph(cmake, source, options, folder)
     faults = []
-    missing = [t for t in TOOLKIT + ["tavra_keystore"] if t not in graph]
+    missing = [t for t in TOOLKIT + ["tavra_keystore", "tavra_http"] if t not in graph]
     if missing:
         faults.append("targets not in the graph: " + ", ".join(missing))
     cycle = find_cycle(graph)
@@ -86,17 +91,19 @@ def main():
         faults.append("cycle: " + " -> ".join(cycle))
     for target in TOOLKIT:
         if target in graph:
-            bad = sorted(n for n in reached(graph, target) if is_nss(n) or n.startswith("Qt"))
+            bad = sorted(n for n in reached(graph, target)
+                         if is_nss(n) or is_http(n) or n.startswith("Qt"))
             if bad:
                 faults.append(target + " reaches " + ", ".join(bad))
     for target in sorted(t for t in graph if t.startswith("fuzz_")):
-        bad = sorted(n for n in reached(graph, target) if is_nss(n))
+        bad = sorted(n for n in reached(graph, target) if is_nss(n) or is_http(n))
         if bad:
             faults.append(target + " reaches " + ", ".join(bad))
     for fault in faults:
         print(fault)
     if not faults:
-        print("%d targets, no cycle, toolkit and fuzz targets free of the key store" % len(graph))
+        print("%d targets, no cycle, toolkit and fuzz targets free of the key store and of HTTP"
+              % len(graph))
     return 1 if faults else 0
 
 

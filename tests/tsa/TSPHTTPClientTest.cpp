@@ -190,6 +190,7 @@ TEST_F(TSPHTTPClientTest, BrokenAuthoritiesAreNamedAndGiveNoToken) {
       {"wrong-imprint", MSG_ERROR_INVALID_TIMESTAMP, "timestamp reply has a wrong message imprint"},
       {"wrong-nonce", MSG_ERROR_INVALID_TIMESTAMP, "timestamp reply has a wrong nonce"},
       {"garbage", MSG_ERROR_INVALID_TIMESTAMP, "timestamp reply is malformed"},
+      {"bad-signature", MSG_ERROR_INVALID_TIMESTAMP, "timestamp token signature does not verify"},
       {"no-eku", MSG_ERROR_INVALID_TIMESTAMP,
        "timestamp server certificate is not for timestamping"},
       {"huge", TSP_ERROR_HTTP, "timestamp server's reply is larger than 1 MiB"},
