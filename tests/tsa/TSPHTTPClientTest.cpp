@@ -123,6 +123,9 @@ class TSPHTTPClientTest : public ::testing::Test {
   }
 
   tavra_test::ScratchDir scratch_;
+  // libcurl takes proxies from the environment; the loopback is reached directly.
+  tavra_test::ScopedEnv no_proxy_{"no_proxy", "*"};
+  tavra_test::ScopedEnv no_proxy_upper_{"NO_PROXY", "*"};
   const ByteString digest_ = Sha256("the signature value to be timestamped");
 };
 
@@ -201,9 +204,11 @@ TEST_F(TSPHTTPClientTest, BrokenAuthoritiesAreNamedAndGiveNoToken) {
     EXPECT_EQ(o.result, c.result);
     EXPECT_EQ(o.text, c.text);
     EXPECT_TRUE(o.token.empty());
+    if (std::string_view(c.mode) == "reject") {
+      EXPECT_EQ(o.status, 2);
+      EXPECT_EQ(o.failureInfo, 1u);  // badAlg is bit 0
+    }
   }
-  EXPECT_EQ(Ask("reject").status, 2);
-  EXPECT_EQ(Ask("reject").failureInfo, 1u);  // badAlg is bit 0
 }
 
 TEST_F(TSPHTTPClientTest, BasicAuthenticationIsSentWhenConfigured) {
