@@ -10,6 +10,7 @@
 #include "cli/InfoCommand.h"
 #include "cli/SignCommand.h"
 #include "cli/VerifyCommand.h"
+#include "platform/http/CurlHTTPTransport.h"
 
 namespace {
 
@@ -150,6 +151,7 @@ bool AsksForHelp(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   tavra::InstallKeyStore();
+  platform::InstallHTTPTransport();
   if (argc < 2) return UsageError("missing command");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {

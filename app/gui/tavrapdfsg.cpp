@@ -9,6 +9,7 @@
 #include "app/core/SignerSettings.h"
 #include "app/gui/GuiServices.h"
 #include "app/gui/SignerApp.h"
+#include "platform/http/CurlHTTPTransport.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Sanitizer builds: the desktop libraries under Qt keep process-lifetime
@@ -24,6 +25,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> args(argv, argv + argc);
   tavra::SetProcessArguments(args);
   tavra::InstallKeyStore();
+  platform::InstallHTTPTransport();
 
   QApplication app(argc, argv);
   tavra::InstallCzechTranslations(app);

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Reads the target graph of a fresh configure (cmake --graphviz) and fails on a
 cycle among our targets, on a toolkit library that reaches the key store, NSS,
-Qt or the font and picture readers (HarfBuzz, libpng, libjpeg), and on a fuzz
-target that reaches the key store or NSS.
+Qt, the font and picture readers (HarfBuzz, libpng, libjpeg), the HTTP transport or
+curl, and on a fuzz target that reaches the key store, NSS, the HTTP transport or curl.
 
 usage: check_library_graph.py CMAKE SOURCE_DIR [-DOPTION=VALUE ...]
 """
@@ -79,12 +79,16 @@ def is_media(name):
     return name == "tavra_media" or re.search(r"harfbuzz|png|jpeg", name, re.IGNORECASE) is not None
 
 
+def is_http(name):
+    return name == "tavra_http" or re.search(r"curl", name, re.IGNORECASE) is not None
+
+
 def main():
     cmake, source, options = sys.argv[1], sys.argv[2], sys.argv[3:]
     with tempfile.TemporaryDirectory() as folder:
         graph = read_graph(cmake, source, options, folder)
     faults = []
-    missing = [t for t in TOOLKIT + ["tavra_keystore", "tavra_media"] if t not in graph]
+    missing = [t for t in TOOLKIT + ["tavra_keystore", "tavra_media", "tavra_http"] if t not in graph]
     if missing:
         faults.append("targets not in the graph: " + ", ".join(missing))
     cycle = find_cycle(graph)
@@ -93,17 +97,18 @@ def main():
     for target in TOOLKIT:
         if target in graph:
             bad = sorted(n for n in reached(graph, target)
-                         if is_nss(n) or is_media(n) or n.startswith("Qt"))
+                         if is_nss(n) or is_media(n) or is_http(n) or n.startswith("Qt"))
             if bad:
                 faults.append(target + " reaches " + ", ".join(bad))
     for target in sorted(t for t in graph if t.startswith("fuzz_")):
-        bad = sorted(n for n in reached(graph, target) if is_nss(n))
+        bad = sorted(n for n in reached(graph, target) if is_nss(n) or is_http(n))
         if bad:
             faults.append(target + " reaches " + ", ".join(bad))
     for fault in faults:
         print(fault)
     if not faults:
-        print("%d targets, no cycle, toolkit and fuzz targets free of the key store" % len(graph))
+        print("%d targets, no cycle, toolkit and fuzz targets free of the key store and of HTTP"
+              % len(graph))
     return 1 if faults else 0
 
 
