@@ -11,6 +11,7 @@
 
 #include "app/core/CertificateDatabase.h"
 #include "app/core/RKSIni.h"
+#include "app/core/SignaturePlacement.h"
 #include "app/core/SignerCore.h"
 #include "app/core/SigningRequest.h"
 #include "app/core/SignerReporter.h"
@@ -87,7 +88,7 @@ std::string SignerSettingsBeside() {
 
 int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
-  std::optional<std::string> issuer, serial, reason, type, nssdb;
+  std::optional<std::string> issuer, serial, reason, type, nssdb, page, rect, field;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::optional<std::string>* target = arg == "--issuer"   ? &issuer
@@ -95,6 +96,9 @@ int RunSignCommand(const std::vector<std::string>& args) {
                                          : arg == "--reason" ? &reason
                                          : arg == "--type"   ? &type
                                          : arg == "--nssdb"  ? &nssdb
+                                         : arg == "--page"   ? &page
+                                         : arg == "--rect"   ? &rect
+                                         : arg == "--field"  ? &field
                                                              : nullptr;
     if (target) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
@@ -128,6 +132,10 @@ int RunSignCommand(const std::vector<std::string>& args) {
     else
       return Usage("--type is invisible, visible or certify");
   }
+  std::string placementError;
+  if (!PlacementOfTexts(page.value_or(stored.SigPage), rect.value_or(stored.SigRect),
+                        field.value_or(stored.SigField), request.Placement, placementError))
+    return Usage(placementError);
 
   std::vector<std::string> log;
   const platform::NssDatabase database =

@@ -68,6 +68,8 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
       break;
   }
   if (!setup.Invisible) setup.AutoFontEncoding = true;
+  setup.Placement = request.Placement;
+  setup.Placement.Field = ToUtf8Text(request.Placement.Field);
   return setup;
 }
 

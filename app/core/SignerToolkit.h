@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "app/core/SignaturePlacement.h"
+
 namespace corvane {
 class TOvStream;
 }
@@ -46,6 +48,8 @@ struct TSignatureSetup {
   bool Invisible = false;
   // Set for visible entries so that the widget's text picks its own encoding.
   bool AutoFontEncoding = false;
+  // Where the entry goes; the field name in UTF-8.
+  TSignaturePlacement Placement;
 };
 
 // The toolkit components the main window owns: the personal store, one

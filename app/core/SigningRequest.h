@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "app/core/SignaturePlacement.h"
+
 namespace tavra {
 
 // The three kinds of signature the signer makes. The settings file and the
@@ -26,6 +28,8 @@ struct TSigningRequest {
   // System code page; empty means no /Reason entry.
   std::string Reason;
   TSignatureKind Kind = TSignatureKind::skInvisible;
+  // Page, rectangle or existing field; the default places it as always.
+  TSignaturePlacement Placement;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255

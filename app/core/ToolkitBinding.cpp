@@ -80,6 +80,7 @@ void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup
                                                                                  : stDocument);
   signature.SetInvisible(setup.Invisible);
   if (!signature.Invisible()) signature.WidgetProps().AutoFontEncoding = setup.AutoFontEncoding;
+  ApplyPlacement(*document_, signature, setup.Placement);
 }
 
 void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificate) {
