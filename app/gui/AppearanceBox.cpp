@@ -31,6 +31,8 @@ QRectF PixelsOf(const TPreviewGeometry& geometry, const TSignatureRect& rect) {
 
 TPagePreview::TPagePreview(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Preview"));
+  // A damaged page is drawn as far as it goes, without lines on stderr.
+  Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
   setMinimumSize(static_cast<int>(kPreviewWidth), static_cast<int>(kPreviewHeight));
 }
 
