@@ -74,8 +74,8 @@ bool ParseRectText(std::string_view text, TSignatureRect& rect, std::string& err
   for (int i = 0; i < 4 && ok; ++i) {
     const size_t comma = text.find(',', start);
     if ((i < 3) != (comma != std::string_view::npos)) ok = false;
-    const std::string_view part =
-        text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::string_view part = text.substr(
+        start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     ok = ok && ParseBoundedInt(part, -kMaxCoordinate, kMaxCoordinate, v[i]);
     start = comma + 1;
   }

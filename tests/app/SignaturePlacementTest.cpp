@@ -73,7 +73,8 @@ std::string TwoPagesWithKidField() {
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /CropBox [100 100 400 500] "
         "/Contents 4 0 R >>");
   f.Add(6, "<< /FT /Sig /T (Approval) /Kids [7 0 R] >>");
-  f.Add(7, "<< /Type /Annot /Subtype /Widget /Parent 6 0 R /Rect [120.4 130 220 170.6] /P 5 0 R >>");
+  f.Add(7,
+        "<< /Type /Annot /Subtype /Widget /Parent 6 0 R /Rect [120.4 130 220 170.6] /P 5 0 R >>");
   return f.Build();
 }
 
@@ -109,7 +110,8 @@ TEST(PlacementInDocument, PageBoxAndFieldAreCheckedAgainstTheDocument) {
             "Obdélník podpisu 90,110,200,200 přesahuje stránku 2 (100,100,400,500)");
   p.Rect = TSignatureRect{100, 100, 400, 500};
   EXPECT_EQ(ErrorOf(pdf, p), "");
-  EXPECT_EQ(ErrorOf(pdf, {0, std::nullopt, "Nothing"}), "Pole podpisu \"Nothing\" v dokumentu není");
+  EXPECT_EQ(ErrorOf(pdf, {0, std::nullopt, "Nothing"}),
+            "Pole podpisu \"Nothing\" v dokumentu není");
 
   TOpened opened(pdf);
   ApplyPlacement(opened.document, *opened.entry, p);

@@ -345,8 +345,8 @@ TEST(SignInPlace, OutputEqualToInputIsSignedOverIt) {
 TRun SignPlaced(const ScratchDir& dir, const std::string& input, const std::string& output,
                 const std::string& options) {
   return Tavrapdf(dir, "sign " + Quote(input) + " " + Quote(output) + " --nssdb " +
-                           Quote(Store::Get().Db()) +
-                           " --issuer 'Tavra Test CA' --serial 1005 " + options);
+                           Quote(Store::Get().Db()) + " --issuer 'Tavra Test CA' --serial 1005 " +
+                           options);
 }
 
 // Three pages, the last of another size.
@@ -464,8 +464,7 @@ TEST(SignPlacement, RefusalsNameTheCauseAndWriteNothing) {
   ASSERT_EQ(SignPlaced(dir, dir / "in.pdf", dir / "once.pdf", "--field Approval").status, 0);
   const TRun again = SignPlaced(dir, dir / "once.pdf", dir / "out.pdf", "--field Approval");
   EXPECT_EQ(again.status, 1);
-  EXPECT_NE(again.err.find("Chyba: Pole podpisu \"Approval\" je již podepsáno"),
-            std::string::npos)
+  EXPECT_NE(again.err.find("Chyba: Pole podpisu \"Approval\" je již podepsáno"), std::string::npos)
       << again.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
   ExpectNoStrayFiles(dir);
