@@ -13,6 +13,7 @@
 #include "app/core/BatchSigner.h"
 #include "app/core/CertificateDatabase.h"
 #include "app/core/RKSIni.h"
+#include "app/core/SignaturePlacement.h"
 #include "app/core/SignerCore.h"
 #include "app/core/SigningRequest.h"
 #include "app/core/SignerReporter.h"
@@ -178,7 +179,7 @@ int RunBatch(const TSigningRequest& common, const std::vector<std::string>& inpu
 int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
   std::optional<std::string> issuer, serial, reason, type, nssdb, font, image, outDir, suffix, jobs,
-      fromFile;
+      fromFile, page, rect, field;
   bool overwrite = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -193,6 +194,9 @@ int RunSignCommand(const std::vector<std::string>& args) {
                                          : arg == "--suffix"    ? &suffix
                                          : arg == "--jobs"      ? &jobs
                                          : arg == "--from-file" ? &fromFile
+                                         : arg == "--page"      ? &page
+                                         : arg == "--rect"      ? &rect
+                                         : arg == "--field"     ? &field
                                                                 : nullptr;
     if (target) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
@@ -253,6 +257,10 @@ int RunSignCommand(const std::vector<std::string>& args) {
     else
       return Usage("--type is invisible, visible or certify");
   }
+  std::string placementError;
+  if (!PlacementOfTexts(page.value_or(stored.SigPage), rect.value_or(stored.SigRect),
+                        field.value_or(stored.SigField), request.Placement, placementError))
+    return Usage(placementError);
 
   std::vector<std::string> log;
   const platform::NssDatabase database =

@@ -650,6 +650,9 @@ void ReadOptions(const std::string& iniPath, TPdfSignerOptions& options) {
   options.SigType = type < 0 ? 0 : (type > 2 ? 2 : type);
   options.FontFile = text("fontfile");
   options.ImageFile = text("imagefile");
+  options.SigPage = text("page");
+  options.SigRect = text("rect");
+  options.SigField = text("field");
 }
 
 void WriteOptions(const TPdfSignerOptions& options) { WriteOptions(SettingsFilePath(), options); }
@@ -661,6 +664,9 @@ void WriteOptions(const std::string& iniPath, const TPdfSignerOptions& options) 
   ini.WriteString(kOptionsSection, "certcn", options.CertCommonName);
   ini.WriteString(kOptionsSection, "sigreason", options.SigReason);
   ini.WriteInteger(kOptionsSection, "sigtype", options.SigType);
+  ini.WriteString(kOptionsSection, "page", options.SigPage);
+  ini.WriteString(kOptionsSection, "rect", options.SigRect);
+  ini.WriteString(kOptionsSection, "field", options.SigField);
   // The settings folder may not exist yet (the per-user configuration folder).
   const std::string folder = platform::DirectoryOf(ini.FileName());
   if (!ini.Image().ReadOnly() && !folder.empty() && !platform::DirectoryExists(folder))

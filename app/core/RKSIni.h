@@ -181,6 +181,9 @@ struct TPdfSignerOptions {
   int SigType = 0;
   // Visible signatures: "fontfile" and "imagefile" (empty: none).
   std::string FontFile, ImageFile;
+  // Placement as the command line writes it ("3" or "last"; "X1,Y1,X2,Y2";
+  // a field name); empty is absent.
+  std::string SigPage, SigRect, SigField;
 };
 
 // "tavrapdfsg.ini" beside the running executable (its name with the suffix
@@ -189,10 +192,10 @@ struct TPdfSignerOptions {
 std::string SettingsFilePath();
 std::string SettingsFilePathFor(const std::string& exePath);
 
-// Reads the five keys with their defaults (empty texts, SigType 0 clamped to 0..2).
+// Reads the keys with their defaults (empty texts, SigType 0 clamped to 0..2).
 void ReadOptions(TPdfSignerOptions& options);
 void ReadOptions(const std::string& iniPath, TPdfSignerOptions& options);
-// Writes the five keys and saves the file; raises EIniFileError when saving fails.
+// Writes the keys and saves the file; raises EIniFileError when saving fails.
 // An empty text removes its key; CR and LF in texts become spaces.
 void WriteOptions(const TPdfSignerOptions& options);
 void WriteOptions(const std::string& iniPath, const TPdfSignerOptions& options);

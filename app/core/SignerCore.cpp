@@ -72,6 +72,8 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
     setup.FontPath = request.FontPath;
     setup.ImagePath = request.ImagePath;
   }
+  setup.Placement = request.Placement;
+  setup.Placement.Field = ToUtf8Text(request.Placement.Field);
   return setup;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/core/LowStuff.h"
+#include "app/core/SignerErrors.h"
 #include "app/core/SignerToolkit.h"
 #include "platform/PlatformFiles.h"
 
@@ -14,6 +15,9 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
   options.CertCommonName = form.CertCommonName;
   options.SigReason = form.SigReason;
   options.SigType = static_cast<uint8_t>(form.SignatureTypeIndex);
+  options.SigPage = form.SigPage;
+  options.SigRect = form.SigRect;
+  options.SigField = form.SigField;
 }
 
 TSigningRequest SigningRequestOf(const TSignerForm& form) {
@@ -24,6 +28,9 @@ TSigningRequest SigningRequestOf(const TSignerForm& form) {
   request.CertSerial = form.CertSerialNumber;
   request.Reason = form.SigReason;
   request.Kind = SignatureKindOfSigType(form.SignatureTypeIndex);
+  std::string error;
+  if (!PlacementOfTexts(form.SigPage, form.SigRect, form.SigField, request.Placement, error))
+    throw ESignerError(error);
   return request;
 }
 
@@ -34,6 +41,9 @@ void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
   form.SigReason = options.SigReason;
   form.SignatureTypeIndex =
       (options.SigType >= 0 && options.SigType < kSignatureTypeCount) ? options.SigType : -1;
+  form.SigPage = options.SigPage;
+  form.SigRect = options.SigRect;
+  form.SigField = options.SigField;
 }
 
 bool SignActionEnabled(const TSignerForm& form) {

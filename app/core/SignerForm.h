@@ -21,6 +21,8 @@ struct TSignerForm {
   std::string CertCommonName;    // edCertCommonName
   std::string SigReason;         // edSigReason
   int SignatureTypeIndex = 0;    // cbSignatureType item index, -1 for none
+  // The signature's placement as the settings keep it ("Vzhled podpisu").
+  std::string SigPage, SigRect, SigField;
 };
 
 // Number of items of cbSignatureType.
@@ -30,7 +32,8 @@ inline constexpr int kSignatureTypeCount = 3;
 // an unsigned byte, so an empty selection gives 255.
 void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options);
 // The request the Sign action makes of the fields, texts as they stand; the
-// type list's index is read as the settings file's SigType.
+// type list's index is read as the settings file's SigType. A placement that
+// does not parse (a settings file edited by hand) raises ESignerError.
 TSigningRequest SigningRequestOf(const TSignerForm& form);
 
 // Options -> settings fields; the paths stay as they are. A SigType that names

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "app/core/SignaturePlacement.h"
+
 namespace corvane {
 class TOvStream;
 }
@@ -50,6 +52,8 @@ struct TSignatureSetup {
   // document claims PDF/A) and the background picture; empty for none.
   std::string FontPath;
   std::string ImagePath;
+  // Where the entry goes; the field name in UTF-8.
+  TSignaturePlacement Placement;
 };
 
 // The toolkit components the main window owns: the personal store, one

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "app/core/SignaturePlacement.h"
+
 namespace tavra {
 
 // The three kinds of signature the signer makes. The settings file and the
@@ -30,6 +32,8 @@ struct TSigningRequest {
   // (PNG or JPEG); empty means none asked for.
   std::string FontPath;
   std::string ImagePath;
+  // Page, rectangle or existing field; the default places it as always.
+  TSignaturePlacement Placement;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255

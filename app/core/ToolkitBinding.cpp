@@ -96,6 +96,7 @@ void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup
       props.UnicodeText = true;
     }
   }
+  ApplyPlacement(*document_, signature, setup.Placement);
 }
 
 void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificate) {

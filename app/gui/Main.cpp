@@ -21,6 +21,7 @@
 #include "app/core/SignerErrors.h"
 #include "app/core/SignerSettings.h"
 #include "app/gui/About.h"
+#include "app/gui/AppearanceBox.h"
 #include "app/gui/Help.h"
 #include "app/gui/PasswordDlg.h"
 #include "toolkit/common/CvScope.h"
@@ -207,6 +208,15 @@ void TfrmMain::CreateWidgets() {
   grid->addWidget(Label3, row++, 0, 1, 3);
   addField("lblSigReason", QStringLiteral("Důvod podpisu"), edSigReason);
   addField("lblSignatureType", QStringLiteral("Typ podpisu"), cbSignatureType);
+  gbAppearance = new TAppearanceBox(this);
+  grid->addWidget(gbAppearance, row++, 0, 1, 3);
+  auto showAppearance = [this] {
+    gbAppearance->setVisible(SignatureKindOfSigType(cbSignatureType->currentIndex()) !=
+                             TSignatureKind::skInvisible);
+  };
+  showAppearance();
+  connect(cbSignatureType, &QComboBox::currentIndexChanged, this, showAppearance);
+  connect(edSignedPDF, &QLineEdit::textChanged, gbAppearance, &TAppearanceBox::SetDocument);
   grid->setColumnStretch(1, 1);
 
   SignProgress = new QProgressBar(this);
@@ -252,6 +262,7 @@ TSignerForm TfrmMain::FormState() const {
   form.CertCommonName = ToStd(edCertCommonName->text());
   form.SigReason = ToStd(edSigReason->currentText());
   form.SignatureTypeIndex = cbSignatureType->currentIndex();
+  gbAppearance->GetPlacement(form.SigPage, form.SigRect, form.SigField);
   return form;
 }
 
@@ -266,6 +277,7 @@ void TfrmMain::SetFormState(const TSignerForm& form) {
                                            form.SignatureTypeIndex < cbSignatureType->count()
                                        ? form.SignatureTypeIndex
                                        : -1);
+  gbAppearance->SetPlacement(form.SigPage, form.SigRect, form.SigField);
   UpdateActions();
 }
 

@@ -23,6 +23,7 @@ class QToolButton;
 
 namespace tavra {
 
+class TAppearanceBox;
 class ISignerSettings;
 class TFormAbout;
 class TFormHelp;
@@ -66,6 +67,8 @@ class TfrmMain : public QDialog {
   QLabel* Label3;
   QComboBox* edSigReason;
   QComboBox* cbSignatureType;
+  // Page and place of a visible or certifying signature.
+  TAppearanceBox* gbAppearance;
   QPushButton* btnSignIt;
   QPushButton* btnSaveSettings;
   QPushButton* btnClose;

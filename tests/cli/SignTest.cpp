@@ -341,4 +341,133 @@ TEST(SignInPlace, OutputEqualToInputIsSignedOverIt) {
   ExpectNoStrayFiles(dir);
 }
 
+// Placement: a page, a rectangle, or a field of the document.
+TRun SignPlaced(const ScratchDir& dir, const std::string& input, const std::string& output,
+                const std::string& options) {
+  return Tavrapdf(dir, "sign " + Quote(input) + " " + Quote(output) + " --nssdb " +
+                           Quote(Store::Get().Db()) + " --issuer 'Tavra Test CA' --serial 1005 " +
+                           options);
+}
+
+// Three pages, the last of another size.
+std::string ThreePages() {
+  TFixture f;
+  f.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  f.Add(2, "<< /Type /Pages /Kids [3 0 R 5 0 R 6 0 R] /Count 3 >>");
+  f.Add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+  f.Add(4, StreamBody("", "BT /F1 24 Tf 72 700 Td (Hello, world) Tj ET"));
+  f.Add(5, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+  f.Add(6, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>");
+  return f.Build();
+}
+
+// The form of ThreePages: an empty signature field on page 2 and a text field.
+std::string ThreePagesWithForm() {
+  TFixture f;
+  f.Add(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [7 0 R 8 0 R] >> >>");
+  f.Add(2, "<< /Type /Pages /Kids [3 0 R 5 0 R 6 0 R] /Count 3 >>");
+  f.Add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+  f.Add(4, StreamBody("", "BT /F1 24 Tf 72 700 Td (Hello, world) Tj ET"));
+  f.Add(5,
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        "/Annots [7 0 R 8 0 R] >>");
+  f.Add(6, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>");
+  f.Add(7,
+        "<< /FT /Sig /T (Approval) /Type /Annot /Subtype /Widget /F 4 "
+        "/Rect [300 400 420 460] /P 5 0 R >>");
+  f.Add(8,
+        "<< /FT /Tx /T (Name) /Type /Annot /Subtype /Widget /F 4 /Rect [50 50 200 70] "
+        "/P 5 0 R >>");
+  return f.Build();
+}
+
+// The form's fields as qpdf reads them, one line each: name, type, page
+// (from 1), the widget's /Rect and whether it has an appearance.
+std::string QpdfFields(const std::string& path) {
+  const std::string script =
+      "import json,sys\n"
+      "d=json.load(sys.stdin)\n"
+      "objs=d['qpdf'][1]\n"
+      "for f in d['acroform']['fields']:\n"
+      "  v=objs['obj:'+f['annotation']['object']]['value']\n"
+      "  r=' '.join(str(x) for x in v.get('/Rect',[]))\n"
+      "  print(f['fullname'],f['fieldtype'],f['pageposfrom1'],r,'/AP' in v)\n";
+  return RunCommand("qpdf --json=2 --json-key=acroform --json-key=qpdf " + Quote(path) +
+                    " | python3 -c " + Quote(script) + " 2>&1");
+}
+
+TEST(SignPlacement, LastPageAndRectanglePutTheWidgetWhereAsked) {
+  ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
+  TAVRA_REQUIRE_TOOL("qpdf");
+  TAVRA_REQUIRE_TOOL("python3");
+  ScratchDir dir;
+  const std::string pdf = ThreePages();
+  WriteFile(dir / "in.pdf", pdf);
+  const TRun run = SignPlaced(dir, dir / "in.pdf", dir / "out.pdf",
+                              "--type visible --page last --rect 100,200,250,260");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(QpdfFields(dir / "out.pdf"), "Signature1 /Sig 3 100 200 250 260 True\n");
+  ExpectSoundSignedFile(dir, pdf, dir / "out.pdf", 1);
+}
+
+TEST(SignPlacement, FieldSignsTheNamedEmptyFieldInItsPlace) {
+  ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
+  TAVRA_REQUIRE_TOOL("qpdf");
+  TAVRA_REQUIRE_TOOL("python3");
+  ScratchDir dir;
+  const std::string pdf = ThreePagesWithForm();
+  WriteFile(dir / "in.pdf", pdf);
+  EXPECT_EQ(QpdfFields(dir / "in.pdf"),
+            "Approval /Sig 2 300 400 420 460 False\nName /Tx 2 50 50 200 70 False\n");
+  const TRun run =
+      SignPlaced(dir, dir / "in.pdf", dir / "out.pdf", "--type certify --field Approval");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Signed in place, with an appearance; no field was added.
+  EXPECT_EQ(QpdfFields(dir / "out.pdf"),
+            "Approval /Sig 2 300 400 420 460 True\nName /Tx 2 50 50 200 70 False\n");
+  ExpectSoundSignedFile(dir, pdf, dir / "out.pdf", 1);
+  const std::string report =
+      RunCommand("pdfsig -nssdir " + Quote("sql:" + PopplerDb()) + " " + Quote(dir / "out.pdf"));
+  EXPECT_NE(report.find("Signature Field Name: Approval"), std::string::npos) << report;
+}
+
+TEST(SignPlacement, RefusalsNameTheCauseAndWriteNothing) {
+  ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
+  ScratchDir dir;
+  WriteFile(dir / "in.pdf", ThreePagesWithForm());
+  struct TCase {
+    const char* options;
+    int status;
+    const char* message;
+  };
+  const TCase cases[] = {
+      {"--page 0", 2, "--page '0': a page is a number from 1, or last"},
+      {"--page first", 2, "--page 'first': a page is a number from 1, or last"},
+      {"--rect 10,10,10,50", 2, "--rect '10,10,10,50': a rectangle needs X1 < X2 and Y1 < Y2"},
+      {"--rect 1,2,3", 2, "--rect '1,2,3': a rectangle is X1,Y1,X2,Y2 in whole points"},
+      {"--field Approval --page 2", 2,
+       "--field goes with neither --page nor --rect: the field keeps its own place"},
+      {"--type visible --page 9", 1, "Chyba: Dokument nemá stránku 9 (počet stránek: 3)"},
+      {"--type visible --page last --rect 500,700,600,850", 1,
+       "Chyba: Obdélník podpisu 500,700,600,850 přesahuje stránku 3 (0,0,595,842)"},
+      {"--field Missing", 1, "Chyba: Pole podpisu \"Missing\" v dokumentu není"},
+      {"--field Name", 1, "Chyba: Pole \"Name\" není pole pro podpis"},
+  };
+  for (const TCase& c : cases) {
+    const TRun run = SignPlaced(dir, dir / "in.pdf", dir / "out.pdf", c.options);
+    EXPECT_EQ(run.status, c.status) << c.options;
+    EXPECT_NE(run.err.find(std::string("tavrapdf: ") + c.message), std::string::npos)
+        << c.options << ": " << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf")) << c.options;
+  }
+  // A field signed once is not signed again.
+  ASSERT_EQ(SignPlaced(dir, dir / "in.pdf", dir / "once.pdf", "--field Approval").status, 0);
+  const TRun again = SignPlaced(dir, dir / "once.pdf", dir / "out.pdf", "--field Approval");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("Chyba: Pole podpisu \"Approval\" je již podepsáno"), std::string::npos)
+      << again.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf"));
+  ExpectNoStrayFiles(dir);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDF_SignatureImpl.h"
+#include "toolkit/pdf/CvPDF_SignaturePlacement.h"
 
 namespace corvane::sigimpl {
 
@@ -180,6 +181,8 @@ void PrepareField(TOvPDFDocument& document, TCvPendingSignature& pending) {
   }
   pending.Field = field;
   pending.FieldObject = HolderOf(field);
+  pending.Widget = pending.NewField ? field : SignatureFieldWidget(field);
+  if (!pending.Widget) pending.Widget = field;
   if (!entry.EmptyField()) BeginHandlerField(file, entry);
   if (!entry.ExistingField()) {
     field->ClearItems();

@@ -26,6 +26,8 @@ struct TCvPendingSignature {
   TOvPDFDictionary* Field = nullptr;
   TOvPDFIndirect* FieldObject = nullptr;
   bool NewField = false;
+  // The widget annotation: the field itself, or an existing field's kid.
+  TOvPDFDictionary* Widget = nullptr;
   // A signature after a certification: its widget is only locked (/F 128).
   bool AfterCertification = false;
   // The value dictionary and, for a certification, its /Reference array.

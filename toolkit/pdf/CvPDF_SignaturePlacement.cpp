@@ -1,12 +1,122 @@
 // Where a new signature's widget goes: its page, the widget entries of the
 // field, and the page annotations that list it. The appearance itself is
 // written by CvPDF_Widget.cpp.
+#include "toolkit/pdf/CvPDF_SignaturePlacement.h"
+
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <unordered_set>
 
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDF_SignatureImpl.h"
+
+namespace corvane {
+
+namespace {
+
+// Four numbers of an array, or false.
+bool FourNumbers(TOvPDFArray* array, double out[4]) {
+  if (!array || array->ItemCount() != 4) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    auto* number = dynamic_cast<TOvPDFReal*>(ResolveValue(array->GetItem(i)));
+    if (!number) return false;
+    out[i] = number->GetValue();
+    if (number->Invalid || !std::isfinite(out[i])) return false;
+  }
+  return true;
+}
+
+// The inheritable box of a page, looked up through /Parent, bounded.
+TOvPDFArray* InheritedBox(TOvPDFDictionary* page, const char* key) {
+  std::unordered_set<TOvPDFDictionary*> seen;
+  TOvPDFDictionary* node = page;
+  for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH && seen.insert(node).second; ++depth) {
+    if (TOvPDFArray* box = GetArrayEntry(node, key, false)) return box;
+    node = GetDictEntry(node, "Parent", false);
+  }
+  return nullptr;
+}
+
+// The page the widget shows on: its /P, else the first page whose
+// /Annots lists it; -1 when neither tells.
+int64_t WidgetPage(TOvPDFDocument& document, TOvPDFDictionary* widget) {
+  auto* pageDict = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(widget, "P"));
+  if (pageDict) {
+    const int64_t index = document.IndexOfPage(pageDict);
+    if (index >= 0) return index;
+  }
+  const std::vector<TOvPDFPageInfo>& pages = document.Pages();
+  for (size_t i = 0; i < pages.size(); ++i) {
+    TOvPDFArray* annots = GetArrayEntry(pages[i].Dictionary(), "Annots", false);
+    if (!annots) continue;
+    for (const auto& item : annots->Items()) {
+      if (ResolveValue(item.Object) == widget) return static_cast<int64_t>(i);
+    }
+  }
+  return -1;
+}
+
+int32_t RoundedExtent(double from, double to) {
+  const double extent = std::round(std::fabs(to - from));
+  return extent > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                      : static_cast<int32_t>(extent);
+}
+
+}  // namespace
+
+bool PageBoxOf(TOvPDFDictionary* page, TCvPageBox& box) {
+  double v[4];
+  if (!FourNumbers(InheritedBox(page, "CropBox"), v) &&
+      !FourNumbers(InheritedBox(page, "MediaBox"), v))
+    return false;
+  box.X1 = std::min(v[0], v[2]);
+  box.X2 = std::max(v[0], v[2]);
+  box.Y1 = std::min(v[1], v[3]);
+  box.Y2 = std::max(v[1], v[3]);
+  return true;
+}
+
+TOvPDFDictionary* SignatureFieldWidget(TOvPDFDictionary* field) {
+  if (!field) return nullptr;
+  if (GetNameEntry(field, "Subtype", "", false) == "Widget") return field;
+  if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
+    for (const auto& item : kids->Items()) {
+      auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
+      if (kid && GetNameEntry(kid, "Subtype", "", false) == "Widget") return kid;
+    }
+  }
+  return nullptr;
+}
+
+void UseEmptySignatureField(TOvPDFDocument& document, TOvPDFSignature& entry,
+                            const TOvPDFSignatureInfo& field) {
+  entry.SetFieldDictionary(field.Field);
+  entry.SetExistingField(true);
+  entry.SetSignatureName(field.FieldName);
+  TOvPDFDictionary* widget = SignatureFieldWidget(field.Field);
+  if (!widget) return;
+  const int64_t page = WidgetPage(document, widget);
+  if (page >= 0 && page <= std::numeric_limits<int32_t>::max())
+    entry.SetPage(static_cast<int32_t>(page));
+  double rect[4];
+  if (entry.Invisible() || page < 0 || !FourNumbers(GetArrayEntry(widget, "Rect", false), rect))
+    return;
+  TOvPDFSignatureWidgetProps& props = entry.WidgetProps();
+  const int32_t width = RoundedExtent(rect[0], rect[2]);
+  const int32_t height = RoundedExtent(rect[1], rect[3]);
+  if (width == 0 || height == 0) return;
+  // The appearance is drawn for the widget's size; with AutoPos on an
+  // existing field its /Rect is kept exactly as the form's author set it.
+  props.AutoSize = false;
+  props.Width = width;
+  props.Height = height;
+  props.AutoPos = true;
+  props.UpdateExistingWidget = true;
+}
+
+}  // namespace corvane
 
 namespace corvane::sigimpl {
 
@@ -95,19 +205,31 @@ void ListOnPages(TOvPDFDocument& document, TCvPendingSignature& pending, TOvPDFD
   }
 }
 
+// An existing field's widget that its page does not list yet would never
+// show: it joins the page's annotations.
+void ListExistingWidget(TOvPDFDocument& document, TCvPendingSignature& pending,
+                        TOvPDFDictionary* page) {
+  TOvPDFIndirect* widgetObject = HolderOf(pending.Widget);
+  if (!widgetObject || widgetObject->Value != pending.Widget) return;
+  TOvPDFArray* annots = PageAnnots(document, page);
+  if (ArrayHoldsRefTo(annots, widgetObject)) return;
+  AppendToArray(annots, document.MakeRef(widgetObject->Number, widgetObject->Generation));
+  Touch(annots);
+}
+
 // /Type, /Subtype, /F and /P of the widget.
 void WriteWidgetEntries(TOvPDFDocument& document, TCvPendingSignature& pending,
                         TOvPDFIndirect* pageObject) {
   TOvPDFFile& file = document.File();
-  TOvPDFDictionary* field = pending.Field;
-  SetEntry(field, "Type", file.NewName("Annot"));
-  SetEntry(field, "Subtype", file.NewName("Widget"));
+  TOvPDFDictionary* widget = pending.Widget;
+  SetEntry(widget, "Type", file.NewName("Annot"));
+  SetEntry(widget, "Subtype", file.NewName("Widget"));
   if (!pending.AfterCertification) {
-    SetEntry(field, "F", file.NewInt(pending.Entry->WidgetProps().Flags()));
+    SetEntry(widget, "F", file.NewInt(pending.Entry->WidgetProps().Flags()));
   } else if (pending.NewField) {
-    SetEntry(field, "F", file.NewInt(128));
+    SetEntry(widget, "F", file.NewInt(128));
   }
-  SetEntry(field, "P", document.MakeRef(pageObject->Number, pageObject->Generation));
+  SetEntry(widget, "P", document.MakeRef(pageObject->Number, pageObject->Generation));
 }
 
 // The rectangle and appearance of a visible widget, and its page listing.
@@ -115,19 +237,23 @@ void PlaceVisibleWidget(TOvPDFDocument& document, TCvPendingSignature& pending,
                         TOvPDFDictionary* page) {
   TOvPDFFile& file = document.File();
   TOvPDFSignature& entry = *pending.Entry;
-  TOvPDFDictionary* field = pending.Field;
+  TOvPDFDictionary* widget = pending.Widget;
   const TCvWidgetRect rect = ComputeWidgetRect(entry.WidgetProps(), page);
-  WriteWidgetAppearance(document, entry, field, rect);
+  WriteWidgetAppearance(document, entry, widget, rect);
   if (pending.NewField) {
-    SetEntry(field, "DA", file.NewString("/Helv 0 Tf 0 g", 0));
-    if (!GetEntry(field, "MK")) SetEntry(field, "MK", file.NewDictionary());
+    SetEntry(widget, "DA", file.NewString("/Helv 0 Tf 0 g", 0));
+    if (!GetEntry(widget, "MK")) SetEntry(widget, "MK", file.NewDictionary());
   }
   if (!(entry.ExistingField() && entry.WidgetProps().AutoPos)) {
-    SetEntry(field, "Rect",
+    SetEntry(widget, "Rect",
              NewNumberArray(file, {static_cast<double>(rect.X1), static_cast<double>(rect.Y1),
                                    static_cast<double>(rect.X2), static_cast<double>(rect.Y2)}));
   }
-  if (pending.NewField && pending.FieldObject) ListOnPages(document, pending, page);
+  if (pending.NewField && pending.FieldObject) {
+    ListOnPages(document, pending, page);
+  } else if (!pending.NewField) {
+    ListExistingWidget(document, pending, page);
+  }
 }
 
 }  // namespace
@@ -141,9 +267,10 @@ void PlaceWidget(TOvPDFDocument& document, TCvPendingSignature& pending) {
     UnshareAnnots(document, page);
   }
   if (!pageObject || !(pending.NewField || props.UpdateExistingWidget)) return;
+  if (!pending.NewField) Touch(pending.Widget);
   WriteWidgetEntries(document, pending, pageObject);
   if (entry.Invisible()) {
-    SetEntry(pending.Field, "Rect", NewNumberArray(document.File(), {0, 0, 0, 0}));
+    SetEntry(pending.Widget, "Rect", NewNumberArray(document.File(), {0, 0, 0, 0}));
   } else {
     PlaceVisibleWidget(document, pending, page);
   }

@@ -6,6 +6,7 @@
 #include "platform/PlatformSystem.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDF_SignatureImpl.h"
+#include "toolkit/pdf/CvPDF_SignaturePlacement.h"
 
 namespace corvane {
 
@@ -121,18 +122,6 @@ std::vector<TOvPDFByteRange> ReadByteRanges(TOvPDFArray* byteRange) {
     ranges.push_back(TOvPDFByteRange{offset->AsInt64(), length->AsInt64()});
   }
   return ranges;
-}
-
-// The field's widget: the field itself, or its first widget kid.
-TOvPDFDictionary* WidgetOf(TOvPDFDictionary* field) {
-  if (GetNameEntry(field, "Subtype", "", false) == "Widget") return field;
-  if (TOvPDFArray* kids = GetArrayEntry(field, "Kids", false)) {
-    for (const auto& item : kids->Items()) {
-      auto* kid = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
-      if (kid && GetNameEntry(kid, "Subtype", "", false) == "Widget") return kid;
-    }
-  }
-  return nullptr;
 }
 
 // Visibility, page and rectangle of a read entry, from its widget.
@@ -275,7 +264,7 @@ void TOvPDFDocument::ReadSignatures() {
     }
     entry->written_ = true;
     entry->SetSignatureName(name);
-    ReadWidget(*this, *entry, WidgetOf(field));
+    ReadWidget(*this, *entry, SignatureFieldWidget(field));
     entry->SetFieldDictionary(value);
     BindReadSignatureHandler(*entry, value);
     held.insert(value);

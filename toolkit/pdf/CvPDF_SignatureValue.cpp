@@ -219,6 +219,12 @@ void BuildValue(TOvPDFDocument& document, TCvPendingSignature& pending) {
   }
   TOvPDFRef* valueRef = NewIndirectRef(document, value);
   SetEntry(pending.Field, "V", valueRef);
+  // /V is inherited by a widget kid, but readers exist that take such a kid
+  // for a field of its own and see it unsigned: the kid names the value too.
+  if (pending.Widget && pending.Widget != pending.Field) {
+    SetEntry(pending.Widget, "V", document.MakeRef(valueRef->Number, valueRef->Generation));
+    Touch(pending.Widget);
+  }
   pending.Value = value;
   if (certify) RegisterCertification(document, pending, valueRef);
 }
