@@ -88,8 +88,13 @@ std::string SignerSettingsBeside() {
 int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
   std::optional<std::string> issuer, serial, reason, type, nssdb;
+  bool pss = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--pss") {
+      pss = true;
+      continue;
+    }
     std::optional<std::string>* target = arg == "--issuer"   ? &issuer
                                          : arg == "--serial" ? &serial
                                          : arg == "--reason" ? &reason
@@ -118,6 +123,7 @@ int RunSignCommand(const std::vector<std::string>& args) {
   request.CertSerial = serial.value_or(stored.CertSerial);
   request.Reason = reason.value_or(stored.SigReason);
   request.Kind = SignatureKindOfSigType(stored.SigType);
+  request.UsePSS = pss || stored.UsePSS;
   if (type) {
     if (*type == "invisible")
       request.Kind = TSignatureKind::skInvisible;

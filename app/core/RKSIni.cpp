@@ -648,6 +648,7 @@ void ReadOptions(const std::string& iniPath, TPdfSignerOptions& options) {
   options.SigReason = text("sigreason");
   const int32_t type = ini.ReadInteger(kOptionsSection, "sigtype", 0);
   options.SigType = type < 0 ? 0 : (type > 2 ? 2 : type);
+  options.UsePSS = ini.ReadBool(kOptionsSection, "pss", false);
 }
 
 void WriteOptions(const TPdfSignerOptions& options) { WriteOptions(SettingsFilePath(), options); }
@@ -659,6 +660,11 @@ void WriteOptions(const std::string& iniPath, const TPdfSignerOptions& options) 
   ini.WriteString(kOptionsSection, "certcn", options.CertCommonName);
   ini.WriteString(kOptionsSection, "sigreason", options.SigReason);
   ini.WriteInteger(kOptionsSection, "sigtype", options.SigType);
+  // Written only when set, so a file without it stays as it was.
+  if (options.UsePSS)
+    ini.WriteBool(kOptionsSection, "pss", true);
+  else
+    ini.DeleteKey(kOptionsSection, "pss");
   // The settings folder may not exist yet (the per-user configuration folder).
   const std::string folder = platform::DirectoryOf(ini.FileName());
   if (!ini.Image().ReadOnly() && !folder.empty() && !platform::DirectoryExists(folder))

@@ -179,6 +179,8 @@ size_t SharedIniFileCount();
 struct TPdfSignerOptions {
   std::string CertIssuer, CertSerial, CertCommonName, SigReason;
   int SigType = 0;
+  // "pss": RSA keys sign with RSASSA-PSS; absent means PKCS#1 v1.5.
+  bool UsePSS = false;
 };
 
 // "tavrapdfsg.ini" beside the running executable (its name with the suffix

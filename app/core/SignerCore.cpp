@@ -68,6 +68,7 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
       break;
   }
   if (!setup.Invisible) setup.AutoFontEncoding = true;
+  setup.UsePSS = request.UsePSS;
   return setup;
 }
 

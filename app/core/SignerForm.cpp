@@ -14,6 +14,7 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
   options.CertCommonName = form.CertCommonName;
   options.SigReason = form.SigReason;
   options.SigType = static_cast<uint8_t>(form.SignatureTypeIndex);
+  options.UsePSS = form.UsePSS;
 }
 
 TSigningRequest SigningRequestOf(const TSignerForm& form) {
@@ -24,6 +25,7 @@ TSigningRequest SigningRequestOf(const TSignerForm& form) {
   request.CertSerial = form.CertSerialNumber;
   request.Reason = form.SigReason;
   request.Kind = SignatureKindOfSigType(form.SignatureTypeIndex);
+  request.UsePSS = form.UsePSS;
   return request;
 }
 
@@ -34,6 +36,7 @@ void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
   form.SigReason = options.SigReason;
   form.SignatureTypeIndex =
       (options.SigType >= 0 && options.SigType < kSignatureTypeCount) ? options.SigType : -1;
+  form.UsePSS = options.UsePSS;
 }
 
 bool SignActionEnabled(const TSignerForm& form) {

@@ -21,6 +21,7 @@ struct TSignerForm {
   std::string CertCommonName;    // edCertCommonName
   std::string SigReason;         // edSigReason
   int SignatureTypeIndex = 0;    // cbSignatureType item index, -1 for none
+  bool UsePSS = false;           // kept from the settings; no field shows it
 };
 
 // Number of items of cbSignatureType.

@@ -46,6 +46,8 @@ struct TSignatureSetup {
   bool Invisible = false;
   // Set for visible entries so that the widget's text picks its own encoding.
   bool AutoFontEncoding = false;
+  // RSA keys sign with RSASSA-PSS instead of PKCS#1 v1.5.
+  bool UsePSS = false;
 };
 
 // The toolkit components the main window owns: the personal store, one

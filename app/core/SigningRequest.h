@@ -26,6 +26,8 @@ struct TSigningRequest {
   // System code page; empty means no /Reason entry.
   std::string Reason;
   TSignatureKind Kind = TSignatureKind::skInvisible;
+  // RSA keys sign with RSASSA-PSS instead of PKCS#1 v1.5.
+  bool UsePSS = false;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255
