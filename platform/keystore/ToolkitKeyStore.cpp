@@ -153,9 +153,9 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     std::vector<TOvWin32CSPAlgorithm> list;
     auto it = csps_.find(csp);
     if (it == csps_.end()) return list;
-    list = {{CALG_MD2, 128, "MD2"},    {CALG_MD5, 128, "MD5"},
-            {CALG_SHA1, 160, "SHA-1"}, {CALG_SSL3_SHAMD5, 288, "SSL3 SHAMD5"},
-            {CALG_HMAC, 0, "HMAC"},    {0x2400, 1024, "RSA_SIGN"},
+    list = {{CALG_MD2, 128, "MD2"},     {CALG_MD5, 128, "MD5"},
+            {CALG_SHA1, 160, "SHA-1"},  {CALG_SSL3_SHAMD5, 288, "SSL3 SHAMD5"},
+            {CALG_HMAC, 0, "HMAC"},     {0x2400, 1024, "RSA_SIGN"},
             {0xA400, 1024, "RSA_KEYX"}, {CALG_ECDSA, 256, "ECDSA"}};
     if (it->second.Type == 24) {
       list.push_back({CALG_SHA_256, 256, "SHA-256"});
@@ -283,9 +283,8 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     // asking for the password again.
     if (it->second.Certificate == 0 || keySpec != AT_KEYEXCHANGE) return Fail(kNteBadKeyset);
     std::string signature;
-    const platform::KeyStoreResult result =
-        Store().SignDigest(it->second.Certificate, it->second.Id, it->second.Digest, signature,
-                           padding);
+    const platform::KeyStoreResult result = Store().SignDigest(
+        it->second.Certificate, it->second.Id, it->second.Digest, signature, padding);
     if (result != platform::KeyStoreResult::Ok) {
       Fail(CodeOf(result, Store().LastError()));
       last_error_text_ = CauseOf(result, Store().LastTokenName(), Store().LastErrorText());

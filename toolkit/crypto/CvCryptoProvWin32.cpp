@@ -974,8 +974,7 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
   if (pss) {
     // The store signs PSS with MGF1 over the hash and a salt as long as the
     // hash, and nothing else.
-    if (ec || (c.key_ != nullptr && c.key_->algorithm_ == ALG_DSA))
-      Raise("Unsupported operation");
+    if (ec || (c.key_ != nullptr && c.key_->algorithm_ == ALG_DSA)) Raise("Unsupported operation");
     if (c.salt_size_ != 0 && static_cast<size_t>(c.salt_size_) != digest.size())
       Raise(Format("Unsupported salt size (%d)", c.salt_size_));
   }
