@@ -180,7 +180,7 @@ int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
   std::optional<std::string> issuer, serial, reason, type, nssdb, font, image, outDir, suffix, jobs,
       fromFile, page, rect, field;
-  bool overwrite = false;
+  bool overwrite = false, pss = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::optional<std::string>* target = arg == "--issuer"      ? &issuer
@@ -203,6 +203,8 @@ int RunSignCommand(const std::vector<std::string>& args) {
       *target = args[++i];
     } else if (arg == "--overwrite") {
       overwrite = true;
+    } else if (arg == "--pss") {
+      pss = true;
     } else if (arg.rfind("--", 0) == 0) {
       return Usage("unknown option '" + arg + "'");
     } else {
@@ -247,6 +249,7 @@ int RunSignCommand(const std::vector<std::string>& args) {
   request.Kind = SignatureKindOfSigType(stored.SigType);
   request.FontPath = font.value_or(stored.FontFile);
   request.ImagePath = image.value_or(stored.ImageFile);
+  request.UsePSS = pss || stored.UsePSS;
   if (type) {
     if (*type == "invisible")
       request.Kind = TSignatureKind::skInvisible;

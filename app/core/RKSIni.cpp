@@ -653,6 +653,7 @@ void ReadOptions(const std::string& iniPath, TPdfSignerOptions& options) {
   options.SigPage = text("page");
   options.SigRect = text("rect");
   options.SigField = text("field");
+  options.UsePSS = ini.ReadBool(kOptionsSection, "pss", false);
 }
 
 void WriteOptions(const TPdfSignerOptions& options) { WriteOptions(SettingsFilePath(), options); }
@@ -667,6 +668,11 @@ void WriteOptions(const std::string& iniPath, const TPdfSignerOptions& options) 
   ini.WriteString(kOptionsSection, "page", options.SigPage);
   ini.WriteString(kOptionsSection, "rect", options.SigRect);
   ini.WriteString(kOptionsSection, "field", options.SigField);
+  // Written only when set, so a file without it stays as it was.
+  if (options.UsePSS)
+    ini.WriteBool(kOptionsSection, "pss", true);
+  else
+    ini.DeleteKey(kOptionsSection, "pss");
   // The settings folder may not exist yet (the per-user configuration folder).
   const std::string folder = platform::DirectoryOf(ini.FileName());
   if (!ini.Image().ReadOnly() && !folder.empty() && !platform::DirectoryExists(folder))

@@ -184,6 +184,8 @@ struct TPdfSignerOptions {
   // Placement as the command line writes it ("3" or "last"; "X1,Y1,X2,Y2";
   // a field name); empty is absent.
   std::string SigPage, SigRect, SigField;
+  // "pss": RSA keys sign with RSASSA-PSS; absent means PKCS#1 v1.5.
+  bool UsePSS = false;
 };
 
 // "tavrapdfsg.ini" beside the running executable (its name with the suffix

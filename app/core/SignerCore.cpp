@@ -74,6 +74,7 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
   }
   setup.Placement = request.Placement;
   setup.Placement.Field = ToUtf8Text(request.Placement.Field);
+  setup.UsePSS = request.UsePSS;
   return setup;
 }
 

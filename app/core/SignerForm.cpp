@@ -18,6 +18,7 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
   options.SigPage = form.SigPage;
   options.SigRect = form.SigRect;
   options.SigField = form.SigField;
+  options.UsePSS = form.UsePSS;
 }
 
 TSigningRequest SigningRequestOf(const TSignerForm& form) {
@@ -31,6 +32,7 @@ TSigningRequest SigningRequestOf(const TSignerForm& form) {
   std::string error;
   if (!PlacementOfTexts(form.SigPage, form.SigRect, form.SigField, request.Placement, error))
     throw ESignerError(error);
+  request.UsePSS = form.UsePSS;
   return request;
 }
 
@@ -44,6 +46,7 @@ void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
   form.SigPage = options.SigPage;
   form.SigRect = options.SigRect;
   form.SigField = options.SigField;
+  form.UsePSS = options.UsePSS;
 }
 
 bool SignActionEnabled(const TSignerForm& form) {

@@ -23,6 +23,7 @@ struct TSignerForm {
   int SignatureTypeIndex = 0;    // cbSignatureType item index, -1 for none
   // The signature's placement as the settings keep it ("Vzhled podpisu").
   std::string SigPage, SigRect, SigField;
+  bool UsePSS = false;  // kept from the settings; no field shows it
 };
 
 // Number of items of cbSignatureType.

@@ -54,6 +54,8 @@ struct TSignatureSetup {
   std::string ImagePath;
   // Where the entry goes; the field name in UTF-8.
   TSignaturePlacement Placement;
+  // RSA keys sign with RSASSA-PSS instead of PKCS#1 v1.5.
+  bool UsePSS = false;
 };
 
 // The toolkit components the main window owns: the personal store, one

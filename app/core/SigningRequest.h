@@ -34,6 +34,8 @@ struct TSigningRequest {
   std::string ImagePath;
   // Page, rectangle or existing field; the default places it as always.
   TSignaturePlacement Placement;
+  // RSA keys sign with RSASSA-PSS instead of PKCS#1 v1.5.
+  bool UsePSS = false;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255

@@ -80,6 +80,7 @@ void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup
   signature.SetSignatureType(setup.SignatureType == TSignerSignatureType::sstMDP ? stMDP
                                                                                  : stDocument);
   signature.SetInvisible(setup.Invisible);
+  handler_->SetUsePSS(setup.UsePSS);
   if (!signature.Invisible()) {
     TOvPDFSignatureWidgetProps& props = signature.WidgetProps();
     props.AutoFontEncoding = setup.AutoFontEncoding;

@@ -34,18 +34,25 @@ enum class KeyStoreName { My, Root, CA };
 
 enum class KeyStoreKeyType { None, RSA, EC, Other };
 
+// How an RSA key signs a digest; EC keys always sign with ECDSA.
+enum class KeyStorePadding {
+  PKCS1,  // PKCS#1 v1.5 over the DigestInfo
+  PSS,    // RSASSA-PSS: MGF1 with the digest's hash, a salt as long as the digest
+};
+
 enum class KeyStoreResult {
   Ok,
   CannotOpen,            // not a database, or it cannot be opened in the needed mode
   Busy,                  // certificates are still held and the database must be re-opened
   UnknownHandle,         // the handle was freed or never existed
   NoPrivateKey,          // the store holds no key for the certificate
-  UnsupportedKey,        // a key the store cannot sign digests with here (EC, DSA)
+  UnsupportedKey,        // a key the store cannot sign digests with here (DSA), or the
+                         // padding does not fit the key (PSS with an EC key)
   UnsupportedHash,       // hash id without a DigestInfo, or digest of the wrong length
   WrongPassword,         // the token or database refused the password or PIN
   PasswordCancelled,     // the prompt gave no answer (cancelled, none set, or it failed)
   TokenRemoved,          // the token that holds the key is no longer there
-  MechanismUnsupported,  // the token cannot make PKCS#1 v1.5 signatures with the key
+  MechanismUnsupported,  // the token cannot make signatures of that kind with the key
   AlreadyExists,         // adding a certificate that is in the database already
   Failed,                // anything else; LastError tells the store's code
 };
@@ -110,12 +117,15 @@ class KeyStore {
   // Size of the certificate's public key in bits, 0 when unknown.
   uint32_t KeyBits(KeyStoreCertHandle handle);
 
-  // Signs a digest with the certificate's private key: PKCS#1 v1.5 over the
-  // DigestInfo for the hash id (CryptoAPI ids: 0x8001 MD2, 0x8003 MD5,
+  // Signs a digest with the certificate's private key. RSA: PKCS#1 v1.5 over
+  // the DigestInfo for the hash id (CryptoAPI ids: 0x8001 MD2, 0x8003 MD5,
   // 0x8004 SHA-1, 0x800C/D/E SHA-256/384/512; 0x8008 the 36-byte MD5+SHA-1
-  // without DigestInfo). The signature comes back little-endian.
+  // without DigestInfo), or RSASSA-PSS (SHA-1 and SHA-2 only). EC: ECDSA over
+  // the digest, r and s each as long as the curve's order, r first. The
+  // signature comes back little-endian as a whole.
   KeyStoreResult SignDigest(KeyStoreCertHandle handle, uint32_t hashId, std::string_view digest,
-                            std::string& signatureLittleEndian);
+                            std::string& signatureLittleEndian,
+                            KeyStorePadding padding = KeyStorePadding::PKCS1);
 
   // Write operations open the database read-write, which needs every handle
   // to be freed first (Busy otherwise). Add puts the certificate (without a

@@ -56,6 +56,19 @@ constexpr DigestInfoPrefix kPrefixes[] = {
     {HASH_SSL3, 36, ""sv},
 };
 
+// The PKCS#11 hash and MGF1 of RSASSA-PSS for a hash id.
+struct PssHash {
+  uint32_t HashId;
+  CK_MECHANISM_TYPE Hash;
+  CK_RSA_PKCS_MGF_TYPE Mgf;
+};
+constexpr PssHash kPssHashes[] = {
+    {HASH_SHA1, CKM_SHA_1, CKG_MGF1_SHA1},
+    {HASH_SHA256, CKM_SHA256, CKG_MGF1_SHA256},
+    {HASH_SHA384, CKM_SHA384, CKG_MGF1_SHA384},
+    {HASH_SHA512, CKM_SHA512, CKG_MGF1_SHA512},
+};
+
 SECItem ItemOf(std::string_view bytes) {
   SECItem item{};
   item.type = siBuffer;
@@ -429,7 +442,8 @@ uint32_t KeyStore::KeyBits(KeyStoreCertHandle handle) {
 }
 
 KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
-                                    std::string_view digest, std::string& signatureLittleEndian) {
+                                    std::string_view digest, std::string& signatureLittleEndian,
+                                    KeyStorePadding padding) {
   std::lock_guard guard(impl_->Lock);
   signatureLittleEndian.clear();
   impl_->LastError = 0;
@@ -442,22 +456,57 @@ KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
     if (p.HashId == hashId) prefix = &p;
   if (prefix == nullptr || digest.size() != prefix->DigestSize)
     return KeyStoreResult::UnsupportedHash;
+  const PssHash* pss = nullptr;
+  if (padding == KeyStorePadding::PSS) {
+    for (const auto& p : kPssHashes)
+      if (p.HashId == hashId) pss = &p;
+    if (pss == nullptr) return KeyStoreResult::UnsupportedHash;
+  }
 
   impl_->StartSigning(cert->slot);
   std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> key(PK11_FindKeyByAnyCert(cert, impl_));
   if (!key) return impl_->FailureOf(cert->slot, KeyStoreResult::NoPrivateKey);
   PK11SlotInfo* slot = key->pkcs11Slot;
   impl_->Token = Impl::TokenName(slot);
-  if (SECKEY_GetPrivateKeyType(key.get()) != rsaKey) return KeyStoreResult::UnsupportedKey;
 
-  std::string toSign(prefix->Prefix);
-  toSign.append(digest);
+  // What the token is given: the DigestInfo for PKCS#1 v1.5, the bare digest
+  // for PSS and ECDSA (PKCS#11 CKM_RSA_PKCS_PSS and CKM_ECDSA take the hash).
+  std::string toSign;
+  CK_MECHANISM_TYPE mechanism = CKM_RSA_PKCS;
+  CK_RSA_PKCS_PSS_PARAMS pssParams{};
+  SECItem params{};
+  SECItem* mechanismParams = nullptr;
+  switch (SECKEY_GetPrivateKeyType(key.get())) {
+    case rsaKey:
+      if (pss != nullptr) {
+        mechanism = CKM_RSA_PKCS_PSS;
+        pssParams.hashAlg = pss->Hash;
+        pssParams.mgf = pss->Mgf;
+        pssParams.sLen = digest.size();
+        params.type = siBuffer;
+        params.data = reinterpret_cast<unsigned char*>(&pssParams);
+        params.len = sizeof pssParams;
+        mechanismParams = &params;
+        toSign = std::string(digest);
+      } else {
+        toSign = std::string(prefix->Prefix) + std::string(digest);
+      }
+      break;
+    case ecKey:
+      if (padding != KeyStorePadding::PKCS1) return KeyStoreResult::UnsupportedKey;
+      mechanism = CKM_ECDSA;
+      toSign = std::string(digest);
+      break;
+    default:
+      return KeyStoreResult::UnsupportedKey;
+  }
+
   const int length = PK11_SignatureLen(key.get());
   if (length <= 0) return impl_->FailureOf(slot, KeyStoreResult::Failed);
   std::string signature(static_cast<size_t>(length), '\0');
   SECItem out = ItemOf(signature);
   SECItem in = ItemOf(toSign);
-  if (PK11_SignWithMechanism(key.get(), CKM_RSA_PKCS, nullptr, &out, &in) != SECSuccess)
+  if (PK11_SignWithMechanism(key.get(), mechanism, mechanismParams, &out, &in) != SECSuccess)
     return impl_->FailureOf(slot, KeyStoreResult::Failed);
   signature.resize(out.len);
   // CryptoAPI hands signatures out little-endian; the provider above expects that.

@@ -70,9 +70,9 @@ std::string CauseOf(platform::KeyStoreResult result, const std::string& token,
     case KeyStoreResult::NoPrivateKey:
       return "the private key of the certificate was not found";
     case KeyStoreResult::MechanismUnsupported:
-      return "the key cannot sign with the RSA PKCS#1 v1.5 mechanism";
+      return "the token cannot sign with this key in the way asked";
     case KeyStoreResult::UnsupportedKey:
-      return "the key is not an RSA key and cannot sign here";
+      return "the key cannot sign here (only RSA and EC keys sign; PSS needs an RSA key)";
     case KeyStoreResult::UnsupportedHash:
       return "the key store cannot sign this hash algorithm";
     case KeyStoreResult::UnknownHandle:
@@ -153,10 +153,10 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
     std::vector<TOvWin32CSPAlgorithm> list;
     auto it = csps_.find(csp);
     if (it == csps_.end()) return list;
-    list = {{CALG_MD2, 128, "MD2"},    {CALG_MD5, 128, "MD5"},
-            {CALG_SHA1, 160, "SHA-1"}, {CALG_SSL3_SHAMD5, 288, "SSL3 SHAMD5"},
-            {CALG_HMAC, 0, "HMAC"},    {0x2400, 1024, "RSA_SIGN"},
-            {0xA400, 1024, "RSA_KEYX"}};
+    list = {{CALG_MD2, 128, "MD2"},     {CALG_MD5, 128, "MD5"},
+            {CALG_SHA1, 160, "SHA-1"},  {CALG_SSL3_SHAMD5, 288, "SSL3 SHAMD5"},
+            {CALG_HMAC, 0, "HMAC"},     {0x2400, 1024, "RSA_SIGN"},
+            {0xA400, 1024, "RSA_KEYX"}, {CALG_ECDSA, 256, "ECDSA"}};
     if (it->second.Type == 24) {
       list.push_back({CALG_SHA_256, 256, "SHA-256"});
       list.push_back({CALG_SHA_384, 384, "SHA-384"});
@@ -223,27 +223,11 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
   }
 
   bool SignHash(uint64_t hash, uint32_t keySpec, void* buffer, uint32_t& size) override {
-    std::lock_guard guard(lock_);
-    auto it = hashes_.find(hash);
-    if (it == hashes_.end() || !it->second.HasValue) return Fail(kNteBadHash);
-    // One key per certificate: the other key spec fails at once, without
-    // asking for the password again.
-    if (it->second.Certificate == 0 || keySpec != AT_KEYEXCHANGE) return Fail(kNteBadKeyset);
-    std::string signature;
-    const platform::KeyStoreResult result =
-        Store().SignDigest(it->second.Certificate, it->second.Id, it->second.Digest, signature);
-    if (result != platform::KeyStoreResult::Ok) {
-      Fail(CodeOf(result, Store().LastError()));
-      last_error_text_ = CauseOf(result, Store().LastTokenName(), Store().LastErrorText());
-      return false;
-    }
-    if (buffer == nullptr || size < signature.size()) {
-      size = static_cast<uint32_t>(signature.size());
-      return Fail(kErrorMoreData);
-    }
-    std::copy(signature.begin(), signature.end(), static_cast<char*>(buffer));
-    size = static_cast<uint32_t>(signature.size());
-    return true;
+    return Sign(hash, keySpec, buffer, size, KeyStorePadding::PKCS1);
+  }
+
+  bool SignHashPSS(uint64_t hash, uint32_t keySpec, void* buffer, uint32_t& size) override {
+    return Sign(hash, keySpec, buffer, size, KeyStorePadding::PSS);
   }
 
   void DestroyHash(uint64_t hash) override {
@@ -290,6 +274,31 @@ class PlatformKeyStore final : public TOvWin32KeyStore {
   }
 
  private:
+  bool Sign(uint64_t hash, uint32_t keySpec, void* buffer, uint32_t& size,
+            KeyStorePadding padding) {
+    std::lock_guard guard(lock_);
+    auto it = hashes_.find(hash);
+    if (it == hashes_.end() || !it->second.HasValue) return Fail(kNteBadHash);
+    // One key per certificate: the other key spec fails at once, without
+    // asking for the password again.
+    if (it->second.Certificate == 0 || keySpec != AT_KEYEXCHANGE) return Fail(kNteBadKeyset);
+    std::string signature;
+    const platform::KeyStoreResult result = Store().SignDigest(
+        it->second.Certificate, it->second.Id, it->second.Digest, signature, padding);
+    if (result != platform::KeyStoreResult::Ok) {
+      Fail(CodeOf(result, Store().LastError()));
+      last_error_text_ = CauseOf(result, Store().LastTokenName(), Store().LastErrorText());
+      return false;
+    }
+    if (buffer == nullptr || size < signature.size()) {
+      size = static_cast<uint32_t>(signature.size());
+      return Fail(kErrorMoreData);
+    }
+    std::copy(signature.begin(), signature.end(), static_cast<char*>(buffer));
+    size = static_cast<uint32_t>(signature.size());
+    return true;
+  }
+
   struct Csp {
     uint64_t Certificate = 0;  // a duplicate owned by the container, 0 for verify-only
     uint32_t Type = 0;

@@ -99,6 +99,21 @@ TEST(SettingsFile, WriteAndReadBack) {
   EXPECT_EQ(EntryCount(dir), 1u);  // no staging file left behind
 }
 
+// "pss" is written only when set: a file saved without it stays as before.
+TEST(SettingsFile, PssKeyOnlyWhenSet) {
+  tavra_test::ScratchDir dir;
+  EXPECT_FALSE(Read(dir.File("none.ini")).UsePSS);
+  const std::string path = dir.Write("p.ini", "[options]\r\npss=1\r\nsigtype=1\r\n");
+  TPdfSignerOptions options = Read(path);
+  EXPECT_TRUE(options.UsePSS);
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), "[options]\r\npss=1\r\nsigtype=1\r\n");
+  options.UsePSS = false;
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), "[options]\r\nsigtype=1\r\n");
+  EXPECT_FALSE(Read(path).UsePSS);
+}
+
 TEST(SettingsFile, EmptyReasonRemovesItsLine) {
   tavra_test::ScratchDir dir;
   const std::string path = dir.Write("r.ini", "[options]\r\nsigreason=Old\r\nsigtype=1\r\n");

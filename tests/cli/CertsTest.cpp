@@ -88,8 +88,8 @@ TEST_F(CertsCommandTest, ListsTheStoreAsOpensslReadsIt) {
       serial = "00" + serial;
     EXPECT_EQ(f[2], serial) << name;
     EXPECT_EQ(f[3], OpensslField(name, "-enddate -dateopt iso_8601")) << name;
-    EXPECT_EQ(f[4], name == "ec" ? "cannot-sign" : "can-sign") << name;
-    EXPECT_EQ(f[5], "key") << name;  // the token's key too, without a PIN
+    EXPECT_EQ(f[4], "can-sign") << name;  // the EC key too
+    EXPECT_EQ(f[5], "key") << name;       // the token's key too, without a PIN
   }
   EXPECT_EQ(Split(lines[1], '\t')[0], "Jan Čáp");
   EXPECT_EQ(Split(lines[4], '\t')[2], "008A1B2C3D4E5F60718293");

@@ -10,6 +10,7 @@
 #include "tests/fixtures/ScriptedPrompt.h"
 #include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
@@ -218,7 +219,7 @@ TEST_F(StoreProviderTest, KeysWithoutStoreKeyAndHandleProperty) {
   EXPECT_EQ(key->GetKeyProp(PROP_WIN32_CERTCONTEXT, ""), wide);
   EXPECT_FALSE(key->IsSecret());  // no such certificate: no key, no crash
   key->SetKeyProp(PROP_WIN32_CERTCONTEXT, Handle8(0));
-  EXPECT_THROW(provider_->CreateKey(ALG_EC, 0, nullptr), EOvWin32CryptoProviderError);
+  EXPECT_THROW(provider_->CreateKey(ALG_DH, 0, nullptr), EOvWin32CryptoProviderError);
   EXPECT_EQ(key->GetKeyProp(PROP_KEY_FORMAT, ""), "pkcs#1");
 
   // Registered after the built-in provider, chosen for its own keys only.
@@ -242,7 +243,8 @@ TEST_F(StoreProviderTest, KeysWithoutStoreKeyAndHandleProperty) {
 class ScriptedStore : public TOvWin32KeyStore {
  public:
   std::string RetrySignatureLE;
-  int SignCalls = 0;
+  uint32_t KeySpec = AT_SIGNATURE;  // the spec the location names; the store refuses it
+  int SignCalls = 0, PssCalls = 0;
   int Opened = 0, Released = 0;
 
   bool ReadKeyLocation(uint64_t cert, TOvWin32KeyLocation& l) override {
@@ -250,7 +252,7 @@ class ScriptedStore : public TOvWin32KeyStore {
     l.ContainerName = u"c";
     l.CSPName = u"Microsoft Enhanced Cryptographic Provider v1.0";
     l.CSPType = 1;
-    l.KeySpec = AT_SIGNATURE;
+    l.KeySpec = KeySpec;
     return true;
   }
   uint64_t OpenKeyContainer(const std::u16string&, const std::u16string*, uint32_t type,
@@ -262,7 +264,7 @@ class ScriptedStore : public TOvWin32KeyStore {
     return type == 1 && name == "Microsoft Enhanced Cryptographic Provider v1.0" ? 100 : 0;
   }
   std::vector<TOvWin32CSPAlgorithm> ListAlgorithms(uint64_t) override {
-    return {{CALG_SHA1, 160, "SHA-1"}, {0x2400, 1024, "RSA_SIGN"}};
+    return {{CALG_SHA1, 160, "SHA-1"}, {0x2400, 1024, "RSA_SIGN"}, {CALG_ECDSA, 256, "ECDSA"}};
   }
   void AddRefContainer(uint64_t) override {}
   void ReleaseContainer(uint64_t csp) override {
@@ -284,6 +286,10 @@ class ScriptedStore : public TOvWin32KeyStore {
     std::copy(RetrySignatureLE.begin(), RetrySignatureLE.end(), static_cast<char*>(buffer));
     size = static_cast<uint32_t>(RetrySignatureLE.size());
     return true;
+  }
+  bool SignHashPSS(uint64_t hash, uint32_t spec, void* buffer, uint32_t& size) override {
+    ++PssCalls;
+    return SignHash(hash, spec, buffer, size);
   }
   void DestroyHash(uint64_t) override {}
   uint64_t DuplicateCertificate(uint64_t c) override { return c; }
@@ -366,6 +372,55 @@ TEST(Win32ProviderLogic, SizeQueryAnswersWithoutTheStoreAndContainersAreReleased
   provider.ReleaseCryptoContext(context);
   provider.ReleaseKey(key);
   EXPECT_EQ(store.Released, 2);
+}
+
+// The store's r and s become the DER Ecdsa-Sig-Value CMS carries, with
+// minimal INTEGERs: leading zero octets go, a sign octet comes where the top
+// bit is set.
+TEST(Win32ProviderLogic, EcdsaValueIsStrictDerAndPssUsesTheStoresPssCall) {
+  ScriptedStore store;
+  store.KeySpec = AT_KEYEXCHANGE;
+  TOvWin32CryptoProvider provider(&store);
+  TOvCustomCryptoKey* key = provider.CreateKey(ALG_EC, 0, nullptr);
+  key->SetKeyProp(PROP_WIN32_CERTCONTEXT, Handle8(7));
+  const std::string r = std::string("\x00\x00\x80", 3) + std::string(29, '\x11');
+  const std::string s = "\x7f" + std::string(31, '\x22');
+  const std::string rs = r + s;
+  store.RetrySignatureLE.assign(rs.rbegin(), rs.rend());
+  TOvRelativeDistinguishedName params;
+  params.Add(PROP_INPUT_IS_HASH, BoolToBytes(true));
+  params.Add(PROP_HASH_ALGORITHM, OIDByAlgorithm(ALG_SHA256));
+  const std::string digest(32, '\x33');
+
+  const auto sign = [&](int32_t algorithm) {
+    TOvCustomCryptoContext* context = provider.SignInit(algorithm, key, true, &params);
+    size_t size = 1;
+    char dummy;
+    provider.SignUpdate(context, digest.data(), digest.size(), &dummy, size, nullptr);
+    ByteString out(16384, '\0');
+    size = out.size();
+    const TCvScopeExit release([&] { provider.ReleaseCryptoContext(context); });
+    provider.SignFinal(context, out.data(), size, nullptr);
+    out.resize(size);
+    return out;
+  };
+  const std::string expected =
+      std::string("\x30\x43\x02\x1f\x00\x80", 6) + std::string(29, '\x11') + "\x02\x20" + s;
+  EXPECT_EQ(sign(ALG_ECDSA), expected);
+  EXPECT_EQ(store.PssCalls, 0);
+  provider.ReleaseKey(key);
+
+  // PSS goes to the store's own call, with the only salt the store makes.
+  key = provider.CreateKey(ALG_RSA, 0, nullptr);
+  key->SetKeyProp(PROP_WIN32_CERTCONTEXT, Handle8(7));
+  store.RetrySignatureLE = std::string(256, '\x5a');
+  params.Add(PROP_ALG_SCHEME, SCHEME_PSS);
+  EXPECT_EQ(sign(ALG_RSA), std::string(256, '\x5a'));
+  EXPECT_EQ(store.PssCalls, 1);
+  params.Add(PROP_SALT_SIZE, IntToBytes(20));
+  EXPECT_THROW(sign(ALG_RSA), EOvWin32CryptoProviderError);
+  EXPECT_EQ(store.PssCalls, 1);
+  provider.ReleaseKey(key);
 }
 
 }  // namespace

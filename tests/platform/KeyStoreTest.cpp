@@ -61,7 +61,8 @@ class KeyStoreTest : public ::testing::Test {
 
   // openssl's verdict on a big-endian PKCS#1 v1.5 signature of the digest.
   static bool OpensslVerifies(const std::string& certName, const std::string& digestName,
-                              const std::string& digest, const std::string& signature) {
+                              const std::string& digest, const std::string& signature,
+                              const std::string& options = "") {
     ScratchDir dir;
     std::ofstream(dir.File("digest"), std::ios::binary) << digest;
     std::ofstream(dir.File("sig"), std::ios::binary) << signature;
@@ -70,7 +71,7 @@ class KeyStoreTest : public ::testing::Test {
         "openssl x509 -in " + Quote(Store::Get().File(certName + ".crt")) + " -pubkey -noout > " +
             Quote(dir.File("pub.pem")) + " && openssl pkeyutl -verify -pubin -inkey " +
             Quote(dir.File("pub.pem")) + " -in " + Quote(dir.File("digest")) + " -sigfile " +
-            Quote(dir.File("sig")) + " -pkeyopt digest:" + digestName + " 2>&1",
+            Quote(dir.File("sig")) + " -pkeyopt digest:" + digestName + options + " 2>&1",
         &status);
     return status == 0 && out.find("Signature Verified Successfully") != std::string::npos;
   }
@@ -80,6 +81,18 @@ class KeyStoreTest : public ::testing::Test {
 };
 
 std::string Reversed(const std::string& s) { return std::string(s.rbegin(), s.rend()); }
+
+// The DER Ecdsa-Sig-Value openssl reads, from r and s of equal length
+// (short forms only: enough for P-256).
+std::string EcdsaDer(const std::string& rs) {
+  const auto integer = [](std::string v) {
+    while (v.size() > 1 && v[0] == '\0' && !(static_cast<uint8_t>(v[1]) & 0x80)) v.erase(0, 1);
+    if (static_cast<uint8_t>(v[0]) & 0x80) v.insert(v.begin(), '\0');
+    return std::string{'\x02', static_cast<char>(v.size())} + v;
+  };
+  const std::string body = integer(rs.substr(0, rs.size() / 2)) + integer(rs.substr(rs.size() / 2));
+  return std::string{'\x30', static_cast<char>(body.size())} + body;
+}
 
 TEST_F(KeyStoreTest, MyListsKeyHoldersInFixedOrderWithoutLoginOrWrites) {
   const std::string before = Store::Get().DatabaseChecksums();
@@ -155,8 +168,27 @@ TEST_F(KeyStoreTest, SignedDigestsVerifyWithOpenssl) {
             KeyStoreResult::Ok);
   EXPECT_TRUE(OpensslVerifies("czech", "sha1", sha1, Reversed(sig)));
 
-  EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("ec"), 0x800C, sha256, sig),
-            KeyStoreResult::UnsupportedKey);
+  // ECDSA: r and s of 32 octets each, reversed as a whole like the rest.
+  ASSERT_EQ(KeyStore::Instance().SignDigest(HandleOf("ec"), 0x800C, sha256, sig),
+            KeyStoreResult::Ok);
+  ASSERT_EQ(sig.size(), 64u);
+  EXPECT_TRUE(OpensslVerifies("ec", "sha256", sha256, EcdsaDer(Reversed(sig))));
+  EXPECT_EQ(
+      KeyStore::Instance().SignDigest(HandleOf("ec"), 0x800C, sha256, sig, KeyStorePadding::PSS),
+      KeyStoreResult::UnsupportedKey);
+
+  // RSASSA-PSS: MGF1 with the digest's hash, a salt as long as the digest.
+  ASSERT_EQ(KeyStore::Instance().SignDigest(HandleOf("rsa2048"), 0x800C, sha256, sig,
+                                            KeyStorePadding::PSS),
+            KeyStoreResult::Ok);
+  ASSERT_EQ(sig.size(), 256u);
+  EXPECT_TRUE(OpensslVerifies("rsa2048", "sha256", sha256, Reversed(sig),
+                              " -pkeyopt rsa_padding_mode:pss -pkeyopt rsa_pss_saltlen:32"
+                              " -pkeyopt rsa_mgf1_md:sha256"));
+  EXPECT_FALSE(OpensslVerifies("rsa2048", "sha256", sha256, Reversed(sig)));
+  EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("rsa2048"), 0x8003, sha256.substr(0, 16), sig,
+                                            KeyStorePadding::PSS),
+            KeyStoreResult::UnsupportedHash);
   EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("rsa2048"), 0x800C, sha1, sig),
             KeyStoreResult::UnsupportedHash);
   EXPECT_EQ(KeyStore::Instance().SignDigest(HandleOf("rsa2048"), 0x801E, sha256, sig),

@@ -145,6 +145,15 @@ ByteString DerInteger(std::string_view magnitude) {
   return out + body;
 }
 
+// Ecdsa-Sig-Value ::= SEQUENCE { r INTEGER, s INTEGER } from the big-endian
+// halves.
+ByteString EcdsaSigValue(std::string_view r, std::string_view s) {
+  const ByteString body = DerInteger(StripZeros(r)) + DerInteger(StripZeros(s));
+  ByteString seq("\x30", 1);
+  AppendLength(seq, body.size());
+  return seq + body;
+}
+
 ByteString RSAPublicKeyDer(std::string_view modulus, std::string_view exponent) {
   const ByteString body = DerInteger(modulus) + DerInteger(exponent);
   ByteString out("\x30", 1);
@@ -440,6 +449,8 @@ void TOvWin32CryptoContext::SetContextProp(std::string_view name, std::string_vi
     if (value != SCHEME_PKCS1 && value != SCHEME_OAEP && value != SCHEME_PSS)
       Raise("Unsupported property value (" + ByteString(value) + ")");
     scheme_ = ByteString(value);
+  } else if (name == PROP_SALT_SIZE) {
+    salt_size_ = BytesToInt(value, 0);
   } else if (name == PROP_PADDING_TYPE) {
     Raise("Not a symmetric cipher context");
   }
@@ -741,8 +752,10 @@ TOvCustomCryptoKey* TOvWin32CryptoProvider::AdoptKey(std::unique_ptr<TOvWin32Cry
 
 TOvCustomCryptoKey* TOvWin32CryptoProvider::CreateKey(int32_t algorithm, int32_t,
                                                       TOvCryptoParams params) {
-  const int32_t code = KeyCode(algorithm);
-  if (code != ALG_RSA && code != ALG_DSA) Raise(FormatUnsupportedAlgorithm(algorithm));
+  int32_t code = KeyCode(algorithm);
+  if (code == ALG_ECDSA) code = ALG_EC;  // the key of the signature algorithm
+  if (code != ALG_RSA && code != ALG_DSA && code != ALG_EC)
+    Raise(FormatUnsupportedAlgorithm(algorithm));
   TOvCustomCryptoKey* key = AddKey(std::make_unique<TOvWin32CryptoKey>(this, code));
   ApplyKeyParams(*key, params);
   return key;
@@ -751,7 +764,8 @@ TOvCustomCryptoKey* TOvWin32CryptoProvider::CreateKey(int32_t algorithm, int32_t
 TOvCustomCryptoKey* TOvWin32CryptoProvider::CreateKeyByOID(std::string_view oid, std::string_view,
                                                            TOvCryptoParams params) {
   const int32_t code = AlgorithmByOID(oid, true);
-  if (code != ALG_RSA && code != ALG_DSA) Raise(FormatUnsupportedAlgorithmOID(oid));
+  if (code != ALG_RSA && code != ALG_DSA && code != ALG_EC)
+    Raise(FormatUnsupportedAlgorithmOID(oid));
   return CreateKey(code, 0, params);
 }
 
@@ -955,8 +969,15 @@ bool TOvWin32CryptoProvider::RetryVerifies(const TOvWin32CryptoContext& c,
 
 bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, size_t& size) {
   ByteString digest = DetermineDigest(c);
-  if (c.scheme_ == SCHEME_PSS)
-    Raise("Failed to export secret key");  // store keys never leave the store
+  const bool ec = c.key_ != nullptr && c.key_->algorithm_ == ALG_EC;
+  const bool pss = c.scheme_ == SCHEME_PSS;
+  if (pss) {
+    // The store signs PSS with MGF1 over the hash and a salt as long as the
+    // hash, and nothing else.
+    if (ec || (c.key_ != nullptr && c.key_->algorithm_ == ALG_DSA)) Raise("Unsupported operation");
+    if (c.salt_size_ != 0 && static_cast<size_t>(c.salt_size_) != digest.size())
+      Raise(Format("Unsupported salt size (%d)", c.salt_size_));
+  }
   if (!c.use_algorithm_prefix_) {
     ByteString oid, inner;
     if (ParseDigestInfo(digest, oid, inner)) {
@@ -1056,13 +1077,17 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
   }
   std::string out(needed, '\0');
   uint32_t outSize = static_cast<uint32_t>(needed);
-  bool signedOk = store_->SignHash(guard.hash, keySpec, out.data(), outSize);
+  const auto sign = [&](uint32_t spec) {
+    outSize = static_cast<uint32_t>(needed);
+    return pss ? store_->SignHashPSS(guard.hash, spec, out.data(), outSize)
+               : store_->SignHash(guard.hash, spec, out.data(), outSize);
+  };
+  bool signedOk = sign(keySpec);
   bool retried = false;
   std::string firstError;
   if (!signedOk) {
     firstError = StoreFailure(*store_);
-    outSize = static_cast<uint32_t>(needed);
-    signedOk = store_->SignHash(guard.hash, altSpec, out.data(), outSize);
+    signedOk = sign(altSpec);
     retried = true;
   }
   if (!signedOk) {
@@ -1084,6 +1109,17 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
     ByteString seq("\x30", 1);
     AppendLength(seq, body.size());
     bigEndian = seq + body;
+  } else if (ec) {
+    // r then s, each as long as the order (PKCS#11 CKM_ECDSA); CMS wants the
+    // DER Ecdsa-Sig-Value with minimal INTEGERs (RFC 5753 7.2, X9.62).
+    if (bigEndian.empty() || bigEndian.size() % 2 != 0) {
+      last_error_text_ = "The key store gave a malformed ECDSA signature";
+      size = 0;
+      return false;
+    }
+    const size_t half = bigEndian.size() / 2;
+    bigEndian = EcdsaSigValue(std::string_view(bigEndian).substr(0, half),
+                              std::string_view(bigEndian).substr(half));
   }
   if (retried && !RetryVerifies(c, bigEndian)) {
     last_error_text_ = firstError;

@@ -25,6 +25,8 @@ inline constexpr uint32_t CALG_HMAC = 0x8009;
 inline constexpr uint32_t CALG_SHA_256 = 0x800C;
 inline constexpr uint32_t CALG_SHA_384 = 0x800D;
 inline constexpr uint32_t CALG_SHA_512 = 0x800E;
+// The signature algorithm a store lists when it signs with EC keys.
+inline constexpr uint32_t CALG_ECDSA = 0x2203;
 
 inline constexpr uint32_t AT_KEYEXCHANGE = 1;
 inline constexpr uint32_t AT_SIGNATURE = 2;
@@ -88,6 +90,12 @@ class TOvWin32KeyStore {
   virtual bool SetHashValue(uint64_t hash, std::string_view digest) = 0;
   // The signature little-endian; size in: the buffer's, out: the signature's.
   virtual bool SignHash(uint64_t hash, uint32_t keySpec, void* buffer, uint32_t& size) = 0;
+  // The same with RSASSA-PSS: MGF1 with the hash's algorithm and a salt as long
+  // as the hash. CryptoAPI has no such call; stores that cannot answer false.
+  virtual bool SignHashPSS(uint64_t hash, uint32_t keySpec, void* buffer, uint32_t& size) {
+    (void)hash, (void)keySpec, (void)buffer, (void)size;
+    return false;
+  }
   virtual void DestroyHash(uint64_t hash) = 0;
   virtual uint64_t DuplicateCertificate(uint64_t certificate) = 0;
   virtual void FreeCertificate(uint64_t certificate) = 0;
@@ -246,6 +254,7 @@ class TOvWin32CryptoContext : public TOvCustomCryptoContext {
   bool use_algorithm_prefix_ = true;
   ByteString hash_func_oid_;
   std::string scheme_ = "pkcs#1";
+  int32_t salt_size_ = 0;  // PSS; 0 means as long as the hash
   ByteString input_;
   TOvCustomCryptoContext* hash_context_ = nullptr;
   TOvCustomCryptoProvider* hash_provider_ = nullptr;

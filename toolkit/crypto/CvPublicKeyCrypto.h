@@ -186,6 +186,11 @@ class TOvECKeyMaterial : public TOvPublicKeyMaterial {
 
   using TOvPublicKeyMaterial::LoadPublic;
 
+  // A provider key that stands for the private half (a key-store key reached
+  // through the certificate); the material owns it from now on. Without one
+  // the material can only verify.
+  void AttachKey(TOvCustomCryptoKey* key) { SetKey(key); }
+
   // nullptr when empty.
   const TOvECCurve* Curve() const { return curve_; }
   // The namedCurve OID's content octets.
@@ -371,6 +376,28 @@ class TOvRSAPublicKeyCrypto : public TOvPublicKeyCrypto {
   int32_t mgf_algorithm_ = 0;
   std::string label_;
   std::string algorithm_oid_;
+};
+
+// ECDSA signing with an EC key material whose private half a provider holds
+// (AttachKey): the digest goes to the provider, the DER Ecdsa-Sig-Value comes
+// back. Verification needs nothing but the point: TOvECKeyMaterial does it.
+class TOvECDSAPublicKeyCrypto : public TOvPublicKeyCrypto {
+ public:
+  using TOvPublicKeyCrypto::TOvPublicKeyCrypto;
+
+  bool SupportsSigning() const override { return true; }
+  // The longest DER signature for the curve.
+  int64_t EstimateOutputSize(const void* input, size_t size,
+                             TCvPublicKeyOperation operation) override;
+  bool IsAlgorithmSupported(int32_t code) const override;
+  std::string GetName() const override { return "ECDSA"; }
+  std::string GetDescription() const override {
+    return "Implements ECDSA signing with keys a provider holds";
+  }
+
+ protected:
+  void BuildParams(TOvRelativeDistinguishedName& params) const override;
+  void SignInit(bool detached) override;
 };
 
 }  // namespace corvane

@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "toolkit/asn1/CvASN1.h"
+#include "toolkit/asn1/CvRDN.h"
 #include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvErrors.h"
 #include "toolkit/crypto/CvEC.h"
+#include "toolkit/crypto/CvAlgorithmIdentifier.h"
 #include "toolkit/crypto/CvHashFunction.h"
 #include "toolkit/crypto/CvPublicKeyCrypto.h"
 
@@ -103,6 +105,8 @@ void TOvECKeyMaterial::Assign(const TOvPublicKeyMaterial& other) {
   curve_ = ec->curve_;
   point_ = ec->point_ != nullptr ? std::make_unique<TCvECPoint>(*ec->point_) : nullptr;
   SetProviders(ec->Provider(), ec->Manager());
+  // A copy made by the key's own provider, so a store key stays with its store.
+  SetKey(ec->Key() != nullptr ? ec->Key()->Clone(nullptr) : nullptr);
 }
 
 std::unique_ptr<TOvPublicKeyMaterial> TOvECKeyMaterial::Clone() const {
@@ -142,6 +146,41 @@ int32_t TOvECKeyMaterial::VerifyDetached(int32_t hashAlgorithm, std::string_view
     return VERIFY_INVALID;  // a hash no provider computes
   }
   return VerifyDigest(digest, signature);
+}
+
+// ---------------------------------------------------------------------------
+// ECDSA front end
+
+int64_t TOvECDSAPublicKeyCrypto::EstimateOutputSize(const void*, size_t,
+                                                    TCvPublicKeyOperation operation) {
+  const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(KeyMaterial());
+  if (ec == nullptr || ec->Curve() == nullptr) Raise("Bad key material");
+  if (operation != pkoSignDetached && operation != pkoVerifyDetached)
+    Raise("Only detached signatures are supported");
+  // Two INTEGERs of up to n + 1 octets with their headers, in a SEQUENCE.
+  const int64_t n = (ec->Bits() + 7) / 8;
+  const int64_t der = 2 * (n + 1 + 3) + 4;
+  return OutputEncoding() == pkeBase64 ? 4 * ((der + 2) / 3) : der;
+}
+
+bool TOvECDSAPublicKeyCrypto::IsAlgorithmSupported(int32_t code) const {
+  return code == ALG_EC || code == ALG_ECDSA || KeyFamilyOf(code) == ALG_EC;
+}
+
+void TOvECDSAPublicKeyCrypto::BuildParams(TOvRelativeDistinguishedName& params) const {
+  TOvPublicKeyCrypto::BuildParams(params);
+  params.Add(PROP_HASH_ALGORITHM, OIDByAlgorithm(HashAlgorithm()));
+}
+
+void TOvECDSAPublicKeyCrypto::SignInit(bool detached) {
+  if (!detached) Raise("Only detached signatures are supported");
+  const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(KeyMaterial());
+  if (ec == nullptr || ec->Key() == nullptr || !ec->SecretKeyExists()) Raise("Bad key material");
+  TOvRelativeDistinguishedName params;
+  BuildParams(params);
+  TOvCustomCryptoProvider* provider = GetSuitableProvider(coSignDetached, ALG_ECDSA, &params);
+  context_ = provider->SignInit(ALG_ECDSA, ec->Key(), true, &params);
+  context_provider_ = provider;
 }
 
 }  // namespace corvane

@@ -180,6 +180,10 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   void SetTSPClient(TOvCustomTSPClient* value) { tspClient_ = value; }
   bool IgnoreTimestampFailure() const { return ignoreTimestampFailure_; }
   void SetIgnoreTimestampFailure(bool value) { ignoreTimestampFailure_ = value; }
+  // PKCS#7 values signed with an RSA key use RSASSA-PSS (the hash, MGF1 with
+  // it, a salt as long as the hash) instead of PKCS#1 v1.5.
+  bool UsePSS() const { return usePSS_; }
+  void SetUsePSS(bool value) { usePSS_ = value; }
   TOvPDFPublicKeyRevocationInfo& RevocationInfo() { return revocationInfo_; }
 
   // What the last LoadSignatureInfo read.
@@ -233,6 +237,7 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   int32_t lastVerificationResult_ = 0;
   TOvCustomTSPClient* tspClient_ = nullptr;
   bool ignoreTimestampFailure_ = false;
+  bool usePSS_ = false;
   double readSigningTime_ = 0;
   std::unique_ptr<TOvX509Certificate> signerCertificate_;
   int readSignerCount_ = 0;

@@ -478,6 +478,7 @@ int64_t TOvPDFPublicKeySecurityHandler::EstimatePKCS7Size() {
   signer.SetCertStorage(certStorage_);
   signer.SetIncludeCertificates(true);
   signer.SetHashAlgorithm(hashAlgorithm_);
+  signer.SetUsePSS(usePSS_);
   signer.SetTSPClient(tspClient_);
   signer.AuthenticatedAttributes().Add(oid::ATTR_MESSAGE_DIGEST,
                                        EncodeOctetString(ByteString(64, '\0')));
@@ -496,6 +497,7 @@ ByteString TOvPDFPublicKeySecurityHandler::SignPKCS7(std::string_view digest) {
   signer.SetCertStorage(certStorage_);
   signer.SetIncludeCertificates(true);
   signer.SetHashAlgorithm(hashAlgorithm_);
+  signer.SetUsePSS(usePSS_);
   TCvSigningOptions options = ignoreTimestampFailure_ ? soIgnoreTimestampFailure : 0;
   signer.SetTSPClient(tspClient_);
   std::string_view data = digest;

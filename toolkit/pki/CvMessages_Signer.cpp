@@ -54,6 +54,24 @@ ByteString PSSParameters(int32_t hash) {
   return id.EncodedParameters();
 }
 
+// ecdsa-with-SHA* for the signer's hash; empty for hashes without one.
+ByteString ECDSAAlgorithmOID(int32_t hash) {
+  switch (hash) {
+    case ALG_SHA1:
+      return ByteString(oid::ECDSA_SHA1);
+    case ALG_SHA224:
+      return ByteString(oid::ECDSA_SHA224);
+    case ALG_SHA256:
+      return ByteString(oid::ECDSA_SHA256);
+    case ALG_SHA384:
+      return ByteString(oid::ECDSA_SHA384);
+    case ALG_SHA512:
+      return ByteString(oid::ECDSA_SHA512);
+    default:
+      return {};
+  }
+}
+
 // Certificate-list bytes of a content, for the size estimate: the content
 // [0] { OCTET STRING } around n bytes, with room for any length form.
 int64_t ContentOverhead(int64_t n) { return n > 0 ? n + int64_t{2} * (2 + 8) + 4 : 0; }
@@ -316,8 +334,26 @@ int32_t TOvMessageSigner::FillSignerInfo(TOvPKCS7Signer& signer, TOvX509Certific
       error_info_ = e.what();
       return pss ? MSG_ERROR_PSS_SIGNING : MSG_ERROR_RSA_SIGNING;
     }
-  } else if (family == ALG_DSA || family == ALG_EC) {
-    // These families have no signing key material in this toolkit.
+  } else if (family == ALG_EC) {
+    // RFC 5758 3.2: ecdsa-with-SHA*, the parameters absent.
+    signer.DigestEncryptionAlgorithm = ECDSAAlgorithmOID(hash_algorithm_);
+    signer.DigestEncryptionAlgorithmParameters.clear();
+    signer.WriteNullParams = false;
+    if (signer.DigestEncryptionAlgorithm.empty()) return MSG_ERROR_UNSUPPORTED_ALGORITHM;
+    try {
+      if (key == nullptr) throw EOvMessageError("No key material");
+      TOvECDSAPublicKeyCrypto crypto(nullptr, CryptoProviderManager());
+      crypto.SetKeyMaterial(key);
+      crypto.SetInputIsHash(true);
+      crypto.SetHashAlgorithm(hash_algorithm_);
+      signer.EncryptedDigest = crypto.SignDetached(value);
+      if (signer.EncryptedDigest.empty()) throw EOvMessageError("Empty signature");
+    } catch (const std::exception& e) {
+      error_info_ = e.what();
+      return MSG_ERROR_DSA_SIGNING;
+    }
+  } else if (family == ALG_DSA) {
+    // No DSA signing key material in this toolkit.
     return MSG_ERROR_DSA_SIGNING;
   } else {
     return MSG_ERROR_UNSUPPORTED_ALGORITHM;

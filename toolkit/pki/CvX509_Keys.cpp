@@ -62,6 +62,14 @@ void TOvX509Certificate::CreateKeyMaterial() {
       key_material_ = std::move(material);
     } catch (const std::exception&) {
       key_material_.reset();
+      return;
+    }
+    // A certificate's own provider (the key store's) keeps a key for it, which
+    // the store context makes a private key; other providers have none.
+    try {
+      static_cast<TOvECKeyMaterial&>(*key_material_)
+          .AttachKey(provider_ != nullptr ? provider_->CreateKey(ALG_EC, 0, nullptr) : nullptr);
+    } catch (const std::exception&) {
     }
     return;
   }
