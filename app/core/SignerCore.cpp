@@ -10,6 +10,7 @@
 #include "app/core/SignerReporter.h"
 #include "app/core/SignerSettings.h"
 #include "app/core/TempFile.h"
+#include "toolkit/common/CvConstants.h"
 #include "platform/PlatformFiles.h"
 #include "toolkit/common/CvStream.h"
 
@@ -68,6 +69,14 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
       break;
   }
   if (!setup.Invisible) setup.AutoFontEncoding = true;
+  setup.CAdES = request.Level != TPAdESLevel::plNone;
+  if (request.Digest == "sha256")
+    setup.HashAlgorithm = corvane::ALG_SHA256;
+  else if (request.Digest == "sha384")
+    setup.HashAlgorithm = corvane::ALG_SHA384;
+  else if (request.Digest == "sha512")
+    setup.HashAlgorithm = corvane::ALG_SHA512;
+  setup.Timestamp = request.Timestamp;
   return setup;
 }
 

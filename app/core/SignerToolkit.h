@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <functional>
+#include <cstdint>
 #include <string>
+
+#include "app/core/SigningRequest.h"
 
 namespace corvane {
 class TOvStream;
@@ -46,6 +49,12 @@ struct TSignatureSetup {
   bool Invisible = false;
   // Set for visible entries so that the widget's text picks its own encoding.
   bool AutoFontEncoding = false;
+  // ETSI.CAdES.detached instead of adbe.pkcs7.detached.
+  bool CAdES = false;
+  // The digest's algorithm constant; 0 keeps the handler's default.
+  int32_t HashAlgorithm = 0;
+  // A timestamp from this authority (no URL: none).
+  TTimestampServer Timestamp;
 };
 
 // The toolkit components the main window owns: the personal store, one

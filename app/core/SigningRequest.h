@@ -15,6 +15,18 @@ enum class TSignatureKind {
   skCertifying,  // a certifying (MDP) signature, visible
 };
 
+// The PAdES baseline level asked for; pdNone keeps the signer's own
+// adbe.pkcs7.detached (with a timestamp when a TSA is named).
+enum class TPAdESLevel { plNone, plBB, plBT };
+
+// The time-stamping authority a signature asks for its token.
+struct TTimestampServer {
+  std::string URL;  // empty: no timestamp
+  std::string User;
+  std::string Password;
+  std::string Policy;  // dotted OID, empty for the authority's default
+};
+
 struct TSigningRequest {
   // As given; the Sign action trims them before its checks.
   std::string InputPath;
@@ -26,6 +38,10 @@ struct TSigningRequest {
   // System code page; empty means no /Reason entry.
   std::string Reason;
   TSignatureKind Kind = TSignatureKind::skInvisible;
+  TPAdESLevel Level = TPAdESLevel::plNone;
+  // "sha256", "sha384" or "sha512"; empty is the handler's default.
+  std::string Digest;
+  TTimestampServer Timestamp;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255
