@@ -40,18 +40,12 @@ class TStderrReporter final : public ISignerReporter {
   static void Print(const std::string& text) { std::cerr << "tavrapdf: " << text << "\n"; }
 };
 
-// A token or protected database asks for its password: TAVRA_PIN when set
-// (once: a refused PIN is not offered again), else the terminal, else nothing.
-class TTerminalPasswordPrompt final : public platform::KeyStorePasswordPrompt {
- public:
-  std::optional<std::string> AskPassword(const std::string& tokenName, bool retry) override {
-    if (const char* pin = std::getenv("TAVRA_PIN")) {
-      if (retry) return std::nullopt;
-      return std::string(pin);
-    }
+// Asks on the terminal without echo; nothing when there is no terminal.
+std::optional<std::string> AskOnTerminal(const std::string& name, bool retry) {
+  {
     FILE* tty = std::fopen("/dev/tty", "r+");
     if (!tty) return std::nullopt;
-    std::fprintf(tty, "%sPassword for %s: ", retry ? "Wrong password. " : "", tokenName.c_str());
+    std::fprintf(tty, "%sPassword for %s: ", retry ? "Wrong password. " : "", name.c_str());
     std::fflush(tty);
     termios saved{};
     const bool haveTerminal = tcgetattr(fileno(tty), &saved) == 0;
@@ -69,7 +63,26 @@ class TTerminalPasswordPrompt final : public platform::KeyStorePasswordPrompt {
     if (c == EOF && answer.empty()) return std::nullopt;
     return answer;
   }
+}
+
+// A token or protected database asks for its password: TAVRA_PIN when set
+// (once: a refused PIN is not offered again), else the terminal, else nothing.
+class TTerminalPasswordPrompt final : public platform::KeyStorePasswordPrompt {
+ public:
+  std::optional<std::string> AskPassword(const std::string& tokenName, bool retry) override {
+    if (const char* pin = std::getenv("TAVRA_PIN")) {
+      if (retry) return std::nullopt;
+      return std::string(pin);
+    }
+    return AskOnTerminal(tokenName, retry);
+  }
 };
+
+// The authority's basic-auth password: TAVRA_TSA_PASSWORD, else the terminal.
+std::string TimestampPassword(const std::string& user) {
+  if (const char* password = std::getenv("TAVRA_TSA_PASSWORD")) return password;
+  return AskOnTerminal("timestamp authority user " + user, false).value_or(std::string());
+}
 
 int Usage(const std::string& message) {
   std::cerr << "tavrapdf: " << message << "\n"
@@ -180,24 +193,30 @@ int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
   std::optional<std::string> issuer, serial, reason, type, nssdb, font, image, outDir, suffix, jobs,
       fromFile, page, rect, field;
+  std::optional<std::string> level, tsa, tsaUser, tsaPolicy, digest;
   bool overwrite = false, pss = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    std::optional<std::string>* target = arg == "--issuer"      ? &issuer
-                                         : arg == "--serial"    ? &serial
-                                         : arg == "--reason"    ? &reason
-                                         : arg == "--type"      ? &type
-                                         : arg == "--nssdb"     ? &nssdb
-                                         : arg == "--font"      ? &font
-                                         : arg == "--image"     ? &image
-                                         : arg == "--out-dir"   ? &outDir
-                                         : arg == "--suffix"    ? &suffix
-                                         : arg == "--jobs"      ? &jobs
-                                         : arg == "--from-file" ? &fromFile
-                                         : arg == "--page"      ? &page
-                                         : arg == "--rect"      ? &rect
-                                         : arg == "--field"     ? &field
-                                                                : nullptr;
+    std::optional<std::string>* target = arg == "--issuer"       ? &issuer
+                                         : arg == "--serial"     ? &serial
+                                         : arg == "--reason"     ? &reason
+                                         : arg == "--type"       ? &type
+                                         : arg == "--nssdb"      ? &nssdb
+                                         : arg == "--font"       ? &font
+                                         : arg == "--image"      ? &image
+                                         : arg == "--out-dir"    ? &outDir
+                                         : arg == "--suffix"     ? &suffix
+                                         : arg == "--jobs"       ? &jobs
+                                         : arg == "--from-file"  ? &fromFile
+                                         : arg == "--page"       ? &page
+                                         : arg == "--rect"       ? &rect
+                                         : arg == "--field"      ? &field
+                                         : arg == "--level"      ? &level
+                                         : arg == "--tsa"        ? &tsa
+                                         : arg == "--tsa-user"   ? &tsaUser
+                                         : arg == "--tsa-policy" ? &tsaPolicy
+                                         : arg == "--digest"     ? &digest
+                                                                 : nullptr;
     if (target) {
       if (i + 1 >= args.size()) return Usage(arg + " needs a value");
       *target = args[++i];
@@ -264,6 +283,34 @@ int RunSignCommand(const std::vector<std::string>& args) {
   if (!PlacementOfTexts(page.value_or(stored.SigPage), rect.value_or(stored.SigRect),
                         field.value_or(stored.SigField), request.Placement, placementError))
     return Usage(placementError);
+
+  if (level) {
+    if (*level == "B-LT" || *level == "B-LTA") {
+      std::cerr << "tavrapdf: --level " << *level << " is not yet supported\n";
+      return 2;
+    }
+    if (*level != "B-B" && *level != "B-T") return Usage("--level is B-B, B-T, B-LT or B-LTA");
+    if (*level == "B-T" && !tsa) return Usage("--level B-T needs --tsa");
+    request.Level = *level == "B-T" ? TPAdESLevel::plBT : TPAdESLevel::plBB;
+  }
+  if (digest) {
+    if (*digest != "sha256" && *digest != "sha384" && *digest != "sha512")
+      return Usage("--digest is sha256, sha384 or sha512");
+    request.Digest = *digest;
+  }
+  if ((tsaUser || tsaPolicy) && !tsa) return Usage("--tsa-user and --tsa-policy need --tsa");
+  if (tsa) {
+    if (tsa->rfind("http://", 0) != 0 && tsa->rfind("https://", 0) != 0)
+      return Usage("--tsa needs an http:// or https:// URL");
+    request.Timestamp.URL = *tsa;
+    request.Timestamp.User = tsaUser.value_or(std::string());
+    request.Timestamp.Policy = tsaPolicy.value_or(std::string());
+  }
+  // Without a level a named TSA stamps the adbe.pkcs7.detached signature.
+  if (request.Level == TPAdESLevel::plBB && tsa)
+    return Usage("--level B-B takes no --tsa (B-T does)");
+  if (!request.Timestamp.User.empty())
+    request.Timestamp.Password = TimestampPassword(request.Timestamp.User);
 
   std::vector<std::string> log;
   const platform::NssDatabase database =

@@ -17,6 +17,7 @@
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pdf/CvPDF_DocTimeStamp.h"
 #include "toolkit/pdf/CvPDF_RevisionChanges.h"
 #include "toolkit/pdf/CvPDF_SignatureShape.h"
 #include "toolkit/pki/CvCertPath.h"
@@ -196,13 +197,13 @@ void ChooseCheckedTime(const TOvMessageVerifier* verifier, bool valid, std::stri
   }
 }
 
-void JudgeTrust(TOvPDFPublicKeySecurityHandler& handler, const TOvX509Certificate* signer,
+void JudgeTrust(TOvCustomCertStorage* carried, const TOvX509Certificate* signer,
                 const TVerifyTrust& trust, TSignatureReport& report) {
   TOvCertificatePath path;
   for (const auto& anchor : trust.Anchors) path.AddAnchor(anchor.get());
   for (const auto& authority : trust.Authorities) path.AddIntermediate(authority.get());
-  TOvMemoryCertStorage& carried = handler.ReadCertificates();
-  for (int i = 0; i < carried.Count(); ++i) path.AddIntermediate(carried.Certificates(i));
+  for (int i = 0; carried && i < carried->Count(); ++i)
+    path.AddIntermediate(carried->Certificates(i));
   const TOvCertPathResult result = path.Validate(signer, report.CheckedTime);
   for (const TOvX509Certificate* c : result.Path)
     report.Chain.push_back(CertificateNameText(*c, false));
@@ -216,6 +217,52 @@ void JudgeTrust(TOvPDFPublicKeySecurityHandler& handler, const TOvX509Certificat
     report.TrustProblem = result.Reason;
 }
 
+// A document timestamp: its token over the byte ranges, its authority the signer.
+void CheckDocTimeStamp(TOvPDFDocument& document, TOvPDFSignature& signature, TOvStream& input,
+                       const TVerifyTrust& trust, TSignatureReport& report) {
+  TOvPDFDictionary* value = signature.FieldDictionary();
+  TOvPDFDocTimeStampHandler handler;
+  handler.SetDocument(&document);
+  handler.LoadSignatureInfo(value);
+  const TOvPDFSignatureShape shape = ReadSignatureShape(input, value);
+  std::string digest;
+  report.Level = "document timestamp";
+  report.HasTimestamp = true;
+  if (!HashRanges(handler, input, signature.ByteRanges(), digest)) {
+    report.Problem = "the byte ranges cannot be read";
+  } else if (!handler.VerifyDigest(digest)) {
+    report.Problem = handler.Problem();
+  } else if (!shape.Sound()) {
+    report.Problem = "byte range malformed";
+  } else {
+    report.Valid = true;
+  }
+  report.Digest = HashName(handler.HashAlgorithm());
+  report.TimestampValid = report.Valid;
+  report.TimestampTime = handler.GenTime();
+  const TOvX509Certificate* tsa = handler.AuthorityCertificate();
+  if (tsa) {
+    report.TimestampAuthority = CertificateNameText(*tsa, false);
+    const TOvCertificateName& name = tsa->SubjectName();
+    report.Signer = !name.CommonName.empty() ? name.CommonName : name.Organization;
+  } else {
+    report.Signer = "unknown";
+  }
+  for (const TOvPDFByteRange& range : signature.ByteRanges())
+    report.ByteRanges.emplace_back(range.Offset, range.Length);
+  report.CoversWholeFile =
+      shape.Sound() && CoversWholeFile(signature, input.Size(), shape.ContentsStart,
+                                       shape.ContentsEnd - shape.ContentsStart);
+  report.TimeSource =
+      report.Valid ? TCheckedTimeSource::Timestamp : TCheckedTimeSource::VerifyingTime;
+  report.CheckedTime = report.Valid ? report.TimestampTime : NowUTC();
+  JudgeTrust(nullptr, report.Valid ? tsa : nullptr, trust, report);
+  int64_t revisionEnd = 0;
+  for (const auto& [offset, length] : report.ByteRanges)
+    revisionEnd = std::max(revisionEnd, offset + length);
+  report.Changes = CompareRevisionWithFinal(input, revisionEnd);
+}
+
 TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signature,
                                 TOvStream& input, const TVerifyTrust& trust) {
   TSignatureReport report;
@@ -223,6 +270,16 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
   TOvPDFDictionary* value = signature.FieldDictionary();
   report.Filter = GetNameEntry(value, "Filter", "", false);
   report.SubFilter = GetNameEntry(value, "SubFilter", "", false);
+  if (report.SubFilter == "ETSI.RFC3161") {
+    try {
+      CheckDocTimeStamp(document, signature, input, trust, report);
+    } catch (const std::exception& e) {
+      report.Valid = report.Trusted = report.TimestampValid = false;
+      report.Problem = e.what();
+      report.TrustProblem = "the signature is not valid";
+    }
+    return report;
+  }
   // Our own handler reads every subfilter the signer writes; it is made
   // here so that verifying does not depend on how the entry was bound.
   auto handler = std::make_unique<TOvPDFPublicKeySecurityHandler>();
@@ -279,7 +336,18 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
   }
   const TOvX509Certificate* signer = report.Valid ? SignerCertificate(*handler) : nullptr;
   ChooseCheckedTime(verifier.get(), report.Valid, der, report);
-  JudgeTrust(*handler, signer, trust, report);
+  if (verifier && verifier->TimestampCount() > 0) {
+    const TOvClientTSPInfo* token = verifier->Timestamps(0);
+    report.HasTimestamp = true;
+    report.TimestampTime = token->GenTime;
+    if (const TOvX509Certificate* tsa = token->Verifier().SignerCertificate(0))
+      report.TimestampAuthority = CertificateNameText(*tsa, false);
+    // The verifier refuses the whole value when a token does not stamp it.
+    report.TimestampValid =
+        report.Valid && token->SignatureResult() == 0 && token->ParseResult() == 0;
+  }
+  if (report.SubFilter == "ETSI.CAdES.detached") report.Level = report.HasTimestamp ? "B-T" : "B-B";
+  JudgeTrust(&handler->ReadCertificates(), signer, trust, report);
   int64_t revisionEnd = 0;
   for (const auto& [offset, length] : report.ByteRanges)
     revisionEnd = std::max(revisionEnd, offset + length);
@@ -366,6 +434,11 @@ void PrintText(const TSignatureReport& r, std::ostream& out) {
   else if (r.TimeSource == TCheckedTimeSource::VerifyingTime)
     out << " (no signing time given; checked at the time of verifying)";
   out << "\n";
+  if (!r.Level.empty()) out << "  level: " << r.Level << "\n";
+  if (r.HasTimestamp)
+    out << "  timestamp: " << TimeText(r.TimestampTime) << " by "
+        << (r.TimestampAuthority.empty() ? "unknown" : r.TimestampAuthority) << ", "
+        << (r.TimestampValid ? "valid" : "not valid") << "\n";
   out << "  revocation: not checked\n";
   out << "  changed after signing: " << Line(r.Changes.Summary()) << "\n";
 }
@@ -416,6 +489,13 @@ void PrintJson(const TSignatureReport& r, std::ostream& out) {
       << (r.CertificateValidAtTime ? "true" : "false") << ",\n";
   out << "      \"checkedTime\": " << JsonString(TimeText(r.CheckedTime)) << ",\n";
   out << "      \"checkedTimeSource\": " << JsonString(TimeSourceText(r.TimeSource)) << ",\n";
+  out << "      \"level\": " << optionalText(!r.Level.empty(), r.Level) << ",\n";
+  if (r.HasTimestamp)
+    out << "      \"timestamp\": {\"time\": " << JsonString(TimeText(r.TimestampTime))
+        << ", \"authority\": " << JsonString(r.TimestampAuthority)
+        << ", \"valid\": " << (r.TimestampValid ? "true" : "false") << "},\n";
+  else
+    out << "      \"timestamp\": null,\n";
   out << "      \"revocation\": \"not checked\",\n";
   out << "      \"changedAfterSigning\": " << JsonString(VerdictText(r.Changes.Verdict)) << ",\n";
   out << "      \"allowedChanges\": " << JsonList(r.Changes.Allowed) << ",\n";

@@ -42,6 +42,15 @@ struct TSignatureReport {
   TCheckedTimeSource TimeSource = TCheckedTimeSource::VerifyingTime;
   double CheckedTime = 0;          // the moment the certificates were checked at
   std::vector<std::string> Chain;  // the signer first, the anchor last when reached
+  // "B-B", "B-T", "document timestamp", or empty for a signature of no PAdES level.
+  std::string Level;
+  // The first timestamp token: its time, the authority that signed it, and
+  // whether it is sound and stamps this signature value (or, for a document
+  // timestamp, the byte ranges).
+  bool HasTimestamp = false;
+  double TimestampTime = 0;
+  std::string TimestampAuthority;
+  bool TimestampValid = false;
   // What the updates after the signed revision added, changed or freed.
   corvane::TOvPDFRevisionChanges Changes;
 };

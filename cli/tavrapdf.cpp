@@ -59,6 +59,8 @@ constexpr const char* kHelp =
     "  sign INPUT OUTPUT [--issuer TEXT] [--serial HEX] [--reason TEXT]\n"
     "       [--type invisible|visible|certify] [--nssdb DIR] [--pss]\n"
     "       [--page N|last] [--rect X1,Y1,X2,Y2] [--field NAME]\n"
+    "       [--level B-B|B-T|B-LT|B-LTA] [--tsa URL] [--tsa-user NAME]\n"
+    "       [--tsa-policy OID] [--digest sha256|sha384|sha512]\n"
     "                  Sign INPUT with the certificate of the My store whose issuer\n"
     "                  common name is TEXT and whose serial number is HEX, as the\n"
     "                  signer window does, and write the signed copy to OUTPUT:\n"

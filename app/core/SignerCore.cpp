@@ -10,6 +10,7 @@
 #include "app/core/SignerReporter.h"
 #include "app/core/SignerSettings.h"
 #include "app/core/TempFile.h"
+#include "toolkit/common/CvConstants.h"
 #include "platform/PlatformFiles.h"
 #include "toolkit/common/CvStream.h"
 
@@ -75,6 +76,14 @@ TSignatureSetup MakeSignatureSetup(const TSigningRequest& request, double signin
   setup.Placement = request.Placement;
   setup.Placement.Field = ToUtf8Text(request.Placement.Field);
   setup.UsePSS = request.UsePSS;
+  setup.CAdES = request.Level != TPAdESLevel::plNone;
+  if (request.Digest == "sha256")
+    setup.HashAlgorithm = corvane::ALG_SHA256;
+  else if (request.Digest == "sha384")
+    setup.HashAlgorithm = corvane::ALG_SHA384;
+  else if (request.Digest == "sha512")
+    setup.HashAlgorithm = corvane::ALG_SHA512;
+  setup.Timestamp = request.Timestamp;
   return setup;
 }
 

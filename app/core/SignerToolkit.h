@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <cstdint>
 #include <string>
 
 #include "app/core/SignaturePlacement.h"
+#include "app/core/SigningRequest.h"
 
 namespace corvane {
 class TOvStream;
@@ -56,6 +58,12 @@ struct TSignatureSetup {
   TSignaturePlacement Placement;
   // RSA keys sign with RSASSA-PSS instead of PKCS#1 v1.5.
   bool UsePSS = false;
+  // ETSI.CAdES.detached instead of adbe.pkcs7.detached.
+  bool CAdES = false;
+  // The digest's algorithm constant; 0 keeps the handler's default.
+  int32_t HashAlgorithm = 0;
+  // A timestamp from this authority (no URL: none).
+  TTimestampServer Timestamp;
 };
 
 // The toolkit components the main window owns: the personal store, one

@@ -17,6 +17,18 @@ enum class TSignatureKind {
   skCertifying,  // a certifying (MDP) signature, visible
 };
 
+// The PAdES baseline level asked for; pdNone keeps the signer's own
+// adbe.pkcs7.detached (with a timestamp when a TSA is named).
+enum class TPAdESLevel { plNone, plBB, plBT };
+
+// The time-stamping authority a signature asks for its token.
+struct TTimestampServer {
+  std::string URL;  // empty: no timestamp
+  std::string User;
+  std::string Password;
+  std::string Policy;  // dotted OID, empty for the authority's default
+};
+
 struct TSigningRequest {
   // As given; the Sign action trims them before its checks.
   std::string InputPath;
@@ -36,6 +48,10 @@ struct TSigningRequest {
   TSignaturePlacement Placement;
   // RSA keys sign with RSASSA-PSS instead of PKCS#1 v1.5.
   bool UsePSS = false;
+  TPAdESLevel Level = TPAdESLevel::plNone;
+  // "sha256", "sha384" or "sha512"; empty is the handler's default.
+  std::string Digest;
+  TTimestampServer Timestamp;
 };
 
 // The stored form: 0 invisible, 2 certifying; every other value (1, or 255

@@ -1,9 +1,13 @@
 #include "app/core/ToolkitBinding.h"
 
+#include <stdexcept>
+#include <unordered_set>
+
 #include "platform/media/MediaFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
 #include "toolkit/pki/CvCustomCertStorage.h"
+#include "toolkit/pki/CvTSPClient.h"
 #include "toolkit/pki/CvWinCertStorage.h"
 #include "toolkit/pki/CvX509.h"
 
@@ -44,9 +48,10 @@ TToolkitBinding::TToolkitBinding()
 }
 
 TToolkitBinding::~TToolkitBinding() {
-  // The document refers to the handler, the handler to the storage.
+  // The document refers to the handler, the handler to the storage and the client.
   document_.reset();
   handler_.reset();
+  tspClient_.reset();
 }
 
 const ISignerCertificate& TToolkitBinding::Certificate(size_t index) const {
@@ -98,12 +103,39 @@ void TToolkitBinding::ConfigureSignature(int index, const TSignatureSetup& setup
     }
   }
   ApplyPlacement(*document_, signature, setup.Placement);
+  handler_->SetCAdES(setup.CAdES);
+  withChain_ = setup.CAdES;
+  if (setup.HashAlgorithm != 0) handler_->SetHashAlgorithm(setup.HashAlgorithm);
+  handler_->SetTSPClient(nullptr);
+  tspClient_.reset();
+  if (!setup.Timestamp.URL.empty()) {
+    if (tspFactory_) tspClient_ = tspFactory_(setup.Timestamp);
+    if (!tspClient_) throw std::runtime_error("No timestamping client for " + setup.Timestamp.URL);
+    handler_->SetTSPClient(tspClient_.get());
+  }
 }
 
 void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificate) {
   certStorage_->Clear();
   handler_->SetSignatureKind(PDF_SIGNATURE_KIND_PKCS7);
-  certStorage_->Add(static_cast<const TCertificate&>(certificate).Certificate(), true);
+  TOvX509Certificate& signing = static_cast<const TCertificate&>(certificate).Certificate();
+  certStorage_->Add(signing, true);
+  if (withChain_) {
+    // The issuers the database knows, up to the root; bounded, each once.
+    if (!authorities_) {
+      authorities_ = std::make_unique<TOvWinCertStorage>();
+      authorities_->SetSystemStores({"CA", "ROOT"});
+    }
+    std::unordered_set<std::string> seen{std::string(signing.CertificateBinary())};
+    const TOvX509Certificate* current = &signing;
+    for (int depth = 0; depth < 16; ++depth) {
+      const int at = authorities_->IndexOfIssuer(*current);
+      TOvX509Certificate* issuer = at >= 0 ? authorities_->Certificates(at) : nullptr;
+      if (!issuer || !seen.insert(std::string(issuer->CertificateBinary())).second) break;
+      certStorage_->Add(*issuer, false);
+      current = issuer;
+    }
+  }
   handler_->SetCertStorage(certStorage_.get());
   handler_->SetCustomName("Adobe.PPKMS");
 }

@@ -5,6 +5,7 @@
 // certificate.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,7 @@ class TOvPDFPublicKeySecurityHandler;
 class TOvMemoryCertStorage;
 class TOvWinCertStorage;
 class TOvX509Certificate;
+class TOvCustomTSPClient;
 }  // namespace corvane
 
 namespace tavra {
@@ -39,6 +41,11 @@ class TToolkitBinding final : public ISignerToolkit {
 
   corvane::TOvPDFDocument& Document() { return *document_; }
 
+  // Makes the timestamping client for a signature that names an authority.
+  using TTSPClientFactory =
+      std::function<std::unique_ptr<corvane::TOvCustomTSPClient>(const TTimestampServer&)>;
+  void SetTSPClientFactory(TTSPClientFactory factory) { tspFactory_ = std::move(factory); }
+
  private:
   class TCertificate;
 
@@ -47,6 +54,11 @@ class TToolkitBinding final : public ISignerToolkit {
   std::unique_ptr<corvane::TOvMemoryCertStorage> certStorage_;
   std::unique_ptr<corvane::TOvWinCertStorage> winCertStorage_;
   std::vector<std::unique_ptr<TCertificate>> certificates_;
+  TTSPClientFactory tspFactory_;
+  std::unique_ptr<corvane::TOvCustomTSPClient> tspClient_;
+  // Authorities of the database, for the chain a CAdES signature carries.
+  std::unique_ptr<corvane::TOvWinCertStorage> authorities_;
+  bool withChain_ = false;
 };
 
 }  // namespace tavra

@@ -336,3 +336,45 @@ TEST(TSPInfo, TSTInfoFieldsAndNonces) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// A client that answers "granted" without a token, or fails with words.
+class SilentTSPClient : public TOvCustomTSPClient {
+ public:
+  int32_t Timestamp(const ByteString&, uint8_t& status, uint32_t& failureInfo,
+                    ByteString& token) override {
+    status = Status;
+    failureInfo = 0;
+    token.clear();
+    SetFailureText(Words);
+    return Code;
+  }
+  uint8_t Status = 0;
+  int32_t Code = 0;
+  std::string Words;
+};
+
+// Asked for a timestamp, the signer never returns a signature without one.
+TEST_F(TSPTest, NoTokenIsAFailureWithItsCause) {
+  SilentTSPClient client;
+  std::string der;
+  EXPECT_EQ(SignWith(&client, der), MSG_ERROR_INVALID_TIMESTAMP);
+  client.Status = 2;  // rejection
+  EXPECT_EQ(SignWith(&client, der), MSG_ERROR_INVALID_TIMESTAMP);
+  EXPECT_EQ(SignWith(&client, der, soIgnoreTimestampFailure), 0);
+
+  client.Code = 4242;
+  client.Words = "HTTP status 401 from the authority";
+  TOvMessageSigner signer;
+  signer.SetCertStorage(&storage_);
+  signer.SetTSPClient(&client);
+  int64_t size = 1 << 16;
+  std::string out(static_cast<size_t>(size), '\0');
+  EXPECT_EQ(signer.Sign("content", 7, true, size, out.data()), 4242);
+  EXPECT_EQ(signer.ErrorInfo(), client.Words);
+}
+
+}  // namespace
+}  // namespace corvane

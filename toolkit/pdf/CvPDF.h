@@ -84,6 +84,8 @@ class TOvPDFSecurityHandler {
   virtual ByteString SignDigest(std::string_view /*digest*/) { return {}; }
   virtual bool VerifyDigest(std::string_view /*digest*/) { return false; }
   virtual int64_t EstimateSignatureSize() { return 0; }
+  // /Type of the value dictionaries this handler makes.
+  virtual std::string ValueType() const { return "Sig"; }
   virtual ByteString TimestampSignature() { return {}; }
   // Clears the three texts and answers false unless the handler knows its signer.
   virtual bool GetSignerInfo(std::string& name, std::string& subjectLines,

@@ -109,6 +109,7 @@ class TOvMemoryCertStorage;
 class TOvX509Certificate;
 class TOvHashFunction;
 class TOvCustomTSPClient;
+class TOvPKCS7Attributes;
 
 // Revocation data embedded in a signature (adbe-revocationInfoArchival):
 // CRLs and OCSP responses as DER, and other (type OID, value) entries.
@@ -172,6 +173,12 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   void SetSignatureKind(uint8_t value) { signatureKind_ = value; }
   bool DetachedSignature() const { return detachedSignature_; }
   void SetDetachedSignature(bool value) { detachedSignature_ = value; }
+  // A detached PKCS#7 value written as /SubFilter /ETSI.CAdES.detached, with
+  // the signer's certificate bound by an ESS signing-certificate-v2
+  // attribute (a PAdES baseline signature; with a TSPClient, B-T). Survives
+  // a reset, as DetachedSignature does.
+  bool CAdES() const { return cades_; }
+  void SetCAdES(bool value) { cades_ = value; }
   int32_t HashAlgorithm() const { return hashAlgorithm_; }
   void SetHashAlgorithm(int32_t value) { hashAlgorithm_ = value; }
   TOvCustomCertStorage* CertStorage() const { return certStorage_; }
@@ -216,6 +223,9 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   ByteString SignRaw(std::string_view digest);
   ByteString SignPKCS7(std::string_view digest);
   int64_t EstimatePKCS7Size();
+  // The size of a token the TSPClient gives for a digest of its hash.
+  int64_t MeasureTimestampToken();
+  void AddCAdESAttributes(TOvPKCS7Attributes& attributes) const;
   void WriteCertificateChain(TOvPDFDictionary* sigDict);
   void LoadPKCS7Value();
   void LoadX509Value();
@@ -234,6 +244,7 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   int32_t hashAlgorithm_;
   TOvPDFPublicKeyRevocationInfo revocationInfo_;
   bool detachedSignature_ = true;
+  bool cades_ = false;
   int32_t lastVerificationResult_ = 0;
   TOvCustomTSPClient* tspClient_ = nullptr;
   bool ignoreTimestampFailure_ = false;
@@ -241,6 +252,8 @@ class TOvPDFPublicKeySecurityHandler : public TOvPDFSecurityHandler {
   double readSigningTime_ = 0;
   std::unique_ptr<TOvX509Certificate> signerCertificate_;
   int readSignerCount_ = 0;
+  int readTimestampCount_ = 0;
+  int64_t measuredToken_ = 0;
   bool verifyTimestamps_ = true;
 };
 

@@ -15,6 +15,7 @@
 #include "toolkit/pki/CvCustomCertStorage.h"
 #include "toolkit/pki/CvMessages.h"
 #include "toolkit/pki/CvPKCS7.h"
+#include "toolkit/pki/CvTSPClient.h"
 #include "toolkit/pki/CvX509.h"
 
 namespace corvane {
@@ -201,6 +202,7 @@ void TOvPDFPublicKeySecurityHandler::ResetHandler() {
   readSigningTime_ = 0;
   signerCertificate_.reset();
   readSignerCount_ = 0;
+  readTimestampCount_ = 0;
 }
 
 TOvX509Certificate* TOvPDFPublicKeySecurityHandler::SigningCertificate() const {
@@ -239,7 +241,9 @@ void TOvPDFPublicKeySecurityHandler::SaveSignatureInfo(TOvPDFDictionary* sigDict
   if (signatureKind_ == PDF_SIGNATURE_KIND_X509)
     subFilter = "adbe.x509.rsa_sha1";
   else if (signatureKind_ == PDF_SIGNATURE_KIND_PKCS7)
-    subFilter = detachedSignature_ ? "adbe.pkcs7.detached" : "adbe.pkcs7.sha1";
+    subFilter = !detachedSignature_ ? "adbe.pkcs7.sha1"
+                : cades_            ? "ETSI.CAdES.detached"
+                                    : "adbe.pkcs7.detached";
   AddNameEntry(sigDict, "SubFilter", subFilter);
   if (signatureKind_ == PDF_SIGNATURE_KIND_X509) WriteCertificateChain(sigDict);
 }
@@ -389,6 +393,7 @@ void TOvPDFPublicKeySecurityHandler::LoadSignatureInfo(TOvPDFDictionary* sigDict
     if (detached || readSubFilter_ == "adbe.pkcs7.sha1") {
       signatureKind_ = PDF_SIGNATURE_KIND_PKCS7;
       detachedSignature_ = detached;
+      cades_ = readSubFilter_ == "ETSI.CAdES.detached";
       LoadPKCS7Value();
     } else if (readSubFilter_ == "adbe.x509.rsa_sha1") {
       signatureKind_ = PDF_SIGNATURE_KIND_X509;
@@ -460,6 +465,33 @@ namespace {
 ByteString DataContentTypeValue() { return EncodeOID(oid::PKCS7_DATA); }
 
 constexpr std::string_view kRevocationInfoArchival{"\x2A\x86\x48\x86\xF7\x2F\x01\x01\x08", 9};
+// id-aa-signingCertificateV2 (RFC 5035).
+constexpr std::string_view kSigningCertificateV2{"\x2A\x86\x48\x86\xF7\x0D\x01\x09\x10\x02\x2F",
+                                                 11};
+
+// SigningCertificateV2 { certs { ESSCertIDv2 } }: the SHA-256 hash of the
+// certificate (the default algorithm, so not written) and its issuer and
+// serial, which binds the signature to this very certificate.
+ByteString SigningCertificateV2Value(const TOvX509Certificate& certificate) {
+  TOvHashFunction sha256(ALG_SHA256);
+  sha256.Update(certificate.CertificateBinary());
+  const std::string issuerSerial =
+      EncodeSequence({EncodeSequence({EncodeConstructed(0xA4, {certificate.IssuerNameDER()})}),
+                      EncodePrimitive(ASN1_INTEGER, certificate.SerialNumberOctets())});
+  const std::string certId = EncodeSequence({EncodeOctetString(sha256.Finish()), issuerSerial});
+  return EncodeSequence({EncodeSequence({certId})});
+}
+
+std::string TimestampFailure(TOvCustomTSPClient& client, int32_t code, uint8_t status,
+                             bool noToken) {
+  std::string why = client.FailureText();
+  if (why.empty() && code == MSG_ERROR_INVALID_TIMESTAMP)
+    why = status > 1 ? "the timestamp authority refused the request (status " +
+                           std::to_string(status) + ")"
+          : noToken ? "the timestamp authority sent no token"
+                    : "";
+  return "Timestamp request failed: " + (why.empty() ? "error " + std::to_string(code) : why);
+}
 
 // The person reads this: the cause in words, never the signer's bare code.
 std::string SignerFailure(int32_t code, const std::string& info) {
@@ -482,10 +514,33 @@ int64_t TOvPDFPublicKeySecurityHandler::EstimatePKCS7Size() {
   signer.SetTSPClient(tspClient_);
   signer.AuthenticatedAttributes().Add(oid::ATTR_MESSAGE_DIGEST,
                                        EncodeOctetString(ByteString(64, '\0')));
+  if (cades_ && detachedSignature_) AddCAdESAttributes(signer.AuthenticatedAttributes());
   int64_t size = 0;
   const int32_t result = signer.Sign(nullptr, 0, detachedSignature_, size, nullptr);
   if (result == MSG_ERROR_NO_CERTIFICATE) Fail("No signing certificate found");
-  return size + 256 + revocationInfo_.EstimatedSize();
+  // A token carries the authority's certificates and grows with them; the
+  // authority itself says how large, so a long chain never overflows.
+  const int64_t token = tspClient_ ? MeasureTimestampToken() + 1024 : 0;
+  return size + 256 + revocationInfo_.EstimatedSize() + token;
+}
+
+int64_t TOvPDFPublicKeySecurityHandler::MeasureTimestampToken() {
+  TOvHashFunction hash(tspClient_->HashAlgorithm(), nullptr, CryptoProviderManager(),
+                       static_cast<TOvCryptoParams>(nullptr));
+  hash.Update("size of a timestamp token");
+  uint8_t status = 0;
+  uint32_t failureInfo = 0;
+  ByteString token;
+  int32_t code = tspClient_->Timestamp(hash.Finish(), status, failureInfo, token);
+  if (code == 0 && (status > 1 || token.empty())) code = MSG_ERROR_INVALID_TIMESTAMP;
+  if (code != 0) Fail(TimestampFailure(*tspClient_, code, status, token.empty()));
+  measuredToken_ = static_cast<int64_t>(token.size());
+  return measuredToken_;
+}
+
+void TOvPDFPublicKeySecurityHandler::AddCAdESAttributes(TOvPKCS7Attributes& attributes) const {
+  // No signing-time: the time of a PAdES signature is /M (or its timestamp).
+  attributes.Add(kSigningCertificateV2, SigningCertificateV2Value(RequireSigningCertificate()));
 }
 
 ByteString TOvPDFPublicKeySecurityHandler::SignPKCS7(std::string_view digest) {
@@ -507,6 +562,7 @@ ByteString TOvPDFPublicKeySecurityHandler::SignPKCS7(std::string_view digest) {
     if (detachedSignature_) {
       attributes.Add(oid::ATTR_MESSAGE_DIGEST, EncodeOctetString(digest));
       attributes.Add(oid::ATTR_CONTENT_TYPE, DataContentTypeValue());
+      if (cades_) AddCAdESAttributes(attributes);
     } else {
       // adbe.pkcs7.sha1: the message carries the SHA-1 digest as its content.
       options |= soInsertMessageDigests;
@@ -525,6 +581,8 @@ ByteString TOvPDFPublicKeySecurityHandler::SignPKCS7(std::string_view digest) {
       signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size, nullptr);
   if (result != MSG_ERROR_BUFFER_TOO_SMALL && result != 0)
     throw EOvPDFSecurityHandlerError(SignerFailure(result, signer.ErrorInfo()));
+  // The signer's own allowance for a token is smaller than many tokens.
+  if (tspClient_) size += (measuredToken_ > 0 ? measuredToken_ : 65536) + 1024;
   ByteString value(static_cast<size_t>(size), '\0');
   result =
       signer.Sign(data.data(), static_cast<int64_t>(data.size()), detached, size, value.data());
@@ -583,6 +641,7 @@ bool TOvPDFPublicKeySecurityHandler::VerifyPKCS7(std::string_view digest) {
       result = MSG_ERROR_DIGEST_MISMATCH;
   }
   lastVerificationResult_ = result;
+  readTimestampCount_ = verifier.TimestampCount();
   if (TOvX509Certificate* found = verifier.SignerCertificate(0)) {
     signerCertificate_ = std::make_unique<TOvX509Certificate>();
     found->Clone(signerCertificate_.get(), false);
@@ -603,7 +662,8 @@ void TOvPDFPublicKeySecurityHandler::CheckWrittenValue(std::string_view value,
   checker.certStorage_ = certStorage_;
   checker.signatureKind_ = signatureKind_;
   checker.detachedSignature_ = detachedSignature_;
-  checker.verifyTimestamps_ = false;
+  // A timestamp asked for must be one of this signature value, and sound.
+  checker.verifyTimestamps_ = tspClient_ != nullptr;
   checker.readValue_ = ByteString(value);
   const TOvX509Certificate* signing = SigningCertificate();
   bool verified = false;
@@ -618,11 +678,15 @@ void TOvPDFPublicKeySecurityHandler::CheckWrittenValue(std::string_view value,
   } catch (const std::exception& e) {
     Fail(std::string("The signature written cannot be read back: ") + e.what());
   }
+  if (!verified && checker.lastVerificationResult_ == MSG_ERROR_INVALID_TIMESTAMP)
+    Fail("The timestamp token received does not cover the signature written");
   if (!verified) {
     const int32_t code = checker.lastVerificationResult_;
     Fail("The signature written does not verify" +
          (code != 0 ? " (error " + std::to_string(code) + ")" : std::string()));
   }
+  if (tspClient_ && checker.readTimestampCount_ == 0)
+    Fail("The signature written carries no timestamp");
   const TOvX509Certificate* named = checker.SignerCertificate();
   if (!signing || !named || named->CertificateBinary() != signing->CertificateBinary())
     Fail("The signature written names another signer");

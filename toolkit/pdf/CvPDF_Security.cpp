@@ -14,6 +14,7 @@
 #include "toolkit/crypto/CvMD.h"
 #include "toolkit/crypto/CvRC4.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pdf/CvPDF_DocTimeStamp.h"
 
 namespace corvane {
 
@@ -65,9 +66,10 @@ TOvPDFIndirect* EnclosingIndirect(TOvPDFObject* object) {
 enum class TCipher { rc4, aes, identity, custom };
 
 // The handler classes the PDF layer starts with, in registration order:
-// the password handler, then the public-key handler.
+// the password handler, the public-key handler, then the document timestamps.
 std::vector<const TOvPDFSecurityHandlerClass*> StartupHandlerClasses() {
-  return {&TOvPDFPasswordSecurityHandler::Class(), &TOvPDFPublicKeySecurityHandler::Class()};
+  return {&TOvPDFPasswordSecurityHandler::Class(), &TOvPDFPublicKeySecurityHandler::Class(),
+          &TOvPDFDocTimeStampHandler::Class()};
 }
 
 // The registry: classes in registration order, behind one reader/writer lock.

@@ -207,9 +207,11 @@ void BuildValue(TOvPDFDocument& document, TCvPendingSignature& pending) {
   TOvPDFDictionary* value = file.NewDictionary();
   handler->SaveSignatureInfo(value);
   handler->WriteFilterName(value);
-  SetEntry(value, "Type", file.NewName("Sig"));
+  const std::string type = handler->ValueType();
+  SetEntry(value, "Type", file.NewName(type));
   pending.Placeholder.Reserve(file, value, handler->EstimateSignatureSize() + entry.ExtraSpace());
-  WriteTexts(document, entry, value);
+  // A document timestamp's time and authority are in its token.
+  if (type == "Sig") WriteTexts(document, entry, value);
   const bool certify = entry.SignatureType() == stMDP;
   if (certify) {
     pending.References = NewFlatArray(file);

@@ -379,9 +379,20 @@ int32_t TOvMessageSigner::TimestampSigners(TOvPKCS7SignedData& data) {
     uint8_t status = 0;
     uint32_t failureInfo = 0;
     ByteString token;
-    const int32_t rc = tsp_client_->Timestamp(digest, status, failureInfo, token);
-    if (rc != 0) return (signing_options_ & soIgnoreTimestampFailure) ? 0 : rc;
-    if (!token.empty()) signer.UnauthenticatedAttributes.Add(oid::ATTR_TIMESTAMP_TOKEN, token);
+    int32_t rc = tsp_client_->Timestamp(digest, status, failureInfo, token);
+    // A reply that was not granted, or that brought no token, is a failure:
+    // the caller asked for a timestamp and must not get a signature without.
+    if (rc == 0 && (status > 1 || token.empty())) rc = MSG_ERROR_INVALID_TIMESTAMP;
+    if (rc != 0) {
+      if (signing_options_ & soIgnoreTimestampFailure) return 0;
+      error_info_ = tsp_client_->FailureText();
+      if (error_info_.empty())
+        error_info_ = token.empty() && status <= 1
+                          ? "The timestamp authority sent no token"
+                          : "The timestamp request failed (status " + std::to_string(status) + ")";
+      return rc;
+    }
+    signer.UnauthenticatedAttributes.Add(oid::ATTR_TIMESTAMP_TOKEN, token);
   }
   return 0;
 }
