@@ -114,8 +114,8 @@ class TCvTransformDigest {
   ByteString GuardedHash(TOvPDFObject* value, const TCvKey& key);
   ByteString ValueHash(TOvPDFObject* value, const TCvKey& key, bool infoText);
   void Remember(const TCvKey& key, const ByteString& digest);
-  void FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, const TCvKey& dictKey,
-               std::string_view key, bool inherited, bool nullWhenAbsent);
+  void FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, const TCvKey& dictKey, std::string_view key,
+               bool inherited, bool nullWhenAbsent);
   TOvPDFObject* Lookup(TOvPDFDictionary* dict, const TCvKey& dictKey, std::string_view key,
                        bool inherited, bool* own = nullptr);
   ByteString PageDigest(TOvPDFDictionary* page, const TCvKey& key);
@@ -229,9 +229,8 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* item, bool infoText) {
     if (it != cache_.end()) return it->second;
   }
   ByteString result;
-  With(item, [&](TOvPDFObject* value, const TCvKey& key) {
-    result = ValueHash(value, key, infoText);
-  });
+  With(item,
+       [&](TOvPDFObject* value, const TCvKey& key) { result = ValueHash(value, key, infoText); });
   return result;
 }
 
