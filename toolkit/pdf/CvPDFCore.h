@@ -1184,7 +1184,7 @@ class TOvPDFFile {
   // The canonical reference of each object: generation 0 of a dense range
   // of numbers in a flat table (a pointer an object), the rest in a map.
   struct TCvCanonicalIndex {
-    std::vector<TOvPDFRef*> slots;
+    std::vector<TOvPDFRef*> table;
     std::unordered_map<uint64_t, TOvPDFRef*> other;
     void Clear();
     // Makes the table reach highest when the numbers are dense enough.

@@ -358,7 +358,7 @@ TOvPDFRef* TOvPDFFile::FindCanonical(int32_t number, int32_t generation) {
 }
 
 void TOvPDFFile::TCvCanonicalIndex::Clear() {
-  std::vector<TOvPDFRef*>().swap(slots);
+  std::vector<TOvPDFRef*>().swap(table);
   other.clear();
 }
 
@@ -366,14 +366,14 @@ void TOvPDFFile::TCvCanonicalIndex::Size(int32_t highest, size_t objects) {
   // A table for sparse numbers would cost far more than the objects: a file
   // may name one object 2,000,000,000.
   const auto wanted = static_cast<size_t>(std::max(highest, 0)) + 1;
-  if (wanted > 2 * objects + 1024 || wanted <= slots.size()) return;
-  slots.resize(wanted, nullptr);
+  if (wanted > 2 * objects + 1024 || wanted <= table.size()) return;
+  table.resize(wanted, nullptr);
 }
 
 void TOvPDFFile::TCvCanonicalIndex::Insert(TOvPDFRef* ref) {
   const uint64_t key = Key(ref->Number, ref->Generation);
-  if (ref->Generation == 0 && ref->Number >= 0 && static_cast<size_t>(ref->Number) < slots.size()) {
-    TOvPDFRef*& slot = slots[static_cast<size_t>(ref->Number)];
+  if (ref->Generation == 0 && ref->Number >= 0 && static_cast<size_t>(ref->Number) < table.size()) {
+    TOvPDFRef*& slot = table[static_cast<size_t>(ref->Number)];
     if (!slot && (other.empty() || !other.count(key))) slot = ref;
     return;
   }
@@ -381,8 +381,8 @@ void TOvPDFFile::TCvCanonicalIndex::Insert(TOvPDFRef* ref) {
 }
 
 TOvPDFRef* TOvPDFFile::TCvCanonicalIndex::Find(int32_t number, int32_t generation) const {
-  if (generation == 0 && number >= 0 && static_cast<size_t>(number) < slots.size()) {
-    if (TOvPDFRef* ref = slots[static_cast<size_t>(number)]) return ref;
+  if (generation == 0 && number >= 0 && static_cast<size_t>(number) < table.size()) {
+    if (TOvPDFRef* ref = table[static_cast<size_t>(number)]) return ref;
   }
   if (other.empty()) return nullptr;
   auto it = other.find(Key(number, generation));
