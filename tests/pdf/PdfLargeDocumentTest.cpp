@@ -1,6 +1,7 @@
 // Reading large documents without keeping them: the certification digest of
-// objects only looked at, the page count a tree declares, and the
-// cross-reference table when its entries come out of order.
+// objects only looked at, the page count a tree declares, the cross-reference
+// table when its entries come out of order, and the references of object
+// streams read from their text.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -149,6 +150,56 @@ TEST(LargeDocument, CrossReferenceEntriesOutOfOrder) {
   table.RemoveIf([](const corvane::TOvPDFXrefEntry& e) { return e.Number % 2 == 0; });
   EXPECT_EQ(table.Find(2, 0), nullptr);
   EXPECT_NE(table.Find(kCount + 1, 0), nullptr);
+}
+
+// References are read from text as the parser reads them: two integers and
+// R, never inside strings, names or comments.
+TEST(LargeDocument, ReferencesAreFoundInTextWithoutParsing) {
+  EXPECT_EQ(corvane::HighestReferenceIn("<< /A [1 2 3 0 R] /B 7 0 R /C (9 0 R) >>"), 7);
+  EXPECT_EQ(corvane::HighestReferenceIn("[1.0 0 R 2 0R /8 0 R <3930> 0 R 4 % 99 0 R\n0 R]"), 4);
+  EXPECT_EQ(corvane::HighestReferenceIn("<<(a\\) (12 0 R)) /K 5 0 R>><</X 6 0 R"), 6);
+  EXPECT_EQ(corvane::HighestReferenceIn("(unterminated 40 0 R"), 0);
+}
+
+// A new object takes a number past every reference, also one that only a
+// member of an object stream makes to an object that does not exist.
+TEST(LargeDocument, NewObjectsPassReferencesInObjectStreams) {
+  // Catalog 1 at its offset; pages 2 and 3 and an array nothing reaches, 6,
+  // in object stream 4 (unfiltered); the cross-reference stream 5.
+  std::string pdf = "%PDF-1.5\n";
+  const auto catalog = static_cast<long long>(pdf.size());
+  pdf += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  const std::string members =
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n"
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >>\n"
+      "[(70 0 R) 55 0 R]\n";
+  const std::string head = "2 0 3 42 6 96 ";
+  const auto objStm = static_cast<long long>(pdf.size());
+  pdf += "4 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(head.size()) + " /Length " +
+         std::to_string(head.size() + members.size()) + " >>\nstream\n" + head + members +
+         "\nendstream\nendobj\n";
+  const auto xref = static_cast<long long>(pdf.size());
+  std::string records;
+  const auto record = [&](int type, long long second, int third) {
+    records += static_cast<char>(type);
+    for (int i = 3; i >= 0; --i) records += static_cast<char>((second >> (8 * i)) & 0xFF);
+    records += static_cast<char>(third);
+  };
+  record(0, 0, 255);
+  record(1, catalog, 0);
+  record(2, 4, 0);
+  record(2, 4, 1);
+  record(1, objStm, 0);
+  record(1, xref, 0);
+  record(2, 4, 2);
+  pdf += "5 0 obj\n<< /Type /XRef /Size 7 /W [1 4 1] /Root 1 0 R /Length " +
+         std::to_string(records.size()) + " >>\nstream\n" + records +
+         "\nendstream\nendobj\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  TOvMemoryStream input(pdf);
+  TOvPDFDocument doc;
+  doc.Open(input);
+  EXPECT_FALSE(doc.File().Damaged());
+  EXPECT_EQ(doc.File().HighestUsedNumber(), 55);
 }
 
 }  // namespace

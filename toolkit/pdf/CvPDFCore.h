@@ -786,6 +786,10 @@ std::string DecodeStreamData(TOvPDFStream* stream);
 // already has a filter is left untouched.
 void CompressStream(TOvPDFStream* stream, bool appendLineEnd);
 
+// The highest object number a reference ("n g R") names in text of PDF
+// objects without streams, read token by token; 0 when there is none.
+int32_t HighestReferenceIn(std::string_view text);
+
 // ---------------------------------------------------------------------------
 // Cross-reference entries and the file
 
@@ -961,6 +965,10 @@ class TOvPDFFile {
   int32_t HighestUsedNumber();
   // The same over what has been parsed so far (no loading).
   int32_t HighestKnownNumber() const;
+  // Raises the highest known number to every reference among the members
+  // of object stream streamNumber (decoded for good; number names the member
+  // for warnings). False when the stream cannot be read.
+  bool CountObjectStreamReferences(int32_t number, int32_t streamNumber);
   // Parses an object not loaded yet at its entry, hands it to look (nil when
   // the entry reads as null) and frees everything the parse made: a look at
   // an object that keeps nothing of it. Its references still raise the

@@ -432,10 +432,88 @@ int32_t TOvPDFFile::HighestKnownNumber() const {
   return highest;
 }
 
+int32_t HighestReferenceIn(std::string_view text) {
+  int32_t highest = 0;
+  // The last two tokens while they are integers (the parser's rule for the
+  // numbers before "R"); anything else starts over.
+  int32_t numbers[2] = {0, 0};
+  int held = 0;
+  size_t i = 0;
+  const size_t size = text.size();
+  while (i < size) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    if (IsPdfWhitespace(c)) {
+      ++i;
+    } else if (c == '%') {
+      // A comment is whitespace to the parser too.
+      while (i < size && text[i] != '\r' && text[i] != '\n') ++i;
+    } else if (c == '(') {
+      int depth = 0;
+      for (; i < size; ++i) {
+        if (text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '(') {
+          ++depth;
+        } else if (text[i] == ')' && --depth == 0) {
+          ++i;
+          break;
+        }
+      }
+      held = 0;
+    } else if (c == '<' && i + 1 < size && text[i + 1] == '<') {
+      i += 2;
+      held = 0;
+    } else if (c == '<') {
+      const size_t end = text.find('>', i);
+      i = end == std::string_view::npos ? size : end + 1;
+      held = 0;
+    } else if (c == '/' || IsPdfRegular(c)) {
+      const size_t start = i++;
+      while (i < size && IsPdfRegular(static_cast<uint8_t>(text[i]))) ++i;
+      const std::string_view token = text.substr(start, i - start);
+      int32_t value = 0;
+      if (c != '/' && TryStrToInt32(token, value)) {
+        if (held == 2) numbers[0] = numbers[1];
+        numbers[held == 2 ? 1 : held] = value;
+        held = std::min(held + 1, 2);
+      } else {
+        if (token == "R" && held == 2) highest = std::max(highest, numbers[0]);
+        held = 0;
+      }
+    } else {
+      ++i;  // a delimiter
+      held = 0;
+    }
+  }
+  return highest;
+}
+
+bool TOvPDFFile::CountObjectStreamReferences(int32_t number, int32_t streamNumber) {
+  try {
+    const TOvPDFStream* stream = DecodedObjectStream(number, streamNumber);
+    if (!stream) return false;
+    const TCvObjectStreamCache& cache = stream->ObjectStream;
+    // Let go once every member was made: they counted their references.
+    if (cache.Content.empty()) return cache.Made == cache.Objects.size();
+    const auto first = static_cast<size_t>(std::max<int64_t>(cache.First, 0));
+    const std::string_view members =
+        std::string_view(cache.Content).substr(std::min(first, cache.Content.size()));
+    highest_reference_ = std::max(highest_reference_, HighestReferenceIn(members));
+    return true;
+  } catch (const EOvPDFError&) {
+  } catch (const EStreamError&) {
+  }
+  return false;
+}
+
 int32_t TOvPDFFile::HighestUsedNumber() {
-  // Object-stream members first: looking at one decodes its stream for good,
-  // and afterwards nothing the scan of the other objects reaches needs
-  // loading. Index based: loading an object stream may add to the list.
+  // Object-stream members first: their streams are decoded for good, and
+  // afterwards nothing the scan of the other objects reaches needs loading.
+  // Members hold no streams: their references are read from the decoded
+  // text token by token, without making objects; those of a stream that
+  // cannot be read that way are looked at one by one. Index based: loading
+  // an object stream may add to the list.
+  std::unordered_map<int32_t, bool> counted;
   for (size_t pass = 0; pass < 2; ++pass) {
     for (size_t i = 0; i < object_list_.size(); ++i) {
       TOvPDFRef* ref = object_list_[i];
@@ -443,6 +521,12 @@ int32_t TOvPDFFile::HighestUsedNumber() {
       if (ref->Resolved || ref->Target) continue;
       const TOvPDFXrefEntry* entry = xrefs_.Find(ref->Number, ref->Generation);
       if ((entry && entry->Compressed) == (pass == 1)) continue;
+      if (pass == 0) {
+        const int32_t container = entry->StreamNumber;
+        auto [it, fresh] = counted.emplace(container, false);
+        if (fresh) it->second = CountObjectStreamReferences(ref->Number, container);
+        if (it->second) continue;
+      }
       try {
         if (!PeekObject(ref->Number, ref->Generation, {})) ref->Resolve();
       } catch (const EOvPDFError&) {
