@@ -243,6 +243,38 @@ void ReportObjectStreams(benchmark::State& state,
   Report(state, path, [&] { return body(path); });
 }
 
+// `tavrapdf info` as people run it: the count of pages comes from the tree's
+// root, nothing else of the tree is read.
+int RunInfo(const std::string& path) {
+  const int devnull = ::open("/dev/null", O_WRONLY);
+  if (devnull >= 0) ::dup2(devnull, STDOUT_FILENO);
+  const std::string tool = std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf";
+  ::execl(tool.c_str(), tool.c_str(), "info", path.c_str(), static_cast<char*>(nullptr));
+  std::fprintf(stderr, "cannot run tavrapdf\n");
+  return 127;
+}
+
+// What opening 100,000 objects costs, without touching the pages.
+int OpenOnly(const std::string& path) {
+  TOvFileStream input(path, TFileMode::fmOpenRead);
+  TOvPDFDocument document;
+  document.SetWorkInPlace(true);
+  document.Open(input);
+  const size_t objects = document.File().ObjectList().size();
+  document.Close(false);
+  return objects > 100000 ? 0 : 2;
+}
+
+void BM_TavraOpenObjects(benchmark::State& state) {
+  Report(state, g_file, [] { return OpenOnly(g_file); });
+}
+void BM_TavraInfo(benchmark::State& state) {
+  Report(state, g_file, [] { return RunInfo(g_file); });
+}
+void BM_TavraInfoObjectStreams(benchmark::State& state) {
+  ReportObjectStreams(state, [](const std::string& path) { return RunInfo(path); });
+}
+
 void BM_TavraOpenAndWalkObjectStreams(benchmark::State& state) {
   ReportObjectStreams(state, [](const std::string& path) { return OpenAndWalk(path); });
 }
@@ -275,6 +307,9 @@ void BM_QpdfLargeStreams(benchmark::State& state) {
 BENCHMARK(BM_TavraOpenAndWalkPages)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QpdfShowNpages)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QpdfShowPages)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TavraOpenObjects)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TavraInfo)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TavraInfoObjectStreams)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TavraOpenAndWalkObjectStreams)
     ->Iterations(3)
     ->UseManualTime()

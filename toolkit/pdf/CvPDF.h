@@ -193,12 +193,17 @@ struct TOvPDFPageInfo {
   TOvPDFDictionary* Dictionary() const;
   // True when page is this page's dictionary (nothing is loaded to tell).
   bool Is(const TOvPDFDictionary* page) const;
+  // The file's reference to a page the list only looked at; nil for a page
+  // it read for good. A caller may look at the page again without loading it.
+  TOvPDFRef* Reference() const { return read_ ? nullptr : reference_; }
 
  private:
   friend class TOvPDFDocument;
   // A page read for good, or the file's reference to one only looked at.
   TOvPDFDictionary* read_ = nullptr;
   TOvPDFRef* reference_ = nullptr;
+  // What the look saw: whether the page had /Annots.
+  bool annots_ = false;
 };
 
 struct TOvPDFRequirementHandler {
@@ -287,7 +292,12 @@ class TOvPDFDocument {
   // opening reads the first page, and signing one page of a document with
   // tens of thousands of pages reads that page and the nodes above it. A
   // damaged part of the tree raises when the pages behind it are asked for.
+  // Until the pages are all listed, the count the tree's root declares when
+  // it declares one (nothing else is read for it); then the number listed.
   size_t PageCount();
+  // Whether the page's own dictionary has /Annots; a page the list only
+  // looked at is not read again.
+  bool PageHasAnnots(const TOvPDFPageInfo& page);
   // Raises std::out_of_range past the last page.
   TOvPDFPageInfo PageInfo(size_t index);
   const std::vector<TOvPDFPageInfo>& Pages();

@@ -409,6 +409,8 @@ class TOvPDFObject {
   // nested in another), and whether the owner holds such a record now.
   bool keepsWritePosition_ = true;
   bool writeRecorded_ = false;
+  // Made while the owner peeked: freed when that look ends.
+  bool scratch_ = false;
 
  protected:
   // The common part of Clone: whitespace and Invalid; Data empty.
@@ -784,6 +786,10 @@ std::string DecodeStreamData(TOvPDFStream* stream);
 // already has a filter is left untouched.
 void CompressStream(TOvPDFStream* stream, bool appendLineEnd);
 
+// The highest object number a reference ("n g R") names in text of PDF
+// objects without streams, read token by token; 0 when there is none.
+int32_t HighestReferenceIn(std::string_view text);
+
 // ---------------------------------------------------------------------------
 // Cross-reference entries and the file
 
@@ -796,30 +802,68 @@ struct TOvPDFXrefEntry {
   int32_t StreamIndex = 0;
 };
 
-// The cross-reference table, ordered by (generation, number).
+// The cross-reference table, ordered by (generation, number). A flat array
+// sized as the sections declare: a large document has a hundred thousand
+// entries, and tables come mostly in order. Entries that come out of order
+// wait beside it (in order, or in a small tree) and are merged in when they
+// grow as many or when the table is gone through.
 class TOvPDFXRefs {
  public:
   using TKey = std::pair<int32_t, int32_t>;  // generation, number
-  using TMap = std::map<TKey, TOvPDFXrefEntry>;
+
+  // Goes through the entries in order as (key, entry) pairs.
+  class TIterator {
+   public:
+    using TBase = std::vector<TOvPDFXrefEntry>::const_iterator;
+    explicit TIterator(TBase at) : at_(at) {}
+    std::pair<TKey, const TOvPDFXrefEntry&> operator*() const {
+      return {TKey{at_->Generation, at_->Number}, *at_};
+    }
+    TIterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const TIterator& other) const { return at_ == other.at_; }
+
+   private:
+    TBase at_;
+  };
 
   // New entry: inserted. Existing: raiseIfExists raises "Object [%d, %d]
   // already exists"; replace overwrites the entry (it becomes uncompressed at
-  // offset); otherwise nothing changes and nil is returned (first wins).
+  // offset); otherwise nothing changes and nil is returned (first wins). The
+  // entry returned is valid until the table next changes.
   TOvPDFXrefEntry* Add(int32_t number, int32_t generation, bool replace, bool raiseIfExists,
                        int64_t offset);
   TOvPDFXrefEntry* AddCompressed(int32_t number, int32_t generation, int32_t index,
                                  int32_t streamNumber, bool replace = false);
   TOvPDFXrefEntry* Find(int32_t number, int32_t generation);
+  const TOvPDFXrefEntry* Find(int32_t number, int32_t generation) const;
   void Remove(int32_t number, int32_t generation);
-  size_t Count() const { return map_.size(); }
-  void Clear() { map_.clear(); }
-  TMap::iterator begin() { return map_.begin(); }
-  TMap::iterator end() { return map_.end(); }
-  TMap::const_iterator begin() const { return map_.begin(); }
-  TMap::const_iterator end() const { return map_.end(); }
+  // Removes every entry drop picks, in one pass.
+  void RemoveIf(const std::function<bool(const TOvPDFXrefEntry& entry)>& drop);
+  // Room for count more entries, when that is many.
+  void Reserve(size_t count);
+  size_t Count() const { return entries_.size() + inOrder_.size() + stray_.size(); }
+  void Clear();
+  TIterator begin() const {
+    Merge();
+    return TIterator(entries_.begin());
+  }
+  TIterator end() const {
+    Merge();
+    return TIterator(entries_.end());
+  }
 
  private:
-  TMap map_;
+  static TKey KeyOf(const TOvPDFXrefEntry& entry) { return {entry.Generation, entry.Number}; }
+  // Merges the waiting entries into the array.
+  void Merge() const;
+
+  mutable std::vector<TOvPDFXrefEntry> entries_;
+  // Entries below the array's last: a run in order, and the others.
+  mutable std::vector<TOvPDFXrefEntry> inOrder_;
+  mutable std::map<TKey, TOvPDFXrefEntry> stray_;
 };
 
 // One cross-reference section as its table or stream lists it, for a caller
@@ -921,16 +965,24 @@ class TOvPDFFile {
   int32_t HighestUsedNumber();
   // The same over what has been parsed so far (no loading).
   int32_t HighestKnownNumber() const;
+  // Raises the highest known number to every reference among the members
+  // of object stream streamNumber (decoded for good; number names the member
+  // for warnings). False when the stream cannot be read.
+  bool CountObjectStreamReferences(int32_t number, int32_t streamNumber);
   // Parses an object not loaded yet at its entry, hands it to look (nil when
   // the entry reads as null) and frees everything the parse made: a look at
   // an object that keeps nothing of it. Its references still raise the
-  // highest known number. While it runs nothing is loaded for good, and
-  // entries of containers loaded before must not be read. The object stream
-  // of a compressed object is loaded for good first. False, with nothing
-  // done, for an object that is loaded or unknown. Raises what the parse
-  // raises.
+  // highest known number. While it runs references are not loaded (they
+  // resolve to what is loaded already); ResolveForGood loads, and entries of
+  // containers loaded before are read for good. Looks may nest. The object
+  // stream of a compressed object is loaded for good first. False, with
+  // nothing done, for an object that is loaded or unknown. Raises what the
+  // parse raises.
   bool PeekObject(int32_t number, int32_t generation,
                   const std::function<void(TOvPDFIndirect* object)>& look);
+  // Resolves ref, loading its object for good even inside a look: what the
+  // load makes outlives the look.
+  TOvPDFIndirect* ResolveForGood(TOvPDFRef* ref);
   bool Progress(int percent);
   // First canonical reference with this number and generation, or nil.
   TOvPDFRef* FindCanonical(int32_t number, int32_t generation);
@@ -952,6 +1004,7 @@ class TOvPDFFile {
       throw;
     }
     raw->allocated_ = sizeof(T);
+    raw->scratch_ = peeking_;
     try {
       registry_.push_back(raw);
     } catch (...) {
@@ -1116,23 +1169,39 @@ class TOvPDFFile {
   void RebuildCanonicalIndex();
   void AppendCanonical(TOvPDFRef* ref);
 
-  // Destroys, when it goes, every object made since it was made.
+  // Destroys, when it goes, every scratch object made since it was made
+  // (what was loaded for good meanwhile stays).
   struct TCvRegistryRollback {
     TOvPDFFile& file;
     size_t mark;
-    ~TCvRegistryRollback() { file.DestroyNewest(mark); }
+    ~TCvRegistryRollback() { file.DestroyScratch(mark); }
   };
 
   // Destroys an object of the registry and gives its memory back.
   void Destroy(TOvPDFObject* obj) noexcept;
   // Destroys the newest objects until count remain.
   void DestroyNewest(size_t count) noexcept;
+  // Destroys the scratch objects among all but the first count; the others
+  // move down in their order.
+  void DestroyScratch(size_t count) noexcept;
 
   TCvObjectArena arena_;
   // Every object made for this file, which the file destroys. A deque:
   // growing it never copies (and never briefly doubles) a million entries.
   std::deque<TOvPDFObject*> registry_;
-  std::unordered_map<uint64_t, TOvPDFRef*> canonical_;
+  // The canonical reference of each object: generation 0 of a dense range
+  // of numbers in a flat table (a pointer an object), the rest in a map.
+  struct TCvCanonicalIndex {
+    std::vector<TOvPDFRef*> table;
+    std::unordered_map<uint64_t, TOvPDFRef*> other;
+    void Clear();
+    // Makes the table reach highest when the numbers are dense enough.
+    void Size(int32_t highest, size_t objects);
+    // The first reference with a number and generation stays.
+    void Insert(TOvPDFRef* ref);
+    TOvPDFRef* Find(int32_t number, int32_t generation) const;
+  };
+  TCvCanonicalIndex canonical_;
   bool canonical_dirty_ = false;
   // Objects and object streams whose loading is in progress (re-entry means
   // a cycle), and how deeply loads are nested.

@@ -21,22 +21,82 @@ uint64_t Key(int32_t number, int32_t generation) {
 
 // --- TOvPDFXRefs ------------------------------------------------------------------
 
+namespace {
+
+bool KeyLess(const TOvPDFXrefEntry& a, const TOvPDFXRefs::TKey& b) {
+  return TOvPDFXRefs::TKey{a.Generation, a.Number} < b;
+}
+
+// The entry with key in a sorted array, or nil.
+template <class Vector>
+auto FindSorted(Vector& entries, const TOvPDFXRefs::TKey& key) -> decltype(entries.data()) {
+  auto it = std::lower_bound(entries.begin(), entries.end(), key, KeyLess);
+  if (it == entries.end() || it->Generation != key.first || it->Number != key.second)
+    return nullptr;
+  return &*it;
+}
+
+}  // namespace
+
 TOvPDFXrefEntry* TOvPDFXRefs::Add(int32_t number, int32_t generation, bool replace,
                                   bool raiseIfExists, int64_t offset) {
   const TKey key{generation, number};
-  auto it = map_.find(key);
-  if (it == map_.end()) {
-    auto& entry = map_[key];
-    entry = TOvPDFXrefEntry{number, generation, offset, false, 0, 0};
-    return &entry;
+  const TOvPDFXrefEntry made{number, generation, offset, false, 0, 0};
+  if (entries_.empty() || KeyOf(entries_.back()) < key) {
+    // Tables list their entries in order: the common case appends.
+    entries_.push_back(made);
+    return &entries_.back();
   }
-  if (raiseIfExists) {
-    throw EOvPDFError("Object [" + std::to_string(number) + ", " + std::to_string(generation) +
-                      "] already exists");
+  if (TOvPDFXrefEntry* entry = Find(number, generation)) {
+    if (raiseIfExists) {
+      throw EOvPDFError("Object [" + std::to_string(number) + ", " + std::to_string(generation) +
+                        "] already exists");
+    }
+    if (!replace) return nullptr;
+    *entry = made;
+    return entry;
   }
-  if (!replace) return nullptr;
-  it->second = TOvPDFXrefEntry{number, generation, offset, false, 0, 0};
-  return &it->second;
+  TOvPDFXrefEntry* entry = nullptr;
+  if (inOrder_.empty() || KeyOf(inOrder_.back()) < key) {
+    inOrder_.push_back(made);
+    entry = &inOrder_.back();
+  } else {
+    entry = &stray_.emplace(key, made).first->second;
+  }
+  // Merged when the waiting entries are as many as the array holds: the
+  // work stays within a few times the table's size however it comes.
+  if (inOrder_.size() + stray_.size() > std::max<size_t>(entries_.size(), 64)) {
+    Merge();
+    entry = Find(number, generation);
+  }
+  return entry;
+}
+
+void TOvPDFXRefs::Merge() const {
+  if (inOrder_.empty() && stray_.empty()) return;
+  std::vector<TOvPDFXrefEntry> merged;
+  merged.reserve(entries_.size() + inOrder_.size() + stray_.size());
+  auto a = entries_.begin();
+  auto b = inOrder_.begin();
+  auto c = stray_.begin();
+  for (;;) {
+    const TOvPDFXrefEntry* next = nullptr;
+    if (a != entries_.end()) next = &*a;
+    if (b != inOrder_.end() && (!next || KeyOf(*b) < KeyOf(*next))) next = &*b;
+    if (c != stray_.end() && (!next || c->first < KeyOf(*next))) next = &c->second;
+    if (!next) break;
+    merged.push_back(*next);
+    if (a != entries_.end() && next == &*a) {
+      ++a;
+    } else if (b != inOrder_.end() && next == &*b) {
+      ++b;
+    } else {
+      ++c;
+    }
+  }
+  entries_ = std::move(merged);
+  std::vector<TOvPDFXrefEntry>().swap(inOrder_);
+  stray_.clear();
 }
 
 TOvPDFXrefEntry* TOvPDFXRefs::AddCompressed(int32_t number, int32_t generation, int32_t index,
@@ -50,13 +110,43 @@ TOvPDFXrefEntry* TOvPDFXRefs::AddCompressed(int32_t number, int32_t generation, 
   return entry;
 }
 
+const TOvPDFXrefEntry* TOvPDFXRefs::Find(int32_t number, int32_t generation) const {
+  const TKey key{generation, number};
+  if (entries_.empty() || KeyOf(entries_.back()) < key) return nullptr;
+  if (const TOvPDFXrefEntry* entry = FindSorted(entries_, key)) return entry;
+  if (const TOvPDFXrefEntry* entry = FindSorted(inOrder_, key)) return entry;
+  auto it = stray_.find(key);
+  return it == stray_.end() ? nullptr : &it->second;
+}
+
 TOvPDFXrefEntry* TOvPDFXRefs::Find(int32_t number, int32_t generation) {
-  auto it = map_.find(TKey{generation, number});
-  return it == map_.end() ? nullptr : &it->second;
+  return const_cast<TOvPDFXrefEntry*>(std::as_const(*this).Find(number, generation));
 }
 
 void TOvPDFXRefs::Remove(int32_t number, int32_t generation) {
-  map_.erase(TKey{generation, number});
+  Merge();
+  if (TOvPDFXrefEntry* entry = FindSorted(entries_, TKey{generation, number})) {
+    entries_.erase(entries_.begin() + (entry - entries_.data()));
+  }
+}
+
+void TOvPDFXRefs::RemoveIf(const std::function<bool(const TOvPDFXrefEntry& entry)>& drop) {
+  Merge();
+  std::erase_if(entries_, drop);
+}
+
+void TOvPDFXRefs::Reserve(size_t count) {
+  // Only a count that at least doubles the table: many small sections must
+  // not each copy it.
+  if (count >= entries_.size() && entries_.capacity() < entries_.size() + count) {
+    entries_.reserve(entries_.size() + count);
+  }
+}
+
+void TOvPDFXRefs::Clear() {
+  std::vector<TOvPDFXrefEntry>().swap(entries_);
+  std::vector<TOvPDFXrefEntry>().swap(inOrder_);
+  stray_.clear();
 }
 
 // --- TCvObjectArena -----------------------------------------------------------------
@@ -157,10 +247,23 @@ void TOvPDFFile::DestroyNewest(size_t count) noexcept {
   }
 }
 
+void TOvPDFFile::DestroyScratch(size_t count) noexcept {
+  size_t kept = count;
+  for (size_t i = count; i < registry_.size(); ++i) {
+    TOvPDFObject* obj = registry_[i];
+    if (obj->scratch_) {
+      Destroy(obj);
+    } else {
+      registry_[kept++] = obj;
+    }
+  }
+  registry_.resize(kept);
+}
+
 void TOvPDFFile::Reset() {
   for (TOvPDFRef* ref : object_list_) ref->parent_ = nullptr;
   object_list_.clear();
-  canonical_.clear();
+  canonical_.Clear();
   canonical_dirty_ = false;
   trailer_ = nullptr;
   modified_entries_.clear();
@@ -239,19 +342,51 @@ void TOvPDFFile::AddObject(TOvPDFObject* obj) {
 
 void TOvPDFFile::AppendCanonical(TOvPDFRef* ref) {
   object_list_.push_back(ref);
-  if (!canonical_dirty_) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
+  if (!canonical_dirty_) canonical_.Insert(ref);
 }
 
 void TOvPDFFile::RebuildCanonicalIndex() {
-  canonical_.clear();
-  for (TOvPDFRef* ref : object_list_) canonical_.emplace(Key(ref->Number, ref->Generation), ref);
+  canonical_.Clear();
+  canonical_.Size(MaxObjectNumber(), object_list_.size());
+  for (TOvPDFRef* ref : object_list_) canonical_.Insert(ref);
   canonical_dirty_ = false;
 }
 
 TOvPDFRef* TOvPDFFile::FindCanonical(int32_t number, int32_t generation) {
   if (canonical_dirty_) RebuildCanonicalIndex();
-  auto it = canonical_.find(Key(number, generation));
-  return it == canonical_.end() ? nullptr : it->second;
+  return canonical_.Find(number, generation);
+}
+
+void TOvPDFFile::TCvCanonicalIndex::Clear() {
+  std::vector<TOvPDFRef*>().swap(table);
+  other.clear();
+}
+
+void TOvPDFFile::TCvCanonicalIndex::Size(int32_t highest, size_t objects) {
+  // A table for sparse numbers would cost far more than the objects: a file
+  // may name one object 2,000,000,000.
+  const auto wanted = static_cast<size_t>(std::max(highest, 0)) + 1;
+  if (wanted > 2 * objects + 1024 || wanted <= table.size()) return;
+  table.resize(wanted, nullptr);
+}
+
+void TOvPDFFile::TCvCanonicalIndex::Insert(TOvPDFRef* ref) {
+  const uint64_t key = Key(ref->Number, ref->Generation);
+  if (ref->Generation == 0 && ref->Number >= 0 && static_cast<size_t>(ref->Number) < table.size()) {
+    TOvPDFRef*& slot = table[static_cast<size_t>(ref->Number)];
+    if (!slot && (other.empty() || !other.count(key))) slot = ref;
+    return;
+  }
+  other.emplace(key, ref);
+}
+
+TOvPDFRef* TOvPDFFile::TCvCanonicalIndex::Find(int32_t number, int32_t generation) const {
+  if (generation == 0 && number >= 0 && static_cast<size_t>(number) < table.size()) {
+    if (TOvPDFRef* ref = table[static_cast<size_t>(number)]) return ref;
+  }
+  if (other.empty()) return nullptr;
+  auto it = other.find(Key(number, generation));
+  return it == other.end() ? nullptr : it->second;
 }
 
 bool TOvPDFFile::IsEncrypted() { return trailer_ && trailer_->IndexOfKey("Encrypt") >= 0; }
@@ -297,10 +432,88 @@ int32_t TOvPDFFile::HighestKnownNumber() const {
   return highest;
 }
 
+int32_t HighestReferenceIn(std::string_view text) {
+  int32_t highest = 0;
+  // The last two tokens while they are integers (the parser's rule for the
+  // numbers before "R"); anything else starts over.
+  int32_t numbers[2] = {0, 0};
+  int held = 0;
+  size_t i = 0;
+  const size_t size = text.size();
+  while (i < size) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    if (IsPdfWhitespace(c)) {
+      ++i;
+    } else if (c == '%') {
+      // A comment is whitespace to the parser too.
+      while (i < size && text[i] != '\r' && text[i] != '\n') ++i;
+    } else if (c == '(') {
+      int depth = 0;
+      for (; i < size; ++i) {
+        if (text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '(') {
+          ++depth;
+        } else if (text[i] == ')' && --depth == 0) {
+          ++i;
+          break;
+        }
+      }
+      held = 0;
+    } else if (c == '<' && i + 1 < size && text[i + 1] == '<') {
+      i += 2;
+      held = 0;
+    } else if (c == '<') {
+      const size_t end = text.find('>', i);
+      i = end == std::string_view::npos ? size : end + 1;
+      held = 0;
+    } else if (c == '/' || IsPdfRegular(c)) {
+      const size_t start = i++;
+      while (i < size && IsPdfRegular(static_cast<uint8_t>(text[i]))) ++i;
+      const std::string_view token = text.substr(start, i - start);
+      int32_t value = 0;
+      if (c != '/' && TryStrToInt32(token, value)) {
+        if (held == 2) numbers[0] = numbers[1];
+        numbers[held == 2 ? 1 : held] = value;
+        held = std::min(held + 1, 2);
+      } else {
+        if (token == "R" && held == 2) highest = std::max(highest, numbers[0]);
+        held = 0;
+      }
+    } else {
+      ++i;  // a delimiter
+      held = 0;
+    }
+  }
+  return highest;
+}
+
+bool TOvPDFFile::CountObjectStreamReferences(int32_t number, int32_t streamNumber) {
+  try {
+    const TOvPDFStream* stream = DecodedObjectStream(number, streamNumber);
+    if (!stream) return false;
+    const TCvObjectStreamCache& cache = stream->ObjectStream;
+    // Let go once every member was made: they counted their references.
+    if (cache.Content.empty()) return cache.Made == cache.Objects.size();
+    const auto first = static_cast<size_t>(std::max<int64_t>(cache.First, 0));
+    const std::string_view members =
+        std::string_view(cache.Content).substr(std::min(first, cache.Content.size()));
+    highest_reference_ = std::max(highest_reference_, HighestReferenceIn(members));
+    return true;
+  } catch (const EOvPDFError&) {
+  } catch (const EStreamError&) {
+  }
+  return false;
+}
+
 int32_t TOvPDFFile::HighestUsedNumber() {
-  // Object-stream members first: looking at one decodes its stream for good,
-  // and afterwards nothing the scan of the other objects reaches needs
-  // loading. Index based: loading an object stream may add to the list.
+  // Object-stream members first: their streams are decoded for good, and
+  // afterwards nothing the scan of the other objects reaches needs loading.
+  // Members hold no streams: their references are read from the decoded
+  // text token by token, without making objects; those of a stream that
+  // cannot be read that way are looked at one by one. Index based: loading
+  // an object stream may add to the list.
+  std::unordered_map<int32_t, bool> counted;
   for (size_t pass = 0; pass < 2; ++pass) {
     for (size_t i = 0; i < object_list_.size(); ++i) {
       TOvPDFRef* ref = object_list_[i];
@@ -308,6 +521,12 @@ int32_t TOvPDFFile::HighestUsedNumber() {
       if (ref->Resolved || ref->Target) continue;
       const TOvPDFXrefEntry* entry = xrefs_.Find(ref->Number, ref->Generation);
       if ((entry && entry->Compressed) == (pass == 1)) continue;
+      if (pass == 0) {
+        const int32_t container = entry->StreamNumber;
+        auto [it, fresh] = counted.emplace(container, false);
+        if (fresh) it->second = CountObjectStreamReferences(ref->Number, container);
+        if (it->second) continue;
+      }
       try {
         if (!PeekObject(ref->Number, ref->Generation, {})) ref->Resolve();
       } catch (const EOvPDFError&) {
@@ -328,7 +547,12 @@ bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
   int64_t member = -1;
   if (entry->Compressed) {
     if (generation != 0) return false;
-    stream = DecodedObjectStream(number, entry->StreamNumber);
+    {
+      // Decoded for good even inside another look: its members are looked
+      // at one by one, each decoding would cost the whole stream.
+      const TCvScopedValue<bool> forGood(peeking_, false);
+      stream = DecodedObjectStream(number, entry->StreamNumber);
+    }
     member = stream ? MemberIndex(stream->ObjectStream, number, entry->StreamIndex) : -1;
     if (member < 0 || stream->ObjectStream.Objects[static_cast<size_t>(member)]) return false;
   }
@@ -342,6 +566,11 @@ bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
                                   : LoadObject(*source_, number, generation);
   if (look) look(object);
   return true;
+}
+
+TOvPDFIndirect* TOvPDFFile::ResolveForGood(TOvPDFRef* ref) {
+  const TCvScopedValue<bool> forGood(peeking_, false);
+  return ref->Resolve();
 }
 
 bool TOvPDFFile::Progress(int percent) {

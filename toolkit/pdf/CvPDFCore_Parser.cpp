@@ -452,9 +452,10 @@ void TCvPDFParser::ParseItemsOf(TOvPDFArray* container) {
 }
 
 void TOvPDFArray::ReadItems() {
-  // A peek frees every object made while it runs: entries
-  // read then would be freed under their container.
-  if (!Owner() || Owner()->peeking_) throw EOvPDFTypeError("Internal error");
+  if (!Owner()) throw EOvPDFTypeError("Internal error");
+  // A container made during a peek is never left as text; one loaded before
+  // gets its entries for good, or they would be freed under it.
+  const TCvScopedValue<bool> forGood(Owner()->peeking_, false);
   TOvMemoryStream input(Data.str());
   TCvPDFParser parser(*Owner(), input);
   parser.ParseItemsOf(this);

@@ -233,7 +233,7 @@ void TOvPDFFile::Load() {
     stale_entries_.clear();
     for (TOvPDFRef* ref : object_list_) ref->parent_ = nullptr;
     object_list_.clear();
-    canonical_.clear();
+    canonical_.Clear();
     canonical_dirty_ = false;
     RebuildByScanning(scanLimit);
     if (!trailer_) throw EOvPDFError("Bad document trailer");
@@ -439,6 +439,8 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
         !TryStrToInt64(TrimPdfSpace(header.substr(space + 1)), count) || first < 0 || count < 0) {
       throw EOvPDFError("Invalid reference table");
     }
+    // Each entry takes a line: no more can come than lines remain.
+    xrefs_.Reserve(static_cast<size_t>(std::min<int64_t>(count, lines.size() - i)));
     for (int64_t k = 0; k < count; ++k, ++i) {
       // Blank lines between entries (a CR CR line end, an editor's stray
       // line) are not entries.
@@ -563,6 +565,7 @@ TOvPDFXRef* TOvPDFFile::ParseXRefStream(TOvPDFIndirect* indirect) {
       if (count > static_cast<int64_t>((data.size() - pos) / static_cast<size_t>(entrySize))) {
         XRefStreamFailure("Invalid cross-reference stream data");
       }
+      xrefs_.Reserve(static_cast<size_t>(count));
       for (int64_t k = 0; k < count; ++k) {
         const auto number = static_cast<int32_t>(first + k);
         const uint64_t type = field(widths[0], 1);
@@ -820,7 +823,13 @@ void TOvPDFFile::RebuildByScanning(int64_t scanLimit) {
                      std::to_string(entry.Offset) +
                      " as its entry says nor anywhere else; the entry is dropped");
     }
-    for (const auto& [number, generation] : dropped) xrefs_.Remove(number, generation);
+    if (!dropped.empty()) {
+      std::unordered_set<uint64_t> keys;
+      for (const auto& [number, generation] : dropped) keys.insert(EntryKey(number, generation));
+      xrefs_.RemoveIf([&](const TOvPDFXrefEntry& entry) {
+        return keys.count(EntryKey(entry.Number, entry.Generation)) > 0;
+      });
+    }
   }
   if (!trailer_ && lastTrailer) trailer_ = lastTrailer;
   if (TOvPDFDictionary* made = SupplyTrailer(*this, trailer_, catalog, info)) trailer_ = made;
@@ -877,7 +886,7 @@ void TOvPDFFile::BuildObjectList() {
   const size_t count = xrefs_.Count();
   // Sized once: a hundred thousand objects must not leave growth slack behind.
   object_list_.reserve(object_list_.size() + count);
-  if (!canonical_dirty_) canonical_.reserve(canonical_.size() + count);
+  if (!canonical_dirty_) canonical_.Size(MaxObjectNumber(), object_list_.size() + count);
   size_t i = 0;
   for (const auto& [key, entry] : xrefs_) {
     if (!entry.Compressed && entry.Offset > 0) {

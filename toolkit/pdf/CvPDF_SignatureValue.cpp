@@ -128,6 +128,8 @@ void RegisterCertification(TOvPDFDocument& document, sigimpl::TCvPendingSignatur
   SetEntry(perms, "DocMDP", document.MakeRef(valueRef->Number, valueRef->Generation));
   sigimpl::Touch(perms);
   for (const TOvPDFPageInfo& info : document.Pages()) {
+    // Most pages have no annotations: those are only looked at.
+    if (!document.PageHasAnnots(info)) continue;
     TOvPDFArray* annots = GetArrayEntry(info.Dictionary(), "Annots", false);
     if (!annots) continue;
     for (const auto& item : annots->Items()) {

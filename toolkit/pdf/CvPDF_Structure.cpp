@@ -189,6 +189,7 @@ bool TOvPDFDocument::PeekPage(TOvPDFRef* canonical) {
     TOvPDFObject* box = GetEntry(page, "MediaBox");
     TOvPDFObject* rotate = GetEntry(page, "Rotate");
     TOvPDFObject* parent = GetEntry(page, "Parent");
+    info.annots_ = GetEntry(page, "Annots") != nullptr;
     if (!type || type->GetName() == "Pages" || dynamic_cast<TOvPDFRef*>(box) ||
         dynamic_cast<TOvPDFRef*>(rotate)) {
       return;
@@ -264,7 +265,31 @@ bool TOvPDFPageInfo::Is(const TOvPDFDictionary* page) const {
          reference_->Target->Value == page;
 }
 
-size_t TOvPDFDocument::PageCount() { return Pages().size(); }
+size_t TOvPDFDocument::PageCount() {
+  // Listing every page reads each of them (and, in a compressed file, every
+  // object stream holding one); the count the root declares costs nothing.
+  // A tree that does not hold what it declares shows when it is listed.
+  if (!pageWalk_.stack.empty() && !pageWalk_.failure) {
+    TOvPDFDictionary* catalog = Catalog();
+    TOvPDFDictionary* root = catalog ? GetDictEntry(catalog, "Pages", false) : nullptr;
+    auto* count = root ? dynamic_cast<TOvPDFReal*>(GetResolvedEntry(root, "Count")) : nullptr;
+    int64_t declared = -1;
+    if (count && GetNameEntry(root, "Type", "Pages", false) == "Pages" &&
+        TryStrToInt64(count->Data, declared) && declared >= 0 &&
+        static_cast<uint64_t>(declared) >= pages_.size()) {
+      return static_cast<size_t>(declared);
+    }
+  }
+  return Pages().size();
+}
+
+bool TOvPDFDocument::PageHasAnnots(const TOvPDFPageInfo& page) {
+  // A page only looked at is as the look saw it: nothing has changed it.
+  if (TOvPDFRef* ref = page.Reference(); ref && !ref->Resolved && !ref->Target) {
+    return page.annots_;
+  }
+  return GetEntry(page.Dictionary(), "Annots") != nullptr;
+}
 
 TOvPDFPageInfo TOvPDFDocument::PageInfo(size_t index) {
   if (index < std::numeric_limits<size_t>::max()) ReadPagesUpTo(index + 1);

@@ -55,10 +55,46 @@ class TCvDigest {
 
 [[noreturn]] void TooDeep() { throw EOvPDFParseError("Bad object"); }
 
+// What tells one object from another while digesting: the number of an
+// indirect object (the same whether it is loaded or only looked at), else
+// the direct object itself, which is known only while it lives.
+struct TCvKey {
+  uint64_t Id = 0;
+  bool Indirect = false;
+  bool operator==(const TCvKey&) const = default;
+};
+
+struct TCvKeyHash {
+  size_t operator()(const TCvKey& key) const noexcept {
+    return std::hash<uint64_t>()(key.Id) ^ (key.Indirect ? size_t{0x9E3779B97F4A7C15ull} : 0);
+  }
+};
+
+TCvKey NumberKey(int32_t number, int32_t generation) {
+  return TCvKey{(static_cast<uint64_t>(static_cast<uint32_t>(number)) << 32) |
+                    static_cast<uint32_t>(generation),
+                true};
+}
+
+// The key of an object reached without a reference: a loaded indirect
+// object's value by its number, anything else by itself.
+TCvKey KeyOf(const TOvPDFObject* value) {
+  if (const auto* indirect = value ? dynamic_cast<const TOvPDFIndirect*>(value->Parent()) : nullptr;
+      indirect && indirect->Value == value) {
+    return NumberKey(indirect->Number, indirect->Generation);
+  }
+  return TCvKey{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value)), false};
+}
+
+// The digest reads a large document without keeping it: an object that is
+// not loaded is looked at where it lies and freed after its part of the
+// digest, which is remembered by its number. Only the nodes above pages and
+// fields, and values followed for a single test (a type, a name, a flag),
+// are loaded for good.
 class TCvTransformDigest {
  public:
   TCvTransformDigest(TOvPDFDocument& document, bool sha1, int32_t p)
-      : document_(document), sha1_(sha1), p_(p) {}
+      : document_(document), file_(document.File()), sha1_(sha1), p_(p) {}
 
   ByteString DocMDP();
   ByteString FieldMDP(const std::vector<std::string>& names);
@@ -67,23 +103,38 @@ class TCvTransformDigest {
   TCvDigest New() const { return TCvDigest(sha1_); }
   ByteString Empty() { return New().Finish(); }
 
-  ByteString ObjectHash(TOvPDFObject* obj, bool infoText = false);
-  void FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, std::string_view key, bool inherited,
-               bool nullWhenAbsent);
-  TOvPDFObject* Lookup(TOvPDFDictionary* dict, std::string_view key, bool inherited,
-                       bool* own = nullptr);
-  ByteString PageDigest(TOvPDFDictionary* page);
-  ByteString FieldDigest(TOvPDFDictionary* field);
+  // Hands use the value item stands for and its key: loaded, or looked at
+  // for the length of the call.
+  template <class F>
+  void With(TOvPDFObject* item, F&& use);
+  // The value of item, loaded for good when it is a reference.
+  TOvPDFObject* Value(TOvPDFObject* item);
+
+  ByteString ObjectHash(TOvPDFObject* item, bool infoText = false);
+  ByteString GuardedHash(TOvPDFObject* value, const TCvKey& key);
+  ByteString ValueHash(TOvPDFObject* value, const TCvKey& key, bool infoText);
+  void Remember(const TCvKey& key, const ByteString& digest);
+  void FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, const TCvKey& dictKey, std::string_view key,
+               bool inherited, bool nullWhenAbsent);
+  TOvPDFObject* Lookup(TOvPDFDictionary* dict, const TCvKey& dictKey, std::string_view key,
+                       bool inherited, bool* own = nullptr);
+  ByteString PageDigest(TOvPDFDictionary* page, const TCvKey& key);
+  ByteString FieldDigest(TOvPDFDictionary* field, const TCvKey& key);
   ByteString AnnotationDigest(TOvPDFDictionary* annot);
   ByteString ActionDigest(TOvPDFDictionary* action);
   void PageAnnotations(TCvDigest& hash, TOvPDFDictionary* page);
 
   TOvPDFDocument& document_;
+  TOvPDFFile& file_;
   bool sha1_;
   int32_t p_;
-  // Digests of dictionaries and pages already hashed in this computation.
-  std::unordered_map<TOvPDFObject*, ByteString> cache_;
-  std::unordered_set<TOvPDFObject*> path_;
+  // Digests of objects already hashed in this computation.
+  std::unordered_map<TCvKey, ByteString, TCvKeyHash> cache_;
+  std::unordered_set<TCvKey, TCvKeyHash> path_;
+  // Direct objects remembered inside a look, forgotten when it ends: their
+  // memory is freed then, and may hold another object next.
+  std::vector<TCvKey> scoped_;
+  int looks_ = 0;
   // How deeply object hashes are nested right now (pages, fields and
   // actions all pass through ObjectHash).
   int depth_ = 0;
@@ -106,37 +157,96 @@ class TCvDepthGuard {
   int& depth_;
 };
 
-TOvPDFObject* TCvTransformDigest::Lookup(TOvPDFDictionary* dict, std::string_view key,
-                                         bool inherited, bool* own) {
+template <class F>
+void TCvTransformDigest::With(TOvPDFObject* item, F&& use) {
+  auto* ref = dynamic_cast<TOvPDFRef*>(item);
+  if (!ref) {
+    use(item, KeyOf(item));
+    return;
+  }
+  const TCvKey key = NumberKey(ref->Number, ref->Generation);
+  TOvPDFRef* canonical = ref->FindCanonical();
+  if (canonical && !canonical->Resolved && !canonical->Target) {
+    const auto look = [&](TOvPDFIndirect* object) {
+      const size_t mark = scoped_.size();
+      ++looks_;
+      use(object ? object->Value : nullptr, key);
+      --looks_;
+      for (size_t i = mark; i < scoped_.size(); ++i) cache_.erase(scoped_[i]);
+      scoped_.resize(mark);
+    };
+    if (file_.PeekObject(ref->Number, ref->Generation, look)) return;
+  }
+  TOvPDFIndirect* target = file_.ResolveForGood(ref);
+  use(target ? target->Value : nullptr, key);
+}
+
+TOvPDFObject* TCvTransformDigest::Value(TOvPDFObject* item) {
+  auto* ref = dynamic_cast<TOvPDFRef*>(item);
+  if (!ref) return item;
+  TOvPDFIndirect* target = file_.ResolveForGood(ref);
+  return target ? target->Value : nullptr;
+}
+
+void TCvTransformDigest::Remember(const TCvKey& key, const ByteString& digest) {
+  if (cache_.insert_or_assign(key, digest).second && !key.Indirect && looks_ > 0) {
+    scoped_.push_back(key);
+  }
+}
+
+TOvPDFObject* TCvTransformDigest::Lookup(TOvPDFDictionary* dict, const TCvKey& dictKey,
+                                         std::string_view key, bool inherited, bool* own) {
   if (own) *own = false;
-  std::unordered_set<TOvPDFDictionary*> seen;
-  for (int depth = 0; dict && depth <= PDF_MAX_TREE_DEPTH && seen.insert(dict).second; ++depth) {
+  std::unordered_set<TCvKey, TCvKeyHash> seen;
+  TCvKey at = dictKey;
+  for (int depth = 0; dict && depth <= PDF_MAX_TREE_DEPTH && seen.insert(at).second; ++depth) {
     if (TOvPDFObject* value = GetEntry(dict, key)) {
       if (own) *own = depth == 0;
       return value;
     }
     if (!inherited) return nullptr;
-    dict = GetDictEntry(dict, "Parent", false);
+    TOvPDFObject* parent = GetEntry(dict, "Parent");
+    auto* ref = dynamic_cast<TOvPDFRef*>(parent);
+    dict = dynamic_cast<TOvPDFDictionary*>(Value(parent));
+    at = ref ? NumberKey(ref->Number, ref->Generation) : KeyOf(dict);
   }
   return nullptr;
 }
 
-void TCvTransformDigest::FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, std::string_view key,
-                                 bool inherited, bool nullWhenAbsent) {
-  if (TOvPDFObject* value = Lookup(dict, key, inherited)) {
+void TCvTransformDigest::FeedKey(TCvDigest& hash, TOvPDFDictionary* dict, const TCvKey& dictKey,
+                                 std::string_view key, bool inherited, bool nullWhenAbsent) {
+  if (TOvPDFObject* value = Lookup(dict, dictKey, key, inherited)) {
     hash.Update(ObjectHash(value));
   } else if (nullWhenAbsent) {
     hash.Byte(0);
   }
 }
 
-ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
+ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* item, bool infoText) {
   const TCvDepthGuard guard(depth_);
-  obj = ResolveValue(obj);
+  if (auto* ref = dynamic_cast<TOvPDFRef*>(item)) {
+    const auto it = cache_.find(NumberKey(ref->Number, ref->Generation));
+    if (it != cache_.end()) return it->second;
+  }
+  ByteString result;
+  With(item,
+       [&](TOvPDFObject* value, const TCvKey& key) { result = ValueHash(value, key, infoText); });
+  return result;
+}
+
+ByteString TCvTransformDigest::GuardedHash(TOvPDFObject* value, const TCvKey& key) {
+  const TCvDepthGuard guard(depth_);
+  return ValueHash(value, key, false);
+}
+
+ByteString TCvTransformDigest::ValueHash(TOvPDFObject* obj, const TCvKey& key, bool infoText) {
   if (!obj || dynamic_cast<TOvPDFNull*>(obj)) return std::string(1, '\0');
-  if (auto it = cache_.find(obj); it != cache_.end()) return it->second;
+  if (auto it = cache_.find(key); it != cache_.end()) return it->second;
   auto* dict = dynamic_cast<TOvPDFDictionary*>(obj);
-  if (dict && GetNameEntry(dict, "Type", "", false) == "Page") return PageDigest(dict);
+  if (dict) {
+    auto* type = dynamic_cast<TOvPDFName*>(Value(GetEntry(dict, "Type")));
+    if (type && type->GetName() == "Page") return PageDigest(dict, key);
+  }
   std::string bytes;
   auto put4 = [&bytes](uint32_t n) {
     for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>((n >> shift) & 0xFF);
@@ -168,19 +278,19 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
   if (auto* stream = dynamic_cast<TOvPDFStream*>(obj)) {
     TCvDigest a = New();
     a.Byte(8);
-    if (!path_.insert(stream).second) {
+    if (!path_.insert(key).second) {
       a.Int(0xFFFFFFFF);
       return a.Finish();
     }
     TCvDigest b = New();
     uint32_t present = 0;
-    for (const char* key : {"F", "FFilter", "Filter", "Length"}) {
-      TOvPDFObject* value = GetEntry(stream->Dictionary, key);
+    for (const char* name : {"F", "FFilter", "Filter", "Length"}) {
+      TOvPDFObject* value = GetEntry(stream->Dictionary, name);
       if (!value) continue;
       ++present;
       b.Byte(4);
-      b.Int(static_cast<uint32_t>(std::string_view(key).size()));
-      b.Update(key);
+      b.Int(static_cast<uint32_t>(std::string_view(name).size()));
+      b.Update(name);
       b.Update(ObjectHash(value));
     }
     a.Int(present);
@@ -188,19 +298,19 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
     const std::string data = stream->GetRawData();
     a.Int(static_cast<uint32_t>(data.size()));
     a.Update(data);
-    path_.erase(stream);
+    path_.erase(key);
     ByteString result = a.Finish();
     if (TOvPDFObject* resources = GetEntry(stream->Dictionary, "Resources")) {
       result += ObjectHash(resources);
     }
-    cache_[stream] = result;
+    Remember(key, result);
     return result;
   }
   if (auto* array = dynamic_cast<TOvPDFArray*>(obj)) {
     const bool isDict = dict != nullptr;
     TCvDigest a = New();
     a.Byte(isDict ? 6 : 7);
-    if (!path_.insert(array).second) {
+    if (!path_.insert(key).second) {
       a.Int(0xFFFFFFFF);
       return a.Finish();
     }
@@ -214,10 +324,10 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
       std::sort(items.begin(), items.end(),
                 [](const auto& x, const auto& y) { return x.first < y.first; });
       a.Int(static_cast<uint32_t>(items.size()));
-      for (const auto& [key, value] : items) {
+      for (const auto& [name, value] : items) {
         b.Byte(4);
-        b.Int(static_cast<uint32_t>(key.size()));
-        b.Update(key);
+        b.Int(static_cast<uint32_t>(name.size()));
+        b.Update(name);
         b.Update(ObjectHash(value));
       }
     } else {
@@ -225,29 +335,29 @@ ByteString TCvTransformDigest::ObjectHash(TOvPDFObject* obj, bool infoText) {
       for (const auto& item : array->Items()) b.Update(ObjectHash(item.Object));
     }
     a.Update(b.Finish());
-    path_.erase(array);
+    path_.erase(key);
     ByteString result = a.Finish();
     // Arrays are kept too: a shared array reached many times is hashed once.
-    cache_[array] = result;
+    Remember(key, result);
     return result;
   }
   return std::string(1, '\0');
 }
 
-ByteString TCvTransformDigest::PageDigest(TOvPDFDictionary* page) {
-  if (auto it = cache_.find(page); it != cache_.end()) return it->second;
+ByteString TCvTransformDigest::PageDigest(TOvPDFDictionary* page, const TCvKey& key) {
+  if (auto it = cache_.find(key); it != cache_.end()) return it->second;
   const TCvDepthGuard guard(depth_);
   TCvDigest hash = New();
   // A page reached again from its own resources is not hashed again.
-  if (!path_.insert(page).second) return std::string(4, '\xFF');
-  FeedKey(hash, page, "MediaBox", true, false);
-  if (Lookup(page, "CropBox", true)) {
-    FeedKey(hash, page, "CropBox", true, false);
+  if (!path_.insert(key).second) return std::string(4, '\xFF');
+  FeedKey(hash, page, key, "MediaBox", true, false);
+  if (Lookup(page, key, "CropBox", true)) {
+    FeedKey(hash, page, key, "CropBox", true, false);
   } else {
-    FeedKey(hash, page, "MediaBox", true, false);
+    FeedKey(hash, page, key, "MediaBox", true, false);
   }
   bool own = false;
-  if (TOvPDFObject* resources = Lookup(page, "Resources", true, &own)) {
+  if (TOvPDFObject* resources = Lookup(page, key, "Resources", true, &own)) {
     if (own) {
       hash.Update(ObjectHash(resources));
     } else {
@@ -256,72 +366,80 @@ ByteString TCvTransformDigest::PageDigest(TOvPDFDictionary* page) {
   } else {
     hash.Byte(0);
   }
-  FeedKey(hash, page, "Contents", false, true);
-  FeedKey(hash, page, "Rotate", true, true);
-  FeedKey(hash, page, "AA", false, false);
-  path_.erase(page);
+  FeedKey(hash, page, key, "Contents", false, true);
+  FeedKey(hash, page, key, "Rotate", true, true);
+  FeedKey(hash, page, key, "AA", false, false);
+  path_.erase(key);
   ByteString result = hash.Finish();
-  cache_[page] = result;
+  Remember(key, result);
   return result;
 }
 
 ByteString TCvTransformDigest::ActionDigest(TOvPDFDictionary* action) {
   TCvDigest hash = New();
-  for (const char* key : {"S", "D", "F", "NewWindow", "O", "P", "B", "Base", "Sound", "Vol",
-                          "Annot", "T", "H", "N", "JS", "URI"}) {
-    FeedKey(hash, action, key, false, false);
+  const TCvKey key = KeyOf(action);
+  for (const char* name : {"S", "D", "F", "NewWindow", "O", "P", "B", "Base", "Sound", "Vol",
+                           "Annot", "T", "H", "N", "JS", "URI"}) {
+    FeedKey(hash, action, key, name, false, false);
   }
   return hash.Finish();
 }
 
-ByteString TCvTransformDigest::FieldDigest(TOvPDFDictionary* field) {
+ByteString TCvTransformDigest::FieldDigest(TOvPDFDictionary* field, const TCvKey& key) {
   TCvDigest hash = New();
-  if (dynamic_cast<TOvPDFString*>(ResolveValue(Lookup(field, "T", true))))
-    FeedKey(hash, field, "T", true, false);
-  if (dynamic_cast<TOvPDFName*>(ResolveValue(Lookup(field, "FT", true))))
-    FeedKey(hash, field, "FT", true, false);
-  FeedKey(hash, field, "DV", true, true);
+  if (dynamic_cast<TOvPDFString*>(Value(Lookup(field, key, "T", true))))
+    FeedKey(hash, field, key, "T", true, false);
+  if (dynamic_cast<TOvPDFName*>(Value(Lookup(field, key, "FT", true))))
+    FeedKey(hash, field, key, "FT", true, false);
+  FeedKey(hash, field, key, "DV", true, true);
   if (!GetEntry(field, "Lock")) {
-    auto* value = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "V"));
-    if (value && GetIntEntry(value, "P", 0, false) == 1) {
-      if (Lookup(field, "V", true)) {
-        FeedKey(hash, field, "V", true, false);
-      } else if (Lookup(field, "AS", true)) {
-        FeedKey(hash, field, "AS", true, false);
+    With(GetEntry(field, "V"), [&](TOvPDFObject* v, const TCvKey&) {
+      auto* value = dynamic_cast<TOvPDFDictionary*>(v);
+      auto* p = value ? dynamic_cast<TOvPDFReal*>(Value(GetEntry(value, "P"))) : nullptr;
+      if (!p || p->AsInt() != 1) return;
+      if (Lookup(field, key, "V", true)) {
+        FeedKey(hash, field, key, "V", true, false);
+      } else if (Lookup(field, key, "AS", true)) {
+        FeedKey(hash, field, key, "AS", true, false);
       } else {
         hash.Byte(0);
       }
-    }
+    });
   }
-  if (auto* action = dynamic_cast<TOvPDFDictionary*>(ResolveValue(Lookup(field, "A", true))))
-    hash.Update(ActionDigest(action));
-  auto* ff = dynamic_cast<TOvPDFReal*>(ResolveValue(Lookup(field, "Ff", true)));
+  With(Lookup(field, key, "A", true), [&](TOvPDFObject* value, const TCvKey&) {
+    if (auto* action = dynamic_cast<TOvPDFDictionary*>(value)) hash.Update(ActionDigest(action));
+  });
+  auto* ff = dynamic_cast<TOvPDFReal*>(Value(Lookup(field, key, "Ff", true)));
   const int32_t flags = ff ? ff->AsInt() : 0;
-  const int32_t annotFlags = GetIntEntry(field, "F", 0, false);
+  auto* f = dynamic_cast<TOvPDFReal*>(Value(GetEntry(field, "F")));
+  const int32_t annotFlags = f ? f->AsInt() : 0;
   for (const int32_t n : {flags & ~1, annotFlags & 127}) {
     hash.Byte(1);
     hash.Int(static_cast<uint32_t>(n));
   }
-  if (auto* lock = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(field, "Lock")))
-    hash.Update(ObjectHash(lock));
+  With(GetEntry(field, "Lock"), [&](TOvPDFObject* value, const TCvKey& lockKey) {
+    if (dynamic_cast<TOvPDFDictionary*>(value)) hash.Update(GuardedHash(value, lockKey));
+  });
   return hash.Finish();
 }
 
 ByteString TCvTransformDigest::AnnotationDigest(TOvPDFDictionary* annot) {
   TCvDigest hash = New();
-  FeedKey(hash, annot, "T", false, false);
+  const TCvKey key = KeyOf(annot);
+  FeedKey(hash, annot, key, "T", false, false);
   if (GetEntry(annot, "F")) {
-    FeedKey(hash, annot, "F", false, false);
+    FeedKey(hash, annot, key, "F", false, false);
   } else {
     hash.Byte(1);
     hash.Int(0);
   }
-  for (const char* key : {"A", "AA"}) {
-    if (auto* action = dynamic_cast<TOvPDFDictionary*>(GetResolvedEntry(annot, key)))
-      hash.Update(ActionDigest(action));
+  for (const char* name : {"A", "AA"}) {
+    With(GetEntry(annot, name), [&](TOvPDFObject* value, const TCvKey&) {
+      if (auto* action = dynamic_cast<TOvPDFDictionary*>(value)) hash.Update(ActionDigest(action));
+    });
   }
-  for (const char* key : {"Dest", "QuadPoints", "Inklist", "Name", "FS", "Sound", "AP"}) {
-    FeedKey(hash, annot, key, false, false);
+  for (const char* name : {"Dest", "QuadPoints", "Inklist", "Name", "FS", "Sound", "AP"}) {
+    FeedKey(hash, annot, key, name, false, false);
   }
   return hash.Finish();
 }
@@ -329,46 +447,66 @@ ByteString TCvTransformDigest::AnnotationDigest(TOvPDFDictionary* annot) {
 void TCvTransformDigest::PageAnnotations(TCvDigest& hash, TOvPDFDictionary* page) {
   TOvPDFObject* entry = GetEntry(page, "Annots");
   if (!entry) return;
-  auto* annots = dynamic_cast<TOvPDFArray*>(ResolveValue(entry));
-  if (!annots || dynamic_cast<TOvPDFDictionary*>(annots)) {
-    throw EOvPDFSecurityHandlerError("Invalid document (Invalid annotation)");
-  }
-  struct TItem {
-    TOvPDFDictionary* Annot;
-    std::string Name;
-    std::string NM;
-    bool HasNM;
-  };
-  std::vector<TItem> items;
-  for (const auto& item : annots->Items()) {
-    auto* annot = dynamic_cast<TOvPDFDictionary*>(ResolveValue(item.Object));
-    if (!annot) throw EOvPDFSecurityHandlerError("Invalid document (Invalid annotation)");
-    std::string name;
-    std::unordered_set<TOvPDFDictionary*> seen;
-    TOvPDFDictionary* node = annot;
-    for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH && seen.insert(node).second; ++depth) {
-      const std::string t = GetStringEntry(node, "T", false);
-      if (!t.empty()) name = t;
-      node = GetDictEntry(node, "Parent", false);
+  With(entry, [&](TOvPDFObject* value, const TCvKey&) {
+    auto* annots = dynamic_cast<TOvPDFArray*>(value);
+    if (!annots || dynamic_cast<TOvPDFDictionary*>(annots)) {
+      throw EOvPDFSecurityHandlerError("Invalid document (Invalid annotation)");
     }
-    for (char& c : name) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    // Each annotation is looked at twice: for its place in the order, then
+    // for its digest. Holding them all between would hold the whole page.
+    struct TItem {
+      size_t Index;
+      std::string Name;
+      std::string NM;
+      bool HasNM;
+    };
+    std::vector<TItem> items;
+    const auto text = [&](TOvPDFDictionary* dict, std::string_view name) {
+      auto* string = dynamic_cast<TOvPDFString*>(Value(GetEntry(dict, name)));
+      return string ? string->GetText() : std::string();
+    };
+    for (size_t i = 0; i < annots->Items().size(); ++i) {
+      With(annots->Items()[i].Object, [&](TOvPDFObject* object, const TCvKey& key) {
+        auto* annot = dynamic_cast<TOvPDFDictionary*>(object);
+        if (!annot) throw EOvPDFSecurityHandlerError("Invalid document (Invalid annotation)");
+        std::string name;
+        std::unordered_set<TCvKey, TCvKeyHash> seen;
+        TOvPDFDictionary* node = annot;
+        TCvKey at = key;
+        for (int depth = 0; node && depth <= PDF_MAX_TREE_DEPTH && seen.insert(at).second;
+             ++depth) {
+          const std::string t = text(node, "T");
+          if (!t.empty()) name = t;
+          TOvPDFObject* parent = GetEntry(node, "Parent");
+          auto* ref = dynamic_cast<TOvPDFRef*>(parent);
+          node = dynamic_cast<TOvPDFDictionary*>(Value(parent));
+          at = ref ? NumberKey(ref->Number, ref->Generation) : KeyOf(node);
+        }
+        for (char& c : name) {
+          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        }
+        const bool hasNM = GetEntry(annot, "NM") != nullptr;
+        items.push_back(TItem{i, name, text(annot, "NM"), hasNM});
+      });
     }
-    const bool hasNM = GetEntry(annot, "NM") != nullptr;
-    items.push_back(TItem{annot, name, GetStringEntry(annot, "NM", false), hasNM});
-  }
-  std::stable_sort(items.begin(), items.end(), [](const TItem& x, const TItem& y) {
-    if (x.Name != y.Name) return x.Name < y.Name;
-    if (x.HasNM != y.HasNM) return x.HasNM;
-    return x.NM < y.NM;
+    std::stable_sort(items.begin(), items.end(), [](const TItem& x, const TItem& y) {
+      if (x.Name != y.Name) return x.Name < y.Name;
+      if (x.HasNM != y.HasNM) return x.HasNM;
+      return x.NM < y.NM;
+    });
+    for (const TItem& item : items) {
+      With(annots->Items()[item.Index].Object, [&](TOvPDFObject* object, const TCvKey& key) {
+        auto* annot = dynamic_cast<TOvPDFDictionary*>(object);
+        if (!annot) throw EOvPDFSecurityHandlerError("Invalid document (Invalid annotation)");
+        auto* subtype = dynamic_cast<TOvPDFName*>(Value(GetEntry(annot, "Subtype")));
+        if (subtype && subtype->GetName() == "Widget") {
+          hash.Update(FieldDigest(annot, key));
+        } else if (p_ != 3) {
+          hash.Update(AnnotationDigest(annot));
+        }
+      });
+    }
   });
-  for (const TItem& item : items) {
-    if (GetNameEntry(item.Annot, "Subtype", "", false) == "Widget") {
-      hash.Update(FieldDigest(item.Annot));
-    } else if (p_ != 3) {
-      hash.Update(AnnotationDigest(item.Annot));
-    }
-  }
 }
 
 ByteString TCvTransformDigest::DocMDP() {
@@ -377,8 +515,8 @@ ByteString TCvTransformDigest::DocMDP() {
   TOvPDFDictionary* catalog = document_.Catalog();
   {
     TCvDigest sub = New();
-    FeedKey(sub, catalog, "AA", false, false);
-    FeedKey(sub, catalog, "Legal", false, false);
+    FeedKey(sub, catalog, KeyOf(catalog), "AA", false, false);
+    FeedKey(sub, catalog, KeyOf(catalog), "Legal", false, false);
     sub.Update(
         std::string_view("\x04\x00\x00\x00\x06"
                          "DocMDP",
@@ -395,9 +533,18 @@ ByteString TCvTransformDigest::DocMDP() {
     h.Update(sub.Finish());
   }
   h.Update(empty);
+  const auto digestPage = [&](TOvPDFObject* value, const TCvKey& key) {
+    auto* page = dynamic_cast<TOvPDFDictionary*>(value);
+    h.Update(PageDigest(page, key));
+    PageAnnotations(h, page);
+  };
   for (const TOvPDFPageInfo& page : document_.Pages()) {
-    h.Update(PageDigest(page.Dictionary()));
-    PageAnnotations(h, page.Dictionary());
+    if (TOvPDFRef* ref = page.Reference()) {
+      With(ref, digestPage);
+    } else {
+      TOvPDFDictionary* dict = page.Dictionary();
+      digestPage(dict, KeyOf(dict));
+    }
   }
   h.Update(empty);
   {
@@ -455,7 +602,7 @@ ByteString TCvTransformDigest::FieldMDP(const std::vector<std::string>& names) {
       if (!dynamic_cast<TOvPDFRef*>(fields->GetItem(i))) continue;
       auto* field = dynamic_cast<TOvPDFDictionary*>(ResolveValue(fields->GetItem(i)));
       if (field && DecodeTextString(GetStringEntry(field, "T", false)) == name)
-        h.Update(FieldDigest(field));
+        h.Update(FieldDigest(field, KeyOf(field)));
     }
   }
   h.Update(Empty());
