@@ -30,9 +30,9 @@ std::string TimestampDocument(const std::string& inputPath, const std::string& o
     const std::unique_ptr<corvane::TOvCustomTSPClient> client = MakeTimestampClient(server);
     corvane::TOvPDFDocTimeStampHandler handler;
     handler.SetTSPClient(client.get());
-    auto stream = std::make_unique<corvane::TOvFileStream>(
-        ::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
-        temp.Path().empty() ? outputPath : temp.Path());
+    auto stream =
+        std::make_unique<corvane::TOvFileStream>(::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
+                                                 temp.Path().empty() ? outputPath : temp.Path());
     {
       corvane::TOvPDFDocument document;
       // The staging file is our own copy: the stamp is appended to it directly.
