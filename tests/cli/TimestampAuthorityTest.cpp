@@ -240,6 +240,22 @@ TEST(TimestampAuthority, BasicAuthenticationWithThePasswordOfTheEnvironment) {
   const TCommandResult run = Tavrapdf(dir, args, "TAVRA_TSA_PASSWORD=s3cret");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "out.pdf"));
+
+  // The same from the settings file beside the program.
+  const std::string app = dir.MakeDir("app") + "/tavrapdf";
+  std::filesystem::copy_file(kTool, app);
+  dir.Write("app/tavrapdfsg.ini", "[options]\nlevel=B-T\ntsa=" + tsa.URL() + "\ntsauser=signer\n");
+  const TCommandResult stored =
+      RunCapturing(". " + Quote(Store::Get().File("env.sh")) + " && TMPDIR=" + Quote(dir.Path()) +
+                   " no_proxy='*' NO_PROXY='*' TAVRA_TSA_PASSWORD=s3cret " + app + " " +
+                   SignArgs(in, dir / "stored.pdf"));
+  EXPECT_EQ(stored.status, 0) << stored.err;
+  const std::string pdf = ReadFile(dir / "stored.pdf");
+  EXPECT_NE(pdf.find("/SubFilter /ETSI.CAdES.detached"), std::string::npos);
+  std::string der, covered;
+  ASSERT_TRUE(LastSignature(pdf, der, covered));
+  EXPECT_NE(der.find("\x2A\x86\x48\x86\xF7\x0D\x01\x09\x10\x02\x0E"), std::string::npos)
+      << "no signature-time-stamp attribute";
 }
 
 // A document timestamp over a signed file: its own update, the token over
