@@ -189,6 +189,33 @@ TEST(TimestampAuthority, StampedSignaturesPassEveryChecker) {
   }
 }
 
+// The batch signs each file with a token of its own.
+TEST(TimestampAuthority, BatchStampsEveryFile) {
+  ASSERT_TRUE(Store::Get().Ok()) << Store::Get().Error();
+  LoopbackTSA tsa(AuthorityDir(), "ok");
+  ASSERT_GT(tsa.Port(), 0) << "the loopback authority did not start";
+  ScratchDir dir;
+  const std::string a = dir.Write("a.pdf", pdftest::OnePage().Build());
+  const std::string b = dir.Write("b.pdf", pdftest::OnePage().Build());
+  const std::string out = dir.MakeDir("out");
+  const TCommandResult run =
+      Tavrapdf(dir, "sign " + Quote(a) + " " + Quote(b) + " --out-dir " + Quote(out) +
+                        " --jobs 2 --nssdb " + Quote(Store::Get().Db()) +
+                        " --issuer 'Tavra Test CA' --serial 1001 --level B-T --tsa " + tsa.URL());
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  for (const char* name : {"a-signed.pdf", "b-signed.pdf"}) {
+    SCOPED_TRACE(name);
+    std::string der, covered;
+    ASSERT_TRUE(LastSignature(ReadFile(out + "/" + name), der, covered));
+    ScratchDir work;
+    work.Write("sig.der", der);
+    std::string signatureValue, token;
+    ExtractTimestamp(work, signatureValue, token);
+    const TCommandResult ts = TsVerify(work, signatureValue, token);
+    EXPECT_EQ(ts.status, 0) << ts.out;
+  }
+}
+
 // Every broken authority ends the run with status 1, names the cause, and
 // leaves nothing in the output's folder, for sign and for timestamp alike.
 TEST(TimestampAuthority, BrokenAuthoritiesWriteNothing) {
