@@ -6,7 +6,11 @@
 // pages packed into object streams by qpdf. Verifying the signed 200 MB file
 // with `tavrapdf verify` (signature, trust and later changes) is timed beside
 // `pdfsig` and the floor of hashing it. Wall time and peak memory of each
-// child process are printed as counters.
+// child process are printed as counters. PAdES B-B and B-T signing of the
+// 200 MB file stand beside today's signature; B-T asks a time-stamping
+// authority on 127.0.0.1, and the authority's share is shown by the "TSA
+// round trip" line: a document timestamp of a one-page file, which asks it
+// the same two times (one to size the reservation, one for the token).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -15,6 +19,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/PdfGenerators.h"
+#include "tests/fixtures/LoopbackTSA.h"
 
 using namespace tavra_bench;
 
@@ -28,6 +33,8 @@ std::string g_large;
 std::string g_pages;
 std::string g_largeSigned;  // g_large signed once by us, for the verify runs
 std::string g_pagesObjStm;
+std::string g_invoice;  // a one-page file for the authority's round trip
+std::string g_tsaURL;   // the loopback authority
 
 std::string Capture(const std::string& command) {
   std::string output;
@@ -47,6 +54,12 @@ std::string OurCommand(const std::string& input, const std::string& output,
   return StoreEnv() + "exec " + Quote(std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf") + " sign " +
          Quote(input) + " " + Quote(output) + " --nssdb " + Quote(g_store + "/nssdb") +
          " --issuer 'Tavra Test CA' --serial " + g_serial + " --type " + type + " >/dev/null";
+}
+
+std::string TimestampCommand(const std::string& input, const std::string& output) {
+  return "no_proxy='*' NO_PROXY='*' exec " +
+         Quote(std::string(TAVRA_BINARY_DIR) + "/cli/tavrapdf") + " timestamp " + Quote(input) +
+         " " + Quote(output) + " --tsa " + Quote(g_tsaURL) + " >/dev/null";
 }
 
 std::string PdfsigCommand(const std::string& input, const std::string& output) {
@@ -89,6 +102,20 @@ void Report(benchmark::State& state, const std::string& command, const std::stri
 void BM_Large_Tavra(benchmark::State& s) {
   Report(s, OurCommand(g_large, g_folder + "/out.pdf"), g_large, g_folder + "/out.pdf");
 }
+void BM_Large_TavraBB(benchmark::State& s) {
+  Report(s, OurCommand(g_large, g_folder + "/out.pdf") + " --level B-B", g_large,
+         g_folder + "/out.pdf");
+}
+void BM_Large_TavraBT(benchmark::State& s) {
+  Report(s,
+         "no_proxy='*' NO_PROXY='*' " + OurCommand(g_large, g_folder + "/out.pdf") +
+             " --level B-T --tsa " + Quote(g_tsaURL),
+         g_large, g_folder + "/out.pdf");
+}
+void BM_TSARoundTrip(benchmark::State& s) {
+  Report(s, TimestampCommand(g_invoice, g_folder + "/stamped.pdf"), g_invoice,
+         g_folder + "/stamped.pdf");
+}
 void BM_Large_Pdfsig(benchmark::State& s) {
   Report(s, PdfsigCommand(g_large, g_folder + "/out.pdf"), g_large, g_folder + "/out.pdf");
 }
@@ -127,6 +154,9 @@ void BM_PagesObjStm_Pdfsig(benchmark::State& s) {
 
 BENCHMARK(BM_Large_FloorCopyAndHash)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Large_Tavra)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large_TavraBB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large_TavraBT)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TSARoundTrip)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Large_Pdfsig)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pages_Tavra)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pages_Pdfsig)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -179,6 +209,16 @@ int main(int argc, char** argv) {
       0) {
     g_pagesObjStm = objStm;
   }
+  g_invoice = g_folder + "/invoice.pdf";
+  WriteInvoicePdf(g_invoice, 1);
+  std::filesystem::create_directories(g_folder + "/authority");
+  // Alive for the whole run, not only the tests' two minutes.
+  tavra_fixture::LoopbackTSA tsa(g_folder + "/authority", "ok", {"--lifetime", "3600"});
+  if (tsa.Port() <= 0) {
+    std::fprintf(stderr, "cannot start the loopback time-stamping authority\n");
+    return 1;
+  }
+  g_tsaURL = tsa.URL();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ec;

@@ -12,6 +12,7 @@
 
 #include "app/core/BatchSigner.h"
 #include "app/core/CertificateDatabase.h"
+#include "app/core/DocTimeStamping.h"
 #include "app/core/RKSIni.h"
 #include "app/core/SignaturePlacement.h"
 #include "app/core/SignerCore.h"
@@ -284,6 +285,13 @@ int RunSignCommand(const std::vector<std::string>& args) {
                         field.value_or(stored.SigField), request.Placement, placementError))
     return Usage(placementError);
 
+  // The settings' level and authority stand when the command line names
+  // neither; its user goes only with its own authority.
+  if (!level && !stored.Level.empty()) level = stored.Level;
+  if (!tsa && !stored.TSA.empty() && (!level || *level != "B-B")) {
+    tsa = stored.TSA;
+    if (!tsaUser && !stored.TSAUser.empty()) tsaUser = stored.TSAUser;
+  }
   if (level) {
     if (*level == "B-LT" || *level == "B-LTA") {
       std::cerr << "tavrapdf: --level " << *level << " is not yet supported\n";
@@ -333,6 +341,36 @@ int RunSignCommand(const std::vector<std::string>& args) {
     reporter.ShowApplicationError(e.what());
   }
   return status;
+}
+
+int RunTimestampCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> paths;
+  std::optional<std::string> tsa, tsaUser;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--tsa" || arg == "--tsa-user") {
+      if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+      (arg == "--tsa" ? tsa : tsaUser) = args[++i];
+    } else if (arg.rfind("--", 0) == 0) {
+      return Usage("unknown option '" + arg + "'");
+    } else {
+      paths.push_back(arg);
+    }
+  }
+  if (paths.size() != 2) return Usage("timestamp needs INPUT and OUTPUT");
+  if (!tsa) return Usage("timestamp needs --tsa URL");
+  if (tsa->rfind("http://", 0) != 0 && tsa->rfind("https://", 0) != 0)
+    return Usage("--tsa needs an http:// or https:// URL");
+  TTimestampServer server;
+  server.URL = *tsa;
+  server.User = tsaUser.value_or(std::string());
+  if (!server.User.empty()) server.Password = TimestampPassword(server.User);
+  const std::string error = TimestampDocument(paths[0], paths[1], server);
+  if (!error.empty()) {
+    std::cerr << "tavrapdf: " << error << "\n";
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace tavra

@@ -11,4 +11,7 @@ namespace tavra {
 // failed, 2 usage error.
 int RunSignCommand(const std::vector<std::string>& args);
 
+// "tavrapdf timestamp": args after "timestamp"; the same exit statuses.
+int RunTimestampCommand(const std::vector<std::string>& args);
+
 }  // namespace tavra

@@ -84,6 +84,16 @@ constexpr const char* kHelp =
     "                  embedded as a subset; DejaVu Sans when the document claims\n"
     "                  PDF/A) and --image FILE (a PNG or JPEG background), or the\n"
     "                  settings' fontfile and imagefile.\n"
+    "                  --level B-B makes a PAdES baseline signature\n"
+    "                  (ETSI.CAdES.detached, with the signer's chain); B-T adds a\n"
+    "                  timestamp over the signature value from the authority at\n"
+    "                  URL; --tsa without --level timestamps the adbe.pkcs7.detached\n"
+    "                  signature. NAME logs in to the authority with HTTP basic\n"
+    "                  authentication, the password from $TAVRA_TSA_PASSWORD, else\n"
+    "                  asked on the terminal; OID asks for a timestamp policy.\n"
+    "                  $TAVRA_TSA_TIMEOUT (seconds, default 60) bounds the request.\n"
+    "                  B-LT and B-LTA are not yet supported (status 2). The\n"
+    "                  settings' level, tsa and tsauser give the defaults.\n"
     "  sign INPUT... --out-dir DIR [--suffix TEXT] [--overwrite] [--jobs N]\n"
     "       [--from-file PATH|-] [the options above]\n"
     "                  Sign every INPUT (and every path of PATH, one a line; - is\n"
@@ -97,6 +107,14 @@ constexpr const char* kHelp =
     "                  progress line on standard error. N files are signed at once\n"
     "                  (default: the number of cores). Exit status 0 only when\n"
     "                  every file was signed.\n"
+    "  timestamp INPUT OUTPUT --tsa URL [--tsa-user NAME]\n"
+    "                  Add a document timestamp to INPUT (/Type /DocTimeStamp,\n"
+    "                  /SubFilter /ETSI.RFC3161: the authority's RFC 3161 token\n"
+    "                  over the whole file as it then stands) as its own\n"
+    "                  incremental update, and write the result to OUTPUT as sign\n"
+    "                  does: earlier signatures stay valid, INPUT is never changed\n"
+    "                  unless it is OUTPUT too, and nothing is written when the\n"
+    "                  authority fails. URL, NAME and the password as for sign.\n"
     "  verify FILE.pdf [--trust FILE.pem]... [--nssdb DIR] [--json]\n"
     "                  Print, for each signature: field name, signer, signing time,\n"
     "                  filter and subfilter, digest algorithm, the byte ranges and\n"
@@ -204,6 +222,9 @@ int main(int argc, char** argv) {
   }
   if (command == "sign") {
     return tavra::RunSignCommand(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (command == "timestamp") {
+    return tavra::RunTimestampCommand(std::vector<std::string>(argv + 2, argv + argc));
   }
   if (command == "verify") {
     return tavra::RunVerifyCommand(std::vector<std::string>(argv + 2, argv + argc));

@@ -654,6 +654,9 @@ void ReadOptions(const std::string& iniPath, TPdfSignerOptions& options) {
   options.SigRect = text("rect");
   options.SigField = text("field");
   options.UsePSS = ini.ReadBool(kOptionsSection, "pss", false);
+  options.Level = text("level");
+  options.TSA = text("tsa");
+  options.TSAUser = text("tsauser");
 }
 
 void WriteOptions(const TPdfSignerOptions& options) { WriteOptions(SettingsFilePath(), options); }
@@ -673,6 +676,14 @@ void WriteOptions(const std::string& iniPath, const TPdfSignerOptions& options) 
     ini.WriteBool(kOptionsSection, "pss", true);
   else
     ini.DeleteKey(kOptionsSection, "pss");
+  const std::pair<const char*, const std::string*> timestampKeys[] = {
+      {"level", &options.Level}, {"tsa", &options.TSA}, {"tsauser", &options.TSAUser}};
+  for (const auto& [key, value] : timestampKeys) {
+    if (value->empty())
+      ini.DeleteKey(kOptionsSection, key);
+    else
+      ini.WriteString(kOptionsSection, key, *value);
+  }
   // The settings folder may not exist yet (the per-user configuration folder).
   const std::string folder = platform::DirectoryOf(ini.FileName());
   if (!ini.Image().ReadOnly() && !folder.empty() && !platform::DirectoryExists(folder))

@@ -186,6 +186,10 @@ struct TPdfSignerOptions {
   std::string SigPage, SigRect, SigField;
   // "pss": RSA keys sign with RSASSA-PSS; absent means PKCS#1 v1.5.
   bool UsePSS = false;
+  // "level" (B-B or B-T), "tsa" (the authority's URL) and "tsauser" (its
+  // basic-auth user); absent means an adbe.pkcs7.detached signature without
+  // a timestamp.
+  std::string Level, TSA, TSAUser;
 };
 
 // "tavrapdfsg.ini" beside the running executable (its name with the suffix

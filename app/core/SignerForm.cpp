@@ -19,6 +19,11 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
   options.SigRect = form.SigRect;
   options.SigField = form.SigField;
   options.UsePSS = form.UsePSS;
+  options.Level = form.LevelIndex > 0 && form.LevelIndex < kLevelCount
+                      ? PAdESLevelText(static_cast<TPAdESLevel>(form.LevelIndex))
+                      : std::string();
+  options.TSA = form.TSA;
+  options.TSAUser = form.TSAUser;
 }
 
 TSigningRequest SigningRequestOf(const TSignerForm& form) {
@@ -33,6 +38,14 @@ TSigningRequest SigningRequestOf(const TSignerForm& form) {
   if (!PlacementOfTexts(form.SigPage, form.SigRect, form.SigField, request.Placement, error))
     throw ESignerError(error);
   request.UsePSS = form.UsePSS;
+  if (form.LevelIndex < 0 || form.LevelIndex >= kLevelCount) throw ESignerError(kMsgNoLevel);
+  request.Level = static_cast<TPAdESLevel>(form.LevelIndex);
+  const std::string tsa = TrimText(form.TSA);
+  if (request.Level == TPAdESLevel::plBT && tsa.empty()) throw ESignerError(kMsgNoTSA);
+  if (request.Level != TPAdESLevel::plBB && !tsa.empty()) {
+    request.Timestamp.URL = tsa;
+    request.Timestamp.User = TrimText(form.TSAUser);
+  }
   return request;
 }
 
@@ -47,6 +60,10 @@ void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
   form.SigRect = options.SigRect;
   form.SigField = options.SigField;
   form.UsePSS = options.UsePSS;
+  TPAdESLevel level = TPAdESLevel::plNone;
+  form.LevelIndex = PAdESLevelOfText(options.Level, level) ? static_cast<int>(level) : -1;
+  form.TSA = options.TSA;
+  form.TSAUser = options.TSAUser;
 }
 
 bool SignActionEnabled(const TSignerForm& form) {

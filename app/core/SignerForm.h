@@ -24,17 +24,32 @@ struct TSignerForm {
   // The signature's placement as the settings keep it ("Vzhled podpisu").
   std::string SigPage, SigRect, SigField;
   bool UsePSS = false;  // kept from the settings; no field shows it
+  // cbLevel item index (kLevelNames), -1 for none; the authority's URL
+  // (edTSA) and its user, kept from the settings.
+  int LevelIndex = 0;
+  std::string TSA;
+  std::string TSAUser;
 };
 
 // Number of items of cbSignatureType.
 inline constexpr int kSignatureTypeCount = 3;
+
+// Items of cbLevel, in the order of TPAdESLevel.
+inline constexpr const char* kLevelNames[] = {"Základní (adbe.pkcs7)", "PAdES B-B", "PAdES B-T"};
+inline constexpr int kLevelCount = 3;
+
+// Texts of the level checks.
+inline constexpr char kMsgNoLevel[] = "Není zvolena úroveň podpisu";
+inline constexpr char kMsgNoTSA[] = "Pro úroveň PAdES B-T není zadáno časové razítko (URL)";
 
 // Settings fields of the form -> options. SigType is the item index taken as
 // an unsigned byte, so an empty selection gives 255.
 void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options);
 // The request the Sign action makes of the fields, texts as they stand; the
 // type list's index is read as the settings file's SigType. A placement that
-// does not parse (a settings file edited by hand) raises ESignerError.
+// does not parse (a settings file edited by hand), no level, or B-T without
+// an authority raises ESignerError. The basic level takes the authority's
+// timestamp when one is named; B-B never asks for one.
 TSigningRequest SigningRequestOf(const TSignerForm& form);
 
 // Options -> settings fields; the paths stay as they are. A SigType that names

@@ -13,4 +13,27 @@ TSignatureKind SignatureKindOfSigType(int sigType) {
   }
 }
 
+bool PAdESLevelOfText(const std::string& text, TPAdESLevel& level) {
+  if (text.empty())
+    level = TPAdESLevel::plNone;
+  else if (text == "B-B")
+    level = TPAdESLevel::plBB;
+  else if (text == "B-T")
+    level = TPAdESLevel::plBT;
+  else
+    return false;
+  return true;
+}
+
+std::string PAdESLevelText(TPAdESLevel level) {
+  switch (level) {
+    case TPAdESLevel::plBB:
+      return "B-B";
+    case TPAdESLevel::plBT:
+      return "B-T";
+    default:
+      return {};
+  }
+}
+
 }  // namespace tavra

@@ -59,4 +59,9 @@ struct TSigningRequest {
 // entry is by default, a visible document signature.
 TSignatureKind SignatureKindOfSigType(int sigType);
 
+// A level as the settings file and the command line spell it: "" (none),
+// "B-B" or "B-T". False for any other text.
+bool PAdESLevelOfText(const std::string& text, TPAdESLevel& level);
+std::string PAdESLevelText(TPAdESLevel level);
+
 }  // namespace tavra

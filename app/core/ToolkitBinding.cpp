@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "app/core/TimestampClient.h"
 #include "platform/media/MediaFiles.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
@@ -35,7 +36,8 @@ TToolkitBinding::TToolkitBinding()
     : document_(std::make_unique<TOvPDFDocument>()),
       handler_(std::make_unique<TOvPDFPublicKeySecurityHandler>()),
       certStorage_(std::make_unique<TOvMemoryCertStorage>()),
-      winCertStorage_(std::make_unique<TOvWinCertStorage>()) {
+      winCertStorage_(std::make_unique<TOvWinCertStorage>()),
+      tspFactory_(MakeTimestampClient) {
   // The workflow hands over its own temporary copy: no second copy of a large
   // document at Open, none written back at Close.
   document_->SetWorkInPlace(true);

@@ -41,7 +41,8 @@ class TToolkitBinding final : public ISignerToolkit {
 
   corvane::TOvPDFDocument& Document() { return *document_; }
 
-  // Makes the timestamping client for a signature that names an authority.
+  // Makes the timestamping client for a signature that names an authority;
+  // by default the HTTP client (MakeTimestampClient).
   using TTSPClientFactory =
       std::function<std::unique_ptr<corvane::TOvCustomTSPClient>(const TTimestampServer&)>;
   void SetTSPClientFactory(TTSPClientFactory factory) { tspFactory_ = std::move(factory); }

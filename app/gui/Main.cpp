@@ -20,6 +20,7 @@
 #include "app/core/SignerCore.h"
 #include "app/core/SignerErrors.h"
 #include "app/core/SignerSettings.h"
+#include "app/core/TimestampClient.h"
 #include "app/gui/About.h"
 #include "app/gui/AppearanceBox.h"
 #include "app/gui/Help.h"
@@ -167,6 +168,10 @@ void TfrmMain::CreateWidgets() {
   cbSignatureType = new QComboBox(this);
   cbSignatureType->setObjectName(QStringLiteral("cbSignatureType"));
   cbSignatureType->addItems(SignatureTypeNames());
+  cbLevel = new QComboBox(this);
+  cbLevel->setObjectName(QStringLiteral("cbLevel"));
+  for (const char* name : kLevelNames) cbLevel->addItem(QString::fromUtf8(name));
+  edTSA = MakeEdit(this, "edTSA");
 
   btnSignIt = new QPushButton(this);
   btnSignIt->setObjectName(QStringLiteral("btnSignIt"));
@@ -208,6 +213,8 @@ void TfrmMain::CreateWidgets() {
   grid->addWidget(Label3, row++, 0, 1, 3);
   addField("lblSigReason", QStringLiteral("Důvod podpisu"), edSigReason);
   addField("lblSignatureType", QStringLiteral("Typ podpisu"), cbSignatureType);
+  addField("lblLevel", QStringLiteral("Úroveň podpisu"), cbLevel);
+  addField("lblTSA", QStringLiteral("Časové razítko (URL)"), edTSA);
   gbAppearance = new TAppearanceBox(this);
   grid->addWidget(gbAppearance, row++, 0, 1, 3);
   auto showAppearance = [this] {
@@ -263,6 +270,10 @@ TSignerForm TfrmMain::FormState() const {
   form.SigReason = ToStd(edSigReason->currentText());
   form.SignatureTypeIndex = cbSignatureType->currentIndex();
   gbAppearance->GetPlacement(form.SigPage, form.SigRect, form.SigField);
+  form.LevelIndex = cbLevel->currentIndex();
+  form.TSA = ToStd(edTSA->text());
+  form.UsePSS = hidden_.UsePSS;
+  form.TSAUser = hidden_.TSAUser;
   return form;
 }
 
@@ -278,6 +289,11 @@ void TfrmMain::SetFormState(const TSignerForm& form) {
                                        ? form.SignatureTypeIndex
                                        : -1);
   gbAppearance->SetPlacement(form.SigPage, form.SigRect, form.SigField);
+  cbLevel->setCurrentIndex(
+      form.LevelIndex >= 0 && form.LevelIndex < cbLevel->count() ? form.LevelIndex : -1);
+  edTSA->setText(FromStd(form.TSA));
+  hidden_.UsePSS = form.UsePSS;
+  hidden_.TSAUser = form.TSAUser;
   UpdateActions();
 }
 
@@ -346,10 +362,12 @@ void TfrmMain::SignDocumentClick() {
     if (!act_SignDocument->isEnabled()) return;
     bool end = false;
     {
+      TSigningRequest request = SigningRequestOf(FormState());
+      if (!AskTimestampPassword(request.Timestamp, services_.PasswordPrompt)) return;
       // A protected store or token asks for its password while this run signs.
       TPasswordPromptScope prompt(services_.PasswordPrompt);
       TSignProgressScope progress(*this);
-      end = core_.SignAction(SigningRequestOf(FormState()));
+      end = core_.SignAction(request);
     }
     if (end) EndApplication(core_.ExitStatus());
   });
@@ -364,7 +382,8 @@ void TfrmMain::SignBatchClick() {
     if (!services_.FileDialogs->OpenFileNames(this, files)) return;
     QString folder;
     if (!services_.FileDialogs->ExistingFolder(this, folder)) return;
-    const TSigningRequest request = SigningRequestOf(FormState());
+    TSigningRequest request = SigningRequestOf(FormState());
+    if (!AskTimestampPassword(request.Timestamp, services_.PasswordPrompt)) return;
     if (TrimText(request.CertIssuer).empty()) throw ESignerError(kMsgNoIssuer);
     if (TrimText(request.CertSerial).empty()) throw ESignerError(kMsgNoSerial);
     TBatchOptions options;

@@ -67,6 +67,9 @@ class TfrmMain : public QDialog {
   QLabel* Label3;
   QComboBox* edSigReason;
   QComboBox* cbSignatureType;
+  // PAdES level and the time-stamping authority's URL.
+  QComboBox* cbLevel;
+  QLineEdit* edTSA;
   // Page and place of a visible or certifying signature.
   TAppearanceBox* gbAppearance;
   QPushButton* btnSignIt;
@@ -119,6 +122,8 @@ class TfrmMain : public QDialog {
   ISignerReporter& reporter_;
   TGuiServices services_;
   std::string deferred_error_;
+  // Settings no field shows, kept from loading to saving and signing.
+  TSignerForm hidden_;
   bool ending_ = false;
   std::unique_ptr<TFormHelp> help_;
   std::unique_ptr<TFormAbout> about_;

@@ -114,6 +114,30 @@ TEST(SettingsFile, PssKeyOnlyWhenSet) {
   EXPECT_FALSE(Read(path).UsePSS);
 }
 
+// The timestamp keys are written only when set; absent they stay absent.
+TEST(SettingsFile, TimestampKeysOnlyWhenSet) {
+  tavra_test::ScratchDir dir;
+  const std::string plain = "[options]\r\nsigtype=1\r\n";
+  const std::string path = dir.Write("t.ini", plain);
+  TPdfSignerOptions options = Read(path);
+  EXPECT_TRUE(options.Level.empty() && options.TSA.empty() && options.TSAUser.empty());
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), plain);
+  options.Level = "B-T";
+  options.TSA = "http://tsa.example/rfc3161";
+  options.TSAUser = "signer";
+  WriteOptions(path, options);
+  const TPdfSignerOptions back = Read(path);
+  EXPECT_EQ(back.Level, "B-T");
+  EXPECT_EQ(back.TSA, "http://tsa.example/rfc3161");
+  EXPECT_EQ(back.TSAUser, "signer");
+  options.Level.clear();
+  options.TSA.clear();
+  options.TSAUser.clear();
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), plain);
+}
+
 TEST(SettingsFile, EmptyReasonRemovesItsLine) {
   tavra_test::ScratchDir dir;
   const std::string path = dir.Write("r.ini", "[options]\r\nsigreason=Old\r\nsigtype=1\r\n");

@@ -30,6 +30,61 @@ TEST(SignerForm, OptionsRoundTripThroughTheFormAsTheyStand) {
   EXPECT_EQ(out.SigType, 2);
 }
 
+// Level and authority: the settings' texts in and out, and the request the
+// Sign action makes of them.
+TEST(SignerForm, LevelAndAuthorityMakeTheRequest) {
+  TPdfSignerOptions in;
+  in.Level = "B-T";
+  in.TSA = "http://127.0.0.1:9/tsa";
+  in.TSAUser = "signer";
+  in.UsePSS = true;
+  TSignerForm form;
+  OptionsToForm(in, form);
+  EXPECT_EQ(form.LevelIndex, 2);
+  TPdfSignerOptions out;
+  FormToOptions(form, out);
+  EXPECT_EQ(out.Level, "B-T");
+  EXPECT_EQ(out.TSA, in.TSA);
+  EXPECT_EQ(out.TSAUser, "signer");
+  EXPECT_TRUE(out.UsePSS);
+
+  TSigningRequest request = SigningRequestOf(form);
+  EXPECT_EQ(request.Level, TPAdESLevel::plBT);
+  EXPECT_EQ(request.Timestamp.URL, in.TSA);
+  EXPECT_EQ(request.Timestamp.User, "signer");
+  // The basic level stamps its signature when an authority is named; B-B never.
+  form.LevelIndex = 0;
+  request = SigningRequestOf(form);
+  EXPECT_EQ(request.Level, TPAdESLevel::plNone);
+  EXPECT_EQ(request.Timestamp.URL, in.TSA);
+  form.LevelIndex = 1;
+  EXPECT_TRUE(SigningRequestOf(form).Timestamp.URL.empty());
+
+  form.LevelIndex = 2;
+  form.TSA = "  ";
+  EXPECT_THROW(
+      {
+        try {
+          SigningRequestOf(form);
+        } catch (const std::exception& e) {
+          EXPECT_STREQ(e.what(), kMsgNoTSA);
+          throw;
+        }
+      },
+      std::exception);
+  // A level the window does not know (a file edited by hand) selects nothing
+  // and signs nothing.
+  in.Level = "B-LTA";
+  OptionsToForm(in, form);
+  EXPECT_EQ(form.LevelIndex, -1);
+  EXPECT_THROW(SigningRequestOf(form), std::exception);
+  // Absent keys: today's signature, no authority.
+  OptionsToForm(TPdfSignerOptions{}, form);
+  request = SigningRequestOf(form);
+  EXPECT_EQ(request.Level, TPAdESLevel::plNone);
+  EXPECT_TRUE(request.Timestamp.URL.empty());
+}
+
 TEST(SignerForm, EmptySelectionIsSigType255) {
   TSignerForm form;
   form.SignatureTypeIndex = -1;

@@ -50,7 +50,8 @@ TEST(DesktopFiles, ManualPagesRenderAndListEveryCommandOfTheHelp) {
     EXPECT_NE(page.find("\n       " + command), std::string::npos) << command;
     ++commands;
   }
-  EXPECT_EQ(commands, 8);  // info, certs, stores, sign, sign --out-dir, verify, --help, --version
+  // info, certs, stores, sign, sign --out-dir, timestamp, verify, --help, --version
+  EXPECT_EQ(commands, 9);
 }
 
 TEST(DesktopFiles, InstallPutsEverythingInItsPlace) {

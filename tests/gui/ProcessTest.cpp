@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/app/AppTestSupport.h"
+#include "tests/fixtures/LoopbackTSA.h"
 #include "tests/fixtures/StoreFixture.h"
 #include "tests/pdf/PdfFixtures.h"
 
@@ -168,6 +169,52 @@ TEST_F(ProcessTest, EnterSignsWithTheSavedSettingsUnderXvfbAndPdfsigCallsItValid
       tavra_test::RunCommand("pdfsig -nssdir sql:" + Quote(plain) + " " + Quote(output) + " 2>&1");
   EXPECT_NE(report.find("Signature Validation: Signature is Valid."), std::string::npos) << report;
   EXPECT_NE(report.find("Signer Certificate Common Name: User RSA 2048"), std::string::npos);
+}
+
+// The settings' level, authority and user: the window signs PAdES B-T, the
+// user's password taken from the environment.
+TEST_F(ProcessTest, SignModeWithTimestampSettingsSignsBT) {
+  TAVRA_REQUIRE_TOOL("xvfb-run");
+  TAVRA_REQUIRE_TOOL("xdotool");
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  ASSERT_STORE_FIXTURE();
+  const auto& store = tavra_fixture::Store::Get();
+  const std::string authority = dir.MakeDir("authority");
+  tavra_fixture::LoopbackTSA tsa(authority, "auth", {"--user", "signer", "--password", "s3cret"});
+  ASSERT_GT(tsa.Port(), 0) << "the loopback authority did not start";
+  const std::string app = dir.MakeDir("app") + "/tavrapdfsg";
+  std::filesystem::copy_file(kBinary, app);
+  dir.Write("app/tavrapdfsg.ini",
+            "[options]\ncertissuer=Tavra Test CA\ncertserial=1001\ncertcn=User RSA 2048\n"
+            "sigtype=0\nlevel=B-T\ntsa=" +
+                tsa.URL() + "\ntsauser=signer\n");
+  nssdb = store.CopyDatabase(dir.File("fixture-db"));
+  const std::string input = dir.Write("in.pdf", pdftest::OnePage().Build());
+  const std::string output = dir.File("out.pdf");
+  const std::string env =
+      Environment(false) + " " + Quote("SOFTHSM2_CONF=" + store.File("softhsm2.conf")) +
+      " TAVRA_TSA_PASSWORD=s3cret TAVRA_TSA_TIMEOUT=10 no_proxy='*' NO_PROXY='*'";
+  const std::string script =
+      env + " " + Quote(app) + " -SIGN" + Quote(input) + " -PUT" + Quote(output) +
+      " & pid=$!; for i in $(seq 1 300); do grep -q '^window' " + Quote(log) +
+      " 2>/dev/null && break; sleep 0.1; done; "
+      "xdotool search --sync --name '^Tavra PDF Signer$' windowfocus --sync; xdotool key Return; "
+      "wait $pid";
+  const int status = Run("timeout 180 xvfb-run -a sh -c " + Quote(script));
+  EXPECT_EQ(status, 0) << ReadFile(log);
+  const std::string plain = dir.MakeDir("plain-db");
+  Run("certutil -N -d sql:" + Quote(plain) + " --empty-password && certutil -A -d sql:" +
+      Quote(plain) + " -n CA -t CT,C,C -i " + Quote(store.File("ca.crt")));
+  const std::string report =
+      tavra_test::RunCommand("pdfsig -nssdir sql:" + Quote(plain) + " " + Quote(output) + " 2>&1");
+  EXPECT_NE(report.find("Signature Validation: Signature is Valid."), std::string::npos) << report;
+  EXPECT_NE(report.find("Signature Type: ETSI.CAdES.detached"), std::string::npos) << report;
+  const std::string verify = tavra_test::RunCommand(
+      ". " + Quote(store.File("env.sh")) + " && " + std::string(TAVRA_BINARY_DIR) +
+      "/cli/tavrapdf verify " + Quote(output) + " --nssdb " + Quote(nssdb) + " --trust " +
+      Quote(authority + "/ca.crt") + " 2>&1");
+  EXPECT_NE(verify.find("  level: B-T\n"), std::string::npos) << verify;
+  EXPECT_NE(verify.find(", valid\n"), std::string::npos) << verify;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/LoopbackTSA.h"
 #include "tests/support/TestSupport.h"
 #include "toolkit/common/CvConstants.h"
 #include "toolkit/common/CvHTTP.h"
@@ -30,63 +31,7 @@ namespace {
 
 using tavra_test::Quote;
 
-// One authority process: started with its mode, stopped (killed) with the object.
-class LoopbackTSA {
- public:
-  LoopbackTSA(const std::string& folder, const std::string& mode,
-              std::vector<std::string> extra = {}) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    std::vector<std::string> args{
-        "python3",    std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/tsa_server.py",
-        "--dir",      folder,
-        "--mode",     mode,
-        "--lifetime", "120"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp("python3", argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    // The first line is "PORT <n>", once the certificates are made.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 1000) <= 0) continue;
-      char buffer[64];
-      const ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      line.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
-  }
-  ~LoopbackTSA() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  LoopbackTSA(const LoopbackTSA&) = delete;
-  LoopbackTSA& operator=(const LoopbackTSA&) = delete;
-
-  int Port() const { return port_; }
-  std::string URL(const char* scheme = "http") const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + "/tsa";
-  }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+using tavra_fixture::LoopbackTSA;
 
 ByteString Sha256(std::string_view data) {
   TOvHashFunction hash(ALG_SHA256);

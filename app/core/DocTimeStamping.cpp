@@ -1,0 +1,62 @@
+#include "app/core/DocTimeStamping.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <exception>
+#include <memory>
+
+#include "app/core/SignerCore.h"
+#include "app/core/TempFile.h"
+#include "app/core/TimestampClient.h"
+#include "toolkit/common/CvScope.h"
+#include "toolkit/common/CvStream.h"
+#include "toolkit/pdf/CvPDF.h"
+#include "toolkit/pdf/CvPDF_DocTimeStamp.h"
+#include "toolkit/pki/CvTSPClient.h"
+
+namespace tavra {
+
+std::string TimestampDocument(const std::string& inputPath, const std::string& outputPath,
+                              const TTimestampServer& server) {
+  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (input < 0) return FileNotFoundText(inputPath);
+  const corvane::TCvScopeExit closeInput([input] { ::close(input); });
+  TTempFileGuard temp;
+  if (!MakeStagingTempFile(outputPath, temp)) return kMsgOutputCopyFailed;
+  if (!temp.CopyFrom(input)) return kMsgTempCopyFailed;
+
+  try {
+    const std::unique_ptr<corvane::TOvCustomTSPClient> client = MakeTimestampClient(server);
+    corvane::TOvPDFDocTimeStampHandler handler;
+    handler.SetTSPClient(client.get());
+    auto stream =
+        std::make_unique<corvane::TOvFileStream>(::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
+                                                 temp.Path().empty() ? outputPath : temp.Path());
+    {
+      corvane::TOvPDFDocument document;
+      // The staging file is our own copy: the stamp is appended to it directly.
+      document.SetWorkInPlace(true);
+      try {
+        document.Open(*stream);
+      } catch (const corvane::ECorvaneError&) {
+        // An encrypted file is refused as such, not reported as broken.
+        if (!document.Encrypted()) throw;
+      }
+      if (document.Encrypted() || document.Decrypted()) {
+        document.Close(false);
+        return kMsgEncrypted;
+      }
+      corvane::AddDocTimeStamp(document, handler);
+      document.Close(true);
+    }
+    stream->Close();
+  } catch (const std::exception& e) {
+    return kMsgErrorPrefix + std::string(e.what());
+  }
+  std::string error;
+  if (!temp.Commit(error)) return kMsgOutputCopyFailed;
+  return {};
+}
+
+}  // namespace tavra
