@@ -91,7 +91,7 @@ class ISignerToolkit {
   virtual void ConfigureSignature(int index, const TSignatureSetup& setup) = 0;
   // Clears the memory storage, puts one copy of the certificate with access to
   // its private key into it and points the handler at it: PKCS#7 signatures
-  // under the filter name "Adobe.PPKMS".
+  // under the filter name "Adobe.PPKMS" (PAdES signatures: "Adobe.PPKLite").
   virtual void UseSigningCertificate(const ISignerCertificate& certificate) = 0;
   // save = true writes the incremental update and the signature value into the
   // stream given to Open; save = false releases the document without writing.

@@ -139,7 +139,9 @@ void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificat
     }
   }
   handler_->SetCertStorage(certStorage_.get());
-  handler_->SetCustomName("Adobe.PPKMS");
+  // PAdES names the filter its readers expect; the plain signature keeps the
+  // window's traditional one.
+  handler_->SetCustomName(withChain_ ? "Adobe.PPKLite" : "Adobe.PPKMS");
 }
 
 void TToolkitBinding::Close(bool save) { document_->Close(save); }

@@ -43,7 +43,9 @@ TEST(PAdESCommand, LevelsDigestsAndTheirUsage) {
   const TCommandResult report =
       Tavrapdf(dir, "verify " + Quote(out) + " --trust " + Quote(Store::Get().File("ca.crt")));
   EXPECT_EQ(report.status, 0) << report.out;
-  EXPECT_NE(report.out.find("  subfilter: ETSI.CAdES.detached\n"), std::string::npos) << report.out;
+  EXPECT_NE(report.out.find("  filter: Adobe.PPKLite\n  subfilter: ETSI.CAdES.detached\n"),
+            std::string::npos)
+      << report.out;
   EXPECT_NE(report.out.find("  digest: SHA-512\n"), std::string::npos) << report.out;
   EXPECT_NE(report.out.find("  level: B-B\n"), std::string::npos) << report.out;
 
