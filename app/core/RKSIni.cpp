@@ -676,9 +676,13 @@ void WriteOptions(const std::string& iniPath, const TPdfSignerOptions& options) 
     ini.WriteBool(kOptionsSection, "pss", true);
   else
     ini.DeleteKey(kOptionsSection, "pss");
-  const std::pair<const char*, const std::string*> timestampKeys[] = {
-      {"level", &options.Level}, {"tsa", &options.TSA}, {"tsauser", &options.TSAUser}};
-  for (const auto& [key, value] : timestampKeys) {
+  const std::pair<const char*, const std::string*> optionalKeys[] = {
+      {"fontfile", &options.FontFile},
+      {"imagefile", &options.ImageFile},
+      {"level", &options.Level},
+      {"tsa", &options.TSA},
+      {"tsauser", &options.TSAUser}};
+  for (const auto& [key, value] : optionalKeys) {
     if (value->empty())
       ini.DeleteKey(kOptionsSection, key);
     else

@@ -18,6 +18,8 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options) {
   options.SigPage = form.SigPage;
   options.SigRect = form.SigRect;
   options.SigField = form.SigField;
+  options.ImageFile = form.ImageFile;
+  options.FontFile = form.FontFile;
   options.UsePSS = form.UsePSS;
   options.Level = form.LevelIndex > 0 && form.LevelIndex < kLevelCount
                       ? PAdESLevelText(static_cast<TPAdESLevel>(form.LevelIndex))
@@ -37,6 +39,8 @@ TSigningRequest SigningRequestOf(const TSignerForm& form) {
   std::string error;
   if (!PlacementOfTexts(form.SigPage, form.SigRect, form.SigField, request.Placement, error))
     throw ESignerError(error);
+  request.FontPath = form.FontFile;
+  request.ImagePath = form.ImageFile;
   request.UsePSS = form.UsePSS;
   if (form.LevelIndex < 0 || form.LevelIndex >= kLevelCount) throw ESignerError(kMsgNoLevel);
   request.Level = static_cast<TPAdESLevel>(form.LevelIndex);
@@ -59,6 +63,8 @@ void OptionsToForm(const TPdfSignerOptions& options, TSignerForm& form) {
   form.SigPage = options.SigPage;
   form.SigRect = options.SigRect;
   form.SigField = options.SigField;
+  form.ImageFile = options.ImageFile;
+  form.FontFile = options.FontFile;
   form.UsePSS = options.UsePSS;
   TPAdESLevel level = TPAdESLevel::plNone;
   form.LevelIndex = PAdESLevelOfText(options.Level, level) ? static_cast<int>(level) : -1;
@@ -80,6 +86,11 @@ void CertificateToForm(const ISignerCertificate& certificate, TSignerForm& form)
 std::string OpenDialogStartFolder(const std::string& signedPdf) {
   if (signedPdf.empty() || !platform::FileExists(signedPdf)) return {};
   return platform::DirectoryOf(platform::AbsolutePath(signedPdf));
+}
+
+std::string ImageDialogStartFolder(const std::string& imageFile, const std::string& signedPdf) {
+  const std::string folder = OpenDialogStartFolder(imageFile);
+  return folder.empty() ? OpenDialogStartFolder(signedPdf) : folder;
 }
 
 std::string SaveDialogStartFolder(const std::string& targetPdf) {

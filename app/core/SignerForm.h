@@ -23,6 +23,9 @@ struct TSignerForm {
   int SignatureTypeIndex = 0;    // cbSignatureType item index, -1 for none
   // The signature's placement as the settings keep it ("Vzhled podpisu").
   std::string SigPage, SigRect, SigField;
+  // The background picture ("Obrázek…") and the font to embed, kept from the
+  // settings; empty means none.
+  std::string ImageFile, FontFile;
   bool UsePSS = false;  // kept from the settings; no field shows it
   // cbLevel item index (kLevelNames), -1 for none; the authority's URL
   // (edTSA) and its user, kept from the settings.
@@ -66,6 +69,9 @@ void CertificateToForm(const ISignerCertificate& certificate, TSignerForm& form)
 // Starting folder of the open dialog: the folder of the input file when the
 // field names an existing file, else empty (the dialog's default).
 std::string OpenDialogStartFolder(const std::string& signedPdf);
+// Starting folder of the picture dialog: the folder of the chosen picture
+// when it exists, else that of the input file, else empty.
+std::string ImageDialogStartFolder(const std::string& imageFile, const std::string& signedPdf);
 // Starting folder of the save dialog: the folder part of the output field when
 // that folder exists (a trailing "/" ignored), else empty.
 std::string SaveDialogStartFolder(const std::string& targetPdf);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/core/SignerForm.h"
 #include "app/gui/GuiServices.h"
 
 namespace tavra {
@@ -105,8 +107,8 @@ void TPagePreview::mouseReleaseEvent(QMouseEvent* event) {
   dragFrom_.reset();
 }
 
-TAppearanceBox::TAppearanceBox(QWidget* parent)
-    : QGroupBox(QStringLiteral("Vzhled podpisu"), parent) {
+TAppearanceBox::TAppearanceBox(IFileDialogs* dialogs, QWidget* parent)
+    : QGroupBox(QStringLiteral("Vzhled podpisu"), parent), dialogs_(dialogs) {
   setObjectName(QStringLiteral("gbAppearance"));
   auto* pageLabel = new QLabel(QStringLiteral("Stránka"), this);
   pageLabel->setTextFormat(Qt::PlainText);
@@ -123,6 +125,19 @@ TAppearanceBox::TAppearanceBox(QWidget* parent)
   lblPlace->setObjectName(QStringLiteral("lblPlace"));
   lblPlace->setTextFormat(Qt::PlainText);
   Preview = new TPagePreview(this);
+  auto* imageLabel = new QLabel(QStringLiteral("Obrázek"), this);
+  imageLabel->setTextFormat(Qt::PlainText);
+  edImage = new QLineEdit(this);
+  edImage->setObjectName(QStringLiteral("edImage"));
+  edImage->setReadOnly(true);
+  edImage->setPlaceholderText(QStringLiteral("bez obrázku"));
+  imageLabel->setBuddy(edImage);
+  btnImage = new QPushButton(QStringLiteral("Obrázek…"), this);
+  btnImage->setObjectName(QStringLiteral("btnImage"));
+  btnImage->setAutoDefault(false);
+  btnNoImage = new QPushButton(QStringLiteral("Bez obrázku"), this);
+  btnNoImage->setObjectName(QStringLiteral("btnNoImage"));
+  btnNoImage->setAutoDefault(false);
 
   auto* row = new QHBoxLayout;
   row->addWidget(pageLabel);
@@ -130,8 +145,14 @@ TAppearanceBox::TAppearanceBox(QWidget* parent)
   row->addWidget(cbLastPage);
   row->addStretch();
   row->addWidget(btnDefaultPlace);
+  auto* imageRow = new QHBoxLayout;
+  imageRow->addWidget(imageLabel);
+  imageRow->addWidget(edImage, 1);
+  imageRow->addWidget(btnImage);
+  imageRow->addWidget(btnNoImage);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
+  layout->addLayout(imageRow);
   layout->addWidget(Preview, 0, Qt::AlignHCenter);
   layout->addWidget(lblPlace);
 
@@ -139,6 +160,9 @@ TAppearanceBox::TAppearanceBox(QWidget* parent)
   connect(cbLastPage, &QCheckBox::toggled, this, &TAppearanceBox::PageChanged);
   connect(btnDefaultPlace, &QPushButton::clicked, this, &TAppearanceBox::DefaultPlaceClick);
   connect(Preview, &TPagePreview::rectDragged, this, &TAppearanceBox::RectDragged);
+  connect(btnImage, &QPushButton::clicked, this, &TAppearanceBox::ImageClick);
+  connect(btnNoImage, &QPushButton::clicked, this, [this] { SetImageFile({}); });
+  SetImageFile({});
   Refresh();
 }
 
@@ -176,6 +200,20 @@ void TAppearanceBox::SetDocument(const QString& path) {
   if (path == path_) return;
   path_ = path;
   Refresh();
+}
+
+void TAppearanceBox::SetImageFile(const std::string& path) {
+  edImage->setText(FromStd(path));
+  btnNoImage->setEnabled(!path.empty());
+}
+
+std::string TAppearanceBox::ImageFile() const { return ToStd(edImage->text()); }
+
+void TAppearanceBox::ImageClick() {
+  if (dialogs_ == nullptr) return;
+  const QString start = FromStd(ImageDialogStartFolder(ImageFile(), ToStd(path_)));
+  QString name;
+  if (dialogs_->OpenImageFileName(this, start, name)) SetImageFile(ToStd(name));
 }
 
 void TAppearanceBox::Refresh(bool render) {

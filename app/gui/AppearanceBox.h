@@ -1,7 +1,7 @@
 // The "Vzhled podpisu" section of the main window: the page of a visible
-// signature and a preview of that page on which the user drags the box to
-// where the signature goes. The texts it keeps are the settings keys'; the
-// geometry is app/core's (SignaturePlacement).
+// signature, an optional background picture and a preview of that page on which the user drags the
+// box to where the signature goes. The texts it keeps are the settings keys'; the geometry is
+// app/core's (SignaturePlacement).
 #pragma once
 
 #include <QGroupBox>
@@ -14,10 +14,13 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
 namespace tavra {
+
+class IFileDialogs;
 
 // A page rendered by poppler (only to look at) with the signature's box on it.
 class TPagePreview : public QWidget {
@@ -62,19 +65,26 @@ class TAppearanceBox : public QGroupBox {
   Q_OBJECT
 
  public:
-  explicit TAppearanceBox(QWidget* parent);
+  // The picture is chosen through the window's dialogs (not owned).
+  TAppearanceBox(IFileDialogs* dialogs, QWidget* parent);
 
   // The settings texts in and out (page, rectangle, field).
   void SetPlacement(const std::string& page, const std::string& rect, const std::string& field);
   void GetPlacement(std::string& page, std::string& rect, std::string& field) const;
   // The file whose page the preview shows.
   void SetDocument(const QString& path);
+  // The background picture's path as the settings keep it; empty for none.
+  void SetImageFile(const std::string& path);
+  std::string ImageFile() const;
 
   QCheckBox* cbLastPage;
   QSpinBox* sePage;
   QPushButton* btnDefaultPlace;
   QLabel* lblPlace;
   TPagePreview* Preview;
+  QLineEdit* edImage;
+  QPushButton* btnImage;
+  QPushButton* btnNoImage;
 
  private:
   // The label; with render also the preview of the page.
@@ -82,8 +92,10 @@ class TAppearanceBox : public QGroupBox {
   void PageChanged();
   void RectDragged();
   void DefaultPlaceClick();
+  void ImageClick();
   int32_t PageValue() const;
 
+  IFileDialogs* dialogs_;
   QString path_;
   std::string field_;
   bool updating_ = false;

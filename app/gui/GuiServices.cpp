@@ -31,8 +31,9 @@ const char* KindName(TMessageKind kind) {
 
 QString QtFilter(const QString& filter) { return DialogFilterNames(filter).join(";;"); }
 
-bool RunFileDialog(QWidget* parent, const QString& startFolder, QString& fileName, bool save) {
-  QFileDialog dialog(parent, QString(), startFolder, QtFilter(QString::fromUtf8(kPdfDialogFilter)));
+bool RunFileDialog(QWidget* parent, const QString& startFolder, QString& fileName, bool save,
+                   const char* filter = kPdfDialogFilter) {
+  QFileDialog dialog(parent, QString(), startFolder, QtFilter(QString::fromUtf8(filter)));
   // Qt's own dialog: its filters match "*.pdf" ignoring case, as users expect.
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   if (save) {
@@ -114,6 +115,11 @@ bool TQtFileDialogs::ExistingFolder(QWidget* parent, QString& folder) {
   if (chosen.isEmpty()) return false;
   folder = chosen;
   return true;
+}
+
+bool TQtFileDialogs::OpenImageFileName(QWidget* parent, const QString& startFolder,
+                                       QString& fileName) {
+  return RunFileDialog(parent, startFolder, fileName, false, kImageDialogFilter);
 }
 
 void TXdgShellOpener::OpenFile(const std::string& path) { ShellOpenFile(path); }

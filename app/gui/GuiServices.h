@@ -45,6 +45,8 @@ void LogForTests(const QString& kind, const QString& caption, const QString& tex
 
 // The filter of the open and save dialogs, as the user sees it.
 inline constexpr char kPdfDialogFilter[] = "PDF dokument (*.pdf)|*.pdf|Všechny soubory (*.*)|*.*";
+// The filter of the picture dialog of a visible signature.
+inline constexpr char kImageDialogFilter[] = "Obrázky (*.png *.jpg *.jpeg)|*.png;*.jpg;*.jpeg";
 // "name|pattern|name|pattern" -> the names, one per filter.
 QStringList DialogFilterNames(const QString& filter);
 
@@ -68,6 +70,13 @@ class IFileDialogs {
     (void)folder;
     return false;
   }
+  // An existing picture (kImageDialogFilter).
+  virtual bool OpenImageFileName(QWidget* parent, const QString& startFolder, QString& fileName) {
+    (void)parent;
+    (void)startFolder;
+    (void)fileName;
+    return false;
+  }
 };
 
 class TQtFileDialogs final : public IFileDialogs {
@@ -76,6 +85,7 @@ class TQtFileDialogs final : public IFileDialogs {
   bool SaveFileName(QWidget* parent, const QString& startFolder, QString& fileName) override;
   bool OpenFileNames(QWidget* parent, QStringList& fileNames) override;
   bool ExistingFolder(QWidget* parent, QString& folder) override;
+  bool OpenImageFileName(QWidget* parent, const QString& startFolder, QString& fileName) override;
 };
 
 // The certificate selection dialog: preselects the certificate with the given

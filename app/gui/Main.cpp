@@ -215,7 +215,7 @@ void TfrmMain::CreateWidgets() {
   addField("lblSignatureType", QStringLiteral("Typ podpisu"), cbSignatureType);
   addField("lblLevel", QStringLiteral("Úroveň podpisu"), cbLevel);
   addField("lblTSA", QStringLiteral("Časové razítko (URL)"), edTSA);
-  gbAppearance = new TAppearanceBox(this);
+  gbAppearance = new TAppearanceBox(services_.FileDialogs, this);
   grid->addWidget(gbAppearance, row++, 0, 1, 3);
   auto showAppearance = [this] {
     gbAppearance->setVisible(SignatureKindOfSigType(cbSignatureType->currentIndex()) !=
@@ -270,6 +270,8 @@ TSignerForm TfrmMain::FormState() const {
   form.SigReason = ToStd(edSigReason->currentText());
   form.SignatureTypeIndex = cbSignatureType->currentIndex();
   gbAppearance->GetPlacement(form.SigPage, form.SigRect, form.SigField);
+  form.ImageFile = gbAppearance->ImageFile();
+  form.FontFile = hidden_.FontFile;
   form.LevelIndex = cbLevel->currentIndex();
   form.TSA = ToStd(edTSA->text());
   form.UsePSS = hidden_.UsePSS;
@@ -289,6 +291,8 @@ void TfrmMain::SetFormState(const TSignerForm& form) {
                                        ? form.SignatureTypeIndex
                                        : -1);
   gbAppearance->SetPlacement(form.SigPage, form.SigRect, form.SigField);
+  gbAppearance->SetImageFile(form.ImageFile);
+  hidden_.FontFile = form.FontFile;
   cbLevel->setCurrentIndex(
       form.LevelIndex >= 0 && form.LevelIndex < cbLevel->count() ? form.LevelIndex : -1);
   edTSA->setText(FromStd(form.TSA));

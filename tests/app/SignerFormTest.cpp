@@ -30,6 +30,39 @@ TEST(SignerForm, OptionsRoundTripThroughTheFormAsTheyStand) {
   EXPECT_EQ(out.SigType, 2);
 }
 
+// The picture and the font go from the settings file through the form into
+// the request and back; absent when empty, so a file without them is kept
+// byte for byte.
+TEST(SignerForm, PictureAndFontRoundTripThroughTheSettingsFile) {
+  tavra_test::ScratchDir dir;
+  const std::string plain = "[options]\r\nsigtype=1\r\n";
+  const std::string path = dir.Write("s.ini", plain);
+  TPdfSignerOptions options;
+  ReadOptions(path, options);
+  TSignerForm form;
+  OptionsToForm(options, form);
+  EXPECT_TRUE(SigningRequestOf(form).ImagePath.empty());
+  FormToOptions(form, options);
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), plain);
+
+  dir.Write("s.ini", plain + "imagefile=/obr/razítko.png\r\nfontfile=/p/f.ttf\r\n");
+  ReadOptions(path, options);
+  OptionsToForm(options, form);
+  const TSigningRequest request = SigningRequestOf(form);
+  EXPECT_EQ(request.ImagePath, "/obr/razítko.png");
+  EXPECT_EQ(request.FontPath, "/p/f.ttf");
+  form.ImageFile = "/jiný.jpg";
+  FormToOptions(form, options);
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), plain + "imagefile=/jiný.jpg\r\nfontfile=/p/f.ttf\r\n");
+  form.ImageFile.clear();
+  form.FontFile.clear();
+  FormToOptions(form, options);
+  WriteOptions(path, options);
+  EXPECT_EQ(tavra_test::ReadFile(path), plain);
+}
+
 // Level and authority: the settings' texts in and out, and the request the
 // Sign action makes of them.
 TEST(SignerForm, LevelAndAuthorityMakeTheRequest) {

@@ -13,6 +13,7 @@
 #include <QSpinBox>
 
 #include "app/core/SignerCore.h"
+#include "app/core/SignerSettings.h"
 #include "app/gui/Main.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/pdf/PdfFixtures.h"
@@ -119,6 +120,37 @@ TEST_F(AppearanceBoxTest, StoredFieldIsKeptUntilAPageIsChosen) {
   window->act_SaveSettings->trigger();
   EXPECT_EQ(settings.stored.SigField, "");
   EXPECT_EQ(settings.stored.SigPage, "2");
+}
+
+// The picture is chosen through the window's dialog and saved to the settings
+// file beside the font the file already names; "Bez obrázku" removes the key.
+TEST_F(AppearanceBoxTest, ChosenPictureIsSavedToTheSettingsFile) {
+  const std::string ini =
+      dir.Write("tavrapdfsg.ini", "[options]\r\nsigtype=1\r\nfontfile=/f.ttf\r\n");
+  const std::string input = TwoPages();
+  const std::string picture = dir.Write("stamp.png", "");
+  TIniSignerSettings fileSettings(ini);
+  TfrmMain w(*core, fileSettings, reporter, services.Services());
+  w.LoadSettings();
+  w.edSignedPDF->setText(QString::fromStdString(input));
+  TAppearanceBox& box = *w.gbAppearance;
+  EXPECT_TRUE(box.edImage->isReadOnly());
+  EXPECT_FALSE(box.btnNoImage->isEnabled());
+
+  services.dialogs.image_result = QString::fromStdString(picture);
+  box.btnImage->click();
+  ASSERT_EQ(services.dialogs.image_starts.size(), 1u);
+  EXPECT_EQ(services.dialogs.image_starts[0], QString::fromStdString(dir.Path()));
+  EXPECT_EQ(box.edImage->text(), QString::fromStdString(picture));
+  w.act_SaveSettings->trigger();
+  const std::string saved = tavra_test::ReadFile(ini);
+  EXPECT_NE(saved.find("\r\nimagefile=" + picture + "\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\r\nfontfile=/f.ttf\r\n"), std::string::npos) << saved;
+
+  box.btnNoImage->click();
+  EXPECT_TRUE(box.edImage->text().isEmpty());
+  w.act_SaveSettings->trigger();
+  EXPECT_EQ(tavra_test::ReadFile(ini).find("imagefile"), std::string::npos);
 }
 
 }  // namespace

@@ -117,6 +117,14 @@ class FakeDialogs final : public tavra::IFileDialogs {
     folder = folder_result;
     return !folder_result.isEmpty();
   }
+  QString image_result;  // empty: the user cancels
+  std::vector<QString> image_starts;
+  bool OpenImageFileName(QWidget*, const QString& start, QString& name) override {
+    image_starts.push_back(start);
+    if (image_result.isEmpty()) return false;
+    name = image_result;
+    return true;
+  }
 };
 
 class FakeSelector final : public tavra::ICertificateSelector {

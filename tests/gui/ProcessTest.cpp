@@ -6,6 +6,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <QColor>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -23,6 +28,51 @@ using tavra_test::ReadFile;
 using tavra_test::ScratchDir;
 
 const std::string kBinary = std::string(TAVRA_BINARY_DIR) + "/app/gui/tavrapdfsg";
+
+// The stream dictionary or plain value of "N 0 R" in qpdf's JSON objects.
+QJsonObject ObjectDict(const QJsonObject& objects, const QJsonValue& ref) {
+  const QJsonObject entry = objects.value("obj:" + ref.toString()).toObject();
+  const QJsonObject value = entry.value("value").toObject();
+  return entry.contains("stream") ? entry.value("stream").toObject().value("dict").toObject()
+                                  : value;
+}
+
+// A form XObject that draws an image, directly or through nested forms.
+bool FormHoldsImage(const QJsonObject& objects, const QJsonObject& form, int depth) {
+  if (depth > 8) return false;
+  QJsonValue resources = form.value("/Resources");
+  const QJsonObject res =
+      resources.isString() ? ObjectDict(objects, resources) : resources.toObject();
+  QJsonValue xobjects = res.value("/XObject");
+  const QJsonObject names =
+      xobjects.isString() ? ObjectDict(objects, xobjects) : xobjects.toObject();
+  for (const QJsonValue& ref : names) {
+    const QJsonObject x = ObjectDict(objects, ref);
+    if (x.value("/Subtype").toString() == "/Image") return true;
+    if (x.value("/Subtype").toString() == "/Form" && FormHoldsImage(objects, x, depth + 1))
+      return true;
+  }
+  return false;
+}
+
+// True when a signature widget's normal appearance draws an image (qpdf --json).
+bool SignatureAppearanceHoldsImage(const std::string& pdf) {
+  const std::string json =
+      tavra_test::RunCommand("qpdf --json=2 --json-key=qpdf " + Quote(pdf) + " 2>/dev/null");
+  const QJsonObject objects = QJsonDocument::fromJson(QByteArray::fromStdString(json))
+                                  .object()
+                                  .value("qpdf")
+                                  .toArray()
+                                  .at(1)
+                                  .toObject();
+  for (auto it = objects.begin(); it != objects.end(); ++it) {
+    const QJsonObject value = it.value().toObject().value("value").toObject();
+    if (value.value("/FT").toString() != "/Sig" || !value.contains("/AP")) continue;
+    const QJsonValue normal = value.value("/AP").toObject().value("/N");
+    if (FormHoldsImage(objects, ObjectDict(objects, normal), 0)) return true;
+  }
+  return false;
+}
 
 class ProcessTest : public ::testing::Test {
  protected:
@@ -215,6 +265,51 @@ TEST_F(ProcessTest, SignModeWithTimestampSettingsSignsBT) {
       Quote(authority + "/ca.crt") + " 2>&1");
   EXPECT_NE(verify.find("  level: B-T\n"), std::string::npos) << verify;
   EXPECT_NE(verify.find(", valid\n"), std::string::npos) << verify;
+}
+
+// The picture named in the settings file becomes the background of the
+// visible signature the window signs in SIGN mode.
+TEST_F(ProcessTest, SignModeWithImageSettingSignsAVisiblePicture) {
+  TAVRA_REQUIRE_TOOL("xvfb-run");
+  TAVRA_REQUIRE_TOOL("xdotool");
+  TAVRA_REQUIRE_TOOL("pdfsig");
+  TAVRA_REQUIRE_TOOL("qpdf");
+  TAVRA_REQUIRE_TOOL("certutil");
+  ASSERT_STORE_FIXTURE();
+  const auto& store = tavra_fixture::Store::Get();
+  const std::string app = dir.MakeDir("app") + "/tavrapdfsg";
+  std::filesystem::copy_file(kBinary, app);
+  const std::string picture = dir.File("razítko.png");
+  QImage image(120, 60, QImage::Format_ARGB32);
+  image.fill(QColor(200, 0, 0, 128));
+  ASSERT_TRUE(image.save(QString::fromStdString(picture), "PNG"));
+  dir.Write("app/tavrapdfsg.ini",
+            "[options]\ncertissuer=Tavra Test CA\ncertserial=1001\ncertcn=User RSA 2048\n"
+            "sigtype=1\nimagefile=" +
+                picture + "\n");
+  nssdb = store.CopyDatabase(dir.File("fixture-db"));
+  const std::string input = dir.Write("in.pdf", pdftest::OnePage().Build());
+  const std::string output = dir.File("out.pdf");
+  const std::string env =
+      Environment(false) + " " + Quote("SOFTHSM2_CONF=" + store.File("softhsm2.conf"));
+  const std::string script =
+      env + " " + Quote(app) + " -SIGN" + Quote(input) + " -PUT" + Quote(output) +
+      " & pid=$!; for i in $(seq 1 300); do grep -q '^window' " + Quote(log) +
+      " 2>/dev/null && break; sleep 0.1; done; "
+      "xdotool search --sync --name '^Tavra PDF Signer$' windowfocus --sync; xdotool key Return; "
+      "wait $pid";
+  const int status = Run("timeout 180 xvfb-run -a sh -c " + Quote(script));
+  EXPECT_EQ(status, 0) << ReadFile(log);
+  EXPECT_TRUE(SignatureAppearanceHoldsImage(output));
+  EXPECT_NE(ReadFile(output).find("/SMask"), std::string::npos);
+
+  const std::string plain = dir.MakeDir("plain-db");
+  Run("certutil -N -d sql:" + Quote(plain) + " --empty-password && certutil -A -d sql:" +
+      Quote(plain) + " -n CA -t CT,C,C -i " + Quote(store.File("ca.crt")));
+  const std::string report =
+      tavra_test::RunCommand("pdfsig -nssdir sql:" + Quote(plain) + " " + Quote(output) + " 2>&1");
+  EXPECT_NE(report.find("Signature Validation: Signature is Valid."), std::string::npos) << report;
+  EXPECT_NE(report.find("Total document signed"), std::string::npos) << report;
 }
 
 }  // namespace

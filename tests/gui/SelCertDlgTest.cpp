@@ -19,6 +19,7 @@
 #include "app/core/LowStuff.h"
 #include "app/core/SignerCore.h"
 #include "app/core/ToolkitBinding.h"
+#include "app/gui/AppearanceBox.h"
 #include "app/gui/Main.h"
 #include "app/gui/PasswordDlg.h"
 #include "app/gui/ShowCertDlg.h"
@@ -385,11 +386,15 @@ TEST_F(FixtureStoreTest, WindowsDrawThemselvesForTheScreenshots) {
   settings.stored.CertSerial = "1001";
   settings.stored.CertCommonName = "User RSA 2048";
   settings.stored.SigReason = "Schvaluji tento dokument";
+  settings.stored.SigType = 1;
+  settings.stored.ImageFile = "/home/jan/Obrázky/razítko.png";
   TToolkitBinding toolkit;
   TSignerCore core(toolkit, reporter, ReadCommandLine({"tavrapdfsg"}));
   TfrmMain window(core, settings, reporter, services.Services());
   window.edSignedPDF->setText("/home/jan/Dokumenty/smlouva.pdf");
   window.edTargetPDF->setText("/home/jan/Dokumenty/smlouva-podepsana.pdf");
+  // The preview shows a real page behind the made-up path.
+  window.gbAppearance->SetDocument(QString::fromUtf8(TAVRA_SOURCE_DIR "/demo/sample.pdf"));
   window.show();
   TSelectCertDialog dialog(OpenPersonalStore(), viewer, reporter);
   dialog.Preselect("Tavra Test CA", "1001");
