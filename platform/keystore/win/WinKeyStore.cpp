@@ -348,7 +348,9 @@ class CryptoApiKeyStore final : public TOvWin32KeyStore {
     location.CSPName = Text(info->pwszProvName);
     location.CSPType = info->dwProvType;
     location.Flags = info->dwFlags;
-    location.KeySpec = info->dwKeySpec;
+    // The provider knows the exchange (1) and the signature key (2). A
+    // PKCS#12 import records 3 and keeps the key as the exchange key.
+    location.KeySpec = info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
     return true;
   }
 
