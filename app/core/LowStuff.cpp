@@ -131,13 +131,12 @@ TCommandLine ReadCommandLine(const std::vector<std::string>& args) {
 bool ShellOpen(const std::string& target) {
   const int size = static_cast<int>(std::min<size_t>(target.size(), 32767));
   std::wstring wide(static_cast<size_t>(size), L'\0');
-  if (size == 0 ||
-      ::MultiByteToWideChar(CP_UTF8, 0, target.data(), size, wide.data(), size) <= 0)
+  if (size == 0 || ::MultiByteToWideChar(CP_UTF8, 0, target.data(), size, wide.data(), size) <= 0)
     return false;
   wide.resize(std::wcslen(wide.c_str()));
   // Success is any value above 32.
-  return reinterpret_cast<intptr_t>(::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr,
-                                                    nullptr, SW_SHOWNORMAL)) > 32;
+  return reinterpret_cast<intptr_t>(
+             ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
 }
 #else
 bool ShellOpen(const std::string& target) {

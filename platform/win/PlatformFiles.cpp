@@ -146,7 +146,7 @@ bool CommitStagingFile(StagingFile& staging, std::string& error, bool replace) {
   if (!::MoveFileExW(Wide(staging.path).c_str(), Wide(staging.target).c_str(), flags)) {
     const DWORD code = ::GetLastError();
     error = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? std::strerror(EEXIST)
-                                                                       : win::ErrorText(code);
+                                                                      : win::ErrorText(code);
     errno = win::ErrnoOf(code);
     AbandonStagingFile(staging);
     return false;

@@ -51,8 +51,7 @@ bool SystemRandomBytes(void* buffer, size_t size) {
   auto* out = static_cast<unsigned char*>(buffer);
   while (size > 0) {
     const ULONG chunk = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
-    if (!BCRYPT_SUCCESS(
-            ::BCryptGenRandom(nullptr, out, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, out, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
       return false;
     out += chunk;
     size -= chunk;

@@ -37,13 +37,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "win_import_pfx: cannot read %s\n", args[1].c_str());
     return 1;
   }
-  CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()),
-                       reinterpret_cast<BYTE*>(pfx.data())};
+  CRYPT_DATA_BLOB blob{static_cast<DWORD>(pfx.size()), reinterpret_cast<BYTE*>(pfx.data())};
   const std::wstring password = Wide(args[2]);
   HCERTSTORE imported = ::PFXImportCertStore(&blob, password.c_str(), CRYPT_USER_KEYSET);
   if (imported == nullptr) {
-    std::fprintf(stderr, "win_import_pfx: PFXImportCertStore failed: 0x%08lx\n",
-                 ::GetLastError());
+    std::fprintf(stderr, "win_import_pfx: PFXImportCertStore failed: 0x%08lx\n", ::GetLastError());
     return 1;
   }
   HCERTSTORE my = ::CertOpenSystemStoreA(0, "My");

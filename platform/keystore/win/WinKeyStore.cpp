@@ -146,8 +146,7 @@ KeyStoreResult KeyStore::List(KeyStoreName store, std::vector<KeyStoreCertificat
   while (certificates.size() < kMaxStoreCertificates &&
          (context = ::CertEnumCertificatesInStore(handle, context)) != nullptr) {
     KeyStoreCertificate entry;
-    entry.Der.assign(reinterpret_cast<const char*>(context->pbCertEncoded),
-                     context->cbCertEncoded);
+    entry.Der.assign(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
     entry.Handle = impl_->Register(::CertDuplicateCertificateContext(context));
     certificates.push_back(std::move(entry));
   }
@@ -218,8 +217,7 @@ KeyStoreKeyType KeyStore::KeyType(KeyStoreCertHandle handle) {
 uint32_t KeyStore::KeyBits(KeyStoreCertHandle handle) {
   PCCERT_CONTEXT context = impl_->Borrow(handle);
   if (context == nullptr) return 0;
-  const DWORD bits =
-      ::CertGetPublicKeyLength(kEncoding, &context->pCertInfo->SubjectPublicKeyInfo);
+  const DWORD bits = ::CertGetPublicKeyLength(kEncoding, &context->pCertInfo->SubjectPublicKeyInfo);
   ::CertFreeCertificateContext(context);
   return bits;
 }
@@ -236,8 +234,8 @@ KeyStoreResult KeyStore::SignDigest(KeyStoreCertHandle handle, uint32_t hashId,
   if (context == nullptr) return KeyStoreResult::UnknownHandle;
   ::CertFreeCertificateContext(context);
   if (!store.ReadKeyLocation(handle, location)) return KeyStoreResult::NoPrivateKey;
-  const uint64_t csp = store.OpenKeyContainer(location.ContainerName, nullptr, PROV_RSA_AES,
-                                              location.Flags);
+  const uint64_t csp =
+      store.OpenKeyContainer(location.ContainerName, nullptr, PROV_RSA_AES, location.Flags);
   if (csp == 0) return impl_->Failed();
   KeyStoreResult result = KeyStoreResult::Ok;
   const uint64_t hash = store.CreateHash(csp, hashId);
@@ -334,9 +332,9 @@ class CryptoApiKeyStore final : public TOvWin32KeyStore {
     PCCERT_CONTEXT context = storeTable->Borrow(certificate);
     if (context == nullptr) return Fail(kNteBadUid);
     DWORD size = 0;
-    bool ok = ::CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
-                                                  &size) &&
-              size >= sizeof(CRYPT_KEY_PROV_INFO);
+    bool ok =
+        ::CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) &&
+        size >= sizeof(CRYPT_KEY_PROV_INFO);
     std::vector<BYTE> buffer(ok ? size : 0);
     ok = ok && ::CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID,
                                                    buffer.data(), &size);
