@@ -3,6 +3,11 @@
 // the descriptors are the runtime's, the paths UTF-8.
 #pragma once
 
+// 64-bit sizes and offsets in stat, fstat, lseek and ftruncate.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
 #ifdef __cplusplus
 // localtime_r and gmtime_r from the runtime's time.h.
 #ifndef _POSIX_THREAD_SAFE_FUNCTIONS
