@@ -1,6 +1,8 @@
 #include "cli/SignCommand.h"
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,6 +44,10 @@ class TStderrReporter final : public ISignerReporter {
 };
 
 // Asks on the terminal without echo; nothing when there is no terminal.
+#ifdef _WIN32
+// The key container's CSP asks for its PIN itself on Windows.
+std::optional<std::string> AskOnTerminal(const std::string&, bool) { return std::nullopt; }
+#else
 std::optional<std::string> AskOnTerminal(const std::string& name, bool retry) {
   {
     FILE* tty = std::fopen("/dev/tty", "r+");
@@ -65,6 +71,7 @@ std::optional<std::string> AskOnTerminal(const std::string& name, bool retry) {
     return answer;
   }
 }
+#endif
 
 // A token or protected database asks for its password: TAVRA_PIN when set
 // (once: a refused PIN is not offered again), else the terminal, else nothing.

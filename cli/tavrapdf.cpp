@@ -10,6 +10,7 @@
 #include "cli/InfoCommand.h"
 #include "cli/SignCommand.h"
 #include "cli/VerifyCommand.h"
+#include "platform/PlatformText.h"
 #include "platform/http/CurlHTTPTransport.h"
 
 namespace {
@@ -177,6 +178,13 @@ bool AsksForHelp(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // UTF-8 from here on, whatever the system delivered.
+  std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(arguments.size());
+  argv = pointers.data();
   tavra::InstallKeyStore();
   platform::InstallHTTPTransport();
   if (argc < 2) return UsageError("missing command");

@@ -1,9 +1,17 @@
 #include "app/core/LowStuff.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#else
 #include <spawn.h>
 #include <sys/wait.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
+#include <cwchar>
 #include <thread>
 #include <utility>
 
@@ -119,6 +127,18 @@ TCommandLine ReadCommandLine(const std::vector<std::string>& args) {
   return cmd;
 }
 
+#ifdef _WIN32
+bool ShellOpen(const std::string& target) {
+  const int size = static_cast<int>(std::min<size_t>(target.size(), 32767));
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  if (size == 0 || ::MultiByteToWideChar(CP_UTF8, 0, target.data(), size, wide.data(), size) <= 0)
+    return false;
+  wide.resize(std::wcslen(wide.c_str()));
+  // Success is any value above 32.
+  return reinterpret_cast<intptr_t>(
+             ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+}
+#else
 bool ShellOpen(const std::string& target) {
   posix_spawnattr_t attr;
   if (posix_spawnattr_init(&attr) != 0) return false;
@@ -139,6 +159,7 @@ bool ShellOpen(const std::string& target) {
   }).detach();
   return true;
 }
+#endif
 
 bool ShellOpenFile(const std::string& path) { return ShellOpen(platform::AbsolutePath(path)); }
 

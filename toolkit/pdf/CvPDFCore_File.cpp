@@ -1,7 +1,9 @@
 // TOvPDFFile: lifetime, the canonical object list and the table of entries.
 #include "toolkit/pdf/CvPDFCore.h"
 
+#ifndef _WIN32
 #include <sys/mman.h>
+#endif
 
 #include <cstdlib>
 #include <new>
@@ -184,10 +186,17 @@ void TCvObjectArena::AddBlock() {
   const bool large = blocks_.size() >= kSmallBlocks;
   const size_t size = large ? kLargeBlock : kSmallBlock;
   blocks_.reserve(blocks_.size() + 1);
+#ifdef _WIN32
+  // No aligned allocation that free() releases; the alignment only served
+  // the huge-page hint, which has no counterpart there.
+  void* block = std::malloc(size);
+  if (!block) throw std::bad_alloc();
+#else
   void* block = large ? std::aligned_alloc(kLargeBlock, size) : std::malloc(size);
   if (!block) throw std::bad_alloc();
   // Only a hint: without transparent huge pages the block is faulted in as usual.
   if (large) ::madvise(block, size, MADV_HUGEPAGE);
+#endif
   blocks_.push_back(block);
   next_ = static_cast<std::byte*>(block);
   left_ = size;

@@ -28,7 +28,13 @@ std::string SigningDate(double utc, bool local) {
   char text[64];
   std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+#ifdef _WIN32
+  // No tm_gmtoff: the local digits read as UTC, less the instant itself.
+  std::tm asUtc = tm;
+  const long offset = static_cast<long>(_mkgmtime(&asUtc) - instant) / 60;
+#else
   const long offset = tm.tm_gmtoff / 60;
+#endif
   if (offset == 0) return std::string(text) + "Z00'00'";
   const long magnitude = offset < 0 ? -offset : offset;
   char zone[32];
