@@ -13,7 +13,7 @@ namespace corvane {
 
 // Replies larger than this are refused by default: what the toolkit asks for
 // over HTTP (timestamp, OCSP and CRL replies) is small.
-inline constexpr size_t HTTP_DEFAULT_MAX_RESPONSE = 1024 * 1024;
+inline constexpr size_t HTTP_DEFAULT_MAX_RESPONSE = size_t{1024} * 1024;
 
 struct TCvHTTPRequest {
   std::string URL;  // http:// or https:// only

@@ -440,7 +440,8 @@ void TOvPDFFile::ReadClassicEntries(TOvPDFXRef* section) {
       throw EOvPDFError("Invalid reference table");
     }
     // Each entry takes a line: no more can come than lines remain.
-    xrefs_.Reserve(static_cast<size_t>(std::min<int64_t>(count, lines.size() - i)));
+    xrefs_.Reserve(
+        static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(lines.size() - i))));
     for (int64_t k = 0; k < count; ++k, ++i) {
       // Blank lines between entries (a CR CR line end, an editor's stray
       // line) are not entries.

@@ -135,8 +135,9 @@ void TOvPDFCompositeFont::Write(TOvPDFDocument& document) {
   TOvPDFArray* widths = sigimpl::NewFlatArray(file);
   for (const char16_t unit : used_) {
     const uint32_t glyph = GlyphOfUnit(unit);
-    map[2 * unit] = static_cast<char>(glyph >> 8);
-    map[2 * unit + 1] = static_cast<char>(glyph & 0xFF);
+    const size_t at = 2 * static_cast<size_t>(unit);
+    map[at] = static_cast<char>(glyph >> 8);
+    map[at + 1] = static_cast<char>(glyph & 0xFF);
     sigimpl::AppendToArray(widths, file.NewInt(unit));
     sigimpl::AppendToArray(widths, IntArray(file, {program_->GlyphWidth(glyph)}));
   }
