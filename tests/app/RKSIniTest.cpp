@@ -124,12 +124,12 @@ TEST(SettingsFile, TimestampKeysOnlyWhenSet) {
   WriteOptions(path, options);
   EXPECT_EQ(tavra_test::ReadFile(path), plain);
   options.Level = "B-T";
-  options.TSA = "http://tsa.example/rfc3161";
+  options.TSA = "http://127.0.0.1:1/rfc3161";
   options.TSAUser = "signer";
   WriteOptions(path, options);
   const TPdfSignerOptions back = Read(path);
   EXPECT_EQ(back.Level, "B-T");
-  EXPECT_EQ(back.TSA, "http://tsa.example/rfc3161");
+  EXPECT_EQ(back.TSA, "http://127.0.0.1:1/rfc3161");
   EXPECT_EQ(back.TSAUser, "signer");
   options.Level.clear();
   options.TSA.clear();

@@ -243,7 +243,7 @@ TEST_F(StoreProviderTest, KeysWithoutStoreKeyAndHandleProperty) {
 class ScriptedStore : public TOvWin32KeyStore {
  public:
   std::string RetrySignatureLE;
-  uint32_t KeySpec = AT_SIGNATURE;  // the spec the location names; the store refuses it
+  uint32_t KeySpec = AT_SIGNATURE;  // the key kind the location names; the store refuses it
   int SignCalls = 0, PssCalls = 0;
   int Opened = 0, Released = 0;
 
