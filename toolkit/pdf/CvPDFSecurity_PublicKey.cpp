@@ -482,17 +482,6 @@ ByteString SigningCertificateV2Value(const TOvX509Certificate& certificate) {
   return EncodeSequence({EncodeSequence({certId})});
 }
 
-std::string TimestampFailure(TOvCustomTSPClient& client, int32_t code, uint8_t status,
-                             bool noToken) {
-  std::string why = client.FailureText();
-  if (why.empty() && code == MSG_ERROR_INVALID_TIMESTAMP)
-    why = status > 1 ? "the timestamp authority refused the request (status " +
-                           std::to_string(status) + ")"
-          : noToken ? "the timestamp authority sent no token"
-                    : "";
-  return "Timestamp request failed: " + (why.empty() ? "error " + std::to_string(code) : why);
-}
-
 // The person reads this: the cause in words, never the signer's bare code.
 std::string SignerFailure(int32_t code, const std::string& info) {
   constexpr std::string_view kPrefix = "Signing failed: ";
@@ -528,12 +517,9 @@ int64_t TOvPDFPublicKeySecurityHandler::MeasureTimestampToken() {
   TOvHashFunction hash(tspClient_->HashAlgorithm(), nullptr, CryptoProviderManager(),
                        static_cast<TOvCryptoParams>(nullptr));
   hash.Update("size of a timestamp token");
-  uint8_t status = 0;
-  uint32_t failureInfo = 0;
   ByteString token;
-  int32_t code = tspClient_->Timestamp(hash.Finish(), status, failureInfo, token);
-  if (code == 0 && (status > 1 || token.empty())) code = MSG_ERROR_INVALID_TIMESTAMP;
-  if (code != 0) Fail(TimestampFailure(*tspClient_, code, status, token.empty()));
+  const std::string failure = RequestTimestampToken(*tspClient_, hash.Finish(), token);
+  if (!failure.empty()) Fail(failure);
   measuredToken_ = static_cast<int64_t>(token.size());
   return measuredToken_;
 }

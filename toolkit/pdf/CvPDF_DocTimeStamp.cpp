@@ -42,16 +42,6 @@ bool ReadImprint(std::string_view der, int32_t& algorithm, std::string_view& has
   return algorithm != ALG_UNKNOWN;
 }
 
-std::string ClientFailure(TOvCustomTSPClient& client, int32_t code, uint8_t status, bool noToken) {
-  std::string why = client.FailureText();
-  if (why.empty() && code == MSG_ERROR_INVALID_TIMESTAMP)
-    why = status > 1 ? "the timestamp authority refused the request (status " +
-                           std::to_string(status) + ")"
-          : noToken ? "the timestamp authority sent no token"
-                    : "";
-  return "Timestamp request failed: " + (why.empty() ? "error " + std::to_string(code) : why);
-}
-
 }  // namespace
 
 TOvPDFDocTimeStampHandler::TOvPDFDocTimeStampHandler() : hashAlgorithm_(ALG_SHA256) {
@@ -106,12 +96,9 @@ int64_t TOvPDFDocTimeStampHandler::EstimateSignatureSize() {
   TOvHashFunction hash(tspClient_->HashAlgorithm(), nullptr, CryptoProviderManager(),
                        static_cast<TOvCryptoParams>(nullptr));
   hash.Update("size of a timestamp token");
-  uint8_t status = 0;
-  uint32_t failureInfo = 0;
   ByteString token;
-  int32_t code = tspClient_->Timestamp(hash.Finish(), status, failureInfo, token);
-  if (code == 0 && (status > 1 || token.empty())) code = MSG_ERROR_INVALID_TIMESTAMP;
-  if (code != 0) Fail(ClientFailure(*tspClient_, code, status, token.empty()));
+  const std::string failure = RequestTimestampToken(*tspClient_, hash.Finish(), token);
+  if (!failure.empty()) Fail(failure);
   // Serial, time and nonce may be longer in the real token.
   return static_cast<int64_t>(token.size()) + 1024;
 }
@@ -159,12 +146,9 @@ std::string TOvPDFDocTimeStampHandler::CheckToken(std::string_view token, std::s
 
 ByteString TOvPDFDocTimeStampHandler::SignDigest(std::string_view digest) {
   if (!tspClient_) Fail("TSP client component not found");
-  uint8_t status = 0;
-  uint32_t failureInfo = 0;
   ByteString token;
-  int32_t code = tspClient_->Timestamp(ByteString(digest), status, failureInfo, token);
-  if (code == 0 && (status > 1 || token.empty())) code = MSG_ERROR_INVALID_TIMESTAMP;
-  if (code != 0) Fail(ClientFailure(*tspClient_, code, status, token.empty()));
+  const std::string failure = RequestTimestampToken(*tspClient_, ByteString(digest), token);
+  if (!failure.empty()) Fail(failure);
   const std::string problem = CheckToken(token, digest);
   if (!problem.empty()) Fail("The timestamp token received is refused: " + problem);
   return token;

@@ -147,4 +147,22 @@ void TOvCustomTSPClient::ValidateTSACertificate(TOvX509Certificate& certificate,
     on_validate_(this, certificate, additionalCertificates, validity, reason, doContinue);
 }
 
+std::string RequestTimestampToken(TOvCustomTSPClient& client, const ByteString& digest,
+                                  ByteString& token) {
+  uint8_t status = 0;
+  uint32_t failureInfo = 0;
+  token.clear();
+  int32_t code = client.Timestamp(digest, status, failureInfo, token);
+  if (code == 0 && (status > 1 || token.empty())) code = MSG_ERROR_INVALID_TIMESTAMP;
+  if (code == 0) return {};
+  std::string why = client.FailureText();
+  if (why.empty() && code == MSG_ERROR_INVALID_TIMESTAMP)
+    why = status > 1 ? "the timestamp authority refused the request (status " +
+                           std::to_string(status) + ")"
+          : token.empty() ? "the timestamp authority sent no token"
+                          : "";
+  token.clear();
+  return "Timestamp request failed: " + (why.empty() ? "error " + std::to_string(code) : why);
+}
+
 }  // namespace corvane

@@ -112,4 +112,10 @@ class TOvCustomTSPClient : public TOvTSPClass {
   TCvTSPBeforeSignEvent on_before_sign_;
 };
 
+// Asks client for the token of digest. Empty when a token came (in token);
+// else why not, in words: the client's own cause, a refusal's status, a reply
+// without a token, or the bare code.
+std::string RequestTimestampToken(TOvCustomTSPClient& client, const ByteString& digest,
+                                  ByteString& token);
+
 }  // namespace corvane
