@@ -13,7 +13,17 @@ void SetHTTPTransport(TOvHTTPTransport* transport) { installed.store(transport);
 
 TOvHTTPTransport* HTTPTransport() { return installed.load(); }
 
-TCvHTTPResponse HTTPPost(const TCvHTTPRequest& request) {
+TCvHTTPResponse TOvHTTPTransport::Get(const TCvHTTPRequest& /*request*/) {
+  TCvHTTPResponse response;
+  response.Failure = TCvHTTPFailure::NoTransport;
+  response.Detail = "this HTTP transport cannot GET";
+  return response;
+}
+
+namespace {
+
+template <typename Call>
+TCvHTTPResponse ThroughTransport(Call call) {
   TCvHTTPResponse response;
   TOvHTTPTransport* transport = HTTPTransport();
   if (transport == nullptr) {
@@ -22,13 +32,23 @@ TCvHTTPResponse HTTPPost(const TCvHTTPRequest& request) {
     return response;
   }
   try {
-    return transport->Post(request);
+    return call(*transport);
   } catch (const std::exception& e) {
     // A transport is not supposed to raise; its callers do not expect it.
     response.Failure = TCvHTTPFailure::Failed;
     response.Detail = e.what();
   }
   return response;
+}
+
+}  // namespace
+
+TCvHTTPResponse HTTPPost(const TCvHTTPRequest& request) {
+  return ThroughTransport([&](TOvHTTPTransport& t) { return t.Post(request); });
+}
+
+TCvHTTPResponse HTTPGet(const TCvHTTPRequest& request) {
+  return ThroughTransport([&](TOvHTTPTransport& t) { return t.Get(request); });
 }
 
 }  // namespace corvane

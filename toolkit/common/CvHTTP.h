@@ -57,6 +57,10 @@ class TOvHTTPTransport {
 
   // POSTs the body. Never raises: every failure is in the response.
   virtual TCvHTTPResponse Post(const TCvHTTPRequest& request) = 0;
+  // GETs the URL (CRLs and issuer certificates are fetched this way); the
+  // body and content type of the request are not sent. Never raises. A
+  // transport that cannot GET answers NoTransport.
+  virtual TCvHTTPResponse Get(const TCvHTTPRequest& request);
 };
 
 // Not owned; nullptr removes it. The program installs one at start.
@@ -65,5 +69,6 @@ void SetHTTPTransport(TOvHTTPTransport* transport);
 TOvHTTPTransport* HTTPTransport();
 // Through the installed transport; NoTransport when there is none.
 TCvHTTPResponse HTTPPost(const TCvHTTPRequest& request);
+TCvHTTPResponse HTTPGet(const TCvHTTPRequest& request);
 
 }  // namespace corvane
