@@ -123,11 +123,13 @@ class DSSTest : public ::testing::Test {
     delete dir_;
   }
 
-  // Signs (or certifies with /P 1) and returns the file.
+  // Signs (or certifies with /P 1) and returns the file; a certification
+  // leaves the form without default resources, as other writers do.
   std::string Sign(const std::string& input, bool certify = false) {
     TOvMemoryStream stream(input);
     TOvPDFDocument document;
     document.Open(stream);
+    if (certify) document.SetOptions(0);
     corvane::TOvPDFSignature* entry = document.Signatures(document.AddSignature());
     entry->SetHandler(&handler_);
     entry->SetInvisible(true);
