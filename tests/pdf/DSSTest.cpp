@@ -160,6 +160,9 @@ class DSSTest : public ::testing::Test {
     return corvane::CompareRevisionWithFinal(stream, revisionEnd);
   }
 
+  // A store for one signature, checked by qpdf, pdfsig, openssl and our reader.
+  void CheckStoreAdded(const std::string& input);
+
   static ScratchDir* dir_;
   static TCvValidationData* data_;
   TSigningTestHandler handler_;
@@ -170,7 +173,18 @@ ScratchDir* DSSTest::dir_ = nullptr;
 TCvValidationData* DSSTest::data_ = nullptr;
 
 TEST_F(DSSTest, StoreAddedToASignedFileReadsBackWithQpdf) {
-  const std::string signedPdf = Sign(OnePage().Build());
+  // The catalog in an object stream is written anew as a plain object.
+  const std::string packed =
+      QpdfVariant(out_, OnePage().Build(), "--object-streams=generate", "objstm");
+  ASSERT_NE(packed.find("/ObjStm"), std::string::npos);
+  for (const std::string& input : {OnePage().Build(), packed}) {
+    SCOPED_TRACE(input == packed ? "object streams" : "classic");
+    CheckStoreAdded(input);
+  }
+}
+
+void DSSTest::CheckStoreAdded(const std::string& input) {
+  const std::string signedPdf = Sign(input);
   const std::string contents = Contents(signedPdf, 0);
   const std::string pdf = AddStore(signedPdf, {{contents, *data_}});
   ASSERT_GT(pdf.size(), signedPdf.size());
