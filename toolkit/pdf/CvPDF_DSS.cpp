@@ -207,13 +207,21 @@ void TCvStoreWriter::OpenStore() {
     // An entry of another form (a lone stream) becomes an array.
     if (entry && !IsArrayEntry(entry)) StoreArray(kind);
   }
-  if (auto* vri = AsDict(ResolveValue(GetEntry(store_, "VRI")))) {
-    for (const auto& item : vri->Items()) {
-      auto* entry = AsDict(ResolveValue(item.Object));
-      if (!entry) continue;
-      for (size_t kind = 0; kind < kKinds; ++kind)
-        IndexItems(GetEntry(entry, kVRIKeys[kind]), kind, false);
+  // What only VRI entries name is stored too; an entry that cannot be read
+  // is left as it is.
+  try {
+    if (auto* vri = AsDict(ResolveValue(GetEntry(store_, "VRI")))) {
+      for (const auto& item : vri->Items()) {
+        TOvPDFDictionary* entry = nullptr;
+        try {
+          entry = AsDict(ResolveValue(item.Object));
+        } catch (const EOvPDFError&) {
+        }
+        for (size_t kind = 0; entry && kind < kKinds; ++kind)
+          IndexItems(GetEntry(entry, kVRIKeys[kind]), kind, false);
+      }
     }
+  } catch (const EOvPDFError&) {
   }
 }
 
