@@ -85,6 +85,14 @@ TCvHTTPFailure Classify(CURLcode code, bool overflow, bool connected) {
 }  // namespace
 
 TCvHTTPResponse CurlHTTPTransport::Post(const TCvHTTPRequest& request) {
+  return Perform(request, true);
+}
+
+TCvHTTPResponse CurlHTTPTransport::Get(const TCvHTTPRequest& request) {
+  return Perform(request, false);
+}
+
+TCvHTTPResponse CurlHTTPTransport::Perform(const TCvHTTPRequest& request, bool post) {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
@@ -116,7 +124,7 @@ TCvHTTPResponse CurlHTTPTransport::Post(const TCvHTTPRequest& request) {
   });
 
   const std::string contentType = "Content-Type: " + request.ContentType;
-  headers = curl_slist_append(headers, contentType.c_str());
+  if (post) headers = curl_slist_append(headers, contentType.c_str());
   if (!request.Accept.empty()) {
     const std::string accept = "Accept: " + request.Accept;
     headers = curl_slist_append(headers, accept.c_str());
@@ -141,9 +149,14 @@ TCvHTTPResponse CurlHTTPTransport::Post(const TCvHTTPRequest& request) {
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tavra PDF Signer");
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.Body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.Body.size()));
+  if (post) {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.Body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.Body.size()));
+  } else {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  }
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
                    static_cast<curl_off_t>(request.MaxResponseSize));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Write);

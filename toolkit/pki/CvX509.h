@@ -138,6 +138,11 @@ class TOvX509Certificate {
   bool IsSelfSigned() const;
   // The signature verifies with the issuer certificate's key; false on any error.
   bool ValidateWithIssuer(const TOvX509Certificate& issuer) const;
+  // A signature over data made with this certificate's key under the signature
+  // algorithm whose AlgorithmIdentifier DER is given (OCSP responses, CRLs);
+  // false on any error.
+  bool VerifySignedData(std::string_view algorithmDER, std::string_view data,
+                        std::string_view signature) const;
 
   // Used when key material is made; none by default (the default manager).
   TOvCustomCryptoProvider* CryptoProvider() const { return provider_; }

@@ -136,20 +136,48 @@ void TOvX509Certificate::Clone(TOvX509Certificate* target, bool copyPrivateKey) 
   target->from_storage_ = copyPrivateKey ? from_storage_ : false;
 }
 
-bool TOvX509Certificate::VerifySignatureWith(const TOvX509Certificate& issuer) const {
-  if (outer_algorithm_ == nullptr || issuer.key_material_ == nullptr) return false;
-  if (!SignatureFitsKey(SignatureAlgorithm(), issuer.PublicKeyAlgorithm())) return false;
-  if (const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(issuer.key_material_.get())) {
+namespace {
+
+// Checks a signature made with key's key under algorithm: RSA PKCS#1 v1.5,
+// PSS and ECDSA, the families with key material here.
+bool VerifyWithKey(const TOvX509Certificate& key, const TOvAlgorithmIdentifier& algorithm,
+                   std::string_view data, std::string_view signature,
+                   TOvCustomCryptoProviderManager* manager) {
+  if (key.KeyMaterial() == nullptr) return false;
+  if (!SignatureFitsKey(algorithm.Algorithm(), key.PublicKeyAlgorithm())) return false;
+  if (const auto* ec = dynamic_cast<const TOvECKeyMaterial*>(key.KeyMaterial())) {
     // ecdsa-with-SHA*: the hash comes with the identifier (RFC 5758 3.2).
-    const int32_t hash = outer_algorithm_->SignatureHashAlgorithm();
+    const int32_t hash = algorithm.SignatureHashAlgorithm();
     if (hash == ALG_UNKNOWN) return false;
-    return ec->VerifyDetached(hash, SignedRegion(), signature_) == VERIFY_VALID;
+    return ec->VerifyDetached(hash, data, signature) == VERIFY_VALID;
   }
-  if (!IsRSAKey(issuer.PublicKeyAlgorithm())) return false;  // no other verifiers yet
-  TOvRSAPublicKeyCrypto crypto(outer_algorithm_->AlgorithmOID(), nullptr, manager_);
-  crypto.LoadAlgorithmIdentifier(*outer_algorithm_);
-  crypto.SetKeyMaterial(issuer.key_material_.get());
-  return crypto.VerifyDetached(SignedRegion(), signature_) == VERIFY_VALID;
+  if (!IsRSAKey(key.PublicKeyAlgorithm())) return false;  // no other verifiers yet
+  TOvRSAPublicKeyCrypto crypto(algorithm.AlgorithmOID(), nullptr, manager);
+  crypto.LoadAlgorithmIdentifier(algorithm);
+  crypto.SetKeyMaterial(key.KeyMaterial());
+  return crypto.VerifyDetached(data, signature) == VERIFY_VALID;
+}
+
+}  // namespace
+
+bool TOvX509Certificate::VerifySignatureWith(const TOvX509Certificate& issuer) const {
+  if (outer_algorithm_ == nullptr) return false;
+  return VerifyWithKey(issuer, *outer_algorithm_, SignedRegion(), signature_, manager_);
+}
+
+bool TOvX509Certificate::VerifySignedData(std::string_view algorithmDER, std::string_view data,
+                                          std::string_view signature) const {
+  try {
+    TOvASN1ConstrainedTag root;
+    if (IsEmpty() || !root.LoadFromBytes(algorithmDER) || root.Count() != 1) return false;
+    const TOvASN1ConstrainedTag* node = root.ConstrainedChild(0);
+    if (node == nullptr || node->TagByte() != ASN1_SEQUENCE) return false;
+    const std::unique_ptr<TOvAlgorithmIdentifier> algorithm = IdentifierFromTag(*node);
+    if (algorithm == nullptr || !algorithm->IsSignatureAlgorithm()) return false;
+    return VerifyWithKey(*this, *algorithm, data, signature, manager_);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace corvane
