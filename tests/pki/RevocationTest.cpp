@@ -9,6 +9,7 @@
 #include "platform/http/CurlHTTPTransport.h"
 #include "tests/fixtures/LoopbackPKI.h"
 #include "tests/support/TestSupport.h"
+#include "toolkit/common/CvHTTP.h"
 #include "toolkit/pki/CvCRL.h"
 #include "toolkit/pki/CvOCSP.h"
 #include "toolkit/pki/CvRevocation.h"
@@ -243,6 +244,42 @@ TEST_F(Revocation, FetchedFromTheLoopbackServices) {
   ASSERT_TRUE(PKI().SetMode("ocsp-stopped"));
   EXPECT_FALSE(fetcher.FetchOCSP(*signer, *intermediate_, response, error));
   EXPECT_EQ(error, "OCSP responder " + PKI().OCSPURL() + " unreachable: connection refused");
+}
+
+// Answers every POST with one fixed response, as a replaying responder would.
+class ReplayingResponder final : public corvane::TOvHTTPTransport {
+ public:
+  explicit ReplayingResponder(ByteString body) : body_(std::move(body)) {}
+  corvane::TCvHTTPResponse Post(const corvane::TCvHTTPRequest&) override {
+    corvane::TCvHTTPResponse response;
+    response.Status = 200;
+    response.ContentType = "application/ocsp-response";
+    response.Body = body_;
+    return response;
+  }
+
+ private:
+  ByteString body_;
+};
+
+TEST_F(Revocation, AnEchoedNonceMustBeOurs) {
+  const auto signer = Load("signer");
+  // A good answer, but to a request with another nonce.
+  ReplayingResponder replay(Answer(*signer));
+  corvane::SetHTTPTransport(&replay);
+  ByteString response;
+  std::string error;
+  corvane::TOvRevocationFetcher withNonce;
+  const bool fetched = withNonce.FetchOCSP(*signer, *intermediate_, response, error);
+  corvane::TCvRevocationFetchOptions options;
+  options.UseNonce = false;
+  corvane::TOvRevocationFetcher withoutNonce(options);
+  std::string error2;
+  const bool fetchedWithout = withoutNonce.FetchOCSP(*signer, *intermediate_, response, error2);
+  platform::InstallHTTPTransport();
+  EXPECT_FALSE(fetched);
+  EXPECT_EQ(error, "OCSP responder " + PKI().OCSPURL() + " answered with a wrong nonce");
+  EXPECT_TRUE(fetchedWithout) << error2;
 }
 
 TEST_F(Revocation, CollectedAlongThePath) {
