@@ -26,6 +26,8 @@ inline std::string MakeScratchFolder() {
 struct TRunFigures {
   double WallMs = 0;
   long PeakKiB = 0;
+  // User and system time: on a shared, loaded machine the fairer comparison.
+  double CpuMs = 0;
   int Status = -1;  // exit status, -1 when the child did not exit normally
 };
 
@@ -37,6 +39,10 @@ inline TRunFigures WaitFor(pid_t pid, std::chrono::steady_clock::time_point star
   figures.WallMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   figures.PeakKiB = usage.ru_maxrss;
+  const auto ms = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) * 1e3 + t.tv_usec / 1e3;
+  };
+  figures.CpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
   figures.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return figures;
 }

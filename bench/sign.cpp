@@ -93,6 +93,7 @@ void Report(benchmark::State& state, const std::string& command, const std::stri
     }
     state.SetIterationTime(run.WallMs / 1000.0);
     state.counters["peak_MiB"] = static_cast<double>(run.PeakKiB) / 1024.0;
+    state.counters["cpu_ms"] = run.CpuMs;
     state.counters["input_MiB"] =
         static_cast<double>(std::filesystem::file_size(input)) / (1024.0 * 1024.0);
   }

@@ -124,6 +124,28 @@ TEST(LargeDocument, PageCountIsDeclaredUntilThePagesAreListed) {
   EXPECT_EQ(other.PageCount(), 2u);
 }
 
+// Listing the pages looks at each and counts the references it makes; the
+// numbering of new objects then skips those pages but still passes a
+// dangling reference only a page makes, and one only its contents make.
+TEST(LargeDocument, NumberingAfterListingPassesReferencesOfPagesLookedAt) {
+  TFixture f;
+  f.Add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  f.Add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+  f.Add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 20] /Thumb 77 0 R >>");
+  f.Add(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 30 40] /Contents 5 0 R >>");
+  f.Add(5, "<< /Length 2 /Extra [40 0 R] >>\nstream\nq Q\nendstream");
+  TOvMemoryStream input(f.Build());
+  TOvPDFDocument doc;
+  doc.Open(input);
+  ASSERT_EQ(doc.Pages().size(), 2u);
+  EXPECT_FALSE(doc.File().FindCanonical(3, 0)->Resolved);
+  EXPECT_EQ(doc.File().HighestUsedNumber(), 77);
+  int32_t number = 0;
+  int32_t generation = 0;
+  doc.AddNewObject(doc.File().NewNull(), number, generation);
+  EXPECT_EQ(number, 78);
+}
+
 // Sections listed newest first, each in its own order, many small
 // subsections in descending order: the table finds and lists every entry in
 // order, and the newer entry of an object wins.

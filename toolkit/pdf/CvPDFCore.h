@@ -1230,6 +1230,12 @@ class TOvPDFFile {
   std::string stale_reason_;
   // Set while PeekObject parses an object it will free again.
   bool peeking_ = false;
+  // Objects a look parsed in full, whose references are counted: by number
+  // for generation 0 within the canonical table's range, the rest by key.
+  std::vector<bool> counted_;
+  std::unordered_set<uint64_t> counted_other_;
+  void NoteCounted(int32_t number, int32_t generation);
+  bool Counted(int32_t number, int32_t generation) const;
   // Where objects that keep it were last written: offset and length.
   std::unordered_map<const TOvPDFObject*, std::pair<int64_t, int64_t>> write_positions_;
 

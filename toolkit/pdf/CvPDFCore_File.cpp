@@ -281,6 +281,8 @@ void TOvPDFFile::Reset() {
   on_stream_data_ = nullptr;
   lengths_.clear();
   highest_reference_ = 0;
+  std::vector<bool>().swap(counted_);
+  counted_other_.clear();
 }
 
 void TOvPDFFile::Reload(TOvStream& source) {
@@ -526,8 +528,9 @@ int32_t TOvPDFFile::HighestUsedNumber() {
   for (size_t pass = 0; pass < 2; ++pass) {
     for (size_t i = 0; i < object_list_.size(); ++i) {
       TOvPDFRef* ref = object_list_[i];
-      // Parsed objects counted their references when they were read.
-      if (ref->Resolved || ref->Target) continue;
+      // Parsed objects counted their references when they were read, and
+      // so did those a look went through (the pages a certification walks).
+      if (ref->Resolved || ref->Target || Counted(ref->Number, ref->Generation)) continue;
       const TOvPDFXrefEntry* entry = xrefs_.Find(ref->Number, ref->Generation);
       if ((entry && entry->Compressed) == (pass == 1)) continue;
       if (pass == 0) {
@@ -573,8 +576,25 @@ bool TOvPDFFile::PeekObject(int32_t number, int32_t generation,
   const TCvScopedValue<bool> scanning(peeking_, true);
   TOvPDFIndirect* object = stream ? ParseMemberAt(stream, static_cast<size_t>(member))
                                   : LoadObject(*source_, number, generation);
+  NoteCounted(number, generation);
   if (look) look(object);
   return true;
+}
+
+void TOvPDFFile::NoteCounted(int32_t number, int32_t generation) {
+  if (generation == 0 && number >= 0 && static_cast<size_t>(number) < canonical_.table.size()) {
+    if (counted_.size() < canonical_.table.size()) counted_.resize(canonical_.table.size(), false);
+    counted_[static_cast<size_t>(number)] = true;
+  } else {
+    counted_other_.insert(Key(number, generation));
+  }
+}
+
+bool TOvPDFFile::Counted(int32_t number, int32_t generation) const {
+  if (generation == 0 && number >= 0 && static_cast<size_t>(number) < counted_.size()) {
+    return counted_[static_cast<size_t>(number)];
+  }
+  return !counted_other_.empty() && counted_other_.count(Key(number, generation)) > 0;
 }
 
 TOvPDFIndirect* TOvPDFFile::ResolveForGood(TOvPDFRef* ref) {

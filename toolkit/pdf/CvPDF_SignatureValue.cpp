@@ -270,6 +270,10 @@ void TOvPDFDocument::PrepareCertification() {
     TOvPDFArray* list = templates ? GetArrayEntry(templates, "Names", false) : nullptr;
     if (list && list->ItemCount() > 0) throw EOvPDFDocumentError("Unsupported document format");
   }
+  // A certification made now needs every page; listed before the first new
+  // object is numbered, the looks at them also count their references, and
+  // the numbering does not read the pages a second time.
+  if (!first->Written()) Pages();
   // A form's default resources shared with a page would make a change of
   // one look like a change of the other to the certification's digest.
   TOvPDFDictionary* form = GetDictEntry(catalog, "AcroForm", false);
