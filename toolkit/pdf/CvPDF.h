@@ -328,6 +328,13 @@ class TOvPDFDocument {
   // never rewritten in full (that would invalidate every signature in it).
   bool HasSignatureValues();
 
+  // Changes to the document's objects outside a new signature (the document
+  // security store): a saving Close writes them as an incremental update of
+  // their own, before the updates of new signatures. Without it, a Close with
+  // no new signature rewrites the whole file.
+  bool PendingUpdate() const { return pendingUpdate_; }
+  void SetPendingUpdate(bool value) { pendingUpdate_ = value; }
+
   TOvPDFFile& File() { return *file_; }
   TOvPDFDictionary* Trailer() { return file_->Trailer(); }
   TOvStream* WorkingStream() const { return working_; }
@@ -400,7 +407,9 @@ class TOvPDFDocument {
   // The first entry that counts for certification (a document or MDP one).
   TOvPDFSignature* FirstCertificationCandidate() const;
   void PrepareCertification();
-  // One incremental update per new entry (CvPDF_Signature.cpp).
+  // The pending update on its own, then one incremental update per new
+  // entry (CvPDF_Signature.cpp).
+  void WritePendingUpdate();
   void WriteSignatureEntries();
   // The objects of the pending entry, before its update is written.
   void BuildSignatureField(sigimpl::TCvPendingSignature& pending);
@@ -431,6 +440,7 @@ class TOvPDFDocument {
   std::unique_ptr<TOvStream> ownedWorking_;
   bool workInPlace_ = false;
   bool freeWorking_ = false;
+  bool pendingUpdate_ = false;
   TOvStream* documentStream_ = nullptr;
   std::vector<TOvPDFRequirement> requirements_;
   std::vector<TOvPDFPageInfo> pages_;

@@ -55,6 +55,7 @@ void TOvPDFDocument::ResetState() {
   numberingChecked_ = false;
   usedFieldNames_.clear();
   encrypted_ = decrypted_ = opened_ = false;
+  pendingUpdate_ = false;
   linearized_ = false;
   requirements_.clear();
   pages_.clear();
@@ -267,7 +268,7 @@ void TOvPDFDocument::Close(bool save) {
   if (!opened_) return;
   if (save) {
     const TCvFileHooks hooks(*this);
-    if (PendingSignatureCount() == 0) {
+    if (PendingSignatureCount() == 0 && !pendingUpdate_) {
       // Nothing to sign: the document is written anew.
       file_->SetFullRewrite(true);
       RemoveEntry(file_->Trailer(), "Prev");
@@ -284,7 +285,9 @@ void TOvPDFDocument::Close(bool save) {
         file_->Save();
         file_->Reload(*working_);
         if (!file_->IsEncrypted()) ReadStructure();
+        pendingUpdate_ = false;  // the rewrite holds it
       }
+      WritePendingUpdate();
       WriteSignatureEntries();
     }
     if (working_ != documentStream_) {

@@ -46,6 +46,18 @@ TOvPDFSignature* TOvPDFDocument::FirstCertificationCandidate() const {
 
 // --- one update per new entry ----------------------------------------------------------
 
+void TOvPDFDocument::WritePendingUpdate() {
+  if (!pendingUpdate_) return;
+  pendingUpdate_ = false;
+  file_->Save();
+  if (PendingSignatureCount() == 0) return;
+  // The signatures build on it as their previous revision.
+  file_->Reload(*working_);
+  const std::vector<std::string> names = usedFieldNames_;
+  ReadStructure();
+  usedFieldNames_ = names;
+}
+
 void TOvPDFDocument::WriteSignatureEntries() {
   for (size_t i = 0; i < signatures_.size(); ++i) {
     TOvPDFSignature* entry = signatures_[i].get();
