@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -42,14 +43,44 @@ class LongTerm : public LoopbackPKITest {
   std::string Tsa() const { return " --tsa " + Quote(PKI().TSAURL()); }
 
   // pdfsig over the file with the test's database: every signature valid.
-  void ExpectPdfsigValid(const std::string& file, int signatures) const {
+  // This pdfsig cannot check document timestamps ("Signature Type: unknown"):
+  // openssl ts -verify judges each of their tokens over its byte ranges.
+  void ExpectSignaturesValid(const std::string& file, int signatures, int stamps) const {
     const std::string out =
         RunCommand("pdfsig -nssdir " + Quote("sql:" + db_) + " " + Quote(file) + " 2>&1");
-    int valid = 0;
+    int valid = 0, stamped = 0;
     for (size_t at = out.find("Signature is Valid."); at != std::string::npos;
          at = out.find("Signature is Valid.", at + 1))
       ++valid;
     EXPECT_EQ(valid, signatures) << out;
+    const std::string pdf = ReadFile(file);
+    for (size_t at = out.find("Signature Type: unknown"); at != std::string::npos;
+         at = out.find("Signature Type: unknown", at + 1)) {
+      long long a = 0, b = 0, c = 0, d = 0;
+      const size_t ranges = out.find("Signed Ranges:", at);
+      ASSERT_NE(ranges, std::string::npos) << out;
+      ASSERT_EQ(std::sscanf(out.c_str() + ranges, "Signed Ranges: [%lld - %lld], [%lld - %lld]", &a,
+                            &b, &c, &d),
+                4)
+          << out;
+      ASSERT_TRUE(a == 0 && b < c && d <= static_cast<long long>(pdf.size()));
+      const std::string hex = pdf.substr(b + 1, c - b - 2);
+      std::string token;
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        token.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      // The DER element without the zero padding after it.
+      const auto byte = [&token](size_t i) { return static_cast<unsigned char>(token[i]); };
+      ASSERT_TRUE(token.size() > 4 && byte(0) == 0x30 && byte(1) == 0x82);
+      token.resize(4 + (size_t{byte(2)} << 8 | byte(3)));
+      WriteFile(dir_ / "token.der", token);
+      WriteFile(dir_ / "stamped.bin", pdf.substr(0, b) + pdf.substr(c, d - c));
+      const std::string verified =
+          RunCommand("openssl ts -verify -token_in -in " + Quote(dir_ / "token.der") + " -data " +
+                     Quote(dir_ / "stamped.bin") + " -CAfile " + Quote(PKI().Chain()) + " 2>&1");
+      EXPECT_NE(verified.find("Verification: OK"), std::string::npos) << verified;
+      ++stamped;
+    }
+    EXPECT_EQ(stamped, stamps) << out;
   }
 
   // The streams of the document security store, decoded, by array
@@ -125,6 +156,7 @@ class LongTerm : public LoopbackPKITest {
 TEST_F(LongTerm, BLTAndBLTASignaturesCarryTheirValidationData) {
   TAVRA_REQUIRE_TOOL("pdfsig");
   TAVRA_REQUIRE_TOOL("qpdf");
+  TAVRA_REQUIRE_TOOL("openssl");
   const std::string in = dir_ / "in.pdf", lt = dir_ / "lt.pdf", lta = dir_ / "lta.pdf";
   const TCommandResult signedLT = Sign(in, lt, "2001", "--level B-LT" + Tsa());
   ASSERT_EQ(signedLT.status, 0) << signedLT.err;
@@ -133,14 +165,14 @@ TEST_F(LongTerm, BLTAndBLTASignaturesCarryTheirValidationData) {
             std::string::npos)
       << signedLT.err;
   ExpectExtends(in, lt);
-  ExpectPdfsigValid(lt, 1);
+  ExpectSignaturesValid(lt, 1, 0);
   ExpectStoreCovers(lt, {"signer", "intermediate", "tsa"});
   EXPECT_EQ(ReadStore(lt).at("VRI").front(), "1");
 
   const TCommandResult signedLTA = Sign(in, lta, "2001", "--level B-LTA" + Tsa());
   ASSERT_EQ(signedLTA.status, 0) << signedLTA.err;
   ExpectExtends(in, lta);
-  ExpectPdfsigValid(lta, 2);
+  ExpectSignaturesValid(lta, 1, 1);
   ExpectStoreCovers(lta, {"signer", "intermediate", "tsa"});
 
   // Renewal: fresh data for both signatures and a second document timestamp.
@@ -149,7 +181,7 @@ TEST_F(LongTerm, BLTAndBLTASignaturesCarryTheirValidationData) {
       Tavrapdf("ltv " + Quote(lta) + " " + Quote(renewed) + " --nssdb " + Quote(db_) + Tsa());
   ASSERT_EQ(ltv.status, 0) << ltv.err;
   ExpectExtends(lta, renewed);
-  ExpectPdfsigValid(renewed, 3);
+  ExpectSignaturesValid(renewed, 1, 2);
   EXPECT_EQ(ReadStore(renewed).at("VRI").front(), "2");
 }
 
@@ -168,7 +200,7 @@ TEST_F(LongTerm, LtvKeepsAForeignSignatureValid) {
       Tavrapdf("ltv " + Quote(bySig) + " " + Quote(out) + " --nssdb " + Quote(db_));
   ASSERT_EQ(ltv.status, 0) << ltv.err;
   ExpectExtends(bySig, out);
-  ExpectPdfsigValid(out, 1);
+  ExpectSignaturesValid(out, 1, 0);
   ExpectStoreCovers(out, {"signer", "intermediate"});
 }
 
