@@ -1,11 +1,12 @@
 // Opens arbitrary bytes as a PDF document: cross-reference reading (with the
 // rebuild), object and object-stream loading, the page tree; then appends an
-// update and reads the result again.
+// update and reads the result again. The document security store is read too.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "toolkit/pdf/CvPDF.h"
+#include "toolkit/pdf/CvPDF_DSS.h"
 #include "toolkit/pdf/CvZlib.h"
 
 using namespace corvane;
@@ -54,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       EXPECTED_FAILURES
     }
     document.HasSignatureValues();
+    ReadDSS(document);
     document.DocumentID();
     if (auto* root = dynamic_cast<TOvPDFRef*>(GetEntry(file.Trailer(), "Root"))) {
       if (TOvPDFIndirect* catalog = root->Resolve()) catalog->MarkModified();

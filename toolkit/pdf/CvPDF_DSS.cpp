@@ -67,6 +67,15 @@ TOvPDFObject* VRIEntry(TOvPDFDictionary* vri, std::string_view key) {
   return nullptr;
 }
 
+// An array, or a reference to one; false for an object that cannot be read.
+bool IsArrayEntry(TOvPDFObject* entry) {
+  try {
+    return AsArray(ResolveValue(entry)) != nullptr;
+  } catch (const EOvPDFError&) {
+    return false;
+  }
+}
+
 // Reads the items of a store, each stream once, each value once.
 class TCvStoreReader {
  public:
@@ -102,7 +111,7 @@ class TCvStoreReader {
   void ReadItem(TOvPDFObject* item, size_t kind, TCvValidationData& data) {
     try {
       auto* stream = dynamic_cast<TOvPDFStream*>(ResolveValue(item));
-      if (!stream || !streams_.insert(stream).second) return;
+      if (!stream || !streams_[kind].insert(stream).second) return;
       ByteString bytes = StreamData(stream);
       if (bytes.empty() || !values_[kind].insert(bytes).second) return;
       ListOf(data, kind).push_back(std::move(bytes));
@@ -112,7 +121,7 @@ class TCvStoreReader {
   }
 
   size_t visits_ = 0;
-  std::unordered_set<const TOvPDFStream*> streams_;
+  std::array<std::unordered_set<const TOvPDFStream*>, kKinds> streams_;
   std::unordered_set<const TOvPDFDictionary*> entries_;
   std::array<std::unordered_set<ByteString>, kKinds> values_;
 };
@@ -185,47 +194,64 @@ TOvPDFDictionary* TCvStoreWriter::DictForUpdate(TOvPDFDictionary* owner, std::st
 void TCvStoreWriter::OpenStore() {
   sigimpl::FindCatalog(file_, root_);
   store_ = DictForUpdate(root_.Catalog, "DSS");
-  if (!store_) {
-    // Missing, or something that is no store: a new one in its place.
-    store_ = file_.NewDictionary();
+  if (!store_ || store_->Parent() == root_.Catalog) {
+    // Missing, or something that is no store: a new one in its place. A
+    // store written in the catalog itself moves to an object of its own.
+    store_ = store_ ? static_cast<TOvPDFDictionary*>(store_->Clone()) : file_.NewDictionary();
     SetEntry(root_.Catalog, "DSS", sigimpl::NewIndirectRef(document_, store_));
   }
   root_.CatalogObject->MarkModified();
-  for (size_t kind = 0; kind < kKinds; ++kind)
-    IndexItems(GetEntry(store_, kStoreKeys[kind]), kind, true);
-  if (auto* vri = AsDict(ResolveValue(GetEntry(store_, "VRI")))) {
-    for (const auto& item : vri->Items()) {
-      auto* entry = AsDict(ResolveValue(item.Object));
-      if (!entry) continue;
-      for (size_t kind = 0; kind < kKinds; ++kind)
-        IndexItems(GetEntry(entry, kVRIKeys[kind]), kind, false);
+  for (size_t kind = 0; kind < kKinds; ++kind) {
+    TOvPDFObject* entry = GetEntry(store_, kStoreKeys[kind]);
+    IndexItems(entry, kind, true);
+    // An entry of another form (a lone stream) becomes an array.
+    if (entry && !IsArrayEntry(entry)) StoreArray(kind);
+  }
+  // What only VRI entries name is stored too; an entry that cannot be read
+  // is left as it is.
+  try {
+    if (auto* vri = AsDict(ResolveValue(GetEntry(store_, "VRI")))) {
+      for (const auto& item : vri->Items()) {
+        TOvPDFDictionary* entry = nullptr;
+        try {
+          entry = AsDict(ResolveValue(item.Object));
+        } catch (const EOvPDFError&) {
+        }
+        for (size_t kind = 0; entry && kind < kKinds; ++kind)
+          IndexItems(GetEntry(entry, kVRIKeys[kind]), kind, false);
+      }
     }
+  } catch (const EOvPDFError&) {
   }
 }
 
 void TCvStoreWriter::IndexItems(TOvPDFObject* arrayEntry, size_t kind, bool inStoreArray) {
-  TOvPDFArray* array = nullptr;
+  // The references an array names; a lone reference where the array belongs
+  // is taken as one (the array made for the update keeps it).
+  std::vector<TOvPDFRef*> refs;
   try {
-    array = AsArray(ResolveValue(arrayEntry));
+    if (auto* array = AsArray(ResolveValue(arrayEntry))) {
+      for (const auto& item : array->Items()) {
+        if (++visits_ > kMaxVisits) break;
+        if (auto* ref = dynamic_cast<TOvPDFRef*>(item.Object)) refs.push_back(ref);
+      }
+    } else if (auto* ref = dynamic_cast<TOvPDFRef*>(arrayEntry)) {
+      refs.push_back(ref);
+    }
   } catch (const EOvPDFError&) {
-    return;
   }
-  if (!array) return;
-  for (const auto& item : array->Items()) {
-    if (++visits_ > kMaxVisits) return;
-    auto* ref = dynamic_cast<TOvPDFRef*>(item.Object);
-    if (!ref) continue;
-    if (inStoreArray) listed_[kind].insert(ref->Number);
+  for (TOvPDFRef* ref : refs) {
     TOvPDFIndirect* target = nullptr;
     try {
       target = Target(ref);
     } catch (const EOvPDFError&) {
       continue;
     }
-    ByteString bytes =
-        target ? StreamData(dynamic_cast<TOvPDFStream*>(target->Value)) : ByteString();
-    if (!bytes.empty())
-      stored_[kind].emplace(std::move(bytes), TCvStoredItem{ref->Number, ref->Generation});
+    auto* stream = target ? dynamic_cast<TOvPDFStream*>(target->Value) : nullptr;
+    ByteString bytes = StreamData(stream);
+    if (bytes.empty()) continue;
+    if (inStoreArray) listed_[kind].insert(ref->Number);
+    stored_[kind].emplace(std::move(bytes), TCvStoredItem{ref->Number, ref->Generation});
   }
 }
 

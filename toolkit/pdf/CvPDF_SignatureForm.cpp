@@ -152,7 +152,12 @@ void FindCatalog(TOvPDFFile& file, TCvPendingSignature& pending) {
 void PrepareForm(TOvPDFDocument& document, TCvPendingSignature& pending) {
   TOvPDFFile& file = document.File();
   TOvPDFDictionary* form = FindOrMakeForm(document, pending.Catalog);
-  if (!dynamic_cast<TOvPDFString*>(GetResolvedEntry(form, "DA"))) {
+  // A certification with /P 1 allows a document timestamp but no other
+  // change of the form; an invisible stamp needs no default appearance.
+  TOvPDFSecurityHandler* handler = pending.Entry ? pending.Entry->Handler() : nullptr;
+  const bool resources = !handler || handler->ValueType() != "DocTimeStamp" ||
+                         CertificationPermissions(pending.Catalog) != 1;
+  if (resources && !dynamic_cast<TOvPDFString*>(GetResolvedEntry(form, "DA"))) {
     SetEntry(form, "DA", file.NewString("/Helv 0 Tf 0 g", 0));
   }
   TOvPDFArray* fields = FindOrMakeFields(document, form);
@@ -161,7 +166,7 @@ void PrepareForm(TOvPDFDocument& document, TCvPendingSignature& pending) {
       throw EOvPDFDocumentError(kInvalidAcroForm);
   }
   SetEntry(form, "SigFlags", file.NewInt(3));
-  if (document.Options() & PDF_OPTION_ADD_FORM_RESOURCES) {
+  if (resources && (document.Options() & PDF_OPTION_ADD_FORM_RESOURCES)) {
     if (!GetEntry(form, "DA")) SetEntry(form, "DA", file.NewString("/Helv 0 Tf 0 g ", 0));
     if (!GetEntry(form, "DR")) AddDefaultResources(document, form);
   }

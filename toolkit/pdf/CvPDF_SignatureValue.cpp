@@ -199,7 +199,10 @@ void CheckExistingCertification(const TOvPDFSignature* entry, TOvPDFDictionary* 
   const int32_t certified = CertificationPermissions(catalog);
   if (!entry || certified == 0) return;
   if (entry->SignatureType() == stMDP) throw EOvPDFError(kOnlyOneMDP);
-  if (certified == 1) throw EOvPDFDocumentError("Document certification does not permit changes");
+  // Every level allows document timestamps (ISO 32000-2 12.8.2.2).
+  const bool stamp = entry->Handler() && entry->Handler()->ValueType() == "DocTimeStamp";
+  if (certified == 1 && !stamp)
+    throw EOvPDFDocumentError("Document certification does not permit changes");
 }
 
 int32_t PermissionsOf(uint8_t allowed) {
