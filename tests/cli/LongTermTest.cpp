@@ -183,6 +183,17 @@ TEST_F(LongTerm, BLTAndBLTASignaturesCarryTheirValidationData) {
   ExpectExtends(lta, renewed);
   ExpectSignaturesValid(renewed, 1, 2);
   EXPECT_EQ(ReadStore(renewed).at("VRI").front(), "2");
+
+  // The store and the document timestamp are changes a certification allows.
+  const std::string certified = dir_ / "certified.pdf";
+  const TCommandResult certify = Tavrapdf(
+      "sign " + Quote(in) + " " + Quote(certified) + " --nssdb " + Quote(db_) +
+      " --issuer 'Tavra LTV Intermediate' --serial 2001 --type certify --level B-LTA" + Tsa());
+  ASSERT_EQ(certify.status, 0) << certify.err;
+  ExpectSignaturesValid(certified, 1, 1);
+  const TCommandResult verify = Tavrapdf("verify " + Quote(certified) + " --nssdb " + Quote(db_));
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  EXPECT_EQ(verify.out.find("not allowed"), std::string::npos) << verify.out;
 }
 
 TEST_F(LongTerm, LtvKeepsAForeignSignatureValid) {
