@@ -123,8 +123,10 @@ struct TOvValidationDataCollector::TState {
               " cannot be decided: " + judged.Detail;
       return false;
     }
-    // Only the answers about this certificate go into data.
-    for (const ByteString& der : Fetched.OCSPs) {
+    // Only the answers about this certificate go into data. A copy: asking
+    // about a responder below adds to Fetched.
+    const std::vector<ByteString> answers = Fetched.OCSPs;
+    for (const ByteString& der : answers) {
       TCvValidationData one;
       one.OCSPs.push_back(der);
       if (CheckRevocation(certificate, issuer, one, moment, true).Status !=
