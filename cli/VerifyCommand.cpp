@@ -17,6 +17,7 @@
 #include "toolkit/common/CvStream.h"
 #include "toolkit/pdf/CvPDF.h"
 #include "toolkit/pdf/CvPDFSecurity.h"
+#include "toolkit/pdf/CvPDF_DSS.h"
 #include "toolkit/pdf/CvPDF_DocTimeStamp.h"
 #include "toolkit/pdf/CvPDF_RevisionChanges.h"
 #include "toolkit/pdf/CvPDF_SignatureShape.h"
@@ -32,6 +33,16 @@ namespace tavra {
 using namespace corvane;
 
 namespace {
+
+// What every signature of one file is judged with: the trust, the document's
+// security store (its certificates loaded as path candidates) and whether
+// anything beyond the file may be asked.
+struct TVerifyContext {
+  const TVerifyTrust& Trust;
+  TCvValidationData Stored;
+  std::vector<std::unique_ptr<TOvX509Certificate>> StoredCertificates;
+  bool Offline = false;
+};
 
 std::string HashName(int32_t algorithm) {
   switch (algorithm) {
@@ -197,13 +208,18 @@ void ChooseCheckedTime(const TOvMessageVerifier* verifier, bool valid, std::stri
   }
 }
 
+// The path's trust into the report, then the revocation of its certificates
+// from the signature's archived data and the document's store.
 void JudgeTrust(TOvCustomCertStorage* carried, const TOvX509Certificate* signer,
-                const TVerifyTrust& trust, TSignatureReport& report) {
+                const TVerifyContext& context, const TCvValidationData& archived,
+                TSignatureReport& report) {
+  const TVerifyTrust& trust = context.Trust;
   TOvCertificatePath path;
   for (const auto& anchor : trust.Anchors) path.AddAnchor(anchor.get());
   for (const auto& authority : trust.Authorities) path.AddIntermediate(authority.get());
   for (int i = 0; carried && i < carried->Count(); ++i)
     path.AddIntermediate(carried->Certificates(i));
+  for (const auto& stored : context.StoredCertificates) path.AddIntermediate(stored.get());
   const TOvCertPathResult result = path.Validate(signer, report.CheckedTime);
   for (const TOvX509Certificate* c : result.Path)
     report.Chain.push_back(CertificateNameText(*c, false));
@@ -215,11 +231,19 @@ void JudgeTrust(TOvCustomCertStorage* carried, const TOvX509Certificate* signer,
     report.TrustProblem = "signer certificate not found";
   else
     report.TrustProblem = result.Reason;
+  if (!report.Valid || signer == nullptr) return;
+  bool endsAtAnchor = false;
+  for (const auto& anchor : trust.Anchors)
+    endsAtAnchor = endsAtAnchor || (!result.Path.empty() && result.Path.back() == anchor.get());
+  TCvValidationData embedded = archived;
+  embedded.Merge(context.Stored);
+  report.Revocation =
+      JudgeRevocation(result.Path, endsAtAnchor, embedded, report.CheckedTime, context.Offline);
 }
 
 // A document timestamp: its token over the byte ranges, its authority the signer.
 void CheckDocTimeStamp(TOvPDFDocument& document, TOvPDFSignature& signature, TOvStream& input,
-                       const TVerifyTrust& trust, TSignatureReport& report) {
+                       const TVerifyContext& context, TSignatureReport& report) {
   TOvPDFDictionary* value = signature.FieldDictionary();
   TOvPDFDocTimeStampHandler handler;
   handler.SetDocument(&document);
@@ -256,15 +280,24 @@ void CheckDocTimeStamp(TOvPDFDocument& document, TOvPDFSignature& signature, TOv
   report.TimeSource =
       report.Valid ? TCheckedTimeSource::Timestamp : TCheckedTimeSource::VerifyingTime;
   report.CheckedTime = report.Valid ? report.TimestampTime : NowUTC();
-  JudgeTrust(nullptr, report.Valid ? tsa : nullptr, trust, report);
+  JudgeTrust(nullptr, report.Valid ? tsa : nullptr, context, {}, report);
   int64_t revisionEnd = 0;
   for (const auto& [offset, length] : report.ByteRanges)
     revisionEnd = std::max(revisionEnd, offset + length);
   report.Changes = CompareRevisionWithFinal(input, revisionEnd);
 }
 
+// The revocation data archived in the signature's signed attributes.
+TCvValidationData ArchivedRevocationData(TOvPDFPublicKeySecurityHandler& handler) {
+  TCvValidationData data;
+  const TOvPDFPublicKeyRevocationInfo& info = handler.RevocationInfo();
+  data.OCSPs = info.OCSPResponses();
+  data.CRLs = info.CRLs();
+  return data;
+}
+
 TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signature,
-                                TOvStream& input, const TVerifyTrust& trust) {
+                                TOvStream& input, const TVerifyContext& context) {
   TSignatureReport report;
   report.Field = signature.SignatureName();
   TOvPDFDictionary* value = signature.FieldDictionary();
@@ -272,7 +305,7 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
   report.SubFilter = GetNameEntry(value, "SubFilter", "", false);
   if (report.SubFilter == "ETSI.RFC3161") {
     try {
-      CheckDocTimeStamp(document, signature, input, trust, report);
+      CheckDocTimeStamp(document, signature, input, context, report);
     } catch (const std::exception& e) {
       report.Valid = report.Trusted = report.TimestampValid = false;
       report.Problem = e.what();
@@ -347,7 +380,8 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
         report.Valid && token->SignatureResult() == 0 && token->ParseResult() == 0;
   }
   if (report.SubFilter == "ETSI.CAdES.detached") report.Level = report.HasTimestamp ? "B-T" : "B-B";
-  JudgeTrust(&handler->ReadCertificates(), signer, trust, report);
+  JudgeTrust(&handler->ReadCertificates(), signer, context, ArchivedRevocationData(*handler),
+             report);
   int64_t revisionEnd = 0;
   for (const auto& [offset, length] : report.ByteRanges)
     revisionEnd = std::max(revisionEnd, offset + length);
@@ -415,6 +449,26 @@ const char* TimeSourceText(TCheckedTimeSource source) {
   return "verifying";
 }
 
+// "good (embedded OCSP)", "revoked since <time> (embedded CRL)", "unknown
+// (why)" or "not checked"; a certificate of the path other than the signer's
+// is named.
+std::string RevocationText(const TRevocationReport& r) {
+  const std::string source = RevocationSourceText(r.Source);
+  const std::string whose = r.OfSigner ? std::string() : r.Certificate;
+  switch (r.Status) {
+    case TCvRevocationStatus::Good:
+      return "good (" + source + (whose.empty() ? "" : ", " + whose) + ")";
+    case TCvRevocationStatus::Revoked:
+      return "revoked since " + TimeText(r.RevocationTime) + " (" + source +
+             (whose.empty() ? "" : ", " + whose) + ")";
+    case TCvRevocationStatus::Unknown:
+      return "unknown (" + (whose.empty() ? "" : whose + ": ") + r.Detail + ")";
+    case TCvRevocationStatus::NotChecked:
+      break;
+  }
+  return whose.empty() ? "not checked" : "not checked (" + whose + ": " + r.Detail + ")";
+}
+
 void PrintText(const TSignatureReport& r, std::ostream& out) {
   out << r.Field << "\n";
   out << "  signer: " << r.Signer << "\n";
@@ -439,7 +493,7 @@ void PrintText(const TSignatureReport& r, std::ostream& out) {
     out << "  timestamp: " << TimeText(r.TimestampTime) << " by "
         << (r.TimestampAuthority.empty() ? "unknown" : r.TimestampAuthority) << ", "
         << (r.TimestampValid ? "valid" : "not valid") << "\n";
-  out << "  revocation: not checked\n";
+  out << "  revocation: " << Line(RevocationText(r.Revocation)) << "\n";
   out << "  changed after signing: " << Line(r.Changes.Summary()) << "\n";
 }
 
@@ -496,7 +550,22 @@ void PrintJson(const TSignatureReport& r, std::ostream& out) {
         << ", \"valid\": " << (r.TimestampValid ? "true" : "false") << "},\n";
   else
     out << "      \"timestamp\": null,\n";
-  out << "      \"revocation\": \"not checked\",\n";
+  const TRevocationReport& revocation = r.Revocation;
+  const bool checked = revocation.Status != TCvRevocationStatus::NotChecked;
+  out << "      \"revocation\": " << JsonString(RevocationStatusText(revocation.Status)) << ",\n";
+  out << "      \"revocationText\": " << JsonString(RevocationText(revocation)) << ",\n";
+  out << "      \"revocationSource\": "
+      << optionalText(revocation.Source != TCvRevocationSource::None,
+                      RevocationSourceText(revocation.Source))
+      << ",\n";
+  out << "      \"revocationTime\": "
+      << optionalText(revocation.Status == TCvRevocationStatus::Revoked,
+                      TimeText(revocation.RevocationTime))
+      << ",\n";
+  out << "      \"revocationCertificate\": "
+      << optionalText(checked || !revocation.OfSigner, revocation.Certificate) << ",\n";
+  out << "      \"revocationDetail\": "
+      << optionalText(!revocation.Detail.empty(), revocation.Detail) << ",\n";
   out << "      \"changedAfterSigning\": " << JsonString(VerdictText(r.Changes.Verdict)) << ",\n";
   out << "      \"allowedChanges\": " << JsonList(r.Changes.Allowed) << ",\n";
   out << "      \"disallowedChanges\": " << JsonList(r.Changes.NotAllowed) << "\n";
@@ -576,21 +645,32 @@ std::vector<std::unique_ptr<TOvX509Certificate>> ReadPemCertificates(const std::
 }
 
 int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTrust& trust,
-                     bool json) {
+                     bool json, bool offline) {
   TOvFileStream input(path, TFileMode::fmOpenRead);
   TOvPDFDocument document;
   UseScratchFileWorkingStream(document);
   document.Open(input);
+  TVerifyContext context{trust, ReadDSS(document), {}, offline};
+  for (const ByteString& der : context.Stored.Certificates) {
+    auto certificate = std::make_unique<TOvX509Certificate>();
+    try {
+      certificate->LoadFromBytes(der);
+    } catch (const std::exception&) {
+      continue;  // one odd certificate does not hide the others
+    }
+    context.StoredCertificates.push_back(std::move(certificate));
+  }
   std::vector<TSignatureReport> reports;
   for (size_t i = 0; i < document.SignatureCount(); ++i) {
     TOvPDFSignature& signature = *document.Signatures(i);
     if (!signature.Written() || !signature.FieldDictionary()) continue;
-    reports.push_back(CheckSignature(document, signature, input, trust));
+    reports.push_back(CheckSignature(document, signature, input, context));
   }
   document.Close(false);
   bool all = !reports.empty();
   for (const TSignatureReport& r : reports)
-    all = all && r.Valid && r.Trusted && r.Changes.Verdict != TOvPDFChangeVerdict::cvNotAllowed;
+    all = all && r.Valid && r.Trusted && r.Changes.Verdict != TOvPDFChangeVerdict::cvNotAllowed &&
+          r.Revocation.Status != TCvRevocationStatus::Revoked;
   if (json) {
     out << "{\n  \"file\": " << JsonString(path) << ",\n  \"signatures\": [";
     for (size_t i = 0; i < reports.size(); ++i) {
@@ -611,6 +691,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
   std::vector<std::string> trustFiles;
   std::optional<std::string> nssdb;
   bool json = false;
+  bool offline = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--trust" || arg == "--nssdb") {
@@ -623,6 +704,8 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
         nssdb = args[++i];
     } else if (arg == "--json") {
       json = true;
+    } else if (arg == "--offline") {
+      offline = true;
     } else if (arg.rfind("--", 0) == 0) {
       return Usage("unknown option '" + arg + "'");
     } else if (path.empty()) {
@@ -647,7 +730,7 @@ int RunVerifyCommand(const std::vector<std::string>& args) {
   std::cerr << "tavrapdf: " << DatabaseLine(database) << "\n";
   ReadDatabaseAuthorities(database.Spec, trust);
   try {
-    const int status = VerifySignatures(path, std::cout, trust, json);
+    const int status = VerifySignatures(path, std::cout, trust, json, offline);
     std::cout.flush();
     return std::cout ? status : 1;
   } catch (const std::exception& e) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/VerifyRevocation.h"
 #include "toolkit/pdf/CvPDF_RevisionChanges.h"
 #include "toolkit/pki/CvX509.h"
 
@@ -51,18 +52,23 @@ struct TSignatureReport {
   double TimestampTime = 0;
   std::string TimestampAuthority;
   bool TimestampValid = false;
+  // The certificates' revocation at CheckedTime.
+  TRevocationReport Revocation;
   // What the updates after the signed revision added, changed or freed.
   corvane::TOvPDFRevisionChanges Changes;
 };
 
 // Verifies every signature of path and prints the reports, as text or as one
-// JSON document. Returns 0 when there is at least one signature and every one
-// is valid, trusted and without a change it does not allow, else 1. Raises when the file cannot be
-// read.
+// JSON document. Revocation is judged from the validation data the document
+// embeds and, unless offline, asked online where those do not decide.
+// Returns 0 when there is at least one signature and every one is valid,
+// trusted, not revoked and without a change it does not allow, else 1.
+// Raises when the file cannot be read.
 int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTrust& trust,
-                     bool json);
+                     bool json, bool offline = false);
 
-// "tavrapdf verify FILE.pdf [--trust FILE.pem]... [--nssdb DIR] [--json]": the
+// "tavrapdf verify FILE.pdf [--trust FILE.pem]... [--nssdb DIR] [--json]
+// [--offline]": the
 // exit status (2 for a usage error, such as a --trust file that holds no
 // certificate).
 int RunVerifyCommand(const std::vector<std::string>& args);
