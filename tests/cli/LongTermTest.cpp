@@ -194,6 +194,20 @@ TEST_F(LongTerm, BLTAndBLTASignaturesCarryTheirValidationData) {
   const TCommandResult verify = Tavrapdf("verify " + Quote(certified) + " --nssdb " + Quote(db_));
   EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
   EXPECT_EQ(verify.out.find("not allowed"), std::string::npos) << verify.out;
+
+  // With every server stopped the embedded data alone decides.
+  ASSERT_TRUE(PKI().SetMode("stopped"));
+  for (const std::string& file : {lt, lta}) {
+    const TCommandResult offline =
+        Tavrapdf("verify " + Quote(file) + " --nssdb " + Quote(db_) + " --offline");
+    EXPECT_NE(offline.out.find("  valid: yes\n  trusted: yes\n"), std::string::npos) << offline.out;
+    EXPECT_NE(offline.out.find("  revocation: good (embedded OCSP)\n"), std::string::npos)
+        << offline.out;
+    if (file == lt) {
+      EXPECT_EQ(offline.status, 0) << offline.out << offline.err;
+    }
+  }
+  ASSERT_TRUE(PKI().SetMode("ok"));
 }
 
 TEST_F(LongTerm, LtvKeepsAForeignSignatureValid) {
