@@ -38,6 +38,7 @@ class TStderrReporter final : public ISignerReporter {
   void ShowWorkflowInformation(const std::string& text) override { Print(text); }
   void ShowStartupError(const std::string& text) override { Print(text); }
   void ShowPlainMessage(const std::string& text) override { Print(text); }
+  void ShowProgressLine(const std::string& text) override { Print(text); }
 
  private:
   static void Print(const std::string& text) { std::cerr << "tavrapdf: " << text << "\n"; }
@@ -85,12 +86,6 @@ class TTerminalPasswordPrompt final : public platform::KeyStorePasswordPrompt {
     return AskOnTerminal(tokenName, retry);
   }
 };
-
-// The authority's basic-auth password: TAVRA_TSA_PASSWORD, else the terminal.
-std::string TimestampPassword(const std::string& user) {
-  if (const char* password = std::getenv("TAVRA_TSA_PASSWORD")) return password;
-  return AskOnTerminal("timestamp authority user " + user, false).value_or(std::string());
-}
 
 int Usage(const std::string& message) {
   std::cerr << "tavrapdf: " << message << "\n"
@@ -197,6 +192,11 @@ int RunBatch(const TSigningRequest& common, const std::vector<std::string>& inpu
 
 }  // namespace
 
+std::string TimestampPassword(const std::string& user) {
+  if (const char* password = std::getenv("TAVRA_TSA_PASSWORD")) return password;
+  return AskOnTerminal("timestamp authority user " + user, false).value_or(std::string());
+}
+
 int RunSignCommand(const std::vector<std::string>& args) {
   std::vector<std::string> paths;
   std::optional<std::string> issuer, serial, reason, type, nssdb, font, image, outDir, suffix, jobs,
@@ -300,13 +300,10 @@ int RunSignCommand(const std::vector<std::string>& args) {
     if (!tsaUser && !stored.TSAUser.empty()) tsaUser = stored.TSAUser;
   }
   if (level) {
-    if (*level == "B-LT" || *level == "B-LTA") {
-      std::cerr << "tavrapdf: --level " << *level << " is not yet supported\n";
-      return 2;
-    }
-    if (*level != "B-B" && *level != "B-T") return Usage("--level is B-B, B-T, B-LT or B-LTA");
-    if (*level == "B-T" && !tsa) return Usage("--level B-T needs --tsa");
-    request.Level = *level == "B-T" ? TPAdESLevel::plBT : TPAdESLevel::plBB;
+    if (!PAdESLevelOfText(*level, request.Level) || request.Level == TPAdESLevel::plNone)
+      return Usage("--level is B-B, B-T, B-LT or B-LTA");
+    if (LevelNeedsTimestamp(request.Level) && !tsa)
+      return Usage("--level " + *level + " needs --tsa");
   }
   if (digest) {
     if (*digest != "sha256" && *digest != "sha384" && *digest != "sha512")

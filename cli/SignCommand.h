@@ -11,6 +11,9 @@ namespace tavra {
 // failed, 2 usage error.
 int RunSignCommand(const std::vector<std::string>& args);
 
+// The authority's basic-auth password: TAVRA_TSA_PASSWORD, else the terminal.
+std::string TimestampPassword(const std::string& user);
+
 // "tavrapdf timestamp": args after "timestamp"; the same exit statuses.
 int RunTimestampCommand(const std::vector<std::string>& args);
 

@@ -8,6 +8,7 @@
 #include "app/core/CertificateDatabase.h"
 #include "cli/CertsCommand.h"
 #include "cli/InfoCommand.h"
+#include "cli/LtvCommand.h"
 #include "cli/SignCommand.h"
 #include "cli/VerifyCommand.h"
 #include "platform/PlatformText.h"
@@ -93,8 +94,12 @@ constexpr const char* kHelp =
     "                  authentication, the password from $TAVRA_TSA_PASSWORD, else\n"
     "                  asked on the terminal; OID asks for a timestamp policy.\n"
     "                  $TAVRA_TSA_TIMEOUT (seconds, default 60) bounds the request.\n"
-    "                  B-LT and B-LTA are not yet supported (status 2). The\n"
-    "                  settings' level, tsa and tsauser give the defaults.\n"
+    "                  B-LT (which needs --tsa too) then adds, as ltv does, the\n"
+    "                  validation data of the signature; B-LTA also a document\n"
+    "                  timestamp from the same authority. Nothing is written when\n"
+    "                  a certificate is revoked or its revocation status cannot be\n"
+    "                  had; the cause is named. The settings' level, tsa and\n"
+    "                  tsauser give the defaults.\n"
     "  sign INPUT... --out-dir DIR [--suffix TEXT] [--overwrite] [--jobs N]\n"
     "       [--from-file PATH|-] [the options above]\n"
     "                  Sign every INPUT (and every path of PATH, one a line; - is\n"
@@ -116,6 +121,25 @@ constexpr const char* kHelp =
     "                  does: earlier signatures stay valid, INPUT is never changed\n"
     "                  unless it is OUTPUT too, and nothing is written when the\n"
     "                  authority fails. URL, NAME and the password as for sign.\n"
+    "  ltv INPUT OUTPUT [--tsa URL] [--tsa-user NAME] [--nssdb DIR]\n"
+    "       [--trust FILE.pem]...\n"
+    "                  Add to INPUT the validation data of every signature and\n"
+    "                  document timestamp it holds (whoever made them): the\n"
+    "                  certificates from each signer and timestamp authority up to\n"
+    "                  a trusted authority, and for each but that authority an\n"
+    "                  OCSP response (else a CRL) fetched from the addresses the\n"
+    "                  certificates name, all in the document security store (/DSS,\n"
+    "                  one /VRI entry per signature) as one incremental update.\n"
+    "                  With --tsa a document timestamp from the authority at URL\n"
+    "                  follows, as timestamp adds it. Run again later on its own\n"
+    "                  output, it adds fresh data and a new timestamp. Chains are\n"
+    "                  built from the certificates the signatures carry and the\n"
+    "                  database's authorities; its trusted roots and the\n"
+    "                  certificates of each --trust FILE.pem end them. DIR is chosen\n"
+    "                  as for certs; URL, NAME and the password as for sign. The\n"
+    "                  result is written to OUTPUT as sign does, only when every\n"
+    "                  step succeeded; otherwise the cause is printed and nothing\n"
+    "                  is written.\n"
     "  verify FILE.pdf [--trust FILE.pem]... [--nssdb DIR] [--json] [--offline]\n"
     "                  Print, for each signature: field name, signer, signing time,\n"
     "                  filter and subfilter, digest algorithm, the byte ranges and\n"
@@ -242,6 +266,9 @@ int main(int argc, char** argv) {
   }
   if (command == "timestamp") {
     return tavra::RunTimestampCommand(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  if (command == "ltv") {
+    return tavra::RunLtvCommand(std::vector<std::string>(argv + 2, argv + argc));
   }
   if (command == "verify") {
     return tavra::RunVerifyCommand(std::vector<std::string>(argv + 2, argv + argc));

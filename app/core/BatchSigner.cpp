@@ -59,6 +59,10 @@ class TBorrowedToolkit final : public ISignerToolkit {
   void SetProgressHandler(std::function<void(int percent)> handler) override {
     toolkit_.SetProgressHandler(std::move(handler));
   }
+  void AddValidationData(corvane::TOvStream& stream, const TSigningRequest& request,
+                         std::function<void(const std::string&)> progress) override {
+    toolkit_.AddValidationData(stream, request, std::move(progress));
+  }
 
  private:
   ISignerToolkit& toolkit_;

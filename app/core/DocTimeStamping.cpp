@@ -17,6 +17,27 @@
 
 namespace tavra {
 
+bool AppendDocTimeStamp(corvane::TOvStream& stream, corvane::TOvCustomTSPClient& client) {
+  corvane::TOvPDFDocTimeStampHandler handler;
+  handler.SetTSPClient(&client);
+  corvane::TOvPDFDocument document;
+  // The staging file is our own copy: the stamp is appended to it directly.
+  document.SetWorkInPlace(true);
+  try {
+    document.Open(stream);
+  } catch (const corvane::ECorvaneError&) {
+    // An encrypted file is refused as such, not reported as broken.
+    if (!document.Encrypted()) throw;
+  }
+  if (document.Encrypted() || document.Decrypted()) {
+    document.Close(false);
+    return false;
+  }
+  corvane::AddDocTimeStamp(document, handler);
+  document.Close(true);
+  return true;
+}
+
 std::string TimestampDocument(const std::string& inputPath, const std::string& outputPath,
                               const TTimestampServer& server) {
   const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -28,28 +49,10 @@ std::string TimestampDocument(const std::string& inputPath, const std::string& o
 
   try {
     const std::unique_ptr<corvane::TOvCustomTSPClient> client = MakeTimestampClient(server);
-    corvane::TOvPDFDocTimeStampHandler handler;
-    handler.SetTSPClient(client.get());
     auto stream =
         std::make_unique<corvane::TOvFileStream>(::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
                                                  temp.Path().empty() ? outputPath : temp.Path());
-    {
-      corvane::TOvPDFDocument document;
-      // The staging file is our own copy: the stamp is appended to it directly.
-      document.SetWorkInPlace(true);
-      try {
-        document.Open(*stream);
-      } catch (const corvane::ECorvaneError&) {
-        // An encrypted file is refused as such, not reported as broken.
-        if (!document.Encrypted()) throw;
-      }
-      if (document.Encrypted() || document.Decrypted()) {
-        document.Close(false);
-        return kMsgEncrypted;
-      }
-      corvane::AddDocTimeStamp(document, handler);
-      document.Close(true);
-    }
+    if (!AppendDocTimeStamp(*stream, *client)) return kMsgEncrypted;
     stream->Close();
   } catch (const std::exception& e) {
     return kMsgErrorPrefix + std::string(e.what());

@@ -7,7 +7,17 @@
 
 #include "app/core/SigningRequest.h"
 
+namespace corvane {
+class TOvStream;
+class TOvCustomTSPClient;
+}  // namespace corvane
+
 namespace tavra {
+
+// Appends a document timestamp from client to the PDF in stream, our own
+// staging copy, as its own update written in place. False (nothing written)
+// for an encrypted document; raises for every other failure.
+bool AppendDocTimeStamp(corvane::TOvStream& stream, corvane::TOvCustomTSPClient& client);
 
 // Empty on success, else what went wrong; on failure nothing is written and
 // the input is never changed (unless it is the output and the stamp succeeded).

@@ -213,6 +213,15 @@ bool TSignerCore::SignDocument(const TSigningRequest& request) {
     ok = true;
     close_attempted = true;
     toolkit_.Close(true);
+    if (request.Level == TPAdESLevel::plBLT || request.Level == TPAdESLevel::plBLTA) {
+      toolkit_.AddValidationData(*stream, request, [this](const std::string& name) {
+        const std::string text = kMsgFetchingValidationData + name;
+        if (progress_line_)
+          progress_line_(text);
+        else
+          reporter_.ShowProgressLine(text);
+      });
+    }
     // The signed bytes must reach the file before it becomes the output; a
     // failed flush is a failed signing.
     stream->Close();

@@ -45,6 +45,7 @@ inline constexpr char kMsgErrorPrefix[] = "Chyba: ";
 inline constexpr char kMsgOutputCopyFailed[] = "Nepodařilo se uložit dočasný soubor";
 inline constexpr char kMsgSigned[] = "Podepsání proběhlo úspěšně";
 inline constexpr char kMsgSettingsSaved[] = "hotovo";
+inline constexpr char kMsgFetchingValidationData[] = "Získávají se údaje o platnosti certifikátu ";
 
 // "Soubor \"<path>\" nenalezen".
 std::string FileNotFoundText(const std::string& path);
@@ -109,6 +110,12 @@ class TSignerCore {
   // where no file is, decided at the final rename. True by default.
   void SetReplaceOutput(bool replace) { replace_output_ = replace; }
 
+  // Where the passing lines of a run go (the window's progress bar) instead
+  // of the reporter; an empty function gives them back to the reporter.
+  void SetProgressLineHandler(std::function<void(const std::string&)> handler) {
+    progress_line_ = std::move(handler);
+  }
+
  private:
   ISignerToolkit& toolkit_;
   ISignerReporter& reporter_;
@@ -117,6 +124,7 @@ class TSignerCore {
   TSignOutcome last_outcome_ = TSignOutcome::soNotRun;
   std::function<double()> clock_;
   bool replace_output_ = true;
+  std::function<void(const std::string&)> progress_line_;
 };
 
 }  // namespace tavra

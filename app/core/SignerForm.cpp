@@ -45,7 +45,10 @@ TSigningRequest SigningRequestOf(const TSignerForm& form) {
   if (form.LevelIndex < 0 || form.LevelIndex >= kLevelCount) throw ESignerError(kMsgNoLevel);
   request.Level = static_cast<TPAdESLevel>(form.LevelIndex);
   const std::string tsa = TrimText(form.TSA);
-  if (request.Level == TPAdESLevel::plBT && tsa.empty()) throw ESignerError(kMsgNoTSA);
+  if (LevelNeedsTimestamp(request.Level) && tsa.empty()) {
+    throw ESignerError("Pro úroveň PAdES " + PAdESLevelText(request.Level) +
+                       " není zadáno časové razítko (URL)");
+  }
   if (request.Level != TPAdESLevel::plBB && !tsa.empty()) {
     request.Timestamp.URL = tsa;
     request.Timestamp.User = TrimText(form.TSAUser);

@@ -38,8 +38,9 @@ struct TSignerForm {
 inline constexpr int kSignatureTypeCount = 3;
 
 // Items of cbLevel, in the order of TPAdESLevel.
-inline constexpr const char* kLevelNames[] = {"Základní (adbe.pkcs7)", "PAdES B-B", "PAdES B-T"};
-inline constexpr int kLevelCount = 3;
+inline constexpr const char* kLevelNames[] = {"Základní (adbe.pkcs7)", "PAdES B-B", "PAdES B-T",
+                                              "PAdES B-LT", "PAdES B-LTA"};
+inline constexpr int kLevelCount = 5;
 
 // Texts of the level checks.
 inline constexpr char kMsgNoLevel[] = "Není zvolena úroveň podpisu";
@@ -51,7 +52,7 @@ void FormToOptions(const TSignerForm& form, TPdfSignerOptions& options);
 // The request the Sign action makes of the fields, texts as they stand; the
 // type list's index is read as the settings file's SigType. A placement that
 // does not parse (a settings file edited by hand), no level, or B-T without
-// an authority raises ESignerError. The basic level takes the authority's
+// an authority raises ESignerError (B-LT and B-LTA too). The basic level takes the authority's
 // timestamp when one is named; B-B never asks for one.
 TSigningRequest SigningRequestOf(const TSignerForm& form);
 

@@ -23,6 +23,9 @@ class ISignerReporter {
   virtual void ShowStartupError(const std::string& text) = 0;
   // A plain message box ("hotovo").
   virtual void ShowPlainMessage(const std::string& text) = 0;
+  // A passing line while a run goes on (validation data being fetched);
+  // nothing to confirm. Ignored unless a reporter shows it.
+  virtual void ShowProgressLine(const std::string& text) { (void)text; }
 };
 
 // The text the application-wide error display shows: a full stop is appended

@@ -6,8 +6,9 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "app/core/SignaturePlacement.h"
@@ -100,6 +101,19 @@ class ISignerToolkit {
   // Called with the percentage done while a document is opened and saved;
   // an empty function removes it.
   virtual void SetProgressHandler(std::function<void(int percent)> handler) { (void)handler; }
+
+  // B-LT and B-LTA, after Close(true): appends to the signed document in
+  // stream the validation data of its signatures and, for B-LTA, a document
+  // timestamp from the request's authority. progress is told the name of each
+  // certificate whose data is fetched. Raises with the cause; the stream is
+  // then to be discarded.
+  virtual void AddValidationData(corvane::TOvStream& stream, const TSigningRequest& request,
+                                 std::function<void(const std::string&)> progress);
 };
+
+inline void ISignerToolkit::AddValidationData(corvane::TOvStream&, const TSigningRequest&,
+                                              std::function<void(const std::string&)>) {
+  throw std::runtime_error("validation data cannot be added with this toolkit");
+}
 
 }  // namespace tavra

@@ -20,6 +20,10 @@ bool PAdESLevelOfText(const std::string& text, TPAdESLevel& level) {
     level = TPAdESLevel::plBB;
   else if (text == "B-T")
     level = TPAdESLevel::plBT;
+  else if (text == "B-LT")
+    level = TPAdESLevel::plBLT;
+  else if (text == "B-LTA")
+    level = TPAdESLevel::plBLTA;
   else
     return false;
   return true;
@@ -31,6 +35,10 @@ std::string PAdESLevelText(TPAdESLevel level) {
       return "B-B";
     case TPAdESLevel::plBT:
       return "B-T";
+    case TPAdESLevel::plBLT:
+      return "B-LT";
+    case TPAdESLevel::plBLTA:
+      return "B-LTA";
     default:
       return {};
   }

@@ -18,8 +18,15 @@ enum class TSignatureKind {
 };
 
 // The PAdES baseline level asked for; pdNone keeps the signer's own
-// adbe.pkcs7.detached (with a timestamp when a TSA is named).
-enum class TPAdESLevel { plNone, plBB, plBT };
+// adbe.pkcs7.detached (with a timestamp when a TSA is named). B-LT adds the
+// validation data of the signature in a store of the document, B-LTA then a
+// document timestamp over it from the same authority.
+enum class TPAdESLevel { plNone, plBB, plBT, plBLT, plBLTA };
+
+// B-T and above need a timestamp authority.
+inline bool LevelNeedsTimestamp(TPAdESLevel level) {
+  return level == TPAdESLevel::plBT || level == TPAdESLevel::plBLT || level == TPAdESLevel::plBLTA;
+}
 
 // The time-stamping authority a signature asks for its token.
 struct TTimestampServer {
@@ -60,7 +67,7 @@ struct TSigningRequest {
 TSignatureKind SignatureKindOfSigType(int sigType);
 
 // A level as the settings file and the command line spell it: "" (none),
-// "B-B" or "B-T". False for any other text.
+// "B-B", "B-T", "B-LT" or "B-LTA". False for any other text.
 bool PAdESLevelOfText(const std::string& text, TPAdESLevel& level);
 std::string PAdESLevelText(TPAdESLevel level);
 

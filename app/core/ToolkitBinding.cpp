@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "app/core/LongTermValidation.h"
 #include "app/core/TimestampClient.h"
 #include "platform/media/MediaFiles.h"
 #include "toolkit/pdf/CvPDF.h"
@@ -145,6 +146,15 @@ void TToolkitBinding::UseSigningCertificate(const ISignerCertificate& certificat
 }
 
 void TToolkitBinding::Close(bool save) { document_->Close(save); }
+
+void TToolkitBinding::AddValidationData(TOvStream& stream, const TSigningRequest& request,
+                                        std::function<void(const std::string&)> progress) {
+  TLongTermOptions options;
+  if (request.Level == TPAdESLevel::plBLTA) options.Timestamp = request.Timestamp;
+  options.TSPFactory = tspFactory_;
+  options.Progress = std::move(progress);
+  AppendLongTermValidation(stream, options);
+}
 
 void TToolkitBinding::SetProgressHandler(std::function<void(int percent)> handler) {
   if (!handler) {

@@ -38,6 +38,8 @@ class TToolkitBinding final : public ISignerToolkit {
   void UseSigningCertificate(const ISignerCertificate& certificate) override;
   void Close(bool save) override;
   void SetProgressHandler(std::function<void(int percent)> handler) override;
+  void AddValidationData(corvane::TOvStream& stream, const TSigningRequest& request,
+                         std::function<void(const std::string&)> progress) override;
 
   corvane::TOvPDFDocument& Document() { return *document_; }
 

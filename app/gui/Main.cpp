@@ -349,8 +349,15 @@ class TfrmMain::TSignProgressScope {
       window_.SignProgress->setValue(percent);
       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
+    // Validation data is fetched after the document is saved: the bar says whose.
+    window_.core_.SetProgressLineHandler([this](const std::string& line) {
+      window_.SignProgress->setFormat(QString::fromStdString(line));
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
   }
   ~TSignProgressScope() {
+    window_.core_.SetProgressLineHandler(nullptr);
+    window_.SignProgress->resetFormat();
     window_.core_.Toolkit().SetProgressHandler(nullptr);
     window_.SignProgress->setVisible(false);
   }

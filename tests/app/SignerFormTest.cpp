@@ -105,9 +105,28 @@ TEST(SignerForm, LevelAndAuthorityMakeTheRequest) {
         }
       },
       std::exception);
+  // The long-term levels round-trip and need an authority, as B-T does.
+  in.Level = "B-LTA";
+  in.TSA = "http://127.0.0.1:9/tsa";
+  OptionsToForm(in, form);
+  EXPECT_EQ(form.LevelIndex, 4);
+  EXPECT_STREQ(kLevelNames[form.LevelIndex], "PAdES B-LTA");
+  request = SigningRequestOf(form);
+  EXPECT_EQ(request.Level, TPAdESLevel::plBLTA);
+  EXPECT_EQ(request.Timestamp.URL, "http://127.0.0.1:9/tsa");
+  FormToOptions(form, out);
+  EXPECT_EQ(out.Level, "B-LTA");
+  form.TSA.clear();
+  form.LevelIndex = 3;
+  try {
+    SigningRequestOf(form);
+    ADD_FAILURE() << "B-LT without an authority was accepted";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "Pro úroveň PAdES B-LT není zadáno časové razítko (URL)");
+  }
   // A level the window does not know (a file edited by hand) selects nothing
   // and signs nothing.
-  in.Level = "B-LTA";
+  in.Level = "B-C";
   OptionsToForm(in, form);
   EXPECT_EQ(form.LevelIndex, -1);
   EXPECT_THROW(SigningRequestOf(form), std::exception);

@@ -53,8 +53,9 @@ TEST(PAdESCommand, LevelsDigestsAndTheirUsage) {
     const char* args;
     const char* says;
   } refused[] = {
-      {" --level B-LT", "--level B-LT is not yet supported"},
-      {" --level B-LTA", "--level B-LTA is not yet supported"},
+      {" --level B-LT", "--level B-LT needs --tsa"},
+      {" --level B-LTA", "--level B-LTA needs --tsa"},
+      {" --level B-X", "--level is B-B, B-T, B-LT or B-LTA"},
       {" --level B-T", "--level B-T needs --tsa"},
       {" --level B-B --tsa http://127.0.0.1:9/", "--level B-B takes no --tsa"},
       {" --digest md5", "--digest is sha256, sha384 or sha512"},

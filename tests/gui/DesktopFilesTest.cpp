@@ -50,8 +50,8 @@ TEST(DesktopFiles, ManualPagesRenderAndListEveryCommandOfTheHelp) {
     EXPECT_NE(page.find("\n       " + command), std::string::npos) << command;
     ++commands;
   }
-  // info, certs, stores, sign, sign --out-dir, timestamp, verify, --help, --version
-  EXPECT_EQ(commands, 9);
+  // info, certs, stores, sign, sign --out-dir, timestamp, ltv, verify, --help, --version
+  EXPECT_EQ(commands, 10);
 }
 
 TEST(DesktopFiles, InstallPutsEverythingInItsPlace) {
