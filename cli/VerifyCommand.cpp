@@ -389,6 +389,27 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
   return report;
 }
 
+// A B-T signature whose revocation status the document's own data decide is
+// B-LT; a valid document timestamp over a later revision makes it B-LTA.
+void NameLongTermLevels(std::vector<TSignatureReport>& reports) {
+  const auto revisionEnd = [](const TSignatureReport& r) {
+    int64_t end = 0;
+    for (const auto& [offset, length] : r.ByteRanges) end = std::max(end, offset + length);
+    return end;
+  };
+  for (TSignatureReport& r : reports) {
+    const TCvRevocationSource source = r.Revocation.Source;
+    if (r.Level != "B-T" || r.Revocation.Status != TCvRevocationStatus::Good ||
+        (source != TCvRevocationSource::EmbeddedOCSP && source != TCvRevocationSource::EmbeddedCRL))
+      continue;
+    r.Level = "B-LT";
+    const int64_t end = revisionEnd(r);
+    for (const TSignatureReport& later : reports)
+      if (later.Level == "document timestamp" && later.Valid && revisionEnd(later) > end)
+        r.Level = "B-LTA";
+  }
+}
+
 // Control characters and broken UTF-8 never reach the reader as they are.
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -667,6 +688,7 @@ int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTr
     reports.push_back(CheckSignature(document, signature, input, context));
   }
   document.Close(false);
+  NameLongTermLevels(reports);
   bool all = !reports.empty();
   for (const TSignatureReport& r : reports)
     all = all && r.Valid && r.Trusted && r.Changes.Verdict != TOvPDFChangeVerdict::cvNotAllowed &&

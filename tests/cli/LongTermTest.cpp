@@ -203,6 +203,9 @@ TEST_F(LongTerm, BLTAndBLTASignaturesCarryTheirValidationData) {
     EXPECT_NE(offline.out.find("  valid: yes\n  trusted: yes\n"), std::string::npos) << offline.out;
     EXPECT_NE(offline.out.find("  revocation: good (embedded OCSP)\n"), std::string::npos)
         << offline.out;
+    EXPECT_NE(offline.out.find(file == lt ? "  level: B-LT\n" : "  level: B-LTA\n"),
+              std::string::npos)
+        << offline.out;
     if (file == lt) {
       EXPECT_EQ(offline.status, 0) << offline.out << offline.err;
     }
