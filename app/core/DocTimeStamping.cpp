@@ -19,7 +19,7 @@ namespace tavra {
 
 std::string TimestampDocument(const std::string& inputPath, const std::string& outputPath,
                               const TTimestampServer& server) {
-  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (input < 0) return FileNotFoundText(inputPath);
   const corvane::TCvScopeExit closeInput([input] { ::close(input); });
   TTempFileGuard temp;
