@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -23,6 +22,7 @@
 #include "app/core/ToolkitBinding.h"
 #include "cli/CertsCommand.h"
 #include "platform/keystore/KeyStore.h"
+#include "platform/PlatformFiles.h"
 #include "platform/PlatformSystem.h"
 #include "toolkit/common/CvScope.h"
 
@@ -94,12 +94,13 @@ int Usage(const std::string& message) {
 }
 
 // The settings file of the signer window when one sits beside this program.
+// Through the platform's calls: on Windows the folder may be named in UTF-8
+// letters that the runtime's narrow file calls do not read.
 std::string SignerSettingsBeside() {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  const std::filesystem::path ini = self.parent_path() / "tavrapdfsg.ini";
-  return std::filesystem::is_regular_file(ini, ec) ? ini.string() : std::string();
+  const std::string self = platform::ExecutablePath();
+  if (self.empty()) return {};
+  const std::string ini = platform::DirectoryOf(self) + "/tavrapdfsg.ini";
+  return platform::FileExists(ini) ? ini : std::string();
 }
 
 // Reads one path a line (an empty line is skipped) from the file, or from

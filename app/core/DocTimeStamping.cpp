@@ -40,7 +40,7 @@ bool AppendDocTimeStamp(corvane::TOvStream& stream, corvane::TOvCustomTSPClient&
 
 std::string TimestampDocument(const std::string& inputPath, const std::string& outputPath,
                               const TTimestampServer& server) {
-  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (input < 0) return FileNotFoundText(inputPath);
   const corvane::TCvScopeExit closeInput([input] { ::close(input); });
   TTempFileGuard temp;

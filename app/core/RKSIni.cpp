@@ -72,7 +72,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 // EIniFileError when it exists but cannot be read as a text file.
 bool ReadTextFile(const std::string& path, std::string& text, bool& readOnly) {
   // O_NONBLOCK so that a FIFO at this path cannot hang the program.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   if (fd < 0) {
     const int error = errno;
     // A missing file, or a path through a non-folder, simply has no file yet;

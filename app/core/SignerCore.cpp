@@ -24,7 +24,8 @@ constexpr double kSecondsPerDay = 86400.0;
 // The input file, open for reading for the length of the copy.
 class TInputFile {
  public:
-  explicit TInputFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  explicit TInputFile(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC, 0)) {}
   ~TInputFile() {
     if (fd_ >= 0) ::close(fd_);
   }

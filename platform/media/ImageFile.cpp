@@ -257,7 +257,7 @@ void LoadJpeg(const std::string& path, const std::string& data, corvane::TOvPDFI
 
 std::string ReadMediaFile(const std::string& path, const std::string& what) {
   const std::string prefix = what + " \"" + path + "\" nelze použít: ";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) throw EMediaError(prefix + "soubor nelze otevřít");
   const corvane::TCvScopeExit closeFile([fd] { ::close(fd); });
   struct stat st {};

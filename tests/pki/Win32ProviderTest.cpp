@@ -15,6 +15,7 @@
 #include "toolkit/crypto/CvCryptoProvBuiltIn.h"
 #include "toolkit/crypto/CvCryptoProvManager.h"
 #include "toolkit/crypto/CvCryptoProvWin32.h"
+#include "toolkit/crypto/CvRSA.h"
 
 namespace corvane {
 namespace {
@@ -343,6 +344,73 @@ TEST(Win32ProviderLogic, RetryWithTheOtherKeySpecMustVerifyWithTheCertificateKey
   EXPECT_EQ(store.Opened, store.Released);  // no container left open
   provider.ReleaseCryptoContext(context);
   provider.ReleaseKey(key);
+}
+
+// A store that refuses the recorded key spec and signs with the other one
+// (as Wine's CSP does for imported keys) gives a real signature: it must be
+// taken, in every form the input and the scheme come in.
+TEST(Win32ProviderLogic, ValidSignatureOfTheRetryIsTaken) {
+  TOvBuiltInCryptoProvider builtIn;
+  TOvCustomCryptoKey* real = builtIn.CreateKey(ALG_RSA, 0, nullptr);
+  const TCvScopeExit releaseReal([&] { builtIn.ReleaseKey(real); });
+  real->Generate(1024, nullptr);
+
+  ScriptedStore store;
+  TOvWin32CryptoProvider provider(&store);
+  TOvCustomCryptoKey* key = provider.CreateKey(ALG_RSA, 0, nullptr);
+  const TCvScopeExit releaseKey([&] { provider.ReleaseKey(key); });
+  key->SetKeyProp(PROP_RSA_M, real->GetKeyProp(PROP_RSA_M, ""));
+  key->SetKeyProp(PROP_RSA_E, real->GetKeyProp(PROP_RSA_E, ""));
+  key->SetKeyProp(PROP_WIN32_CERTCONTEXT, Handle8(7));
+
+  const std::string digest(32, '\x42');
+  const auto storeSigns = [&](const TOvRelativeDistinguishedName& how) {
+    ByteString sig(1024, '\0');
+    size_t size = sig.size();
+    builtIn.Sign(ALG_RSA, real, true, digest.data(), digest.size(), sig.data(), size, &how);
+    sig.resize(size);
+    store.RetrySignatureLE.assign(sig.rbegin(), sig.rend());
+    return sig;
+  };
+  const auto sign = [&](const TOvRelativeDistinguishedName& params, std::string_view input) {
+    TOvCustomCryptoContext* context = provider.SignInit(ALG_RSA, key, true, &params);
+    const TCvScopeExit release([&] { provider.ReleaseCryptoContext(context); });
+    size_t size = 1;
+    char dummy;
+    provider.SignUpdate(context, input.data(), input.size(), &dummy, size, nullptr);
+    ByteString out(16384, '\0');
+    size = out.size();
+    provider.SignFinal(context, out.data(), size, nullptr);
+    out.resize(size);
+    return out;
+  };
+  TOvRelativeDistinguishedName pkcs1;
+  pkcs1.Add(PROP_INPUT_IS_HASH, BoolToBytes(true));
+  pkcs1.Add(PROP_HASH_ALGORITHM, OIDByAlgorithm(ALG_SHA256));
+
+  // The digest as it is.
+  ByteString expected = storeSigns(pkcs1);
+  EXPECT_EQ(sign(pkcs1, digest), expected);
+  EXPECT_EQ(store.SignCalls, 2);
+
+  // A DigestInfo without the prefix: the store gets the inner digest, and so
+  // must the check.
+  TOvRelativeDistinguishedName prefixed = pkcs1;
+  prefixed.Add(PROP_USE_ALGORITHM_PREFIX, BoolToBytes(false));
+  prefixed.Add(PROP_HASH_ALGORITHM, OIDByAlgorithm(ALG_SHA1));
+  EXPECT_EQ(sign(prefixed, BuildDigestInfo(OIDByAlgorithm(ALG_SHA256), digest)), expected);
+
+  // PSS is checked as PSS.
+  TOvRelativeDistinguishedName pss = pkcs1;
+  pss.Add(PROP_ALG_SCHEME, SCHEME_PSS);
+  pss.Add(PROP_SALT_SIZE, IntToBytes(32));
+  expected = storeSigns(pss);
+  EXPECT_EQ(sign(pss, digest), expected);
+  EXPECT_EQ(store.Opened, store.Released);
+
+  // One bit off is still refused.
+  store.RetrySignatureLE[5] = static_cast<char>(store.RetrySignatureLE[5] ^ 1);
+  EXPECT_THROW(sign(pss, digest), EOvWin32CryptoProviderError);
 }
 
 TEST(Win32ProviderLogic, SizeQueryAnswersWithoutTheStoreAndContainersAreReleased) {

@@ -6,6 +6,7 @@
 
 #include "toolkit/asn1/CvRDN.h"
 #include "toolkit/common/CvErrors.h"
+#include "toolkit/common/CvScope.h"
 #include "toolkit/asn1/CvASN1.h"
 #include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvUtils.h"
@@ -156,6 +157,22 @@ ByteString EcdsaSigValue(std::string_view r, std::string_view s) {
 
 ByteString RSAPublicKeyDer(std::string_view modulus, std::string_view exponent) {
   const ByteString body = DerInteger(modulus) + DerInteger(exponent);
+  ByteString out("\x30", 1);
+  AppendLength(out, body.size());
+  return out + body;
+}
+
+// SubjectPublicKeyInfo of an RSA key (RFC 3279 2.3.1): what every provider's
+// ImportPublic takes, where a bare RSAPublicKey needs a provider-specific flag.
+ByteString RSASubjectPublicKeyInfo(std::string_view modulus, std::string_view exponent) {
+  const ByteString algorithm = ByteString("\x30\x0d\x06\x09", 4) + ByteString(oid::RSA_ENCRYPTION) +
+                               ByteString("\x05\x00", 2);
+  ByteString bits("\x03", 1);
+  const ByteString key = RSAPublicKeyDer(modulus, exponent);
+  AppendLength(bits, key.size() + 1);
+  bits += '\0';
+  bits += key;
+  const ByteString body = algorithm + bits;
   ByteString out("\x30", 1);
   AppendLength(out, body.size());
   return out + body;
@@ -936,8 +953,11 @@ void TOvWin32CryptoProvider::SignFinal(TOvCustomCryptoContext* context, void* ou
 
 // The signature made with the other key spec is only taken when it verifies
 // with the certificate's public key: a store that answers the retry with
-// another key must not slip a foreign signature into the document.
-bool TOvWin32CryptoProvider::RetryVerifies(const TOvWin32CryptoContext& c,
+// another key must not slip a foreign signature into the document. It is
+// checked as the store made it: over the digest handed to the store (not a
+// DigestInfo the caller sent), with the hash the store was told, in the
+// scheme that was asked for.
+bool TOvWin32CryptoProvider::RetryVerifies(const TOvWin32CryptoContext& c, std::string_view digest,
                                            std::string_view signature) {
   if (c.key_ == nullptr || c.key_->modulus_.empty() || c.key_->exponent_.empty()) return false;
   try {
@@ -945,21 +965,22 @@ bool TOvWin32CryptoProvider::RetryVerifies(const TOvWin32CryptoContext& c,
         Manager() != nullptr ? Manager() : DefaultCryptoProviderManager();
     TOvRelativeDistinguishedName params;
     params.Add(PROP_INPUT_IS_HASH, BoolToBytes(true));
+    // The hash first: setting it resets another provider's scheme.
     params.Add(PROP_HASH_ALGORITHM, OIDByAlgorithm(c.hash_algorithm_));
+    if (c.scheme_ == SCHEME_PSS) {
+      params.Add(PROP_ALG_SCHEME, SCHEME_PSS);
+      params.Add(PROP_SALT_SIZE, IntToBytes(static_cast<int32_t>(digest.size())));
+    }
+    const ByteString spki = RSASubjectPublicKeyInfo(c.key_->modulus_, c.key_->exponent_);
     for (int i = 0; i < manager->ProviderCount(); ++i) {
       TOvCustomCryptoProvider* p = manager->Providers(i);
       if (p == this || !p->Enabled() ||
-          !p->IsOperationSupported(coVerifyDetached, ALG_RSA, 0, nullptr, nullptr))
+          !p->IsOperationSupported(coVerifyDetached, ALG_RSA, 0, c.key_, nullptr))
         continue;
       TOvCustomCryptoKey* key = p->CreateKey(ALG_RSA, 0, nullptr);
-      struct Release {
-        TOvCustomCryptoProvider* p;
-        TOvCustomCryptoKey*& k;
-        ~Release() { p->ReleaseKey(k); }
-      } release{p, key};
-      const ByteString der = RSAPublicKeyDer(c.key_->modulus_, c.key_->exponent_);
-      key->ImportPublic(der.data(), der.size(), nullptr);
-      return p->VerifyDetached(ALG_RSA, key, c.digest_.data(), c.digest_.size(), signature.data(),
+      const TCvScopeExit release([&] { p->ReleaseKey(key); });
+      key->ImportPublic(spki.data(), spki.size(), nullptr);
+      return p->VerifyDetached(ALG_RSA, key, digest.data(), digest.size(), signature.data(),
                                signature.size(), &params) == VERIFY_VALID;
     }
   } catch (const std::exception&) {
@@ -1121,7 +1142,7 @@ bool TOvWin32CryptoProvider::SignDigest(TOvWin32CryptoContext& c, void* buffer, 
     bigEndian = EcdsaSigValue(std::string_view(bigEndian).substr(0, half),
                               std::string_view(bigEndian).substr(half));
   }
-  if (retried && !RetryVerifies(c, bigEndian)) {
+  if (retried && !RetryVerifies(c, digest, bigEndian)) {
     last_error_text_ = firstError;
     size = 0;
     return false;

@@ -381,7 +381,8 @@ class TOvWin32CryptoProvider : public TOvExternalCryptoProvider {
   // The signing helper: never raises for store failures; records
   // LastErrorText and answers false.
   bool SignDigest(TOvWin32CryptoContext& context, void* buffer, size_t& size);
-  bool RetryVerifies(const TOvWin32CryptoContext& context, std::string_view signatureBigEndian);
+  bool RetryVerifies(const TOvWin32CryptoContext& context, std::string_view digest,
+                     std::string_view signatureBigEndian);
   ByteString DetermineDigest(TOvWin32CryptoContext& context);
 
   TOvWin32KeyStore* store_;

@@ -29,15 +29,20 @@ constexpr size_t kMaxStoreCertificates = 100000;
 constexpr int32_t kNteBadLen = static_cast<int32_t>(0x80090004u);
 constexpr int32_t kNteBadUid = static_cast<int32_t>(0x80090001u);
 
+constexpr int32_t kNteBadAlgid = static_cast<int32_t>(0x80090008u);
+
 thread_local int32_t lastError = 0;
+thread_local std::string lastErrorText;
 
 // Records the calling thread's system error; returns 0 or false for the caller.
 uint64_t Fail() {
   lastError = static_cast<int32_t>(::GetLastError());
+  lastErrorText.clear();
   return 0;
 }
-uint64_t Fail(int32_t code) {
+uint64_t Fail(int32_t code, std::string text = {}) {
   lastError = code;
+  lastErrorText = std::move(text);
   ::SetLastError(static_cast<DWORD>(code));
   return 0;
 }
@@ -444,6 +449,16 @@ class CryptoApiKeyStore final : public TOvWin32KeyStore {
     return true;
   }
 
+  // CryptSignHash pads with PKCS#1 v1.5 only; PSS needs CNG, which the store's
+  // legacy CSPs do not offer. Refused in words rather than signed otherwise.
+  bool SignHashPSS(uint64_t, uint32_t, void*, uint32_t& size) override {
+    size = 0;
+    Fail(kNteBadAlgid,
+         "RSASSA-PSS is not available with the Windows certificate store: its CryptoAPI "
+         "providers sign with PKCS#1 v1.5 only");
+    return false;
+  }
+
   void DestroyHash(uint64_t hash) override { ::CryptDestroyHash(static_cast<HCRYPTHASH>(hash)); }
 
   uint64_t DuplicateCertificate(uint64_t certificate) override {
@@ -462,6 +477,7 @@ class CryptoApiKeyStore final : public TOvWin32KeyStore {
   }
 
   int32_t LastError() override { return lastError; }
+  std::string LastErrorText() override { return lastErrorText; }
 
   TOvWin32StoreResult ListStore(TOvWin32StoreName store,
                                 std::vector<TOvWin32StoreCertificate>& certificates) override {

@@ -36,9 +36,12 @@
 #endif
 
 // UTF-8 names, opened in binary mode. A better match than the runtime's
-// variadic open, so ::open(path, flags, mode) lands here; calls without a
-// mode stay with the runtime (names in the ANSI code page).
+// variadic open, so ::open(path, flags, mode) lands here. The runtime's would
+// read the name in the ANSI code page and miss a file named in Czech, so a
+// call without a mode does not compile: every call passes one (0 when nothing
+// is created).
 int open(const char* path, int flags, int mode);
+int open(const char* path, int flags) = delete;
 
 ssize_t pread(int fd, void* buffer, size_t count, int64_t offset);
 ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset);
