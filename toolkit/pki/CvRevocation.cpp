@@ -181,6 +181,17 @@ std::vector<std::string> CRLURLs(const TOvX509Certificate& certificate) {
   return urls;
 }
 
+// "<what> <url><separator><detail>", built in place: the fetchers say it in loops.
+std::string Said(const std::string& what, const std::string& url, std::string_view separator,
+                 std::string_view detail = {}) {
+  std::string text = what;
+  text += ' ';
+  text += url;
+  text += separator;
+  text += detail;
+  return text;
+}
+
 std::string Seconds(int ms) { return std::to_string((ms + 999) / 1000); }
 
 // The transport's failure in words that name what was asked and where.
@@ -205,7 +216,7 @@ std::string TransportError(const std::string& what, const TCvHTTPRequest& reques
       return "secure connection to " + what + " " + url + " failed: " + response.Detail;
     case TCvHTTPFailure::TooLarge:
       return what + " " + url + " answered with more than " +
-             std::to_string(request.MaxResponseSize / (1024 * 1024)) + " MiB";
+             std::to_string(request.MaxResponseSize / (size_t{1024} * 1024)) + " MiB";
     case TCvHTTPFailure::Failed:
       return what + " " + url + " request failed: " + response.Detail;
     case TCvHTTPFailure::None:
@@ -294,28 +305,28 @@ bool TOvRevocationFetcher::FetchOCSP(const TOvX509Certificate& certificate,
       std::string failure = Ask(what, request, true, answer);
       TCvOCSPResponse parsed;
       if (failure.empty() && !ParseOCSPResponse(answer.Body, parsed, failure))
-        failure = what + " " + url + ": " + failure;
+        failure = Said(what, url, ": ", failure);
       if (failure.empty() && parsed.ResponseStatus != OCSP_SUCCESSFUL)
-        failure = what + " " + url + " answered " + OCSPResponseStatusText(parsed.ResponseStatus);
+        failure = Said(what, url, " answered ", OCSPResponseStatusText(parsed.ResponseStatus));
       const TCvOCSPSingleResponse* single = nullptr;
       ByteString responder;
       if (failure.empty() &&
           !VerifyOCSPResponse(parsed, certificate, issuer, single, responder, failure))
-        failure = what + " " + url + ": " + failure;
+        failure = Said(what, url, ": ", failure);
       // RFC 8954: a responder may leave the nonce out, but never echo another.
       if (failure.empty() && !nonce.empty() && !parsed.NonceValue.empty() &&
           parsed.NonceValue != OCSPNonceValue(nonce))
-        failure = what + " " + url + " answered with a wrong nonce";
+        failure = Said(what, url, " answered with a wrong nonce");
       const TDateTime now = NowUTC();
       if (failure.empty() && single->ThisUpdate > now + kClockSkew)
-        failure = what + " " + url + " answered with a response from the future";
+        failure = Said(what, url, " answered with a response from the future");
       if (failure.empty()) {
         TCvValidationData one;
         one.OCSPs.push_back(answer.Body);
         const TCvRevocationResult judged = CheckRevocation(certificate, issuer, one, now, true);
         if (judged.Status != TCvRevocationStatus::Good &&
             judged.Status != TCvRevocationStatus::Revoked)
-          failure = what + " " + url + ": " + judged.Detail;
+          failure = Said(what, url, ": ", judged.Detail);
       }
       if (failure.empty()) {
         response = answer.Body;
@@ -350,11 +361,11 @@ bool TOvRevocationFetcher::FetchCRL(const TOvX509Certificate& certificate,
       std::string failure = Ask(what, request, false, answer);
       TCvCRL parsed;
       if (failure.empty() && !ParseCRL(answer.Body, parsed, failure))
-        failure = what + " " + url + ": " + failure;
+        failure = Said(what, url, ": ", failure);
       if (failure.empty() && !VerifyCRL(parsed, issuer, failure))
-        failure = what + " " + url + ": " + failure;
+        failure = Said(what, url, ": ", failure);
       if (failure.empty() && !CRLCovers(parsed, certificate))
-        failure = what + " " + url + ": CRL does not cover the certificate";
+        failure = Said(what, url, ": CRL does not cover the certificate");
       if (failure.empty()) {
         TCvValidationData one;
         one.CRLs.push_back(answer.Body);
@@ -362,7 +373,7 @@ bool TOvRevocationFetcher::FetchCRL(const TOvX509Certificate& certificate,
             CheckRevocation(certificate, issuer, one, NowUTC(), true);
         if (judged.Status != TCvRevocationStatus::Good &&
             judged.Status != TCvRevocationStatus::Revoked)
-          failure = what + " " + url + ": " + judged.Detail;
+          failure = Said(what, url, ": ", judged.Detail);
       }
       if (failure.empty()) {
         crl = answer.Body;
@@ -397,7 +408,7 @@ std::vector<ByteString> TOvRevocationFetcher::FetchIssuers(const TOvX509Certific
           error.clear();
           return found;
         }
-        failure = what + " " + url + " answered with no certificate";
+        failure = Said(what, url, " answered with no certificate");
       }
       Join(error, failure);
     }
