@@ -110,7 +110,7 @@ bool ReadInputList(const std::string& from, std::vector<std::string>& paths, std
   constexpr size_t kMaxPathLength = 4096;
   std::ifstream file;
   if (from != "-") {
-    file.open(from);
+    file.open(platform::StreamPath(from));
     if (!file) {
       error = "cannot read the input list '" + from + "'";
       return false;

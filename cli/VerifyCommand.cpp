@@ -10,6 +10,7 @@
 
 #include "app/core/CertificateDatabase.h"
 #include "cli/CertsCommand.h"
+#include "platform/PlatformFiles.h"
 #include "platform/keystore/KeyStore.h"
 #include "toolkit/asn1/CvDERReader.h"
 #include "toolkit/common/CvConstants.h"
@@ -634,7 +635,7 @@ void ReadDatabaseAuthorities(const std::string& database, TVerifyTrust& trust) {
 
 std::vector<std::unique_ptr<TOvX509Certificate>> ReadPemCertificates(const std::string& path) {
   constexpr size_t kLimit = 16 << 20;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::StreamPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot be read");
   std::string text(kLimit + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));

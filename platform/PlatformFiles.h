@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -95,6 +96,12 @@ bool IsOwnerWritable(const std::string& path);
 bool IsDirectoryWritable(const std::string& folder);
 bool DeleteFile(const std::string& path);
 bool MakeDirectories(const std::string& folder);
+
+// A UTF-8 file name as the standard library's streams open it: made from
+// char8_t, so that on Windows it is not read in the ANSI code page.
+inline std::filesystem::path StreamPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 // The absolute, lexically cleaned form of path (no symlink resolution).
 std::string AbsolutePath(const std::string& path);
