@@ -216,7 +216,7 @@ void AppendLongTermValidation(TOvStream& stream, const TLongTermOptions& options
 
 std::string AddLongTermValidation(const std::string& inputPath, const std::string& outputPath,
                                   const TLongTermOptions& options) {
-  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (input < 0) return FileNotFoundText(inputPath);
   const TCvScopeExit closeInput([input] { ::close(input); });
   TTempFileGuard temp;
