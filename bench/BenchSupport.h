@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -70,6 +72,50 @@ inline std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+// The command's standard output without its final line ends.
+inline std::string Capture(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+  }
+  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+  return output;
+}
+
+// What the signing benchmarks sign with: the tests' key store in
+// folder/store, a database of its own for pdfsig (it cannot cope with the
+// store's token module) holding the same RSA key, and that key's serial.
+struct TSigningStores {
+  std::string Store;
+  std::string PopplerDb;
+  std::string Serial;
+};
+
+inline bool MakeSigningStores(const std::string& folder, TSigningStores& out) {
+  out.Store = folder + "/store";
+  if (std::system(("bash " +
+                   Quote(std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/make-store.sh") + " " +
+                   Quote(out.Store) + " >/dev/null")
+                      .c_str()) != 0) {
+    std::fprintf(stderr, "cannot make the key store\n");
+    return false;
+  }
+  out.PopplerDb = folder + "/poppler-db";
+  std::filesystem::create_directories(out.PopplerDb);
+  if (std::system(("certutil -N -d " + Quote("sql:" + out.PopplerDb) +
+                   " --empty-password && pk12util -i " + Quote(out.Store + "/rsa2048.p12") +
+                   " -d " + Quote("sql:" + out.PopplerDb) + " -W tavra >/dev/null")
+                      .c_str()) != 0) {
+    std::fprintf(stderr, "cannot make the database for pdfsig\n");
+    return false;
+  }
+  out.Serial = Capture("openssl x509 -noout -serial -in " + Quote(out.Store + "/rsa2048.crt") +
+                       " | cut -d= -f2");
+  return true;
 }
 
 }  // namespace tavra_bench

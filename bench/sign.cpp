@@ -36,17 +36,6 @@ std::string g_pagesObjStm;
 std::string g_invoice;  // a one-page file for the authority's round trip
 std::string g_tsaURL;   // the loopback authority
 
-std::string Capture(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-  }
-  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
-  return output;
-}
-
 std::string StoreEnv() { return ". " + Quote(g_store + "/env.sh") + " && "; }
 
 std::string OurCommand(const std::string& input, const std::string& output,
@@ -174,27 +163,11 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   g_folder = tavra_bench::MakeScratchFolder();
   if (g_folder.empty()) return 1;
-  g_store = g_folder + "/store";
-  if (std::system(("bash " +
-                   Quote(std::string(TAVRA_SOURCE_DIR) + "/tests/fixtures/make-store.sh") + " " +
-                   Quote(g_store) + " >/dev/null")
-                      .c_str()) != 0) {
-    std::fprintf(stderr, "cannot make the key store\n");
-    return 1;
-  }
-  // pdfsig is given a database of its own: it cannot cope with the fixture's
-  // token module.
-  g_popplerDb = g_folder + "/poppler-db";
-  std::filesystem::create_directories(g_popplerDb);
-  if (std::system(("certutil -N -d " + Quote("sql:" + g_popplerDb) +
-                   " --empty-password && pk12util -i " + Quote(g_store + "/rsa2048.p12") + " -d " +
-                   Quote("sql:" + g_popplerDb) + " -W tavra >/dev/null")
-                      .c_str()) != 0) {
-    std::fprintf(stderr, "cannot make the database for pdfsig\n");
-    return 1;
-  }
-  g_serial = Capture("openssl x509 -noout -serial -in " + Quote(g_store + "/rsa2048.crt") +
-                     " | cut -d= -f2");
+  tavra_bench::TSigningStores stores;
+  if (!tavra_bench::MakeSigningStores(g_folder, stores)) return 1;
+  g_store = stores.Store;
+  g_popplerDb = stores.PopplerDb;
+  g_serial = stores.Serial;
   g_large = g_folder + "/large.pdf";
   g_pages = g_folder + "/pages.pdf";
   WriteLargeStreamPdf(g_large, 200);
