@@ -619,15 +619,9 @@ void ReadDatabaseAuthorities(const std::string& database, TVerifyTrust& trust) {
       std::cerr << "; its authorities are not used\n";
       return;
     }
-    for (const platform::KeyStoreCertificate& c : listed) {
-      auto certificate = std::make_unique<TOvX509Certificate>();
-      try {
-        certificate->LoadFromBytes(c.Der);
-      } catch (const std::exception&) {
-        continue;  // one odd certificate does not hide the others
-      }
-      into->push_back(std::move(certificate));
-    }
+    // One odd certificate does not hide the others.
+    for (const platform::KeyStoreCertificate& c : listed)
+      if (auto certificate = LoadCertificateOrNull(c.Der)) into->push_back(std::move(certificate));
   }
 }
 
@@ -673,15 +667,9 @@ int VerifySignatures(const std::string& path, std::ostream& out, const TVerifyTr
   UseScratchFileWorkingStream(document);
   document.Open(input);
   TVerifyContext context{trust, ReadDSS(document), {}, offline};
-  for (const ByteString& der : context.Stored.Certificates) {
-    auto certificate = std::make_unique<TOvX509Certificate>();
-    try {
-      certificate->LoadFromBytes(der);
-    } catch (const std::exception&) {
-      continue;  // one odd certificate does not hide the others
-    }
-    context.StoredCertificates.push_back(std::move(certificate));
-  }
+  for (const ByteString& der : context.Stored.Certificates)
+    if (auto certificate = LoadCertificateOrNull(der))
+      context.StoredCertificates.push_back(std::move(certificate));
   std::vector<TSignatureReport> reports;
   for (size_t i = 0; i < document.SignatureCount(); ++i) {
     TOvPDFSignature& signature = *document.Signatures(i);

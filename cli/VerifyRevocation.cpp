@@ -42,16 +42,11 @@ TCvRevocationResult AskOnline(const TOvX509Certificate& certificate,
                               const TOvX509Certificate& issuer, double moment) {
   TOvRevocationFetcher fetcher;
   TCvValidationData fetched;
-  ByteString item;
-  std::string ocspError, crlError;
-  if (fetcher.FetchOCSP(certificate, issuer, item, ocspError)) {
-    fetched.OCSPs.push_back(item);
-  } else if (fetcher.FetchCRL(certificate, issuer, item, crlError)) {
-    fetched.CRLs.push_back(item);
-  } else {
+  std::string error;
+  if (!fetcher.FetchOCSPOrCRL(certificate, issuer, fetched, error)) {
     TCvRevocationResult failed;
     failed.Status = TCvRevocationStatus::Unknown;
-    failed.Detail = ocspError + "; " + crlError;
+    failed.Detail = error;
     return failed;
   }
   return CheckRevocation(certificate, issuer, fetched, moment, true);

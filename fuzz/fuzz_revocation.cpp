@@ -22,16 +22,6 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-std::unique_ptr<TOvX509Certificate> Load(std::string_view der) {
-  try {
-    auto certificate = std::make_unique<TOvX509Certificate>();
-    certificate->LoadFromBytes(der);
-    if (!certificate->IsEmpty()) return certificate;
-  } catch (const std::exception&) {
-  }
-  return nullptr;
-}
-
 void Judge(const TOvX509Certificate& certificate, const TOvX509Certificate& issuer,
            const TCvValidationData& data) {
   const TCvRevocationResult result = CheckRevocation(certificate, issuer, data, 46000.0);
@@ -56,11 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       TCvValidationData data;
       data.OCSPs.push_back(input);
       for (size_t i = 0; i < response.Certificates.size() && i < 3; ++i) {
-        const auto a = Load(response.Certificates[i]);
+        const auto a = LoadCertificateOrNull(response.Certificates[i]);
         if (a == nullptr) continue;
         Judge(*a, *a, data);
         for (size_t j = 0; j < response.Certificates.size() && j < 3; ++j)
-          if (const auto b = Load(response.Certificates[j])) Judge(*a, *b, data);
+          if (const auto b = LoadCertificateOrNull(response.Certificates[j])) Judge(*a, *b, data);
       }
     }
   } else {

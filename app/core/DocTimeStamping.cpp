@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/core/SignerCore.h"
+#include "app/core/SignerErrors.h"
 #include "app/core/TempFile.h"
 #include "app/core/TimestampClient.h"
 #include "toolkit/common/CvScope.h"
@@ -38,28 +39,36 @@ bool AppendDocTimeStamp(corvane::TOvStream& stream, corvane::TOvCustomTSPClient&
   return true;
 }
 
-std::string TimestampDocument(const std::string& inputPath, const std::string& outputPath,
-                              const TTimestampServer& server) {
+std::string UpdateStagedCopy(const std::string& inputPath, const std::string& outputPath,
+                             const std::function<std::string(corvane::TOvFileStream&)>& update) {
   const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (input < 0) return FileNotFoundText(inputPath);
   const corvane::TCvScopeExit closeInput([input] { ::close(input); });
   TTempFileGuard temp;
   if (!MakeStagingTempFile(outputPath, temp)) return kMsgOutputCopyFailed;
   if (!temp.CopyFrom(input)) return kMsgTempCopyFailed;
-
   try {
-    const std::unique_ptr<corvane::TOvCustomTSPClient> client = MakeTimestampClient(server);
-    auto stream =
-        std::make_unique<corvane::TOvFileStream>(::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
-                                                 temp.Path().empty() ? outputPath : temp.Path());
-    if (!AppendDocTimeStamp(*stream, *client)) return kMsgEncrypted;
-    stream->Close();
+    corvane::TOvFileStream stream(::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
+                                  temp.Path().empty() ? outputPath : temp.Path());
+    const std::string failure = update(stream);
+    if (!failure.empty()) return failure;
+    stream.Close();
+  } catch (const ESignerError& e) {
+    return e.what();
   } catch (const std::exception& e) {
     return kMsgErrorPrefix + std::string(e.what());
   }
   std::string error;
   if (!temp.Commit(error)) return kMsgOutputCopyFailed;
   return {};
+}
+
+std::string TimestampDocument(const std::string& inputPath, const std::string& outputPath,
+                              const TTimestampServer& server) {
+  return UpdateStagedCopy(inputPath, outputPath, [&](corvane::TOvFileStream& stream) {
+    const std::unique_ptr<corvane::TOvCustomTSPClient> client = MakeTimestampClient(server);
+    return AppendDocTimeStamp(stream, *client) ? std::string() : std::string(kMsgEncrypted);
+  });
 }
 
 }  // namespace tavra

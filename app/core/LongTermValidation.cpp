@@ -1,15 +1,11 @@
 #include "app/core/LongTermValidation.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <set>
 #include <stdexcept>
 
 #include "app/core/DocTimeStamping.h"
 #include "app/core/SignerCore.h"
 #include "app/core/SignerErrors.h"
-#include "app/core/TempFile.h"
 #include "app/core/TimestampClient.h"
 #include "platform/keystore/KeyStore.h"
 #include "toolkit/asn1/CvDERReader.h"
@@ -41,12 +37,9 @@ class TCertificatePool {
   const TOvX509Certificate* Add(std::string_view der) {
     for (const auto& c : certificates_)
       if (c->CertificateBinary() == der) return c.get();
-    auto certificate = std::make_unique<TOvX509Certificate>();
-    try {
-      certificate->LoadFromBytes(der);
-    } catch (const std::exception&) {
-      return nullptr;  // one odd certificate does not hide the others
-    }
+    // One odd certificate does not hide the others.
+    std::unique_ptr<TOvX509Certificate> certificate = LoadCertificateOrNull(der);
+    if (!certificate) return nullptr;
     certificates_.push_back(std::move(certificate));
     return certificates_.back().get();
   }
@@ -216,25 +209,10 @@ void AppendLongTermValidation(TOvStream& stream, const TLongTermOptions& options
 
 std::string AddLongTermValidation(const std::string& inputPath, const std::string& outputPath,
                                   const TLongTermOptions& options) {
-  const int input = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (input < 0) return FileNotFoundText(inputPath);
-  const TCvScopeExit closeInput([input] { ::close(input); });
-  TTempFileGuard temp;
-  if (!MakeStagingTempFile(outputPath, temp)) return kMsgOutputCopyFailed;
-  if (!temp.CopyFrom(input)) return kMsgTempCopyFailed;
-  try {
-    TOvFileStream stream(::fcntl(temp.Descriptor(), F_DUPFD_CLOEXEC, 0),
-                         temp.Path().empty() ? outputPath : temp.Path());
+  return UpdateStagedCopy(inputPath, outputPath, [&](TOvFileStream& stream) {
     AppendLongTermValidation(stream, options);
-    stream.Close();
-  } catch (const ESignerError& e) {
-    return e.what();
-  } catch (const std::exception& e) {
-    return kMsgErrorPrefix + std::string(e.what());
-  }
-  std::string error;
-  if (!temp.Commit(error)) return kMsgOutputCopyFailed;
-  return {};
+    return std::string();
+  });
 }
 
 }  // namespace tavra

@@ -10,6 +10,7 @@
 
 namespace platform {
 
+using corvane::StartsTextAscii;
 using corvane::TCvHTTPFailure;
 using corvane::TCvHTTPRequest;
 using corvane::TCvHTTPResponse;
@@ -33,17 +34,6 @@ size_t Write(char* data, size_t size, size_t count, void* user) {
   }
   sink->body->append(data, n);
   return n;
-}
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  const std::string p(prefix);
-  if (text.size() < p.size()) return false;
-  for (size_t i = 0; i < p.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != p[i]) return false;
-  }
-  return true;
 }
 
 TCvHTTPFailure Classify(CURLcode code, bool overflow, bool connected) {
@@ -98,8 +88,8 @@ TCvHTTPResponse CurlHTTPTransport::Perform(const TCvHTTPRequest& request, bool p
 
   TCvHTTPResponse response;
   // Checked here too, so that no other scheme reaches libcurl at all.
-  const bool https = StartsWith(request.URL, "https://");
-  if (!https && !StartsWith(request.URL, "http://")) {
+  const bool https = StartsTextAscii(request.URL, "https://");
+  if (!https && !StartsTextAscii(request.URL, "http://")) {
     response.Failure = TCvHTTPFailure::BadURL;
     response.Detail = "only http:// and https:// URLs are supported";
     return response;

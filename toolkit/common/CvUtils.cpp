@@ -96,6 +96,10 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool StartsTextAscii(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
+}
+
 // ---------------------------------------------------------------------------
 // UTF-8 and UTF-16
 

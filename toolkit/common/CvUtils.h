@@ -54,6 +54,8 @@ std::string AsciiLowerCase(std::string_view text);
 std::string AsciiUpperCase(std::string_view text);
 // Equal ignoring the case of ASCII letters.
 bool SameTextAscii(std::string_view a, std::string_view b);
+// text begins with prefix, ignoring the case of ASCII letters.
+bool StartsTextAscii(std::string_view text, std::string_view prefix);
 
 // ---------------------------------------------------------------------------
 // Text conversions

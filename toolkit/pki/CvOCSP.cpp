@@ -179,16 +179,6 @@ bool ReadBasic(std::string_view der, TCvOCSPResponse& response, std::string& err
   return ReadResponseData(tbs, response, error);
 }
 
-std::unique_ptr<TOvX509Certificate> LoadCertificate(std::string_view der) {
-  try {
-    auto certificate = std::make_unique<TOvX509Certificate>();
-    certificate->LoadFromBytes(der);
-    if (!certificate->IsEmpty()) return certificate;
-  } catch (const std::exception&) {
-  }
-  return nullptr;
-}
-
 // The responder ID names this certificate: its subject, or the SHA-1 of its key.
 bool ResponderIs(const TCvOCSPResponse& response, const TOvX509Certificate& certificate) {
   if (response.ResponderByName) return response.ResponderID == certificate.SubjectNameDER();
@@ -354,7 +344,7 @@ bool VerifyOCSPResponse(const TCvOCSPResponse& response, const TOvX509Certificat
     // the issuer, marked for OCSP signing.
     bool named = false;
     for (const ByteString& der : response.Certificates) {
-      const std::unique_ptr<TOvX509Certificate> candidate = LoadCertificate(der);
+      const std::unique_ptr<TOvX509Certificate> candidate = LoadCertificateOrNull(der);
       if (candidate == nullptr || !ResponderIs(response, *candidate)) continue;
       named = true;
       if (!candidate->VerifySignedData(response.SignatureAlgorithm, response.TBSResponseData,

@@ -389,6 +389,25 @@ bool TOvRevocationFetcher::FetchCRL(const TOvX509Certificate& certificate,
   return false;
 }
 
+bool TOvRevocationFetcher::FetchOCSPOrCRL(const TOvX509Certificate& certificate,
+                                          const TOvX509Certificate& issuer, TCvValidationData& into,
+                                          std::string& error) {
+  ByteString item;
+  std::string ocspError, crlError;
+  if (FetchOCSP(certificate, issuer, item, ocspError)) {
+    into.OCSPs.push_back(std::move(item));
+  } else if (FetchCRL(certificate, issuer, item, crlError)) {
+    into.CRLs.push_back(std::move(item));
+  } else {
+    error = ocspError;
+    error += "; ";
+    error += crlError;
+    return false;
+  }
+  error.clear();
+  return true;
+}
+
 std::vector<ByteString> TOvRevocationFetcher::FetchIssuers(const TOvX509Certificate& certificate,
                                                            std::string& error) {
   error.clear();

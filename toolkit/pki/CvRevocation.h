@@ -55,6 +55,11 @@ class TOvRevocationFetcher {
   // answers with a CRL signed by issuer). Same contract as FetchOCSP.
   bool FetchCRL(const TOvX509Certificate& certificate, const TOvX509Certificate& issuer,
                 ByteString& crl, std::string& error);
+  // OCSP first, the CRL when the responder gives no usable answer: the
+  // answer is added to into (OCSPs or CRLs). False when neither came, with
+  // both causes in error ("<OCSP cause>; <CRL cause>").
+  bool FetchOCSPOrCRL(const TOvX509Certificate& certificate, const TOvX509Certificate& issuer,
+                      TCvValidationData& into, std::string& error);
   // Fetches the issuer certificate(s) from the caIssuers URL of certificate's
   // authority-information-access (DER or a certs-only PKCS#7). Empty on failure.
   std::vector<ByteString> FetchIssuers(const TOvX509Certificate& certificate, std::string& error);

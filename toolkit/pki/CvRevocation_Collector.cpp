@@ -59,15 +59,10 @@ struct TOvValidationDataCollector::TState {
   const TOvX509Certificate* Own(const ByteString& der) {
     for (const auto& c : Owned)
       if (c->CertificateBinary() == der) return c.get();
-    try {
-      auto certificate = std::make_unique<TOvX509Certificate>();
-      certificate->LoadFromBytes(der);
-      if (certificate->IsEmpty()) return nullptr;
-      Owned.push_back(std::move(certificate));
-      return Owned.back().get();
-    } catch (const std::exception&) {
-      return nullptr;
-    }
+    std::unique_ptr<TOvX509Certificate> certificate = LoadCertificateOrNull(der);
+    if (!certificate) return nullptr;
+    Owned.push_back(std::move(certificate));
+    return Owned.back().get();
   }
 
   TOvCertPathResult BuildPath(const TOvX509Certificate& certificate, TDateTime moment,
@@ -100,15 +95,10 @@ struct TOvValidationDataCollector::TState {
     TCvRevocationResult judged = CheckRevocation(certificate, issuer, Fetched, moment, true);
     if (judged.Status != TCvRevocationStatus::Good &&
         judged.Status != TCvRevocationStatus::Revoked) {
-      ByteString item;
-      std::string ocspError, crlError;
-      if (Fetcher.FetchOCSP(certificate, issuer, item, ocspError)) {
-        Fetched.OCSPs.push_back(item);
-      } else if (Fetcher.FetchCRL(certificate, issuer, item, crlError)) {
-        Fetched.CRLs.push_back(item);
-      } else {
+      std::string causes;
+      if (!Fetcher.FetchOCSPOrCRL(certificate, issuer, Fetched, causes)) {
         error = "no revocation information for " + role + " " +
-                CertificateNameText(certificate, false) + ": " + ocspError + "; " + crlError;
+                CertificateNameText(certificate, false) + ": " + causes;
         return false;
       }
       judged = CheckRevocation(certificate, issuer, Fetched, moment, true);

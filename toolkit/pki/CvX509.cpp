@@ -407,4 +407,14 @@ bool TOvX509Certificate::ValidateWithIssuer(const TOvX509Certificate& issuer) co
   }
 }
 
+std::unique_ptr<TOvX509Certificate> LoadCertificateOrNull(std::string_view der) {
+  try {
+    auto certificate = std::make_unique<TOvX509Certificate>();
+    certificate->LoadFromBytes(der);
+    if (!certificate->IsEmpty()) return certificate;
+  } catch (const std::exception&) {
+  }
+  return nullptr;
+}
+
 }  // namespace corvane

@@ -196,4 +196,7 @@ class TOvX509Certificate {
   bool from_storage_ = false;
 };
 
+// The certificate der holds; nullptr when it does not load. Never raises.
+std::unique_ptr<TOvX509Certificate> LoadCertificateOrNull(std::string_view der);
+
 }  // namespace corvane

@@ -15,6 +15,7 @@
 
 namespace platform {
 
+using corvane::StartsTextAscii;
 using corvane::TCvHTTPFailure;
 using corvane::TCvHTTPRequest;
 using corvane::TCvHTTPResponse;
@@ -37,17 +38,6 @@ struct Handle {
     if (h != nullptr) ::WinHttpCloseHandle(h);
   }
 };
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  const std::string p(prefix);
-  if (text.size() < p.size()) return false;
-  for (size_t i = 0; i < p.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != p[i]) return false;
-  }
-  return true;
-}
 
 std::string Environment(const char* lower, const char* upper) {
   const char* value = std::getenv(lower);
@@ -174,7 +164,7 @@ using Clock = std::chrono::steady_clock;
 // back in location.
 TCvHTTPResponse Exchange(const TCvHTTPRequest& request, const std::string& target, bool post,
                          Clock::time_point deadline, std::string& location) {
-  const bool https = StartsWith(target, "https://");
+  const bool https = StartsTextAscii(target, "https://");
   const std::wstring url = Wide(target);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -294,7 +284,7 @@ TCvHTTPResponse Exchange(const TCvHTTPRequest& request, const std::string& targe
 }
 
 TCvHTTPResponse Perform(const TCvHTTPRequest& request, bool post) {
-  if (!StartsWith(request.URL, "https://") && !StartsWith(request.URL, "http://"))
+  if (!StartsTextAscii(request.URL, "https://") && !StartsTextAscii(request.URL, "http://"))
     return Failure(TCvHTTPFailure::BadURL, "only http:// and https:// URLs are supported");
   if (request.ConnectTimeoutMs <= 0 || request.TotalTimeoutMs <= 0 || request.MaxResponseSize == 0)
     return Failure(TCvHTTPFailure::Failed, "timeouts and the reply limit must be positive");
@@ -309,8 +299,8 @@ TCvHTTPResponse Perform(const TCvHTTPRequest& request, bool post) {
     if (hop == kMaxRedirects) return Failure(TCvHTTPFailure::Failed, "too many redirects");
     // A redirected POST stays a POST; https never falls back to http.
     const std::string next = Resolve(url, location);
-    if (!StartsWith(next, "https://") &&
-        (StartsWith(url, "https://") || !StartsWith(next, "http://")))
+    if (!StartsTextAscii(next, "https://") &&
+        (StartsTextAscii(url, "https://") || !StartsTextAscii(next, "http://")))
       return Failure(TCvHTTPFailure::Failed, "redirect refused: " + next);
     if (Clock::now() > deadline)
       return Failure(TCvHTTPFailure::Timeout, "no complete answer within the time allowed");
