@@ -129,14 +129,6 @@ std::string FailureText(TOvPDFPublicKeySecurityHandler& handler) {
   return "error " + std::to_string(code);
 }
 
-// The value of /Contents without the zero padding after the DER element.
-std::string_view SignatureElement(std::string_view contents) {
-  TCvDERReader reader(contents);
-  uint8_t tag = 0;
-  std::string_view content, whole;
-  return reader.ReadAny(tag, content, whole) ? whole : contents;
-}
-
 // The CMS check once more, keeping what the verifier found: the SignerInfo's
 // certificate and the timestamps. True when the value verifies over digest.
 bool CheckMessage(TOvPDFPublicKeySecurityHandler& handler, std::string_view der,
@@ -358,7 +350,7 @@ TSignatureReport CheckSignature(TOvPDFDocument& document, TOvPDFSignature& signa
   const std::string contents = GetStringEntry(value, "Contents", false);
 
   std::unique_ptr<TOvMessageVerifier> verifier;
-  const std::string_view der = SignatureElement(contents);
+  const std::string_view der = LeadingDERElement(contents);
   const bool cms = report.SubFilter != "adbe.x509.rsa_sha1";
   if (cms && !digest.empty()) {
     verifier = std::make_unique<TOvMessageVerifier>();

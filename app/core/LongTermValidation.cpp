@@ -57,21 +57,6 @@ struct TSignatureTargets {
   std::vector<ByteString> Carried;                      // every certificate its CMS holds
 };
 
-// The DER element at the start of /Contents, without the zero padding.
-std::string_view LeadingElement(std::string_view contents) {
-  TCvDERReader reader(contents);
-  uint8_t tag = 0;
-  std::string_view content, whole;
-  return reader.ReadAny(tag, content, whole) ? whole : contents;
-}
-
-bool IdentifiesSigner(const TOvPKCS7Issuer& issuer, const TOvX509Certificate& c) {
-  if (issuer.IdentificationKind == PKCS7_SUBJECT_KEY_IDENTIFIER)
-    return !issuer.SubjectKeyIdentifier.empty() &&
-           c.Extensions().SubjectKeyIdentifier().KeyIdentifier == issuer.SubjectKeyIdentifier;
-  return issuer.SerialNumber == c.SerialNumberOctets() && issuer.IssuerNameDER == c.IssuerNameDER();
-}
-
 // Reads a SignedData (a signature value or a timestamp token): its
 // certificates into the pool and targets, the first signer's certificate
 // (and those of the tokens it carries) into targets.Certificates.
@@ -94,7 +79,7 @@ void ReadSignedData(std::string_view der, TCertificatePool& pool, TSignatureTarg
   const TOvPKCS7Signer& signer = *data.Signers(0);
   const TOvX509Certificate* signing = nullptr;
   for (const TOvX509Certificate* c : carried)
-    if (IdentifiesSigner(signer.Issuer, *c)) signing = c;
+    if (IssuerIdentifies(signer.Issuer, *c)) signing = c;
   if (signing == nullptr)
     throw std::runtime_error("signature " + targets.Name +
                              ": the value does not carry its signer's certificate");
@@ -122,7 +107,7 @@ std::vector<TSignatureTargets> ReadSignatures(TOvPDFDocument& document, TCertifi
     if (subFilter == "adbe.x509.rsa_sha1")
       throw std::runtime_error("signature " + targets.Name +
                                ": validation data cannot be added to an adbe.x509.rsa_sha1 value");
-    ReadSignedData(LeadingElement(targets.Contents), pool, targets, 0);
+    ReadSignedData(LeadingDERElement(targets.Contents), pool, targets, 0);
     signatures.push_back(std::move(targets));
   }
   if (signatures.empty()) throw std::runtime_error("the document holds no signature");

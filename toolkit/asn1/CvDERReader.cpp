@@ -45,4 +45,11 @@ bool TCvDERReader::ReadUnsigned(std::string_view& content) {
   return content.size() == 1 || first != 0 || (static_cast<uint8_t>(content[1]) & 0x80) != 0;
 }
 
+std::string_view LeadingDERElement(std::string_view bytes) {
+  TCvDERReader reader(bytes);
+  uint8_t tag = 0;
+  std::string_view content, whole;
+  return reader.ReadAny(tag, content, whole) ? whole : bytes;
+}
+
 }  // namespace corvane

@@ -31,4 +31,8 @@ class TCvDERReader {
   size_t pos_ = 0;
 };
 
+// The DER element at the start of bytes without what follows it (the zero
+// padding of a signature's /Contents); bytes as they are when none reads.
+std::string_view LeadingDERElement(std::string_view bytes);
+
 }  // namespace corvane

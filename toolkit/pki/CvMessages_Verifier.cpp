@@ -223,11 +223,8 @@ int32_t TOvMessageVerifier::DigestAlgorithmOf(const TOvPKCS7Signer& signer) cons
 TOvX509Certificate* TOvMessageVerifier::FindCertificate(const TOvPKCS7Issuer& issuer,
                                                         TOvPKCS7SignedData& data) {
   auto matches = [&](const TOvX509Certificate& c) {
-    if (issuer.IdentificationKind == PKCS7_SUBJECT_KEY_IDENTIFIER)
-      return !issuer.SubjectKeyIdentifier.empty() &&
-             c.Extensions().SubjectKeyIdentifier().KeyIdentifier == issuer.SubjectKeyIdentifier;
-    if (issuer.SerialNumber == c.SerialNumberOctets() && issuer.IssuerNameDER == c.IssuerNameDER())
-      return true;
+    if (IssuerIdentifies(issuer, c)) return true;
+    if (issuer.IdentificationKind == PKCS7_SUBJECT_KEY_IDENTIFIER) return false;
     // Liberal: a name and serial equal in value though not in encoding.
     return (options_ & voLiberalMode) != 0 &&
            StripLeadingZeros(issuer.SerialNumber) == StripLeadingZeros(c.SerialNumberOctets()) &&

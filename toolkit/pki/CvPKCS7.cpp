@@ -104,6 +104,15 @@ ByteString TOvPKCS7Attributes::SaveToBytes() const {
 
 // --- SignerInfo -----------------------------------------------------------------------
 
+bool IssuerIdentifies(const TOvPKCS7Issuer& issuer, const TOvX509Certificate& certificate) {
+  if (issuer.IdentificationKind == PKCS7_SUBJECT_KEY_IDENTIFIER)
+    return !issuer.SubjectKeyIdentifier.empty() &&
+           certificate.Extensions().SubjectKeyIdentifier().KeyIdentifier ==
+               issuer.SubjectKeyIdentifier;
+  return issuer.SerialNumber == certificate.SerialNumberOctets() &&
+         issuer.IssuerNameDER == certificate.IssuerNameDER();
+}
+
 void TOvPKCS7Signer::SaveToTag(TOvASN1ConstrainedTag& node) {
   node.ClearChildren();
   node.SetTagByte(ASN1_SEQUENCE);

@@ -18,6 +18,8 @@
 
 namespace corvane {
 
+class TOvX509Certificate;
+
 // Results of TOvPKCS7Message::LoadFromBuffer.
 inline constexpr int32_t PKCS7_ERROR_NOT_ASN1 = 7681;
 inline constexpr int32_t PKCS7_ERROR_EMPTY = 7682;
@@ -109,6 +111,10 @@ struct TOvPKCS7Issuer {
   int32_t IdentificationKind = PKCS7_ISSUER_AND_SERIAL;
   ByteString SubjectKeyIdentifier;
 };
+
+// The certificate is the one issuer names: by subject key identifier, or by
+// the issuer name's encoding and the serial number exactly as they stand.
+bool IssuerIdentifies(const TOvPKCS7Issuer& issuer, const TOvX509Certificate& certificate);
 
 // One SignerInfo.
 class TOvPKCS7Signer {
